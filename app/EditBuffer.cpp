@@ -1,0 +1,181 @@
+#include "app/EditBuffer.h"
+
+#include <QMouseEvent>
+
+EditBuffer::EditBuffer(QWidget* parent) : QsciScintilla(parent)
+{
+    // A document without style bytes: no lexer runs here, and it halves the memory of a big body.
+    const long document = SendScintilla(SCI_CREATEDOCUMENT, 0UL, long(SC_DOCUMENTOPTION_STYLES_NONE));
+    SendScintilla(SCI_SETDOCPOINTER, 0UL, document);
+    SendScintilla(SCI_RELEASEDOCUMENT, 0UL, document);
+
+    setUtf8(false); // one byte per character
+    SendScintilla(SCI_SETCODEPAGE, 0L);
+    setWrapMode(QsciScintilla::WrapNone);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    for (int margin = 0; margin < 5; ++margin)
+        setMarginWidth(margin, 0);
+    SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1L);
+    SendScintilla(SCI_SETSCROLLWIDTH, 1L);
+    setLineBreak(LineBreak::LF);
+}
+
+int EditBuffer::physicalRowCount() const
+{
+    return int(SendScintilla(SCI_GETLINECOUNT));
+}
+
+int EditBuffer::lineCount() const
+{
+    const int rows = physicalRowCount();
+    const long length = SendScintilla(SCI_GETLENGTH);
+    return SendScintilla(SCI_POSITIONFROMLINE, long(rows - 1)) == length ? rows - 1 : rows;
+}
+
+std::string_view EditBuffer::bytes() const
+{
+    const long length = SendScintilla(SCI_GETLENGTH);
+    if (length == 0)
+        return {};
+    const auto* data = static_cast<const char*>(SendScintillaPtrResult(SCI_GETCHARACTERPOINTER));
+    return {data, std::size_t(length)};
+}
+
+qsizetype EditBuffer::rowStart(int row) const
+{
+    return SendScintilla(SCI_POSITIONFROMLINE, long(row));
+}
+
+qsizetype EditBuffer::rowEnd(int row) const
+{
+    return SendScintilla(SCI_GETLINEENDPOSITION, long(row));
+}
+
+int EditBuffer::rowAt(qsizetype offset) const
+{
+    return int(SendScintilla(SCI_LINEFROMPOSITION, long(offset)));
+}
+
+void EditBuffer::insertBytesAt(qsizetype offset, const QByteArray& bytes)
+{
+    const bool wasReadOnly = isReadOnly();
+    if (wasReadOnly)
+        SendScintilla(SCI_SETREADONLY, 0L);
+    SendScintilla(SCI_INSERTTEXT, uintptr_t(offset), bytes.constData());
+    if (wasReadOnly)
+        SendScintilla(SCI_SETREADONLY, 1L);
+}
+
+void EditBuffer::insertRow(int row, const QString& s)
+{
+    const int count = lineCount();
+    const QByteArray line = s.toLatin1();
+    const QByteArray lineBreak = lineBreakBytes().toByteArray();
+    if (row >= 0 && row < count) {
+        insertBytesAt(rowStart(row), line + lineBreak);
+    } else if (row == count) {
+        const qsizetype length = SendScintilla(SCI_GETLENGTH);
+        const bool endsWithBreak = count < physicalRowCount(); // an empty last row follows a break
+        if (length == 0 || endsWithBreak)
+            insertBytesAt(length, line + lineBreak);
+        else
+            insertBytesAt(length, lineBreak + line);
+    }
+}
+
+void EditBuffer::appendRow(const QString& s)
+{
+    insertRow(lineCount(), s);
+}
+
+void EditBuffer::clearRows()
+{
+    const bool wasReadOnly = isReadOnly();
+    if (wasReadOnly)
+        SendScintilla(SCI_SETREADONLY, 0L);
+    SendScintilla(SCI_CLEARALL);
+    if (wasReadOnly)
+        SendScintilla(SCI_SETREADONLY, 1L);
+}
+
+qsizetype EditBuffer::lineIndex(int row) const
+{
+    if (row == -1)
+        row = rowAt(SendScintilla(SCI_GETCURRENTPOS));
+    return hasRow(row) ? rowStart(row) : -1;
+}
+
+int EditBuffer::CaretRow() const
+{
+    return rowAt(SendScintilla(SCI_GETSELECTIONSTART));
+}
+
+void EditBuffer::PlaceCaretAtRow(int row)
+{
+    if (!hasRow(row))
+        return;
+    SendScintilla(SCI_GOTOPOS, long(rowStart(row)));
+}
+
+void EditBuffer::SelectRow(int row)
+{
+    if (!hasRow(row))
+        return;
+    PlaceCaretAtRow(row);
+    SendScintilla(SCI_SETSEL, (unsigned long)rowStart(row), long(rowEnd(row)));
+}
+
+void EditBuffer::setSelectionStart(qsizetype offset)
+{
+    const long caret = offset < 0 ? SendScintilla(SCI_GETCURRENTPOS) : long(offset);
+    SendScintilla(SCI_SETEMPTYSELECTION, caret);
+}
+
+void EditBuffer::setLineBreak(LineBreak lineBreak)
+{
+    m_lineBreak = lineBreak;
+    SendScintilla(SCI_SETEOLMODE, lineBreak == LineBreak::CRLF ? long(SC_EOL_CRLF) : long(SC_EOL_LF));
+}
+
+QByteArrayView EditBuffer::lineBreakBytes() const
+{
+    return m_lineBreak == LineBreak::CRLF ? QByteArrayView("\r\n") : QByteArrayView("\n");
+}
+
+void EditBuffer::beginFill(qsizetype expectedBytes)
+{
+    m_fillWasReadOnly = isReadOnly();
+    SendScintilla(SCI_SETREADONLY, 0L);
+    SendScintilla(SCI_CLEARALL);
+    // Without this mask QScintilla converts every inserted byte for accessibility.
+    m_modEventMask = SendScintilla(SCI_GETMODEVENTMASK);
+    SendScintilla(SCI_SETMODEVENTMASK, 0L);
+    SendScintilla(SCI_SETUNDOCOLLECTION, 0L);
+    SendScintilla(SCI_ALLOCATE, long(expectedBytes));
+}
+
+void EditBuffer::appendBytes(QByteArrayView bytes)
+{
+    if (!bytes.isEmpty())
+        SendScintilla(SCI_APPENDTEXT, uintptr_t(bytes.size()), bytes.constData());
+}
+
+void EditBuffer::endFill()
+{
+    SendScintilla(SCI_SETUNDOCOLLECTION, 1L);
+    SendScintilla(SCI_EMPTYUNDOBUFFER);
+    SendScintilla(SCI_SETSAVEPOINT);
+    SendScintilla(SCI_SETMODEVENTMASK, m_modEventMask);
+    SendScintilla(SCI_SETREADONLY, m_fillWasReadOnly ? 1L : 0L);
+    // The mask hid the change from QScintilla: let the view catch up once.
+    SendScintilla(SCI_SETSCROLLWIDTH, 1L);
+    viewport()->update();
+}
+
+void EditBuffer::mouseReleaseEvent(QMouseEvent* event)
+{
+    QsciScintilla::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton)
+        emit clicked();
+}

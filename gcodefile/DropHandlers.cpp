@@ -1,0 +1,164 @@
+// Opening a dropped file or folder: the window's drop handlers.
+
+#include "app/EditBuffer.h"
+#include "app/LabeledEdit.h"
+#include "app/TEditorForBorvane5_Form1.h"
+#include "gcodefile/SlicedFile.h"
+#include "util/Dialogs.h"
+#include "util/Utility.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QUrl>
+
+#include <optional>
+
+namespace {
+
+constexpr qsizetype kReadChunk = 4 * 1024 * 1024;
+constexpr int kMessageHeightAfterDrop = 62;
+
+// The first local file or folder of a drop; other URLs are not ours to open.
+std::optional<QString> firstLocalPath(const QMimeData* drop)
+{
+    if (!drop || !drop->hasUrls())
+        return std::nullopt;
+    for (const QUrl& url : drop->urls()) {
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+            return QDir::toNativeSeparators(url.toLocalFile());
+    }
+    return std::nullopt;
+}
+
+// The folder of a file path: the text before the last separator; a root keeps its separator.
+QString folderOf(const QString& path)
+{
+    const QString generic = QDir::fromNativeSeparators(path);
+    const qsizetype separator = generic.lastIndexOf(u'/');
+    if (separator < 0)
+        return QString();
+    const bool root = separator == 0 || (separator == 2 && generic[1] == u':');
+    return QDir::toNativeSeparators(generic.left(root ? separator + 1 : separator));
+}
+
+// Checks that the file holds a header that fits; tells the user and returns false otherwise.
+bool checkHeader(QFile& file, const QString& path)
+{
+    const QByteArray first = file.read(SlicedFile::kHeaderCapacity);
+    file.seek(0);
+    if (SlicedFile::headerLength(first) >= 0)
+        return true;
+    const QString reason = Utility::FileLength(file) <= SlicedFile::kHeaderCapacity
+                               ? QStringLiteral("It has fewer than two lines, so it has no header.")
+                               : QStringLiteral("Its first two lines (the header) are longer than %1 bytes.")
+                                     .arg(SlicedFile::kHeaderCapacity);
+    Utility::ShowError(QStringLiteral("File Open Error"),
+                       QStringLiteral("This file is not a sliced G-code file and was not opened:\n%1\n\n%2")
+                           .arg(path, reason));
+    return false;
+}
+
+} // namespace
+
+bool TEditorForBorvane5_Form1::AppMessage(QObject* target, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return false;
+    auto* widget = qobject_cast<QWidget*>(target);
+    if (!widget || widget->window() != this)
+        return false;
+    auto* drag = static_cast<QDropEvent*>(event);
+    if (!drag->mimeData()->hasUrls())
+        return false; // text dragged inside the editor keeps its own behaviour
+    if (!firstLocalPath(drag->mimeData())) {
+        drag->ignore();
+        return true;
+    }
+    drag->acceptProposedAction();
+    if (type == QEvent::Drop)
+        OpenDroppedPath(*drag->mimeData());
+    return true;
+}
+
+void TEditorForBorvane5_Form1::OpenDroppedPath(const QMimeData& drop)
+{
+    raise();
+    activateWindow();
+    const std::optional<QString> path = firstLocalPath(&drop);
+    if (!path)
+        return;
+
+    // A file that cannot be opened or has no header changes nothing.
+    const bool isFolder = Utility::IsDirectory(*path);
+    QFile file;
+    if (!isFolder && (!Utility::OpenForRead(file, *path) || !checkHeader(file, *path)))
+        return;
+
+    DroppedPath = *path;
+    FolderPath = isFolder ? DroppedPath : folderOf(DroppedPath);
+    FileLoaded = !isFolder;
+    editFilePath->setText(FolderPath);
+    leditFileName->setText(OutputFileName);
+    OutputPath = FolderPath + QDir::separator() + OutputFileName;
+    Memo1->setEnabled(true);
+    btnCreate->setEnabled(true);
+    LoadSlicedFile(FileLoaded ? &file : nullptr);
+    StartHeight = AnalysePrint();
+    leditPause->setFocus();
+}
+
+void TEditorForBorvane5_Form1::LoadSlicedFile(QFile* file)
+{
+    if (file) {
+        const QByteArray first = file->read(SlicedFile::kHeaderCapacity);
+        HeaderLength = int(SlicedFile::headerLength(first));
+        std::copy_n(first.constData(), HeaderLength, HeaderBuffer.begin());
+        file->seek(HeaderLength);
+
+        // The body goes in as read, chunk by chunk, up to the first 0xFF or 0x00.
+        Memo1->beginFill(qMax<qint64>(0, Utility::FileLength(*file) - HeaderLength));
+        QByteArray chunk(kReadChunk, Qt::Uninitialized);
+        bool firstChunk = true;
+        for (;;) {
+            const qint64 got = file->read(chunk.data(), chunk.size());
+            if (got <= 0)
+                break;
+            const QByteArrayView bytes(chunk.constData(), got);
+            const qsizetype textLength = SlicedFile::bodyTextLength(bytes);
+            if (firstChunk) {
+                Memo1->setLineBreak(SlicedFile::usesCrLf(bytes.first(textLength))
+                                        ? EditBuffer::LineBreak::CRLF
+                                        : EditBuffer::LineBreak::LF);
+                firstChunk = false;
+            }
+            Memo1->appendBytes(bytes.first(textLength));
+            if (textLength < got)
+                break;
+        }
+        Memo1->endFill();
+        file->close();
+        CurrentRow = 0;
+    } else {
+        CurrentRow = 15;
+    }
+
+    bbtnHeightSearch->setEnabled(true);
+    cboxKeyword->setEnabled(true);
+    sbtnGo->setEnabled(true);
+    sbtnBack->setEnabled(true);
+    sbtnGoRowNumber->setEnabled(true);
+    const qsizetype caret = Memo1->lineIndex(CurrentRow);
+    if (caret >= 0)
+        Memo1->setSelectionStart(caret);
+    lbleRow->setText(Utility::IntToPadded(CurrentRow + 1, 1));
+    sbtnGoRowNumberClick();
+    setMemoMessageHeight(kMessageHeightAfterDrop);
+}

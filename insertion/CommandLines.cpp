@@ -1,0 +1,1 @@
+#include "insertion/CommandLines.h"

@@ -1,0 +1,3 @@
+#pragma once
+
+// The printer command lines that the insertion buttons put into the G-code.

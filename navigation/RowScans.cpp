@@ -1,0 +1,1 @@
+#include "navigation/RowScans.h"

@@ -57,8 +57,7 @@ class Pattern
 {
 public:
     explicit Pattern(QByteArray bytes)
-        : m_bytes(std::move(bytes)),
-          m_forward(m_bytes.cbegin(), m_bytes.cend()),
+        : m_bytes(std::move(bytes)), m_forward(m_bytes.cbegin(), m_bytes.cend()),
           m_backward(std::make_reverse_iterator(m_bytes.cend()), std::make_reverse_iterator(m_bytes.cbegin()))
     {
     }
@@ -132,7 +131,8 @@ bool isZLine(std::string_view row)
 
 double zOf(std::string_view row)
 {
-    return Utility::NumberAfterKey(QString::fromLatin1(row.data(), qsizetype(row.size())), QStringLiteral("Z"));
+    return Utility::NumberAfterKey(QString::fromLatin1(row.data(), qsizetype(row.size())),
+                                   QStringLiteral("Z"));
 }
 
 std::optional<int> findKeywordRow(const RowSource& rows, const QString& keyword, const QString& exclusion,
@@ -207,9 +207,10 @@ std::optional<int> findRowWithZ(const RowSource& rows, int from, int step)
     std::size_t hit = kNone;
     if (step > 0) {
         const std::size_t from_i = startOf(rows, from + 1);
-        const char* const found = from_i < text.size()
-                                      ? static_cast<const char*>(std::memchr(text.data() + from_i, 'Z', text.size() - from_i))
-                                      : nullptr;
+        const char* const found =
+            from_i < text.size()
+                ? static_cast<const char*>(std::memchr(text.data() + from_i, 'Z', text.size() - from_i))
+                : nullptr;
         hit = found ? std::size_t(found - text.data()) : kNone;
     } else if (from > 0) {
         hit = lastByte(text, 0, startOf(rows, from), 'Z');

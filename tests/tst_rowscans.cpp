@@ -105,40 +105,43 @@ void TestRowScans::keywordScan_data()
     QTest::addColumn<int>("row");
 
     const QByteArray markers = "M104 S200\nG1 X1\nM25\nG1 X2\nM25\nG1 X3\n";
-    QTest::newRow("forward: the start row itself can match") << markers << "M25" << "" << 2 << 1 << 2;
-    QTest::newRow("forward: next match") << markers << "M25" << "" << 3 << 1 << 4;
-    QTest::newRow("forward: none left") << markers << "M25" << "" << 5 << 1 << kNone;
-    QTest::newRow("forward: start at the line count") << markers << "M25" << "" << 6 << 1 << kNone;
-    QTest::newRow("forward: start past the line count") << markers << "G1" << "" << 7 << 1 << kNone;
-    QTest::newRow("backward: previous match") << markers << "M25" << "" << 3 << -1 << 2;
-    QTest::newRow("backward: match on row 0") << markers << "M104" << "" << 3 << -1 << 0;
-    QTest::newRow("backward: start below row 0") << markers << "M104" << "" << -1 << -1 << kNone;
-    QTest::newRow("backward: start past the line count") << markers << "G1" << "" << 7 << -1 << kNone;
-    QTest::newRow("backward: start at the line count") << markers << "G1" << "" << 6 << -1 << 5;
+    QTest::newRow("forward: the start row itself can match") << markers << "M25" << QString() << 2 << 1 << 2;
+    QTest::newRow("forward: next match") << markers << "M25" << QString() << 3 << 1 << 4;
+    QTest::newRow("forward: none left") << markers << "M25" << QString() << 5 << 1 << kNone;
+    QTest::newRow("forward: start at the line count") << markers << "M25" << QString() << 6 << 1 << kNone;
+    QTest::newRow("forward: start past the line count") << markers << "G1" << QString() << 7 << 1 << kNone;
+    QTest::newRow("backward: previous match") << markers << "M25" << QString() << 3 << -1 << 2;
+    QTest::newRow("backward: match on row 0") << markers << "M104" << QString() << 3 << -1 << 0;
+    QTest::newRow("backward: start below row 0") << markers << "M104" << QString() << -1 << -1 << kNone;
+    QTest::newRow("backward: start past the line count") << markers << "G1" << QString() << 7 << -1 << kNone;
+    QTest::newRow("backward: start at the line count") << markers << "G1" << QString() << 6 << -1 << 5;
     QTest::newRow("keyword at the very end, no final break")
-        << QByteArray("G1 X1\nM25") << "M25" << "" << 0 << 1 << 1;
+        << QByteArray("G1 X1\nM25") << "M25" << QString() << 0 << 1 << 1;
     QTest::newRow("match reaching the row's end, CR LF breaks")
-        << QByteArray("G1 X1\r\nG1 X2 M25\r\nM26\r\n") << "M25" << "" << 0 << 1 << 1;
-    QTest::newRow("case-sensitive") << QByteArray("g1 x1\nG1 X1\n") << "G1 X" << "" << 0 << 1 << 1;
+        << QByteArray("G1 X1\r\nG1 X2 M25\r\nM26\r\n") << "M25" << QString() << 0 << 1 << 1;
+    QTest::newRow("case-sensitive") << QByteArray("g1 x1\nG1 X1\n") << "G1 X" << QString() << 0 << 1 << 1;
     QTest::newRow("lower-case keyword finds no capitals")
-        << QByteArray("M25\nM25\n") << "m25" << "" << 0 << 1 << kNone;
+        << QByteArray("M25\nM25\n") << "m25" << QString() << 0 << 1 << kNone;
 
     const QByteArray shells = "G1 X1\n;shells and one shell\n;structure:shell-inner\n;shell\n";
-    QTest::newRow("exclusion tested on the whole line") << shells << "shell" << "shells" << 0 << 1 << 2;
+    QTest::newRow("exclusion tested on the whole line")
+        << shells << "shell" << QStringLiteral("shells") << 0 << 1 << 2;
     QTest::newRow("exclusion going backward past excluded rows")
-        << QByteArray(";shell\n;shells\n;shells\nG1\n") << "shell" << "shells" << 3 << -1 << 0;
-    QTest::newRow("every match excluded") << QByteArray(";shells\n;shells shell\n") << "shell" << "shells" << 0 << 1
-                                          << kNone;
-    QTest::newRow("empty exclusion excludes nothing") << shells << "shell" << "" << 0 << 1 << 1;
+        << QByteArray(";shell\n;shells\n;shells\nG1\n") << "shell" << QStringLiteral("shells") << 3 << -1
+        << 0;
+    QTest::newRow("every match excluded")
+        << QByteArray(";shells\n;shells shell\n") << "shell" << QStringLiteral("shells") << 0 << 1 << kNone;
+    QTest::newRow("empty exclusion excludes nothing") << shells << "shell" << QString() << 0 << 1 << 1;
 
     // A keyword that cannot stand in a row matches none, also where its Latin-1 form would.
-    QTest::newRow("character above U+00FF") << QByteArray("G1 X1 ;what?\n") << QStringLiteral("what\u0100") << ""
-                                            << 0 << 1 << kNone;
-    QTest::newRow("Latin-1 character") << QByteArray("G1 X1\nM117 200\xb0" "C\n") << QStringLiteral("200\u00b0")
-                                       << "" << 0 << 1 << 1;
-    QTest::newRow("keyword holding a line break") << QByteArray("G1 X1\nM25\n") << "X1\nM25" << "" << 0 << 1
-                                                  << kNone;
-    QTest::newRow("keyword holding a CR") << QByteArray("G1 X1\r\nM25\r\n") << "X1\r" << "" << 0 << 1 << kNone;
+    QTest::newRow("character above U+00FF")
+        << QByteArray("G1 X1 ;what?\n") << QStringLiteral("what\u0100") << QString() << 0 << 1 << kNone;
+    QTest::newRow("Latin-1 character") << QByteArray("G1 X1\nM117 200\xb0") + "C\n"
+                                       << QStringLiteral("200\u00b0") << QString() << 0 << 1 << 1;
+    QTest::newRow("keyword holding a line break")
+        << QByteArray("G1 X1\nM25\n") << "X1\nM25" << QString() << 0 << 1 << kNone;
+    QTest::newRow("keyword holding a CR")
+        << QByteArray("G1 X1\r\nM25\r\n") << "X1\r" << QString() << 0 << 1 << kNone;
     QTest::newRow("exclusion above U+00FF excludes nothing")
         << QByteArray(";shell?\n") << "shell" << QStringLiteral("shell\u0100") << 0 << 1 << 0;
 }
@@ -153,7 +156,8 @@ void TestRowScans::keywordScan()
     QFETCH(int, row);
 
     const TextRows rows(text);
-    QCOMPARE(RowScans::findKeywordRow(rows, keyword, exclusion, from, step, rows.lineCount()).value_or(kNone), row);
+    QCOMPARE(RowScans::findKeywordRow(rows, keyword, exclusion, from, step, rows.lineCount()).value_or(kNone),
+             row);
 }
 
 void TestRowScans::backwardZLookup_data()
@@ -202,14 +206,16 @@ void TestRowScans::walkToRowWithZ_data()
     QTest::addColumn<int>("step");
     QTest::addColumn<int>("row");
 
-    const QByteArray start = body(50, {{37, "G1 Z0.3 F420"}, {40, ";structure:shell-inner Z"}, {45, ";Zone"}});
+    const QByteArray start =
+        body(50, {{37, "G1 Z0.3 F420"}, {40, ";structure:shell-inner Z"}, {45, ";Zone"}});
     QTest::newRow("backward to the layer change") << start << 40 << -1 << 37;
     QTest::newRow("forward to a comment holding Z") << start << 40 << 1 << 45;
     QTest::newRow("backward reaching row 0") << body(10, {{5, ";structure:shell-inner"}}) << 5 << -1 << kNone;
     QTest::newRow("backward finds row 0") << body(10, {{0, "G0 Z1"}}) << 5 << -1 << 0;
     QTest::newRow("forward reaching the end") << body(10, {{2, "G1 Z1"}, {5, ";shell"}}) << 5 << 1 << kNone;
     QTest::newRow("forward from the last row") << body(10, {{9, ";shell Z"}}) << 9 << 1 << kNone;
-    QTest::newRow("lower-case z does not stop the walk") << body(10, {{3, "G1 z1"}, {2, "M104 Z"}}) << 5 << -1 << 2;
+    QTest::newRow("lower-case z does not stop the walk")
+        << body(10, {{3, "G1 z1"}, {2, "M104 Z"}}) << 5 << -1 << 2;
 }
 
 void TestRowScans::walkToRowWithZ()
@@ -264,9 +270,10 @@ void TestRowScans::heightSearch_data()
     QTest::newRow("start row at the line count") << layers << 100 << 0.6 << kNone << 0.0 << false;
     QTest::newRow("start row past the line count") << layers << 250 << 0.6 << kNone << 0.0 << false;
     QTest::newRow("Z rows that are not Z lines are passed")
-        << body(10, {{1, "G1 Z0.2"}, {3, "G0 Z9"}, {4, ";Z 9"}, {5, "G1 Z0.4"}, {7, "G1 Z0.6"}}) << 0 << 0.5 << 5
-        << 0.4 << true;
-    QTest::newRow("vase-mode lines") << body(5, {{1, "G1 X1 Y2 Z0.3 E1.2"}, {2, "G1 X2 Y2 Z0.31 E1.3"},
+        << body(10, {{1, "G1 Z0.2"}, {3, "G0 Z9"}, {4, ";Z 9"}, {5, "G1 Z0.4"}, {7, "G1 Z0.6"}}) << 0 << 0.5
+        << 5 << 0.4 << true;
+    QTest::newRow("vase-mode lines") << body(5, {{1, "G1 X1 Y2 Z0.3 E1.2"},
+                                                 {2, "G1 X2 Y2 Z0.31 E1.3"},
                                                  {3, "G1 X3 Y2 Z0.32 E1.4"}})
                                      << 0 << 0.315 << 2 << 0.31 << true;
     QTest::newRow("reaching Z line on the last row, no final break")

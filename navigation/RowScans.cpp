@@ -5,8 +5,6 @@
 #include <QByteArray>
 
 #include <cstring>
-#include <functional>
-#include <iterator>
 
 namespace RowScans {
 
@@ -53,52 +51,99 @@ std::size_t lastByte(std::string_view text, std::size_t from, std::size_t to, ch
 }
 
 // A non-empty byte pattern searched forward or backward in a text, without looking at rows.
+// A pattern of one byte is found with memchr. A longer one is found by testing its first,
+// middle and last bytes over blocks of the text in a loop without early exit, which the
+// compiler turns into vector instructions; only a block with a candidate is looked at
+// closely. Three bytes apart keep the candidates rare even where every byte of the pattern
+// stands on every row, as in "G1 X999." among G1 moves.
 class Pattern
 {
 public:
     explicit Pattern(QByteArray bytes)
-        : m_bytes(std::move(bytes)), m_forward(m_bytes.cbegin(), m_bytes.cend()),
-          m_backward(std::make_reverse_iterator(m_bytes.cend()), std::make_reverse_iterator(m_bytes.cbegin()))
+        : m_bytes(std::move(bytes)), m_length(std::size_t(m_bytes.size())), m_middle(m_length / 2),
+          m_firstByte(static_cast<unsigned char>(m_bytes.front())),
+          m_middleByte(static_cast<unsigned char>(m_bytes[qsizetype(m_middle)])),
+          m_lastByte(static_cast<unsigned char>(m_bytes.back()))
     {
     }
-    Pattern(const Pattern&) = delete;
-    Pattern& operator=(const Pattern&) = delete;
 
     // The first offset in [from, to) where the whole pattern lies before to.
     std::size_t first(std::string_view text, std::size_t from, std::size_t to) const
     {
-        if (from >= to)
+        if (to < from || to - from < m_length)
             return kNone;
-        const char* const base = text.data();
-        if (m_bytes.size() == 1) {
-            const auto* hit = static_cast<const char*>(std::memchr(base + from, m_bytes[0], to - from));
-            return hit ? std::size_t(hit - base) : kNone;
+        const auto* base = reinterpret_cast<const unsigned char*>(text.data());
+        if (m_length == 1) {
+            const void* hit = std::memchr(base + from, m_firstByte, to - from);
+            return hit ? std::size_t(static_cast<const unsigned char*>(hit) - base) : kNone;
         }
-        const auto [begin, end] = m_forward(base + from, base + to);
-        return begin == base + to ? kNone : std::size_t(begin - base);
+        const std::size_t starts = to - m_length + 1; // start offsets lie in [from, starts)
+        std::size_t i = from;
+        for (; starts - i >= kBlock; i += kBlock) {
+            if (!blockHasCandidate(base + i))
+                continue;
+            for (std::size_t k = 0; k < kBlock; ++k) {
+                if (matchesAt(base + i + k))
+                    return i + k;
+            }
+        }
+        for (; i < starts; ++i) {
+            if (matchesAt(base + i))
+                return i;
+        }
+        return kNone;
     }
 
     // The last offset in [from, to) where the whole pattern lies before to.
     std::size_t last(std::string_view text, std::size_t from, std::size_t to) const
     {
-        if (from >= to)
+        if (to < from || to - from < m_length)
             return kNone;
-        if (m_bytes.size() == 1)
-            return lastByte(text, from, to, m_bytes[0]);
-        const char* const base = text.data();
-        const auto rfirst = std::make_reverse_iterator(base + to);
-        const auto rlast = std::make_reverse_iterator(base + from);
-        const auto [begin, end] = m_backward(rfirst, rlast);
-        return begin == rlast ? kNone : std::size_t(end.base() - base);
+        if (m_length == 1)
+            return lastByte(text, from, to, char(m_firstByte));
+        const auto* base = reinterpret_cast<const unsigned char*>(text.data());
+        std::size_t starts = to - m_length + 1;
+        for (; starts - from >= kBlock; starts -= kBlock) {
+            const std::size_t i = starts - kBlock;
+            if (!blockHasCandidate(base + i))
+                continue;
+            for (std::size_t k = kBlock; k-- > 0;) {
+                if (matchesAt(base + i + k))
+                    return i + k;
+            }
+        }
+        while (starts > from) {
+            if (matchesAt(base + --starts))
+                return starts;
+        }
+        return kNone;
     }
 
 private:
-    using Forward = std::boyer_moore_horspool_searcher<const char*>;
-    using Backward = std::boyer_moore_horspool_searcher<std::reverse_iterator<const char*>>;
+    static constexpr std::size_t kBlock = 64;
+
+    // Whether a start in [p, p + kBlock) has the first, middle and last byte in place.
+    bool blockHasCandidate(const unsigned char* p) const
+    {
+        unsigned char any = 0;
+        for (std::size_t k = 0; k < kBlock; ++k)
+            any |= (p[k] == m_firstByte) & (p[k + m_middle] == m_middleByte) &
+                   (p[k + m_length - 1] == m_lastByte);
+        return any != 0;
+    }
+
+    bool matchesAt(const unsigned char* p) const
+    {
+        return p[0] == m_firstByte && p[m_length - 1] == m_lastByte &&
+               std::memcmp(p, m_bytes.constData(), m_length) == 0;
+    }
 
     QByteArray m_bytes;
-    Forward m_forward;
-    Backward m_backward;
+    std::size_t m_length;
+    std::size_t m_middle;
+    unsigned char m_firstByte;
+    unsigned char m_middleByte;
+    unsigned char m_lastByte;
 };
 
 bool contains(std::string_view row, const QByteArray& bytes)

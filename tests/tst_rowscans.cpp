@@ -7,6 +7,8 @@
 #include <QMap>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // A body of count rows of extrusion moves (no "Z" anywhere), with the given rows replaced.
@@ -39,6 +41,8 @@ private slots:
     void zOfRow();
     void keywordScan_data();
     void keywordScan();
+    void keywordScanOverManyBlocks_data();
+    void keywordScanOverManyBlocks();
     void backwardZLookup_data();
     void backwardZLookup();
     void walkToRowWithZ_data();
@@ -157,6 +161,44 @@ void TestRowScans::keywordScan()
 
     const TextRows rows(text);
     QCOMPARE(RowScans::findKeywordRow(rows, keyword, exclusion, from, step, rows.lineCount()).value_or(kNone),
+             row);
+}
+
+// Long texts, where the search tests whole blocks of bytes before it looks at a place.
+void TestRowScans::keywordScanOverManyBlocks_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<int>("row");
+
+    // Row 97 has the first, middle and last bytes of "G1 X999." in place, but not the others.
+    const QByteArray rows =
+        body(300, {{97, "G1 X909.5 Y1"}, {131, "M25 ;pause"}, {203, "G1 X999.5 Y2"}, {299, "M25 ;last"}});
+    QTest::newRow("forward") << rows << u"M25"_s << 0 << 1 << 131;
+    QTest::newRow("forward to the last row") << rows << u"M25"_s << 132 << 1 << 299;
+    QTest::newRow("forward, none left") << rows << u"M25 ;pause"_s << 132 << 1 << kNone;
+    QTest::newRow("backward") << rows << u"M25"_s << 298 << -1 << 131;
+    QTest::newRow("backward from the last row") << rows << u"M25"_s << 299 << -1 << 299;
+    QTest::newRow("backward, none left") << rows << u"M25 ;last"_s << 298 << -1 << kNone;
+    QTest::newRow("forward past a near miss") << rows << u"G1 X999."_s << 0 << 1 << 203;
+    QTest::newRow("backward past a near miss") << rows << u"G1 X999."_s << 299 << -1 << 203;
+    QTest::newRow("backward to a row before the start") << rows << u"G1 X909"_s << 299 << -1 << 97;
+    QTest::newRow("in the last bytes, no final break") << rows + "M26" << u"M26"_s << 0 << 1 << 300;
+    QTest::newRow("in the first bytes") << "M26\n" + rows << u"M26"_s << 250 << -1 << 0;
+}
+
+void TestRowScans::keywordScanOverManyBlocks()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, keyword);
+    QFETCH(int, from);
+    QFETCH(int, step);
+    QFETCH(int, row);
+
+    const TextRows rows(text);
+    QCOMPARE(RowScans::findKeywordRow(rows, keyword, QString(), from, step, rows.lineCount()).value_or(kNone),
              row);
 }
 

@@ -22,6 +22,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -117,7 +118,7 @@ private:
     void click(QWidget* button) { QTest::mouseClick(button, Qt::LeftButton); }
     void clickRow(int row);
     bool memoHasFocus() const { return m_window->focusWidget() == m_window->Memo1; }
-    bool insertionControlsEnabled() const;
+    bool insertionControlsAre(bool enabled) const;
 
     QTemporaryDir m_dir;
     std::unique_ptr<TEditorForBorvane5_Form1> m_window;
@@ -178,18 +179,15 @@ void TestNavigation::clickRow(int row)
     QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(x + 2, y + height / 2));
 }
 
-bool TestNavigation::insertionControlsEnabled() const
+// Whether all seven insertion controls have the given enabled state.
+bool TestNavigation::insertionControlsAre(bool enabled) const
 {
     const TEditorForBorvane5_Form1& w = *m_window;
     const QList<const QWidget*> controls{w.btnPause,           w.TemperarureInsert,  w.rbtnBefore,
                                          w.rbtnAfter,          w.leditT0Temperature, w.leditT1Temperature,
                                          w.leditBedTemperature};
-    const bool enabled = controls.front()->isEnabled();
-    for (const QWidget* control : controls) {
-        if (control->isEnabled() != enabled)
-            return !enabled; // a mixed group is never the expected state
-    }
-    return enabled;
+    return std::all_of(controls.begin(), controls.end(),
+                       [enabled](const QWidget* control) { return control->isEnabled() == enabled; });
 }
 
 void TestNavigation::printAnalysis_data()
@@ -257,7 +255,7 @@ void TestNavigation::printAnalysis()
     QCOMPARE(m_window->CurrentRow, 1);
     QCOMPARE(m_window->lbleRow->text(), QStringLiteral("1"));
     QVERIFY(!m_window->InsertEnabled);
-    QVERIFY(!insertionControlsEnabled());
+    QVERIFY(insertionControlsAre(false));
     QVERIFY(memo->isReadOnly());
     QVERIFY(!memo->hasSelectedText());
     QCOMPARE(memo->SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS), long(memo->rowStart(1)));
@@ -339,7 +337,7 @@ void TestNavigation::heightSearch()
     QCOMPARE(m_window->lbleRow->text(), QString::number(row));
     QCOMPARE(m_window->leditCurrentZ->text(), zText);
     QCOMPARE(m_window->InsertEnabled, insertionAfter);
-    QCOMPARE(insertionControlsEnabled(), insertionAfter);
+    QVERIFY(insertionControlsAre(insertionAfter));
     QCOMPARE(m_window->Memo1->selectedText(), m_window->Memo1->rowText(row));
     QVERIFY(m_window->Memo1->isReadOnly());
     QVERIFY(memoHasFocus());
@@ -415,7 +413,7 @@ void TestNavigation::keywordScan()
         QVERIFY2(memoHasFocus(), step);
     }
     QVERIFY(m_window->InsertEnabled);
-    QVERIFY(insertionControlsEnabled());
+    QVERIFY(insertionControlsAre(true));
 }
 
 // An empty keyword only takes the caret row; nothing else changes.
@@ -470,7 +468,7 @@ void TestNavigation::rowNumber()
     EditBuffer* memo = m_window->Memo1;
     QCOMPARE(m_window->CurrentRow, row);
     QCOMPARE(m_window->InsertEnabled, insertion);
-    QCOMPARE(insertionControlsEnabled(), insertion);
+    QVERIFY(insertionControlsAre(insertion));
     QCOMPARE(memo->isReadOnly(), !insertion);
     QCOMPARE(memo->CaretRow(), caretRow);
     QVERIFY(!memo->hasSelectedText());
@@ -509,7 +507,7 @@ void TestNavigation::click()
     QCOMPARE(m_window->lbleRow->text(), QString::number(row));
     QCOMPARE(m_window->leditCurrentZ->text(), zText);
     QVERIFY(m_window->InsertEnabled);
-    QVERIFY(insertionControlsEnabled());
+    QVERIFY(insertionControlsAre(true));
     QVERIFY(!m_window->Memo1->isReadOnly());
     QVERIFY(memoHasFocus());
 
@@ -517,7 +515,7 @@ void TestNavigation::click()
     type(m_window->lbleRow, QStringLiteral("1"));
     click(m_window->sbtnGoRowNumber);
     QVERIFY(!m_window->InsertEnabled);
-    QVERIFY(!insertionControlsEnabled());
+    QVERIFY(insertionControlsAre(false));
     QVERIFY(m_window->Memo1->isReadOnly());
 }
 

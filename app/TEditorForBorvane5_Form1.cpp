@@ -70,9 +70,7 @@ QToolButton* makeSpeedButton(QWidget* parent, const QPixmap& glyph, const QRect&
 LabeledEdit* makeLabeledEdit(QWidget* parent, const QString& caption, LabeledEdit::LabelPosition position,
                              const QRect& geometry)
 {
-    auto* edit = new LabeledEdit(caption, position, parent);
-    edit->setGeometry(geometry);
-    return edit;
+    return new LabeledEdit(caption, position, geometry, parent);
 }
 
 // Read-only, outside the tab order, with the tooltip background.

@@ -108,7 +108,15 @@ TEditorForBorvane5_Form1::TEditorForBorvane5_Form1(QWidget* parent) : QWidget(pa
     qApp->installEventFilter(this);
     WriteHeader = !cboxHeader->isChecked();
 
-    FormCreate();
+    try {
+        FormCreate();
+    } catch (const std::exception& exception) {
+        // Shown like any exception that escapes a handler; FormCreate ends where it was
+        // and the window opens all the same.
+        BorvaneApplication::showException(&exception);
+    } catch (...) {
+        BorvaneApplication::showException(nullptr);
+    }
 }
 
 TEditorForBorvane5_Form1::~TEditorForBorvane5_Form1()
@@ -314,12 +322,7 @@ void TEditorForBorvane5_Form1::FormCreate()
     SearchKeyPath = Utility::ExeFolder() + QStringLiteral("TempFile") + QDir::separator() +
                     QStringLiteral("SearchKey.txt");
     Memo1->clearRows();
-    try {
-        loadKeywordList();
-    } catch (const std::exception& exception) {
-        // Shown like any escaped exception; the window still ends up in its start state.
-        BorvaneApplication::showException(&exception);
-    }
+    loadKeywordList();
     FileLoaded = false;
     InsertEnabled = false;
     CurrentRow = 0;

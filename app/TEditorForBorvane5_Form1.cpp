@@ -40,6 +40,9 @@ constexpr int kMessageHeightAtStart = 600;
 const QColor kInactiveCaption(191, 205, 219);
 // "Money green".
 const QColor kMoneyGreen(192, 220, 192);
+// The system's grey-text colour, for disabled captions and texts. The style's own light
+// grey all but vanishes on the coloured group boxes and the tooltip-coloured message.
+const QColor kGrayText(109, 109, 109);
 
 QFont tahoma(int pixelSize)
 {
@@ -130,6 +133,10 @@ void TEditorForBorvane5_Form1::buildControls()
 {
     using Pos = LabeledEdit::LabelPosition;
     setFont(tahoma(13));
+    QPalette windowPalette = palette();
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        windowPalette.setColor(QPalette::Disabled, role, kGrayText);
+    setPalette(windowPalette);
     resize(kClientWidth, kClientHeight);
 
     pnlLeft = makePanel(this);

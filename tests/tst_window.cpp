@@ -192,6 +192,8 @@ private slots:
     void labelsOfLabeledEdits();
     void backgrounds_data();
     void backgrounds();
+    void disabledTextIsReadable_data();
+    void disabledTextIsReadable();
     void glyphSizes_data();
     void glyphSizes();
     void tabOrder();
@@ -452,6 +454,28 @@ void TestWindow::backgrounds()
         QCOMPARE(w->palette().color(group, role), colour);
     if (role == QPalette::Window)
         QVERIFY(w->autoFillBackground());
+}
+
+void TestWindow::disabledTextIsReadable_data()
+{
+    QTest::addColumn<QPalette::ColorRole>("role");
+
+    // The system's grey text, also on the coloured group boxes and the tooltip colour.
+    QTest::newRow("rbtnBefore") << QPalette::WindowText;
+    QTest::newRow("btnPause") << QPalette::ButtonText;
+    QTest::newRow("leditT0Temperature") << QPalette::Text;
+    QTest::newRow("memoMessage") << QPalette::Text;
+    QTest::newRow("lblKeyword") << QPalette::WindowText;
+}
+
+void TestWindow::disabledTextIsReadable()
+{
+    QFETCH(QPalette::ColorRole, role);
+
+    QWidget* w = control(QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(w);
+    QCOMPARE(w->palette().color(QPalette::Disabled, role), QColor(109, 109, 109));
+    QCOMPARE(w->palette().color(QPalette::Active, role), QColor(Qt::black));
 }
 
 void TestWindow::glyphSizes_data()

@@ -172,7 +172,8 @@ void TEditorForBorvane5_Form1::buildControls()
     Memo1 = new EditBuffer(pnlRight);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     QFont memoFont(QStringLiteral("Tahoma"));
-    memoFont.setPointSizeF(16 * 72.0 / 96.0); // 16 pixels at 96 pixels per inch
+    // Scintilla takes sizes in points only: 16 pixels at the screen's logical resolution.
+    memoFont.setPointSizeF(16 * 72.0 / Memo1->logicalDpiY());
     Memo1->setFont(memoFont);
     Memo1->setEnabled(false);
 

@@ -51,7 +51,8 @@ QString headerProblem(HeaderCheck check)
     case HeaderCheck::TooFewLines:
         return QStringLiteral("It has fewer than two lines, so it has no header.");
     case HeaderCheck::TooLong:
-        return QStringLiteral("Its header (the first two lines) is longer than %1 bytes.").arg(kHeaderCapacity);
+        return QStringLiteral("Its header (the first two lines) is longer than %1 bytes.")
+            .arg(kHeaderCapacity);
     case HeaderCheck::ReadError:
         break;
     }

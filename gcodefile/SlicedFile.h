@@ -36,8 +36,8 @@ qsizetype bodyTextLength(QByteArrayView bytes);
 
 struct BodyRead
 {
-    bool ok = true;     // false when reading failed before the body's end
-    bool crLf = false;  // the body's first line break is CR LF
+    bool ok = true;    // false when reading failed before the body's end
+    bool crLf = false; // the body's first line break is CR LF
     qint64 textBytes = 0;
 };
 // Reads the body from the device's position in chunks of chunkSize bytes and hands

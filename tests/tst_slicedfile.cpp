@@ -16,7 +16,10 @@ QByteArray repeated(char c, qsizetype n)
 class FailingDevice : public QIODevice
 {
 public:
-    explicit FailingDevice(qint64 limit) : m_limit(limit) { open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
+    explicit FailingDevice(qint64 limit) : m_limit(limit)
+    {
+        open(QIODevice::ReadWrite | QIODevice::Unbuffered);
+    }
     bool isSequential() const override { return true; }
 
 protected:
@@ -148,24 +151,24 @@ void TestSlicedFile::readBody_data()
     QTest::addColumn<QByteArray>("expectedText");
     QTest::addColumn<bool>("expectedCrLf");
 
-    QTest::newRow("LF body, one chunk") << QByteArray("G1 X1\nG1 X2\n") << qsizetype(1024)
-                                        << QByteArray("G1 X1\nG1 X2\n") << false;
-    QTest::newRow("LF body, small chunks") << QByteArray("G1 X1\nG1 X2\nM84\n") << qsizetype(4)
-                                           << QByteArray("G1 X1\nG1 X2\nM84\n") << false;
+    QTest::newRow("LF body, one chunk")
+        << QByteArray("G1 X1\nG1 X2\n") << qsizetype(1024) << QByteArray("G1 X1\nG1 X2\n") << false;
+    QTest::newRow("LF body, small chunks")
+        << QByteArray("G1 X1\nG1 X2\nM84\n") << qsizetype(4) << QByteArray("G1 X1\nG1 X2\nM84\n") << false;
     QTest::newRow("CR LF body") << QByteArray("G1\r\nG2\r\n") << qsizetype(1024) << QByteArray("G1\r\nG2\r\n")
                                 << true;
-    QTest::newRow("CR LF split between chunks") << QByteArray("G1 X\r\nG2\r\n") << qsizetype(5)
-                                                << QByteArray("G1 X\r\nG2\r\n") << true;
-    QTest::newRow("first break in a later chunk") << QByteArray("G1 X1 Y2 Z3\r\n") << qsizetype(4)
-                                                  << QByteArray("G1 X1 Y2 Z3\r\n") << true;
-    QTest::newRow("lone CR before a later LF") << QByteArray("G1\rX\nG2\r\n") << qsizetype(1024)
-                                               << QByteArray("G1\rX\nG2\r\n") << false;
-    QTest::newRow("0xFF ends the body in a later chunk") << QByteArray("G1\nG2\nG3\xFFG4\n") << qsizetype(3)
-                                                         << QByteArray("G1\nG2\nG3") << false;
-    QTest::newRow("0x00 ends the body") << QByteArray("G1\nG\x00G3\n", 8) << qsizetype(1024) << QByteArray("G1\nG")
-                                        << false;
-    QTest::newRow("0xFF at a chunk start") << QByteArray("G1\n\xFF\n", 5) << qsizetype(3) << QByteArray("G1\n")
-                                           << false;
+    QTest::newRow("CR LF split between chunks")
+        << QByteArray("G1 X\r\nG2\r\n") << qsizetype(5) << QByteArray("G1 X\r\nG2\r\n") << true;
+    QTest::newRow("first break in a later chunk")
+        << QByteArray("G1 X1 Y2 Z3\r\n") << qsizetype(4) << QByteArray("G1 X1 Y2 Z3\r\n") << true;
+    QTest::newRow("lone CR before a later LF")
+        << QByteArray("G1\rX\nG2\r\n") << qsizetype(1024) << QByteArray("G1\rX\nG2\r\n") << false;
+    QTest::newRow("0xFF ends the body in a later chunk")
+        << QByteArray("G1\nG2\nG3\xFFG4\n") << qsizetype(3) << QByteArray("G1\nG2\nG3") << false;
+    QTest::newRow("0x00 ends the body")
+        << QByteArray("G1\nG\x00G3\n", 8) << qsizetype(1024) << QByteArray("G1\nG") << false;
+    QTest::newRow("0xFF at a chunk start")
+        << QByteArray("G1\n\xFF\n", 5) << qsizetype(3) << QByteArray("G1\n") << false;
     QTest::newRow("no line break") << QByteArray("G1 X1") << qsizetype(2) << QByteArray("G1 X1") << false;
     QTest::newRow("empty body") << QByteArray() << qsizetype(16) << QByteArray() << false;
 }
@@ -180,8 +183,8 @@ void TestSlicedFile::readBody()
     QBuffer device(&bytes);
     QVERIFY(device.open(QIODevice::ReadOnly));
     QByteArray text;
-    const SlicedFile::BodyRead result =
-        SlicedFile::readBody(device, [&text](QByteArrayView piece) { text += piece; }, chunkSize);
+    const SlicedFile::BodyRead result = SlicedFile::readBody(
+        device, [&text](QByteArrayView piece) { text += piece; }, chunkSize);
     QVERIFY(result.ok);
     QCOMPARE(text, expectedText);
     QCOMPARE(result.textBytes, qint64(expectedText.size()));
@@ -192,8 +195,8 @@ void TestSlicedFile::readBodyReportsAFailedRead()
 {
     FailingDevice device(10);
     QByteArray text;
-    const SlicedFile::BodyRead result =
-        SlicedFile::readBody(device, [&text](QByteArrayView piece) { text += piece; }, 4);
+    const SlicedFile::BodyRead result = SlicedFile::readBody(
+        device, [&text](QByteArrayView piece) { text += piece; }, 4);
     QVERIFY(!result.ok);
     QCOMPARE(text, QByteArray("xxxxxxxxxx"));
 }
@@ -206,24 +209,26 @@ void TestSlicedFile::writeOutput_data()
     QTest::addColumn<QByteArray>("expected");
 
     const QByteArray header(";h\x00\xFF\n\x80\xFE\n", 8);
-    QTest::newRow("LF body ending in LF") << header << QByteArray("G1 X1\nG1 X2\n") << QByteArray("\n")
-                                          << header + "G1 X1\nG1 X2\n";
+    QTest::newRow("LF body ending in LF")
+        << header << QByteArray("G1 X1\nG1 X2\n") << QByteArray("\n") << header + "G1 X1\nG1 X2\n";
     QTest::newRow("last row without a line break gets LF")
         << header << QByteArray("G1 X1\nG1 X2") << QByteArray("\n") << header + "G1 X1\nG1 X2\n";
     QTest::newRow("CR LF body") << header << QByteArray("G1\r\nG2\r\n") << QByteArray("\r\n")
                                 << header + "G1\r\nG2\r\n";
     QTest::newRow("CR LF body, last row without a line break gets CR LF")
         << header << QByteArray("G1\r\nG2") << QByteArray("\r\n") << header + "G1\r\nG2\r\n";
-    QTest::newRow("blank line in the middle") << header << QByteArray("G1\n\nG2\n\n\nM84\n") << QByteArray("\n")
-                                              << header + "G1\n\nG2\n\n\nM84\n";
-    QTest::newRow("body ending in a lone CR") << header << QByteArray("G1\rG2\r") << QByteArray("\n")
-                                              << header + "G1\rG2\r";
-    QTest::newRow("empty body writes only the header") << header << QByteArray() << QByteArray("\n") << header;
+    QTest::newRow("blank line in the middle")
+        << header << QByteArray("G1\n\nG2\n\n\nM84\n") << QByteArray("\n") << header + "G1\n\nG2\n\n\nM84\n";
+    QTest::newRow("body ending in a lone CR")
+        << header << QByteArray("G1\rG2\r") << QByteArray("\n") << header + "G1\rG2\r";
+    QTest::newRow("empty body writes only the header")
+        << header << QByteArray() << QByteArray("\n") << header;
     QTest::newRow("header removed") << QByteArray() << QByteArray("G1\nG2\n") << QByteArray("\n")
                                     << QByteArray("G1\nG2\n");
     QTest::newRow("nothing at all") << QByteArray() << QByteArray() << QByteArray("\n") << QByteArray();
     QTest::newRow("row longer than 4096 characters")
-        << header << repeated('X', 10000) + "\nM84" << QByteArray("\n") << header + repeated('X', 10000) + "\nM84\n";
+        << header << repeated('X', 10000) + "\nM84" << QByteArray("\n")
+        << header + repeated('X', 10000) + "\nM84\n";
     QTest::newRow("bytes 0x80 to 0xFE in the body")
         << header << QByteArray(";\x80\xA9\xE9\xFE\n") << QByteArray("\n") << header + ";\x80\xA9\xE9\xFE\n";
 }
@@ -238,8 +243,8 @@ void TestSlicedFile::writeOutput()
     QByteArray written;
     QBuffer device(&written);
     QVERIFY(device.open(QIODevice::WriteOnly));
-    QVERIFY(SlicedFile::writeOutput(device, header, std::string_view(text.constData(), std::size_t(text.size())),
-                                    lineBreak));
+    QVERIFY(SlicedFile::writeOutput(device, header,
+                                    std::string_view(text.constData(), std::size_t(text.size())), lineBreak));
     QCOMPARE(written, expected);
 }
 

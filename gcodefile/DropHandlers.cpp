@@ -36,17 +36,6 @@ std::optional<QString> firstLocalPath(const QMimeData* drop)
     return std::nullopt;
 }
 
-// The folder of a file path: the text before the last separator; a root keeps its separator.
-QString folderOf(const QString& path)
-{
-    const QString generic = QDir::fromNativeSeparators(path);
-    const qsizetype separator = generic.lastIndexOf(u'/');
-    if (separator < 0)
-        return QString();
-    const bool root = separator == 0 || (separator == 2 && generic[1] == u':');
-    return QDir::toNativeSeparators(generic.left(root ? separator + 1 : separator));
-}
-
 // Checks that the file holds a header that fits; tells the user and returns false otherwise.
 bool checkHeader(QFile& file, const QString& path)
 {
@@ -97,7 +86,7 @@ void TEditorForBorvane5_Form1::OpenDroppedPath(const QMimeData& drop)
         return;
 
     DroppedPath = *path;
-    FolderPath = isFolder ? DroppedPath : folderOf(DroppedPath);
+    FolderPath = isFolder ? DroppedPath : SlicedFile::folderOf(DroppedPath);
     FileLoaded = !isFolder;
     editFilePath->setText(FolderPath);
     leditFileName->setText(OutputFileName);

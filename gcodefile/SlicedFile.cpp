@@ -3,6 +3,7 @@
 #include "util/Utility.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QIODevice>
 
 #include <cstring>
@@ -112,6 +113,16 @@ bool writeOutput(QIODevice& device, QByteArrayView header, std::string_view text
     if (!text.empty() && !endsWithBreak)
         return write(lineBreak.data(), lineBreak.size());
     return true;
+}
+
+QString folderOf(const QString& path)
+{
+    const QString generic = QDir::fromNativeSeparators(path);
+    const qsizetype separator = generic.lastIndexOf(u'/');
+    if (separator < 0)
+        return QString();
+    const bool root = separator == 0 || (separator == 2 && generic[1] == u':');
+    return QDir::toNativeSeparators(generic.left(root ? separator + 1 : separator));
 }
 
 QString outputFileNameFor(const QString& storedName, bool writeHeader)

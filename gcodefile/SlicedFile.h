@@ -49,6 +49,10 @@ BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& 
 // line break (a last row without one gets lineBreak). Returns false when a write fails.
 bool writeOutput(QIODevice& device, QByteArrayView header, std::string_view text, QByteArrayView lineBreak);
 
+// The folder of a dropped file: the text before the last separator, without it; a file
+// in a root keeps the root's separator ("/" or "C:\\").
+QString folderOf(const QString& path);
+
 // The output name for the header option: the stored name's base with ".gx" when the
 // header is written, ".g" when it is removed.
 QString outputFileNameFor(const QString& storedName, bool writeHeader);

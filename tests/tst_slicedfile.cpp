@@ -3,6 +3,7 @@
 #include "gcodefile/SlicedFile.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QTest>
 
 namespace {
@@ -66,6 +67,8 @@ private slots:
     void writeOutput();
     void writeOutputReportsAFailedWrite_data();
     void writeOutputReportsAFailedWrite();
+    void folderOf_data();
+    void folderOf();
     void outputFileNameFor_data();
     void outputFileNameFor();
 };
@@ -262,6 +265,28 @@ void TestSlicedFile::writeOutputReportsAFailedWrite()
     QFETCH(qint64, limit);
     FailingDevice device(limit);
     QVERIFY(!SlicedFile::writeOutput(device, ";h\n;i\n", "G1 X1\nM84", "\n"));
+}
+
+void TestSlicedFile::folderOf_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("file in a folder") << "/home/user/prints/part.gcode"
+                                      << "/home/user/prints";
+    QTest::newRow("file in the root keeps the separator") << "/part.gcode"
+                                                          << "/";
+    QTest::newRow("dots in folder names") << "/a.b/c.d/part"
+                                          << "/a.b/c.d";
+    QTest::newRow("no separator") << "part.gcode"
+                                  << "";
+}
+
+void TestSlicedFile::folderOf()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    QCOMPARE(SlicedFile::folderOf(QDir::toNativeSeparators(path)), QDir::toNativeSeparators(expected));
 }
 
 void TestSlicedFile::outputFileNameFor_data()

@@ -152,7 +152,9 @@ void EditBuffer::beginFill(qsizetype expectedBytes)
     m_modEventMask = SendScintilla(SCI_GETMODEVENTMASK);
     SendScintilla(SCI_SETMODEVENTMASK, 0L);
     SendScintilla(SCI_SETUNDOCOLLECTION, 0L);
-    SendScintilla(SCI_ALLOCATE, long(expectedBytes));
+    // Two bytes more than expected: Scintilla grows the text (a copy of it all) when an
+    // insertion would fill its gap exactly, and bytes() needs one spare byte for a NUL.
+    SendScintilla(SCI_ALLOCATE, long(expectedBytes + 2));
 }
 
 void EditBuffer::appendBytes(QByteArrayView bytes)

@@ -7,10 +7,11 @@ namespace {
 constexpr int kLabelSpacing = 3;
 }
 
-LabeledEdit::LabeledEdit(const QString& caption, LabelPosition position, QWidget* parent)
+LabeledEdit::LabeledEdit(const QString& caption, LabelPosition position, const QRect& geometry, QWidget* parent)
     : QLineEdit(parent), m_label(new QLabel(caption, parent)), m_position(position)
 {
     m_label->setBuddy(this);
+    setGeometry(geometry);
     placeLabel();
 }
 

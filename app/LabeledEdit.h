@@ -15,7 +15,8 @@ class LabeledEdit : public QLineEdit
 public:
     enum class LabelPosition { Above, Left };
 
-    LabeledEdit(const QString& caption, LabelPosition position, QWidget* parent);
+    // The label is placed at once: a hidden window gets no move or resize events until it is shown.
+    LabeledEdit(const QString& caption, LabelPosition position, const QRect& geometry, QWidget* parent);
 
     QLabel* label() const { return m_label; }
     LabelPosition labelPosition() const { return m_position; }

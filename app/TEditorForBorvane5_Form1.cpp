@@ -40,6 +40,9 @@ constexpr int kMessageHeightAtStart = 600;
 const QColor kInactiveCaption(191, 205, 219);
 // "Money green".
 const QColor kMoneyGreen(192, 220, 192);
+// The system's grey-text colour, for disabled captions and texts. The style's own light
+// grey all but vanishes on the coloured group boxes and the tooltip-coloured message.
+const QColor kGrayText(109, 109, 109);
 
 QFont tahoma(int pixelSize)
 {
@@ -70,9 +73,7 @@ QToolButton* makeSpeedButton(QWidget* parent, const QPixmap& glyph, const QRect&
 LabeledEdit* makeLabeledEdit(QWidget* parent, const QString& caption, LabeledEdit::LabelPosition position,
                              const QRect& geometry)
 {
-    auto* edit = new LabeledEdit(caption, position, parent);
-    edit->setGeometry(geometry);
-    return edit;
+    return new LabeledEdit(caption, position, geometry, parent);
 }
 
 // Read-only, outside the tab order, with the tooltip background.
@@ -110,7 +111,15 @@ TEditorForBorvane5_Form1::TEditorForBorvane5_Form1(QWidget* parent) : QWidget(pa
     qApp->installEventFilter(this);
     WriteHeader = !cboxHeader->isChecked();
 
-    FormCreate();
+    try {
+        FormCreate();
+    } catch (const std::exception& exception) {
+        // Shown like any exception that escapes a handler; FormCreate ends where it was
+        // and the window opens all the same.
+        BorvaneApplication::showException(&exception);
+    } catch (...) {
+        BorvaneApplication::showException(nullptr);
+    }
 }
 
 TEditorForBorvane5_Form1::~TEditorForBorvane5_Form1()
@@ -124,6 +133,10 @@ void TEditorForBorvane5_Form1::buildControls()
 {
     using Pos = LabeledEdit::LabelPosition;
     setFont(tahoma(13));
+    QPalette windowPalette = palette();
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        windowPalette.setColor(QPalette::Disabled, role, kGrayText);
+    setPalette(windowPalette);
     resize(kClientWidth, kClientHeight);
 
     pnlLeft = makePanel(this);
@@ -159,7 +172,8 @@ void TEditorForBorvane5_Form1::buildControls()
     Memo1 = new EditBuffer(pnlRight);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     QFont memoFont(QStringLiteral("Tahoma"));
-    memoFont.setPointSizeF(16 * 72.0 / 96.0); // 16 pixels at 96 pixels per inch
+    // Scintilla takes sizes in points only: 16 pixels at the screen's logical resolution.
+    memoFont.setPointSizeF(16 * 72.0 / Memo1->logicalDpiY());
     Memo1->setFont(memoFont);
     Memo1->setEnabled(false);
 
@@ -316,12 +330,7 @@ void TEditorForBorvane5_Form1::FormCreate()
     SearchKeyPath = Utility::ExeFolder() + QStringLiteral("TempFile") + QDir::separator() +
                     QStringLiteral("SearchKey.txt");
     Memo1->clearRows();
-    try {
-        loadKeywordList();
-    } catch (const std::exception& exception) {
-        // Shown like any escaped exception; the window still ends up in its start state.
-        BorvaneApplication::showException(&exception);
-    }
+    loadKeywordList();
     FileLoaded = false;
     InsertEnabled = false;
     CurrentRow = 0;

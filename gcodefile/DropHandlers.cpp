@@ -22,7 +22,6 @@
 
 namespace {
 
-constexpr qsizetype kReadChunk = 4 * 1024 * 1024;
 constexpr int kMessageHeightAfterDrop = 62;
 
 // The first local file or folder of a drop; other URLs are not ours to open.
@@ -37,31 +36,15 @@ std::optional<QString> firstLocalPath(const QMimeData* drop)
     return std::nullopt;
 }
 
-// The folder of a file path: the text before the last separator; a root keeps its separator.
-QString folderOf(const QString& path)
-{
-    const QString generic = QDir::fromNativeSeparators(path);
-    const qsizetype separator = generic.lastIndexOf(u'/');
-    if (separator < 0)
-        return QString();
-    const bool root = separator == 0 || (separator == 2 && generic[1] == u':');
-    return QDir::toNativeSeparators(generic.left(root ? separator + 1 : separator));
-}
-
 // Checks that the file holds a header that fits; tells the user and returns false otherwise.
 bool checkHeader(QFile& file, const QString& path)
 {
-    const QByteArray first = file.read(SlicedFile::kHeaderCapacity);
-    file.seek(0);
-    if (SlicedFile::headerLength(first) >= 0)
+    const SlicedFile::HeaderCheck check = SlicedFile::checkHeader(file);
+    if (check == SlicedFile::HeaderCheck::Fits)
         return true;
-    const QString reason = Utility::FileLength(file) <= SlicedFile::kHeaderCapacity
-                               ? QStringLiteral("It has fewer than two lines, so it has no header.")
-                               : QStringLiteral("Its first two lines (the header) are longer than %1 bytes.")
-                                     .arg(SlicedFile::kHeaderCapacity);
     Utility::ShowError(QStringLiteral("File Open Error"),
                        QStringLiteral("This file is not a sliced G-code file and was not opened:\n%1\n\n%2")
-                           .arg(path, reason));
+                           .arg(path, SlicedFile::headerProblem(check)));
     return false;
 }
 
@@ -103,7 +86,7 @@ void TEditorForBorvane5_Form1::OpenDroppedPath(const QMimeData& drop)
         return;
 
     DroppedPath = *path;
-    FolderPath = isFolder ? DroppedPath : folderOf(DroppedPath);
+    FolderPath = isFolder ? DroppedPath : SlicedFile::folderOf(DroppedPath);
     FileLoaded = !isFolder;
     editFilePath->setText(FolderPath);
     leditFileName->setText(OutputFileName);
@@ -125,25 +108,14 @@ void TEditorForBorvane5_Form1::LoadSlicedFile(QFile* file)
 
         // The body goes in as read, chunk by chunk, up to the first 0xFF or 0x00.
         Memo1->beginFill(qMax<qint64>(0, Utility::FileLength(*file) - HeaderLength));
-        QByteArray chunk(kReadChunk, Qt::Uninitialized);
-        bool firstChunk = true;
-        for (;;) {
-            const qint64 got = file->read(chunk.data(), chunk.size());
-            if (got <= 0)
-                break;
-            const QByteArrayView bytes(chunk.constData(), got);
-            const qsizetype textLength = SlicedFile::bodyTextLength(bytes);
-            if (firstChunk) {
-                Memo1->setLineBreak(SlicedFile::usesCrLf(bytes.first(textLength))
-                                        ? EditBuffer::LineBreak::CRLF
-                                        : EditBuffer::LineBreak::LF);
-                firstChunk = false;
-            }
-            Memo1->appendBytes(bytes.first(textLength));
-            if (textLength < got)
-                break;
-        }
+        const SlicedFile::BodyRead body =
+            SlicedFile::readBody(*file, [this](QByteArrayView text) { Memo1->appendBytes(text); });
         Memo1->endFill();
+        Memo1->setLineBreak(body.crLf ? EditBuffer::LineBreak::CRLF : EditBuffer::LineBreak::LF);
+        if (!body.ok)
+            Utility::ShowError(QStringLiteral("File Open Error"),
+                               QStringLiteral("This file could not be read to its end:\n%1\n\n%2")
+                                   .arg(DroppedPath, file->errorString()));
         file->close();
         CurrentRow = 0;
     } else {

@@ -4,7 +4,9 @@
 // followed by the body: the G-code text up to the first 0xFF or 0x00 byte.
 
 #include <QByteArrayView>
+#include <QString>
 
+#include <functional>
 #include <string_view>
 
 class QIODevice;
@@ -12,19 +14,47 @@ class QIODevice;
 namespace SlicedFile {
 
 constexpr qsizetype kHeaderCapacity = 35000;
+constexpr qsizetype kReadChunk = 4 * 1024 * 1024;
 
 // The header's length (through the second LF) within the file's first bytes, or -1
 // when the second LF is not among the first kHeaderCapacity bytes.
 qsizetype headerLength(QByteArrayView firstBytes);
 
+enum class HeaderCheck {
+    Fits,        // the second LF lies within the first kHeaderCapacity bytes
+    TooFewLines, // the file holds fewer than two LF bytes
+    TooLong,     // the second LF lies past byte kHeaderCapacity
+    ReadError,
+};
+// Looks for the header from the device's start; leaves the device at its start again.
+HeaderCheck checkHeader(QIODevice& device);
+// Why a file with this check result is refused, in the user's words; empty for Fits.
+QString headerProblem(HeaderCheck check);
+
 // How many leading bytes are body text: everything before the first 0xFF or 0x00.
 qsizetype bodyTextLength(QByteArrayView bytes);
 
-// True when the first line break of the text is CR LF.
-bool usesCrLf(QByteArrayView text);
+struct BodyRead
+{
+    bool ok = true;    // false when reading failed before the body's end
+    bool crLf = false; // the body's first line break is CR LF
+    qint64 textBytes = 0;
+};
+// Reads the body from the device's position in chunks of chunkSize bytes and hands
+// each piece of body text to sink, in order, up to the first 0xFF or 0x00 or the end.
+BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& sink,
+                  qsizetype chunkSize = kReadChunk);
 
 // Writes the output: the header when given, then the rows of text, each ended by a
 // line break (a last row without one gets lineBreak). Returns false when a write fails.
 bool writeOutput(QIODevice& device, QByteArrayView header, std::string_view text, QByteArrayView lineBreak);
+
+// The folder of a dropped file: the text before the last separator, without it; a file
+// in a root keeps the root's separator ("/" or "C:\\").
+QString folderOf(const QString& path);
+
+// The output name for the header option: the stored name's base with ".gx" when the
+// header is written, ".g" when it is removed.
+QString outputFileNameFor(const QString& storedName, bool writeHeader);
 
 } // namespace SlicedFile

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSaveFile>
 
 namespace Utility {
@@ -12,8 +13,13 @@ namespace {
 int showBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
             QMessageBox::StandardButtons buttons)
 {
-    QMessageBox box(icon, caption, text, buttons, QApplication::activeWindow());
-    return box.exec();
+    const QPointer<QWidget> owner = QApplication::activeWindow();
+    QMessageBox box(icon, caption, text, buttons, owner);
+    const int answer = box.exec();
+    // Not every window system gives the activation back when a modal box closes.
+    if (owner)
+        owner->activateWindow();
+    return answer;
 }
 
 void showOpenError(const QString& path)

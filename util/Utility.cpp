@@ -21,65 +21,74 @@ constexpr QChar kTab(0x0009);
 bool isAsciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 bool startsNumber(QChar c) { return c == u'+' || c == u'-' || c == u'.' || isAsciiDigit(c); }
 
+qsizetype countDigits(const QString& s, qsizetype i)
+{
+    qsizetype n = 0;
+    while (i + n < s.size() && isAsciiDigit(s[i + n]))
+        ++n;
+    return n;
+}
+
+void appendAscii(std::string& out, const QString& s, qsizetype i, qsizetype count)
+{
+    for (qsizetype k = 0; k < count; ++k)
+        out += char(s[i + k].unicode());
+}
+
 // Reads the longest prefix of s (from i on) that is a decimal number:
 // [sign] (digits [. digits] | . digits) [exponent]. Returns 0 when no prefix fits.
 double readNumber(const QString& s, qsizetype i, bool allowExponent)
 {
-    std::string ascii;
     const qsizetype n = s.size();
     bool negative = false;
     if (i < n && (s[i] == u'+' || s[i] == u'-')) {
         negative = s[i] == u'-';
         ++i;
     }
-    qsizetype intDigits = 0;
-    while (i + intDigits < n && isAsciiDigit(s[i + intDigits]))
-        ++intDigits;
-    for (qsizetype k = 0; k < intDigits; ++k)
-        ascii += char(s[i + k].unicode());
+    std::string digits; // the mantissa's digits, without the point
+    const qsizetype intDigits = countDigits(s, i);
+    appendAscii(digits, s, i, intDigits);
     i += intDigits;
     qsizetype fracDigits = 0;
     if (i < n && s[i] == u'.') {
-        while (i + 1 + fracDigits < n && isAsciiDigit(s[i + 1 + fracDigits]))
-            ++fracDigits;
+        fracDigits = countDigits(s, i + 1);
         if (intDigits > 0 || fracDigits > 0) {
-            if (intDigits == 0)
-                ascii += '0';
-            if (fracDigits > 0) {
-                ascii += '.';
-                for (qsizetype k = 0; k < fracDigits; ++k)
-                    ascii += char(s[i + 1 + k].unicode());
-            }
+            appendAscii(digits, s, i + 1, fracDigits);
             i += 1 + fracDigits;
         }
     }
-    if (intDigits == 0 && fracDigits == 0)
+    if (digits.empty())
         return 0.0;
 
-    bool negativeExponent = false;
+    // Decimal exponent, saturated: anything beyond this is out of range anyway.
+    constexpr long long kExponentLimit = 1'000'000'000;
+    long long exponent = 0;
     if (allowExponent && i < n && (s[i] == u'e' || s[i] == u'E')) {
         qsizetype j = i + 1;
-        std::string exponent = "e";
-        if (j < n && (s[j] == u'+' || s[j] == u'-')) {
-            negativeExponent = s[j] == u'-';
-            if (negativeExponent)
-                exponent += '-';
-            ++j;
-        }
-        qsizetype expDigits = 0;
-        while (j + expDigits < n && isAsciiDigit(s[j + expDigits]))
-            exponent += char(s[j + expDigits++].unicode());
-        if (expDigits > 0)
-            ascii += exponent;
-        else
-            negativeExponent = false;
+        bool negativeExponent = false;
+        if (j < n && (s[j] == u'+' || s[j] == u'-'))
+            negativeExponent = s[j++] == u'-';
+        const qsizetype expDigits = countDigits(s, j);
+        for (qsizetype k = 0; k < expDigits; ++k)
+            exponent = qMin(kExponentLimit, exponent * 10 + (s[j + k].unicode() - u'0'));
+        if (negativeExponent)
+            exponent = -exponent;
     }
 
+    // digits × 10^(exponent − fracDigits), handed over in scientific form.
+    const std::string ascii = digits + 'e' + std::to_string(exponent - fracDigits);
     double value = 0.0;
     const auto [end, ec] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
     Q_UNUSED(end);
-    if (ec == std::errc::result_out_of_range)
-        value = negativeExponent ? 0.0 : std::numeric_limits<double>::infinity();
+    if (ec == std::errc::result_out_of_range) {
+        // The nearest double is 0 below the range and infinity above it. The number's
+        // order of magnitude tells which: the place of its first non-zero digit.
+        const std::size_t firstNonZero = digits.find_first_not_of('0');
+        if (firstNonZero == std::string::npos)
+            return 0.0;
+        const long long order = exponent - fracDigits + (long long)(digits.size() - firstNonZero) - 1;
+        value = order < 0 ? 0.0 : std::numeric_limits<double>::infinity();
+    }
     return negative ? -value : value;
 }
 

@@ -1,0 +1,325 @@
+// Measures the road from a dropped file to the written output on a generated sliced
+// file of about 85 MB: the floor (reading the file and indexing its line starts in plain
+// C++), the drop through the real window until the text is editable, "Create" against a
+// plain write of the same bytes, and the peak resident memory. Run by hand on an
+// optimised build: ./build/bench/borvane_bench [megabytes]. With BENCH_TRACE set it also
+// prints the resident memory after each measurement.
+
+#include "SlicedFileGenerator.h"
+
+#include "app/EditBuffer.h"
+#include "app/TEditorForBorvane5_Form1.h"
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int kRepeats = 5;
+
+// What the measurements share: the generated file and the window with the file loaded.
+struct Bench
+{
+    QTemporaryDir dir;
+    QString input;
+    qint64 fileBytes = 0;
+    qint64 bodyRows = 0;
+    std::unique_ptr<TEditorForBorvane5_Form1> window;
+    std::map<std::string, double> seconds; // the best time of each measured step, by name
+    qint64 peakBeforeLoad = -1;            // bytes: generating the file and the floor
+};
+
+struct Measurement
+{
+    std::string name;
+    std::function<void(Bench&)> run;
+};
+
+double megabytes(qint64 bytes)
+{
+    return double(bytes) / 1e6;
+}
+
+// A field of /proc/self/status in kB, or -1 where there is none.
+qint64 statusKilobytes(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray key = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// Runs step kRepeats times and keeps the best time; prepare runs before each, untimed.
+double best(const std::function<double()>& step, const std::function<void()>& prepare = {})
+{
+    double result = 1e300;
+    for (int i = 0; i < kRepeats; ++i) {
+        if (prepare)
+            prepare();
+        result = std::min(result, step());
+    }
+    return result;
+}
+
+void printFigure(const char* label, double seconds)
+{
+    std::printf("%-44s %8.3f s\n", label, seconds);
+}
+
+void printRatio(const char* label, double seconds, double base, const char* baseName, double target)
+{
+    const double ratio = seconds / base;
+    std::printf("%-44s %8.3f s  %5.2fx %s (target <= %.1fx: %s)\n", label, seconds, ratio, baseName, target,
+                ratio <= target ? "met" : "MISSED");
+}
+
+// Reads the whole file and indexes its line starts, in plain C++.
+double measureFloorOnce(const QString& path, qint64& lines)
+{
+    QElapsedTimer timer;
+    timer.start();
+    std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "rb");
+    if (!file)
+        return -1;
+    std::fseek(file, 0, SEEK_END);
+    const long size = std::ftell(file);
+    std::fseek(file, 0, SEEK_SET);
+    std::vector<char> bytes(std::size_t(size > 0 ? size : 0));
+    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    std::vector<std::size_t> starts{0};
+    for (const char *p = bytes.data(), *end = bytes.data() + got;
+         (p = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)))) != nullptr;)
+        starts.push_back(std::size_t(++p - bytes.data()));
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    lines = qint64(starts.size());
+    return seconds;
+}
+
+void measureFloor(Bench& bench)
+{
+    qint64 lines = 0;
+    bench.seconds["floor"] = best([&] { return measureFloorOnce(bench.input, lines); });
+    std::printf("file: %.1f MB, %lld line starts, %lld body rows\n", megabytes(bench.fileBytes), lines,
+                bench.bodyRows);
+    printFigure("floor: read the file, index its line starts", bench.seconds["floor"]);
+}
+
+// Sends drag enter, drag move and drop with the file's address to the window.
+void dropFile(QWidget* target, const QString& path)
+{
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    const QPoint pos = target->rect().center();
+    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    QDropEvent drop(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+}
+
+// Sets VmHWM back to the current resident size, where Linux allows it.
+bool resetPeakMemory()
+{
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
+}
+
+void measureLoad(Bench& bench)
+{
+    // The floor's own copy of the file is no part of the program's peak.
+    bench.peakBeforeLoad = statusKilobytes("VmHWM") * 1024;
+    if (!resetPeakMemory())
+        bench.peakBeforeLoad = -1;
+    auto load = [&] {
+        QElapsedTimer timer;
+        timer.start();
+        dropFile(bench.window.get(), bench.input);
+        QCoreApplication::processEvents(); // the first paint of the loaded text
+        return timer.nsecsElapsed() / 1e9;
+    };
+    // Each run starts from a fresh window, as after start-up.
+    auto freshWindow = [&] {
+        bench.window.reset();
+        bench.window = std::make_unique<TEditorForBorvane5_Form1>();
+        bench.window->show();
+        QCoreApplication::processEvents();
+    };
+    bench.seconds["load"] = best(load, freshWindow);
+    printRatio("load: drop to editable, through the window", bench.seconds["load"], bench.seconds["floor"],
+               "floor", 6.0);
+    std::printf("%-44s %8lld rows, %.1f MB in the editor\n", "  loaded",
+                qint64(bench.window->Memo1->lineCount()),
+                megabytes(qint64(bench.window->Memo1->bytes().size())));
+}
+
+// Writes the header and the editor's bytes with plain C stdio.
+double plainWriteOnce(Bench& bench, const QString& path)
+{
+    const std::string_view body = bench.window->Memo1->bytes();
+    QElapsedTimer timer;
+    timer.start();
+    std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!file)
+        return -1;
+    std::fwrite(bench.window->HeaderBuffer.data(), 1, std::size_t(bench.window->HeaderLength), file);
+    std::fwrite(body.data(), 1, body.size(), file);
+    std::fclose(file);
+    return timer.nsecsElapsed() / 1e9;
+}
+
+#ifdef Q_OS_UNIX
+// The same plain write, then flushed to the disk as the save file's commit does.
+double plainDurableWriteOnce(Bench& bench, const QString& path)
+{
+    const std::string_view body = bench.window->Memo1->bytes();
+    QElapsedTimer timer;
+    timer.start();
+    std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!file)
+        return -1;
+    std::fwrite(bench.window->HeaderBuffer.data(), 1, std::size_t(bench.window->HeaderLength), file);
+    std::fwrite(body.data(), 1, body.size(), file);
+    std::fflush(file);
+    fsync(fileno(file));
+    std::fclose(file);
+    return timer.nsecsElapsed() / 1e9;
+}
+#endif
+
+// Clicks "Create" and takes the time until its notice opens, when the file is complete.
+double createOnce(Bench& bench)
+{
+    QElapsedTimer timer;
+    double seconds = -1;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (seconds < 0)
+            seconds = timer.nsecsElapsed() / 1e9;
+        box->button(QMessageBox::Ok)->click();
+    });
+    answer.start(0);
+    timer.start();
+    bench.window->btnCreate->click();
+    return seconds;
+}
+
+// Compares two files chunk by chunk, so that the check adds little to the peak memory.
+bool sameBytes(const QString& a, const QString& b)
+{
+    QFile first(a);
+    QFile second(b);
+    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly) ||
+        first.size() != second.size())
+        return false;
+    while (!first.atEnd()) {
+        if (first.read(1 << 20) != second.read(1 << 20))
+            return false;
+    }
+    return true;
+}
+
+void measureCreate(Bench& bench)
+{
+    const QString plain = bench.dir.filePath(QStringLiteral("plain.gx"));
+    const QString output = bench.dir.filePath(QStringLiteral("Borvane.gx"));
+    bench.seconds["plain write"] =
+        best([&] { return plainWriteOnce(bench, plain); }, [&] { QFile::remove(plain); });
+    printFigure("plain write of the same bytes (stdio)", bench.seconds["plain write"]);
+#ifdef Q_OS_UNIX
+    const double durable =
+        best([&] { return plainDurableWriteOnce(bench, plain); }, [&] { QFile::remove(plain); });
+    std::printf("%-44s %8.3f s  %5.2fx plain write\n", "  for comparison: plain write, then fsync", durable,
+                durable / bench.seconds["plain write"]);
+#endif
+    bench.seconds["create"] = best([&] { return createOnce(bench); },
+                                   [&] {
+                                       QFile::remove(output);
+                                       bench.window->show();
+                                   });
+    printRatio("create: click to notice, file complete", bench.seconds["create"],
+               bench.seconds["plain write"], "plain write", 3.0);
+    std::printf("%-44s %s\n", "  output equals the plain write", sameBytes(output, plain) ? "yes" : "NO");
+}
+
+void reportPeakMemory(Bench& bench)
+{
+    const qint64 peak = statusKilobytes("VmHWM") * 1024;
+    const double ratio = double(peak) / double(bench.fileBytes);
+    const char* label = bench.peakBeforeLoad >= 0 ? "peak resident memory from the drop on (VmHWM)"
+                                                  : "peak resident memory (VmHWM)";
+    std::printf("%-44s %8.1f MB  %5.2fx file size (target <= 2.5x: %s)\n", label, megabytes(peak), ratio,
+                ratio <= 2.5 ? "met" : "MISSED");
+    if (bench.peakBeforeLoad >= 0)
+        std::printf("%-44s %8.1f MB  %5.2fx file size\n", "  peak before, generating the file and the floor",
+                    megabytes(bench.peakBeforeLoad), double(bench.peakBeforeLoad) / double(bench.fileBytes));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    QApplication app(argc, argv);
+    const qint64 targetBytes = (argc > 1 ? QByteArray(argv[1]).toLongLong() : 85) * 1000 * 1000;
+
+    Bench bench;
+    if (!bench.dir.isValid())
+        return 1;
+    bench.input = bench.dir.filePath(QStringLiteral("sliced.gcode"));
+    bench.bodyRows = writeSlicedFile(bench.input, targetBytes);
+    bench.fileBytes = QFile(bench.input).size();
+    if (bench.bodyRows < 0)
+        return 1;
+    std::printf("resident memory before loading: %.1f MB\n", megabytes(statusKilobytes("VmRSS") * 1024));
+
+    // In this order, on one window. Measurements on the loaded window go after "load";
+    // "create" closes the window (it stays loaded and can be shown again).
+    const std::vector<Measurement> measurements = {
+        {"floor", measureFloor},
+        {"load", measureLoad},
+        {"create", measureCreate},
+        {"memory", reportPeakMemory},
+    };
+    for (const Measurement& measurement : measurements) {
+        measurement.run(bench);
+        if (qEnvironmentVariableIsSet("BENCH_TRACE"))
+            std::printf("  [after %s: VmRSS %.1f MB, VmHWM %.1f MB]\n", measurement.name.c_str(),
+                        megabytes(statusKilobytes("VmRSS") * 1024),
+                        megabytes(statusKilobytes("VmHWM") * 1024));
+    }
+    std::fflush(stdout);
+    bench.window.reset();
+    return 0;
+}

@@ -550,7 +550,8 @@ void TestDropCreate::folderBeforeAnyFile()
     expected.droppedPath = expected.folderPath = expected.editFilePath = QDir::toNativeSeparators(folder);
     expected.outputPath = expected.folderPath + QDir::separator() + "Borvane.gx";
     expected.fileName = QStringLiteral("Borvane.gx");
-    expected.row = QStringLiteral("16");
+    // The drop writes "16", then print analysis finds no start in the empty buffer and leaves row 1.
+    expected.row = QStringLiteral("1");
     expected.memoEnabled = expected.createEnabled = expected.navigationEnabled = true;
     expected.messageHeight = 62;
     compareState(state(), expected);
@@ -581,7 +582,8 @@ void TestDropCreate::folderAfterFileMovesOnlyTheOutputFolder()
     expected.droppedPath = expected.folderPath = expected.editFilePath = QDir::toNativeSeparators(folder);
     expected.outputPath = expected.folderPath + QDir::separator() + "Borvane.gx";
     expected.fileLoaded = false;
-    expected.row = QStringLiteral("16");
+    // Print analysis runs after the folder drop too and ends on row 1, as after the file drop.
+    expected.row = QStringLiteral("1");
     compareState(state(), expected);
     if (QTest::currentTestFailed())
         return;

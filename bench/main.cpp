@@ -1,16 +1,19 @@
 // Measures the road from a dropped file to the written output on a generated sliced
 // file of about 85 MB: the floor (reading the file and indexing its line starts in plain
-// C++), the drop through the real window until the text is editable, "Create" against a
-// plain write of the same bytes, and the peak resident memory. Run by hand on an
-// optimised build: ./build/bench/borvane_bench [megabytes]. With BENCH_TRACE set it also
-// prints the resident memory after each measurement.
+// C++), the drop through the real window until the text is editable, finding rows in the
+// loaded text (print analysis, a keyword scan, a height search) against a plain byte search
+// of the same bytes, "Create" against a plain write of the same bytes, and the peak
+// resident memory. Run by hand on an optimised build: ./build/bench/borvane_bench [megabytes]. With
+// BENCH_TRACE set it also prints the resident memory after each measurement.
 
 #include "SlicedFileGenerator.h"
 
 #include "app/EditBuffer.h"
+#include "app/LabeledEdit.h"
 #include "app/TEditorForBorvane5_Form1.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,6 +22,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 
 #include <algorithm>
 #include <cstdio>
@@ -179,6 +183,93 @@ void measureLoad(Bench& bench)
                 megabytes(qint64(bench.window->Memo1->bytes().size())));
 }
 
+// Clicks button and takes the time until the message box it opens is up; the box is then
+// answered. Returns -1 when no box opened.
+double clickUntilBoxOnce(QAbstractButton* button)
+{
+    QElapsedTimer timer;
+    double seconds = -1;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (seconds < 0)
+            seconds = timer.nsecsElapsed() / 1e9;
+        box->button(QMessageBox::Ok)->click();
+    });
+    answer.start(0);
+    timer.start();
+    button->click();
+    return seconds;
+}
+
+// A plain forward byte search over the whole text, for a byte the text does not hold.
+double plainMemchrOnce(std::string_view text, char absent)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const void* hit = std::memchr(text.data(), absent, text.size());
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    return hit ? -1 : seconds;
+}
+
+// strstr over the text where it lies; the editor keeps a NUL after its text.
+double plainStrstrOnce(std::string_view text, const char* absent)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const char* hit = std::strstr(text.data(), absent);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    return hit ? -1 : seconds;
+}
+
+// Finding rows on the loaded window, each against a plain search of the same bytes in this run.
+void measureNavigation(Bench& bench)
+{
+    TEditorForBorvane5_Form1& window = *bench.window;
+    const std::string_view text = window.Memo1->bytes();
+    if (text.data()[text.size()] != '\0') {
+        std::printf("navigation: the editor's text has no NUL after it; not measured\n");
+        return;
+    }
+    const double memchrBase = best([&] { return plainMemchrOnce(text, '#'); });
+    printFigure("plain byte search: memchr over the text", memchrBase);
+
+    // A folder drop loads nothing and runs print analysis on the loaded rows.
+    const double analysis = best([&] {
+        QElapsedTimer timer;
+        timer.start();
+        dropFile(&window, bench.dir.path());
+        return timer.nsecsElapsed() / 1e9;
+    });
+    printRatio("print analysis: folder drop on loaded rows", analysis, memchrBase, "memchr", 5.0);
+    std::printf("%-44s start row %d, start %s, max %s\n", "  found", window.StartRow,
+                qPrintable(window.leditStartH->text()), qPrintable(window.leditMaxZ->text()));
+
+    // Keywords the body does not hold: a command, and one made of bytes that stand on every row.
+    for (const char* keyword : {"M600", "G1 X999."}) {
+        const double base = best([&] { return plainStrstrOnce(text, keyword); });
+        window.cboxKeyword->setEditText(QString::fromLatin1(keyword));
+        const double scan = best([&] {
+            QElapsedTimer timer;
+            timer.start();
+            window.sbtnGo->click();
+            return timer.nsecsElapsed() / 1e9;
+        });
+        const std::string label = std::string("keyword scan, nothing found: \"") + keyword + "\"";
+        std::printf("%-44s %8.3f s\n", ("  strstr \"" + std::string(keyword) + "\" over the text").c_str(),
+                    base);
+        printRatio(label.c_str(), scan, base, "strstr", 5.0);
+        if (window.CurrentRow != 1)
+            std::printf("  the scan ended on row %d, not on row 1\n", window.CurrentRow);
+    }
+
+    window.leditPause->setText(QStringLiteral("1000"));
+    const double height = best([&] { return clickUntilBoxOnce(window.bbtnHeightSearch); });
+    printRatio("height search above the top, to its notice", height, memchrBase, "memchr", 5.0);
+}
+
 // Writes the header and the editor's bytes with plain C stdio.
 double plainWriteOnce(Bench& bench, const QString& path)
 {
@@ -216,21 +307,7 @@ double plainDurableWriteOnce(Bench& bench, const QString& path)
 // Clicks "Create" and takes the time until its notice opens, when the file is complete.
 double createOnce(Bench& bench)
 {
-    QElapsedTimer timer;
-    double seconds = -1;
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        if (seconds < 0)
-            seconds = timer.nsecsElapsed() / 1e9;
-        box->button(QMessageBox::Ok)->click();
-    });
-    answer.start(0);
-    timer.start();
-    bench.window->btnCreate->click();
-    return seconds;
+    return clickUntilBoxOnce(bench.window->btnCreate);
 }
 
 // Compares two files chunk by chunk, so that the check adds little to the peak memory.
@@ -307,10 +384,8 @@ int main(int argc, char** argv)
     // In this order, on one window. Measurements on the loaded window go after "load";
     // "create" closes the window (it stays loaded and can be shown again).
     const std::vector<Measurement> measurements = {
-        {"floor", measureFloor},
-        {"load", measureLoad},
-        {"create", measureCreate},
-        {"memory", reportPeakMemory},
+        {"floor", measureFloor},   {"load", measureLoad},        {"navigation", measureNavigation},
+        {"create", measureCreate}, {"memory", reportPeakMemory},
     };
     for (const Measurement& measurement : measurements) {
         measurement.run(bench);

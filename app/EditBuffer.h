@@ -50,7 +50,7 @@ public:
     void setLineBreak(LineBreak lineBreak);
     QByteArrayView lineBreakBytes() const;
 
-    // Filling with a whole body: no undo history, no change events while the bytes go in.
+    // Filling with a whole body: no undo history while the bytes go in.
     void beginFill(qsizetype expectedBytes);
     void appendBytes(QByteArrayView bytes);
     void endFill();
@@ -66,6 +66,5 @@ private:
     void insertBytesAt(qsizetype offset, const QByteArray& bytes);
 
     LineBreak m_lineBreak = LineBreak::LF;
-    long m_modEventMask = 0;
     bool m_fillWasReadOnly = false;
 };

@@ -268,6 +268,21 @@ void measureNavigation(Bench& bench)
     window.leditPause->setText(QStringLiteral("1000"));
     const double height = best([&] { return clickUntilBoxOnce(window.bbtnHeightSearch); });
     printRatio("height search above the top, to its notice", height, memchrBase, "memchr", 5.0);
+
+    // A pause in the middle row: the editor moves its gap there, half the text away.
+    window.lbleRow->setText(QString::number(window.Memo1->lineCount() / 2));
+    window.sbtnGoRowNumber->click();
+    const double insertion = best(
+        [&] {
+            QElapsedTimer timer;
+            timer.start();
+            window.btnPause->click();
+            return timer.nsecsElapsed() / 1e9;
+        },
+        [&] { window.Memo1->bytes(); }); // each time from the text's end, where reading it leaves the gap
+    printRatio("pause inserted in the middle row", insertion, memchrBase, "memchr", 5.0);
+    while (window.Memo1->isUndoAvailable())
+        window.Memo1->undo();
 }
 
 // Writes the header and the editor's bytes with plain C stdio.

@@ -151,8 +151,9 @@ void EditBuffer::beginFill(qsizetype expectedBytes)
 {
     m_fillWasReadOnly = isReadOnly();
     SendScintilla(SCI_SETREADONLY, 0L);
-    SendScintilla(SCI_CLEARALL);
+    // Undo off first, so that clearing an earlier body does not copy it into the undo history.
     SendScintilla(SCI_SETUNDOCOLLECTION, 0L);
+    SendScintilla(SCI_CLEARALL);
     // Room beyond the body: Scintilla grows its text by copying all of it into a new block,
     // which would double the memory and take a tenth of a second on the first insertion
     // into a big file. A sixteenth more leaves room for many inserted lines.

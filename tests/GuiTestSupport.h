@@ -1,93 +1,73 @@
 #pragma once
 
-// Driving the real window as a user would: dropping files on it and answering the
-// message boxes it opens.
+// Driving the real window as a user would: dropping files on it, answering the message
+// boxes it opens, and the files around it. Shared by the GUI tests and the benchmark.
 
-#include <QApplication>
-#include <QDragEnterEvent>
-#include <QDragMoveEvent>
-#include <QDropEvent>
-#include <QFile>
+#include <QByteArray>
+#include <QList>
 #include <QMessageBox>
-#include <QMimeData>
-#include <QPushButton>
+#include <QObject>
 #include <QQueue>
-#include <QTest>
+#include <QString>
 #include <QTimer>
 #include <QUrl>
 
+#include <functional>
+
+class QWidget;
+
 namespace GuiTest {
 
-// Sends a drag enter, a drag move and a drop carrying urls to target, as a file manager
-// does. Returns whether the drop was accepted.
-inline bool dropUrls(QWidget* target, const QList<QUrl>& urls)
-{
-    QMimeData data;
-    data.setUrls(urls);
-    const QPointF pos(target->width() / 2.0, target->height() / 2.0);
-    QDragEnterEvent enter(pos.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    QDragMoveEvent move(pos.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &move);
-    QDropEvent drop(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
-    return drop.isAccepted();
-}
+// Sends a drag enter, a drag move and a drop to the middle of target, carrying urls as a
+// URI list and as plain text, one address a line, as file managers do. True when target
+// accepted all three.
+bool dropUrls(QWidget* target, const QList<QUrl>& urls);
 
-inline bool dropFile(QWidget* target, const QString& path)
-{
-    return dropUrls(target, {QUrl::fromLocalFile(path)});
-}
+// Drops the local file or folder at path onto target.
+bool dropFile(QWidget* target, const QString& path);
 
-inline bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+// Writes bytes to path, creating its folder first; true when all of them were written.
+bool writeFile(const QString& path, const QByteArray& bytes);
 
-inline QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+// The bytes of the file at path, or "<cannot read>" when it cannot be opened, so that a
+// missing file never compares equal to an empty one.
+QByteArray readFile(const QString& path);
 
-// Answers the modal message boxes that open while it lives, in order, and records
-// what each showed.
+// Answers the modal message boxes that open while it lives, each with the next queued
+// answer, and records what each showed. A box with no answer left is closed with Esc, so
+// an unexpected box shows up in the record instead of hanging the test; a box that its
+// answer did not close is ended, for the same reason.
 class MessageBoxAnswers : public QObject
 {
 public:
+    // Answers besides a QMessageBox::StandardButton, which is clicked with the mouse.
+    static constexpr int PressEscape = QMessageBox::Escape;
+    static constexpr int CloseBox = -1; // closes the box as its title bar's close button does
+
     struct Seen
     {
         QString caption;
         QString text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QMessageBox::StandardButtons buttons;
+        QWidget* owner = nullptr;
     };
 
-    // QMessageBox::Escape stands for pressing Esc.
-    explicit MessageBoxAnswers(const QList<int>& answers)
-    {
-        for (const int answer : answers)
-            m_answers.enqueue(answer);
-        connect(&m_timer, &QTimer::timeout, this, &MessageBoxAnswers::answer);
-        m_timer.start(10);
-    }
+    explicit MessageBoxAnswers(const QList<int>& answers = {});
 
-    QList<Seen> seen;
+    // Queues one more answer.
+    void answer(int answer) { m_answers.enqueue(answer); }
     bool allAnswered() const { return m_answers.isEmpty(); }
+    // How often to look for a new box; 0 looks on every pass of the event loop.
+    void setPollInterval(int milliseconds) { m_timer.setInterval(milliseconds); }
+
+    // Every box met, in order.
+    QList<Seen> seen;
+    // Called with each new box as soon as it is met, before it is answered.
+    std::function<void(const Seen&)> onShown;
 
 private:
-    void answer()
-    {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || box->property("answered").toBool() || m_answers.isEmpty())
-            return;
-        box->setProperty("answered", true);
-        seen.append({box->windowTitle(), box->text()});
-        const int answer = m_answers.dequeue();
-        if (answer == QMessageBox::Escape)
-            QTest::keyClick(box, Qt::Key_Escape);
-        else
-            box->button(QMessageBox::StandardButton(answer))->click();
-    }
+    void poll();
 
     QQueue<int> m_answers;
     QTimer m_timer;

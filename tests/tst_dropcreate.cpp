@@ -1,6 +1,7 @@
 // From a dropped file to the written output, through the real window: drop events
 // sent to its controls, clicks on its buttons, and the message boxes answered.
 
+#include "GuiTestSupport.h"
 #include "TestPaths.h"
 
 #include "app/EditBuffer.h"
@@ -13,11 +14,9 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
-#include <QDropEvent>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -32,6 +31,8 @@
 #include <csignal>
 #include <sys/resource.h>
 #endif
+
+using GuiTest::readFile;
 
 namespace {
 
@@ -48,36 +49,16 @@ char* toString(const Box& box)
     return QTest::toString(QStringLiteral("[%1] %2").arg(box.caption, box.text));
 }
 
-// Answers each modal message box as it opens with the next queued button, and records
-// it. A box with no answer queued is closed with Esc, so an unexpected box shows up in
-// the record instead of hanging the test.
-class BoxAnswerer : public QObject
+// Answers the message boxes with the queued buttons, Esc where none is left, and keeps
+// what each showed for comparison.
+class BoxAnswerer : public GuiTest::MessageBoxAnswers
 {
 public:
     BoxAnswerer()
     {
-        connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::poll);
-        m_timer.start(5);
+        onShown = [this](const Seen& box) { boxes.append({box.caption, box.text}); };
     }
-    void answer(QMessageBox::StandardButton button) { m_answers.append(button); }
     QList<Box> boxes;
-
-private:
-    void poll()
-    {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        boxes.append({box->windowTitle(), box->text()});
-        QAbstractButton* button = m_answers.isEmpty() ? nullptr : box->button(m_answers.takeFirst());
-        if (button)
-            QTest::mouseClick(button, Qt::LeftButton);
-        else
-            QTest::keyClick(box, Qt::Key_Escape);
-    }
-
-    QTimer m_timer;
-    QList<QMessageBox::StandardButton> m_answers;
 };
 
 // The parts of the window that a drop may change.
@@ -88,12 +69,6 @@ struct WindowState
     bool fileLoaded = false, memoEnabled = false, createEnabled = false, navigationEnabled = false;
     int messageHeight = 0;
 };
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<cannot read>");
-}
 
 QByteArray repeated(char c, qsizetype n)
 {
@@ -154,9 +129,7 @@ private slots:
 private:
     QString fixture(const QString& relativePath, const QByteArray& bytes);
     QString path(const QString& relativePath) const { return m_dir->filePath(relativePath); }
-    // Sends drag enter, drag move and drop to target; true when the drop was accepted.
-    bool drop(QWidget* target, const QList<QUrl>& urls);
-    bool dropPath(const QString& path) { return drop(m_window.get(), {QUrl::fromLocalFile(path)}); }
+    bool dropPath(const QString& path) { return GuiTest::dropFile(m_window.get(), path); }
     void clickCreate() { QTest::mouseClick(m_window->btnCreate, Qt::LeftButton); }
     WindowState state() const;
     void compareState(const WindowState& actual, const WindowState& expected);
@@ -200,30 +173,9 @@ void TestDropCreate::cleanup()
 QString TestDropCreate::fixture(const QString& relativePath, const QByteArray& bytes)
 {
     const QString filePath = path(relativePath);
-    QDir().mkpath(QFileInfo(filePath).absolutePath());
-    QFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+    if (!GuiTest::writeFile(filePath, bytes))
         qFatal("cannot write the fixture %s", qPrintable(filePath));
     return filePath;
-}
-
-bool TestDropCreate::drop(QWidget* target, const QList<QUrl>& urls)
-{
-    // File managers send the addresses as a URI list and as plain text.
-    QMimeData data;
-    data.setUrls(urls);
-    QStringList text;
-    for (const QUrl& url : urls)
-        text << url.toString();
-    data.setText(text.join(u'\n'));
-    const QPoint pos = target->rect().center();
-    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    QDragMoveEvent move(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &move);
-    QDropEvent dropEvent(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &dropEvent);
-    return enter.isAccepted() && move.isAccepted() && dropEvent.isAccepted();
 }
 
 WindowState TestDropCreate::state() const
@@ -330,7 +282,7 @@ void TestDropCreate::dropReachesTheWindowFromEveryControl()
     const QString input = fixture(QStringLiteral("in.gcode"), kHeader + kBody);
     m_window->leditFileName->setText(QStringLiteral("typed.gx"));
 
-    QVERIFY(drop(widget, {QUrl::fromLocalFile(input)}));
+    QVERIFY(GuiTest::dropUrls(widget, {QUrl::fromLocalFile(input)}));
 
     QCOMPARE(m_window->DroppedPath, QDir::toNativeSeparators(input));
     QCOMPARE(QByteArray(m_window->HeaderBuffer.data(), m_window->HeaderLength), kHeader);
@@ -505,7 +457,7 @@ void TestDropCreate::severalItemsTakeTheFirstLocalFile()
             url = QUrl::fromLocalFile(path(url.toLocalFile()));
     }
 
-    QVERIFY(drop(m_window.get(), urls));
+    QVERIFY(GuiTest::dropUrls(m_window.get(), urls));
 
     QCOMPARE(m_window->DroppedPath, QDir::toNativeSeparators(path(expected)));
     const QByteArray header =
@@ -533,7 +485,8 @@ void TestDropCreate::nonLocalUrlIsIgnored()
         QVERIFY(dropPath(fixture(QStringLiteral("in.gcode"), kHeader + kBody)));
     const WindowState before = state();
 
-    QVERIFY(!drop(dropTarget(target), {QUrl(QStringLiteral("https://example.com/print.gcode"))}));
+    QVERIFY(
+        !GuiTest::dropUrls(dropTarget(target), {QUrl(QStringLiteral("https://example.com/print.gcode"))}));
 
     compareState(state(), before);
     QCOMPARE(m_boxes->boxes, QList<Box>());

@@ -8,12 +8,16 @@
 #include "app/LabeledEdit.h"
 #include "app/TEditorForBorvane5_Form1.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <memory>

@@ -1,26 +1,22 @@
 // Finding the row to edit, through the real window: files dropped onto it, its buttons
 // clicked, its fields typed into, its message boxes answered.
 
+#include "GuiTestSupport.h"
+
 #include "app/EditBuffer.h"
 #include "app/LabeledEdit.h"
 #include "app/TEditorForBorvane5_Form1.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDragEnterEvent>
-#include <QDragMoveEvent>
-#include <QDropEvent>
-#include <QFile>
+#include <QDir>
 #include <QMap>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
-#include <QUrl>
 
 #include <algorithm>
 #include <climits>
@@ -63,27 +59,16 @@ QByteArray keywords()
                      {15, "M117 mid"}});
 }
 
-// Answers every modal message box with OK and keeps its text.
-class BoxAnswerer : public QObject
+// Answers the one notice a search may show with OK, any further box with Esc, and keeps
+// the text of each.
+class BoxAnswerer : public GuiTest::MessageBoxAnswers
 {
 public:
-    BoxAnswerer()
+    BoxAnswerer() : MessageBoxAnswers({QMessageBox::Ok})
     {
-        connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::answer);
-        m_timer.start(10);
+        onShown = [this](const Seen& box) { texts << box.text; };
     }
     QStringList texts;
-
-private:
-    void answer()
-    {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        texts << box->text();
-        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-    }
-    QTimer m_timer;
 };
 
 } // namespace
@@ -143,21 +128,7 @@ void TestNavigation::cleanup()
 bool TestNavigation::drop(const QByteArray& body)
 {
     const QString path = m_dir.filePath(QStringLiteral("print%1.gcode").arg(++m_files));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(kHeader + body) != kHeader.size() + body.size())
-        return false;
-    file.close();
-
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(path)});
-    const QPoint at = m_window->rect().center();
-    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(m_window.get(), &enter);
-    QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(m_window.get(), &move);
-    QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(m_window.get(), &dropped);
-    return enter.isAccepted() && dropped.isAccepted() &&
+    return GuiTest::writeFile(path, kHeader + body) && GuiTest::dropFile(m_window.get(), path) &&
            m_window->DroppedPath == QDir::toNativeSeparators(path);
 }
 

@@ -3,6 +3,8 @@
 // controls, the digits-only edits, the message boxes answered like a user would, the
 // exception box and the close that ends the program with exit code 0.
 
+#include "GuiTestSupport.h"
+
 #include "app/BorvaneApplication.h"
 #include "app/EditBuffer.h"
 #include "app/LabeledEdit.h"
@@ -99,60 +101,31 @@ QString keywordFolder()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/TempFile");
 }
 
-// Answers the next modal message box the way a user would, and records what it showed.
-class BoxAnswer : public QObject
+// Answers the modal message box that a check expects the way a user would, and keeps
+// what it showed. A later box is closed with Esc.
+class BoxAnswer : public GuiTest::MessageBoxAnswers::Seen
 {
 public:
-    enum Action { ClickOk, ClickCancel, PressEscape, CloseBox };
+    enum Action {
+        ClickOk = QMessageBox::Ok,
+        ClickCancel = QMessageBox::Cancel,
+        PressEscape = GuiTest::MessageBoxAnswers::PressEscape,
+        CloseBox = GuiTest::MessageBoxAnswers::CloseBox,
+    };
 
-    explicit BoxAnswer(Action action) : m_action(action)
+    explicit BoxAnswer(Action action) : m_answers({action})
     {
-        connect(&m_timer, &QTimer::timeout, this, &BoxAnswer::poll);
-        m_timer.start(10);
+        m_answers.onShown = [this](const Seen& box) {
+            if (!seen)
+                Seen::operator=(box);
+            seen = true;
+        };
     }
 
     bool seen = false;
-    QString caption;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    QWidget* owner = nullptr;
 
 private:
-    void poll()
-    {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        if (seen) {
-            // The answer did not close it: end it so that the test fails instead of hanging.
-            box->done(-1);
-            return;
-        }
-        seen = true;
-        caption = box->windowTitle();
-        text = box->text();
-        icon = box->icon();
-        buttons = box->standardButtons();
-        owner = box->parentWidget();
-        switch (m_action) {
-        case ClickOk:
-            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-            break;
-        case ClickCancel:
-            QTest::mouseClick(box->button(QMessageBox::Cancel), Qt::LeftButton);
-            break;
-        case PressEscape:
-            QTest::keyClick(box, Qt::Key_Escape);
-            break;
-        case CloseBox:
-            box->close();
-            break;
-        }
-    }
-
-    Action m_action;
-    QTimer m_timer;
+    GuiTest::MessageBoxAnswers m_answers;
 };
 
 // An object whose event handler throws, as a faulty handler would.

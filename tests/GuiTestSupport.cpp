@@ -1,0 +1,99 @@
+#include "GuiTestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QStringList>
+#include <QTest>
+
+namespace GuiTest {
+
+bool dropUrls(QWidget* target, const QList<QUrl>& urls)
+{
+    QMimeData data;
+    data.setUrls(urls);
+    QStringList text;
+    for (const QUrl& url : urls)
+        text << url.toString();
+    data.setText(text.join(u'\n'));
+    const QPoint pos = target->rect().center();
+    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    QDropEvent drop(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return enter.isAccepted() && move.isAccepted() && drop.isAccepted();
+}
+
+bool dropFile(QWidget* target, const QString& path)
+{
+    return dropUrls(target, {QUrl::fromLocalFile(path)});
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<cannot read>");
+}
+
+namespace {
+
+// Set on a box once it is met. Boxes on the stack often reuse one address, so the
+// address cannot tell a new box from an answered one.
+constexpr char kMet[] = "guiTestMet";
+
+} // namespace
+
+MessageBoxAnswers::MessageBoxAnswers(const QList<int>& answers)
+{
+    for (const int answer : answers)
+        m_answers.enqueue(answer);
+    connect(&m_timer, &QTimer::timeout, this, &MessageBoxAnswers::poll);
+    m_timer.start(5);
+}
+
+void MessageBoxAnswers::poll()
+{
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible())
+        return;
+    if (box->property(kMet).toBool()) {
+        // Its answer did not close it: end it, so that the test fails instead of hanging.
+        box->done(-1);
+        return;
+    }
+    box->setProperty(kMet, true);
+    const Seen shown{box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
+                     box->parentWidget()};
+    seen.append(shown);
+    if (onShown)
+        onShown(shown);
+
+    const int answer = m_answers.isEmpty() ? PressEscape : m_answers.dequeue();
+    QAbstractButton* button = nullptr;
+    if (answer != PressEscape && answer != CloseBox)
+        button = box->button(QMessageBox::StandardButton(answer));
+    if (answer == CloseBox)
+        box->close();
+    else if (button)
+        QTest::mouseClick(button, Qt::LeftButton);
+    else
+        QTest::keyClick(box, Qt::Key_Escape); // also for a button the box does not have
+}
+
+} // namespace GuiTest

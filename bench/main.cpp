@@ -6,6 +6,7 @@
 // resident memory. Run by hand on an optimised build: ./build/bench/borvane_bench [megabytes]. With
 // BENCH_TRACE set it also prints the resident memory after each measurement.
 
+#include "GuiTestSupport.h"
 #include "SlicedFileGenerator.h"
 
 #include "app/EditBuffer.h"
@@ -14,11 +15,9 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -134,20 +133,6 @@ void measureFloor(Bench& bench)
     printFigure("floor: read the file, index its line starts", bench.seconds["floor"]);
 }
 
-// Sends drag enter, drag move and drop with the file's address to the window.
-void dropFile(QWidget* target, const QString& path)
-{
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(path)});
-    const QPoint pos = target->rect().center();
-    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    QDragMoveEvent move(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &move);
-    QDropEvent drop(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
-}
-
 // Sets VmHWM back to the current resident size, where Linux allows it.
 bool resetPeakMemory()
 {
@@ -164,7 +149,7 @@ void measureLoad(Bench& bench)
     auto load = [&] {
         QElapsedTimer timer;
         timer.start();
-        dropFile(bench.window.get(), bench.input);
+        GuiTest::dropFile(bench.window.get(), bench.input);
         QCoreApplication::processEvents(); // the first paint of the loaded text
         return timer.nsecsElapsed() / 1e9;
     };
@@ -184,21 +169,17 @@ void measureLoad(Bench& bench)
 }
 
 // Clicks button and takes the time until the message box it opens is up; the box is then
-// answered. Returns -1 when no box opened.
+// answered with OK. Returns -1 when no box opened.
 double clickUntilBoxOnce(QAbstractButton* button)
 {
     QElapsedTimer timer;
     double seconds = -1;
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
-            return;
+    GuiTest::MessageBoxAnswers answers({QMessageBox::Ok});
+    answers.setPollInterval(0); // on the box's first pass of its event loop
+    answers.onShown = [&](const GuiTest::MessageBoxAnswers::Seen&) {
         if (seconds < 0)
             seconds = timer.nsecsElapsed() / 1e9;
-        box->button(QMessageBox::Ok)->click();
-    });
-    answer.start(0);
+    };
     timer.start();
     button->click();
     return seconds;
@@ -240,7 +221,7 @@ void measureNavigation(Bench& bench)
     const double analysis = best([&] {
         QElapsedTimer timer;
         timer.start();
-        dropFile(&window, bench.dir.path());
+        GuiTest::dropFile(&window, bench.dir.path());
         return timer.nsecsElapsed() / 1e9;
     });
     printRatio("print analysis: folder drop on loaded rows", analysis, memchrBase, "memchr", 5.0);
@@ -285,8 +266,9 @@ void measureNavigation(Bench& bench)
         window.Memo1->undo();
 }
 
-// Writes the header and the editor's bytes with plain C stdio.
-double plainWriteOnce(Bench& bench, const QString& path)
+// Writes the header and the editor's bytes with plain C stdio; durable then flushes them
+// to the disk, as the save file's commit does.
+double plainWriteOnce(Bench& bench, const QString& path, bool durable = false)
 {
     const std::string_view body = bench.window->Memo1->bytes();
     QElapsedTimer timer;
@@ -296,28 +278,17 @@ double plainWriteOnce(Bench& bench, const QString& path)
         return -1;
     std::fwrite(bench.window->HeaderBuffer.data(), 1, std::size_t(bench.window->HeaderLength), file);
     std::fwrite(body.data(), 1, body.size(), file);
-    std::fclose(file);
-    return timer.nsecsElapsed() / 1e9;
-}
-
 #ifdef Q_OS_UNIX
-// The same plain write, then flushed to the disk as the save file's commit does.
-double plainDurableWriteOnce(Bench& bench, const QString& path)
-{
-    const std::string_view body = bench.window->Memo1->bytes();
-    QElapsedTimer timer;
-    timer.start();
-    std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
-    if (!file)
-        return -1;
-    std::fwrite(bench.window->HeaderBuffer.data(), 1, std::size_t(bench.window->HeaderLength), file);
-    std::fwrite(body.data(), 1, body.size(), file);
-    std::fflush(file);
-    fsync(fileno(file));
+    if (durable) {
+        std::fflush(file);
+        fsync(fileno(file));
+    }
+#else
+    Q_UNUSED(durable);
+#endif
     std::fclose(file);
     return timer.nsecsElapsed() / 1e9;
 }
-#endif
 
 // Clicks "Create" and takes the time until its notice opens, when the file is complete.
 double createOnce(Bench& bench)
@@ -349,7 +320,7 @@ void measureCreate(Bench& bench)
     printFigure("plain write of the same bytes (stdio)", bench.seconds["plain write"]);
 #ifdef Q_OS_UNIX
     const double durable =
-        best([&] { return plainDurableWriteOnce(bench, plain); }, [&] { QFile::remove(plain); });
+        best([&] { return plainWriteOnce(bench, plain, true); }, [&] { QFile::remove(plain); });
     std::printf("%-44s %8.3f s  %5.2fx plain write\n", "  for comparison: plain write, then fsync", durable,
                 durable / bench.seconds["plain write"]);
 #endif

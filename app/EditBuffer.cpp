@@ -1,5 +1,6 @@
 #include "app/EditBuffer.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 EditBuffer::EditBuffer(QWidget* parent) : QsciScintilla(parent)
@@ -182,4 +183,17 @@ void EditBuffer::mouseReleaseEvent(QMouseEvent* event)
     QsciScintilla::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton)
         emit clicked();
+}
+
+void EditBuffer::keyPressEvent(QKeyEvent* event)
+{
+    const bool undoKey = event->matches(QKeySequence::Undo);
+    if (isReadOnly() && (undoKey || event->matches(QKeySequence::Redo))) {
+        SendScintilla(SCI_SETREADONLY, 0L);
+        undoKey ? undo() : redo();
+        SendScintilla(SCI_SETREADONLY, 1L);
+        event->accept();
+        return;
+    }
+    QsciScintilla::keyPressEvent(event);
 }

@@ -61,6 +61,8 @@ signals:
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+    // Undo and redo work in the read-only state too: they take back inserted lines, not typing.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void insertBytesAt(qsizetype offset, const QByteArray& bytes);

@@ -68,6 +68,7 @@ private slots:
     void keywordThenRowNumberThenPause();
     void existingOutputFile_data();
     void existingOutputFile();
+    void undoRemovesOneClick_data();
     void undoRemovesOneClick();
 
 private:
@@ -214,32 +215,55 @@ void TestEndToEnd::existingOutputFile()
     }
 }
 
+void TestEndToEnd::undoRemovesOneClick_data()
+{
+    QTest::addColumn<bool>("byHeightSearch");
+    QTest::addColumn<int>("row");
+    QTest::newRow("row number: the editor is writable") << false << 4;
+    QTest::newRow("height search: the editor is read-only") << true << 5;
+}
+
 void TestEndToEnd::undoRemovesOneClick()
 {
+    QFETCH(bool, byHeightSearch);
+    QFETCH(int, row);
     dropSlicedFile();
     QVERIFY(!m_window->Memo1->isUndoAvailable()); // loading is not an edit
 
-    m_window->lbleRow->clear();
-    QTest::keyClicks(m_window->lbleRow, QStringLiteral("4"));
-    QTest::mouseClick(m_window->sbtnGoRowNumber, Qt::LeftButton);
-    QVERIFY(!m_window->Memo1->isReadOnly());
+    if (byHeightSearch) {
+        QTest::keyClicks(m_window->leditPause, QStringLiteral("0.4"));
+        QTest::mouseClick(m_window->bbtnHeightSearch, Qt::LeftButton);
+    } else {
+        m_window->lbleRow->clear();
+        QTest::keyClicks(m_window->lbleRow, QString::number(row));
+        QTest::mouseClick(m_window->sbtnGoRowNumber, Qt::LeftButton);
+    }
+    QCOMPARE(m_window->Memo1->isReadOnly(), byHeightSearch);
     QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
     QTest::keyClicks(m_window->leditT0Temperature, QStringLiteral("205"));
     QTest::keyClicks(m_window->leditT1Temperature, QStringLiteral("200"));
     QTest::mouseClick(m_window->TemperarureInsert, Qt::LeftButton);
 
     QList<QByteArray> edited = kBody;
-    edited.insert(4, "M25");
-    edited.insert(4, "M104 S200 T1");
-    edited.insert(4, "M104 S205 T0");
-    const auto text = [this] { return QByteArray(m_window->Memo1->bytes().data(), qsizetype(m_window->Memo1->bytes().size())); };
+    edited.insert(row, "M25");
+    edited.insert(row, "M104 S200 T1");
+    edited.insert(row, "M104 S205 T0");
+    const auto text = [this] {
+        const std::string_view bytes = m_window->Memo1->bytes();
+        return QByteArray(bytes.data(), qsizetype(bytes.size()));
+    };
     QCOMPARE(text(), rows(edited));
 
     QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
-    edited.remove(4, 2);
+    edited.remove(row, 2);
     QCOMPARE(text(), rows(edited));
     QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(text(), rows(kBody));
+
+    // Undo leaves the editor as it was: typing is still blocked after a height search.
+    QCOMPARE(m_window->Memo1->isReadOnly(), byHeightSearch);
+    QTest::keyClicks(m_window->Memo1, QStringLiteral("x"));
+    QCOMPARE(text() == rows(kBody), byHeightSearch);
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -5,6 +5,8 @@
 // defined beside the logic they use: gcodefile/ (drop and "Create"), navigation/
 // (keyword scan, print analysis, height search, rows) and insertion/ (command lines).
 
+#include "gcodefile/SlicedFile.h"
+
 #include <QWidget>
 
 #include <array>
@@ -29,8 +31,6 @@ class TEditorForBorvane5_Form1 : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr int kHeaderCapacity = 35000;
-
     explicit TEditorForBorvane5_Form1(QWidget* parent = nullptr);
     ~TEditorForBorvane5_Form1() override;
 
@@ -74,7 +74,7 @@ public:
     QString OutputFileName;
     QString OutputPath;
     QString SearchKeyPath;
-    std::array<char, kHeaderCapacity> HeaderBuffer{};
+    std::array<char, SlicedFile::kHeaderCapacity> HeaderBuffer{};
     int HeaderLength = 0;
     bool WriteHeader = false;
     bool FileLoaded = false;

@@ -2,20 +2,11 @@
 
 #include "util/Utility.h"
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
-
 namespace CommandLines {
 
 int temperatureValue(const QString& text)
 {
-    const double value = std::trunc(Utility::TextToNumber(text, 1));
-    if (std::isnan(value))
-        return 0;
-    constexpr double lowest = std::numeric_limits<int>::min();
-    constexpr double highest = std::numeric_limits<int>::max();
-    return int(std::clamp(value, lowest, highest));
+    return Utility::TruncateToInt(Utility::TextToNumber(text, 1));
 }
 
 QStringList temperatureLines(const QString& t0, const QString& t1, const QString& bed)

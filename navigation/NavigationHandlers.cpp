@@ -11,10 +11,6 @@
 
 #include <QComboBox>
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
-
 namespace {
 
 const QString kShellInner = QStringLiteral(";structure:shell-inner");
@@ -26,14 +22,6 @@ constexpr int kNotFoundRow = 1;
 QString zText(double z)
 {
     return Utility::FormatFixed(z, 3);
-}
-
-// A typed row number as an int: truncated toward zero, clamped to the int range.
-int rowNumber(double value)
-{
-    constexpr double lowest = std::numeric_limits<int>::min();
-    constexpr double highest = std::numeric_limits<int>::max();
-    return int(std::trunc(std::clamp(value, lowest, highest)));
 }
 
 } // namespace
@@ -146,7 +134,7 @@ void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
 
 void TEditorForBorvane5_Form1::sbtnGoRowNumberClick()
 {
-    CurrentRow = rowNumber(Utility::TextToNumber(lbleRow->text(), 1));
+    CurrentRow = Utility::TruncateToInt(Utility::TextToNumber(lbleRow->text(), 1));
     Memo1->PlaceCaretAtRow(CurrentRow);
     InsertEnabled = CurrentRow != 1;
     SetInsertionControlsEnabled(InsertEnabled);

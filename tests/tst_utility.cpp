@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <limits>
+
 #include <climits>
 
 using namespace Utility;
@@ -34,6 +36,8 @@ private slots:
     void numberAfterKey();
     void textToNumber_data();
     void textToNumber();
+    void truncateToInt_data();
+    void truncateToInt();
     void intToPadded_data();
     void intToPadded();
     void formatFixed_data();
@@ -353,6 +357,25 @@ void TestUtility::textToNumber()
     QFETCH(int, start);
     QFETCH(double, expected);
     QCOMPARE(TextToNumber(text, start), expected);
+}
+
+void TestUtility::truncateToInt_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("fraction dropped") << 210.9 << 210;
+    QTest::newRow("negative toward zero") << -3.7 << -3;
+    QTest::newRow("above the range") << 1e11 << std::numeric_limits<int>::max();
+    QTest::newRow("below the range") << -1e11 << std::numeric_limits<int>::min();
+    QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << std::numeric_limits<int>::max();
+    QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << 0;
+}
+
+void TestUtility::truncateToInt()
+{
+    QFETCH(double, value);
+    QFETCH(int, expected);
+    QCOMPARE(Utility::TruncateToInt(value), expected);
 }
 
 void TestUtility::intToPadded_data()

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -190,6 +191,15 @@ double NumberAfterKey(const QString& text, const QString& key)
             return readNumber(tail, i, key.isEmpty());
     }
     return 0.0;
+}
+
+int TruncateToInt(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    constexpr double lowest = std::numeric_limits<int>::min();
+    constexpr double highest = std::numeric_limits<int>::max();
+    return int(std::trunc(std::clamp(value, lowest, highest)));
 }
 
 QString IntToPadded(int value, int width)

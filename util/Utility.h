@@ -24,6 +24,8 @@ double TextToNumber(const QString& text, int start);
 // The number after the first occurrence of key in text (blanks removed first); 0 when none.
 // After a non-empty key no exponent is read, so "G1 Z0.3 E1.2" gives 0.3.
 double NumberAfterKey(const QString& text, const QString& key);
+// A read number as an integer: truncated toward zero, clamped to the 32-bit range.
+int TruncateToInt(double value);
 // Decimal text zero-padded to width (1 to 8); any other width pads to 9.
 QString IntToPadded(int value, int width);
 // Fixed-point text with the user's decimal separator, rounded half away from zero.

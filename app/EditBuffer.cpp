@@ -64,12 +64,7 @@ int EditBuffer::rowAt(qsizetype offset) const
 
 void EditBuffer::insertBytesAt(qsizetype offset, const QByteArray& bytes)
 {
-    const bool wasReadOnly = isReadOnly();
-    if (wasReadOnly)
-        SendScintilla(SCI_SETREADONLY, 0L);
-    SendScintilla(SCI_INSERTTEXT, uintptr_t(offset), bytes.constData());
-    if (wasReadOnly)
-        SendScintilla(SCI_SETREADONLY, 1L);
+    editAsProgram([&] { SendScintilla(SCI_INSERTTEXT, uintptr_t(offset), bytes.constData()); });
 }
 
 void EditBuffer::insertRow(int row, const QString& s)
@@ -96,12 +91,7 @@ void EditBuffer::appendRow(const QString& s)
 
 void EditBuffer::clearRows()
 {
-    const bool wasReadOnly = isReadOnly();
-    if (wasReadOnly)
-        SendScintilla(SCI_SETREADONLY, 0L);
-    SendScintilla(SCI_CLEARALL);
-    if (wasReadOnly)
-        SendScintilla(SCI_SETREADONLY, 1L);
+    editAsProgram([this] { SendScintilla(SCI_CLEARALL); });
 }
 
 qsizetype EditBuffer::lineIndex(int row) const
@@ -189,9 +179,7 @@ void EditBuffer::keyPressEvent(QKeyEvent* event)
 {
     const bool undoKey = event->matches(QKeySequence::Undo);
     if (isReadOnly() && (undoKey || event->matches(QKeySequence::Redo))) {
-        SendScintilla(SCI_SETREADONLY, 0L);
-        undoKey ? undo() : redo();
-        SendScintilla(SCI_SETREADONLY, 1L);
+        editAsProgram([&] { undoKey ? undo() : redo(); });
         event->accept();
         return;
     }

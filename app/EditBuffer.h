@@ -65,6 +65,15 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Runs an edit of the program's own: the read-only state blocks only the user's typing.
+    template <typename Edit>
+    void editAsProgram(Edit edit)
+    {
+        const bool wasReadOnly = isReadOnly();
+        SendScintilla(SCI_SETREADONLY, 0L);
+        edit();
+        SendScintilla(SCI_SETREADONLY, wasReadOnly ? 1L : 0L);
+    }
     void insertBytesAt(qsizetype offset, const QByteArray& bytes);
 
     LineBreak m_lineBreak = LineBreak::LF;

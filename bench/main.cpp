@@ -89,6 +89,15 @@ double best(const std::function<double()>& step, const std::function<void()>& pr
     return result;
 }
 
+// The time one run of step takes, in seconds.
+double secondsOf(const std::function<void()>& step)
+{
+    QElapsedTimer timer;
+    timer.start();
+    step();
+    return timer.nsecsElapsed() / 1e9;
+}
+
 void printFigure(const char* label, double seconds)
 {
     std::printf("%-44s %8.3f s\n", label, seconds);
@@ -147,11 +156,10 @@ void measureLoad(Bench& bench)
     if (!resetPeakMemory())
         bench.peakBeforeLoad = -1;
     auto load = [&] {
-        QElapsedTimer timer;
-        timer.start();
-        GuiTest::dropFile(bench.window.get(), bench.input);
-        QCoreApplication::processEvents(); // the first paint of the loaded text
-        return timer.nsecsElapsed() / 1e9;
+        return secondsOf([&] {
+            GuiTest::dropFile(bench.window.get(), bench.input);
+            QCoreApplication::processEvents(); // the first paint of the loaded text
+        });
     };
     // Each run starts from a fresh window, as after start-up.
     auto freshWindow = [&] {
@@ -218,12 +226,8 @@ void measureNavigation(Bench& bench)
     printFigure("plain byte search: memchr over the text", memchrBase);
 
     // A folder drop loads nothing and runs print analysis on the loaded rows.
-    const double analysis = best([&] {
-        QElapsedTimer timer;
-        timer.start();
-        GuiTest::dropFile(&window, bench.dir.path());
-        return timer.nsecsElapsed() / 1e9;
-    });
+    const double analysis =
+        best([&] { return secondsOf([&] { GuiTest::dropFile(&window, bench.dir.path()); }); });
     printRatio("print analysis: folder drop on loaded rows", analysis, memchrBase, "memchr", 5.0);
     std::printf("%-44s start row %d, start %s, max %s\n", "  found", window.StartRow,
                 qPrintable(window.leditStartH->text()), qPrintable(window.leditMaxZ->text()));
@@ -232,12 +236,7 @@ void measureNavigation(Bench& bench)
     for (const char* keyword : {"M600", "G1 X999."}) {
         const double base = best([&] { return plainStrstrOnce(text, keyword); });
         window.cboxKeyword->setEditText(QString::fromLatin1(keyword));
-        const double scan = best([&] {
-            QElapsedTimer timer;
-            timer.start();
-            window.sbtnGo->click();
-            return timer.nsecsElapsed() / 1e9;
-        });
+        const double scan = best([&] { return secondsOf([&] { window.sbtnGo->click(); }); });
         const std::string label = std::string("keyword scan, nothing found: \"") + keyword + "\"";
         std::printf("%-44s %8.3f s\n", ("  strstr \"" + std::string(keyword) + "\" over the text").c_str(),
                     base);
@@ -254,12 +253,7 @@ void measureNavigation(Bench& bench)
     window.lbleRow->setText(QString::number(window.Memo1->lineCount() / 2));
     window.sbtnGoRowNumber->click();
     const double insertion = best(
-        [&] {
-            QElapsedTimer timer;
-            timer.start();
-            window.btnPause->click();
-            return timer.nsecsElapsed() / 1e9;
-        },
+        [&] { return secondsOf([&] { window.btnPause->click(); }); },
         [&] { window.Memo1->bytes(); }); // each time from the text's end, where reading it leaves the gap
     printRatio("pause inserted in the middle row", insertion, memchrBase, "memchr", 5.0);
     while (window.Memo1->isUndoAvailable())

@@ -21,24 +21,17 @@ QPixmap verticalArrow(int width, int height, bool up, const QColor& colour)
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     const qreal w = width, h = height;
+    // Drawn pointing up; the down arrow is its mirror image.
+    if (!up)
+        p.setTransform(QTransform(1, 0, 0, -1, 0, h));
     QPainterPath path;
-    if (up) {
-        path.moveTo(w / 2, 1);
-        path.lineTo(w - 1, h * 0.45);
-        path.lineTo(w * 0.68, h * 0.45);
-        path.lineTo(w * 0.68, h - 1);
-        path.lineTo(w * 0.32, h - 1);
-        path.lineTo(w * 0.32, h * 0.45);
-        path.lineTo(1, h * 0.45);
-    } else {
-        path.moveTo(w / 2, h - 1);
-        path.lineTo(w - 1, h * 0.55);
-        path.lineTo(w * 0.68, h * 0.55);
-        path.lineTo(w * 0.68, 1);
-        path.lineTo(w * 0.32, 1);
-        path.lineTo(w * 0.32, h * 0.55);
-        path.lineTo(1, h * 0.55);
-    }
+    path.moveTo(w / 2, 1);
+    path.lineTo(w - 1, h * 0.45);
+    path.lineTo(w * 0.68, h * 0.45);
+    path.lineTo(w * 0.68, h - 1);
+    path.lineTo(w * 0.32, h - 1);
+    path.lineTo(w * 0.32, h * 0.45);
+    path.lineTo(1, h * 0.45);
     path.closeSubpath();
     p.setPen(QPen(colour.darker(160), 1));
     p.setBrush(colour);

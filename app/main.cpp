@@ -1,6 +1,6 @@
-#include "app/BorvaneApplication.h"
-#include "app/Glyphs.h"
-#include "app/TEditorForBorvane5_Form1.h"
+#include "gui/BorvaneApplication.h"
+#include "gui/Glyphs.h"
+#include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <exception>
 

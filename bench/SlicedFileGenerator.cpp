@@ -32,8 +32,8 @@ qint64 writeSlicedFile(const QString& path, qint64 targetBytes)
 
     qint64 rows = 0;
     char line[128];
-    const char* structures[] = {";structure:shell-outer\n", ";structure:shell-inner\n", ";structure:infill-solid\n",
-                                ";structure:infill-sparse\n"};
+    const char* structures[] = {";structure:shell-outer\n", ";structure:shell-inner\n",
+                                ";structure:infill-solid\n", ";structure:infill-sparse\n"};
     for (int layer = 0; written + out.size() < targetBytes; ++layer) {
         const double z = 0.3 + 0.2 * layer;
         out += QByteArray::number(z, 'f', 3).prepend("G1 Z").append(" F420\n");
@@ -42,9 +42,9 @@ qint64 writeSlicedFile(const QString& path, qint64 targetBytes)
             out += structures[part];
             ++rows;
             for (int move = 0; move < 780; ++move) {
-                const int n = std::snprintf(line, sizeof line, "G1 X%.3f Y%.3f E%.5f F%d\n",
-                                            100.0 + (random() % 100000) / 1000.0, 100.0 + (random() % 100000) / 1000.0,
-                                            (random() % 100000) / 100000.0, 1200 + 600 * part);
+                const int n = std::snprintf(
+                    line, sizeof line, "G1 X%.3f Y%.3f E%.5f F%d\n", 100.0 + (random() % 100000) / 1000.0,
+                    100.0 + (random() % 100000) / 1000.0, (random() % 100000) / 100000.0, 1200 + 600 * part);
                 out.append(line, n);
                 ++rows;
             }

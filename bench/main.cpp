@@ -9,9 +9,9 @@
 #include "GuiTestSupport.h"
 #include "SlicedFileGenerator.h"
 
-#include "app/EditBuffer.h"
-#include "app/LabeledEdit.h"
-#include "app/TEditorForBorvane5_Form1.h"
+#include "gui/EditBuffer.h"
+#include "gui/LabeledEdit.h"
+#include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,0 +1,32 @@
+#include "core/gcode/CommandLines.h"
+
+#include "core/text/Utility.h"
+
+namespace CommandLines {
+
+int temperatureValue(const QString& text)
+{
+    return Utility::TruncateToInt(Utility::TextToNumber(text, 1));
+}
+
+QStringList temperatureLines(const QString& t0, const QString& t1, const QString& bed)
+{
+    const QString space = QStringLiteral(" ");
+    const QString t0Text = Utility::ReplaceAll(t0, space, QString());
+    const QString t1Text = Utility::ReplaceAll(t1, space, QString());
+    const QString bedText = Utility::ReplaceAll(bed, space, QString());
+
+    auto line = [](const char* command, const QString& text, const char* tool) {
+        return QLatin1String(command) + Utility::IntToPadded(temperatureValue(text), 1) + QLatin1String(tool);
+    };
+    QStringList lines;
+    if (!bedText.isEmpty())
+        lines << line("M140 S", bedText, " T0");
+    if (!t0Text.isEmpty())
+        lines << line("M104 S", t0Text, " T0");
+    if (!t1Text.isEmpty())
+        lines << line("M104 S", t1Text, " T1");
+    return lines;
+}
+
+} // namespace CommandLines

@@ -1,0 +1,30 @@
+#pragma once
+
+// The printer command lines that the insertion buttons put into the G-code.
+
+#include <QString>
+#include <QStringList>
+
+namespace CommandLines {
+
+// The pause command.
+inline QString pauseLine()
+{
+    return QStringLiteral("M25");
+}
+
+// A typed temperature: the number the text begins with, truncated toward zero and
+// clamped to the 32-bit range; 0 when the text holds no number.
+int temperatureValue(const QString& text);
+
+// The temperature lines of one click, top to bottom: "M140 S<bed> T0", "M104 S<t0> T0",
+// "M104 S<t1> T1", each only when its text is not empty once spaces are removed.
+QStringList temperatureLines(const QString& t0, const QString& t1, const QString& bed);
+
+// The row that the lines of a click go to: the current row, or the one after it.
+inline int insertionRow(int currentRow, bool beforeCursor)
+{
+    return beforeCursor ? currentRow : currentRow + 1;
+}
+
+} // namespace CommandLines

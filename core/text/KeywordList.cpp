@@ -1,0 +1,29 @@
+#include "core/text/KeywordList.h"
+
+#include <QStringDecoder>
+
+QStringList parseKeywordList(QByteArrayView bytes)
+{
+    QString text;
+    if (const auto encoding = QStringConverter::encodingForData(bytes)) {
+        QStringDecoder decoder(*encoding); // skips the byte-order mark
+        text = decoder(bytes);
+    } else {
+        text = QString::fromLatin1(bytes);
+    }
+
+    QStringList entries;
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c != u'\r' && c != u'\n')
+            continue;
+        entries.append(text.mid(lineStart, i - lineStart));
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            ++i;
+        lineStart = i + 1;
+    }
+    if (lineStart < text.size())
+        entries.append(text.mid(lineStart));
+    return entries;
+}

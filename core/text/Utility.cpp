@@ -1,0 +1,329 @@
+#include "core/text/Utility.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace Utility {
+
+namespace {
+
+constexpr QChar kSpace(0x0020);
+constexpr QChar kIdeographicSpace(0x3000);
+constexpr QChar kTab(0x0009);
+
+bool isAsciiDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+bool startsNumber(QChar c)
+{
+    return c == u'+' || c == u'-' || c == u'.' || isAsciiDigit(c);
+}
+
+qsizetype countDigits(const QString& s, qsizetype i)
+{
+    qsizetype n = 0;
+    while (i + n < s.size() && isAsciiDigit(s[i + n]))
+        ++n;
+    return n;
+}
+
+void appendAscii(std::string& out, const QString& s, qsizetype i, qsizetype count)
+{
+    for (qsizetype k = 0; k < count; ++k)
+        out += char(s[i + k].unicode());
+}
+
+// Reads the longest prefix of s (from i on) that is a decimal number:
+// [sign] (digits [. digits] | . digits) [exponent]. Returns 0 when no prefix fits.
+double readNumber(const QString& s, qsizetype i, bool allowExponent)
+{
+    const qsizetype n = s.size();
+    bool negative = false;
+    if (i < n && (s[i] == u'+' || s[i] == u'-')) {
+        negative = s[i] == u'-';
+        ++i;
+    }
+    std::string digits; // the mantissa's digits, without the point
+    const qsizetype intDigits = countDigits(s, i);
+    appendAscii(digits, s, i, intDigits);
+    i += intDigits;
+    qsizetype fracDigits = 0;
+    if (i < n && s[i] == u'.') {
+        fracDigits = countDigits(s, i + 1);
+        if (intDigits > 0 || fracDigits > 0) {
+            appendAscii(digits, s, i + 1, fracDigits);
+            i += 1 + fracDigits;
+        }
+    }
+    if (digits.empty())
+        return 0.0;
+
+    // Decimal exponent, saturated: anything beyond this is out of range anyway.
+    constexpr long long kExponentLimit = 1'000'000'000;
+    long long exponent = 0;
+    if (allowExponent && i < n && (s[i] == u'e' || s[i] == u'E')) {
+        qsizetype j = i + 1;
+        bool negativeExponent = false;
+        if (j < n && (s[j] == u'+' || s[j] == u'-'))
+            negativeExponent = s[j++] == u'-';
+        const qsizetype expDigits = countDigits(s, j);
+        for (qsizetype k = 0; k < expDigits; ++k)
+            exponent = qMin(kExponentLimit, exponent * 10 + (s[j + k].unicode() - u'0'));
+        if (negativeExponent)
+            exponent = -exponent;
+    }
+
+    // digits × 10^(exponent − fracDigits), handed over in scientific form.
+    const std::string ascii = digits + 'e' + std::to_string(exponent - fracDigits);
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
+    Q_UNUSED(end);
+    if (ec == std::errc::result_out_of_range) {
+        // The nearest double is 0 below the range and infinity above it. The number's
+        // order of magnitude tells which: the place of its first non-zero digit.
+        const std::size_t firstNonZero = digits.find_first_not_of('0');
+        if (firstNonZero == std::string::npos)
+            return 0.0;
+        const long long order = exponent - fracDigits + (long long)(digits.size() - firstNonZero) - 1;
+        value = order < 0 ? 0.0 : std::numeric_limits<double>::infinity();
+    }
+    return negative ? -value : value;
+}
+
+} // namespace
+
+int IndexOfText(const QString& text, const QString& sub)
+{
+    return int(text.indexOf(sub));
+}
+
+QString ReplaceFirst(const QString& text, const QString& from, const QString& to)
+{
+    const int i = IndexOfText(text, from);
+    if (i < 0)
+        return text;
+    QString result = text;
+    result.replace(i, from.size(), to);
+    return result;
+}
+
+QString ReplaceAll(const QString& text, const QString& from, const QString& to)
+{
+    if (text.isEmpty() || from == to)
+        return text;
+    if (from.isEmpty() || to.contains(from)) {
+        // Replacing until none is left would never end; one pass is the bounded answer.
+        QString result = text;
+        return result.replace(from, to);
+    }
+    // An occurrence made by a replacement at i can start no earlier than i - |from| + 1,
+    // so the search goes on from there instead of from the beginning.
+    QString result = text;
+    qsizetype from_i = 0;
+    for (;;) {
+        const qsizetype i = result.indexOf(from, from_i);
+        if (i < 0)
+            return result;
+        result.replace(i, from.size(), to);
+        from_i = qMax<qsizetype>(0, i - from.size() + 1);
+    }
+}
+
+QString StripBlanks(const QString& text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        if (c != kSpace && c != kIdeographicSpace && c != kTab)
+            result += c;
+    }
+    return result;
+}
+
+QString CopyText(const QString& text, int start, int count)
+{
+    const int len = int(text.size());
+    if (start > len)
+        return {};
+    if (start < 1)
+        start = 1;
+    count = qMin(count, len - start + 1);
+    if (count <= 0)
+        return {};
+    return text.mid(start - 1, count);
+}
+
+QString MidText(const QString& text, int start, int count)
+{
+    const int len = int(text.size());
+    if (start > len || count < 1)
+        return {};
+    if (start < 1)
+        start = 1;
+    return text.mid(start - 1, count);
+}
+
+double TextToNumber(const QString& text, int start)
+{
+    if (text.isEmpty())
+        return 0.0;
+    const QString part = StripBlanks(CopyText(text, start, int(text.size())));
+    if (part.isEmpty())
+        return 0.0;
+    const QChar first = part.front();
+    if (first == u'+' || first == u'-' || first == u'.' || first.isDigit())
+        return NumberAfterKey(part, QString());
+    return 0.0;
+}
+
+double NumberAfterKey(const QString& text, const QString& key)
+{
+    if (text.isEmpty())
+        return 0.0;
+    const QString s = StripBlanks(text);
+    const int p = key.isEmpty() ? 0 : IndexOfText(s, key) + 1;
+    const QString tail = MidText(s, p + int(key.size()), int(s.size()));
+    for (qsizetype i = 0; i < tail.size(); ++i) {
+        if (startsNumber(tail[i]))
+            return readNumber(tail, i, key.isEmpty());
+    }
+    return 0.0;
+}
+
+int TruncateToInt(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    constexpr double lowest = std::numeric_limits<int>::min();
+    constexpr double highest = std::numeric_limits<int>::max();
+    return int(std::trunc(std::clamp(value, lowest, highest)));
+}
+
+QString IntToPadded(int value, int width)
+{
+    width = qMin(width, 9);
+    if (width < 1)
+        width = 9;
+    return QString::asprintf("%0*d", width, value);
+}
+
+QString FormatFixed(double value, int decimals)
+{
+    decimals = qMax(decimals, 0);
+    if (!std::isfinite(value))
+        return QString::number(value);
+
+    // 18 significant digits: d.ddddddddddddddddde±x
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 17);
+    const std::string sci(buf, res.ptr);
+    const bool negative = sci.front() == '-';
+    const std::size_t digitsBegin = negative ? 1 : 0;
+    const std::size_t ePos = sci.find('e');
+    std::string digits;
+    for (std::size_t k = digitsBegin; k < ePos; ++k) {
+        if (sci[k] != '.')
+            digits += sci[k];
+    }
+    int pointPos = std::stoi(sci.substr(ePos + 1)) + 1; // digits before the decimal point
+
+    // Round to the decimals, a first dropped digit of 5 or more going away from zero.
+    const int keep = pointPos + decimals;
+    if (keep < 0) {
+        digits.clear();
+    } else if (keep < int(digits.size())) {
+        const bool up = digits[std::size_t(keep)] >= '5';
+        digits.resize(std::size_t(keep));
+        if (up) {
+            int k = int(digits.size()) - 1;
+            while (k >= 0 && digits[std::size_t(k)] == '9')
+                digits[std::size_t(k--)] = '0';
+            if (k >= 0) {
+                ++digits[std::size_t(k)];
+            } else {
+                digits.insert(digits.begin(), '1');
+                ++pointPos;
+            }
+        }
+    }
+    if (digits.empty()) {
+        digits = "0";
+        pointPos = 1;
+    }
+
+    std::string intPart;
+    std::string fracPart;
+    if (pointPos <= 0) {
+        intPart = "0";
+        fracPart = std::string(std::size_t(-pointPos), '0') + digits;
+    } else {
+        if (int(digits.size()) < pointPos)
+            digits.append(std::size_t(pointPos) - digits.size(), '0');
+        intPart = digits.substr(0, std::size_t(pointPos));
+        fracPart = digits.substr(std::size_t(pointPos));
+    }
+    fracPart.resize(std::size_t(decimals), '0');
+    const std::size_t firstNonZero = intPart.find_first_not_of('0');
+    intPart = firstNonZero == std::string::npos ? "0" : intPart.substr(firstNonZero);
+
+    const bool isZero = intPart == "0" && fracPart.find_first_not_of('0') == std::string::npos;
+    QString result = (negative && !isZero) ? QStringLiteral("-") : QString();
+    result += QString::fromLatin1(intPart);
+    if (decimals > 0)
+        result += QLocale::system().decimalPoint() + QString::fromLatin1(fracPart);
+    return result;
+}
+
+bool IsDirectory(const QString& path)
+{
+    return !path.isEmpty() && QFileInfo(path).isDir();
+}
+
+QString SplitPath(const QString& path, QString& drive, QString& directory, QString& name, QString& extension)
+{
+    constexpr int kMaxPath = 260;
+    constexpr int kMaxPart = 255;
+    const QString p = path.left(kMaxPath);
+    const int driveLength = (p.size() >= 2 && p[1] == u':') ? 2 : 0;
+    const QString rest = p.mid(driveLength);
+    const qsizetype lastSeparator = qMax(rest.lastIndexOf(u'\\'), rest.lastIndexOf(u'/'));
+    const QString lastComponent = rest.mid(lastSeparator + 1);
+
+    drive = p.left(driveLength);
+    if (lastComponent == u"." || lastComponent == u"..") {
+        directory = rest.left(kMaxPart);
+        name.clear();
+        extension.clear();
+        return path;
+    }
+    directory = rest.left(lastSeparator + 1).left(kMaxPart);
+    const qsizetype dot = lastComponent.lastIndexOf(u'.');
+    name = (dot < 0 ? lastComponent : lastComponent.left(dot)).left(kMaxPart);
+    extension = (dot < 0 ? QString() : lastComponent.mid(dot)).left(kMaxPart);
+    return path;
+}
+
+QString BaseName(const QString& path)
+{
+    QString drive, directory, name, extension;
+    SplitPath(path, drive, directory, name, extension);
+    return name;
+}
+
+QString ExeFolder()
+{
+    QString drive, directory, name, extension;
+    SplitPath(QCoreApplication::applicationFilePath(), drive, directory, name, extension);
+    return QDir::toNativeSeparators(drive + directory);
+}
+
+} // namespace Utility

@@ -1,0 +1,41 @@
+#pragma once
+
+// Text, number and path helpers shared by every handler. They keep no state,
+// never fail and never show anything: a missing number reads as 0, an
+// out-of-range position gives the empty text.
+
+#include <QString>
+
+namespace Utility {
+
+// 0-based position of the first occurrence of sub, -1 when absent; the empty sub is at 0.
+int IndexOfText(const QString& text, const QString& sub);
+QString ReplaceFirst(const QString& text, const QString& from, const QString& to);
+// Replaces until no occurrence is left, so occurrences made by a replacement go too.
+QString ReplaceAll(const QString& text, const QString& from, const QString& to);
+// Removes spaces, ideographic spaces and tabs.
+QString StripBlanks(const QString& text);
+// At most count characters from the 1-based start; a start below 1 counts as 1.
+QString CopyText(const QString& text, int start, int count);
+QString MidText(const QString& text, int start, int count);
+
+// The number a typed text begins with (blanks ignored), read from the 1-based start; 0 when none.
+double TextToNumber(const QString& text, int start);
+// The number after the first occurrence of key in text (blanks removed first); 0 when none.
+// After a non-empty key no exponent is read, so "G1 Z0.3 E1.2" gives 0.3.
+double NumberAfterKey(const QString& text, const QString& key);
+// A read number as an integer: truncated toward zero, clamped to the 32-bit range.
+int TruncateToInt(double value);
+// Decimal text zero-padded to width (1 to 8); any other width pads to 9.
+QString IntToPadded(int value, int width);
+// Fixed-point text with the user's decimal separator, rounded half away from zero.
+QString FormatFixed(double value, int decimals);
+
+bool IsDirectory(const QString& path);
+// Splits into drive ("C:"), directory (up to the last "\" or "/"), name and extension.
+QString SplitPath(const QString& path, QString& drive, QString& directory, QString& name, QString& extension);
+QString BaseName(const QString& path);
+// The program's folder, ending with the native separator.
+QString ExeFolder();
+
+} // namespace Utility

@@ -1,0 +1,27 @@
+#pragma once
+
+// The message boxes and the file opening that reports through them: the only place that opens
+// message boxes. Each box is modal, owned by the active window, and has no icon.
+
+#include <QString>
+
+class QFile;
+class QSaveFile;
+
+namespace Dialogs {
+
+// Opens path for reading bytes. On failure shows "No Open " + path ("File Open Error") and returns false.
+bool OpenForRead(QFile& file, const QString& path);
+// Opens path for writing through a save file; the target is replaced only on commit.
+// On failure shows "No Open " + path ("File Open Error") and returns false.
+bool OpenForWrite(QSaveFile& file, const QString& path);
+// The file's length in bytes, -1 when it cannot be told.
+qint64 FileLength(const QFile& file);
+
+void ShowNotice(const QString& text);
+// 1 for OK, 2 for Cancel, Esc or the close button.
+int AskOkCancel(const QString& text);
+// A notice with a warning icon, for errors that have their own wording (refused files, failed writes).
+void ShowError(const QString& caption, const QString& text);
+
+} // namespace Dialogs

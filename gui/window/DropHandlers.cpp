@@ -1,0 +1,136 @@
+// Opening a dropped file or folder: the window's drop handlers.
+
+#include "core/gcode/SlicedFile.h"
+#include "core/text/Utility.h"
+#include "gui/Dialogs.h"
+#include "gui/EditBuffer.h"
+#include "gui/LabeledEdit.h"
+#include "gui/window/TEditorForBorvane5_Form1.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QUrl>
+
+#include <optional>
+
+namespace {
+
+constexpr int kMessageHeightAfterDrop = 62;
+
+// The first local file or folder of a drop; other URLs are not ours to open.
+std::optional<QString> firstLocalPath(const QMimeData* drop)
+{
+    if (!drop || !drop->hasUrls())
+        return std::nullopt;
+    for (const QUrl& url : drop->urls()) {
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+            return QDir::toNativeSeparators(url.toLocalFile());
+    }
+    return std::nullopt;
+}
+
+// Checks that the file holds a header that fits; tells the user and returns false otherwise.
+bool checkHeader(QFile& file, const QString& path)
+{
+    const SlicedFile::HeaderCheck check = SlicedFile::checkHeader(file);
+    if (check == SlicedFile::HeaderCheck::Fits)
+        return true;
+    Dialogs::ShowError(QStringLiteral("File Open Error"),
+                       QStringLiteral("This file is not a sliced G-code file and was not opened:\n%1\n\n%2")
+                           .arg(path, SlicedFile::headerProblem(check)));
+    return false;
+}
+
+} // namespace
+
+bool TEditorForBorvane5_Form1::AppMessage(QObject* target, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return false;
+    auto* widget = qobject_cast<QWidget*>(target);
+    if (!widget || widget->window() != this)
+        return false;
+    auto* drag = static_cast<QDropEvent*>(event);
+    if (!drag->mimeData()->hasUrls())
+        return false; // text dragged inside the editor keeps its own behaviour
+    if (!firstLocalPath(drag->mimeData())) {
+        drag->ignore();
+        return true;
+    }
+    drag->acceptProposedAction();
+    if (type == QEvent::Drop)
+        OpenDroppedPath(*drag->mimeData());
+    return true;
+}
+
+void TEditorForBorvane5_Form1::OpenDroppedPath(const QMimeData& drop)
+{
+    raise();
+    activateWindow();
+    const std::optional<QString> path = firstLocalPath(&drop);
+    if (!path)
+        return;
+
+    // A file that cannot be opened or has no header changes nothing.
+    const bool isFolder = Utility::IsDirectory(*path);
+    QFile file;
+    if (!isFolder && (!Dialogs::OpenForRead(file, *path) || !checkHeader(file, *path)))
+        return;
+
+    DroppedPath = *path;
+    FolderPath = isFolder ? DroppedPath : SlicedFile::folderOf(DroppedPath);
+    FileLoaded = !isFolder;
+    editFilePath->setText(FolderPath);
+    leditFileName->setText(OutputFileName);
+    OutputPath = FolderPath + QDir::separator() + OutputFileName;
+    Memo1->setEnabled(true);
+    btnCreate->setEnabled(true);
+    LoadSlicedFile(FileLoaded ? &file : nullptr);
+    StartHeight = AnalysePrint();
+    leditPause->setFocus();
+}
+
+void TEditorForBorvane5_Form1::LoadSlicedFile(QFile* file)
+{
+    if (file) {
+        const QByteArray first = file->read(SlicedFile::kHeaderCapacity);
+        HeaderLength = int(SlicedFile::headerLength(first));
+        std::copy_n(first.constData(), HeaderLength, HeaderBuffer.begin());
+        file->seek(HeaderLength);
+
+        // The body goes in as read, chunk by chunk, up to the first 0xFF or 0x00.
+        Memo1->beginFill(qMax<qint64>(0, Dialogs::FileLength(*file) - HeaderLength));
+        const SlicedFile::BodyRead body =
+            SlicedFile::readBody(*file, [this](QByteArrayView text) { Memo1->appendBytes(text); });
+        Memo1->endFill();
+        Memo1->setLineBreak(body.crLf ? EditBuffer::LineBreak::CRLF : EditBuffer::LineBreak::LF);
+        if (!body.ok)
+            Dialogs::ShowError(QStringLiteral("File Open Error"),
+                               QStringLiteral("This file could not be read to its end:\n%1\n\n%2")
+                                   .arg(DroppedPath, file->errorString()));
+        file->close();
+        CurrentRow = 0;
+    } else {
+        CurrentRow = 15;
+    }
+
+    bbtnHeightSearch->setEnabled(true);
+    cboxKeyword->setEnabled(true);
+    sbtnGo->setEnabled(true);
+    sbtnBack->setEnabled(true);
+    sbtnGoRowNumber->setEnabled(true);
+    const qsizetype caret = Memo1->lineIndex(CurrentRow);
+    if (caret >= 0)
+        Memo1->setSelectionStart(caret);
+    lbleRow->setText(Utility::IntToPadded(CurrentRow + 1, 1));
+    sbtnGoRowNumberClick();
+    setMemoMessageHeight(kMessageHeightAfterDrop);
+}

@@ -1,0 +1,38 @@
+// Inserting the pause line and the temperature lines at the current row.
+
+#include "core/gcode/CommandLines.h"
+#include "gui/EditBuffer.h"
+#include "gui/LabeledEdit.h"
+#include "gui/window/TEditorForBorvane5_Form1.h"
+
+#include <QRadioButton>
+
+void TEditorForBorvane5_Form1::btnPauseClick()
+{
+    if (!InsertEnabled)
+        return;
+    CurrentRow = CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked());
+    Memo1->beginUndoAction();
+    Memo1->insertRow(CurrentRow, CommandLines::pauseLine());
+    Memo1->endUndoAction();
+    Memo1->PlaceCaretAtRow(CurrentRow);
+    Memo1->setFocus();
+}
+
+void TEditorForBorvane5_Form1::TemperarureInsertClick()
+{
+    if (!InsertEnabled)
+        return;
+    const QStringList lines = CommandLines::temperatureLines(
+        leditT0Temperature->text(), leditT1Temperature->text(), leditBedTemperature->text());
+    if (lines.isEmpty())
+        return;
+    CurrentRow = CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked());
+    // Each line goes in at the same row, so the last inserted ends on top: insert bottom first.
+    Memo1->beginUndoAction();
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line)
+        Memo1->insertRow(CurrentRow, *line);
+    Memo1->endUndoAction();
+    Memo1->PlaceCaretAtRow(CurrentRow);
+    Memo1->setFocus();
+}

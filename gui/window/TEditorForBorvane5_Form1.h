@@ -1,0 +1,128 @@
+#pragma once
+
+// The one window of the editor. It owns every control, the edit buffer, the state
+// that the features share and the header bytes of the loaded file. Its handlers are
+// defined beside the logic they use: gcodefile/ (drop and "Create"), navigation/
+// (keyword scan, print analysis, height search, rows) and insertion/ (command lines).
+
+#include "core/gcode/SlicedFile.h"
+
+#include <QWidget>
+
+#include <array>
+
+class EditBuffer;
+class LabeledEdit;
+class QCheckBox;
+class QComboBox;
+class QFile;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMimeData;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+
+class TEditorForBorvane5_Form1 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TEditorForBorvane5_Form1(QWidget* parent = nullptr);
+    ~TEditorForBorvane5_Form1() override;
+
+    // Controls, in the order of the window's control tree.
+    QFrame* pnlLeft = nullptr;
+    QToolButton* sbtnExplorerOpen = nullptr;
+    QLineEdit* editFilePath = nullptr;
+    QLabel* lblFolderName = nullptr;
+    LabeledEdit* leditFileName = nullptr;
+    QCheckBox* cboxHeader = nullptr;
+    QFrame* pnlTop = nullptr;
+    QFrame* pnlBottom = nullptr;
+    QPushButton* btnCreate = nullptr;
+    QFrame* pnlRight = nullptr;
+    EditBuffer* Memo1 = nullptr;
+    QGroupBox* gboxPause = nullptr;
+    LabeledEdit* leditStartH = nullptr;
+    LabeledEdit* leditPause = nullptr;
+    QPushButton* bbtnHeightSearch = nullptr;
+    LabeledEdit* leditMaxZ = nullptr;
+    QGroupBox* gboxInsertCommand = nullptr;
+    LabeledEdit* leditT0Temperature = nullptr;
+    LabeledEdit* leditT1Temperature = nullptr;
+    LabeledEdit* leditBedTemperature = nullptr;
+    QPushButton* btnPause = nullptr;
+    QPushButton* TemperarureInsert = nullptr;
+    QRadioButton* rbtnBefore = nullptr;
+    QRadioButton* rbtnAfter = nullptr;
+    QLabel* lblKeyword = nullptr;
+    QComboBox* cboxKeyword = nullptr;
+    QToolButton* sbtnBack = nullptr;
+    QToolButton* sbtnGo = nullptr;
+    LabeledEdit* lbleRow = nullptr;
+    QToolButton* sbtnGoRowNumber = nullptr;
+    QPlainTextEdit* memoMessage = nullptr;
+    LabeledEdit* leditCurrentZ = nullptr;
+
+    // The state record.
+    QString DroppedPath;
+    QString FolderPath;
+    QString OutputFileName;
+    QString OutputPath;
+    QString SearchKeyPath;
+    std::array<char, SlicedFile::kHeaderCapacity> HeaderBuffer{};
+    int HeaderLength = 0;
+    bool WriteHeader = false;
+    bool FileLoaded = false;
+    int CurrentRow = 0;
+    int StartRow = 0;
+    double StartHeight = 0.0;
+    bool InsertEnabled = false;
+
+    // Switches btnPause, TemperarureInsert, rbtnBefore, rbtnAfter and the three temperature edits.
+    void SetInsertionControlsEnabled(bool enabled);
+
+public slots:
+    // Event handlers, named after their control and event.
+    void FormCreate();
+    void FormClose();
+    void sbtnExplorerOpenClick();
+    void btnCreateClick();
+    void cboxHeaderClick();
+    void sbtnGoClick();
+    void sbtnBackClick();
+    void Memo1Click();
+    void sbtnGoRowNumberClick();
+    void bbtnHeightSearchClick();
+    void btnPauseClick();
+    void TemperarureInsertClick();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Takes the drag-and-drop events aimed at this window, wherever they land on it.
+    bool AppMessage(QObject* target, QEvent* event);
+    void OpenDroppedPath(const QMimeData& drop);
+    // Reads the body of the opened file into the edit buffer (file drop), or only places
+    // the caret (folder drop); then enables navigation and goes to the row in lbleRow.
+    void LoadSlicedFile(QFile* file);
+    void ScanForKeyword(const QString& keyword, const QString& exclusion, int step);
+    double ShowCurrentZ(int row);
+    double AnalysePrint();
+
+    void buildControls();
+    void connectHandlers();
+    void loadKeywordList();
+    void layoutPanels();
+    void setMemoMessageHeight(int height);
+};
+
+// The window's component name: the one window of the program.
+extern TEditorForBorvane5_Form1* EditorForBorvane5_Form1;

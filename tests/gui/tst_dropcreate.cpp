@@ -1,0 +1,827 @@
+// From a dropped file to the written output, through the real window: drop events
+// sent to its controls, clicks on its buttons, and the message boxes answered.
+
+#include "GuiTestSupport.h"
+#include "TestPaths.h"
+
+#include "core/text/Utility.h"
+#include "gui/EditBuffer.h"
+#include "gui/LabeledEdit.h"
+#include "gui/window/TEditorForBorvane5_Form1.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+using GuiTest::readFile;
+
+namespace {
+
+// What a message box showed.
+struct Box
+{
+    QString caption;
+    QString text;
+    bool operator==(const Box&) const = default;
+};
+
+char* toString(const Box& box)
+{
+    return QTest::toString(QStringLiteral("[%1] %2").arg(box.caption, box.text));
+}
+
+// Answers the message boxes with the queued buttons, Esc where none is left, and keeps
+// what each showed for comparison.
+class BoxAnswerer : public GuiTest::MessageBoxAnswers
+{
+public:
+    BoxAnswerer()
+    {
+        onShown = [this](const Seen& box) { boxes.append({box.caption, box.text}); };
+    }
+    QList<Box> boxes;
+};
+
+// The parts of the window that a drop may change.
+struct WindowState
+{
+    QString droppedPath, folderPath, outputPath, editFilePath, fileName, row;
+    QByteArray header, body;
+    bool fileLoaded = false, memoEnabled = false, createEnabled = false, navigationEnabled = false;
+    int messageHeight = 0;
+};
+
+QByteArray repeated(char c, qsizetype n)
+{
+    return QByteArray(n, c);
+}
+
+// Receives the folder that the folder button asks the desktop to open.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls.append(url); }
+};
+
+} // namespace
+
+class TestDropCreate : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void createEndsTheProgram();
+    void dropReachesTheWindowFromEveryControl_data();
+    void dropReachesTheWindowFromEveryControl();
+    void fileDrop_data();
+    void fileDrop();
+    void refusedFile_data();
+    void refusedFile();
+    void unopenableFile_data();
+    void unopenableFile();
+    void severalItemsTakeTheFirstLocalFile_data();
+    void severalItemsTakeTheFirstLocalFile();
+    void nonLocalUrlIsIgnored_data();
+    void nonLocalUrlIsIgnored();
+    void folderBeforeAnyFile();
+    void folderAfterFileMovesOnlyTheOutputFolder();
+    void roundTrip_data();
+    void roundTrip();
+    void removeTheHeader();
+    void headerOption_data();
+    void headerOption();
+    void createUsesTheTypedName();
+    void overwrite_data();
+    void overwrite();
+    void failedOpenForWrite_data();
+    void failedOpenForWrite();
+    void failedWriteKeepsTheTarget();
+    void realFixturesRoundTrip_data();
+    void realFixturesRoundTrip();
+    void folderButton_data();
+    void folderButton();
+
+private:
+    QString fixture(const QString& relativePath, const QByteArray& bytes);
+    QString path(const QString& relativePath) const { return m_dir->filePath(relativePath); }
+    bool dropPath(const QString& path) { return GuiTest::dropFile(m_window.get(), path); }
+    void clickCreate() { QTest::mouseClick(m_window->btnCreate, Qt::LeftButton); }
+    WindowState state() const;
+    void compareState(const WindowState& actual, const WindowState& expected);
+    QWidget* dropTarget(const QString& name) const;
+    QByteArray editorBytes() const
+    {
+        const std::string_view bytes = m_window->Memo1->bytes();
+        return QByteArray(bytes.data(), qsizetype(bytes.size()));
+    }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TEditorForBorvane5_Form1> m_window;
+    std::unique_ptr<BoxAnswerer> m_boxes;
+};
+
+namespace {
+
+const QByteArray kHeader = ";sliced by Borvane\n;\x01\x80\xFE binary\n";
+const QByteArray kBody = "G1 Z0.300 F420\n;structure:shell-inner\nG1 X10 Y10 E1.0\nG1 Z0.500 F420\nM84\n";
+const QString kCreated = QStringLiteral(" This file has been created.");
+
+} // namespace
+
+void TestDropCreate::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_window = std::make_unique<TEditorForBorvane5_Form1>();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_boxes = std::make_unique<BoxAnswerer>();
+}
+
+void TestDropCreate::cleanup()
+{
+    m_boxes.reset();
+    m_window.reset();
+    m_dir.reset();
+}
+
+QString TestDropCreate::fixture(const QString& relativePath, const QByteArray& bytes)
+{
+    const QString filePath = path(relativePath);
+    if (!GuiTest::writeFile(filePath, bytes))
+        qFatal("cannot write the fixture %s", qPrintable(filePath));
+    return filePath;
+}
+
+WindowState TestDropCreate::state() const
+{
+    const auto& w = *m_window;
+    WindowState s;
+    s.droppedPath = w.DroppedPath;
+    s.folderPath = w.FolderPath;
+    s.outputPath = w.OutputPath;
+    s.editFilePath = w.editFilePath->text();
+    s.fileName = w.leditFileName->text();
+    s.row = w.lbleRow->text();
+    s.header = QByteArray(w.HeaderBuffer.data(), w.HeaderLength);
+    s.body = editorBytes();
+    s.fileLoaded = w.FileLoaded;
+    s.memoEnabled = w.Memo1->isEnabled();
+    s.createEnabled = w.btnCreate->isEnabled();
+    s.navigationEnabled = w.bbtnHeightSearch->isEnabled() && w.cboxKeyword->isEnabled() &&
+                          w.sbtnGo->isEnabled() && w.sbtnBack->isEnabled() && w.sbtnGoRowNumber->isEnabled();
+    s.messageHeight = w.memoMessage->height();
+    return s;
+}
+
+void TestDropCreate::compareState(const WindowState& actual, const WindowState& expected)
+{
+    QCOMPARE(actual.droppedPath, expected.droppedPath);
+    QCOMPARE(actual.folderPath, expected.folderPath);
+    QCOMPARE(actual.outputPath, expected.outputPath);
+    QCOMPARE(actual.editFilePath, expected.editFilePath);
+    QCOMPARE(actual.fileName, expected.fileName);
+    QCOMPARE(actual.row, expected.row);
+    QCOMPARE(actual.header, expected.header);
+    QCOMPARE(actual.body, expected.body);
+    QCOMPARE(actual.fileLoaded, expected.fileLoaded);
+    QCOMPARE(actual.memoEnabled, expected.memoEnabled);
+    QCOMPARE(actual.createEnabled, expected.createEnabled);
+    QCOMPARE(actual.navigationEnabled, expected.navigationEnabled);
+    QCOMPARE(actual.messageHeight, expected.messageHeight);
+}
+
+QWidget* TestDropCreate::dropTarget(const QString& name) const
+{
+    auto& w = *m_window;
+    if (name == u"window")
+        return &w;
+    if (name == u"Memo1")
+        return w.Memo1->viewport();
+    if (name == u"memoMessage")
+        return w.memoMessage->viewport();
+    if (name == u"cboxKeyword")
+        return w.cboxKeyword->lineEdit();
+    return w.findChild<QWidget*>(name);
+}
+
+void TestDropCreate::createEndsTheProgram()
+{
+    const QString input = fixture(QStringLiteral("in.gcode"), kHeader + kBody);
+    m_boxes->answer(QMessageBox::Ok);
+    QTimer failSafe;
+    failSafe.setSingleShot(true);
+    connect(&failSafe, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+    failSafe.start(60000);
+    QTimer::singleShot(0, this, [this, input] {
+        QVERIFY(dropPath(input));
+        clickCreate();
+    });
+
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(failSafe.isActive());
+    QVERIFY(!m_window->isVisible());
+    QCOMPARE(readFile(path(QStringLiteral("Borvane.gx"))), kHeader + kBody);
+    QCOMPARE(m_boxes->boxes,
+             QList<Box>{Box({"Message", path(QStringLiteral("Borvane.gx")) + "\n" + kCreated})});
+}
+
+void TestDropCreate::dropReachesTheWindowFromEveryControl_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("fileBefore");
+
+    QTest::newRow("the window") << "window" << false;
+    QTest::newRow("the editor, still disabled") << "Memo1" << false;
+    QTest::newRow("the editor, holding a file") << "Memo1" << true;
+    QTest::newRow("the drop hint above the editor") << "memoMessage" << false;
+    QTest::newRow("the output name field") << "leditFileName" << false;
+    QTest::newRow("the folder field") << "editFilePath" << true;
+    QTest::newRow("the insert height field") << "leditPause" << false;
+    QTest::newRow("the row number field") << "lbleRow" << true;
+    QTest::newRow("the keyword box, still disabled") << "cboxKeyword" << false;
+    QTest::newRow("the keyword box, enabled") << "cboxKeyword" << true;
+    QTest::newRow("the Create button") << "btnCreate" << true;
+    QTest::newRow("a label") << "lblFolderName" << false;
+    QTest::newRow("the top panel") << "pnlTop" << false;
+}
+
+void TestDropCreate::dropReachesTheWindowFromEveryControl()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, fileBefore);
+    if (fileBefore)
+        QVERIFY(dropPath(fixture(QStringLiteral("first/first.gcode"), ";first\n;h\nG1 X1\n")));
+    QWidget* widget = dropTarget(target);
+    QVERIFY(widget);
+    const QString input = fixture(QStringLiteral("in.gcode"), kHeader + kBody);
+    m_window->leditFileName->setText(QStringLiteral("typed.gx"));
+
+    QVERIFY(GuiTest::dropUrls(widget, {QUrl::fromLocalFile(input)}));
+
+    QCOMPARE(m_window->DroppedPath, QDir::toNativeSeparators(input));
+    QCOMPARE(QByteArray(m_window->HeaderBuffer.data(), m_window->HeaderLength), kHeader);
+    QCOMPARE(editorBytes(), kBody);
+    // An edit field that took the drop itself would hold the dropped address as text.
+    QCOMPARE(m_window->leditFileName->text(), QStringLiteral("Borvane.gx"));
+    QCOMPARE(m_window->editFilePath->text(), QDir::toNativeSeparators(m_dir->path()));
+    QCOMPARE(m_window->leditPause->text(), QString());
+    QCOMPARE(m_window->lbleRow->text(), QStringLiteral("1"));
+    QCOMPARE(m_window->cboxKeyword->currentText(), QString());
+    QCOMPARE(m_boxes->boxes, QList<Box>());
+}
+
+void TestDropCreate::fileDrop_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QStringList>("rows");
+
+    QTest::newRow("LF body ending in LF: one empty row after the lines")
+        << kHeader + "G1 X1\nG1 X2\n"
+        << kHeader << QByteArray("G1 X1\nG1 X2\n") << QStringList{"G1 X1", "G1 X2", ""};
+    QTest::newRow("last line without LF: no empty row")
+        << kHeader + "G1 X1\nG1 X2" << kHeader << QByteArray("G1 X1\nG1 X2") << QStringList{"G1 X1", "G1 X2"};
+    QTest::newRow("CR LF body: CR is part of the line break")
+        << QByteArray(";a\r\n;b\r\nG1 X1\r\nG1 X2\r\n") << QByteArray(";a\r\n;b\r\n")
+        << QByteArray("G1 X1\r\nG1 X2\r\n") << QStringList{"G1 X1", "G1 X2", ""};
+    QTest::newRow("blank line in the middle")
+        << kHeader + "G1\n\nG2\n"
+        << kHeader << QByteArray("G1\n\nG2\n") << QStringList{"G1", "", "G2", ""};
+    QTest::newRow("0xFF ends the body") << kHeader + "G1\n\xFFG2\n"
+                                        << kHeader << QByteArray("G1\n") << QStringList{"G1", ""};
+    QTest::newRow("0x00 ends the body") << kHeader + QByteArray("G1\nG\x00G3\n", 8) << kHeader
+                                        << QByteArray("G1\nG") << QStringList{"G1", "G"};
+    QTest::newRow("body of 0xFF bytes")
+        << kHeader + repeated('\xFF', 100) << kHeader << QByteArray() << QStringList{""};
+    QTest::newRow("0x00 and 0xFF in the header")
+        << QByteArray(";\x00\xFF\n\xFF\x00\nG1\n", 10) << QByteArray(";\x00\xFF\n\xFF\x00\n", 7)
+        << QByteArray("G1\n") << QStringList{"G1", ""};
+    QTest::newRow("file ends right after its header")
+        << kHeader << kHeader << QByteArray() << QStringList{""};
+    QTest::newRow("bytes 0x80 to 0xFE read as Latin-1")
+        << kHeader + ";\x80\xA9\xE9\xFE\n"
+        << kHeader << QByteArray(";\x80\xA9\xE9\xFE\n")
+        << QStringList{QString::fromLatin1(";\x80\xA9\xE9\xFE"), ""};
+    QTest::newRow("row longer than 4096 characters") << kHeader + repeated('X', 10000) + "\n"
+                                                     << kHeader << repeated('X', 10000) + "\n"
+                                                     << QStringList{QString(10000, u'X'), ""};
+}
+
+void TestDropCreate::fileDrop()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, header);
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, rows);
+    const QString input = fixture(QStringLiteral("sub/in.gcode"), file);
+    m_window->leditFileName->setText(QStringLiteral("typed.gx"));
+
+    QVERIFY(dropPath(input));
+
+    const QString folder = QDir::toNativeSeparators(path(QStringLiteral("sub")));
+    WindowState expected;
+    expected.droppedPath = QDir::toNativeSeparators(input);
+    expected.folderPath = folder;
+    expected.outputPath = folder + QDir::separator() + "Borvane.gx";
+    expected.editFilePath = folder;
+    expected.fileName = QStringLiteral("Borvane.gx");
+    expected.row = QStringLiteral("1");
+    expected.header = header;
+    expected.body = body;
+    expected.fileLoaded = true;
+    expected.memoEnabled = expected.createEnabled = expected.navigationEnabled = true;
+    expected.messageHeight = 62;
+    compareState(state(), expected);
+    if (QTest::currentTestFailed())
+        return;
+
+    QStringList actualRows;
+    for (int row = 0; row < m_window->Memo1->physicalRowCount(); ++row)
+        actualRows << m_window->Memo1->rowText(row);
+    QCOMPARE(actualRows, rows);
+    // The go-to-row handler ran on row 1; the focus ends on the insert height field.
+    QCOMPARE(m_window->CurrentRow, 1);
+    QCOMPARE(m_window->focusWidget(), static_cast<QWidget*>(m_window->leditPause));
+    QCOMPARE(m_boxes->boxes, QList<Box>());
+}
+
+void TestDropCreate::refusedFile_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("fileBefore");
+    QTest::addColumn<QString>("reason");
+
+    const QString fewLines = QStringLiteral("It has fewer than two lines, so it has no header.");
+    const QString tooLong = QStringLiteral("Its header (the first two lines) is longer than 35000 bytes.");
+    QTest::newRow("empty file") << QByteArray() << true << fewLines;
+    QTest::newRow("one line") << QByteArray(";only one line\n") << true << fewLines;
+    QTest::newRow("one long line") << repeated('G', 200000) << true << fewLines;
+    QTest::newRow("0xFF bytes only") << repeated('\xFF', 5000) << true << fewLines;
+    QTest::newRow("second LF at byte 35001") << ";\n" + repeated('b', 34998) + "\nG1\n" << true << tooLong;
+    QTest::newRow("empty file before any other") << QByteArray() << false << fewLines;
+    QTest::newRow("second LF at byte 35001 before any other") << ";\n" + repeated('b', 34998) + "\nG1\n"
+                                                              << false << tooLong;
+}
+
+void TestDropCreate::refusedFile()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, fileBefore);
+    QFETCH(QString, reason);
+    if (fileBefore) {
+        QVERIFY(dropPath(fixture(QStringLiteral("good/in.gcode"), kHeader + kBody)));
+        m_window->Memo1->appendRow(QStringLiteral("M25"));
+    }
+    const WindowState before = state();
+    const QString bad = fixture(QStringLiteral("bad/bad.gcode"), file);
+
+    QVERIFY(dropPath(bad));
+
+    compareState(state(), before);
+    QCOMPARE(m_boxes->boxes, QList<Box>{Box({"File Open Error",
+                                             "This file is not a sliced G-code file and was not opened:\n" +
+                                                 QDir::toNativeSeparators(bad) + "\n\n" + reason})});
+}
+
+void TestDropCreate::unopenableFile_data()
+{
+    QTest::addColumn<bool>("fileBefore");
+
+    QTest::newRow("after a file") << true;
+    QTest::newRow("before any file") << false;
+}
+
+void TestDropCreate::unopenableFile()
+{
+    QFETCH(bool, fileBefore);
+    if (fileBefore)
+        QVERIFY(dropPath(fixture(QStringLiteral("good/in.gcode"), kHeader + kBody)));
+    const WindowState before = state();
+    const QString missing = path(QStringLiteral("gone/missing.gcode"));
+
+    QVERIFY(dropPath(missing));
+
+    compareState(state(), before);
+    QCOMPARE(m_boxes->boxes,
+             QList<Box>{Box({"File Open Error", "No Open " + QDir::toNativeSeparators(missing)})});
+}
+
+void TestDropCreate::severalItemsTakeTheFirstLocalFile_data()
+{
+    QTest::addColumn<QList<QUrl>>("urls");
+    QTest::addColumn<QString>("expected");
+
+    const QUrl first = QUrl::fromLocalFile(QStringLiteral("first.gcode"));
+    const QUrl second = QUrl::fromLocalFile(QStringLiteral("second.gcode"));
+    const QUrl web(QStringLiteral("https://example.com/third.gcode"));
+    QTest::newRow("two files") << QList<QUrl>{first, second} << "first.gcode";
+    QTest::newRow("two files, other order") << QList<QUrl>{second, first} << "second.gcode";
+    QTest::newRow("web address before a file") << QList<QUrl>{web, second, first} << "second.gcode";
+}
+
+void TestDropCreate::severalItemsTakeTheFirstLocalFile()
+{
+    QFETCH(QList<QUrl>, urls);
+    QFETCH(QString, expected);
+    fixture(QStringLiteral("first.gcode"), ";first\n;h\nG1 X1\n");
+    fixture(QStringLiteral("second.gcode"), ";second\n;h\nG1 X2\n");
+    for (QUrl& url : urls) {
+        if (url.isLocalFile())
+            url = QUrl::fromLocalFile(path(url.toLocalFile()));
+    }
+
+    QVERIFY(GuiTest::dropUrls(m_window.get(), urls));
+
+    QCOMPARE(m_window->DroppedPath, QDir::toNativeSeparators(path(expected)));
+    const QByteArray header =
+        expected == u"first.gcode" ? QByteArray(";first\n;h\n") : QByteArray(";second\n;h\n");
+    QCOMPARE(QByteArray(m_window->HeaderBuffer.data(), m_window->HeaderLength), header);
+    QCOMPARE(m_boxes->boxes, QList<Box>());
+}
+
+void TestDropCreate::nonLocalUrlIsIgnored_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("fileBefore");
+
+    QTest::newRow("on the window, before any file") << "window" << false;
+    QTest::newRow("on the window, after a file") << "window" << true;
+    QTest::newRow("on the output name field") << "leditFileName" << true;
+    QTest::newRow("on the editor") << "Memo1" << true;
+}
+
+void TestDropCreate::nonLocalUrlIsIgnored()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, fileBefore);
+    if (fileBefore)
+        QVERIFY(dropPath(fixture(QStringLiteral("in.gcode"), kHeader + kBody)));
+    const WindowState before = state();
+
+    QVERIFY(
+        !GuiTest::dropUrls(dropTarget(target), {QUrl(QStringLiteral("https://example.com/print.gcode"))}));
+
+    compareState(state(), before);
+    QCOMPARE(m_boxes->boxes, QList<Box>());
+}
+
+void TestDropCreate::folderBeforeAnyFile()
+{
+    const QString folder = path(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(folder));
+
+    QVERIFY(dropPath(folder));
+
+    WindowState expected;
+    expected.droppedPath = expected.folderPath = expected.editFilePath = QDir::toNativeSeparators(folder);
+    expected.outputPath = expected.folderPath + QDir::separator() + "Borvane.gx";
+    expected.fileName = QStringLiteral("Borvane.gx");
+    // The drop writes "16", then print analysis finds no start in the empty buffer and leaves row 1.
+    expected.row = QStringLiteral("1");
+    expected.memoEnabled = expected.createEnabled = expected.navigationEnabled = true;
+    expected.messageHeight = 62;
+    compareState(state(), expected);
+    QCOMPARE(m_window->Memo1->lineCount(), 0);
+    QCOMPARE(m_window->HeaderLength, 0);
+    QCOMPARE(m_boxes->boxes, QList<Box>());
+
+    // "Create" then writes an empty file.
+    m_boxes->answer(QMessageBox::Ok);
+    clickCreate();
+    QCOMPARE(readFile(folder + "/Borvane.gx"), QByteArray());
+    QVERIFY(!m_window->isVisible());
+}
+
+void TestDropCreate::folderAfterFileMovesOnlyTheOutputFolder()
+{
+    const QString input = fixture(QStringLiteral("a/in.gcode"), kHeader + kBody);
+    QVERIFY(dropPath(input));
+    m_window->Memo1->insertRow(2, QStringLiteral("M25"));
+    const WindowState loaded = state();
+    const QString folder = path(QStringLiteral("b"));
+    QVERIFY(QDir().mkpath(folder));
+    m_window->leditFileName->setText(QStringLiteral("typed.gx"));
+
+    QVERIFY(dropPath(folder));
+
+    WindowState expected = loaded;
+    expected.droppedPath = expected.folderPath = expected.editFilePath = QDir::toNativeSeparators(folder);
+    expected.outputPath = expected.folderPath + QDir::separator() + "Borvane.gx";
+    expected.fileLoaded = false;
+    // Print analysis runs after the folder drop too and ends on row 1, as after the file drop.
+    expected.row = QStringLiteral("1");
+    compareState(state(), expected);
+    if (QTest::currentTestFailed())
+        return;
+
+    m_boxes->answer(QMessageBox::Ok);
+    clickCreate();
+    QByteArray edited = kBody;
+    edited.insert(edited.indexOf("G1 X10"), "M25\n");
+    QCOMPARE(readFile(folder + "/Borvane.gx"), kHeader + edited);
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("a/Borvane.gx"))));
+}
+
+void TestDropCreate::roundTrip_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("expected");
+
+    const QByteArray high = QByteArray::fromHex("808182a9c0e9f0fe");
+    QTest::newRow("LF line ends") << kHeader + kBody << kHeader + kBody;
+    QTest::newRow("bytes 0x80 to 0xFE in header and body")
+        << ";" + high + "\n;" + high + "\nG1 X1 ;" + high + "\n"
+        << ";" + high + "\n;" + high + "\nG1 X1 ;" + high + "\n";
+    QTest::newRow("0x00 and 0xFF in the header") << QByteArray(";\x00\xFF\n\xFF\x00\nG1 X1\nM84\n", 17)
+                                                 << QByteArray(";\x00\xFF\n\xFF\x00\nG1 X1\nM84\n", 17);
+    QTest::newRow("CR LF line ends") << QByteArray(";a\r\n;b\r\nG1 X1\r\n\r\nM84\r\n")
+                                     << QByteArray(";a\r\n;b\r\nG1 X1\r\n\r\nM84\r\n");
+    QTest::newRow("blank line in the middle") << kHeader + "G1 X1\n\n\nG1 X2\n\n"
+                                              << kHeader + "G1 X1\n\n\nG1 X2\n\n";
+    QTest::newRow("header of exactly 35000 bytes") << ";\n" + repeated('b', 34997) + "\nG1\n"
+                                                   << ";\n" + repeated('b', 34997) + "\nG1\n";
+    QTest::newRow("row longer than 4096 characters") << kHeader + repeated('X', 10000) + "\nM84\n"
+                                                     << kHeader + repeated('X', 10000) + "\nM84\n";
+    QTest::newRow("last line without LF gets one") << kHeader + "G1 X1\nM84" << kHeader + "G1 X1\nM84\n";
+    QTest::newRow("CR LF body, last line without a break gets CR LF")
+        << QByteArray(";a\r\n;b\r\nG1\r\nM84") << QByteArray(";a\r\n;b\r\nG1\r\nM84\r\n");
+    QTest::newRow("0xFF ends the body") << kHeader + "G1 X1\n\xFFrest\n" << kHeader + "G1 X1\n";
+    QTest::newRow("0x00 ends the body")
+        << kHeader + QByteArray("G1 X1\nM8\x00rest\n", 14) << kHeader + "G1 X1\nM8\n";
+    QTest::newRow("file ends right after its header") << kHeader << kHeader;
+}
+
+void TestDropCreate::roundTrip()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, expected);
+    const QString input = fixture(QStringLiteral("in.gcode"), file);
+    QVERIFY(dropPath(input));
+    m_boxes->answer(QMessageBox::Ok);
+
+    clickCreate();
+
+    const QString output = QDir::toNativeSeparators(path(QStringLiteral("Borvane.gx")));
+    QCOMPARE(m_boxes->boxes, QList<Box>{Box({"Message", output + "\n" + kCreated})});
+    QCOMPARE(readFile(output), expected);
+    QCOMPARE(readFile(input), file);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"Borvane.gx", "in.gcode"}));
+    QVERIFY(!m_window->isVisible());
+}
+
+void TestDropCreate::removeTheHeader()
+{
+    QVERIFY(dropPath(fixture(QStringLiteral("in.gcode"), kHeader + kBody)));
+
+    QTest::mouseClick(m_window->cboxHeader, Qt::LeftButton);
+    QVERIFY(m_window->cboxHeader->isChecked());
+    QCOMPARE(m_window->leditFileName->text(), QStringLiteral("Borvane.g"));
+    m_boxes->answer(QMessageBox::Ok);
+    clickCreate();
+
+    QCOMPARE(readFile(path(QStringLiteral("Borvane.g"))), kBody);
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("Borvane.gx"))));
+    QCOMPARE(m_boxes->boxes,
+             QList<Box>{Box({"Message", QDir::toNativeSeparators(path(QStringLiteral("Borvane.g"))) + "\n" +
+                                            kCreated})});
+}
+
+void TestDropCreate::headerOption_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("clicks");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("writeHeader");
+
+    QTest::newRow("tick with the default name") << QString() << 1 << "Borvane.g" << false;
+    QTest::newRow("tick and untick") << QString() << 2 << "Borvane.gx" << true;
+    QTest::newRow("typed name is replaced by the stored one") << "mine.gcode" << 1 << "Borvane.g" << false;
+}
+
+void TestDropCreate::headerOption()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, clicks);
+    QFETCH(QString, expected);
+    QFETCH(bool, writeHeader);
+    if (!typed.isEmpty()) {
+        m_window->leditFileName->clear();
+        QTest::keyClicks(m_window->leditFileName, typed);
+    }
+
+    for (int i = 0; i < clicks; ++i)
+        QTest::mouseClick(m_window->cboxHeader, Qt::LeftButton);
+
+    QCOMPARE(m_window->leditFileName->text(), expected);
+    QCOMPARE(m_window->OutputFileName, expected);
+    QCOMPARE(m_window->WriteHeader, writeHeader);
+}
+
+void TestDropCreate::createUsesTheTypedName()
+{
+    QVERIFY(dropPath(fixture(QStringLiteral("in.gcode"), kHeader + kBody)));
+    m_window->leditFileName->clear();
+    QTest::keyClicks(m_window->leditFileName, QStringLiteral(" my print "));
+    m_boxes->answer(QMessageBox::Ok);
+
+    clickCreate();
+
+    QCOMPARE(m_window->OutputFileName, QStringLiteral(" my print "));
+    QCOMPARE(readFile(path(QStringLiteral(" my print "))), kHeader + kBody);
+}
+
+void TestDropCreate::overwrite_data()
+{
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+
+    QTest::newRow("OK replaces the file") << QMessageBox::Ok;
+    QTest::newRow("Cancel leaves the file") << QMessageBox::Cancel;
+}
+
+void TestDropCreate::overwrite()
+{
+    QFETCH(QMessageBox::StandardButton, answer);
+    QVERIFY(dropPath(fixture(QStringLiteral("in.gcode"), kHeader + kBody)));
+    const QString output = fixture(QStringLiteral("Borvane.gx"), "old contents\n");
+    m_boxes->answer(answer);
+    m_boxes->answer(QMessageBox::Ok);
+
+    clickCreate();
+
+    const Box question{"Message", "This file exists, do you want to overwrite it?"};
+    if (answer == QMessageBox::Ok) {
+        QCOMPARE(readFile(output), kHeader + kBody);
+        QCOMPARE(m_boxes->boxes, (QList<Box>{question, Box({"Message", output + "\n" + kCreated})}));
+        QVERIFY(!m_window->isVisible());
+    } else {
+        QCOMPARE(readFile(output), QByteArray("old contents\n"));
+        QCOMPARE(m_boxes->boxes, QList<Box>{question});
+        QVERIFY(m_window->isVisible());
+        QCOMPARE(m_window->focusWidget(), static_cast<QWidget*>(m_window->leditFileName));
+    }
+}
+
+void TestDropCreate::failedOpenForWrite_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("removeFolder");
+
+    QTest::newRow("output folder removed after the drop") << "Borvane.gx" << true;
+    QTest::newRow("empty name field") << "" << false;
+    QTest::newRow("name of an existing folder") << "sub" << false;
+}
+
+void TestDropCreate::failedOpenForWrite()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, removeFolder);
+    const QString folder = path(QStringLiteral("in"));
+    QVERIFY(dropPath(fixture(QStringLiteral("in/in.gcode"), kHeader + kBody)));
+    QVERIFY(QDir().mkpath(folder + "/sub"));
+    m_window->Memo1->appendRow(QStringLiteral("M25"));
+    const WindowState edited = state();
+    if (removeFolder)
+        QVERIFY(QDir(folder).removeRecursively());
+    m_window->leditFileName->setText(name);
+
+    clickCreate();
+
+    const QString output = QDir::toNativeSeparators(folder) + QDir::separator() + name;
+    QCOMPARE(m_boxes->boxes, QList<Box>{Box({"File Open Error", "No Open " + output})});
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(state().body, edited.body);
+    QCOMPARE(state().header, edited.header);
+    if (removeFolder)
+        QVERIFY(!QFileInfo::exists(folder));
+    else
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 (QStringList{"in.gcode", "sub"}));
+}
+
+void TestDropCreate::failedWriteKeepsTheTarget()
+{
+#ifdef Q_OS_UNIX
+    // A file size limit makes the write fail part way, even for root.
+    const QByteArray body = repeated('G', 100) + "\n";
+    QByteArray bigBody;
+    for (int i = 0; i < 3000; ++i)
+        bigBody += body;
+    QVERIFY(dropPath(fixture(QStringLiteral("in.gcode"), kHeader + bigBody)));
+    const QString output = fixture(QStringLiteral("Borvane.gx"), "old contents\n");
+    m_boxes->answer(QMessageBox::Ok); // overwrite
+    m_boxes->answer(QMessageBox::Ok); // the error
+
+    rlimit saved{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    clickCreate();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QCOMPARE(m_boxes->boxes.size(), 2);
+    const Box error = m_boxes->boxes.at(1);
+    QCOMPARE(error.caption, QStringLiteral("File Write Error"));
+    QVERIFY2(error.text.startsWith("The file was not created:\n" + QDir::toNativeSeparators(output) + "\n\n"),
+             qPrintable(error.text));
+    QVERIFY2(error.text.endsWith("\n\nNothing was changed; your edits are still here."),
+             qPrintable(error.text));
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(readFile(output), QByteArray("old contents\n"));
+    QCOMPARE(editorBytes(), bigBody);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"Borvane.gx", "in.gcode"}));
+#else
+    QSKIP("needs a file size limit");
+#endif
+}
+
+void TestDropCreate::realFixturesRoundTrip_data()
+{
+    QTest::addColumn<QString>("file");
+    const QDir real(QStringLiteral(BORVANE_REAL_FIXTURES_DIR));
+    if (!real.exists())
+        QSKIP("the real slicer files do not stand beside the repository");
+    const QStringList files = real.entryList({QStringLiteral("*.gcode")}, QDir::Files, QDir::Name);
+    QVERIFY(!files.isEmpty());
+    for (const QString& name : files)
+        QTest::newRow(qPrintable(name)) << real.filePath(name);
+}
+
+void TestDropCreate::realFixturesRoundTrip()
+{
+    QFETCH(QString, file);
+    const QByteArray original = readFile(file);
+    const QString input = path(QStringLiteral("in.gcode"));
+    QVERIFY(QFile::copy(file, input));
+    QVERIFY(dropPath(input));
+    m_boxes->answer(QMessageBox::Ok);
+
+    clickCreate();
+
+    QCOMPARE(readFile(path(QStringLiteral("Borvane.gx"))), original);
+    QCOMPARE(m_boxes->boxes.size(), 1);
+}
+
+void TestDropCreate::folderButton_data()
+{
+    QTest::addColumn<QString>("dropped");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("before any drop") << QString() << "exe";
+    QTest::newRow("after a file drop") << "in/in.gcode"
+                                       << "in";
+    QTest::newRow("after a folder drop") << "out"
+                                         << "out";
+}
+
+void TestDropCreate::folderButton()
+{
+    QFETCH(QString, dropped);
+    QFETCH(QString, expected);
+    fixture(QStringLiteral("in/in.gcode"), kHeader + kBody);
+    QDir().mkpath(path(QStringLiteral("out")));
+    if (!dropped.isEmpty())
+        QVERIFY(dropPath(path(dropped)));
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
+
+    QTest::mouseClick(m_window->sbtnExplorerOpen, Qt::LeftButton);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+
+    const QString folder = expected == u"exe" ? QCoreApplication::applicationDirPath() + "/" : path(expected);
+    QCOMPARE(recorder.urls, QList<QUrl>{QUrl::fromLocalFile(folder)});
+}
+
+QTEST_MAIN(TestDropCreate)
+#include "tst_dropcreate.moc"

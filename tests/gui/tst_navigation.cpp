@@ -1,0 +1,506 @@
+// Finding the row to edit, through the real window: files dropped onto it, its buttons
+// clicked, its fields typed into, its message boxes answered.
+
+#include "GuiTestSupport.h"
+
+#include "gui/EditBuffer.h"
+#include "gui/LabeledEdit.h"
+#include "gui/window/TEditorForBorvane5_Form1.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QMap>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The loader keeps a file's first two lines aside as its header; body row 0 is the third line.
+const QByteArray kHeader = ";FLAVOR:Marlin\n;Generated for a test\n";
+
+// A body of count rows of extrusion moves (no capital Z), with the given rows replaced.
+QByteArray body(int count, const QMap<int, QByteArray>& rows)
+{
+    QByteArray text;
+    for (int row = 0; row < count; ++row)
+        text += rows.value(row, QByteArrayLiteral("G1 X10.5 Y20.25 E0.0123")) + '\n';
+    return text;
+}
+
+// The worked example: Z 0.3 on row 37, 0.5 on row 60, 0.7 on row 90, the model starting on row 40.
+QByteArray layers()
+{
+    return body(
+        100,
+        {{37, "G1 Z0.3 F420"}, {40, ";structure:shell-inner"}, {60, "G1 Z0.5 F420"}, {90, "G1 Z0.7 F420"}});
+}
+
+// Keywords to step through; no structure comment, so the analysis leaves row 1 selected.
+QByteArray keywords()
+{
+    return body(20, {{0, "M117 start"},
+                     {1, "G28"},
+                     {2, "G1 Z0.3 F420"},
+                     {5, "M25"},
+                     {8, "G1 Z0.5 F420"},
+                     {10, "M25 ;pause"},
+                     {12, "m25"},
+                     {15, "M117 mid"}});
+}
+
+// Answers the one notice a search may show with OK, any further box with Esc, and keeps
+// the text of each.
+class BoxAnswerer : public GuiTest::MessageBoxAnswers
+{
+public:
+    BoxAnswerer() : MessageBoxAnswers({QMessageBox::Ok})
+    {
+        onShown = [this](const Seen& box) { texts << box.text; };
+    }
+    QStringList texts;
+};
+
+} // namespace
+
+class TestNavigation : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void printAnalysis_data();
+    void printAnalysis();
+    void printAnalysisNotFound_data();
+    void printAnalysisNotFound();
+    void heightSearch_data();
+    void heightSearch();
+    void heightSearchFromStartRowPastTheEnd();
+    void keywordScan_data();
+    void keywordScan();
+    void emptyKeyword();
+    void rowNumber_data();
+    void rowNumber();
+    void click_data();
+    void click();
+    void keyboardMoveIsNoClick();
+
+private:
+    bool drop(const QByteArray& body);
+    void type(QLineEdit* edit, const QString& text);
+    void click(QWidget* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    void clickRow(int row);
+    bool memoHasFocus() const { return m_window->focusWidget() == m_window->Memo1; }
+    bool insertionControlsAre(bool enabled) const;
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<TEditorForBorvane5_Form1> m_window;
+    int m_files = 0;
+};
+
+void TestNavigation::init()
+{
+    QVERIFY(m_dir.isValid());
+    m_window = std::make_unique<TEditorForBorvane5_Form1>();
+    m_window->show();
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+}
+
+void TestNavigation::cleanup()
+{
+    m_window.reset();
+}
+
+// Writes kHeader + body into a new file and drops it onto the window as a file manager does.
+bool TestNavigation::drop(const QByteArray& body)
+{
+    const QString path = m_dir.filePath(QStringLiteral("print%1.gcode").arg(++m_files));
+    return GuiTest::writeFile(path, kHeader + body) && GuiTest::dropFile(m_window.get(), path) &&
+           m_window->DroppedPath == QDir::toNativeSeparators(path);
+}
+
+// Replaces the text of an edit by typing, as the user does.
+void TestNavigation::type(QLineEdit* edit, const QString& text)
+{
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+}
+
+void TestNavigation::clickRow(int row)
+{
+    EditBuffer* memo = m_window->Memo1;
+    const long position = memo->SendScintilla(QsciScintillaBase::SCI_POSITIONFROMLINE, long(row));
+    const int x = int(memo->SendScintilla(QsciScintillaBase::SCI_POINTXFROMPOSITION, 0UL, position));
+    const int y = int(memo->SendScintilla(QsciScintillaBase::SCI_POINTYFROMPOSITION, 0UL, position));
+    const int height = int(memo->SendScintilla(QsciScintillaBase::SCI_TEXTHEIGHT, long(row)));
+    QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(x + 2, y + height / 2));
+}
+
+// Whether all seven insertion controls have the given enabled state.
+bool TestNavigation::insertionControlsAre(bool enabled) const
+{
+    const TEditorForBorvane5_Form1& w = *m_window;
+    const QList<const QWidget*> controls{w.btnPause,           w.TemperarureInsert,  w.rbtnBefore,
+                                         w.rbtnAfter,          w.leditT0Temperature, w.leditT1Temperature,
+                                         w.leditBedTemperature};
+    return std::all_of(controls.begin(), controls.end(),
+                       [enabled](const QWidget* control) { return control->isEnabled() == enabled; });
+}
+
+void TestNavigation::printAnalysis_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("startRow");
+    QTest::addColumn<double>("startHeight");
+    QTest::addColumn<QString>("startText");
+    QTest::addColumn<QString>("maxText");
+    QTest::addColumn<QString>("zText"); // left by the keyword scan: the Z at or before the keyword row
+
+    QTest::newRow("shell-inner on row 40, Z0.3 on row 37")
+        << layers() << 37 << 0.3 << u"0.300"_s << u"0.400+0.300=0.700"_s << u"0.300"_s;
+    QTest::newRow("no shell-inner: fallback walks forward to row 14")
+        << body(30, {{9, "G1 Z0.1 F420"}, {12, ";TYPE:shell"}, {14, "G1 Z0.25 F420"}, {20, "G1 Z0.45 F420"}})
+        << 14 << 0.25 << u"0.250"_s << u"0.200+0.250=0.450"_s << u"0.100"_s;
+    QTest::newRow("fallback skips lines holding shells")
+        << body(30, {{5, ";structure:shells"},
+                     {6, ";shells ;shell"},
+                     {8, "G1 Z0.2 F420"},
+                     {12, ";structure:shell-outer"},
+                     {14, "G1 Z0.4 F420"},
+                     {25, "G1 Z0.6 F420"}})
+        << 14 << 0.4 << u"0.400"_s << u"0.200+0.400=0.600"_s << u"0.200"_s;
+    QTest::newRow("max is the last Z line, not the greatest")
+        << body(100, {{37, "G1 Z0.3 F420"},
+                      {40, ";structure:shell-inner"},
+                      {60, "G1 Z30 F600 ;park"},
+                      {90, "G1 Z20.1 F420"}})
+        << 37 << 0.3 << u"0.300"_s << u"19.800+0.300=20.100"_s << u"0.300"_s;
+    QTest::newRow("final lift taken as the max")
+        << body(100, {{37, "G1 Z0.3 F420"},
+                      {40, ";structure:shell-inner"},
+                      {90, "G1 Z20.1 F420"},
+                      {98, "G1 Z25 F600 ;lift"},
+                      {99, "M84"}})
+        << 37 << 0.3 << u"0.300"_s << u"24.700+0.300=25.000"_s << u"0.300"_s;
+    QTest::newRow("walk stops at a comment holding Z")
+        << body(100, {{37, "G1 Z0.3 F420"}, {39, ";Zone B"}, {40, ";structure:shell-inner"}, {90, "G1 Z0.7"}})
+        << 39 << 0.0 << u"0.000"_s << u"0.700+0.000=0.700"_s << u"0.300"_s;
+    QTest::newRow("vase-mode lines") << body(100, {{37, "G1 X1 Y2 Z0.3 E1.2"},
+                                                   {40, ";structure:shell-inner"},
+                                                   {90, "G1 X5 Y2 Z0.7 E9.5"}})
+                                     << 37 << 0.3 << u"0.300"_s << u"0.400+0.300=0.700"_s << u"0.300"_s;
+}
+
+void TestNavigation::printAnalysis()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, startRow);
+    QFETCH(double, startHeight);
+    QFETCH(QString, startText);
+    QFETCH(QString, maxText);
+    QFETCH(QString, zText);
+
+    QVERIFY(drop(body));
+    QCOMPARE(m_window->StartRow, startRow);
+    QCOMPARE(m_window->StartHeight, startHeight);
+    QCOMPARE(m_window->leditStartH->text(), startText);
+    QCOMPARE(m_window->leditMaxZ->text(), maxText);
+    QCOMPARE(m_window->leditCurrentZ->text(), zText);
+
+    // It ends on row 1, caret at its start, with insertion off and the buffer read-only.
+    EditBuffer* memo = m_window->Memo1;
+    QCOMPARE(m_window->CurrentRow, 1);
+    QCOMPARE(m_window->lbleRow->text(), QStringLiteral("1"));
+    QVERIFY(!m_window->InsertEnabled);
+    QVERIFY(insertionControlsAre(false));
+    QVERIFY(memo->isReadOnly());
+    QVERIFY(!memo->hasSelectedText());
+    QCOMPARE(memo->SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS), long(memo->rowStart(1)));
+}
+
+void TestNavigation::printAnalysisNotFound_data()
+{
+    QTest::addColumn<QByteArray>("body");
+
+    QTest::newRow("no structure comment") << body(50, {{10, "G1 Z0.2"}});
+    QTest::newRow("shell-inner only on row 0") << body(50, {{0, ";structure:shell-inner"}, {10, "G1 Z0.2"}});
+    QTest::newRow("shell-inner only on row 1") << body(50, {{1, ";structure:shell-inner"}, {10, "G1 Z0.2"}});
+    QTest::newRow("walk back reaches row 0") << body(50, {{20, ";structure:shell-inner"}, {30, "G1 Z0.2"}});
+    QTest::newRow("walk forward reaches the end") << body(50, {{10, "G1 Z0.2"}, {20, ";shell"}});
+}
+
+// A file without a start keeps the start and the heights of the file before it.
+void TestNavigation::printAnalysisNotFound()
+{
+    QFETCH(QByteArray, body);
+
+    QVERIFY(drop(layers()));
+    QVERIFY(drop(body));
+    QCOMPARE(m_window->StartRow, 37);
+    QCOMPARE(m_window->StartHeight, 0.0);
+    QCOMPARE(m_window->leditStartH->text(), QStringLiteral("0.300"));
+    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.400+0.300=0.700"));
+    QCOMPARE(m_window->CurrentRow, 1);
+    QCOMPARE(m_window->lbleRow->text(), QStringLiteral("1"));
+    QCOMPARE(m_window->Memo1->CaretRow(), 1);
+    QCOMPARE(m_window->Memo1->selectedText(), m_window->Memo1->rowText(1));
+    QVERIFY(m_window->Memo1->isReadOnly());
+    QVERIFY(!m_window->InsertEnabled);
+}
+
+void TestNavigation::heightSearch_data()
+{
+    QTest::addColumn<QString>("height");
+    QTest::addColumn<bool>("insertionBefore");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("zText");
+    QTest::addColumn<bool>("notice");
+    QTest::addColumn<bool>("insertionAfter");
+
+    QTest::newRow("0.3: row 60, below the target 0.6")
+        << u"0.3"_s << false << 60 << u"0.500"_s << false << true;
+    QTest::newRow("0.2: Z equal to the target reaches it")
+        << u"0.2"_s << false << 37 << u"0.300"_s << false << true;
+    QTest::newRow("1: not found") << u"1"_s << false << 37 << u""_s << true << false;
+    QTest::newRow("1: not found keeps insertion on") << u"1"_s << true << 37 << u""_s << true << true;
+    QTest::newRow("0: the start row reaches it") << u"0"_s << false << 37 << u"0.300"_s << false << true;
+    QTest::newRow("empty: the start row reaches it") << u""_s << false << 37 << u"0.300"_s << false << true;
+}
+
+void TestNavigation::heightSearch()
+{
+    QFETCH(QString, height);
+    QFETCH(bool, insertionBefore);
+    QFETCH(int, row);
+    QFETCH(QString, zText);
+    QFETCH(bool, notice);
+    QFETCH(bool, insertionAfter);
+
+    QVERIFY(drop(layers()));
+    QCOMPARE(m_window->StartHeight, 0.3);
+    if (insertionBefore) {
+        type(m_window->lbleRow, QStringLiteral("5"));
+        click(m_window->sbtnGoRowNumber);
+        QVERIFY(m_window->InsertEnabled);
+    }
+    QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.300"));
+
+    type(m_window->leditPause, height);
+    BoxAnswerer boxes;
+    click(m_window->bbtnHeightSearch);
+
+    QCOMPARE(boxes.texts, notice ? QStringList{QStringLiteral("That height was not found.")} : QStringList());
+    QCOMPARE(m_window->CurrentRow, row);
+    QCOMPARE(m_window->lbleRow->text(), QString::number(row));
+    QCOMPARE(m_window->leditCurrentZ->text(), zText);
+    QCOMPARE(m_window->InsertEnabled, insertionAfter);
+    QVERIFY(insertionControlsAre(insertionAfter));
+    QCOMPARE(m_window->Memo1->selectedText(), m_window->Memo1->rowText(row));
+    QVERIFY(m_window->Memo1->isReadOnly());
+    QVERIFY(memoHasFocus());
+}
+
+// A start row left from a longer file: no row is examined, and nothing fails.
+void TestNavigation::heightSearchFromStartRowPastTheEnd()
+{
+    QVERIFY(drop(layers()));
+    QVERIFY(drop(body(10, {{1, "G1 Z0.9 F420"}})));
+    QCOMPARE(m_window->StartRow, 37);
+    QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.900"));
+
+    type(m_window->leditPause, QStringLiteral("0.3"));
+    BoxAnswerer boxes;
+    click(m_window->bbtnHeightSearch);
+
+    QCOMPARE(boxes.texts, QStringList{QStringLiteral("That height was not found.")});
+    QCOMPARE(m_window->CurrentRow, 37);
+    QCOMPARE(m_window->lbleRow->text(), QStringLiteral("37"));
+    QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.900"));
+    QCOMPARE(m_window->Memo1->lineCount(), 10);
+    QVERIFY(m_window->Memo1->isReadOnly());
+}
+
+void TestNavigation::keywordScan_data()
+{
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<QString>("buttons"); // G: forward, B: backward
+    QTest::addColumn<QList<int>>("rows");
+    QTest::addColumn<QStringList>("zTexts");
+
+    QTest::newRow("forward steps, then the wrap to row 1")
+        << u"M25"_s << u"GGGG"_s << QList<int>{5, 10, 1, 5} << QStringList{"0.300", "0.500", "", "0.300"};
+    QTest::newRow("forward, then backward")
+        << u"M25"_s << u"GGB"_s << QList<int>{5, 10, 5} << QStringList{"0.300", "0.500", "0.300"};
+    QTest::newRow("backward from row 1 without a match above")
+        << u"M25"_s << u"B"_s << QList<int>{1} << QStringList{""};
+    QTest::newRow("match on row 0 keeps the Z shown")
+        << u"M117"_s << u"GB"_s << QList<int>{15, 0} << QStringList{"0.500", "0.500"};
+    QTest::newRow("forward never reaches rows 0 and 1 again")
+        << u"M117"_s << u"GGG"_s << QList<int>{15, 1, 15} << QStringList{"0.500", "", "0.500"};
+    QTest::newRow("lower-case keyword") << u"m25"_s << u"G"_s << QList<int>{12} << QStringList{"0.500"};
+    QTest::newRow("lower case does not match capitals")
+        << u"g28"_s << u"G"_s << QList<int>{1} << QStringList{""};
+}
+
+void TestNavigation::keywordScan()
+{
+    QFETCH(QString, keyword);
+    QFETCH(QString, buttons);
+    QFETCH(QList<int>, rows);
+    QFETCH(QStringList, zTexts);
+
+    QVERIFY(drop(keywords()));
+    QCOMPARE(m_window->CurrentRow, 1);
+    QTest::keyClicks(m_window->cboxKeyword, keyword);
+    QCOMPARE(m_window->cboxKeyword->currentText(), keyword);
+    // A click on row 1 makes the buffer writable and switches insertion on; a scan makes it
+    // read-only and leaves insertion alone.
+    clickRow(1);
+    EditBuffer* memo = m_window->Memo1;
+    QVERIFY(!memo->isReadOnly());
+
+    for (int i = 0; i < buttons.size(); ++i) {
+        click(buttons[i] == u'G' ? m_window->sbtnGo : m_window->sbtnBack);
+        const QByteArray step = QByteArray("press ") + QByteArray::number(i + 1);
+        QVERIFY2(m_window->CurrentRow == rows[i], step);
+        QVERIFY2(m_window->lbleRow->text() == QString::number(rows[i]), step);
+        QVERIFY2(memo->selectedText() == memo->rowText(rows[i]), step);
+        QVERIFY2(m_window->leditCurrentZ->text() == zTexts[i], step);
+        QVERIFY2(memo->isReadOnly(), step);
+        QVERIFY2(memoHasFocus(), step);
+    }
+    QVERIFY(m_window->InsertEnabled);
+    QVERIFY(insertionControlsAre(true));
+}
+
+// An empty keyword only takes the caret row; nothing else changes.
+void TestNavigation::emptyKeyword()
+{
+    QVERIFY(drop(keywords()));
+    type(m_window->lbleRow, QStringLiteral("500"));
+    click(m_window->sbtnGoRowNumber);
+    QCOMPARE(m_window->CurrentRow, 500);
+    EditBuffer* memo = m_window->Memo1;
+    const QString selected = memo->selectedText();
+    const QString zText = m_window->leditCurrentZ->text();
+    QVERIFY(!memo->isReadOnly());
+
+    click(m_window->sbtnGo);
+    QCOMPARE(m_window->CurrentRow, memo->CaretRow());
+    QCOMPARE(m_window->CurrentRow, 1);
+    QCOMPARE(m_window->lbleRow->text(), QStringLiteral("500"));
+    QCOMPARE(memo->selectedText(), selected);
+    QCOMPARE(m_window->leditCurrentZ->text(), zText);
+    QVERIFY(!memo->isReadOnly());
+}
+
+void TestNavigation::rowNumber_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("insertion");
+    QTest::addColumn<int>("caretRow");
+
+    QTest::newRow("row 1: insertion off, read-only") << u"1"_s << 1 << false << 1;
+    QTest::newRow("row 0: insertion on, writable") << u"0"_s << 0 << true << 0;
+    QTest::newRow("row 8") << u"8"_s << 8 << true << 8;
+    QTest::newRow("empty counts as row 0") << u""_s << 0 << true << 0;
+    QTest::newRow("past the end: caret stays") << u"500"_s << 500 << true << 2;
+    QTest::newRow("beyond the int range") << u"99999999999"_s << INT_MAX << true << 2;
+}
+
+void TestNavigation::rowNumber()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, row);
+    QFETCH(bool, insertion);
+    QFETCH(int, caretRow);
+
+    QVERIFY(drop(keywords()));
+    clickRow(2);
+    QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.300"));
+    type(m_window->lbleRow, typed);
+    click(m_window->sbtnGoRowNumber);
+
+    EditBuffer* memo = m_window->Memo1;
+    QCOMPARE(m_window->CurrentRow, row);
+    QCOMPARE(m_window->InsertEnabled, insertion);
+    QVERIFY(insertionControlsAre(insertion));
+    QCOMPARE(memo->isReadOnly(), !insertion);
+    QCOMPARE(memo->CaretRow(), caretRow);
+    QVERIFY(!memo->hasSelectedText());
+    if (memo->hasRow(row))
+        QCOMPARE(memo->SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS), long(memo->rowStart(row)));
+    QCOMPARE(m_window->lbleRow->text(), typed);
+    QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.300"));
+    QVERIFY(memoHasFocus());
+}
+
+void TestNavigation::click_data()
+{
+    QTest::addColumn<int>("clicked");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("zText");
+
+    QTest::newRow("row 0 counts as row 1") << 0 << 1 << u""_s;
+    QTest::newRow("row above the first Z line") << 1 << 1 << u""_s;
+    QTest::newRow("Z line") << 2 << 2 << u"0.300"_s;
+    QTest::newRow("below the second Z line") << 9 << 9 << u"0.500"_s;
+}
+
+void TestNavigation::click()
+{
+    QFETCH(int, clicked);
+    QFETCH(int, row);
+    QFETCH(QString, zText);
+
+    QVERIFY(drop(keywords()));
+    QVERIFY(m_window->Memo1->isReadOnly());
+    QVERIFY(!m_window->InsertEnabled);
+    clickRow(clicked);
+
+    QCOMPARE(m_window->Memo1->CaretRow(), clicked);
+    QCOMPARE(m_window->CurrentRow, row);
+    QCOMPARE(m_window->lbleRow->text(), QString::number(row));
+    QCOMPARE(m_window->leditCurrentZ->text(), zText);
+    QVERIFY(m_window->InsertEnabled);
+    QVERIFY(insertionControlsAre(true));
+    QVERIFY(!m_window->Memo1->isReadOnly());
+    QVERIFY(memoHasFocus());
+
+    // Going to row 1 with the button switches insertion off again.
+    type(m_window->lbleRow, QStringLiteral("1"));
+    click(m_window->sbtnGoRowNumber);
+    QVERIFY(!m_window->InsertEnabled);
+    QVERIFY(insertionControlsAre(false));
+    QVERIFY(m_window->Memo1->isReadOnly());
+}
+
+void TestNavigation::keyboardMoveIsNoClick()
+{
+    QVERIFY(drop(keywords()));
+    clickRow(5);
+    QCOMPARE(m_window->CurrentRow, 5);
+    QTest::keyClick(m_window->Memo1, Qt::Key_Down);
+    QTest::keyClick(m_window->Memo1, Qt::Key_Down);
+    QCOMPARE(m_window->Memo1->CaretRow(), 7);
+    QCOMPARE(m_window->CurrentRow, 5);
+    QCOMPARE(m_window->lbleRow->text(), QStringLiteral("5"));
+}
+
+QTEST_MAIN(TestNavigation)
+#include "tst_navigation.moc"

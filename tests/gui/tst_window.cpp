@@ -1,0 +1,1159 @@
+// The real window, built fresh for each test: its control tree at start-up, the
+// docked panels, the keyword list beside the program, the edit buffer, the insertion
+// controls, the digits-only edits, the message boxes answered like a user would, the
+// exception box and the close that ends the program with exit code 0.
+
+#include "GuiTestSupport.h"
+
+#include "gui/BorvaneApplication.h"
+#include "gui/Dialogs.h"
+#include "gui/EditBuffer.h"
+#include "gui/LabeledEdit.h"
+#include "gui/window/TEditorForBorvane5_Form1.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <map>
+#include <stdexcept>
+
+namespace {
+
+const QString kWindowName = QStringLiteral("EditorForBorvane5_Form1");
+
+QString captionOf(QWidget* w)
+{
+    if (auto* button = qobject_cast<QAbstractButton*>(w))
+        return button->text();
+    if (auto* label = qobject_cast<QLabel*>(w))
+        return label->text();
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+        return edit->text();
+    if (auto* box = qobject_cast<QGroupBox*>(w))
+        return box->title();
+    if (auto* combo = qobject_cast<QComboBox*>(w))
+        return combo->currentText();
+    if (auto* memo = qobject_cast<QPlainTextEdit*>(w))
+        return memo->toPlainText();
+    if (auto* memo = qobject_cast<QsciScintilla*>(w))
+        return memo->text();
+    return {};
+}
+
+bool readOnlyOf(QWidget* w)
+{
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+        return edit->isReadOnly();
+    if (auto* memo = qobject_cast<QPlainTextEdit*>(w))
+        return memo->isReadOnly();
+    if (auto* memo = qobject_cast<QsciScintilla*>(w))
+        return memo->isReadOnly();
+    return false;
+}
+
+// The font's height in pixels; a size in points counts at 96 pixels per inch.
+int pixelSizeOf(const QFont& font)
+{
+    return font.pixelSize() > 0 ? font.pixelSize() : qRound(font.pointSizeF() * 96.0 / 72.0);
+}
+
+QByteArray bytesOf(const EditBuffer* memo)
+{
+    const std::string_view bytes = memo->bytes();
+    return QByteArray(bytes.data(), qsizetype(bytes.size()));
+}
+
+void fill(EditBuffer* memo, const QByteArray& bytes, bool crlf)
+{
+    memo->setLineBreak(crlf ? EditBuffer::LineBreak::CRLF : EditBuffer::LineBreak::LF);
+    memo->beginFill(bytes.size());
+    memo->appendBytes(bytes);
+    memo->endFill();
+}
+
+QStringList itemsOf(const QComboBox* combo)
+{
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    return items;
+}
+
+QString keywordFolder()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/TempFile");
+}
+
+// Answers the modal message box that a check expects the way a user would, and keeps
+// what it showed. A later box is closed with Esc.
+class BoxAnswer : public GuiTest::MessageBoxAnswers::Seen
+{
+public:
+    enum Action {
+        ClickOk = QMessageBox::Ok,
+        ClickCancel = QMessageBox::Cancel,
+        PressEscape = GuiTest::MessageBoxAnswers::PressEscape,
+        CloseBox = GuiTest::MessageBoxAnswers::CloseBox,
+    };
+
+    explicit BoxAnswer(Action action) : m_answers({action})
+    {
+        m_answers.onShown = [this](const Seen& box) {
+            if (!seen)
+                Seen::operator=(box);
+            seen = true;
+        };
+    }
+
+    bool seen = false;
+
+private:
+    GuiTest::MessageBoxAnswers m_answers;
+};
+
+// An object whose event handler throws, as a faulty handler would.
+class ThrowingObject : public QObject
+{
+public:
+    explicit ThrowingObject(bool standardException) : m_standard(standardException) {}
+
+    bool event(QEvent* event) override
+    {
+        if (event->type() != QEvent::User)
+            return QObject::event(event);
+        if (m_standard)
+            throw std::runtime_error("Cannot read the list");
+        throw 42;
+    }
+
+private:
+    bool m_standard;
+};
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void captionEndsWithABlank();
+    void startState();
+    void controlTree_data();
+    void controlTree();
+    void labelsOfLabeledEdits_data();
+    void labelsOfLabeledEdits();
+    void backgrounds_data();
+    void backgrounds();
+    void disabledTextIsReadable_data();
+    void disabledTextIsReadable();
+    void glyphSizes_data();
+    void glyphSizes();
+    void tabOrder();
+    void fontIsTahoma();
+    void panelsFollowTheWindowSize_data();
+    void panelsFollowTheWindowSize();
+
+    void keywordList_data();
+    void keywordList();
+    void unreadableKeywordListIsShownAndTheWindowOpens();
+
+    void rowsAndLineCount_data();
+    void rowsAndLineCount();
+    void insertRow_data();
+    void insertRow();
+    void appendRow_data();
+    void appendRow();
+    void clearRows();
+    void lineIndex_data();
+    void lineIndex();
+    void placeCaretAtRow();
+    void selectRow_data();
+    void selectRow();
+    void missingRowChangesNothing_data();
+    void missingRowChangesNothing();
+    void caretRowIsTheSelectionStart();
+    void setSelectionStart();
+    void readOnlyRefusesTypingButNotTheProgram_data();
+    void readOnlyRefusesTypingButNotTheProgram();
+
+    void insertionControlsSwitchExactlyTheirGroup();
+    void digitsOnlyEdits_data();
+    void digitsOnlyEdits();
+    void pastedTextIsNotFiltered();
+
+    void askOkCancel_data();
+    void askOkCancel();
+    void showNotice();
+    void openForReadFailure_data();
+    void openForReadFailure();
+    void openForReadSuccessShowsNothing();
+    void openForWriteIntoMissingFolder();
+    void exceptionText_data();
+    void exceptionText();
+    void escapedExceptionIsShownAndTheProgramGoesOn_data();
+    void escapedExceptionIsShownAndTheProgramGoesOn();
+
+    void closingEndsWithExitCodeZero();
+
+private:
+    void rebuildWindow();
+    QWidget* control(const QString& name) const;
+    EditBuffer* memo() const { return window->Memo1; }
+
+    TEditorForBorvane5_Form1* window = nullptr;
+};
+
+void TestWindow::init()
+{
+    QDir(keywordFolder()).removeRecursively();
+    window = new TEditorForBorvane5_Form1;
+}
+
+void TestWindow::cleanup()
+{
+    delete window;
+    window = nullptr;
+    QDir(keywordFolder()).removeRecursively();
+}
+
+void TestWindow::rebuildWindow()
+{
+    delete window;
+    window = new TEditorForBorvane5_Form1;
+}
+
+QWidget* TestWindow::control(const QString& name) const
+{
+    return name == kWindowName ? window : window->findChild<QWidget*>(name);
+}
+
+void TestWindow::captionEndsWithABlank()
+{
+    QCOMPARE(window->windowTitle(), QStringLiteral("Editor For Borvane 5 Ver1.6 "));
+    QCOMPARE(EditorForBorvane5_Form1, window);
+    QCOMPARE(window->objectName(), kWindowName);
+}
+
+void TestWindow::startState()
+{
+    QCOMPARE(window->size(), QSize(874, 663));
+    QCOMPARE(window->OutputFileName, QStringLiteral("Borvane.gx"));
+    QCOMPARE(window->SearchKeyPath,
+             QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + "/TempFile/SearchKey.txt"));
+    QCOMPARE(window->WriteHeader, true);
+    QCOMPARE(window->FileLoaded, false);
+    QCOMPARE(window->InsertEnabled, false);
+    QCOMPARE(window->CurrentRow, 0);
+    QCOMPARE(window->StartRow, 0);
+    QCOMPARE(window->StartHeight, 0.0);
+    QCOMPARE(window->HeaderLength, 0);
+    QVERIFY(window->DroppedPath.isEmpty());
+    QVERIFY(window->FolderPath.isEmpty());
+    QVERIFY(window->OutputPath.isEmpty());
+    QCOMPARE(window->cboxHeader->isChecked(), false);
+    QCOMPARE(window->rbtnBefore->isChecked(), true);
+    QCOMPARE(window->rbtnAfter->isChecked(), false);
+    QCOMPARE(memo()->lineCount(), 0);
+    QVERIFY(memo()->bytes().empty());
+    QCOMPARE(window->acceptDrops(), true);
+    // The program never creates the keyword list.
+    QVERIFY(!QFileInfo::exists(keywordFolder()));
+}
+
+void TestWindow::controlTree_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QRect>("geometry"); // width -1: sized to its text
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<bool>("tabStop");
+    QTest::addColumn<int>("fontPixels");
+
+    const QString w = kWindowName;
+    auto row = [](const char* name) -> QTestData& { return QTest::newRow(name); };
+    // clang-format off
+    row("pnlLeft")            << "QFrame"         << w                   << "" << QRect(0, 24, 400, 619)   << true  << false << false << 17;
+    row("sbtnExplorerOpen")   << "QToolButton"    << "pnlLeft"           << "" << QRect(350, 24, 39, 38)   << true  << false << false << 17;
+    row("lblFolderName")      << "QLabel"         << "pnlLeft"           << "Folder Name" << QRect(16, 4, -1, -1) << true << false << false << 17;
+    row("editFilePath")       << "QLineEdit"      << "pnlLeft"           << "" << QRect(10, 30, 340, 29)   << true  << false << false << 17;
+    row("leditFileName")      << "LabeledEdit"    << "pnlLeft"           << "Borvane.gx" << QRect(10, 85, 210, 29) << true << false << true << 17;
+    row("cboxHeader")         << "QCheckBox"      << "pnlLeft"           << "Remove the header" << QRect(230, 91, 165, 17) << true << false << true << 17;
+    row("btnCreate")          << "QPushButton"    << "pnlLeft"           << "Create" << QRect(10, 556, 380, 50) << false << false << true << 20;
+    row("gboxPause")          << "QGroupBox"      << "pnlLeft"           << "Insert Position" << QRect(10, 130, 380, 195) << true << false << false << 17;
+    row("lblKeyword")         << "QLabel"         << "gboxPause"         << "Search Keyword" << QRect(13, 130, -1, -1) << true << false << false << 17;
+    row("sbtnBack")           << "QToolButton"    << "gboxPause"         << "" << QRect(335, 155, 30, 29)  << false << false << false << 17;
+    row("sbtnGo")             << "QToolButton"    << "gboxPause"         << "" << QRect(299, 155, 30, 29)  << false << false << false << 17;
+    row("leditStartH")        << "LabeledEdit"    << "gboxPause"         << "" << QRect(21, 50, 140, 29)   << true  << true  << false << 17;
+    row("leditPause")         << "LabeledEdit"    << "gboxPause"         << "" << QRect(122, 90, 130, 29)  << true  << false << true  << 17;
+    row("bbtnHeightSearch")   << "QPushButton"    << "gboxPause"         << "Serch" << QRect(265, 90, 100, 30) << false << false << true << 17;
+    row("leditMaxZ")          << "LabeledEdit"    << "gboxPause"         << "" << QRect(190, 50, 180, 29)  << true  << true  << false << 17;
+    row("cboxKeyword")        << "QComboBox"      << "gboxPause"         << "" << QRect(49, 155, 240, 29)  << false << false << true  << 17;
+    row("gboxInsertCommand")  << "QGroupBox"      << "pnlLeft"           << "Pause or temperature code Insert" << QRect(10, 330, 380, 220) << true << false << false << 17;
+    row("sbtnGoRowNumber")    << "QToolButton"    << "gboxInsertCommand" << "" << QRect(325, 28, 50, 32)   << false << false << false << 17;
+    row("leditT0Temperature") << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(26, 180, 80, 29)   << false << false << true  << 17;
+    row("leditT1Temperature") << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(150, 180, 80, 29)  << false << false << true  << 17;
+    row("leditBedTemperature")<< "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(280, 180, 80, 29)  << false << false << true  << 17;
+    row("btnPause")           << "QPushButton"    << "gboxInsertCommand" << "Pause Insert (M25)" << QRect(160, 80, 200, 40) << false << false << true << 17;
+    row("TemperarureInsert")  << "QPushButton"    << "gboxInsertCommand" << "Temperarure Insert" << QRect(160, 130, 200, 40) << false << false << true << 17;
+    row("rbtnBefore")         << "QRadioButton"   << "gboxInsertCommand" << "Before cursor" << QRect(10, 80, 120, 17) << false << false << true << 17;
+    row("rbtnAfter")          << "QRadioButton"   << "gboxInsertCommand" << "After cursor" << QRect(10, 110, 120, 17) << false << false << true << 17;
+    row("lbleRow")            << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(240, 30, 80, 29)   << true  << false << true  << 17;
+    row("leditCurrentZ")      << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(25, 30, 80, 29)    << true  << true  << false << 17;
+    row("pnlTop")             << "QFrame"         << w                   << "" << QRect(0, 0, 874, 24)     << true  << false << false << 13;
+    row("pnlBottom")          << "QFrame"         << w                   << "" << QRect(0, 643, 874, 20)   << true  << false << false << 13;
+    row("pnlRight")           << "QFrame"         << w                   << "" << QRect(400, 24, 474, 619) << true  << false << false << 13;
+    // FormCreate made memoMessage 600 high, which leaves a strip of 17 pixels for Memo1.
+    row("Memo1")              << "EditBuffer"     << "pnlRight"          << "" << QRect(1, 601, 472, 17)   << false << false << true  << 16;
+    row("memoMessage")        << "QPlainTextEdit" << "pnlRight"
+        << QStringLiteral("Drop the G-code file\n                    created by Borvane.")
+        << QRect(1, 1, 472, 600) << false << false << true << 21;
+    // clang-format on
+}
+
+void TestWindow::controlTree()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, parent);
+    QFETCH(QString, text);
+    QFETCH(QRect, geometry);
+    QFETCH(bool, enabled);
+    QFETCH(bool, readOnly);
+    QFETCH(bool, tabStop);
+    QFETCH(int, fontPixels);
+
+    QWidget* w = control(QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(w);
+    QCOMPARE(QString::fromLatin1(w->metaObject()->className()), kind);
+    QVERIFY(w->parentWidget());
+    QCOMPARE(w->parentWidget()->objectName(), parent);
+    QCOMPARE(captionOf(w), text);
+    if (geometry.width() < 0) {
+        QCOMPARE(w->pos(), geometry.topLeft());
+        QCOMPARE(w->size(), w->sizeHint());
+    } else {
+        QCOMPARE(w->geometry(), geometry);
+    }
+    QCOMPARE(w->isEnabled(), enabled);
+    QCOMPARE(readOnlyOf(w), readOnly);
+    QCOMPARE(bool(w->focusPolicy() & Qt::TabFocus), tabStop);
+    QCOMPARE(w->font().family(), QStringLiteral("Tahoma"));
+    QCOMPARE(pixelSizeOf(w->font()), fontPixels);
+}
+
+void TestWindow::labelsOfLabeledEdits_data()
+{
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("above");
+
+    QTest::newRow("leditFileName") << "Create as file name." << true;
+    QTest::newRow("leditStartH") << "Molding start height" << true;
+    QTest::newRow("leditPause") << "Insert Height  " << false;
+    QTest::newRow("leditMaxZ") << "Max Height" << true;
+    QTest::newRow("leditT0Temperature") << "T0" << false;
+    QTest::newRow("leditT1Temperature") << "T1" << false;
+    QTest::newRow("leditBedTemperature") << "Bed" << false;
+    QTest::newRow("lbleRow") << "Row Number" << false;
+    QTest::newRow("leditCurrentZ") << "Z" << false;
+}
+
+void TestWindow::labelsOfLabeledEdits()
+{
+    QFETCH(QString, caption);
+    QFETCH(bool, above);
+
+    auto* edit = qobject_cast<LabeledEdit*>(control(QString::fromLatin1(QTest::currentDataTag())));
+    QVERIFY(edit);
+    QLabel* label = edit->label();
+    QCOMPARE(label->text(), caption);
+    QCOMPARE(label->parentWidget(), edit->parentWidget());
+    QCOMPARE(label->isEnabled(), edit->isEnabled());
+    // The whole caption shows.
+    QCOMPARE(label->size(), label->sizeHint());
+    const QRect l = label->geometry();
+    const QRect e = edit->geometry();
+    if (above) {
+        QCOMPARE(l.left(), e.left());
+        QCOMPARE(l.bottom() + 1 + 3, e.top());
+    } else {
+        QCOMPARE(l.right() + 1 + 3, e.left());
+        QVERIFY2(qAbs((2 * l.top() + l.height()) - (2 * e.top() + e.height())) <= 1, "centred on the edit");
+    }
+}
+
+void TestWindow::backgrounds_data()
+{
+    QTest::addColumn<QPalette::ColorRole>("role");
+    QTest::addColumn<QColor>("colour");
+
+    const QColor tooltip = QApplication::palette().color(QPalette::ToolTipBase);
+    QTest::newRow("gboxPause") << QPalette::Window << QColor(192, 220, 192);
+    QTest::newRow("gboxInsertCommand") << QPalette::Window << QColor(191, 205, 219);
+    QTest::newRow("leditStartH") << QPalette::Base << tooltip;
+    QTest::newRow("leditMaxZ") << QPalette::Base << tooltip;
+    QTest::newRow("memoMessage") << QPalette::Base << tooltip;
+}
+
+void TestWindow::backgrounds()
+{
+    QFETCH(QPalette::ColorRole, role);
+    QFETCH(QColor, colour);
+
+    QWidget* w = control(QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(w);
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        QCOMPARE(w->palette().color(group, role), colour);
+    if (role == QPalette::Window)
+        QVERIFY(w->autoFillBackground());
+}
+
+void TestWindow::disabledTextIsReadable_data()
+{
+    QTest::addColumn<QPalette::ColorRole>("role");
+
+    // The system's grey text, also on the coloured group boxes and the tooltip colour.
+    QTest::newRow("rbtnBefore") << QPalette::WindowText;
+    QTest::newRow("btnPause") << QPalette::ButtonText;
+    QTest::newRow("leditT0Temperature") << QPalette::Text;
+    QTest::newRow("memoMessage") << QPalette::Text;
+    QTest::newRow("lblKeyword") << QPalette::WindowText;
+}
+
+void TestWindow::disabledTextIsReadable()
+{
+    QFETCH(QPalette::ColorRole, role);
+
+    QWidget* w = control(QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(w);
+    QCOMPARE(w->palette().color(QPalette::Disabled, role), QColor(109, 109, 109));
+    QCOMPARE(w->palette().color(QPalette::Active, role), QColor(Qt::black));
+}
+
+void TestWindow::glyphSizes_data()
+{
+    QTest::addColumn<QSize>("size");
+
+    QTest::newRow("sbtnExplorerOpen") << QSize(32, 32);
+    QTest::newRow("sbtnBack") << QSize(18, 25);
+    QTest::newRow("sbtnGo") << QSize(18, 25);
+    QTest::newRow("bbtnHeightSearch") << QSize(24, 22);
+    QTest::newRow("sbtnGoRowNumber") << QSize(50, 29);
+}
+
+void TestWindow::glyphSizes()
+{
+    QFETCH(QSize, size);
+
+    auto* button = qobject_cast<QAbstractButton*>(control(QString::fromLatin1(QTest::currentDataTag())));
+    QVERIFY(button);
+    QVERIFY(!button->icon().isNull());
+    QCOMPARE(button->iconSize(), size);
+    QCOMPARE(button->icon().availableSizes().value(0), size);
+    if (auto* speed = qobject_cast<QToolButton*>(button))
+        QVERIFY(speed->autoRaise());
+}
+
+void TestWindow::tabOrder()
+{
+    // Tab goes through the controls that take it, parent by parent in the window's order.
+    const QStringList expected = {
+        "leditFileName",       "cboxHeader", "btnCreate",         "leditPause",         "bbtnHeightSearch",
+        "cboxKeyword",         "btnPause",   "TemperarureInsert", "leditT0Temperature", "leditT1Temperature",
+        "leditBedTemperature", "lbleRow",    "rbtnBefore",        "rbtnAfter",          "Memo1",
+        "memoMessage",
+    };
+    QStringList chain;
+    QWidget* start = window->leditFileName;
+    QWidget* w = start;
+    do {
+        if ((w->focusPolicy() & Qt::TabFocus) && w->window() == window && !w->objectName().isEmpty() &&
+            window->findChild<QWidget*>(w->objectName()) == w && !chain.contains(w->objectName()))
+            chain << w->objectName();
+        w = w->nextInFocusChain();
+    } while (w != start);
+    QCOMPARE(chain, expected);
+}
+
+void TestWindow::fontIsTahoma()
+{
+    if (!QFile::exists(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf")))
+        QSKIP("the free Tahoma of fonts-wine is not installed");
+    QCOMPARE(QFontInfo(window->font()).family(), QStringLiteral("Tahoma"));
+    QCOMPARE(QFontInfo(window->pnlLeft->font()).pixelSize(), 17);
+}
+
+void TestWindow::panelsFollowTheWindowSize_data()
+{
+    QTest::addColumn<QSize>("size");
+
+    QTest::newRow("initial size") << QSize(874, 663);
+    QTest::newRow("larger") << QSize(1200, 900);
+    QTest::newRow("narrower and lower") << QSize(700, 500);
+    QTest::newRow("narrower than the left panel") << QSize(300, 200);
+}
+
+void TestWindow::panelsFollowTheWindowSize()
+{
+    QFETCH(QSize, size);
+
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    window->resize(size);
+    QTRY_COMPARE(window->size(), size);
+
+    const int w = size.width();
+    const int h = size.height();
+    const int middle = h - 24 - 20;
+    const int right = qMax(0, w - 400);
+    QTRY_COMPARE(window->pnlTop->geometry(), QRect(0, 0, w, 24));
+    QCOMPARE(window->pnlBottom->geometry(), QRect(0, h - 20, w, 20));
+    QCOMPARE(window->pnlLeft->geometry(), QRect(0, 24, 400, middle));
+    QCOMPARE(window->pnlRight->geometry(), QRect(400, 24, right, middle));
+    // Inside the right panel's border: the message keeps its height, the editor takes the rest.
+    const int inner = qMax(0, right - 2);
+    QCOMPARE(window->memoMessage->geometry(), QRect(1, 1, inner, 600));
+    QCOMPARE(window->Memo1->geometry(), QRect(1, 601, inner, qMax(0, middle - 2 - 600)));
+}
+
+void TestWindow::keywordList_data()
+{
+    QTest::addColumn<QByteArray>("bytes"); // empty: no file
+    QTest::addColumn<bool>("folder");      // a folder named SearchKey.txt instead of the file
+    QTest::addColumn<QStringList>("entries");
+
+    const QStringList two = {"first", "second"};
+    QTest::newRow("no file") << QByteArray() << false << QStringList();
+    QTest::newRow("folder of that name") << QByteArray() << true << QStringList();
+    QTest::newRow("LF, final break") << QByteArray("first\nsecond\n") << false << two;
+    QTest::newRow("LF, no final break") << QByteArray("first\nsecond") << false << two;
+    QTest::newRow("CR, final break") << QByteArray("first\rsecond\r") << false << two;
+    QTest::newRow("CR, no final break") << QByteArray("first\rsecond") << false << two;
+    QTest::newRow("CR LF, final break") << QByteArray("first\r\nsecond\r\n") << false << two;
+    QTest::newRow("CR LF, no final break") << QByteArray("first\r\nsecond") << false << two;
+    QTest::newRow("UTF-8 mark") << QByteArray("\xEF\xBB\xBF"
+                                              "first\r\nZ\xC3\xA9\r\n")
+                                << false << QStringList{"first", QStringLiteral("Z\u00e9")};
+    QTest::newRow("UTF-16 LE mark") << QByteArray("\xFF\xFE"
+                                                  "a\0\r\0\n\0\xE9\0",
+                                                  10)
+                                    << false << QStringList{"a", QStringLiteral("\u00e9")};
+    QTest::newRow("UTF-16 BE mark") << QByteArray("\xFE\xFF\0a\0\n\x30\x00", 8) << false
+                                    << QStringList{"a", QStringLiteral("\u3000")};
+    QTest::newRow("Latin-1 without a mark")
+        << QByteArray("caf\xE9\n") << false << QStringList{QStringLiteral("caf\u00e9")};
+    QTest::newRow("UTF-8 without a mark reads byte by byte")
+        << QByteArray("\xC3\xA9") << false << QStringList{QStringLiteral("\u00c3\u00a9")};
+    QTest::newRow("empty line is an empty entry")
+        << QByteArray("a\n\nb\n") << false << QStringList{"a", "", "b"};
+    QTest::newRow("blanks are kept") << QByteArray(" ;Z \t\n") << false << QStringList{" ;Z \t"};
+}
+
+void TestWindow::keywordList()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, folder);
+    QFETCH(QStringList, entries);
+
+    const QString path = keywordFolder() + QStringLiteral("/SearchKey.txt");
+    if (folder) {
+        QVERIFY(QDir().mkpath(path));
+    } else if (!bytes.isEmpty()) {
+        QVERIFY(QDir().mkpath(keywordFolder()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(bytes), bytes.size());
+        file.close();
+    }
+
+    BoxAnswer answer(BoxAnswer::ClickOk);
+    rebuildWindow();
+    QVERIFY2(!answer.seen, qPrintable(answer.text));
+    QCOMPARE(itemsOf(window->cboxKeyword), entries);
+    QCOMPARE(window->cboxKeyword->currentText(), QString());
+    QCOMPARE(window->memoMessage->height(), 600);
+}
+
+void TestWindow::unreadableKeywordListIsShownAndTheWindowOpens()
+{
+    // A list that exists but cannot be read: a link to a file whose reading fails.
+    const QString unreadable = QStringLiteral("/proc/self/mem");
+    if (!QFileInfo(unreadable).isFile())
+        QSKIP("no unreadable file to link to on this system");
+    QVERIFY(QDir().mkpath(keywordFolder()));
+    QVERIFY(QFile::link(unreadable, keywordFolder() + QStringLiteral("/SearchKey.txt")));
+
+    BoxAnswer answer(BoxAnswer::ClickOk);
+    rebuildWindow();
+    QVERIFY(answer.seen);
+    QCOMPARE(answer.icon, QMessageBox::Critical);
+    QCOMPARE(answer.caption, BorvaneApplication::applicationTitle());
+    QVERIFY(answer.text.contains(QStringLiteral("SearchKey.txt")));
+    // The rest of FormCreate is skipped: the message keeps its first height and the
+    // controls that FormCreate disables stay enabled.
+    QVERIFY(window->isEnabled());
+    QCOMPARE(window->OutputFileName, QStringLiteral("Borvane.gx"));
+    QCOMPARE(window->memoMessage->height(), 62);
+    QCOMPARE(window->bbtnHeightSearch->isEnabled(), true);
+    QCOMPARE(window->btnPause->isEnabled(), true);
+    QCOMPARE(itemsOf(window->cboxKeyword), QStringList());
+}
+
+void TestWindow::rowsAndLineCount_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("crlf");
+    QTest::addColumn<QStringList>("rows");
+
+    QTest::newRow("empty") << QByteArray() << false << QStringList();
+    QTest::newRow("one row, no break") << QByteArray("G28") << false << QStringList{"G28"};
+    QTest::newRow("two rows, no final break") << QByteArray("a\nb") << false << QStringList{"a", "b"};
+    QTest::newRow("two rows, final break") << QByteArray("a\nb\n") << false << QStringList{"a", "b"};
+    QTest::newRow("CR LF breaks") << QByteArray("a\r\nb\r\n") << true << QStringList{"a", "b"};
+    QTest::newRow("blank row inside") << QByteArray("a\n\nb\n") << false << QStringList{"a", "", "b"};
+    QTest::newRow("only a break") << QByteArray("\n") << false << QStringList{""};
+    QTest::newRow("two breaks") << QByteArray("\n\n") << false << QStringList{"", ""};
+    QTest::newRow("lone CR") << QByteArray("a\rb") << false << QStringList{"a", "b"};
+    QTest::newRow("byte above 0x7F") << QByteArray("; caf\xE9\n") << false
+                                     << QStringList{QStringLiteral("; caf\u00e9")};
+    QTest::newRow("row longer than 4096")
+        << QByteArray(5000, 'x') + "\nG1" << false << QStringList{QString(5000, u'x'), "G1"};
+}
+
+void TestWindow::rowsAndLineCount()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, crlf);
+    QFETCH(QStringList, rows);
+
+    fill(memo(), bytes, crlf);
+    QCOMPARE(bytesOf(memo()), bytes);
+    QCOMPARE(memo()->lineCount(), rows.size());
+    QStringList actual;
+    for (int r = 0; r < memo()->lineCount(); ++r)
+        actual << memo()->rowText(r);
+    QCOMPARE(actual, rows);
+    // Rows the buffer does not have read as empty text.
+    QCOMPARE(memo()->rowText(-1), QString());
+    QCOMPARE(memo()->rowText(int(rows.size())), QString());
+    QCOMPARE(memo()->rowText(int(rows.size()) + 5), QString());
+}
+
+void TestWindow::insertRow_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("crlf");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("empty buffer, row 0") << QByteArray() << false << 0 << QByteArray("M25\n");
+    QTest::newRow("empty buffer, row 1") << QByteArray() << false << 1 << QByteArray();
+    QTest::newRow("empty buffer, row -1") << QByteArray() << false << -1 << QByteArray();
+    QTest::newRow("first row") << QByteArray("a\nb") << false << 0 << QByteArray("M25\na\nb");
+    QTest::newRow("middle row") << QByteArray("a\nb") << false << 1 << QByteArray("a\nM25\nb");
+    QTest::newRow("line count, no final break")
+        << QByteArray("a\nb") << false << 2 << QByteArray("a\nb\nM25");
+    QTest::newRow("line count, final break")
+        << QByteArray("a\nb\n") << false << 2 << QByteArray("a\nb\nM25\n");
+    QTest::newRow("past the line count") << QByteArray("a\nb\n") << false << 3 << QByteArray("a\nb\n");
+    QTest::newRow("below 0") << QByteArray("a\nb\n") << false << -1 << QByteArray("a\nb\n");
+    QTest::newRow("CR LF, middle row")
+        << QByteArray("a\r\nb\r\n") << true << 1 << QByteArray("a\r\nM25\r\nb\r\n");
+    QTest::newRow("CR LF, line count") << QByteArray("a\r\nb") << true << 2 << QByteArray("a\r\nb\r\nM25");
+    QTest::newRow("CR LF, empty buffer") << QByteArray() << true << 0 << QByteArray("M25\r\n");
+}
+
+void TestWindow::insertRow()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, crlf);
+    QFETCH(int, row);
+    QFETCH(QByteArray, expected);
+
+    fill(memo(), bytes, crlf);
+    memo()->insertRow(row, QStringLiteral("M25"));
+    QCOMPARE(bytesOf(memo()), expected);
+    if (expected != bytes)
+        QCOMPARE(memo()->rowText(row), QStringLiteral("M25"));
+}
+
+void TestWindow::appendRow_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("crlf");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("lineCount");
+
+    QTest::newRow("empty buffer") << QByteArray() << false << "M25" << QByteArray("M25\n") << 1;
+    QTest::newRow("empty buffer, CR LF") << QByteArray() << true << "M25" << QByteArray("M25\r\n") << 1;
+    QTest::newRow("empty text on empty buffer") << QByteArray() << false << "" << QByteArray("\n") << 1;
+    QTest::newRow("after a final break")
+        << QByteArray("a\n") << false << "M25" << QByteArray("a\nM25\n") << 2;
+    QTest::newRow("no final break") << QByteArray("a") << false << "M25" << QByteArray("a\nM25") << 2;
+    QTest::newRow("text with a break gives two rows")
+        << QByteArray() << false << "M25\nG1" << QByteArray("M25\nG1\n") << 2;
+}
+
+void TestWindow::appendRow()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, crlf);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, lineCount);
+
+    fill(memo(), bytes, crlf);
+    memo()->appendRow(text);
+    QCOMPARE(bytesOf(memo()), expected);
+    QCOMPARE(memo()->lineCount(), lineCount);
+}
+
+void TestWindow::clearRows()
+{
+    fill(memo(), "a\nb\n", false);
+    memo()->setReadOnly(true);
+    memo()->clearRows();
+    QCOMPARE(memo()->lineCount(), 0);
+    QVERIFY(memo()->bytes().empty());
+    QCOMPARE(memo()->isReadOnly(), true);
+}
+
+void TestWindow::lineIndex_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<qsizetype>("expected");
+
+    QTest::newRow("first row") << QByteArray("ab\ncd\n") << 0 << qsizetype(0);
+    QTest::newRow("second row") << QByteArray("ab\ncd\n") << 1 << qsizetype(3);
+    QTest::newRow("empty row after the final break") << QByteArray("ab\ncd\n") << 2 << qsizetype(6);
+    QTest::newRow("past the end") << QByteArray("ab\ncd\n") << 3 << qsizetype(-1);
+    QTest::newRow("below -1") << QByteArray("ab\ncd\n") << -2 << qsizetype(-1);
+    QTest::newRow("CR LF counts two") << QByteArray("ab\r\ncd") << 1 << qsizetype(4);
+    QTest::newRow("empty buffer, row 0") << QByteArray() << 0 << qsizetype(0);
+    QTest::newRow("empty buffer, row 1") << QByteArray() << 1 << qsizetype(-1);
+}
+
+void TestWindow::lineIndex()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, row);
+    QFETCH(qsizetype, expected);
+
+    fill(memo(), bytes, bytes.contains('\r'));
+    QCOMPARE(memo()->lineIndex(row), expected);
+}
+
+void TestWindow::placeCaretAtRow()
+{
+    fill(memo(), "ab\r\ncd\r\nef", true);
+    memo()->SelectRow(0);
+    memo()->PlaceCaretAtRow(2);
+    int line = -1, index = -1;
+    memo()->getCursorPosition(&line, &index);
+    QCOMPARE(line, 2);
+    QCOMPARE(index, 0);
+    QVERIFY(!memo()->hasSelectedText());
+    QCOMPARE(memo()->CaretRow(), 2);
+    QCOMPARE(memo()->lineIndex(-1), qsizetype(8));
+}
+
+void TestWindow::selectRow_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("selected");
+
+    QTest::newRow("first row") << QByteArray("G1 Z0.3\nG1 X5\n") << 0 << "G1 Z0.3";
+    QTest::newRow("last row without a break") << QByteArray("a\nG1 X5") << 1 << "G1 X5";
+    QTest::newRow("CR LF row, no break selected") << QByteArray("a\r\nG1 Z2\r\nb\r\n") << 1 << "G1 Z2";
+    QTest::newRow("empty row") << QByteArray("a\n\nb") << 1 << "";
+}
+
+void TestWindow::selectRow()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, row);
+    QFETCH(QString, selected);
+
+    fill(memo(), bytes, bytes.contains('\r'));
+    memo()->SelectRow(row);
+    QCOMPARE(memo()->selectedText(), selected);
+    int line = -1, index = -1;
+    memo()->getCursorPosition(&line, &index);
+    QCOMPARE(line, row);
+    QCOMPARE(index, int(selected.size()));
+    QCOMPARE(memo()->CaretRow(), row);
+}
+
+void TestWindow::missingRowChangesNothing_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("select"); // SelectRow, else PlaceCaretAtRow
+
+    QTest::newRow("SelectRow past the end") << 5 << true;
+    QTest::newRow("SelectRow below 0") << -1 << true;
+    QTest::newRow("PlaceCaretAtRow past the end") << 5 << false;
+    QTest::newRow("PlaceCaretAtRow below 0") << -1 << false;
+}
+
+void TestWindow::missingRowChangesNothing()
+{
+    QFETCH(int, row);
+    QFETCH(bool, select);
+
+    fill(memo(), "ab\ncd\nef\n", false);
+    memo()->SelectRow(1);
+    if (select)
+        memo()->SelectRow(row);
+    else
+        memo()->PlaceCaretAtRow(row);
+    QCOMPARE(memo()->selectedText(), QStringLiteral("cd"));
+    int line = -1, index = -1;
+    memo()->getCursorPosition(&line, &index);
+    QCOMPARE(line, 1);
+    QCOMPARE(index, 2);
+}
+
+void TestWindow::caretRowIsTheSelectionStart()
+{
+    fill(memo(), "ab\ncd\nef\n", false);
+    // Anchor in row 0, caret in row 2.
+    memo()->setSelection(0, 1, 2, 1);
+    int line = -1, index = -1;
+    memo()->getCursorPosition(&line, &index);
+    QCOMPARE(line, 2);
+    QCOMPARE(memo()->CaretRow(), 0);
+    // Anchor in row 2, caret in row 1: the start is still the smaller offset.
+    memo()->setSelection(2, 1, 1, 0);
+    QCOMPARE(memo()->CaretRow(), 1);
+}
+
+void TestWindow::setSelectionStart()
+{
+    fill(memo(), "ab\ncd\nef\n", false);
+    memo()->setSelectionStart(4);
+    int line = -1, index = -1;
+    memo()->getCursorPosition(&line, &index);
+    QCOMPARE(line, 1);
+    QCOMPARE(index, 1);
+    QVERIFY(!memo()->hasSelectedText());
+
+    memo()->SelectRow(2);
+    memo()->setSelectionStart(-1);
+    QVERIFY(!memo()->hasSelectedText());
+    memo()->getCursorPosition(&line, &index);
+    QCOMPARE(line, 2);
+    QCOMPARE(index, 2);
+}
+
+void TestWindow::readOnlyRefusesTypingButNotTheProgram_data()
+{
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QByteArray>("afterTyping");
+
+    QTest::newRow("writable") << false << QByteArray("xyG1\n");
+    QTest::newRow("read-only") << true << QByteArray("G1\n");
+}
+
+void TestWindow::readOnlyRefusesTypingButNotTheProgram()
+{
+    QFETCH(bool, readOnly);
+    QFETCH(QByteArray, afterTyping);
+
+    fill(memo(), "G1\n", false);
+    memo()->setEnabled(true);
+    memo()->setReadOnly(readOnly);
+    memo()->PlaceCaretAtRow(0);
+    QTest::keyClicks(memo(), QStringLiteral("xy"));
+    QCOMPARE(bytesOf(memo()), afterTyping);
+
+    memo()->insertRow(0, QStringLiteral("M25"));
+    memo()->appendRow(QStringLiteral("M140 S60 T0"));
+    QCOMPARE(bytesOf(memo()), "M25\n" + afterTyping + "M140 S60 T0\n");
+    QCOMPARE(memo()->isReadOnly(), readOnly);
+}
+
+void TestWindow::insertionControlsSwitchExactlyTheirGroup()
+{
+    auto describe = [](QWidget* w) {
+        if (auto* label = qobject_cast<QLabel*>(w); label && w->objectName().isEmpty())
+            return QStringLiteral("label ") + label->text();
+        return w->objectName();
+    };
+    auto enabledStates = [&] {
+        std::map<QString, bool> states;
+        for (QWidget* w : window->findChildren<QWidget*>())
+            states[describe(w)] = w->isEnabled();
+        return states;
+    };
+
+    const std::map<QString, bool> before = enabledStates();
+    window->SetInsertionControlsEnabled(true);
+    const std::map<QString, bool> after = enabledStates();
+
+    QStringList changed;
+    for (const auto& [name, enabled] : after) {
+        if (before.at(name) != enabled) {
+            QVERIFY2(enabled, qPrintable(name));
+            changed << name;
+        }
+    }
+    changed.sort();
+    QStringList expected = {"btnPause",           "TemperarureInsert",  "rbtnBefore",          "rbtnAfter",
+                            "leditT0Temperature", "leditT1Temperature", "leditBedTemperature", "label T0",
+                            "label T1",           "label Bed"};
+    expected.sort();
+    QCOMPARE(changed, expected);
+
+    window->SetInsertionControlsEnabled(false);
+    QVERIFY(enabledStates() == before);
+}
+
+void TestWindow::digitsOnlyEdits_data()
+{
+    QTest::addColumn<QString>("expected");
+
+    // Typed: "2a1-0.5 x", then a fullwidth nine.
+    QTest::newRow("leditT0Temperature") << "2105";
+    QTest::newRow("leditT1Temperature") << "2105";
+    QTest::newRow("leditBedTemperature") << "2105";
+    QTest::newRow("lbleRow") << "2105";
+    // Heights and names take any character.
+    QTest::newRow("leditPause") << QStringLiteral("2a1-0.5 x\uff19");
+    QTest::newRow("leditFileName") << QStringLiteral("Borvane.gx2a1-0.5 x\uff19");
+}
+
+void TestWindow::digitsOnlyEdits()
+{
+    QFETCH(QString, expected);
+
+    window->SetInsertionControlsEnabled(true);
+    auto* edit = qobject_cast<QLineEdit*>(control(QString::fromLatin1(QTest::currentDataTag())));
+    QVERIFY(edit);
+    edit->end(false);
+    QTest::keyClicks(edit, QStringLiteral("2a1-0.5 x"));
+    QKeyEvent fullwidthNine(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("\uff19"));
+    QApplication::sendEvent(edit, &fullwidthNine);
+    QCOMPARE(edit->text(), expected);
+    // Editing keys still work.
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QCOMPARE(edit->text(), expected.chopped(1));
+}
+
+void TestWindow::pastedTextIsNotFiltered()
+{
+    QGuiApplication::clipboard()->setText(QStringLiteral("2a0"));
+    QLineEdit* edit = window->lbleRow;
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(edit->text(), QStringLiteral("2a0"));
+}
+
+void TestWindow::askOkCancel_data()
+{
+    QTest::addColumn<int>("action");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("OK button") << int(BoxAnswer::ClickOk) << 1;
+    QTest::newRow("Cancel button") << int(BoxAnswer::ClickCancel) << 2;
+    QTest::newRow("Esc key") << int(BoxAnswer::PressEscape) << 2;
+    QTest::newRow("closed") << int(BoxAnswer::CloseBox) << 2;
+}
+
+void TestWindow::askOkCancel()
+{
+    QFETCH(int, action);
+    QFETCH(int, expected);
+
+    BoxAnswer answer{BoxAnswer::Action(action)};
+    QCOMPARE(Dialogs::AskOkCancel(QStringLiteral("Overwrite the file?")), expected);
+    QVERIFY(answer.seen);
+    QCOMPARE(answer.caption, QStringLiteral("Message"));
+    QCOMPARE(answer.text, QStringLiteral("Overwrite the file?"));
+    QCOMPARE(answer.icon, QMessageBox::NoIcon);
+    QCOMPARE(answer.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+}
+
+void TestWindow::showNotice()
+{
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+
+    BoxAnswer answer(BoxAnswer::PressEscape);
+    Dialogs::ShowNotice(QStringLiteral("Not found"));
+    QVERIFY(answer.seen);
+    QCOMPARE(answer.caption, QStringLiteral("Message"));
+    QCOMPARE(answer.text, QStringLiteral("Not found"));
+    QCOMPARE(answer.icon, QMessageBox::NoIcon);
+    QCOMPARE(answer.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    // Owned by the active window, which is active again afterwards.
+    QCOMPARE(answer.owner, window);
+    QTRY_COMPARE(QApplication::activeWindow(), window);
+}
+
+void TestWindow::openForReadFailure_data()
+{
+    QTest::addColumn<QString>("path");
+
+    QTest::newRow("missing file") << QDir::tempPath() + QStringLiteral("/no such folder/missing.gcode");
+    QTest::newRow("empty path") << QString();
+}
+
+void TestWindow::openForReadFailure()
+{
+    QFETCH(QString, path);
+
+    BoxAnswer answer(BoxAnswer::ClickOk);
+    QFile file;
+    QCOMPARE(Dialogs::OpenForRead(file, path), false);
+    QVERIFY(!file.isOpen());
+    QVERIFY(answer.seen);
+    QCOMPARE(answer.caption, QStringLiteral("File Open Error"));
+    QCOMPARE(answer.text, QStringLiteral("No Open ") + path);
+    QCOMPARE(answer.icon, QMessageBox::NoIcon);
+    QCOMPARE(answer.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(Dialogs::FileLength(file), qint64(-1));
+}
+
+void TestWindow::openForReadSuccessShowsNothing()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("part.gcode"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(";header\n;x\nG1 Z0.3\n");
+    out.close();
+
+    BoxAnswer answer(BoxAnswer::ClickOk);
+    QFile file;
+    QCOMPARE(Dialogs::OpenForRead(file, path), true);
+    QVERIFY(!answer.seen);
+    QCOMPARE(Dialogs::FileLength(file), qint64(19));
+    QCOMPARE(file.read(3), QByteArray(";he"));
+    QCOMPARE(Dialogs::FileLength(file), qint64(19));
+    QCOMPARE(file.pos(), qint64(3));
+}
+
+void TestWindow::openForWriteIntoMissingFolder()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = QDir::toNativeSeparators(folder.path() + QStringLiteral("/missing/Borvane.gx"));
+
+    BoxAnswer answer(BoxAnswer::ClickOk);
+    QSaveFile file;
+    QCOMPARE(Dialogs::OpenForWrite(file, path), false);
+    QVERIFY(answer.seen);
+    QCOMPARE(answer.caption, QStringLiteral("File Open Error"));
+    QCOMPARE(answer.text, QStringLiteral("No Open ") + path);
+    QVERIFY(!QFileInfo::exists(path));
+}
+
+void TestWindow::exceptionText_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("empty stays empty") << ""
+                                       << "";
+    QTest::newRow("letter gets a point") << "Cannot open"
+                                         << "Cannot open.";
+    QTest::newRow("digit gets a point") << "Error 5"
+                                        << "Error 5.";
+    QTest::newRow("slash is above the point") << "C:/"
+                                              << "C:/.";
+    QTest::newRow("point stays") << "Done."
+                                 << "Done.";
+    QTest::newRow("hyphen is below the point") << "a-"
+                                               << "a-";
+    QTest::newRow("exclamation mark is below the point") << "Stop!"
+                                                         << "Stop!";
+    QTest::newRow("blank is below the point") << "a "
+                                              << "a ";
+    QTest::newRow("non-ASCII letter gets a point")
+        << QStringLiteral("caf\u00e9") << QStringLiteral("caf\u00e9.");
+}
+
+void TestWindow::exceptionText()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, expected);
+    QCOMPARE(BorvaneApplication::exceptionText(message), expected);
+}
+
+void TestWindow::escapedExceptionIsShownAndTheProgramGoesOn_data()
+{
+    QTest::addColumn<bool>("standardException");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("standard exception") << true << "Cannot read the list.";
+    QTest::newRow("anything else shows an empty box") << false << "";
+}
+
+void TestWindow::escapedExceptionIsShownAndTheProgramGoesOn()
+{
+    QFETCH(bool, standardException);
+    QFETCH(QString, text);
+
+    ThrowingObject thrower(standardException);
+    BoxAnswer answer(BoxAnswer::ClickOk);
+    QEvent event(QEvent::User);
+    QCoreApplication::sendEvent(&thrower, &event);
+    QVERIFY(answer.seen);
+    QCOMPARE(answer.icon, QMessageBox::Critical);
+    // The program file's name up to its first ".", lower case after the first character.
+    QCOMPARE(answer.caption, QStringLiteral("tst_window"));
+    QCOMPARE(answer.text, text);
+
+    // Events go on being delivered.
+    window->lbleRow->setText(QStringLiteral("7"));
+    QTest::keyClick(window->lbleRow, Qt::Key_8);
+    QCOMPARE(window->lbleRow->text(), QStringLiteral("78"));
+}
+
+void TestWindow::closingEndsWithExitCodeZero()
+{
+    QVERIFY(QApplication::quitOnLastWindowClosed());
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QTimer::singleShot(0, window, [this] { window->close(); });
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!window->isVisible());
+}
+
+int main(int argc, char** argv)
+{
+    // The program's own application object: it registers the free Tahoma and shows
+    // exceptions that escape a handler.
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    BorvaneApplication app(argc, argv);
+    TestWindow test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_window.moc"

@@ -20,28 +20,35 @@ qsizetype headerLength(QByteArrayView firstBytes)
     return second < 0 ? -1 : second + 1;
 }
 
-HeaderCheck checkHeader(QIODevice& device)
+HeaderRead readHeader(QIODevice& device)
 {
+    HeaderRead result;
     if (!device.seek(0))
-        return HeaderCheck::ReadError;
+        return result;
     QByteArray first(kHeaderCapacity, Qt::Uninitialized);
     const qint64 got = device.read(first.data(), first.size());
     if (got < 0)
-        return HeaderCheck::ReadError;
+        return result;
     first.truncate(qsizetype(got));
-    HeaderCheck result = HeaderCheck::Fits;
-    if (headerLength(first) < 0) {
-        // Past the capacity only the count of LF bytes still matters, for the reason given.
-        qsizetype lineFeeds = first.count('\n');
-        QByteArray chunk(kReadChunk, Qt::Uninitialized);
-        qint64 more = 0;
-        while (lineFeeds < 2 && (more = device.read(chunk.data(), chunk.size())) > 0)
-            lineFeeds += QByteArrayView(chunk.constData(), qsizetype(more)).count('\n');
-        if (more < 0)
-            return HeaderCheck::ReadError;
-        result = lineFeeds < 2 ? HeaderCheck::TooFewLines : HeaderCheck::TooLong;
+    const qsizetype length = headerLength(first);
+    if (length >= 0) {
+        if (!device.seek(length))
+            return result;
+        first.truncate(length);
+        result.bytes = std::move(first);
+        result.check = HeaderCheck::Fits;
+        return result;
     }
-    return device.seek(0) ? result : HeaderCheck::ReadError;
+    // Past the capacity only the count of LF bytes still matters, for the reason given.
+    qsizetype lineFeeds = first.count('\n');
+    QByteArray chunk(kReadChunk, Qt::Uninitialized);
+    qint64 more = 0;
+    while (lineFeeds < 2 && (more = device.read(chunk.data(), chunk.size())) > 0)
+        lineFeeds += QByteArrayView(chunk.constData(), qsizetype(more)).count('\n');
+    if (more < 0)
+        return result;
+    result.check = lineFeeds < 2 ? HeaderCheck::TooFewLines : HeaderCheck::TooLong;
+    return result;
 }
 
 QString headerProblem(HeaderCheck check)
@@ -60,16 +67,6 @@ QString headerProblem(HeaderCheck check)
     return QStringLiteral("It could not be read.");
 }
 
-qsizetype bodyTextLength(QByteArrayView bytes)
-{
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t size = std::size_t(bytes.size());
-    const void* ff = std::memchr(data, 0xFF, size);
-    const std::size_t limit = ff ? std::size_t(static_cast<const unsigned char*>(ff) - data) : size;
-    const void* nul = std::memchr(data, 0x00, limit);
-    return qsizetype(nul ? std::size_t(static_cast<const unsigned char*>(nul) - data) : limit);
-}
-
 BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& sink, qsizetype chunkSize)
 {
     BodyRead result;
@@ -82,8 +79,7 @@ BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& 
             result.ok = false;
         if (got <= 0)
             break;
-        const QByteArrayView bytes(chunk.constData(), qsizetype(got));
-        const QByteArrayView text = bytes.first(bodyTextLength(bytes));
+        const QByteArrayView text(chunk.constData(), qsizetype(got));
         if (!breakFound) {
             const qsizetype lf = text.indexOf('\n');
             if (lf >= 0) {
@@ -96,8 +92,6 @@ BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& 
             sink(text);
         }
         result.textBytes += text.size();
-        if (text.size() < bytes.size())
-            break;
     }
     return result;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 // A sliced file is a header (the bytes through the second LF, kept aside untouched)
-// followed by the body: the G-code text up to the first 0xFF or 0x00 byte.
+// followed by the body: every byte after it, 0x00 and 0xFF included.
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
@@ -26,13 +27,17 @@ enum class HeaderCheck {
     TooLong,     // the second LF lies past byte kHeaderCapacity
     ReadError,
 };
-// Looks for the header from the device's start; leaves the device at its start again.
-HeaderCheck checkHeader(QIODevice& device);
 // Why a file with this check result is refused, in the user's words; empty for Fits.
 QString headerProblem(HeaderCheck check);
 
-// How many leading bytes are body text: everything before the first 0xFF or 0x00.
-qsizetype bodyTextLength(QByteArrayView bytes);
+struct HeaderRead
+{
+    HeaderCheck check = HeaderCheck::ReadError;
+    QByteArray bytes; // the header through its second LF; empty unless check is Fits
+};
+// Reads the header once from the device's start. When it fits, the device is left at the
+// first body byte; otherwise the device's position is unspecified.
+HeaderRead readHeader(QIODevice& device);
 
 struct BodyRead
 {
@@ -40,8 +45,8 @@ struct BodyRead
     bool crLf = false; // the body's first line break is CR LF
     qint64 textBytes = 0;
 };
-// Reads the body from the device's position in chunks of chunkSize bytes and hands
-// each piece of body text to sink, in order, up to the first 0xFF or 0x00 or the end.
+// Reads the body from the device's position to its end in chunks of chunkSize bytes and
+// hands each piece to sink, in order, every byte as it is.
 BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& sink,
                   qsizetype chunkSize = kReadChunk);
 

@@ -36,15 +36,16 @@ std::optional<QString> firstLocalPath(const QMimeData* drop)
     return std::nullopt;
 }
 
-// Checks that the file holds a header that fits; tells the user and returns false otherwise.
-bool checkHeader(QFile& file, const QString& path)
+// Reads the file's header once, leaving the file at its body; tells the user why and
+// returns false when it has none that fits.
+bool readHeader(QFile& file, const QString& path, SlicedFile::HeaderRead& header)
 {
-    const SlicedFile::HeaderCheck check = SlicedFile::checkHeader(file);
-    if (check == SlicedFile::HeaderCheck::Fits)
+    header = SlicedFile::readHeader(file);
+    if (header.check == SlicedFile::HeaderCheck::Fits)
         return true;
     Dialogs::ShowError(QStringLiteral("File Open Error"),
                        QStringLiteral("This file is not a sliced G-code file and was not opened:\n%1\n\n%2")
-                           .arg(path, SlicedFile::headerProblem(check)));
+                           .arg(path, SlicedFile::headerProblem(header.check)));
     return false;
 }
 
@@ -82,7 +83,8 @@ void TEditorForBorvane5_Form1::OpenDroppedPath(const QMimeData& drop)
     // A file that cannot be opened or has no header changes nothing.
     const bool isFolder = Utility::IsDirectory(*path);
     QFile file;
-    if (!isFolder && (!Dialogs::OpenForRead(file, *path) || !checkHeader(file, *path)))
+    SlicedFile::HeaderRead header;
+    if (!isFolder && (!Dialogs::OpenForRead(file, *path) || !readHeader(file, *path, header)))
         return;
 
     DroppedPath = *path;
@@ -93,20 +95,18 @@ void TEditorForBorvane5_Form1::OpenDroppedPath(const QMimeData& drop)
     OutputPath = FolderPath + QDir::separator() + OutputFileName;
     Memo1->setEnabled(true);
     btnCreate->setEnabled(true);
-    LoadSlicedFile(FileLoaded ? &file : nullptr);
+    LoadSlicedFile(FileLoaded ? &file : nullptr, header.bytes);
     StartHeight = AnalysePrint();
     leditPause->setFocus();
 }
 
-void TEditorForBorvane5_Form1::LoadSlicedFile(QFile* file)
+void TEditorForBorvane5_Form1::LoadSlicedFile(QFile* file, const QByteArray& header)
 {
     if (file) {
-        const QByteArray first = file->read(SlicedFile::kHeaderCapacity);
-        HeaderLength = int(SlicedFile::headerLength(first));
-        std::copy_n(first.constData(), HeaderLength, HeaderBuffer.begin());
-        file->seek(HeaderLength);
+        HeaderLength = int(header.size());
+        std::copy_n(header.constData(), HeaderLength, HeaderBuffer.begin());
 
-        // The body goes in as read, chunk by chunk, up to the first 0xFF or 0x00.
+        // The body goes in as read, chunk by chunk, every byte as it is.
         Memo1->beginFill(qMax<qint64>(0, Dialogs::FileLength(*file) - HeaderLength));
         const SlicedFile::BodyRead body =
             SlicedFile::readBody(*file, [this](QByteArrayView text) { Memo1->appendBytes(text); });

@@ -110,9 +110,10 @@ private:
     // Takes the drag-and-drop events aimed at this window, wherever they land on it.
     bool AppMessage(QObject* target, QEvent* event);
     void OpenDroppedPath(const QMimeData& drop);
-    // Reads the body of the opened file into the edit buffer (file drop), or only places
-    // the caret (folder drop); then enables navigation and goes to the row in lbleRow.
-    void LoadSlicedFile(QFile* file);
+    // Takes the header read from the opened file and reads its body into the edit buffer
+    // (file drop), or only places the caret (folder drop); then enables navigation and goes
+    // to the row in lbleRow.
+    void LoadSlicedFile(QFile* file, const QByteArray& header);
     void ScanForKeyword(const QString& keyword, const QString& exclusion, int step);
     double ShowCurrentZ(int row);
     double AnalysePrint();

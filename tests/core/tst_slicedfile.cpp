@@ -56,10 +56,8 @@ class TestSlicedFile : public QObject
 private slots:
     void headerLength_data();
     void headerLength();
-    void checkHeader_data();
-    void checkHeader();
-    void bodyTextLength_data();
-    void bodyTextLength();
+    void readHeader_data();
+    void readHeader();
     void readBody_data();
     void readBody();
     void readBodyReportsAFailedRead();
@@ -97,54 +95,43 @@ void TestSlicedFile::headerLength()
     QCOMPARE(SlicedFile::headerLength(bytes), expected);
 }
 
-void TestSlicedFile::checkHeader_data()
+void TestSlicedFile::readHeader_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<SlicedFile::HeaderCheck>("expected");
+    QTest::addColumn<QByteArray>("expectedHeader");
     using C = SlicedFile::HeaderCheck;
 
-    QTest::newRow("two lines") << QByteArray(";a\n;b\nG1 X1\n") << C::Fits;
-    QTest::newRow("second LF is byte 35000") << (";\n" + repeated('b', 34997) + "\n") << C::Fits;
-    QTest::newRow("empty file") << QByteArray() << C::TooFewLines;
-    QTest::newRow("one line") << QByteArray(";only\n") << C::TooFewLines;
-    QTest::newRow("0xFF bytes only") << repeated('\xFF', 1000) << C::TooFewLines;
-    QTest::newRow("one long line") << repeated('G', 100000) << C::TooFewLines;
-    QTest::newRow("one LF early, none after byte 35000") << ("\n" + repeated('G', 100000)) << C::TooFewLines;
-    QTest::newRow("second LF is byte 35001") << (";\n" + repeated('b', 34998) + "\n") << C::TooLong;
-    QTest::newRow("second LF far past the capacity") << (repeated('b', 5000000) + "\n\n") << C::TooLong;
+    QTest::newRow("two lines") << QByteArray(";a\n;b\nG1 X1\n") << C::Fits << QByteArray(";a\n;b\n");
+    QTest::newRow("0x00 and 0xFF in the header")
+        << QByteArray(";\x00\xFF\n\xFF\x00\nG1\n", 10) << C::Fits << QByteArray(";\x00\xFF\n\xFF\x00\n", 7);
+    QTest::newRow("file ends right after its header") << QByteArray(";a\n;b\n") << C::Fits << QByteArray(";a\n;b\n");
+    const QByteArray longest = ";\n" + repeated('b', 34997) + "\n";
+    QTest::newRow("second LF is byte 35000") << longest + "G1\n" << C::Fits << longest;
+    QTest::newRow("empty file") << QByteArray() << C::TooFewLines << QByteArray();
+    QTest::newRow("one line") << QByteArray(";only\n") << C::TooFewLines << QByteArray();
+    QTest::newRow("0xFF bytes only") << repeated('\xFF', 1000) << C::TooFewLines << QByteArray();
+    QTest::newRow("one long line") << repeated('G', 100000) << C::TooFewLines << QByteArray();
+    QTest::newRow("one LF early, none after byte 35000")
+        << ("\n" + repeated('G', 100000)) << C::TooFewLines << QByteArray();
+    QTest::newRow("second LF is byte 35001") << (";\n" + repeated('b', 34998) + "\n") << C::TooLong << QByteArray();
+    QTest::newRow("second LF far past the capacity")
+        << (repeated('b', 5000000) + "\n\n") << C::TooLong << QByteArray();
 }
 
-void TestSlicedFile::checkHeader()
+void TestSlicedFile::readHeader()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(SlicedFile::HeaderCheck, expected);
+    QFETCH(QByteArray, expectedHeader);
     QBuffer device(&bytes);
     QVERIFY(device.open(QIODevice::ReadOnly));
-    QCOMPARE(SlicedFile::checkHeader(device), expected);
-    QCOMPARE(device.pos(), qint64(0));
+    const SlicedFile::HeaderRead header = SlicedFile::readHeader(device);
+    QCOMPARE(header.check, expected);
+    QCOMPARE(header.bytes, expectedHeader);
+    if (expected == SlicedFile::HeaderCheck::Fits) // the body follows from the same handle
+        QCOMPARE(device.readAll(), bytes.mid(expectedHeader.size()));
     QCOMPARE(SlicedFile::headerProblem(expected).isEmpty(), expected == SlicedFile::HeaderCheck::Fits);
-}
-
-void TestSlicedFile::bodyTextLength_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<qsizetype>("expected");
-
-    QTest::newRow("plain body") << QByteArray("G1 X1\nG1 X2\n") << qsizetype(12);
-    QTest::newRow("empty body") << QByteArray() << qsizetype(0);
-    QTest::newRow("0xFF ends the body") << QByteArray("G1\n\xFFG1 X2\n") << qsizetype(3);
-    QTest::newRow("0x00 ends the body") << QByteArray("G1\nM\x00G1\n", 8) << qsizetype(4);
-    QTest::newRow("0xFF before a 0x00") << QByteArray("G1\xFF\x00", 4) << qsizetype(2);
-    QTest::newRow("0x00 before a 0xFF") << QByteArray("G\x00\xFF", 3) << qsizetype(1);
-    QTest::newRow("0xFF first") << QByteArray("\xFFG1\n") << qsizetype(0);
-    QTest::newRow("bytes 0x80 to 0xFE pass") << QByteArray("\x80\xA0\xE9\xFE\n") << qsizetype(5);
-}
-
-void TestSlicedFile::bodyTextLength()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(qsizetype, expected);
-    QCOMPARE(SlicedFile::bodyTextLength(bytes), expected);
 }
 
 void TestSlicedFile::readBody_data()
@@ -166,12 +153,12 @@ void TestSlicedFile::readBody_data()
         << QByteArray("G1 X1 Y2 Z3\r\n") << qsizetype(4) << QByteArray("G1 X1 Y2 Z3\r\n") << true;
     QTest::newRow("lone CR before a later LF")
         << QByteArray("G1\rX\nG2\r\n") << qsizetype(1024) << QByteArray("G1\rX\nG2\r\n") << false;
-    QTest::newRow("0xFF ends the body in a later chunk")
-        << QByteArray("G1\nG2\nG3\xFFG4\n") << qsizetype(3) << QByteArray("G1\nG2\nG3") << false;
-    QTest::newRow("0x00 ends the body")
-        << QByteArray("G1\nG\x00G3\n", 8) << qsizetype(1024) << QByteArray("G1\nG") << false;
+    QTest::newRow("0xFF in a later chunk is kept")
+        << QByteArray("G1\nG2\nG3\xFFG4\n") << qsizetype(3) << QByteArray("G1\nG2\nG3\xFFG4\n") << false;
+    QTest::newRow("0x00 is kept")
+        << QByteArray("G1\nG\x00G3\n", 8) << qsizetype(1024) << QByteArray("G1\nG\x00G3\n", 8) << false;
     QTest::newRow("0xFF at a chunk start")
-        << QByteArray("G1\n\xFF\n", 5) << qsizetype(3) << QByteArray("G1\n") << false;
+        << QByteArray("G1\n\xFF\n", 5) << qsizetype(3) << QByteArray("G1\n\xFF\n", 5) << false;
     QTest::newRow("no line break") << QByteArray("G1 X1") << qsizetype(2) << QByteArray("G1 X1") << false;
     QTest::newRow("empty body") << QByteArray() << qsizetype(16) << QByteArray() << false;
 }

@@ -314,12 +314,15 @@ void TestDropCreate::fileDrop_data()
     QTest::newRow("blank line in the middle")
         << kHeader + "G1\n\nG2\n"
         << kHeader << QByteArray("G1\n\nG2\n") << QStringList{"G1", "", "G2", ""};
-    QTest::newRow("0xFF ends the body") << kHeader + "G1\n\xFFG2\n"
-                                        << kHeader << QByteArray("G1\n") << QStringList{"G1", ""};
-    QTest::newRow("0x00 ends the body") << kHeader + QByteArray("G1\nG\x00G3\n", 8) << kHeader
-                                        << QByteArray("G1\nG") << QStringList{"G1", "G"};
+    QTest::newRow("0xFF in the body is kept")
+        << kHeader + "G1\n\xFFG2\n"
+        << kHeader << QByteArray("G1\n\xFFG2\n") << QStringList{"G1", QString::fromLatin1("\xFFG2"), ""};
+    QTest::newRow("0x00 in the body is kept")
+        << kHeader + QByteArray("G1\nG\x00G3\n", 8) << kHeader << QByteArray("G1\nG\x00G3\n", 8)
+        << QStringList{"G1", QString::fromLatin1(QByteArray("G\x00G3", 4)), ""};
     QTest::newRow("body of 0xFF bytes")
-        << kHeader + repeated('\xFF', 100) << kHeader << QByteArray() << QStringList{""};
+        << kHeader + repeated('\xFF', 100) << kHeader << repeated('\xFF', 100)
+        << QStringList{QString(100, QChar(0xFF))};
     QTest::newRow("0x00 and 0xFF in the header")
         << QByteArray(";\x00\xFF\n\xFF\x00\nG1\n", 10) << QByteArray(";\x00\xFF\n\xFF\x00\n", 7)
         << QByteArray("G1\n") << QStringList{"G1", ""};
@@ -572,9 +575,12 @@ void TestDropCreate::roundTrip_data()
     QTest::newRow("last line without LF gets one") << kHeader + "G1 X1\nM84" << kHeader + "G1 X1\nM84\n";
     QTest::newRow("CR LF body, last line without a break gets CR LF")
         << QByteArray(";a\r\n;b\r\nG1\r\nM84") << QByteArray(";a\r\n;b\r\nG1\r\nM84\r\n");
-    QTest::newRow("0xFF ends the body") << kHeader + "G1 X1\n\xFFrest\n" << kHeader + "G1 X1\n";
-    QTest::newRow("0x00 ends the body")
-        << kHeader + QByteArray("G1 X1\nM8\x00rest\n", 14) << kHeader + "G1 X1\nM8\n";
+    QTest::newRow("0xFF in the body is kept") << kHeader + "G1 X1\n\xFFrest\n" << kHeader + "G1 X1\n\xFFrest\n";
+    QTest::newRow("0x00 in the body is kept")
+        << kHeader + QByteArray("G1 X1\nM8\x00rest\n", 14) << kHeader + QByteArray("G1 X1\nM8\x00rest\n", 14);
+    QTest::newRow("Latin-1 comment with 0xE9 and 0xFF mid-body")
+        << kHeader + "G1 X1\n;mesh caf\xe9 \xff end\nG1 X2\nM84\n"
+        << kHeader + "G1 X1\n;mesh caf\xe9 \xff end\nG1 X2\nM84\n";
     QTest::newRow("file ends right after its header") << kHeader << kHeader;
 }
 

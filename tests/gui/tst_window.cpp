@@ -101,7 +101,7 @@ QString keywordFolder()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/TempFile");
 }
 
-// Answers the modal message box that a check expects the way a user would, and keeps
+// Answers the real modal message box that a check expects the way a user would, and keeps
 // what it showed. A later box is closed with Esc.
 class BoxAnswer : public GuiTest::MessageBoxAnswers::Seen
 {
@@ -113,7 +113,7 @@ public:
         CloseBox = GuiTest::MessageBoxAnswers::CloseBox,
     };
 
-    explicit BoxAnswer(Action action) : m_answers({action})
+    explicit BoxAnswer(Action action) : m_answers({action}, GuiTest::MessageBoxAnswers::Mode::RealBoxes)
     {
         m_answers.onShown = [this](const Seen& box) {
             if (!seen)

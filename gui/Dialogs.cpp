@@ -2,9 +2,16 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace Dialogs {
 
@@ -36,16 +43,81 @@ void showOpenError(const QString& path)
             QMessageBox::Ok);
 }
 
+void showNotAFile(const QString& path)
+{
+    showBox(QMessageBox::Warning, QStringLiteral("File Open Error"),
+            QStringLiteral("This is not a file and was not opened:\n%1\n\nOnly regular files are read; this "
+                           "is a pipe, a device or a socket, which could keep the window waiting.")
+                .arg(path),
+            QMessageBox::Ok);
+}
+
+ReadDevice& readDevice()
+{
+    static ReadDevice instance;
+    return instance;
+}
+
+enum class Opened { Yes, Failed, NotAFile };
+
+// Opens a regular file for reading. On Unix the file is opened without blocking and checked
+// on its open handle, so a pipe put in the file's place cannot keep the window waiting.
+Opened openRegularFile(QFile& file, const QString& path)
+{
+    if (path.isEmpty())
+        return Opened::Failed;
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return Opened::Failed;
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return Opened::NotAFile;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    file.setFileName(path);
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return Opened::Failed;
+    }
+    return Opened::Yes;
+#else
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile() && !info.isDir())
+        return Opened::NotAFile;
+    file.setFileName(path);
+    return file.open(QIODevice::ReadOnly) ? Opened::Yes : Opened::Failed;
+#endif
+}
+
 } // namespace
 
 bool OpenForRead(QFile& file, const QString& path)
 {
-    file.setFileName(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        showOpenError(path);
+    switch (openRegularFile(file, path)) {
+    case Opened::Yes:
+        return true;
+    case Opened::NotAFile:
+        showNotAFile(path);
         return false;
+    case Opened::Failed:
+        break;
     }
-    return true;
+    showOpenError(path);
+    return false;
+}
+
+void setReadDevice(ReadDevice next)
+{
+    readDevice() = std::move(next);
+}
+
+std::unique_ptr<QIODevice> readDeviceFor(QFile& file)
+{
+    return readDevice() ? readDevice()(file) : nullptr;
 }
 
 bool OpenForWrite(QSaveFile& file, const QString& path)

@@ -7,14 +7,23 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QFile;
+class QIODevice;
 class QSaveFile;
 
 namespace Dialogs {
 
 // Opens path for reading bytes. On failure shows "No Open " + path ("File Open Error") and returns false.
+// Only a regular file is opened: a pipe, device or socket is refused with its own box, and
+// opening never waits for a writer at a pipe's other end.
 bool OpenForRead(QFile& file, const QString& path);
+// The device that an opened file is read through: the file itself, unless a test has put a
+// device of its own in between (one that fails part way, or counts what was read).
+using ReadDevice = std::function<std::unique_ptr<QIODevice>(QFile& file)>;
+void setReadDevice(ReadDevice readDevice);
+std::unique_ptr<QIODevice> readDeviceFor(QFile& file);
 // Opens path for writing through a save file; the target is replaced only on commit.
 // On failure shows "No Open " + path ("File Open Error") and returns false.
 bool OpenForWrite(QSaveFile& file, const QString& path);

@@ -138,34 +138,79 @@ QByteArrayView EditBuffer::lineBreakBytes() const
     return m_lineBreak == LineBreak::CRLF ? QByteArrayView("\r\n") : QByteArrayView("\n");
 }
 
-void EditBuffer::beginFill(qsizetype expectedBytes)
+void EditBuffer::takeBody(BodyDocument& body)
 {
-    m_fillWasReadOnly = isReadOnly();
-    SendScintilla(SCI_SETREADONLY, 0L);
-    // Undo off first, so that clearing an earlier body does not copy it into the undo history.
-    SendScintilla(SCI_SETUNDOCOLLECTION, 0L);
-    SendScintilla(SCI_CLEARALL);
-    // Room beyond the body: Scintilla grows its text by copying all of it into a new block,
-    // which would double the memory and take a tenth of a second on the first insertion
-    // into a big file. A sixteenth more leaves room for many inserted lines.
-    SendScintilla(SCI_ALLOCATE, long(expectedBytes + qMax<qsizetype>(64 * 1024, expectedBytes / 16)));
-}
-
-void EditBuffer::appendBytes(QByteArrayView bytes)
-{
-    if (!bytes.isEmpty())
-        SendScintilla(SCI_APPENDTEXT, uintptr_t(bytes.size()), bytes.constData());
-}
-
-void EditBuffer::endFill()
-{
-    SendScintilla(SCI_SETUNDOCOLLECTION, 1L);
-    SendScintilla(SCI_EMPTYUNDOBUFFER);
-    SendScintilla(SCI_SETSAVEPOINT);
-    SendScintilla(SCI_SETREADONLY, m_fillWasReadOnly ? 1L : 0L);
+    const bool wasReadOnly = isReadOnly();
+    const long document = body.m_view->SendScintilla(SCI_GETDOCPOINTER);
+    // The editor holds its own reference; the body's view lets go of it when it goes.
+    SendScintilla(SCI_SETDOCPOINTER, 0UL, document);
+    setUtf8(false);
+    SendScintilla(SCI_SETCODEPAGE, 0L);
+    setLineBreak(m_lineBreak);
+    SendScintilla(SCI_SETREADONLY, wasReadOnly ? 1L : 0L);
+    SendScintilla(SCI_GOTOPOS, 0L);
     // The horizontal scroll range starts anew for the new text.
     SendScintilla(SCI_SETSCROLLWIDTH, 1L);
     viewport()->update();
+}
+
+BodyDocument::BodyDocument() : m_view(std::make_unique<QsciScintillaBase>())
+{
+    // A document without style bytes: no lexer runs here, and it halves the memory of a big body.
+    const long document = m_view->SendScintilla(QsciScintillaBase::SCI_CREATEDOCUMENT, 0UL,
+                                                long(QsciScintillaBase::SC_DOCUMENTOPTION_STYLES_NONE));
+    m_view->SendScintilla(QsciScintillaBase::SCI_SETDOCPOINTER, 0UL, document);
+    m_view->SendScintilla(QsciScintillaBase::SCI_RELEASEDOCUMENT, 0UL, document);
+    m_view->SendScintilla(QsciScintillaBase::SCI_SETCODEPAGE, 0L);
+    m_view->SendScintilla(QsciScintillaBase::SCI_SETMODEVENTMASK, 0L);
+    // A load is no edit: nothing of it goes into the undo history.
+    m_view->SendScintilla(QsciScintillaBase::SCI_SETUNDOCOLLECTION, 0L);
+}
+
+BodyDocument::~BodyDocument() = default;
+
+bool BodyDocument::ok() const
+{
+    return !m_failed && m_view->SendScintilla(QsciScintillaBase::SCI_GETSTATUS) == 0;
+}
+
+bool BodyDocument::append(QByteArrayView bytes)
+{
+    if (bytes.isEmpty())
+        return ok();
+    const qsizetype before = size();
+    try {
+        m_view->SendScintilla(QsciScintillaBase::SCI_APPENDTEXT, uintptr_t(bytes.size()), bytes.constData());
+    } catch (const std::bad_alloc&) {
+        m_failed = true;
+    }
+    // A text that did not grow by all of it means the memory ran out inside Scintilla.
+    if (size() != before + bytes.size())
+        m_failed = true;
+    return ok();
+}
+
+bool BodyDocument::finish()
+{
+    const qsizetype length = size();
+    // Room beyond the body: Scintilla grows its text by copying all of it into a new block,
+    // which would take a tenth of a second on the first insertion into a big file. A
+    // sixteenth more leaves room for many inserted lines.
+    try {
+        m_view->SendScintilla(QsciScintillaBase::SCI_ALLOCATE,
+                              long(length + qMax<qsizetype>(64 * 1024, length / 16)));
+    } catch (const std::bad_alloc&) {
+        m_failed = true;
+    }
+    m_view->SendScintilla(QsciScintillaBase::SCI_SETUNDOCOLLECTION, 1L);
+    m_view->SendScintilla(QsciScintillaBase::SCI_EMPTYUNDOBUFFER);
+    m_view->SendScintilla(QsciScintillaBase::SCI_SETSAVEPOINT);
+    return ok();
+}
+
+qsizetype BodyDocument::size() const
+{
+    return m_view->SendScintilla(QsciScintillaBase::SCI_GETLENGTH);
 }
 
 void EditBuffer::mouseReleaseEvent(QMouseEvent* event)

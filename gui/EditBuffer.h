@@ -9,7 +9,35 @@
 #include <Qsci/qsciscintilla.h>
 
 #include <QByteArrayView>
+
+#include <memory>
 #include <string_view>
+
+class QsciScintillaBase;
+
+// A body read into a Scintilla document of its own, off screen, while the editor keeps
+// showing its text; the editor takes it with EditBuffer::takeBody only once it is whole.
+class BodyDocument
+{
+public:
+    BodyDocument();
+    ~BodyDocument();
+    BodyDocument(const BodyDocument&) = delete;
+    BodyDocument& operator=(const BodyDocument&) = delete;
+
+    // Appends bytes as they are; false when the memory ran out (the document is then unusable).
+    // The text grows with what was read, by Scintilla's own steps, never by a size told beforehand.
+    bool append(QByteArrayView bytes);
+    // Makes room for inserted lines once the body is whole; false when the memory ran out.
+    bool finish();
+    qsizetype size() const;
+
+private:
+    friend class EditBuffer;
+    bool ok() const;
+    std::unique_ptr<QsciScintillaBase> m_view; // never shown: it only holds the document
+    bool m_failed = false;
+};
 
 class EditBuffer : public QsciScintilla, public RowSource
 {
@@ -50,10 +78,9 @@ public:
     void setLineBreak(LineBreak lineBreak);
     QByteArrayView lineBreakBytes() const;
 
-    // Filling with a whole body: no undo history while the bytes go in.
-    void beginFill(qsizetype expectedBytes);
-    void appendBytes(QByteArrayView bytes);
-    void endFill();
+    // Shows body's document in place of the current one, which goes with its undo history;
+    // the caret goes to the start, nothing selected, and the read-only state stays.
+    void takeBody(BodyDocument& body);
 
 signals:
     // A click with the left mouse button; moving the caret with the keyboard does not send it.

@@ -9,6 +9,22 @@ int temperatureValue(const QString& text)
     return Utility::TruncateToInt(Utility::TextToNumber(text, 1));
 }
 
+std::optional<int> checkedTemperature(const QString& text)
+{
+    const QString digits = Utility::StripBlanks(text);
+    if (digits.isEmpty())
+        return std::nullopt;
+    int value = 0;
+    for (const QChar c : digits) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - u'0');
+        if (value > 999)
+            return std::nullopt;
+    }
+    return value;
+}
+
 QStringList temperatureLines(const QString& t0, const QString& t1, const QString& bed)
 {
     const QString space = QStringLiteral(" ");

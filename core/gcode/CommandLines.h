@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <limits>
+#include <optional>
+
 namespace CommandLines {
 
 // The pause command.
@@ -17,14 +20,20 @@ inline QString pauseLine()
 // clamped to the 32-bit range; 0 when the text holds no number.
 int temperatureValue(const QString& text);
 
+// A typed temperature: nullopt unless the text (blanks removed) is a whole number from 0 to 999.
+std::optional<int> checkedTemperature(const QString& text);
+
 // The temperature lines of one click, top to bottom: "M140 S<bed> T0", "M104 S<t0> T0",
 // "M104 S<t1> T1", each only when its text is not empty once spaces are removed.
 QStringList temperatureLines(const QString& t0, const QString& t1, const QString& bed);
 
-// The row that the lines of a click go to: the current row, or the one after it.
+// The row that the lines of a click go to: the current row, or the one after it. No row
+// follows the largest int; the answer stays there (a row no buffer has).
 inline int insertionRow(int currentRow, bool beforeCursor)
 {
-    return beforeCursor ? currentRow : currentRow + 1;
+    if (beforeCursor || currentRow == std::numeric_limits<int>::max())
+        return currentRow;
+    return currentRow + 1;
 }
 
 } // namespace CommandLines

@@ -10,6 +10,41 @@
 
 namespace SlicedFile {
 
+namespace {
+
+// The longest row in text, given the bytes of a row still open before it (run) and the byte
+// before text; returns the bytes of the row left open at its end. Rows end at LF, CR LF or a
+// lone CR. G-code rows are short, so a search for LF finds the ends; only a stretch that
+// would pass the limit is searched for lone CRs.
+qint64 longestRowIn(QByteArrayView text, char before, qint64 run, qint64& longest)
+{
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+        const auto* lf = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
+        const char* const stop = lf ? lf : end;
+        if (run + qint64(stop - p) > kMaxRowBytes) {
+            while (const auto* cr = static_cast<const char*>(std::memchr(p, '\r', std::size_t(stop - p)))) {
+                longest = qMax(longest, run + qint64(cr - p));
+                run = 0;
+                p = cr + 1;
+            }
+        }
+        run += qint64(stop - p);
+        if (!lf)
+            return run;
+        // A CR just before the LF is part of the line break.
+        if (run > 0 && (stop > text.data() ? stop[-1] : before) == '\r')
+            --run;
+        longest = qMax(longest, run);
+        run = 0;
+        p = lf + 1;
+    }
+    return run;
+}
+
+} // namespace
+
 qsizetype headerLength(QByteArrayView firstBytes)
 {
     const QByteArrayView head = firstBytes.first(qMin(firstBytes.size(), kHeaderCapacity));
@@ -67,18 +102,24 @@ QString headerProblem(HeaderCheck check)
     return QStringLiteral("It could not be read.");
 }
 
-BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& sink, qsizetype chunkSize)
+BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& sink, qsizetype chunkSize,
+                  qint64 maxBytes)
 {
     BodyRead result;
     QByteArray chunk(chunkSize, Qt::Uninitialized);
     bool breakFound = false;
     char previous = 0; // the last text byte of the previous chunk, for a CR LF split between chunks
+    qint64 run = 0;    // bytes of the row that is still open at the end of the text so far
     for (;;) {
         const qint64 got = device.read(chunk.data(), chunk.size());
         if (got < 0)
             result.ok = false;
         if (got <= 0)
             break;
+        if (got > maxBytes - result.textBytes) {
+            result.tooLarge = true;
+            break;
+        }
         const QByteArrayView text(chunk.constData(), qsizetype(got));
         if (!breakFound) {
             const qsizetype lf = text.indexOf('\n');
@@ -87,19 +128,52 @@ BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& 
                 result.crLf = (lf > 0 ? text[lf - 1] : previous) == '\r';
             }
         }
-        if (!text.isEmpty()) {
-            previous = text.back();
-            sink(text);
-        }
+        run = longestRowIn(text, previous, run, result.longestRow);
+        previous = text.back();
+        sink(text);
         result.textBytes += text.size();
     }
+    result.longestRow = qMax(result.longestRow, run);
     return result;
 }
 
-bool writeOutput(QIODevice& device, QByteArrayView header, std::string_view text, QByteArrayView lineBreak)
+QString bodySizeProblem(qint64 bodyBytes)
 {
-    auto write = [&device](const char* data, qsizetype size) {
-        return size == 0 || device.write(data, size) == size;
+    if (bodyBytes <= kMaxBodyBytes)
+        return QString();
+    return QStringLiteral("Its body is %1 MB; the editor holds at most %2 MB.")
+        .arg(bodyBytes / 1'000'000)
+        .arg(kMaxBodyBytes / 1'000'000);
+}
+
+QString rowLengthProblem(qint64 longestRow)
+{
+    if (longestRow <= kMaxRowBytes)
+        return QString();
+    return QStringLiteral("It has a line of %1 bytes; the editor shows lines of at most %2 bytes "
+                          "(G-code lines are short, and a longer one would freeze the window).")
+        .arg(longestRow)
+        .arg(kMaxRowBytes);
+}
+
+bool writeOutput(QIODevice& device, QByteArrayView header, std::string_view text, QByteArrayView lineBreak,
+                 QString* problem)
+{
+    auto write = [&](const char* data, qsizetype size) {
+        if (size == 0)
+            return true;
+        const qint64 written = device.write(data, size);
+        if (written == size)
+            return true;
+        // A write that takes fewer bytes than given without an error is what a full disk
+        // (or a file size limit) gives.
+        if (problem)
+            *problem = written >= 0 ? QStringLiteral("The disk is full: the file could not be written to its "
+                                                     "end (%1 of %2 bytes were taken).")
+                                          .arg(written)
+                                          .arg(size)
+                                    : device.errorString();
+        return false;
     };
     if (!write(header.data(), header.size()) || !write(text.data(), qsizetype(text.size())))
         return false;
@@ -122,6 +196,18 @@ QString folderOf(const QString& path)
 QString outputFileNameFor(const QString& storedName, bool writeHeader)
 {
     return Utility::BaseName(storedName) + (writeHeader ? QStringLiteral(".gx") : QStringLiteral(".g"));
+}
+
+QString outputNameProblem(const QString& name)
+{
+    const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty())
+        return QStringLiteral("The file name is empty.");
+    if (trimmed == u"." || trimmed == u".." || name.contains(u'/') || name.contains(u'\\'))
+        return QStringLiteral("The file name \"%1\" leads outside the chosen folder; type a name without "
+                              "\"/\" or \"\\\", or drop another folder to write there.")
+            .arg(name);
+    return QString();
 }
 
 } // namespace SlicedFile

@@ -16,6 +16,13 @@ namespace SlicedFile {
 
 constexpr qsizetype kHeaderCapacity = 35000;
 constexpr qsizetype kReadChunk = 4 * 1024 * 1024;
+// The largest body the editor holds. Its positions are 32-bit, so the text must stay below
+// 2 GiB; what is left above this is room for inserted lines.
+constexpr qint64 kMaxBodyBytes = 2'000'000'000;
+// The longest row the editor shows. A repaint lays out each visible row whole, at about
+// 0.8 s per MB, so a 64 KiB row keeps a repaint near 50 ms; G-code rows are short (a
+// slicer's longest, a settings or thumbnail comment, is a few KB).
+constexpr qint64 kMaxRowBytes = 64 * 1024;
 
 // The header's length (through the second LF) within the file's first bytes, or -1
 // when the second LF is not among the first kHeaderCapacity bytes.
@@ -44,15 +51,25 @@ struct BodyRead
     bool ok = true;    // false when reading failed before the body's end
     bool crLf = false; // the body's first line break is CR LF
     qint64 textBytes = 0;
+    qint64 longestRow = 0; // bytes of the longest row, its line break not counted
+    bool tooLarge = false; // reading stopped once the body passed maxBytes
 };
 // Reads the body from the device's position to its end in chunks of chunkSize bytes and
-// hands each piece to sink, in order, every byte as it is.
+// hands each piece to sink, in order, every byte as it is. Stops, with tooLarge, before
+// handing on a chunk that would take the body past maxBytes.
 BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& sink,
-                  qsizetype chunkSize = kReadChunk);
+                  qsizetype chunkSize = kReadChunk, qint64 maxBytes = kMaxBodyBytes);
+
+// Why a body of this size or with a row this long is not opened, in the user's words;
+// empty when it can be.
+QString bodySizeProblem(qint64 bodyBytes);
+QString rowLengthProblem(qint64 longestRow);
 
 // Writes the output: the header when given, then the rows of text, each ended by a
-// line break (a last row without one gets lineBreak). Returns false when a write fails.
-bool writeOutput(QIODevice& device, QByteArrayView header, std::string_view text, QByteArrayView lineBreak);
+// line break (a last row without one gets lineBreak). Returns false when a write fails;
+// problem, when given, then tells why in the user's words.
+bool writeOutput(QIODevice& device, QByteArrayView header, std::string_view text, QByteArrayView lineBreak,
+                 QString* problem = nullptr);
 
 // The folder of a dropped file: the text before the last separator, without it; a file
 // in a root keeps the root's separator ("/" or "C:\\").
@@ -61,5 +78,9 @@ QString folderOf(const QString& path);
 // The output name for the header option: the stored name's base with ".gx" when the
 // header is written, ".g" when it is removed.
 QString outputFileNameFor(const QString& storedName, bool writeHeader);
+
+// Why a typed output name is refused, empty when it names a file in the chosen folder: a
+// blank name, "." or "..", or one holding a separator ("../x.gx", "a/b.gx", "/tmp/x.gx").
+QString outputNameProblem(const QString& name);
 
 } // namespace SlicedFile

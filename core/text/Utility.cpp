@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <string_view>
 
 namespace Utility {
 
@@ -218,69 +219,71 @@ QString IntToPadded(int value, int width)
 
 QString FormatFixed(double value, int decimals)
 {
-    decimals = qMax(decimals, 0);
+    decimals = qBound(0, decimals, 100);
     if (!std::isfinite(value))
         return QString::number(value);
 
-    // 18 significant digits: d.ddddddddddddddddde±x
-    char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 17);
-    const std::string sci(buf, res.ptr);
-    const bool negative = sci.front() == '-';
-    const std::size_t digitsBegin = negative ? 1 : 0;
-    const std::size_t ePos = sci.find('e');
-    std::string digits;
-    for (std::size_t k = digitsBegin; k < ePos; ++k) {
-        if (sci[k] != '.')
-            digits += sci[k];
-    }
-    int pointPos = std::stoi(sci.substr(ePos + 1)) + 1; // digits before the decimal point
+    // The double's exact decimal digits (it has at most 1074 after the point) tell whether it
+    // lies exactly half way; std::to_chars rounds such a value to even, so it is moved off the
+    // half, away from zero, first. Any other value std::to_chars rounds once, to nearest.
+    constexpr int kExactDecimals = 1074;
+    char exact[1500];
+    const auto exactEnd =
+        std::to_chars(exact, exact + sizeof exact, value, std::chars_format::fixed, kExactDecimals);
+    const std::string_view exactText(exact, std::size_t(exactEnd.ptr - exact));
+    const std::string_view dropped = exactText.substr(exactText.find('.') + 1 + std::size_t(decimals));
+    const bool half = !dropped.empty() && dropped.front() == '5' &&
+                      dropped.find_first_not_of('0', 1) == std::string_view::npos;
+    const double rounded = half ? std::nextafter(value, std::copysign(HUGE_VAL, value)) : value;
 
-    // Round to the decimals, a first dropped digit of 5 or more going away from zero.
-    const int keep = pointPos + decimals;
-    if (keep < 0) {
-        digits.clear();
-    } else if (keep < int(digits.size())) {
-        const bool up = digits[std::size_t(keep)] >= '5';
-        digits.resize(std::size_t(keep));
-        if (up) {
-            int k = int(digits.size()) - 1;
-            while (k >= 0 && digits[std::size_t(k)] == '9')
-                digits[std::size_t(k--)] = '0';
-            if (k >= 0) {
-                ++digits[std::size_t(k)];
-            } else {
-                digits.insert(digits.begin(), '1');
-                ++pointPos;
-            }
+    char buffer[512];
+    const auto end =
+        std::to_chars(buffer, buffer + sizeof buffer, rounded, std::chars_format::fixed, decimals);
+    std::string_view text(buffer, std::size_t(end.ptr - buffer));
+    if (text.front() == '-' && text.find_first_not_of("0.", 1) == std::string_view::npos)
+        text.remove_prefix(1); // no sign on a zero
+    QString result = QString::fromLatin1(text.data(), qsizetype(text.size()));
+    if (decimals > 0)
+        result.replace(result.indexOf(u'.'), 1, QLocale::system().decimalPoint());
+    return result;
+}
+
+std::optional<double> TypedNumber(const QString& text, const QString& decimalPoint)
+{
+    const QString typed = StripBlanks(text);
+    if (typed.isEmpty())
+        return 0.0;
+    std::string ascii;
+    qsizetype i = 0;
+    if (typed[0] == u'+' || typed[0] == u'-')
+        ascii += char(typed[i++].unicode());
+    bool point = false;
+    bool digits = false;
+    for (; i < typed.size(); ++i) {
+        if (isAsciiDigit(typed[i])) {
+            ascii += char(typed[i].unicode());
+            digits = true;
+        } else if (!point && typed[i] == u'.') {
+            ascii += '.';
+            point = true;
+        } else if (!point && !decimalPoint.isEmpty() && QStringView(typed).mid(i).startsWith(decimalPoint)) {
+            ascii += '.';
+            point = true;
+            i += decimalPoint.size() - 1;
+        } else {
+            return std::nullopt;
         }
     }
-    if (digits.empty()) {
-        digits = "0";
-        pointPos = 1;
-    }
-
-    std::string intPart;
-    std::string fracPart;
-    if (pointPos <= 0) {
-        intPart = "0";
-        fracPart = std::string(std::size_t(-pointPos), '0') + digits;
-    } else {
-        if (int(digits.size()) < pointPos)
-            digits.append(std::size_t(pointPos) - digits.size(), '0');
-        intPart = digits.substr(0, std::size_t(pointPos));
-        fracPart = digits.substr(std::size_t(pointPos));
-    }
-    fracPart.resize(std::size_t(decimals), '0');
-    const std::size_t firstNonZero = intPart.find_first_not_of('0');
-    intPart = firstNonZero == std::string::npos ? "0" : intPart.substr(firstNonZero);
-
-    const bool isZero = intPart == "0" && fracPart.find_first_not_of('0') == std::string::npos;
-    QString result = (negative && !isZero) ? QStringLiteral("-") : QString();
-    result += QString::fromLatin1(intPart);
-    if (decimals > 0)
-        result += QLocale::system().decimalPoint() + QString::fromLatin1(fracPart);
-    return result;
+    if (!digits)
+        return std::nullopt;
+    // std::from_chars takes no "+".
+    const std::size_t skip = ascii.front() == '+' ? 1 : 0;
+    double value = 0.0;
+    const auto [end, ec] =
+        std::from_chars(ascii.data() + skip, ascii.data() + ascii.size(), value, std::chars_format::fixed);
+    if (ec != std::errc() || end != ascii.data() + ascii.size())
+        return std::nullopt;
+    return value;
 }
 
 bool IsDirectory(const QString& path)
@@ -321,9 +324,8 @@ QString BaseName(const QString& path)
 
 QString ExeFolder()
 {
-    QString drive, directory, name, extension;
-    SplitPath(QCoreApplication::applicationFilePath(), drive, directory, name, extension);
-    return QDir::toNativeSeparators(drive + directory);
+    // The whole folder, however long: SplitPath keeps only the first 260 characters of a path.
+    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) + QDir::separator();
 }
 
 } // namespace Utility

@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace Utility {
 
 // 0-based position of the first occurrence of sub, -1 when absent; the empty sub is at 0.
@@ -28,8 +30,12 @@ double NumberAfterKey(const QString& text, const QString& key);
 int TruncateToInt(double value);
 // Decimal text zero-padded to width (1 to 8); any other width pads to 9.
 QString IntToPadded(int value, int width);
-// Fixed-point text with the user's decimal separator, rounded half away from zero.
+// Fixed-point text with the user's decimal separator: the exact value of the double rounded
+// once to the decimals, an exact half away from zero.
 QString FormatFixed(double value, int decimals);
+// A number typed into a field: blanks removed, an optional sign, digits with at most one
+// decimal separator (decimalPoint or "."). A blank field reads 0; any other text nullopt.
+std::optional<double> TypedNumber(const QString& text, const QString& decimalPoint);
 
 bool IsDirectory(const QString& path);
 // Splits into drive ("C:"), directory (up to the last "\" or "/"), name and extension.

@@ -18,6 +18,8 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <memory>
+#include <new>
 #include <optional>
 
 namespace {
@@ -34,20 +36,78 @@ std::optional<QString> firstLocalPath(const QMimeData* drop)
     return std::nullopt;
 }
 
-// Reads the file's header once, leaving the file at its body; tells the user why and
-// returns false when it has none that fits.
-bool readHeader(QFile& file, const QString& path, SlicedFile::HeaderRead& header)
+void showRefusal(const QString& path, const QString& reason)
 {
-    header = SlicedFile::readHeader(file);
-    if (header.check == SlicedFile::HeaderCheck::Fits)
-        return true;
     Dialogs::ShowError(QStringLiteral("File Open Error"),
                        QStringLiteral("This file is not a sliced G-code file and was not opened:\n%1\n\n%2")
-                           .arg(path, SlicedFile::headerProblem(header.check)));
-    return false;
+                           .arg(path, reason));
+}
+
+void showUnread(const QString& path, const QString& reason)
+{
+    Dialogs::ShowError(QStringLiteral("File Open Error"),
+                       QStringLiteral("This file was not opened:\n%1\n\n%2\n\nNothing was changed; the "
+                                      "earlier file and your edits are still here.")
+                           .arg(path, reason));
 }
 
 } // namespace
+
+// Reads the dropped file whole: its header once, then its body into a document of its own.
+// Tells the user why and returns nothing when any step fails; the window is not touched.
+std::optional<TEditorForBorvane5_Form1::ReadFile>
+TEditorForBorvane5_Form1::ReadSlicedFile(const QString& path)
+{
+    QFile file;
+    if (!Dialogs::OpenForRead(file, path))
+        return std::nullopt;
+    const std::unique_ptr<QIODevice> wrapper = Dialogs::readDeviceFor(file);
+    QIODevice& device = wrapper ? *wrapper : static_cast<QIODevice&>(file);
+
+    ReadFile read;
+    SlicedFile::HeaderRead header = SlicedFile::readHeader(device);
+    if (header.check != SlicedFile::HeaderCheck::Fits) {
+        showRefusal(path, SlicedFile::headerProblem(header.check));
+        return std::nullopt;
+    }
+    read.header = std::move(header.bytes);
+    // The size first, so that a body too big is refused before any of it is read.
+    const QString tooBig = SlicedFile::bodySizeProblem(device.size() - read.header.size());
+    if (!tooBig.isEmpty()) {
+        showRefusal(path, tooBig);
+        return std::nullopt;
+    }
+
+    try {
+        read.body = std::make_unique<BodyDocument>();
+        bool memoryOk = true;
+        const SlicedFile::BodyRead body = SlicedFile::readBody(device, [&](QByteArrayView text) {
+            if (memoryOk && !read.body->append(text))
+                memoryOk = false;
+        });
+        if (!body.ok) {
+            showUnread(path,
+                       QStringLiteral("It could not be read to its end (%1).").arg(device.errorString()));
+            return std::nullopt;
+        }
+        if (body.tooLarge) {
+            showRefusal(path, SlicedFile::bodySizeProblem(SlicedFile::kMaxBodyBytes + 1));
+            return std::nullopt;
+        }
+        if (const QString tooLong = SlicedFile::rowLengthProblem(body.longestRow); !tooLong.isEmpty()) {
+            showRefusal(path, tooLong);
+            return std::nullopt;
+        }
+        if (!memoryOk || !read.body->finish())
+            throw std::bad_alloc();
+        read.crLf = body.crLf;
+    } catch (const std::bad_alloc&) {
+        read.body.reset();
+        showUnread(path, QStringLiteral("There is not enough memory to hold it."));
+        return std::nullopt;
+    }
+    return read;
+}
 
 bool TEditorForBorvane5_Form1::AppMessage(QObject* target, QEvent* event)
 {
@@ -78,11 +138,10 @@ void TEditorForBorvane5_Form1::OpenDroppedPath(const QMimeData& drop)
     if (!path)
         return;
 
-    // A file that cannot be opened or has no header changes nothing.
+    // A file that cannot be opened, has no header or cannot be read whole changes nothing.
     const bool isFolder = Utility::IsDirectory(*path);
-    QFile file;
-    SlicedFile::HeaderRead header;
-    if (!isFolder && (!Dialogs::OpenForRead(file, *path) || !readHeader(file, *path, header)))
+    std::optional<ReadFile> read;
+    if (!isFolder && !(read = ReadSlicedFile(*path)))
         return;
 
     DroppedPath = *path;
@@ -93,31 +152,22 @@ void TEditorForBorvane5_Form1::OpenDroppedPath(const QMimeData& drop)
     OutputPath = FolderPath + QDir::separator() + OutputFileName;
     Memo1->setEnabled(true);
     btnCreate->setEnabled(true);
-    LoadSlicedFile(FileLoaded ? &file : nullptr, header.bytes);
+    LoadSlicedFile(read ? &*read : nullptr);
     StartHeight = AnalysePrint();
     leditPause->setFocus();
 }
 
-void TEditorForBorvane5_Form1::LoadSlicedFile(QFile* file, const QByteArray& header)
+void TEditorForBorvane5_Form1::LoadSlicedFile(ReadFile* read)
 {
-    if (file) {
-        HeaderLength = int(header.size());
-        std::copy_n(header.constData(), HeaderLength, HeaderBuffer.begin());
-
-        // The body goes in as read, chunk by chunk, every byte as it is.
-        Memo1->beginFill(qMax<qint64>(0, Dialogs::FileLength(*file) - HeaderLength));
-        const SlicedFile::BodyRead body =
-            SlicedFile::readBody(*file, [this](QByteArrayView text) { Memo1->appendBytes(text); });
-        Memo1->endFill();
-        Memo1->setLineBreak(body.crLf ? EditBuffer::LineBreak::CRLF : EditBuffer::LineBreak::LF);
-        if (!body.ok)
-            Dialogs::ShowError(QStringLiteral("File Open Error"),
-                               QStringLiteral("This file could not be read to its end:\n%1\n\n%2")
-                                   .arg(DroppedPath, file->errorString()));
-        file->close();
+    if (read) {
+        HeaderLength = int(read->header.size());
+        std::copy_n(read->header.constData(), HeaderLength, HeaderBuffer.begin());
+        Memo1->setLineBreak(read->crLf ? EditBuffer::LineBreak::CRLF : EditBuffer::LineBreak::LF);
+        Memo1->takeBody(*read->body);
+        read->body.reset();
         CurrentRow = 0;
     } else {
-        CurrentRow = kRowAfterFolderDrop;
+        CurrentRow = 15;
     }
 
     bbtnHeightSearch->setEnabled(true);

@@ -10,7 +10,10 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
+#include <optional>
 
+class BodyDocument;
 class EditBuffer;
 class LabeledEdit;
 class QCheckBox;
@@ -110,10 +113,17 @@ private:
     // Takes the drag-and-drop events aimed at this window, wherever they land on it.
     bool AppMessage(QObject* target, QEvent* event);
     void OpenDroppedPath(const QMimeData& drop);
-    // Takes the header read from the opened file and reads its body into the edit buffer
-    // (file drop), or only places the caret (folder drop); then enables navigation and goes
-    // to the row in lbleRow.
-    void LoadSlicedFile(QFile* file, const QByteArray& header);
+    // A dropped file read whole, not yet shown.
+    struct ReadFile
+    {
+        QByteArray header;
+        std::unique_ptr<BodyDocument> body;
+        bool crLf = false;
+    };
+    std::optional<ReadFile> ReadSlicedFile(const QString& path);
+    // Shows a file read whole: its header kept aside, its body in the edit buffer (file drop),
+    // or only places the caret (folder drop); then enables navigation and goes to the row in lbleRow.
+    void LoadSlicedFile(ReadFile* read);
     void ScanForKeyword(const QString& keyword, const QString& exclusion, int step);
     double ShowCurrentZ(int row);
     double AnalysePrint();

@@ -83,9 +83,9 @@ QByteArray bytesOf(const EditBuffer* memo)
 void fill(EditBuffer* memo, const QByteArray& bytes, bool crlf)
 {
     memo->setLineBreak(crlf ? EditBuffer::LineBreak::CRLF : EditBuffer::LineBreak::LF);
-    memo->beginFill(bytes.size());
-    memo->appendBytes(bytes);
-    memo->endFill();
+    BodyDocument body;
+    QVERIFY(body.append(bytes) && body.finish());
+    memo->takeBody(body);
 }
 
 QStringList itemsOf(const QComboBox* combo)

@@ -80,10 +80,10 @@ TEditorForBorvane5_Form1::ReadSlicedFile(const QString& path)
 
     try {
         read.body = std::make_unique<BodyDocument>();
-        bool memoryOk = true;
+        // Running out of memory ends the read at once.
         const SlicedFile::BodyRead body = SlicedFile::readBody(device, [&](QByteArrayView text) {
-            if (memoryOk && !read.body->append(text))
-                memoryOk = false;
+            if (!read.body->append(text))
+                throw std::bad_alloc();
         });
         if (!body.ok) {
             showUnread(path,
@@ -98,7 +98,7 @@ TEditorForBorvane5_Form1::ReadSlicedFile(const QString& path)
             showRefusal(path, tooLong);
             return std::nullopt;
         }
-        if (!memoryOk || !read.body->finish())
+        if (!read.body->finish())
             throw std::bad_alloc();
         read.crLf = body.crLf;
     } catch (const std::bad_alloc&) {

@@ -121,6 +121,7 @@ private slots:
     void failedOpenForWrite_data();
     void failedOpenForWrite();
     void failedWriteKeepsTheTarget();
+    void scansAndOutputPastNulAndFF();
     void realFixturesRoundTrip_data();
     void realFixturesRoundTrip();
     void folderButton_data();
@@ -320,9 +321,8 @@ void TestDropCreate::fileDrop_data()
     QTest::newRow("0x00 in the body is kept")
         << kHeader + QByteArray("G1\nG\x00G3\n", 8) << kHeader << QByteArray("G1\nG\x00G3\n", 8)
         << QStringList{"G1", QString::fromLatin1(QByteArray("G\x00G3", 4)), ""};
-    QTest::newRow("body of 0xFF bytes")
-        << kHeader + repeated('\xFF', 100) << kHeader << repeated('\xFF', 100)
-        << QStringList{QString(100, QChar(0xFF))};
+    QTest::newRow("body of 0xFF bytes") << kHeader + repeated('\xFF', 100) << kHeader << repeated('\xFF', 100)
+                                        << QStringList{QString(100, QChar(0xFF))};
     QTest::newRow("0x00 and 0xFF in the header")
         << QByteArray(";\x00\xFF\n\xFF\x00\nG1\n", 10) << QByteArray(";\x00\xFF\n\xFF\x00\n", 7)
         << QByteArray("G1\n") << QStringList{"G1", ""};
@@ -575,7 +575,8 @@ void TestDropCreate::roundTrip_data()
     QTest::newRow("last line without LF gets one") << kHeader + "G1 X1\nM84" << kHeader + "G1 X1\nM84\n";
     QTest::newRow("CR LF body, last line without a break gets CR LF")
         << QByteArray(";a\r\n;b\r\nG1\r\nM84") << QByteArray(";a\r\n;b\r\nG1\r\nM84\r\n");
-    QTest::newRow("0xFF in the body is kept") << kHeader + "G1 X1\n\xFFrest\n" << kHeader + "G1 X1\n\xFFrest\n";
+    QTest::newRow("0xFF in the body is kept") << kHeader + "G1 X1\n\xFFrest\n"
+                                              << kHeader + "G1 X1\n\xFFrest\n";
     QTest::newRow("0x00 in the body is kept")
         << kHeader + QByteArray("G1 X1\nM8\x00rest\n", 14) << kHeader + QByteArray("G1 X1\nM8\x00rest\n", 14);
     QTest::newRow("Latin-1 comment with 0xE9 and 0xFF mid-body")
@@ -770,6 +771,48 @@ void TestDropCreate::failedWriteKeepsTheTarget()
 #else
     QSKIP("needs a file size limit");
 #endif
+}
+
+// The rows, the keyword scan, the height search and the output treat 0x00 and 0xFF as
+// ordinary bytes: rows are counted past them and nothing after them is lost.
+void TestDropCreate::scansAndOutputPastNulAndFF()
+{
+    const QByteArray body("G28\n;mesh caf\xe9 \xff"
+                          " end\nM8\x00x\nG1 Z0.300 F420\n;structure:shell-inner\n"
+                          "G1 X1 E1\n\x00\xff;M117 mark\nG1 Z0.500 F420\nG1 X2 E2\nG1 Z0.700 F420\nM84\n",
+                          129);
+    QCOMPARE(body.count('\0'), 2);
+    // Rows by a plain split of the bytes.
+    const QList<QByteArray> rows = body.split('\n');
+    const auto rowHolding = [&rows](const QByteArray& text) {
+        for (int row = 0; row < rows.size(); ++row) {
+            if (rows[row].contains(text))
+                return row;
+        }
+        return -1;
+    };
+    QVERIFY(dropPath(fixture(QStringLiteral("in.gcode"), kHeader + body)));
+    QCOMPARE(m_window->Memo1->lineCount(), rows.size() - 1);
+    QCOMPARE(m_window->leditStartH->text(), QStringLiteral("0.300"));
+    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.400+0.300=0.700"));
+
+    m_window->cboxKeyword->setEditText(QStringLiteral("M117 mark"));
+    QTest::mouseClick(m_window->sbtnGo, Qt::LeftButton);
+    QCOMPARE(m_window->CurrentRow, rowHolding("M117 mark"));
+    QCOMPARE(m_window->Memo1->rowText(m_window->CurrentRow), QString::fromLatin1(rows[m_window->CurrentRow]));
+
+    QTest::keyClicks(m_window->leditPause, QStringLiteral("0.3"));
+    QTest::mouseClick(m_window->bbtnHeightSearch, Qt::LeftButton);
+    const int zRow = rowHolding("G1 Z0.500");
+    QCOMPARE(m_window->CurrentRow, zRow);
+    QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.500"));
+    QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
+    m_boxes->answer(QMessageBox::Ok);
+    clickCreate();
+
+    QByteArray expected = body;
+    expected.insert(expected.indexOf("G1 Z0.500"), "M25\n");
+    QCOMPARE(readFile(path(QStringLiteral("Borvane.gx"))), kHeader + expected);
 }
 
 void TestDropCreate::realFixturesRoundTrip_data()

@@ -123,7 +123,9 @@ std::unique_ptr<QIODevice> readDeviceFor(QFile& file)
 bool OpenForWrite(QSaveFile& file, const QString& path)
 {
     file.setFileName(path);
-    if (path.isEmpty() || !file.open(QIODevice::WriteOnly)) {
+    // Unbuffered: each write reaches the file at once, so a short one (a full disk) is seen
+    // by the writer that made it.
+    if (path.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         showOpenError(path);
         return false;
     }

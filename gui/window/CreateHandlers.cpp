@@ -31,6 +31,12 @@ void TEditorForBorvane5_Form1::btnCreateClick()
 {
     OutputFileName = leditFileName->text();
     OutputPath = FolderPath + QDir::separator() + OutputFileName;
+    if (const QString problem = SlicedFile::outputNameProblem(OutputFileName); !problem.isEmpty()) {
+        Dialogs::ShowError(QStringLiteral("File Name Error"),
+                           problem + QStringLiteral("\n\nNothing was written; your edits are still here."));
+        leditFileName->setFocus();
+        return;
+    }
     if (QFileInfo(OutputPath).isFile() &&
         Dialogs::AskOkCancel(QStringLiteral("This file exists, do you want to overwrite it?")) != 1) {
         leditFileName->setFocus();
@@ -43,8 +49,8 @@ void TEditorForBorvane5_Form1::btnCreateClick()
         return;
     const QByteArrayView header =
         WriteHeader ? QByteArrayView(HeaderBuffer.data(), HeaderLength) : QByteArrayView();
-    if (!SlicedFile::writeOutput(output, header, Memo1->bytes(), Memo1->lineBreakBytes())) {
-        const QString reason = output.errorString();
+    QString reason;
+    if (!SlicedFile::writeOutput(output, header, Memo1->bytes(), Memo1->lineBreakBytes(), &reason)) {
         output.cancelWriting();
         showWriteError(OutputPath, reason);
         return;

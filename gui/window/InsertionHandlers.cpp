@@ -1,6 +1,8 @@
 // Inserting the pause line and the temperature lines at the current row.
 
 #include "core/gcode/CommandLines.h"
+#include "core/text/Utility.h"
+#include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
@@ -18,8 +20,27 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
 {
     if (!InsertEnabled)
         return;
-    const QStringList lines = CommandLines::temperatureLines(leditT0Temperature->text(), leditT1Temperature->text(),
-                                                             leditBedTemperature->text());
+    // A field that is not blank must hold a whole number of degrees from 0 to 999: pasted text
+    // such as "abc" would otherwise switch a heater off, and a huge number is no temperature.
+    QString checked[3];
+    const std::pair<LabeledEdit*, const char*> fields[] = {
+        {leditT0Temperature, "T0"}, {leditT1Temperature, "T1"}, {leditBedTemperature, "Bed"}};
+    for (int i = 0; i < 3; ++i) {
+        const QString text = fields[i].first->text();
+        if (Utility::StripBlanks(text).isEmpty())
+            continue;
+        const std::optional<int> value = CommandLines::checkedTemperature(text);
+        if (!value) {
+            Dialogs::ShowError(QStringLiteral("Temperature Error"),
+                               QStringLiteral("The %1 temperature \"%2\" is not a whole number from 0 to 999 "
+                                              "(\u00B0C). Nothing was inserted.")
+                                   .arg(QLatin1String(fields[i].second), text));
+            fields[i].first->setFocus();
+            return;
+        }
+        checked[i] = QString::number(*value);
+    }
+    const QStringList lines = CommandLines::temperatureLines(checked[0], checked[1], checked[2]);
     if (lines.isEmpty())
         return;
     insertLines(lines);

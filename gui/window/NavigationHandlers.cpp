@@ -10,6 +10,7 @@
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QComboBox>
+#include <QLocale>
 
 namespace {
 
@@ -111,7 +112,14 @@ double TEditorForBorvane5_Form1::AnalysePrint()
 
 void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
 {
-    const double target = Utility::TextToNumber(leditPause->text(), 1) + StartHeight;
+    const std::optional<double> typed = Utility::TypedNumber(leditPause->text(), QLocale::system().decimalPoint());
+    if (!typed) {
+        Dialogs::ShowError(QStringLiteral("Insert Height"),
+                           QStringLiteral("\"%1\" is not a height. Type a number such as %2.")
+                               .arg(leditPause->text(), u'2' + QLocale::system().decimalPoint() + u'4'));
+        return;
+    }
+    const double target = *typed + StartHeight;
     const int fallbackRow = StartRow;
     const RowScans::HeightSearch found = RowScans::searchHeight(*Memo1, StartRow, Memo1->lineCount(), target);
     if (found.examined)
@@ -136,9 +144,11 @@ void TEditorForBorvane5_Form1::sbtnGoRowNumberClick()
 {
     CurrentRow = Utility::TruncateToInt(Utility::TextToNumber(lbleRow->text(), 1));
     Memo1->PlaceCaretAtRow(CurrentRow);
-    InsertEnabled = CurrentRow != 1;
+    // Lines go before or after a row of the text; past its end there is none to insert at.
+    const bool rowOfText = CurrentRow >= 0 && CurrentRow < Memo1->lineCount();
+    InsertEnabled = CurrentRow != 1 && rowOfText;
     SetInsertionControlsEnabled(InsertEnabled);
-    Memo1->setReadOnly(!InsertEnabled);
+    Memo1->setReadOnly(CurrentRow == 1);
     Memo1->setFocus();
 }
 

@@ -121,6 +121,8 @@ private slots:
     void failedOpenForWrite_data();
     void failedOpenForWrite();
     void failedWriteKeepsTheTarget();
+    void refusedOutputName_data();
+    void refusedOutputName();
     void scansAndOutputPastNulAndFF();
     void realFixturesRoundTrip_data();
     void realFixturesRoundTrip();
@@ -702,7 +704,6 @@ void TestDropCreate::failedOpenForWrite_data()
     QTest::addColumn<bool>("removeFolder");
 
     QTest::newRow("output folder removed after the drop") << "Borvane.gx" << true;
-    QTest::newRow("empty name field") << "" << false;
     QTest::newRow("name of an existing folder") << "sub" << false;
 }
 
@@ -813,6 +814,55 @@ void TestDropCreate::scansAndOutputPastNulAndFF()
     QByteArray expected = body;
     expected.insert(expected.indexOf("G1 Z0.500"), "M25\n");
     QCOMPARE(readFile(path(QStringLiteral("Borvane.gx"))), kHeader + expected);
+}
+
+void TestDropCreate::refusedOutputName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reason");
+
+    const QString empty = QStringLiteral("The file name is empty.");
+    const QString outside = QStringLiteral("leads outside the chosen folder");
+    QTest::newRow("empty") << "" << empty;
+    QTest::newRow("blanks only") << "   " << empty;
+    QTest::newRow("the folder itself") << "." << outside;
+    QTest::newRow("the folder above") << ".." << outside;
+    QTest::newRow("into the folder above") << "../x.gx" << outside;
+    QTest::newRow("into a folder below") << "a/b.gx" << outside;
+    QTest::newRow("absolute path") << "<absolute>" << outside; // a file beside the test folder
+    QTest::newRow("backslash") << "..\\x.gx" << outside;
+}
+
+void TestDropCreate::refusedOutputName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+    if (name == u"<absolute>")
+        name = path(QStringLiteral("elsewhere.gx"));
+    const QString folder = path(QStringLiteral("in"));
+    QVERIFY(dropPath(fixture(QStringLiteral("in/in.gcode"), kHeader + kBody)));
+    QVERIFY(QDir().mkpath(folder + "/a"));
+    m_window->Memo1->appendRow(QStringLiteral("M25"));
+    const WindowState edited = state();
+    m_window->leditFileName->clear();
+    QTest::keyClicks(m_window->leditFileName, name);
+
+    clickCreate();
+
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    QCOMPARE(m_boxes->boxes[0].caption, QStringLiteral("File Name Error"));
+    QVERIFY2(m_boxes->boxes[0].text.contains(reason), qPrintable(m_boxes->boxes[0].text));
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(state().body, edited.body);
+    QCOMPARE(m_window->focusWidget(), static_cast<QWidget*>(m_window->leditFileName));
+    // Nothing was written anywhere under the test folder but the input.
+    QStringList files;
+    for (const QFileInfo& info : QDir(m_dir->path()).entryInfoList(QDir::Files | QDir::Hidden))
+        files << info.fileName();
+    QCOMPARE(files, QStringList());
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             (QStringList{"a", "in.gcode"}));
+    QCOMPARE(QDir(folder + "/a").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 void TestDropCreate::realFixturesRoundTrip_data()

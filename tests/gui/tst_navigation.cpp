@@ -414,13 +414,17 @@ void TestNavigation::rowNumber_data()
     QTest::addColumn<int>("row");
     QTest::addColumn<bool>("insertion");
     QTest::addColumn<int>("caretRow");
+    QTest::addColumn<bool>("readOnly");
 
-    QTest::newRow("row 1: insertion off, read-only") << u"1"_s << 1 << false << 1;
-    QTest::newRow("row 0: insertion on, writable") << u"0"_s << 0 << true << 0;
-    QTest::newRow("row 8") << u"8"_s << 8 << true << 8;
-    QTest::newRow("empty counts as row 0") << u""_s << 0 << true << 0;
-    QTest::newRow("past the end: caret stays") << u"500"_s << 500 << true << 2;
-    QTest::newRow("beyond the int range") << u"99999999999"_s << INT_MAX << true << 2;
+    QTest::newRow("row 1: insertion off, read-only") << u"1"_s << 1 << false << 1 << true;
+    QTest::newRow("row 0: insertion on, writable") << u"0"_s << 0 << true << 0 << false;
+    QTest::newRow("row 8") << u"8"_s << 8 << true << 8 << false;
+    QTest::newRow("empty counts as row 0") << u""_s << 0 << true << 0 << false;
+    QTest::newRow("last row of text") << u"19"_s << 19 << true << 19 << false;
+    // No row to insert at: the insert buttons are off, so that a click cannot insert nothing.
+    QTest::newRow("past the end: caret stays, insertion off") << u"500"_s << 500 << false << 2 << false;
+    QTest::newRow("the empty row after the last line break") << u"20"_s << 20 << false << 20 << false;
+    QTest::newRow("beyond the int range") << u"99999999999"_s << INT_MAX << false << 2 << false;
 }
 
 void TestNavigation::rowNumber()
@@ -429,6 +433,7 @@ void TestNavigation::rowNumber()
     QFETCH(int, row);
     QFETCH(bool, insertion);
     QFETCH(int, caretRow);
+    QFETCH(bool, readOnly);
 
     QVERIFY(drop(keywords()));
     clickRow(2);
@@ -440,7 +445,7 @@ void TestNavigation::rowNumber()
     QCOMPARE(m_window->CurrentRow, row);
     QCOMPARE(m_window->InsertEnabled, insertion);
     QVERIFY(insertionControlsAre(insertion));
-    QCOMPARE(memo->isReadOnly(), !insertion);
+    QCOMPARE(memo->isReadOnly(), readOnly);
     QCOMPARE(memo->CaretRow(), caretRow);
     QVERIFY(!memo->hasSelectedText());
     if (memo->hasRow(row))

@@ -20,10 +20,29 @@ EditBuffer::EditBuffer(QWidget* parent) : QsciScintilla(parent)
     SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1L);
     SendScintilla(SCI_SETSCROLLWIDTH, 1L);
     setLineBreak(LineBreak::LF);
-    // No modification events: QScintilla answers each with work proportional to the text
-    // before the change (for accessibility), a fifth of a second per keystroke or inserted
-    // line in the middle of an 85 MB body. Nothing here listens to them.
-    SendScintilla(SCI_SETMODEVENTMASK, 0L);
+    // Of the modification events only the undo marks: QScintilla answers each insertion or
+    // deletion event with work proportional to the text before the change (for accessibility),
+    // a fifth of a second per keystroke or inserted line in the middle of an 85 MB body.
+    SendScintilla(SCI_SETMODEVENTMASK, long(SC_MOD_CONTAINER));
+    connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
+            [this](int, int type, const char*, int, int, int, int, int, int token, int) {
+                onModified(type, token);
+            });
+}
+
+void EditBuffer::markUndoStep(int token)
+{
+    editAsProgram([&] { SendScintilla(SCI_ADDUNDOACTION, long(token), 0L); });
+}
+
+void EditBuffer::onModified(int modificationType, int token)
+{
+    if (!(modificationType & SC_MOD_CONTAINER))
+        return;
+    if (modificationType & SC_PERFORMED_UNDO)
+        emit stepTakenBack(token);
+    else if (modificationType & SC_PERFORMED_REDO)
+        emit stepRedone(token);
 }
 
 int EditBuffer::physicalRowCount() const

@@ -78,6 +78,10 @@ public:
     void setLineBreak(LineBreak lineBreak);
     QByteArrayView lineBreakBytes() const;
 
+    // Puts a mark with token into the undo step being built (between beginUndoAction and
+    // endUndoAction); undoing or redoing that step sends stepTakenBack or stepRedone with it.
+    void markUndoStep(int token);
+
     // Shows body's document in place of the current one, which goes with its undo history;
     // the caret goes to the start, nothing selected, and the read-only state stays.
     void takeBody(BodyDocument& body);
@@ -85,6 +89,8 @@ public:
 signals:
     // A click with the left mouse button; moving the caret with the keyboard does not send it.
     void clicked();
+    void stepTakenBack(int token);
+    void stepRedone(int token);
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -101,6 +107,7 @@ private:
         SendScintilla(SCI_SETREADONLY, wasReadOnly ? 1L : 0L);
     }
     void insertBytesAt(qsizetype offset, const QByteArray& bytes);
+    void onModified(int modificationType, int token);
 
     LineBreak m_lineBreak = LineBreak::LF;
     bool m_fillWasReadOnly = false;

@@ -48,13 +48,28 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
 
 void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
 {
+    const int rowBefore = CurrentRow;
     CurrentRow = CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked());
     // Each line goes in at the same row, so the last inserted ends on top: insert bottom first.
-    // One undo step takes back the lines of one click.
+    // One undo step takes back the lines of one click, and with them the row they moved to.
     Memo1->beginUndoAction();
+    Memo1->markUndoStep(int(m_insertionRows.size()));
+    m_insertionRows.push_back({rowBefore, CurrentRow});
     for (auto line = lines.crbegin(); line != lines.crend(); ++line)
         Memo1->insertRow(CurrentRow, *line);
     Memo1->endUndoAction();
     Memo1->PlaceCaretAtRow(CurrentRow);
     Memo1->setFocus();
+}
+
+void TEditorForBorvane5_Form1::insertionTakenBack(int step)
+{
+    if (step >= 0 && std::size_t(step) < m_insertionRows.size())
+        CurrentRow = m_insertionRows[std::size_t(step)].first;
+}
+
+void TEditorForBorvane5_Form1::insertionRedone(int step)
+{
+    if (step >= 0 && std::size_t(step) < m_insertionRows.size())
+        CurrentRow = m_insertionRows[std::size_t(step)].second;
 }

@@ -112,7 +112,8 @@ double TEditorForBorvane5_Form1::AnalysePrint()
 
 void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
 {
-    const std::optional<double> typed = Utility::TypedNumber(leditPause->text(), QLocale::system().decimalPoint());
+    const std::optional<double> typed =
+        Utility::TypedNumber(leditPause->text(), QLocale::system().decimalPoint());
     if (!typed) {
         Dialogs::ShowError(QStringLiteral("Insert Height"),
                            QStringLiteral("\"%1\" is not a height. Type a number such as %2.")

@@ -328,6 +328,8 @@ void TEditorForBorvane5_Form1::connectHandlers()
     connect(bbtnHeightSearch, &QPushButton::clicked, this, &Form::bbtnHeightSearchClick);
     connect(btnPause, &QPushButton::clicked, this, &Form::btnPauseClick);
     connect(TemperarureInsert, &QPushButton::clicked, this, &Form::TemperarureInsertClick);
+    connect(Memo1, &EditBuffer::stepTakenBack, this, &Form::insertionTakenBack);
+    connect(Memo1, &EditBuffer::stepRedone, this, &Form::insertionRedone);
 }
 
 void TEditorForBorvane5_Form1::layoutPanels()

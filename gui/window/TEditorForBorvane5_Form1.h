@@ -12,6 +12,8 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class BodyDocument;
 class EditBuffer;
@@ -110,6 +112,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Per insertion click, the current row before it and after it, by undo mark.
+    std::vector<std::pair<int, int>> m_insertionRows;
     // Takes the drag-and-drop events aimed at this window, wherever they land on it.
     bool AppMessage(QObject* target, QEvent* event);
     void OpenDroppedPath(const QMimeData& drop);
@@ -130,6 +134,9 @@ private:
     // Puts lines at the current row (or after it, by the insert-position choice), top to
     // bottom, as one undo step; the caret goes to the first of them.
     void insertLines(const QStringList& lines);
+    // Ctrl+Z and redo of an insertion put CurrentRow back where that click found it or left it.
+    void insertionTakenBack(int step);
+    void insertionRedone(int step);
 
     // The message covers the editor until the first drop, then keeps a strip for the drop hint.
     static constexpr int kMessageHeightAtStart = 600;

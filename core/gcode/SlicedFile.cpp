@@ -15,7 +15,7 @@ namespace {
 // The longest row in text, given the bytes of a row still open before it (run) and the byte
 // before text; returns the bytes of the row left open at its end. Rows end at LF, CR LF or a
 // lone CR. G-code rows are short, so a search for LF finds the ends; only a stretch that
-// would pass the limit is searched for lone CRs.
+// would pass the limit, or is left open at the end, is searched for lone CRs.
 qint64 longestRowIn(QByteArrayView text, char before, qint64 run, qint64& longest)
 {
     const char* p = text.data();
@@ -23,7 +23,9 @@ qint64 longestRowIn(QByteArrayView text, char before, qint64 run, qint64& longes
     while (p < end) {
         const auto* lf = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
         const char* const stop = lf ? lf : end;
-        if (run + qint64(stop - p) > kMaxRowBytes) {
+        // A row left open at the chunk's end is searched too, so that a row carried on into
+        // the next chunk holds no CR.
+        if (!lf || run + qint64(stop - p) > kMaxRowBytes) {
             while (const auto* cr = static_cast<const char*>(std::memchr(p, '\r', std::size_t(stop - p)))) {
                 longest = qMax(longest, run + qint64(cr - p));
                 run = 0;

@@ -51,7 +51,9 @@ struct BodyRead
     bool ok = true;    // false when reading failed before the body's end
     bool crLf = false; // the body's first line break is CR LF
     qint64 textBytes = 0;
-    qint64 longestRow = 0; // bytes of the longest row, its line break not counted
+    // Bytes of the longest row, its line break not counted: exact when above kMaxRowBytes;
+    // otherwise at most kMaxRowBytes (a lone CR in a short stretch may count as a byte).
+    qint64 longestRow = 0;
     bool tooLarge = false; // reading stopped once the body passed maxBytes
 };
 // Reads the body from the device's position to its end in chunks of chunkSize bytes and

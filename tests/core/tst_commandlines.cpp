@@ -2,6 +2,9 @@
 
 #include <QTest>
 
+#include <climits>
+#include <optional>
+
 class TestCommandLines : public QObject
 {
     Q_OBJECT
@@ -9,6 +12,10 @@ class TestCommandLines : public QObject
 private slots:
     void temperatureLines_data();
     void temperatureLines();
+    void checkedTemperature_data();
+    void checkedTemperature();
+    void insertionRow_data();
+    void insertionRow();
 };
 
 void TestCommandLines::temperatureLines_data()
@@ -75,6 +82,57 @@ void TestCommandLines::temperatureLines()
     QFETCH(QString, bed);
     QFETCH(QStringList, lines);
     QCOMPARE(CommandLines::temperatureLines(t0, t1, bed), lines);
+}
+
+void TestCommandLines::checkedTemperature_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("expected"); // -1: refused
+
+    QTest::newRow("zero") << "0" << 0;
+    QTest::newRow("highest") << "999" << 999;
+    QTest::newRow("one too high") << "1000" << -1;
+    QTest::newRow("blanks removed") << " 2 1\t0\u3000" << 210;
+    QTest::newRow("leading zeros") << "0000000210" << 210;
+    QTest::newRow("empty") << "" << -1;
+    QTest::newRow("blanks only") << " \t" << -1;
+    QTest::newRow("letters") << "abc" << -1;
+    QTest::newRow("digits then letters") << "2a0" << -1;
+    QTest::newRow("out of the int range") << "99999999999" << -1;
+    QTest::newRow("negative") << "-5" << -1;
+    QTest::newRow("plus sign") << "+5" << -1;
+    QTest::newRow("exponent") << "1e3" << -1;
+    QTest::newRow("fraction") << "21.5" << -1;
+    QTest::newRow("fullwidth digits") << QStringLiteral("\uff12\uff11\uff10") << -1;
+}
+
+void TestCommandLines::checkedTemperature()
+{
+    QFETCH(QString, text);
+    QFETCH(int, expected);
+    const std::optional<int> value = CommandLines::checkedTemperature(text);
+    QCOMPARE(value.value_or(-1), expected);
+}
+
+void TestCommandLines::insertionRow_data()
+{
+    QTest::addColumn<int>("currentRow");
+    QTest::addColumn<bool>("beforeCursor");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("before") << 5 << true << 5;
+    QTest::newRow("after") << 5 << false << 6;
+    // A typed row number is clamped to the int range; the row after it does not wrap round.
+    QTest::newRow("after the largest int") << INT_MAX << false << INT_MAX;
+    QTest::newRow("before the largest int") << INT_MAX << true << INT_MAX;
+}
+
+void TestCommandLines::insertionRow()
+{
+    QFETCH(int, currentRow);
+    QFETCH(bool, beforeCursor);
+    QFETCH(int, expected);
+    QCOMPARE(CommandLines::insertionRow(currentRow, beforeCursor), expected);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLines)

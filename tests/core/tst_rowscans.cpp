@@ -51,6 +51,7 @@ private slots:
     void lastZLine();
     void heightSearch_data();
     void heightSearch();
+    void scansOverAnEmptyView();
 };
 
 void TestRowScans::zLineRule_data()
@@ -336,6 +337,41 @@ void TestRowScans::heightSearch()
     QCOMPARE(found.row.value_or(kNone), row);
     QCOMPARE(found.z, z);
     QCOMPARE(found.examined, examined);
+}
+
+namespace {
+
+// No text at all, its bytes an empty view without storage, as an empty editor gives them.
+class NoText : public RowSource
+{
+public:
+    int lineCount() const override { return 0; }
+    int physicalRowCount() const override { return 1; }
+    std::string_view bytes() const override { return {}; }
+    qsizetype rowStart(int) const override { return 0; }
+    qsizetype rowEnd(int) const override { return 0; }
+    int rowAt(qsizetype) const override { return 0; }
+};
+
+} // namespace
+
+// Every scan on no text finds nothing, and reads no byte (the sanitizer build checks that).
+void TestRowScans::scansOverAnEmptyView()
+{
+    const NoText rows;
+    for (const int step : {1, -1}) {
+        for (const int from : {-1, 0, 1, 5}) {
+            for (const QString& keyword : {u"Z"_s, u"G1 "_s, u"M117 mark"_s})
+                QVERIFY(!RowScans::findKeywordRow(rows, keyword, u"x"_s, from, step, 0));
+            QVERIFY(!RowScans::findRowWithZ(rows, from, step));
+        }
+    }
+    for (const int row : {-1, 0, 1, 5}) {
+        QVERIFY(!RowScans::findZLineAtOrBefore(rows, row).row);
+        QVERIFY(!RowScans::findLastZLine(rows, row));
+        QVERIFY(!RowScans::searchHeight(rows, row, 1, 1.0).row);
+        QVERIFY(!RowScans::searchHeight(rows, 0, row, 0.0).row);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestRowScans)

@@ -65,6 +65,15 @@ private slots:
     void writeOutput();
     void writeOutputReportsAFailedWrite_data();
     void writeOutputReportsAFailedWrite();
+    void writeOutputTellsWhy_data();
+    void writeOutputTellsWhy();
+    void longestRow_data();
+    void longestRow();
+    void readBodyStopsPastTheLimit();
+    void bodySizeProblem_data();
+    void bodySizeProblem();
+    void outputNameProblem_data();
+    void outputNameProblem();
     void folderOf_data();
     void folderOf();
     void outputFileNameFor_data();
@@ -105,7 +114,8 @@ void TestSlicedFile::readHeader_data()
     QTest::newRow("two lines") << QByteArray(";a\n;b\nG1 X1\n") << C::Fits << QByteArray(";a\n;b\n");
     QTest::newRow("0x00 and 0xFF in the header")
         << QByteArray(";\x00\xFF\n\xFF\x00\nG1\n", 10) << C::Fits << QByteArray(";\x00\xFF\n\xFF\x00\n", 7);
-    QTest::newRow("file ends right after its header") << QByteArray(";a\n;b\n") << C::Fits << QByteArray(";a\n;b\n");
+    QTest::newRow("file ends right after its header")
+        << QByteArray(";a\n;b\n") << C::Fits << QByteArray(";a\n;b\n");
     const QByteArray longest = ";\n" + repeated('b', 34997) + "\n";
     QTest::newRow("second LF is byte 35000") << longest + "G1\n" << C::Fits << longest;
     QTest::newRow("empty file") << QByteArray() << C::TooFewLines << QByteArray();
@@ -114,7 +124,8 @@ void TestSlicedFile::readHeader_data()
     QTest::newRow("one long line") << repeated('G', 100000) << C::TooFewLines << QByteArray();
     QTest::newRow("one LF early, none after byte 35000")
         << ("\n" + repeated('G', 100000)) << C::TooFewLines << QByteArray();
-    QTest::newRow("second LF is byte 35001") << (";\n" + repeated('b', 34998) + "\n") << C::TooLong << QByteArray();
+    QTest::newRow("second LF is byte 35001")
+        << (";\n" + repeated('b', 34998) + "\n") << C::TooLong << QByteArray();
     QTest::newRow("second LF far past the capacity")
         << (repeated('b', 5000000) + "\n\n") << C::TooLong << QByteArray();
 }
@@ -155,8 +166,8 @@ void TestSlicedFile::readBody_data()
         << QByteArray("G1\rX\nG2\r\n") << qsizetype(1024) << QByteArray("G1\rX\nG2\r\n") << false;
     QTest::newRow("0xFF in a later chunk is kept")
         << QByteArray("G1\nG2\nG3\xFFG4\n") << qsizetype(3) << QByteArray("G1\nG2\nG3\xFFG4\n") << false;
-    QTest::newRow("0x00 is kept")
-        << QByteArray("G1\nG\x00G3\n", 8) << qsizetype(1024) << QByteArray("G1\nG\x00G3\n", 8) << false;
+    QTest::newRow("0x00 is kept") << QByteArray("G1\nG\x00G3\n", 8) << qsizetype(1024)
+                                  << QByteArray("G1\nG\x00G3\n", 8) << false;
     QTest::newRow("0xFF at a chunk start")
         << QByteArray("G1\n\xFF\n", 5) << qsizetype(3) << QByteArray("G1\n\xFF\n", 5) << false;
     QTest::newRow("no line break") << QByteArray("G1 X1") << qsizetype(2) << QByteArray("G1 X1") << false;
@@ -252,6 +263,171 @@ void TestSlicedFile::writeOutputReportsAFailedWrite()
     QFETCH(qint64, limit);
     FailingDevice device(limit);
     QVERIFY(!SlicedFile::writeOutput(device, ";h\n;i\n", "G1 X1\nM84", "\n"));
+}
+
+// A device that takes at most `room` bytes in all and then nothing more, without an error,
+// as a file on a full disk does; with failHard it fails with an error instead.
+class ShortWriteDevice : public QIODevice
+{
+public:
+    ShortWriteDevice(qint64 room, bool failHard) : m_room(room), m_failHard(failHard)
+    {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char*, qint64 maxSize) override
+    {
+        if (m_room == 0 && m_failHard) {
+            setErrorString(QStringLiteral("Input/output error"));
+            return -1;
+        }
+        const qint64 n = qMin(maxSize, m_room);
+        m_room -= n;
+        return n;
+    }
+
+private:
+    qint64 m_room;
+    bool m_failHard;
+};
+
+void TestSlicedFile::writeOutputTellsWhy_data()
+{
+    QTest::addColumn<qint64>("room");
+    QTest::addColumn<bool>("failHard");
+    QTest::addColumn<QString>("problem");
+
+    QTest::newRow("disk full in the body")
+        << qint64(10) << false
+        << "The disk is full: the file could not be written to its end (4 of 9 bytes were taken).";
+    QTest::newRow("disk full at the first byte")
+        << qint64(0) << false
+        << "The disk is full: the file could not be written to its end (0 of 6 bytes were taken).";
+    QTest::newRow("an error of the device") << qint64(0) << true << "Input/output error";
+}
+
+void TestSlicedFile::writeOutputTellsWhy()
+{
+    QFETCH(qint64, room);
+    QFETCH(bool, failHard);
+    QFETCH(QString, problem);
+    ShortWriteDevice device(room, failHard);
+    QString why;
+    QVERIFY(!SlicedFile::writeOutput(device, ";h\n;i\n", "G1 X1\nM84", "\n", &why));
+    QCOMPARE(why, problem);
+}
+
+void TestSlicedFile::longestRow_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<qsizetype>("chunkSize");
+
+    const QByteArray longRow(70000, 'X');
+    QTest::newRow("short rows") << QByteArray("G1\nG1 X1\nM84\n") << qsizetype(4);
+    QTest::newRow("empty body") << QByteArray() << qsizetype(4);
+    QTest::newRow("one row without a break") << QByteArray("G1 X1") << qsizetype(2);
+    QTest::newRow("long row across chunks") << "G1\n" + longRow + "\nM84\n" << qsizetype(4096);
+    QTest::newRow("long row at the end without a break") << "G1\n" + longRow << qsizetype(5000);
+    QTest::newRow("CR LF not counted") << "G1\r\n" + longRow + "\r\nM84\r\n" << qsizetype(3);
+    QTest::newRow("CR LF split between chunks") << QByteArray(9, 'a') + "\r\nb\n" << qsizetype(10);
+    QTest::newRow("lone CRs end rows") << QByteArray(60000, 'a') + "\r" + QByteArray(60000, 'b') + "\rc\n"
+                                       << qsizetype(4096);
+    QTest::newRow("lone CRs, one row too long")
+        << QByteArray(60000, 'a') + "\r" + longRow + "\r" << qsizetype(7);
+    QTest::newRow("0x00 and 0xFF are row bytes") << QByteArray("a\0\xff\0b\n", 6) + longRow << qsizetype(64);
+}
+
+void TestSlicedFile::longestRow()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(qsizetype, chunkSize);
+    // The reference: rows split at LF, CR LF and lone CR, plainly.
+    qint64 expected = 0;
+    qint64 run = 0;
+    for (qsizetype i = 0; i < body.size(); ++i) {
+        if (body[i] == '\r' || body[i] == '\n') {
+            expected = qMax(expected, run);
+            run = 0;
+            if (body[i] == '\r' && i + 1 < body.size() && body[i + 1] == '\n')
+                ++i;
+        } else {
+            ++run;
+        }
+    }
+    expected = qMax(expected, run);
+
+    QBuffer device(&body);
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    const SlicedFile::BodyRead result = SlicedFile::readBody(
+        device, [](QByteArrayView) {}, chunkSize);
+    QVERIFY(result.ok);
+    // Exact past the limit; below it, within the limit and not below the longest row.
+    if (expected > SlicedFile::kMaxRowBytes || result.longestRow > SlicedFile::kMaxRowBytes)
+        QCOMPARE(result.longestRow, expected);
+    else
+        QVERIFY2(result.longestRow >= expected && result.longestRow <= SlicedFile::kMaxRowBytes,
+                 qPrintable(QStringLiteral("%1 for %2").arg(result.longestRow).arg(expected)));
+}
+
+void TestSlicedFile::readBodyStopsPastTheLimit()
+{
+    QByteArray bytes(100, 'x');
+    QBuffer device(&bytes);
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    QByteArray text;
+    const SlicedFile::BodyRead result = SlicedFile::readBody(
+        device, [&text](QByteArrayView piece) { text += piece; }, 30, 64);
+    QVERIFY(result.tooLarge);
+    QCOMPARE(text, QByteArray(60, 'x')); // no chunk that would pass the limit is handed on
+}
+
+void TestSlicedFile::bodySizeProblem_data()
+{
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<QString>("problem");
+
+    QTest::newRow("empty") << qint64(0) << "";
+    QTest::newRow("at the limit") << SlicedFile::kMaxBodyBytes << "";
+    QTest::newRow("one byte over") << SlicedFile::kMaxBodyBytes + 1
+                                   << "Its body is 2000 MB; the editor holds at most 2000 MB.";
+    QTest::newRow("past 2 GiB") << (qint64(1) << 31)
+                                << "Its body is 2147 MB; the editor holds at most 2000 MB.";
+}
+
+void TestSlicedFile::bodySizeProblem()
+{
+    QFETCH(qint64, bytes);
+    QFETCH(QString, problem);
+    QCOMPARE(SlicedFile::bodySizeProblem(bytes), problem);
+}
+
+void TestSlicedFile::outputNameProblem_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("plain name") << "Borvane.gx" << false;
+    QTest::newRow("blanks around") << " my print " << false;
+    QTest::newRow("dots inside") << "a..b.gx" << false;
+    QTest::newRow("starts with two dots") << "..x.gx" << false;
+    QTest::newRow("empty") << "" << true;
+    QTest::newRow("blanks only") << "  " << true;
+    QTest::newRow("the folder") << "." << true;
+    QTest::newRow("the folder above") << ".." << true;
+    QTest::newRow("up a folder") << "../x.gx" << true;
+    QTest::newRow("down a folder") << "a/b.gx" << true;
+    QTest::newRow("absolute") << "/tmp/x.gx" << true;
+    QTest::newRow("backslash") << "..\\x.gx" << true;
+    QTest::newRow("drive") << "C:\\x.gx" << true;
+}
+
+void TestSlicedFile::outputNameProblem()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, refused);
+    QCOMPARE(!SlicedFile::outputNameProblem(name).isEmpty(), refused);
 }
 
 void TestSlicedFile::folderOf_data()

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,6 +51,9 @@ private slots:
     void isDirectory_data();
     void isDirectory();
     void exeFolderIsTheProgramsFolder();
+    void exeFolderKeepsALongPath();
+    void typedNumber_data();
+    void typedNumber();
 };
 
 void TestUtility::indexOfText_data()
@@ -428,6 +432,20 @@ void TestUtility::formatFixed_data()
     QTest::newRow("far below the last decimal") << 0.00001 << 3 << "0.000";
     QTest::newRow("one decimal") << 0.05 << 1 << "0.1";
     QTest::newRow("large value") << 12345678901.5 << 3 << "12345678901.500";
+    // Rounded once, from the double's exact value, which lies below the half for these three.
+    QTest::newRow("0.0195 is held below the half") << 0.0195 << 3 << "0.019";
+    QTest::newRow("0.1245 is held below the half") << 0.1245 << 3 << "0.124";
+    QTest::newRow("0.3745 is held below the half") << 0.3745 << 3 << "0.374";
+    QTest::newRow("exact half, no decimals") << 2.5 << 0 << "3";
+    QTest::newRow("negative exact half, no decimals") << -2.5 << 0 << "-3";
+    QTest::newRow("exact half of an even digit") << 0.125 << 2 << "0.13";
+    QTest::newRow("largest double")
+        << 1.7976931348623157e308 << 0
+        << "1797693134862315708145274237317043567980705675258449965989174768031572607800285387605895586327668"
+           "7817154045895351438246423432132688946418276846754670353751698604991057655128207624549009038932894"
+           "4075868508455133942304583236903222948165808559332123348274797826204144723168738177180919299881250"
+           "404026184124858368";
+    QTest::newRow("smallest double") << 5e-324 << 3 << "0.000";
 }
 
 void TestUtility::formatFixed()
@@ -645,6 +663,103 @@ void TestUtility::exeFolderIsTheProgramsFolder()
     const QString folder = ExeFolder();
     QVERIFY(folder.endsWith(QDir::separator()));
     QCOMPARE(folder, QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) + QDir::separator());
+}
+
+// The program's folder is used whole, however long: the keyword list stands in it.
+void TestUtility::exeFolderKeepsALongPath()
+{
+    if (qEnvironmentVariableIsSet("BORVANE_EXE_FOLDER_CHILD")) {
+        // This is the copy in the long folder.
+        QVERIFY(QCoreApplication::applicationDirPath().size() > 300);
+        QCOMPARE(ExeFolder(),
+                 QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) + QDir::separator());
+        return;
+    }
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder =
+        dir.path() + u'/' + QString(100, u'a') + u'/' + QString(100, u'b') + u'/' + QString(100, u'c');
+    QVERIFY(QDir().mkpath(folder));
+    const QString copy = folder + QStringLiteral("/tst_utility");
+    QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
+    QVERIFY(QFile::setPermissions(copy, QFile::permissions(copy) | QFile::ExeOwner));
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("BORVANE_EXE_FOLDER_CHILD"), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(copy, {QStringLiteral("exeFolderKeepsALongPath")});
+    QVERIFY(child.waitForFinished(120000));
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+             child.readAll().constData());
+}
+
+void TestUtility::typedNumber_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("decimalPoint");
+    QTest::addColumn<bool>("isNumber");
+    QTest::addColumn<double>("expected");
+
+    QTest::newRow("point") << "2.4"
+                           << "." << true << 2.4;
+    QTest::newRow("comma where it is the separator") << "2,4"
+                                                     << "," << true << 2.4;
+    QTest::newRow("point where the separator is a comma") << "2.4"
+                                                          << "," << true << 2.4;
+    QTest::newRow("comma where the separator is a point") << "2,4"
+                                                          << "." << false << 0.0;
+    QTest::newRow("empty reads 0") << ""
+                                   << "." << true << 0.0;
+    QTest::newRow("blanks only read 0") << " \t"
+                                        << "." << true << 0.0;
+    QTest::newRow("blanks around and inside") << " 1 0.5 "
+                                              << "." << true << 10.5;
+    QTest::newRow("whole number") << "12"
+                                  << "." << true << 12.0;
+    QTest::newRow("leading separator") << ",5"
+                                       << "," << true << 0.5;
+    QTest::newRow("trailing separator") << "5."
+                                        << "." << true << 5.0;
+    QTest::newRow("plus sign") << "+1.5"
+                               << "." << true << 1.5;
+    QTest::newRow("minus sign") << "-0.5"
+                                << "." << true << -0.5;
+    QTest::newRow("letters") << "abc"
+                             << "." << false << 0.0;
+    QTest::newRow("digits then letters") << "2.4mm"
+                                         << "." << false << 0.0;
+    QTest::newRow("two separators") << "2.4.1"
+                                    << "." << false << 0.0;
+    QTest::newRow("point and comma") << "1.000,5"
+                                     << "," << false << 0.0;
+    QTest::newRow("separator only") << "."
+                                    << "." << false << 0.0;
+    QTest::newRow("sign only") << "-"
+                               << "." << false << 0.0;
+    QTest::newRow("two signs") << "+-1"
+                               << "." << false << 0.0;
+    QTest::newRow("exponent") << "1e3"
+                              << "." << false << 0.0;
+    QTest::newRow("infinity") << "inf"
+                              << "." << false << 0.0;
+    QTest::newRow("not a number") << "nan"
+                                  << "." << false << 0.0;
+    QTest::newRow("hexadecimal") << "0x10"
+                                 << "." << false << 0.0;
+}
+
+void TestUtility::typedNumber()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, decimalPoint);
+    QFETCH(bool, isNumber);
+    QFETCH(double, expected);
+    const std::optional<double> value = TypedNumber(text, decimalPoint);
+    QCOMPARE(value.has_value(), isNumber);
+    if (value)
+        QCOMPARE(*value, expected);
 }
 
 QTEST_GUILESS_MAIN(TestUtility)

@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,6 +31,10 @@
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/mount.h>
 #endif
 
 using GuiTest::readFile;
@@ -121,6 +126,7 @@ private slots:
     void failedOpenForWrite_data();
     void failedOpenForWrite();
     void failedWriteKeepsTheTarget();
+    void diskFullSaysSo();
     void refusedOutputName_data();
     void refusedOutputName();
     void scansAndOutputPastNulAndFF();
@@ -814,6 +820,39 @@ void TestDropCreate::scansAndOutputPastNulAndFF()
     QByteArray expected = body;
     expected.insert(expected.indexOf("G1 Z0.500"), "M25\n");
     QCOMPARE(readFile(path(QStringLiteral("Borvane.gx"))), kHeader + expected);
+}
+
+// A write to a full disk is cut short without an error code; the box says the disk is full.
+void TestDropCreate::diskFullSaysSo()
+{
+#ifdef Q_OS_LINUX
+    if (geteuid() != 0)
+        QSKIP("mounting a small tmpfs as a full disk needs root; the size-limit test covers the short write");
+    const QString full = path(QStringLiteral("full"));
+    QVERIFY(QDir().mkpath(full));
+    if (::mount("tmpfs", QFile::encodeName(full).constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("this machine does not let a test mount a tmpfs");
+    const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(full).constData(), MNT_DETACH); });
+    QByteArray bigBody;
+    for (int i = 0; i < 3000; ++i)
+        bigBody += repeated('G', 100) + "\n";
+    QVERIFY(dropPath(fixture(QStringLiteral("in.gcode"), kHeader + bigBody)));
+    QVERIFY(dropPath(full));
+    m_boxes->answer(QMessageBox::Ok);
+
+    clickCreate();
+
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    QCOMPARE(m_boxes->boxes[0].caption, QStringLiteral("File Write Error"));
+    QVERIFY2(m_boxes->boxes[0].text.contains(QStringLiteral("\n\nThe disk is full: the file could not be written "
+                                                            "to its end (")),
+             qPrintable(m_boxes->boxes[0].text));
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(editorBytes(), bigBody);
+    QCOMPARE(QDir(full).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+#else
+    QSKIP("mounts a Linux tmpfs");
+#endif
 }
 
 void TestDropCreate::refusedOutputName_data()

@@ -157,6 +157,15 @@ QByteArrayView EditBuffer::lineBreakBytes() const
     return m_lineBreak == LineBreak::CRLF ? QByteArrayView("\r\n") : QByteArrayView("\n");
 }
 
+quint64 EditBuffer::revision() const
+{
+    if (SendScintilla(SCI_GETMODIFY)) {
+        ++m_revision;
+        SendScintilla(SCI_SETSAVEPOINT);
+    }
+    return m_revision;
+}
+
 void EditBuffer::takeBody(BodyDocument& body)
 {
     const bool wasReadOnly = isReadOnly();
@@ -168,6 +177,7 @@ void EditBuffer::takeBody(BodyDocument& body)
     setLineBreak(m_lineBreak);
     SendScintilla(SCI_SETREADONLY, wasReadOnly ? 1L : 0L);
     SendScintilla(SCI_GOTOPOS, 0L);
+    ++m_revision; // the body went in without undo history, so it left no save point
     // The horizontal scroll range starts anew for the new text.
     SendScintilla(SCI_SETSCROLLWIDTH, 1L);
     viewport()->update();

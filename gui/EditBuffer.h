@@ -86,6 +86,12 @@ public:
     // the caret goes to the start, nothing selected, and the read-only state stays.
     void takeBody(BodyDocument& body);
 
+    // A number that changes whenever the text may have changed since it was last asked: a new
+    // body counts it up, and every other edit (the program's, typing, pasting, dropping text,
+    // undo and redo) leaves Scintilla's save point, which the next call notes and sets anew.
+    // Undo back to the text of the last call leaves it unchanged. Costs nothing per edit.
+    quint64 revision() const;
+
 signals:
     // A click with the left mouse button; moving the caret with the keyboard does not send it.
     void clicked();
@@ -110,5 +116,5 @@ private:
     void onModified(int modificationType, int token);
 
     LineBreak m_lineBreak = LineBreak::LF;
-    bool m_fillWasReadOnly = false;
+    mutable quint64 m_revision = 0;
 };

@@ -784,10 +784,11 @@ void TestDropCreate::failedWriteKeepsTheTarget()
 // ordinary bytes: rows are counted past them and nothing after them is lost.
 void TestDropCreate::scansAndOutputPastNulAndFF()
 {
-    const QByteArray body("G28\n;mesh caf\xe9 \xff"
-                          " end\nM8\x00x\nG1 Z0.300 F420\n;structure:shell-inner\n"
-                          "G1 X1 E1\n\x00\xff;M117 mark\nG1 Z0.500 F420\nG1 X2 E2\nG1 Z0.700 F420\nM84\n",
-                          129);
+    const QByteArray body(
+        "G28\n;mesh caf\xe9 \xff"
+        " end\nM8\x00x\nG1 Z0.300 F420\n;structure:shell-inner\n"
+        "G1 X1 E1\n\x00\xff;M117 mark\nG1 Z0.500 F420\nG1 X2 E2\nG1 Z0.700 F420\nG1 X3 E3\nM84\n",
+        138);
     QCOMPARE(body.count('\0'), 2);
     // Rows by a plain split of the bytes.
     const QList<QByteArray> rows = body.split('\n');
@@ -844,9 +845,10 @@ void TestDropCreate::diskFullSaysSo()
 
     QCOMPARE(m_boxes->boxes.size(), 1);
     QCOMPARE(m_boxes->boxes[0].caption, QStringLiteral("File Write Error"));
-    QVERIFY2(m_boxes->boxes[0].text.contains(QStringLiteral("\n\nThe disk is full: the file could not be written "
-                                                            "to its end (")),
-             qPrintable(m_boxes->boxes[0].text));
+    QVERIFY2(
+        m_boxes->boxes[0].text.contains(QStringLiteral("\n\nThe disk is full: the file could not be written "
+                                                       "to its end (")),
+        qPrintable(m_boxes->boxes[0].text));
     QVERIFY(m_window->isVisible());
     QCOMPARE(editorBytes(), bigBody);
     QCOMPARE(QDir(full).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());

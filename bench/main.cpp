@@ -3,12 +3,15 @@
 // C++), the drop through the real window until the text is editable, finding rows in the
 // loaded text (print analysis, a keyword scan, a height search) against a plain byte search
 // of the same bytes, "Create" against a plain write of the same bytes, and the peak
-// resident memory. Run by hand on an optimised build: ./build/bench/borvane_bench [megabytes]. With
-// BENCH_TRACE set it also prints the resident memory after each measurement.
+// resident memory; last, repaints with long rows in view and the refusal of a file with a 20 MB
+// row (after the memory figure, which they would disturb). Run by hand on an optimised build:
+// ./build/bench/borvane_bench [megabytes]. With BENCH_TRACE set it also prints the resident memory after each
+// measurement.
 
 #include "GuiTestSupport.h"
 #include "SlicedFileGenerator.h"
 
+#include "core/gcode/SlicedFile.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
@@ -328,6 +331,77 @@ void measureCreate(Bench& bench)
     std::printf("%-44s %s\n", "  output equals the plain write", sameBytes(output, plain) ? "yes" : "NO");
 }
 
+// The time of a synchronous repaint of the editor's visible rows.
+double repaintOnce(EditBuffer& memo)
+{
+    return secondsOf([&] { memo.viewport()->repaint(); });
+}
+
+// A row of G-code words, rowBytes long.
+QByteArray longRow(qint64 rowBytes)
+{
+    const QByteArray words = "G1 X10.5 Y20.25 E0.0123 ";
+    QByteArray row;
+    row.reserve(rowBytes + words.size());
+    while (row.size() < rowBytes)
+        row += words;
+    row.truncate(rowBytes);
+    return row;
+}
+
+// Repainting the editor where a long row is visible: the longest row it shows, and longer ones
+// to tell the cost per MB of row that makes it refuse them. Then a file with a 20 MB row, which
+// the window refuses: the time from its drop to the box.
+void measureLongRows(Bench& bench)
+{
+    const QFont font = bench.window->Memo1->font();
+    for (const qint64 rowBytes : {qint64(100), qint64(25'000), SlicedFile::kMaxRowBytes, qint64(1'000'000)}) {
+        EditBuffer memo;
+        memo.setFont(font);
+        memo.resize(472, 540);
+        BodyDocument body;
+        if (!body.append("G1 X1\n" + longRow(rowBytes) + "\nG1 X2\n") || !body.finish())
+            return;
+        memo.takeBody(body);
+        memo.show();
+        QCoreApplication::processEvents();
+        const double first = repaintOnce(memo);
+        const double again = best([&] { return repaintOnce(memo); });
+        char label[64];
+        std::snprintf(label, sizeof label, "repaint, a row of %lld bytes in view", qlonglong(rowBytes));
+        std::printf("%-44s %8.3f s  first %.3f s, %.2f s per MB of row (target <= 0.100 s: %s)\n", label,
+                    again, first, again / (double(rowBytes) / 1e6),
+                    again <= 0.1 && first <= 0.1 ? "met" : "MISSED");
+    }
+    // The window with the big file loaded: its first rows include a binary line of about 25 KB.
+    bench.window->show();
+    bench.window->Memo1->PlaceCaretAtRow(0);
+    QCoreApplication::processEvents();
+    const double loaded = best([&] { return repaintOnce(*bench.window->Memo1); });
+    printRatio("repaint, the loaded file's first rows", loaded, 0.1, "100 ms", 1.0);
+
+    const QString input = bench.dir.filePath(QStringLiteral("long-row.gcode"));
+    QFile file(input);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(";FLAVOR:Marlin\n;long row\nG1 Z0.3 F420\n");
+    file.write(longRow(20'000'000) + "\nG1 X1 E1\n");
+    file.close();
+    double refused = -1;
+    const double seconds = best([&] {
+        GuiTest::MessageBoxAnswers answers({QMessageBox::Ok});
+        QElapsedTimer timer;
+        answers.onShown = [&](const GuiTest::MessageBoxAnswers::Seen& box) {
+            refused = box.text.contains(QStringLiteral("It has a line of 20000000 bytes")) ? 1 : 0;
+        };
+        timer.start();
+        GuiTest::dropFile(bench.window.get(), input);
+        return timer.nsecsElapsed() / 1e9;
+    });
+    std::printf("%-44s %8.3f s  %s\n", "drop of a file with a 20 MB row, to its box", seconds,
+                refused > 0 ? "refused" : "NOT REFUSED");
+}
+
 void reportPeakMemory(Bench& bench)
 {
     const qint64 peak = statusKilobytes("VmHWM") * 1024;
@@ -365,7 +439,7 @@ int main(int argc, char** argv)
     // "create" closes the window (it stays loaded and can be shown again).
     const std::vector<Measurement> measurements = {
         {"floor", measureFloor},   {"load", measureLoad},        {"navigation", measureNavigation},
-        {"create", measureCreate}, {"memory", reportPeakMemory},
+        {"create", measureCreate}, {"memory", reportPeakMemory}, {"long rows", measureLongRows},
     };
     for (const Measurement& measurement : measurements) {
         measurement.run(bench);

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian or Ubuntu, then configures and
 # builds into ./build. Safe to run again: installed packages are skipped and the
-# build is incremental.
+# build is incremental. Arguments name more packages to install.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ ccache qt6-base-dev libqscintilla2-qt6-dev libgl-dev fonts-dejavu-core fonts-wine "$@")
+# clang and its runtime libraries build the fuzz targets (test.sh --fuzz).
+packages=(cmake make g++ ccache qt6-base-dev libqscintilla2-qt6-dev libgl-dev fonts-dejavu-core fonts-wine
+    clang libclang-rt-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

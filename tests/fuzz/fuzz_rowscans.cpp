@@ -1,0 +1,129 @@
+// The row scans, which search bytes where they lie, agree with a plain scan that walks every
+// row of a text split at LF, CR LF and lone CR.
+
+#include "core/navigation/RowScans.h"
+#include "core/navigation/RowSource.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+
+namespace {
+
+// The rows of text, split plainly; like the editor, a text ending in a line break has an empty last row.
+QList<QByteArray> plainRows(const QByteArray& text)
+{
+    QList<QByteArray> rows{QByteArray()};
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+            rows.append(QByteArray());
+        } else {
+            rows.back() += c;
+        }
+    }
+    return rows;
+}
+
+std::string_view view(const QByteArray& row)
+{
+    return {row.constData(), std::size_t(row.size())};
+}
+
+void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 4)
+        return 0;
+    // Bytes 0-3: keyword length, start row, step and target; then the keyword; then the text.
+    const std::size_t keyLength = 1 + data[0] % 8;
+    if (size < 4 + keyLength)
+        return 0;
+    QByteArray key(reinterpret_cast<const char*>(data) + 4, qsizetype(keyLength));
+    const QByteArray text(reinterpret_cast<const char*>(data) + 4 + keyLength,
+                          qsizetype(size - 4 - keyLength));
+    const TextRows rows(text);
+    const QList<QByteArray> plain = plainRows(text);
+    const int physical = int(plain.size());
+    const int lineCount = plain.back().isEmpty() && physical > 0 && !text.isEmpty() ? physical - 1
+                          : text.isEmpty()                                          ? 0
+                                                                                    : physical;
+    check(rows.physicalRowCount() == physical);
+    check(rows.lineCount() == lineCount);
+    for (int row = 0; row < physical; ++row)
+        check(rows.rowBytes(row) == view(plain[row]));
+
+    const int from = int(data[1] % (physical + 3)) - 1;
+    const int step = data[2] & 1 ? 1 : -1;
+    const double target = (data[3] % 64) / 10.0;
+
+    // Keyword scan: a keyword holding a line break stands in no row.
+    const QString keyword = QString::fromLatin1(key);
+    std::optional<int> expected;
+    if (!key.contains('\n') && !key.contains('\r')) {
+        for (int row = from; row >= 0 && row <= lineCount && from <= lineCount; row += step) {
+            if (row < physical && plain[row].contains(key)) {
+                expected = row;
+                break;
+            }
+        }
+    }
+    check(RowScans::findKeywordRow(rows, keyword, QString(), from, step, lineCount) == expected);
+
+    // The nearest Z line at or before a row, down to row 1.
+    std::optional<int> zLine;
+    for (int row = qMin(from, physical - 1); row >= 1; --row) {
+        if (RowScans::isZLine(view(plain[row]))) {
+            zLine = row;
+            break;
+        }
+    }
+    check(RowScans::findZLineAtOrBefore(rows, from).row == zLine);
+
+    // The last Z line from row lineCount down.
+    std::optional<int> last;
+    for (int row = qMin(lineCount, physical - 1); row >= 0; --row) {
+        if (RowScans::isZLine(view(plain[row]))) {
+            last = row;
+            break;
+        }
+    }
+    check(RowScans::findLastZLine(rows, lineCount) == last);
+
+    // The walk to the next or previous row holding "Z".
+    std::optional<int> withZ;
+    for (int row = from + step; step > 0 ? row < physical : row >= 0; row += step) {
+        if (row >= 0 && row < physical && plain[row].contains('Z')) {
+            withZ = row;
+            break;
+        }
+    }
+    check(RowScans::findRowWithZ(rows, from, step) == withZ);
+
+    // The height search: the last Z line below target, or the first that reaches it.
+    std::optional<int> height;
+    std::optional<int> below;
+    for (int row = qMax(from, 0); row < lineCount; ++row) {
+        if (!RowScans::isZLine(view(plain[row])))
+            continue;
+        if (RowScans::zOf(view(plain[row])) >= target) {
+            height = below ? below : row;
+            break;
+        }
+        below = row;
+    }
+    check(RowScans::searchHeight(rows, from, lineCount, target).row == height);
+    return 0;
+}

@@ -219,18 +219,23 @@ bool BodyDocument::append(QByteArrayView bytes)
     return ok();
 }
 
+bool BodyDocument::reserve(qint64 bytes)
+{
+    try {
+        m_view->SendScintilla(QsciScintillaBase::SCI_ALLOCATE, long(bytes));
+    } catch (const std::bad_alloc&) {
+        m_failed = true;
+    }
+    return ok();
+}
+
 bool BodyDocument::finish()
 {
     const qsizetype length = size();
     // Room beyond the body: Scintilla grows its text by copying all of it into a new block,
     // which would take a tenth of a second on the first insertion into a big file. A
     // sixteenth more leaves room for many inserted lines.
-    try {
-        m_view->SendScintilla(QsciScintillaBase::SCI_ALLOCATE,
-                              long(length + qMax<qsizetype>(64 * 1024, length / 16)));
-    } catch (const std::bad_alloc&) {
-        m_failed = true;
-    }
+    reserve(length + qMax<qsizetype>(64 * 1024, length / 16));
     m_view->SendScintilla(QsciScintillaBase::SCI_SETUNDOCOLLECTION, 1L);
     m_view->SendScintilla(QsciScintillaBase::SCI_EMPTYUNDOBUFFER);
     m_view->SendScintilla(QsciScintillaBase::SCI_SETSAVEPOINT);

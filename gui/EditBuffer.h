@@ -26,8 +26,10 @@ public:
     BodyDocument& operator=(const BodyDocument&) = delete;
 
     // Appends bytes as they are; false when the memory ran out (the document is then unusable).
-    // The text grows with what was read, by Scintilla's own steps, never by a size told beforehand.
     bool append(QByteArrayView bytes);
+    // Room for a body of this many bytes in all, taken at once, so that the text is not copied
+    // into a bigger block again and again as it grows; false when the memory ran out.
+    bool reserve(qint64 bytes);
     // Makes room for inserted lines once the body is whole; false when the memory ran out.
     bool finish();
     qsizetype size() const;

@@ -131,6 +131,11 @@ BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& 
             }
         }
         run = longestRowIn(text, previous, run, result.longestRow);
+        if (qMax(run, result.longestRow) > kMaxRowBytes) {
+            result.longestRow = qMax(run, result.longestRow);
+            result.rowTooLong = true;
+            break;
+        }
         previous = text.back();
         sink(text);
         result.textBytes += text.size();
@@ -152,9 +157,8 @@ QString rowLengthProblem(qint64 longestRow)
 {
     if (longestRow <= kMaxRowBytes)
         return QString();
-    return QStringLiteral("It has a line of %1 bytes; the editor shows lines of at most %2 bytes "
-                          "(G-code lines are short, and a longer one would freeze the window).")
-        .arg(longestRow)
+    return QStringLiteral("It has a line longer than %1 bytes; G-code lines are short, and the editor "
+                          "would freeze the window painting a longer one.")
         .arg(kMaxRowBytes);
 }
 

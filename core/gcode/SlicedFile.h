@@ -54,11 +54,13 @@ struct BodyRead
     // Bytes of the longest row, its line break not counted: exact when above kMaxRowBytes;
     // otherwise at most kMaxRowBytes (a lone CR in a short stretch may count as a byte).
     qint64 longestRow = 0;
-    bool tooLarge = false; // reading stopped once the body passed maxBytes
+    bool tooLarge = false;   // reading stopped once the body passed maxBytes
+    bool rowTooLong = false; // reading stopped at a row longer than kMaxRowBytes
 };
 // Reads the body from the device's position to its end in chunks of chunkSize bytes and
 // hands each piece to sink, in order, every byte as it is. Stops, with tooLarge, before
-// handing on a chunk that would take the body past maxBytes.
+// handing on a chunk that would take the body past maxBytes, and with rowTooLong before handing
+// on a chunk where a row grows past kMaxRowBytes (a file of one endless row is not read whole).
 BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& sink,
                   qsizetype chunkSize = kReadChunk, qint64 maxBytes = kMaxBodyBytes);
 

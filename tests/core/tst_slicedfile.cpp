@@ -70,6 +70,7 @@ private slots:
     void longestRow_data();
     void longestRow();
     void readBodyStopsPastTheLimit();
+    void readBodyStopsAtARowTooLong();
     void bodySizeProblem_data();
     void bodySizeProblem();
     void outputNameProblem_data();
@@ -363,12 +364,28 @@ void TestSlicedFile::longestRow()
     const SlicedFile::BodyRead result = SlicedFile::readBody(
         device, [](QByteArrayView) {}, chunkSize);
     QVERIFY(result.ok);
-    // Exact past the limit; below it, within the limit and not below the longest row.
-    if (expected > SlicedFile::kMaxRowBytes || result.longestRow > SlicedFile::kMaxRowBytes)
-        QCOMPARE(result.longestRow, expected);
+    // Past the limit the read stops there; below it, the figure lies within the limit and not
+    // below the longest row.
+    QCOMPARE(result.rowTooLong, expected > SlicedFile::kMaxRowBytes);
+    if (result.rowTooLong)
+        QVERIFY(result.longestRow > SlicedFile::kMaxRowBytes && result.longestRow <= expected);
     else
         QVERIFY2(result.longestRow >= expected && result.longestRow <= SlicedFile::kMaxRowBytes,
                  qPrintable(QStringLiteral("%1 for %2").arg(result.longestRow).arg(expected)));
+}
+
+void TestSlicedFile::readBodyStopsAtARowTooLong()
+{
+    // One endless row, as a sparse file of zeros reads: reading stops within a chunk of the limit.
+    QByteArray bytes = "G1\n" + QByteArray(1 << 20, '\0');
+    QBuffer device(&bytes);
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    qint64 handedOn = 0;
+    const SlicedFile::BodyRead result = SlicedFile::readBody(
+        device, [&handedOn](QByteArrayView piece) { handedOn += piece.size(); }, 4096);
+    QVERIFY(result.ok);
+    QVERIFY(result.rowTooLong);
+    QVERIFY(handedOn <= SlicedFile::kMaxRowBytes + 4096);
 }
 
 void TestSlicedFile::readBodyStopsPastTheLimit()

@@ -143,11 +143,7 @@ private:
     WindowState state() const;
     void compareState(const WindowState& actual, const WindowState& expected);
     QWidget* dropTarget(const QString& name) const;
-    QByteArray editorBytes() const
-    {
-        const std::string_view bytes = m_window->Memo1->bytes();
-        return QByteArray(bytes.data(), qsizetype(bytes.size()));
-    }
+    QByteArray editorBytes() const { return GuiTest::editorBytes(*m_window->Memo1); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<TEditorForBorvane5_Form1> m_window;

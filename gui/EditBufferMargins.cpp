@@ -51,7 +51,8 @@ void drawMark(QPainter& painter, PrintEvents::Kind kind, const QRectF& box)
     case PrintEvents::Kind::Temperature: { // a thermometer
         painter.setBrush(kTemperatureColour);
         painter.drawEllipse(QPointF(centre.x(), centre.y() + r * 0.45), r * 0.5, r * 0.5);
-        painter.drawRoundedRect(QRectF(centre.x() - r * 0.22, centre.y() - r, r * 0.44, r * 1.5), r * 0.2, r * 0.2);
+        painter.drawRoundedRect(QRectF(centre.x() - r * 0.22, centre.y() - r, r * 0.44, r * 1.5), r * 0.2,
+                                r * 0.2);
         break;
     }
     case PrintEvents::Kind::ToolChange: { // a diamond

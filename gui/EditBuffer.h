@@ -56,6 +56,12 @@ public:
     void setLineBreak(LineBreak lineBreak);
     QByteArrayView lineBreakBytes() const;
 
+    // A number that changes whenever the text may have changed since it was last asked: fills
+    // count it up, and every other edit (the program's, typing, pasting, dropping text, undo and
+    // redo) leaves Scintilla's save point, which the next call notes and sets anew. Undo back to
+    // the text of the last call leaves it unchanged. Costs nothing per edit.
+    quint64 revision() const;
+
     // Filling with a whole body: no undo history while the bytes go in.
     void beginFill(qsizetype expectedBytes);
     void appendBytes(QByteArrayView bytes);
@@ -81,6 +87,8 @@ public:
     void setLayerLabels(LayerLabels labels);
     // A line that insertRow put in since the body was loaded and that is still there.
     bool isInsertedRow(int row) const;
+    // Every such line, rows ascending.
+    std::vector<int> insertedRows() const;
     // The margins' widths, in pixels: row numbers, layer labels, marks.
     int marginsWidth() const;
 
@@ -118,5 +126,6 @@ private:
     int m_numberDigits = 0;
 
     LineBreak m_lineBreak = LineBreak::LF;
+    mutable quint64 m_revision = 0;
     bool m_fillWasReadOnly = false;
 };

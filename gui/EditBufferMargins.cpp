@@ -126,6 +126,24 @@ bool EditBuffer::isInsertedRow(int row) const
            SendScintilla(SCI_INDICATORVALUEAT, kInsertedIndicator, long(rowStart(row))) != 0;
 }
 
+std::vector<int> EditBuffer::insertedRows() const
+{
+    std::vector<int> rows;
+    const long length = SendScintilla(SCI_GETLENGTH);
+    // The indicator's runs: each run of inserted text covers whole lines.
+    for (long position = 0; position < length;) {
+        const long end = SendScintilla(SCI_INDICATOREND, kInsertedIndicator, position);
+        if (end <= position)
+            break;
+        if (SendScintilla(SCI_INDICATORVALUEAT, kInsertedIndicator, position) != 0) {
+            for (int row = rowAt(position), last = rowAt(end - 1); row <= last; ++row)
+                rows.push_back(row);
+        }
+        position = end;
+    }
+    return rows;
+}
+
 QByteArray EditBuffer::rowHead(int row, qsizetype limit) const
 {
     if (!hasRow(row))

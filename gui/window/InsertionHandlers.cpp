@@ -36,4 +36,5 @@ void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
     Memo1->endUndoAction();
     Memo1->PlaceCaretAtRow(CurrentRow);
     Memo1->setFocus();
+    warnAfterInsertion(CurrentRow, int(lines.size()));
 }

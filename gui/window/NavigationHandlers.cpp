@@ -130,6 +130,8 @@ void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
     Memo1->SelectRow(CurrentRow);
     Memo1->setReadOnly(true);
     Memo1->setFocus();
+    if (found.row)
+        warnAfterHeightSearch();
 }
 
 void TEditorForBorvane5_Form1::sbtnGoRowNumberClick()

@@ -5,11 +5,17 @@
 // defined beside the logic they use: gcodefile/ (drop and "Create"), navigation/
 // (keyword scan, print analysis, height search, rows) and insertion/ (command lines).
 
+#include "core/gcode/LayerIndex.h"
+#include "core/gcode/PrintEvents.h"
 #include "core/gcode/SlicedFile.h"
+#include "gui/LayerRuler.h"
 
 #include <QWidget>
 
 #include <array>
+#include <map>
+#include <optional>
+#include <vector>
 
 class EditBuffer;
 class LabeledEdit;
@@ -86,6 +92,10 @@ public:
     // Switches btnPause, TemperarureInsert, rbtnBefore, rbtnAfter and the three temperature edits.
     void SetInsertionControlsEnabled(bool enabled);
 
+    // The layers of the editor's current text: built again when the text changed since they
+    // were built (rows inserted, taken back or typed). Everything that needs layers asks here.
+    const LayerIndex& layerIndex();
+
 public slots:
     // Event handlers, named after their control and event.
     void FormCreate();
@@ -132,6 +142,34 @@ private:
     void buildInsertPositionGroup();
     void buildInsertionGroup();
     void buildRightPanel();
+
+    // Seeing the print (PrintViewHandlers.cpp): the layer ruler, the margins' layer labels,
+    // and warnings in the message area, each with the row a click on it goes to.
+    struct Warning
+    {
+        QString text;
+        std::optional<int> row;
+    };
+    void buildPrintView();
+    // The rows that pause, set a temperature or change tool in the editor's current text.
+    const std::vector<PrintEvents::Event>& printEvents();
+    LayerRuler::View rulerView();
+    void rulerHeightChosen(double height);
+    // After count lines were inserted from firstRow on.
+    void warnAfterInsertion(int firstRow, int count);
+    void warnAfterHeightSearch();
+    void showWarnings(const QList<Warning>& warnings, bool append);
+    bool warningClicked(QObject* watched, QEvent* event);
+
+    LayerRuler* m_layerRuler = nullptr;
+    std::vector<PrintEvents::Event> m_printEvents;
+    quint64 m_printEventsRevision = ~quint64(0);
+    std::vector<LayerRuler::Mark> m_rulerMarks;
+    quint64 m_rulerMarksRevision = ~quint64(0);
+    std::map<int, int> m_warningRows; // message line to the row a click on it goes to
+
+    LayerIndex m_layerIndex;
+    quint64 m_layerIndexRevision = ~quint64(0); // the edit buffer's revision it was built from
     void orderTabs();
     void connectHandlers();
     void loadKeywordList();

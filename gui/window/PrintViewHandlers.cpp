@@ -1,0 +1,222 @@
+// Seeing the print: the layer ruler beside the editor, the layer labels in the editor's margin,
+// and the warnings after an insertion or a height search. The scans are PrintEvents'; these
+// handlers only show what they find.
+
+#include "core/gcode/PrintEvents.h"
+#include "core/text/Utility.h"
+#include "gui/EditBuffer.h"
+#include "gui/LabeledEdit.h"
+#include "gui/LayerRuler.h"
+#include "gui/window/TEditorForBorvane5_Form1.h"
+
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextBlock>
+
+#include <algorithm>
+
+namespace {
+
+QString zText(double z)
+{
+    return Utility::FormatFixed(z, 3);
+}
+
+QString heaterName(int heater)
+{
+    return heater == PrintEvents::kBed ? QStringLiteral("the bed") : QStringLiteral("T%1").arg(heater);
+}
+
+} // namespace
+
+void TEditorForBorvane5_Form1::buildPrintView()
+{
+    m_layerRuler = new LayerRuler(pnlRight);
+    m_layerRuler->setSource([this] { return rulerView(); });
+    connect(m_layerRuler, &LayerRuler::heightChosen, this, &TEditorForBorvane5_Form1::rulerHeightChosen);
+    connect(Memo1, &EditBuffer::cursorPositionChanged, m_layerRuler, qOverload<>(&QWidget::update));
+    Memo1->setLayerLabels([this](int first, int last) {
+        std::vector<std::pair<int, QString>> labels;
+        if (!FileLoaded)
+            return labels;
+        const std::vector<Layer>& layers = layerIndex().layers();
+        auto layer = std::lower_bound(layers.begin(), layers.end(), first,
+                                      [](const Layer& l, int row) { return l.row < row; });
+        for (; layer != layers.end() && layer->row <= last; ++layer)
+            labels.emplace_back(layer->row,
+                                QStringLiteral("%1  %2").arg(layer - layers.begin() + 1).arg(zText(layer->z)));
+        return labels;
+    });
+}
+
+const std::vector<PrintEvents::Event>& TEditorForBorvane5_Form1::printEvents()
+{
+    const quint64 revision = Memo1->revision();
+    if (revision != m_printEventsRevision) {
+        m_printEvents = PrintEvents::findEvents(*Memo1);
+        m_printEventsRevision = revision;
+    }
+    return m_printEvents;
+}
+
+LayerRuler::View TEditorForBorvane5_Form1::rulerView()
+{
+    if (!FileLoaded)
+        return {};
+    const LayerIndex& index = layerIndex();
+    const quint64 revision = Memo1->revision();
+    if (revision != m_rulerMarksRevision) {
+        m_rulerMarks.clear();
+        for (const PrintEvents::Event& event : printEvents()) {
+            if (const std::optional<std::size_t> layer = index.layerAt(event.row))
+                m_rulerMarks.push_back({*layer, event.command.kind, Memo1->isInsertedRow(event.row)});
+        }
+        for (const int row : Memo1->insertedRows()) {
+            if (const std::optional<std::size_t> layer = index.layerAt(row))
+                m_rulerMarks.push_back({*layer, PrintEvents::Kind::None, true});
+        }
+        m_rulerMarksRevision = revision;
+    }
+    return {&index.layers(), &m_rulerMarks, index.layerAt(Memo1->CaretRow()), index.layerAt(StartRow)};
+}
+
+void TEditorForBorvane5_Form1::rulerHeightChosen(double height)
+{
+    if (!bbtnHeightSearch->isEnabled())
+        return;
+    const LayerIndex& index = layerIndex();
+    const std::optional<std::size_t> layer = index.layerForHeight(height);
+    if (!layer)
+        return;
+    const std::vector<Layer>& layers = index.layers();
+    const double bottom = layers[*layer].z;
+    const double top = *layer + 1 < layers.size() ? layers[*layer + 1].z : height + (height - bottom);
+    // The shortest typed height that a height search takes to this layer.
+    QString text;
+    for (int decimals = 1; decimals <= 9; ++decimals) {
+        text = Utility::FormatFixed(height - StartHeight, decimals);
+        const double target = Utility::TextToNumber(text, 1) + StartHeight;
+        if (target > bottom && target <= top)
+            break;
+    }
+    leditPause->setText(text);
+    bbtnHeightSearchClick();
+}
+
+void TEditorForBorvane5_Form1::warnAfterInsertion(int firstRow, int count)
+{
+    const std::vector<PrintEvents::Event>& events = printEvents();
+    const LayerIndex& index = layerIndex();
+    const int lastRow = firstRow + count - 1;
+    const auto layerNumber = [&](int row) { return index.layerAt(row) ? long(*index.layerAt(row)) : -1L; };
+    const auto heightAt = [&](int row) {
+        const std::optional<std::size_t> layer = index.layerAt(row);
+        return layer ? zText(index.layers()[*layer].z) : QStringLiteral("-");
+    };
+    QList<Warning> warnings;
+    bool insertedPause = false;
+    const int activeTool = PrintEvents::activeToolAt(events, firstRow);
+    for (int row = firstRow; row <= lastRow; ++row) {
+        const QByteArray bytes = Memo1->rowText(row).toLatin1();
+        const PrintEvents::Command command = PrintEvents::parse(std::string_view(bytes.constData(), bytes.size()));
+        insertedPause = insertedPause || command.kind == PrintEvents::Kind::Pause;
+        if (command.kind != PrintEvents::Kind::Temperature || !command.value)
+            continue;
+        const int heater = command.heater == PrintEvents::kActiveTool ? activeTool : command.heater;
+        const std::optional<PrintEvents::Event> again = PrintEvents::nextSetting(events, lastRow + 1, heater, activeTool);
+        if (!again)
+            continue;
+        const long layers = layerNumber(again->row) - layerNumber(row);
+        warnings.append({QStringLiteral("%1 %2 on row %3 is set again on row %4 (Z %5) to %6: it holds for %7 layers.")
+                             .arg(heaterName(heater))
+                             .arg(*command.value)
+                             .arg(row)
+                             .arg(again->row)
+                             .arg(heightAt(again->row))
+                             .arg(again->command.value.value_or(0))
+                             .arg(layers),
+                         again->row});
+    }
+    if (insertedPause) {
+        for (const int beside : {firstRow - 1, lastRow + 1}) {
+            if (PrintEvents::isPause(Memo1->rowBytes(beside)) && !(beside >= firstRow && beside <= lastRow))
+                warnings.append({QStringLiteral("The pause on row %1 stands directly beside another pause on row %2.")
+                                     .arg(firstRow)
+                                     .arg(beside),
+                                 beside});
+        }
+        const PrintEvents::Pauses pauses = PrintEvents::pausesApart(events, firstRow, lastRow);
+        if (pauses.count > 0)
+            warnings.append({QStringLiteral("The file already pauses %1 times; the nearest on row %2 (Z %3).")
+                                 .arg(pauses.count)
+                                 .arg(*pauses.nearest)
+                                 .arg(heightAt(*pauses.nearest)),
+                             *pauses.nearest});
+    }
+    for (const int beside : {firstRow - 1, lastRow + 1}) {
+        if (Memo1->isInsertedRow(beside)) {
+            warnings.append({QStringLiteral("Row %1 already had lines inserted: this is a second insertion there.")
+                                 .arg(firstRow),
+                             beside});
+            break;
+        }
+    }
+    showWarnings(warnings, false);
+}
+
+void TEditorForBorvane5_Form1::warnAfterHeightSearch()
+{
+    const PrintEvents::Pauses pauses = PrintEvents::pausesApart(printEvents(), CurrentRow, CurrentRow - 1);
+    QList<Warning> warnings;
+    if (pauses.count > 0) {
+        const LayerIndex& index = layerIndex();
+        const std::optional<std::size_t> layer = index.layerAt(*pauses.nearest);
+        warnings.append({QStringLiteral("The file already pauses %1 times; the nearest on row %2 (Z %3).")
+                             .arg(pauses.count)
+                             .arg(*pauses.nearest)
+                             .arg(layer ? zText(index.layers()[*layer].z) : QStringLiteral("-")),
+                         *pauses.nearest});
+    }
+    showWarnings(warnings, true);
+}
+
+void TEditorForBorvane5_Form1::showWarnings(const QList<Warning>& warnings, bool append)
+{
+    // Warnings of an earlier action go; a height search adds to what the search itself said.
+    const bool earlierWarnings = !m_warningRows.empty();
+    m_warningRows.clear();
+    if (!append && (earlierWarnings || !warnings.isEmpty()))
+        memoMessage->clear();
+    for (const Warning& warning : warnings) {
+        memoMessage->appendPlainText(warning.text);
+        if (warning.row)
+            m_warningRows[memoMessage->document()->blockCount() - 1] = *warning.row;
+    }
+}
+
+bool TEditorForBorvane5_Form1::warningClicked(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::MouseButtonRelease || watched != memoMessage->viewport())
+        return false;
+    const auto* click = static_cast<QMouseEvent*>(event);
+    const int block = memoMessage->cursorForPosition(click->position().toPoint()).blockNumber();
+    const auto row = m_warningRows.find(block);
+    if (click->button() != Qt::LeftButton || row == m_warningRows.end() || !FileLoaded)
+        return false;
+    lbleRow->setText(Utility::IntToPadded(row->second, 1));
+    sbtnGoRowNumberClick();
+    ShowCurrentZ(CurrentRow);
+    return true;
+}
+
+// Until the window's own layer index arrives from the layer work.
+const LayerIndex& TEditorForBorvane5_Form1::layerIndex()
+{
+    const quint64 revision = Memo1->revision();
+    if (revision != m_layerIndexRevision) {
+        m_layerIndex = LayerIndex::build(Memo1->bytes());
+        m_layerIndexRevision = revision;
+    }
+    return m_layerIndex;
+}

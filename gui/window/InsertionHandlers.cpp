@@ -18,8 +18,8 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
 {
     if (!InsertEnabled)
         return;
-    const QStringList lines = CommandLines::temperatureLines(leditT0Temperature->text(), leditT1Temperature->text(),
-                                                             leditBedTemperature->text());
+    const QStringList lines = CommandLines::temperatureLines(
+        leditT0Temperature->text(), leditT1Temperature->text(), leditBedTemperature->text());
     if (lines.isEmpty())
         return;
     insertLines(lines);

@@ -44,8 +44,8 @@ void TEditorForBorvane5_Form1::buildPrintView()
         auto layer = std::lower_bound(layers.begin(), layers.end(), first,
                                       [](const Layer& l, int row) { return l.row < row; });
         for (; layer != layers.end() && layer->row <= last; ++layer)
-            labels.emplace_back(layer->row,
-                                QStringLiteral("%1  %2").arg(layer - layers.begin() + 1).arg(zText(layer->z)));
+            labels.emplace_back(
+                layer->row, QStringLiteral("%1  %2").arg(layer - layers.begin() + 1).arg(zText(layer->z)));
         return labels;
     });
 }
@@ -86,12 +86,18 @@ void TEditorForBorvane5_Form1::rulerHeightChosen(double height)
     if (!bbtnHeightSearch->isEnabled())
         return;
     const LayerIndex& index = layerIndex();
-    const std::optional<std::size_t> layer = index.layerForHeight(height);
-    if (!layer)
-        return;
     const std::vector<Layer>& layers = index.layers();
+    const std::optional<std::size_t> layer = index.layerForHeight(height);
+    if (layers.empty())
+        return;
+    if (!layer) {
+        // Above the top layer's height, which no height search reaches: its change row, shown
+        // as a height search shows the row it finds.
+        selectRulerRow(layers.back().row, layers.back().z);
+        return;
+    }
     const double bottom = layers[*layer].z;
-    const double top = *layer + 1 < layers.size() ? layers[*layer + 1].z : height + (height - bottom);
+    const double top = *layer + 1 < layers.size() ? layers[*layer + 1].z : height;
     // The shortest typed height that a height search takes to this layer.
     QString text;
     for (int decimals = 1; decimals <= 9; ++decimals) {
@@ -102,6 +108,19 @@ void TEditorForBorvane5_Form1::rulerHeightChosen(double height)
     }
     leditPause->setText(text);
     bbtnHeightSearchClick();
+}
+
+void TEditorForBorvane5_Form1::selectRulerRow(int row, double z)
+{
+    CurrentRow = row;
+    leditCurrentZ->setText(zText(z));
+    InsertEnabled = true;
+    SetInsertionControlsEnabled(true);
+    lbleRow->setText(Utility::IntToPadded(CurrentRow, 1));
+    Memo1->SelectRow(CurrentRow);
+    Memo1->setReadOnly(true);
+    Memo1->setFocus();
+    warnAfterHeightSearch();
 }
 
 void TEditorForBorvane5_Form1::warnAfterInsertion(int firstRow, int count)
@@ -119,32 +138,37 @@ void TEditorForBorvane5_Form1::warnAfterInsertion(int firstRow, int count)
     const int activeTool = PrintEvents::activeToolAt(events, firstRow);
     for (int row = firstRow; row <= lastRow; ++row) {
         const QByteArray bytes = Memo1->rowText(row).toLatin1();
-        const PrintEvents::Command command = PrintEvents::parse(std::string_view(bytes.constData(), bytes.size()));
+        const PrintEvents::Command command =
+            PrintEvents::parse(std::string_view(bytes.constData(), bytes.size()));
         insertedPause = insertedPause || command.kind == PrintEvents::Kind::Pause;
         if (command.kind != PrintEvents::Kind::Temperature || !command.value)
             continue;
         const int heater = command.heater == PrintEvents::kActiveTool ? activeTool : command.heater;
-        const std::optional<PrintEvents::Event> again = PrintEvents::nextSetting(events, lastRow + 1, heater, activeTool);
+        const std::optional<PrintEvents::Event> again =
+            PrintEvents::nextSetting(events, lastRow + 1, heater, activeTool);
         if (!again)
             continue;
-        const long layers = layerNumber(again->row) - layerNumber(row);
-        warnings.append({QStringLiteral("%1 %2 on row %3 is set again on row %4 (Z %5) to %6: it holds for %7 layers.")
-                             .arg(heaterName(heater))
-                             .arg(*command.value)
-                             .arg(row)
-                             .arg(again->row)
-                             .arg(heightAt(again->row))
-                             .arg(again->command.value.value_or(0))
-                             .arg(layers),
-                         again->row});
+        // Counted from the layer that the rows after the inserted ones belong to.
+        const long layers = layerNumber(again->row) - layerNumber(lastRow + 1);
+        warnings.append(
+            {QStringLiteral("%1 %2 on row %3 is set again on row %4 (Z %5) to %6: it holds for %7 layers.")
+                 .arg(heaterName(heater))
+                 .arg(*command.value)
+                 .arg(row)
+                 .arg(again->row)
+                 .arg(heightAt(again->row))
+                 .arg(again->command.value.value_or(0))
+                 .arg(layers),
+             again->row});
     }
     if (insertedPause) {
         for (const int beside : {firstRow - 1, lastRow + 1}) {
             if (PrintEvents::isPause(Memo1->rowBytes(beside)) && !(beside >= firstRow && beside <= lastRow))
-                warnings.append({QStringLiteral("The pause on row %1 stands directly beside another pause on row %2.")
-                                     .arg(firstRow)
-                                     .arg(beside),
-                                 beside});
+                warnings.append(
+                    {QStringLiteral("The pause on row %1 stands directly beside another pause on row %2.")
+                         .arg(firstRow)
+                         .arg(beside),
+                     beside});
         }
         const PrintEvents::Pauses pauses = PrintEvents::pausesApart(events, firstRow, lastRow);
         if (pauses.count > 0)
@@ -156,9 +180,10 @@ void TEditorForBorvane5_Form1::warnAfterInsertion(int firstRow, int count)
     }
     for (const int beside : {firstRow - 1, lastRow + 1}) {
         if (Memo1->isInsertedRow(beside)) {
-            warnings.append({QStringLiteral("Row %1 already had lines inserted: this is a second insertion there.")
-                                 .arg(firstRow),
-                             beside});
+            warnings.append(
+                {QStringLiteral("Row %1 already had lines inserted: this is a second insertion there.")
+                     .arg(firstRow),
+                 beside});
             break;
         }
     }

@@ -155,6 +155,7 @@ private:
     const std::vector<PrintEvents::Event>& printEvents();
     LayerRuler::View rulerView();
     void rulerHeightChosen(double height);
+    void selectRulerRow(int row, double z);
     // After count lines were inserted from firstRow on.
     void warnAfterInsertion(int firstRow, int count);
     void warnAfterHeightSearch();

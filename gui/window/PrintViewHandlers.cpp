@@ -93,7 +93,7 @@ void TEditorForBorvane5_Form1::rulerHeightChosen(double height)
     if (!layer) {
         // Above the top layer's height, which no height search reaches: its change row, shown
         // as a height search shows the row it finds.
-        selectRulerRow(layers.back().row, layers.back().z);
+        selectRulerRow(height, layers.size() - 1);
         return;
     }
     const double bottom = layers[*layer].z;
@@ -110,16 +110,18 @@ void TEditorForBorvane5_Form1::rulerHeightChosen(double height)
     bbtnHeightSearchClick();
 }
 
-void TEditorForBorvane5_Form1::selectRulerRow(int row, double z)
+void TEditorForBorvane5_Form1::selectRulerRow(double height, std::size_t layer)
 {
-    CurrentRow = row;
-    leditCurrentZ->setText(zText(z));
+    const Layer chosen = layerIndex().layers()[layer];
+    CurrentRow = chosen.row;
+    leditCurrentZ->setText(zText(chosen.z));
     InsertEnabled = true;
     SetInsertionControlsEnabled(true);
     lbleRow->setText(Utility::IntToPadded(CurrentRow, 1));
     Memo1->SelectRow(CurrentRow);
     Memo1->setReadOnly(true);
     Memo1->setFocus();
+    explainHeightChoice(height, CurrentRow, chosen.z, layer);
     warnAfterHeightSearch();
 }
 
@@ -233,15 +235,4 @@ bool TEditorForBorvane5_Form1::warningClicked(QObject* watched, QEvent* event)
     sbtnGoRowNumberClick();
     ShowCurrentZ(CurrentRow);
     return true;
-}
-
-// Until the window's own layer index arrives from the layer work.
-const LayerIndex& TEditorForBorvane5_Form1::layerIndex()
-{
-    const quint64 revision = Memo1->revision();
-    if (revision != m_layerIndexRevision) {
-        m_layerIndex = LayerIndex::build(Memo1->bytes());
-        m_layerIndexRevision = revision;
-    }
-    return m_layerIndex;
 }

@@ -155,7 +155,8 @@ private:
     const std::vector<PrintEvents::Event>& printEvents();
     LayerRuler::View rulerView();
     void rulerHeightChosen(double height);
-    void selectRulerRow(int row, double z);
+    // Selects a layer's change row as a height search for height would, where none can.
+    void selectRulerRow(double height, std::size_t layer);
     // After count lines were inserted from firstRow on.
     void warnAfterInsertion(int firstRow, int count);
     void warnAfterHeightSearch();
@@ -168,14 +169,16 @@ private:
     std::vector<LayerRuler::Mark> m_rulerMarks;
     quint64 m_rulerMarksRevision = ~quint64(0);
     std::map<int, int> m_warningRows; // message line to the row a click on it goes to
-
-    LayerIndex m_layerIndex;
-    quint64 m_layerIndexRevision = ~quint64(0); // the edit buffer's revision it was built from
     void orderTabs();
     void connectHandlers();
     void loadKeywordList();
     void layoutPanels();
     void setMemoMessageHeight(int height);
+    // Tells in the message area what the row chosen by a height search is and what a pause does there.
+    void explainHeightChoice(double target, int row, double z, std::optional<std::size_t> layer);
+
+    LayerIndex m_layerIndex;
+    quint64 m_layerIndexRevision = ~quint64(0); // the edit buffer's revision it was built from
 };
 
 // The window's component name: the one window of the program.

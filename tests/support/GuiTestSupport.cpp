@@ -1,6 +1,7 @@
 #include "GuiTestSupport.h"
 
 #include "gui/Dialogs.h"
+#include "gui/EditBuffer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -45,6 +46,20 @@ bool writeFile(const QString& path, const QByteArray& bytes)
         return false;
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray editorBytes(const EditBuffer& memo)
+{
+    const std::string_view bytes = memo.bytes();
+    return QByteArray(bytes.data(), qsizetype(bytes.size()));
+}
+
+QByteArray joinLines(const QList<QByteArray>& lines)
+{
+    QByteArray text;
+    for (const QByteArray& line : lines)
+        text += line + '\n';
+    return text;
 }
 
 QByteArray readFile(const QString& path)

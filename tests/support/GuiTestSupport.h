@@ -14,6 +14,7 @@
 
 #include <functional>
 
+class EditBuffer;
 class QWidget;
 
 namespace GuiTest {
@@ -28,6 +29,12 @@ bool dropFile(QWidget* target, const QString& path);
 
 // Writes bytes to path, creating its folder first; true when all of them were written.
 bool writeFile(const QString& path, const QByteArray& bytes);
+
+// The editor's text, every byte as it holds it.
+QByteArray editorBytes(const EditBuffer& memo);
+
+// Lines joined into a body, each ended by an LF.
+QByteArray joinLines(const QList<QByteArray>& lines);
 
 // The bytes of the file at path, or "<cannot read>" when it cannot be opened, so that a
 // missing file never compares equal to an empty one.

@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <cmath>
 #include <cstdio>
 #include <random>
 
@@ -55,5 +56,37 @@ qint64 writeSlicedFile(const QString& path, qint64 targetBytes)
     out += "G1 Z150 F600\nM84\n";
     rows += 2;
     flush();
+    return file.error() == QFileDevice::NoError ? rows : -1;
+}
+
+qint64 writeSpiralVaseFile(const QString& path, qint64 targetBytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return -1;
+    QByteArray out;
+    out.reserve(8 * 1024 * 1024);
+    qint64 written = 0;
+    out += ";sliced by the benchmark generator, spiral vase\n;second header line\n";
+    out += "M104 S210\nM140 S60\nG28\nG1 Z0.300 F420\n;structure:shell-inner\n";
+    qint64 rows = 5;
+    char line[128];
+    double e = 0.0;
+    for (long i = 0; written + out.size() < targetBytes; ++i) {
+        const double angle = i * 0.05;
+        const double z = 0.3 + i * 0.0001;
+        e += 0.02;
+        const int n = std::snprintf(line, sizeof line, "G1 X%.3f Y%.3f Z%.4f E%.5f\n",
+                                    150.0 + 40.0 * std::cos(angle), 150.0 + 40.0 * std::sin(angle), z, e);
+        out.append(line, n);
+        ++rows;
+        if (out.size() > 4 * 1024 * 1024) {
+            written += file.write(out);
+            out.clear();
+        }
+    }
+    out += "G1 Z260 F600\nM84\n";
+    rows += 2;
+    written += file.write(out);
     return file.error() == QFileDevice::NoError ? rows : -1;
 }

@@ -6,3 +6,7 @@
 // (0x00 and 0xFF, no LF), then layers of "G1 Z<z> F420", ";structure:" comments and
 // thousands of extrusion moves. Returns the number of rows of the body, or -1 on failure.
 qint64 writeSlicedFile(const QString& path, qint64 targetBytes);
+
+// Writes a spiral vase of about targetBytes: the same two header lines, then one extrusion a
+// line, each a little higher than the one before, so every line starts a layer.
+qint64 writeSpiralVaseFile(const QString& path, qint64 targetBytes);

@@ -292,3 +292,11 @@ std::optional<std::size_t> LayerIndex::layerForHeight(double target) const
         return 0;
     return std::size_t(reaching - m_layers.begin()) - 1;
 }
+
+void LayerIndex::insertRows(int row, int count)
+{
+    const auto from = std::lower_bound(m_layers.begin(), m_layers.end(), row,
+                                       [](const Layer& layer, int r) { return layer.row < r; });
+    for (auto layer = from; layer != m_layers.end(); ++layer)
+        layer->row += count;
+}

@@ -37,6 +37,10 @@ public:
     // the first layer's height; none when no layer reaches target.
     std::optional<std::size_t> layerForHeight(double target) const;
 
+    // Follows lines that are no moves (a pause, a temperature) put in at row: the change rows
+    // from row on move down by count, and every layer stays as it was.
+    void insertRows(int row, int count);
+
 private:
     std::vector<Layer> m_layers;
 };

@@ -153,6 +153,22 @@ std::vector<Event> findEvents(const RowSource& rows)
     return events;
 }
 
+void insertRows(std::vector<Event>& events, int row, const std::vector<std::string_view>& newRows)
+{
+    const int count = int(newRows.size());
+    auto from =
+        std::lower_bound(events.begin(), events.end(), row, [](const Event& e, int r) { return e.row < r; });
+    for (auto e = from; e != events.end(); ++e)
+        e->row += count;
+    std::vector<Event> added;
+    for (int i = 0; i < count; ++i) {
+        const Command command = parse(newRows[std::size_t(i)]);
+        if (command.kind != Kind::None)
+            added.push_back({row + i, command});
+    }
+    events.insert(from, added.begin(), added.end());
+}
+
 int activeToolAt(const std::vector<Event>& events, int row)
 {
     const auto atRow =

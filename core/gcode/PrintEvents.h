@@ -50,6 +50,10 @@ struct Event
 // only where a line starts with a blank, "M", "T" or "N" (either case).
 std::vector<Event> findEvents(const RowSource& rows);
 
+// Follows count rows put in at row: the later events move down, and the new rows' own events
+// (newRows, top to bottom) join them.
+void insertRows(std::vector<Event>& events, int row, const std::vector<std::string_view>& newRows);
+
 // The tool active at row: the tool of the last tool change before row; 0 when there is none.
 int activeToolAt(const std::vector<Event>& events, int row);
 

@@ -30,10 +30,12 @@ void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
     CurrentRow = CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked());
     // Each line goes in at the same row, so the last inserted ends on top: insert bottom first.
     // One undo step takes back the lines of one click.
+    const quint64 revision = Memo1->revision();
     Memo1->beginUndoAction();
     for (auto line = lines.crbegin(); line != lines.crend(); ++line)
         Memo1->insertRow(CurrentRow, *line);
     Memo1->endUndoAction();
+    followInsertedRows(revision, CurrentRow, int(lines.size()));
     Memo1->PlaceCaretAtRow(CurrentRow);
     Memo1->setFocus();
     warnAfterInsertion(CurrentRow, int(lines.size()));

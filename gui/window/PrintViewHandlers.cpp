@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextBlock>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -60,12 +61,44 @@ const std::vector<PrintEvents::Event>& TEditorForBorvane5_Form1::printEvents()
     return m_printEvents;
 }
 
+void TEditorForBorvane5_Form1::followInsertedRows(quint64 revision, int row, int count)
+{
+    const quint64 now = Memo1->revision();
+    if (m_layerIndexRevision == revision) {
+        m_layerIndex.insertRows(row, count);
+        m_layerIndexRevision = now;
+    }
+    if (m_printEventsRevision == revision) {
+        std::vector<QByteArray> texts;
+        for (int r = row; r < row + count; ++r)
+            texts.push_back(Memo1->rowText(r).toLatin1());
+        std::vector<std::string_view> rows;
+        for (const QByteArray& text : texts)
+            rows.emplace_back(text.constData(), std::size_t(text.size()));
+        PrintEvents::insertRows(m_printEvents, row, rows);
+        m_printEventsRevision = now;
+    }
+}
+
 LayerRuler::View TEditorForBorvane5_Form1::rulerView()
 {
     if (!FileLoaded)
         return {};
     const LayerIndex& index = layerIndex();
     const quint64 revision = Memo1->revision();
+    if (revision != m_printEventsRevision) {
+        // The marks are found after the paint, so that a load or an undo does not wait for them.
+        if (!m_printEventsScanQueued) {
+            m_printEventsScanQueued = true;
+            QTimer::singleShot(0, this, [this] {
+                m_printEventsScanQueued = false;
+                if (FileLoaded)
+                    printEvents();
+                m_layerRuler->update();
+            });
+        }
+        return {&index.layers(), nullptr, index.layerAt(Memo1->CaretRow()), index.layerAt(StartRow)};
+    }
     if (revision != m_rulerMarksRevision) {
         m_rulerMarks.clear();
         for (const PrintEvents::Event& event : printEvents()) {

@@ -153,6 +153,9 @@ private:
     void buildPrintView();
     // The rows that pause, set a temperature or change tool in the editor's current text.
     const std::vector<PrintEvents::Event>& printEvents();
+    // After count command lines went in at row on a text of the given revision: the layers and
+    // marks found for that text follow them instead of being found again.
+    void followInsertedRows(quint64 revision, int row, int count);
     LayerRuler::View rulerView();
     void rulerHeightChosen(double height);
     // Selects a layer's change row as a height search for height would, where none can.
@@ -168,6 +171,7 @@ private:
     quint64 m_printEventsRevision = ~quint64(0);
     std::vector<LayerRuler::Mark> m_rulerMarks;
     quint64 m_rulerMarksRevision = ~quint64(0);
+    bool m_printEventsScanQueued = false;
     std::map<int, int> m_warningRows; // message line to the row a click on it goes to
     void orderTabs();
     void connectHandlers();

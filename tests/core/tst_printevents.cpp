@@ -1,3 +1,4 @@
+#include "core/gcode/LayerIndex.h"
 #include "core/gcode/PrintEvents.h"
 
 #include "TestPaths.h"
@@ -78,6 +79,8 @@ private slots:
     void nextSetting_data();
     void nextSetting();
     void pausesApart();
+    void insertedRowsMatchAFreshScan_data();
+    void insertedRowsMatchAFreshScan();
 };
 
 void TestPrintEvents::parseRow_data()
@@ -254,6 +257,57 @@ void TestPrintEvents::pausesApart()
     QCOMPARE(tie.count, 4);
     QCOMPARE(tie.nearest.value_or(-1), 4);
     QCOMPARE(PrintEvents::pausesApart(findEvents(TextRows("G1\nM25\n")), 1, 1).count, 0);
+}
+
+void TestPrintEvents::insertedRowsMatchAFreshScan_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<double>("where"); // the insertion row, as a fraction of the rows
+    QTest::newRow("dual extruder, low") << "simplify3d_dual-extruder-t0-t1_2352k.gcode" << 0.1;
+    QTest::newRow("dual extruder, at the end") << "simplify3d_dual-extruder-t0-t1_2352k.gcode" << 1.0;
+    QTest::newRow("spiral vase, CR LF, middle") << "simplify3d_spiral-vase-crlf_3452k.gcode" << 0.5;
+    QTest::newRow("z-hops, first row") << "prusaslicer_z-hop-large_3939k.gcode" << 0.0;
+}
+
+// Pause and temperature lines put into a real file: the layers and marks of the text before,
+// following the new rows, equal those found afresh in the text after.
+void TestPrintEvents::insertedRowsMatchAFreshScan()
+{
+    QFETCH(QString, name);
+    QFETCH(double, where);
+    const QByteArray text = realFile(name);
+    if (text.isEmpty())
+        QSKIP("the real slicer files do not stand beside the repository");
+    const TextRows before(text);
+    const int row = int(where * (before.lineCount() - 1));
+    const QByteArray lineBreak = text.contains("\r\n") ? "\r\n" : "\n";
+    const QList<QByteArray> lines{"M140 S70 T0", "M104 S215 T0", "M25"};
+    QByteArray edited = text;
+    edited.insert(before.rowStart(row), lines.join(lineBreak) + lineBreak);
+    const TextRows after(edited);
+
+    std::vector<Event> events = findEvents(before);
+    std::vector<std::string_view> newRows;
+    for (const QByteArray& line : lines)
+        newRows.emplace_back(line.constData(), std::size_t(line.size()));
+    insertRows(events, row, newRows);
+    const std::vector<Event> fresh = findEvents(after);
+    QCOMPARE(events.size(), fresh.size());
+    for (std::size_t i = 0; i < fresh.size(); ++i) {
+        QCOMPARE(events[i].row, fresh[i].row);
+        QCOMPARE(events[i].command.kind, fresh[i].command.kind);
+        QCOMPARE(events[i].command.value, fresh[i].command.value);
+    }
+
+    LayerIndex layers = LayerIndex::build(before.bytes());
+    layers.insertRows(row, int(lines.size()));
+    const LayerIndex freshLayers = LayerIndex::build(after.bytes());
+    QVERIFY(!freshLayers.isEmpty());
+    QCOMPARE(layers.layers().size(), freshLayers.layers().size());
+    for (std::size_t i = 0; i < freshLayers.layers().size(); ++i) {
+        QCOMPARE(layers.layers()[i].row, freshLayers.layers()[i].row);
+        QCOMPARE(layers.layers()[i].z, freshLayers.layers()[i].z);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPrintEvents)

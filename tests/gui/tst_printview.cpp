@@ -167,8 +167,12 @@ std::optional<EditBuffer::MarginLine> TestPrintView::marginAtCaret() const
     return std::nullopt;
 }
 
+// The ruler as drawn once the marks of the current text were found, which happens after the
+// first paint that needs them.
 bool TestPrintView::rulerShowsColour(const QColor& colour) const
 {
+    ruler()->grab();
+    QCoreApplication::processEvents();
     const QImage picture = ruler()->grab().toImage();
     for (int y = 0; y < picture.height(); ++y) {
         for (int x = 0; x < picture.width(); ++x) {
@@ -318,8 +322,12 @@ void TestPrintView::marksOfRealFiles()
 
 void TestPrintView::insertedLinesAreMarkedUntilUndone()
 {
-    QVERIFY(drop(print(40)));
+    QVERIFY(drop(print(40, {{180, "M104 S190"}})));
     const QColor pauseRed(200, 30, 30);
+    const QColor temperatureOrange(230, 120, 0);
+    const QColor insertedGreen(40, 160, 60);
+    QVERIFY(rulerShowsColour(temperatureOrange)); // the file's own M104
+    QVERIFY(!rulerShowsColour(insertedGreen));
     searchHeight(QStringLiteral("3.1")); // layer 15
     const int row = changeRow(15);
     QCOMPARE(m_window->CurrentRow, row);
@@ -332,6 +340,7 @@ void TestPrintView::insertedLinesAreMarkedUntilUndone()
     QVERIFY(!marginAt(row + 1)->inserted);
     QVERIFY(!marginAt(row - 1)->inserted);
     QVERIFY(rulerShowsColour(pauseRed));
+    QVERIFY(rulerShowsColour(insertedGreen));
 
     type(m_window->leditT0Temperature, QStringLiteral("215"));
     type(m_window->leditBedTemperature, QStringLiteral("65"));
@@ -349,6 +358,8 @@ void TestPrintView::insertedLinesAreMarkedUntilUndone()
     QCOMPARE(marginAt(row)->mark, Kind::None);
     QVERIFY(!marginAt(row)->inserted);
     QVERIFY(!rulerShowsColour(pauseRed));
+    QVERIFY(!rulerShowsColour(insertedGreen));
+    QVERIFY(rulerShowsColour(temperatureOrange));
 }
 
 // An inserted temperature that the file sets again a few layers up: the warning names the row,

@@ -151,26 +151,29 @@ bool resetPeakMemory()
     return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
 }
 
+// A fresh window, as after start-up, and the time from the drop to the first paint of the
+// loaded text. hideRuler hides the layer ruler first, for its share of the load.
+double loadOnce(Bench& bench, bool hideRuler = false)
+{
+    bench.window.reset();
+    bench.window = std::make_unique<TEditorForBorvane5_Form1>();
+    if (hideRuler)
+        bench.window->findChild<QWidget*>(QStringLiteral("layerRuler"))->hide();
+    bench.window->show();
+    QCoreApplication::processEvents();
+    return secondsOf([&] {
+        GuiTest::dropFile(bench.window.get(), bench.input);
+        QCoreApplication::processEvents(); // the first paint of the loaded text
+    });
+}
+
 void measureLoad(Bench& bench)
 {
     // The floor's own copy of the file is no part of the program's peak.
     bench.peakBeforeLoad = statusKilobytes("VmHWM") * 1024;
     if (!resetPeakMemory())
         bench.peakBeforeLoad = -1;
-    auto load = [&] {
-        return secondsOf([&] {
-            GuiTest::dropFile(bench.window.get(), bench.input);
-            QCoreApplication::processEvents(); // the first paint of the loaded text
-        });
-    };
-    // Each run starts from a fresh window, as after start-up.
-    auto freshWindow = [&] {
-        bench.window.reset();
-        bench.window = std::make_unique<TEditorForBorvane5_Form1>();
-        bench.window->show();
-        QCoreApplication::processEvents();
-    };
-    bench.seconds["load"] = best(load, freshWindow);
+    bench.seconds["load"] = best([&] { return loadOnce(bench); });
     printRatio("load: drop to editable, through the window", bench.seconds["load"], bench.seconds["floor"],
                "floor", 3.0);
     std::printf("%-44s %8lld rows, %.1f MB in the editor\n", "  loaded",
@@ -298,19 +301,70 @@ void measurePrintView(Bench& bench)
     frame("print view: margins repaint, worst of 5 rows", margins);
     frame("print view: ruler repaint, worst of 5 rows", rulerPaint);
 
-    // An insertion makes the next ruler paint find the layers and marks again.
+    // After an insertion the ruler follows the layers and marks it had; after an undo it finds
+    // the layers again (the marks follow after the paint).
     window.lbleRow->setText(QString::number(rows / 2));
     window.sbtnGoRowNumber->click();
-    const double afterEdit = best([&] { return secondsOf([&] { ruler->repaint(); }); },
-                                  [&] {
-                                      window.btnPause->click();
-                                      QCoreApplication::processEvents();
-                                      memo->undo();
-                                  });
-    std::printf("%-44s %8.3f s  %5.2fx floor\n", "  first ruler paint after an insertion", afterEdit,
-                afterEdit / bench.seconds["floor"]);
-    while (memo->isUndoAvailable())
-        memo->undo();
+    const auto settle = [&] {
+        ruler->repaint();
+        QCoreApplication::processEvents();
+    };
+    const double afterInsertion = best([&] { return secondsOf([&] { ruler->repaint(); }); },
+                                       [&] {
+                                           if (memo->isUndoAvailable())
+                                               memo->undo();
+                                           settle();
+                                           window.btnPause->click();
+                                           // The editor's own first paint at a far row costs
+                                           // Scintilla time that follows the row's offset.
+                                           memo->viewport()->repaint();
+                                       });
+    frame("print view: first ruler paint after an insertion", afterInsertion);
+    const double afterUndo = best(
+        [&] {
+            return secondsOf([&] {
+                memo->undo();
+                settle();
+            });
+        },
+        [&] {
+            window.btnPause->click();
+            settle();
+        });
+    std::printf("%-44s %8.3f s  %5.2fx floor\n", "  undo and the paint after it", afterUndo,
+                afterUndo / bench.seconds["floor"]);
+    const double layerIndex = best([&] { return secondsOf([&] { LayerIndex::build(memo->bytes()); }); });
+    std::printf("%-44s %8.3f s  %5.2fx floor\n", "  for comparison: building the layer index", layerIndex,
+                layerIndex / bench.seconds["floor"]);
+
+    // The ruler's share of a load: drops with it hidden and shown, in turns.
+    double hidden = 1e300;
+    double shown = 1e300;
+    for (int i = 0; i < kRepeats; ++i) {
+        hidden = std::min(hidden, loadOnce(bench, true));
+        shown = std::min(shown, loadOnce(bench, false));
+    }
+    // The ruler's and the margins' own first paint after a drop, each drawn alone.
+    double firstRuler = 1e300;
+    double firstMargins = 1e300;
+    for (int i = 0; i < kRepeats; ++i) {
+        loadOnce(bench);
+        GuiTest::dropFile(bench.window.get(), bench.input);
+        auto* freshRuler = bench.window->findChild<LayerRuler*>(QStringLiteral("layerRuler"));
+        EditBuffer* freshMemo = bench.window->Memo1;
+        firstRuler = std::min(firstRuler, secondsOf([&] { freshRuler->grab(); }));
+        firstMargins = std::min(firstMargins, secondsOf([&] {
+                                    freshMemo->viewport()->grab(QRect(0, 0, freshMemo->marginsWidth(),
+                                                                      freshMemo->viewport()->height()));
+                                }));
+    }
+    std::printf("%-44s %8.4f s  %5.2f%% of the floor\n", "  first ruler paint after a drop", firstRuler,
+                100.0 * firstRuler / bench.seconds["floor"]);
+    std::printf("%-44s %8.4f s  %5.2f%% of the floor\n", "  first margins paint after a drop", firstMargins,
+                100.0 * firstMargins / bench.seconds["floor"]);
+    std::printf("%-44s %8.3f s  %+5.1f%% of the load with the ruler hidden (%.3f s)\n",
+                "  load with the ruler, in turns with hidden", shown, 100.0 * (shown - hidden) / hidden,
+                hidden);
 }
 
 // Writes the header and the editor's bytes with plain C stdio; durable then flushes them

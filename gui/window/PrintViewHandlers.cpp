@@ -19,6 +19,9 @@
 
 namespace {
 
+// Milliseconds from a paint that lacked layers or marks to finding them.
+constexpr int kPrintViewRefreshDelay = 30;
+
 QString zText(double z)
 {
     return Utility::FormatFixed(z, 3);
@@ -39,9 +42,9 @@ void TEditorForBorvane5_Form1::buildPrintView()
     connect(Memo1, &EditBuffer::cursorPositionChanged, m_layerRuler, qOverload<>(&QWidget::update));
     Memo1->setLayerLabels([this](int first, int last) {
         std::vector<std::pair<int, QString>> labels;
-        if (!FileLoaded)
+        if (!printViewIsCurrent(false))
             return labels;
-        const std::vector<Layer>& layers = layerIndex().layers();
+        const std::vector<Layer>& layers = m_layerIndex.layers();
         auto layer = std::lower_bound(layers.begin(), layers.end(), first,
                                       [](const Layer& l, int row) { return l.row < row; });
         for (; layer != layers.end() && layer->row <= last; ++layer)
@@ -80,25 +83,34 @@ void TEditorForBorvane5_Form1::followInsertedRows(quint64 revision, int row, int
     }
 }
 
+bool TEditorForBorvane5_Form1::printViewIsCurrent(bool withMarks)
+{
+    const quint64 revision = Memo1->revision();
+    if (m_layerIndexRevision == revision && (!withMarks || m_printEventsRevision == revision))
+        return true;
+    // Layers and marks are found once the paint is on screen, so that a load, an undo or typing
+    // does not wait for them; the margins and the ruler show them a moment later.
+    if (!m_printViewRefreshQueued) {
+        m_printViewRefreshQueued = true;
+        QTimer::singleShot(kPrintViewRefreshDelay, this, [this] {
+            m_printViewRefreshQueued = false;
+            layerIndex();
+            printEvents();
+            m_layerRuler->update();
+            Memo1->viewport()->update();
+        });
+    }
+    return false;
+}
+
 LayerRuler::View TEditorForBorvane5_Form1::rulerView()
 {
-    if (!FileLoaded)
+    if (!printViewIsCurrent(false))
         return {};
-    const LayerIndex& index = layerIndex();
+    const LayerIndex& index = m_layerIndex;
     const quint64 revision = Memo1->revision();
-    if (revision != m_printEventsRevision) {
-        // The marks are found after the paint, so that a load or an undo does not wait for them.
-        if (!m_printEventsScanQueued) {
-            m_printEventsScanQueued = true;
-            QTimer::singleShot(0, this, [this] {
-                m_printEventsScanQueued = false;
-                if (FileLoaded)
-                    printEvents();
-                m_layerRuler->update();
-            });
-        }
+    if (!printViewIsCurrent(true))
         return {&index.layers(), nullptr, index.layerAt(Memo1->CaretRow()), index.layerAt(StartRow)};
-    }
     if (revision != m_rulerMarksRevision) {
         m_rulerMarks.clear();
         for (const PrintEvents::Event& event : printEvents()) {
@@ -262,7 +274,7 @@ bool TEditorForBorvane5_Form1::warningClicked(QObject* watched, QEvent* event)
     const auto* click = static_cast<QMouseEvent*>(event);
     const int block = memoMessage->cursorForPosition(click->position().toPoint()).blockNumber();
     const auto row = m_warningRows.find(block);
-    if (click->button() != Qt::LeftButton || row == m_warningRows.end() || !FileLoaded)
+    if (click->button() != Qt::LeftButton || row == m_warningRows.end())
         return false;
     lbleRow->setText(Utility::IntToPadded(row->second, 1));
     sbtnGoRowNumberClick();

@@ -156,6 +156,9 @@ private:
     // After count command lines went in at row on a text of the given revision: the layers and
     // marks found for that text follow them instead of being found again.
     void followInsertedRows(quint64 revision, int row, int count);
+    // Whether the layers (and, withMarks, the marks) match the text; when not, they are found
+    // right after the current paint.
+    bool printViewIsCurrent(bool withMarks);
     LayerRuler::View rulerView();
     void rulerHeightChosen(double height);
     // Selects a layer's change row as a height search for height would, where none can.
@@ -171,7 +174,7 @@ private:
     quint64 m_printEventsRevision = ~quint64(0);
     std::vector<LayerRuler::Mark> m_rulerMarks;
     quint64 m_rulerMarksRevision = ~quint64(0);
-    bool m_printEventsScanQueued = false;
+    bool m_printViewRefreshQueued = false;
     std::map<int, int> m_warningRows; // message line to the row a click on it goes to
     void orderTabs();
     void connectHandlers();

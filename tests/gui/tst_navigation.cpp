@@ -61,13 +61,13 @@ QByteArray printingBody(int count, const QMap<int, QByteArray>& rows)
 QByteArray keywords()
 {
     return printingBody(20, {{0, "M117 start"},
-                     {1, "G28"},
-                     {2, "G1 Z0.3 F420"},
-                     {5, "M25"},
-                     {8, "G1 Z0.5 F420"},
-                     {10, "M25 ;pause"},
-                     {12, "m25"},
-                     {15, "M117 mid"}});
+                             {1, "G28"},
+                             {2, "G1 Z0.3 F420"},
+                             {5, "M25"},
+                             {8, "G1 Z0.5 F420"},
+                             {10, "M25 ;pause"},
+                             {12, "m25"},
+                             {15, "M117 mid"}});
 }
 
 // Answers the one notice a search may show with OK, any further box with Esc, and keeps

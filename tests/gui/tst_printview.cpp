@@ -172,7 +172,7 @@ std::optional<EditBuffer::MarginLine> TestPrintView::marginAtCaret() const
 bool TestPrintView::rulerShowsColour(const QColor& colour) const
 {
     ruler()->grab();
-    QCoreApplication::processEvents();
+    QTest::qWait(100);
     const QImage picture = ruler()->grab().toImage();
     for (int y = 0; y < picture.height(); ++y) {
         for (int x = 0; x < picture.width(); ++x) {

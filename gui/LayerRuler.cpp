@@ -20,6 +20,7 @@ constexpr int kTickRight = 46;
 constexpr int kMarkLeft = 48;  // marks from here to the right edge
 constexpr int kMinTickGap = 3; // thinning: at most one tick in so many pixels
 constexpr int kMinLabelGap = 36;
+constexpr int kLabelRight = 25; // height labels end here, left of the selected layer's pointer
 
 const QColor kTrack(235, 238, 242);
 const QColor kTick(120, 130, 140);
@@ -243,7 +244,7 @@ void LayerRuler::paintEvent(QPaintEvent*)
     for (double z = std::ceil(s->bottom / step) * step; z <= s->top; z += step) {
         const int y = int(std::lround(s->yOf(z)));
         painter.drawLine(kTickLeft - 2, y, kTickRight, y);
-        painter.drawText(QRect(0, y - 7, kTickLeft - 4, 14), Qt::AlignRight | Qt::AlignVCenter,
+        painter.drawText(QRect(0, y - 7, kLabelRight, 14), Qt::AlignRight | Qt::AlignVCenter,
                          QString::number(z, 'g', 6));
     }
 

@@ -19,12 +19,17 @@
 
 namespace {
 
-// Milliseconds from a paint that lacked layers or marks to finding them.
-constexpr int kPrintViewRefreshDelay = 30;
+// Milliseconds from the last paint that lacked layers or marks to finding them.
+constexpr int kPrintViewRefreshDelay = 250;
 
 QString zText(double z)
 {
     return Utility::FormatFixed(z, 3);
+}
+
+QString timesText(int count)
+{
+    return count == 1 ? QStringLiteral("once") : QStringLiteral("%1 times").arg(count);
 }
 
 QString heaterName(int heater)
@@ -37,6 +42,15 @@ QString heaterName(int heater)
 void TEditorForBorvane5_Form1::buildPrintView()
 {
     m_layerRuler = new LayerRuler(pnlRight);
+    m_printViewTimer = new QTimer(this);
+    m_printViewTimer->setSingleShot(true);
+    m_printViewTimer->setInterval(kPrintViewRefreshDelay);
+    connect(m_printViewTimer, &QTimer::timeout, this, [this] {
+        layerIndex();
+        printEvents();
+        m_layerRuler->update();
+        Memo1->viewport()->update();
+    });
     m_layerRuler->setSource([this] { return rulerView(); });
     connect(m_layerRuler, &LayerRuler::heightChosen, this, &TEditorForBorvane5_Form1::rulerHeightChosen);
     connect(Memo1, &EditBuffer::cursorPositionChanged, m_layerRuler, qOverload<>(&QWidget::update));
@@ -88,17 +102,11 @@ bool TEditorForBorvane5_Form1::printViewIsCurrent(bool withMarks)
     const quint64 revision = Memo1->revision();
     if (m_layerIndexRevision == revision && (!withMarks || m_printEventsRevision == revision))
         return true;
-    // Layers and marks are found once the paint is on screen, so that a load, an undo or typing
-    // does not wait for them; the margins and the ruler show them a moment later.
-    if (!m_printViewRefreshQueued) {
-        m_printViewRefreshQueued = true;
-        QTimer::singleShot(kPrintViewRefreshDelay, this, [this] {
-            m_printViewRefreshQueued = false;
-            layerIndex();
-            printEvents();
-            m_layerRuler->update();
-            Memo1->viewport()->update();
-        });
+    // Layers and marks are found once the text has been still for a moment, so that a load, an
+    // undo or typing does not wait for them; the margins and the ruler show them then.
+    if (revision != m_printViewPendingRevision || !m_printViewTimer->isActive()) {
+        m_printViewPendingRevision = revision;
+        m_printViewTimer->start();
     }
     return false;
 }
@@ -219,8 +227,8 @@ void TEditorForBorvane5_Form1::warnAfterInsertion(int firstRow, int count)
         }
         const PrintEvents::Pauses pauses = PrintEvents::pausesApart(events, firstRow, lastRow);
         if (pauses.count > 0)
-            warnings.append({QStringLiteral("The file already pauses %1 times; the nearest on row %2 (Z %3).")
-                                 .arg(pauses.count)
+            warnings.append({QStringLiteral("The file already pauses %1; the nearest on row %2 (Z %3).")
+                                 .arg(timesText(pauses.count))
                                  .arg(*pauses.nearest)
                                  .arg(heightAt(*pauses.nearest)),
                              *pauses.nearest});
@@ -244,8 +252,8 @@ void TEditorForBorvane5_Form1::warnAfterHeightSearch()
     if (pauses.count > 0) {
         const LayerIndex& index = layerIndex();
         const std::optional<std::size_t> layer = index.layerAt(*pauses.nearest);
-        warnings.append({QStringLiteral("The file already pauses %1 times; the nearest on row %2 (Z %3).")
-                             .arg(pauses.count)
+        warnings.append({QStringLiteral("The file already pauses %1; the nearest on row %2 (Z %3).")
+                             .arg(timesText(pauses.count))
                              .arg(*pauses.nearest)
                              .arg(layer ? zText(index.layers()[*layer].z) : QStringLiteral("-")),
                          *pauses.nearest});

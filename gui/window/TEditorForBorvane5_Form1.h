@@ -30,6 +30,7 @@ class QMimeData;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 class QToolButton;
 
 class TEditorForBorvane5_Form1 : public QWidget
@@ -174,7 +175,8 @@ private:
     quint64 m_printEventsRevision = ~quint64(0);
     std::vector<LayerRuler::Mark> m_rulerMarks;
     quint64 m_rulerMarksRevision = ~quint64(0);
-    bool m_printViewRefreshQueued = false;
+    QTimer* m_printViewTimer = nullptr; // finds layers and marks once the text is still
+    quint64 m_printViewPendingRevision = ~quint64(0);
     std::map<int, int> m_warningRows; // message line to the row a click on it goes to
     void orderTabs();
     void connectHandlers();

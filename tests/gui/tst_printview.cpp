@@ -167,12 +167,12 @@ std::optional<EditBuffer::MarginLine> TestPrintView::marginAtCaret() const
     return std::nullopt;
 }
 
-// The ruler as drawn once the marks of the current text were found, which happens after the
-// first paint that needs them.
+// The ruler as drawn once the marks of the current text were found, which happens a quarter
+// of a second after the last paint that needed them.
 bool TestPrintView::rulerShowsColour(const QColor& colour) const
 {
     ruler()->grab();
-    QTest::qWait(100);
+    QTest::qWait(400);
     const QImage picture = ruler()->grab().toImage();
     for (int y = 0; y < picture.height(); ++y) {
         for (int x = 0; x < picture.width(); ++x) {
@@ -336,6 +336,9 @@ void TestPrintView::insertedLinesAreMarkedUntilUndone()
     QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
     QCOMPARE(m_window->Memo1->rowText(row), QStringLiteral("M25"));
     QCOMPARE(marginAt(row)->mark, Kind::Pause);
+    // The layer label moved down with its change row at once.
+    QCOMPARE(marginAt(row)->layer, QString());
+    QCOMPARE(marginAt(row + 1)->layer, QStringLiteral("16  3.300"));
     QVERIFY(marginAt(row)->inserted);
     QVERIFY(!marginAt(row + 1)->inserted);
     QVERIFY(!marginAt(row - 1)->inserted);
@@ -355,6 +358,9 @@ void TestPrintView::insertedLinesAreMarkedUntilUndone()
     QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(m_window->Memo1->insertedRows(), std::vector<int>{});
     QCOMPARE(m_window->Memo1->rowText(row), QStringLiteral("G1 Z3.3 F420"));
+    // The layers are found again once the text is still.
+    QTRY_COMPARE(marginAt(row)->layer, QStringLiteral("16  3.300"));
+    QCOMPARE(marginAt(row + 1)->layer, QString());
     QCOMPARE(marginAt(row)->mark, Kind::None);
     QVERIFY(!marginAt(row)->inserted);
     QVERIFY(!rulerShowsColour(pauseRed));

@@ -237,8 +237,8 @@ void TEditorForBorvane5_Form1::buildControls()
         edit->installEventFilter(digitsOnly);
 
     memoMessage = new QPlainTextEdit(pnlRight);
-    memoMessage->setPlainText(
-        QStringLiteral("Drop the G-code file\n                    created by Borvane."));
+    m_dropHint = QStringLiteral("Drop the G-code file\n                    created by Borvane.");
+    memoMessage->setPlainText(m_dropHint);
     memoMessage->setFont(tahoma(21));
     QPalette messagePalette = memoMessage->palette();
     const QColor tooltip = QApplication::palette().color(QPalette::ToolTipBase);

@@ -12,9 +12,7 @@ void TEditorForBorvane5_Form1::btnPauseClick()
     if (!InsertEnabled)
         return;
     CurrentRow = CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked());
-    Memo1->beginUndoAction();
-    Memo1->insertRow(CurrentRow, CommandLines::pauseLine());
-    Memo1->endUndoAction();
+    insertKeepingLayers(CurrentRow, 1, [this] { Memo1->insertRow(CurrentRow, CommandLines::pauseLine()); });
     Memo1->PlaceCaretAtRow(CurrentRow);
     Memo1->setFocus();
 }
@@ -29,10 +27,24 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
         return;
     CurrentRow = CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked());
     // Each line goes in at the same row, so the last inserted ends on top: insert bottom first.
-    Memo1->beginUndoAction();
-    for (auto line = lines.crbegin(); line != lines.crend(); ++line)
-        Memo1->insertRow(CurrentRow, *line);
-    Memo1->endUndoAction();
+    insertKeepingLayers(CurrentRow, int(lines.size()), [&] {
+        for (auto line = lines.crbegin(); line != lines.crend(); ++line)
+            Memo1->insertRow(CurrentRow, *line);
+    });
     Memo1->PlaceCaretAtRow(CurrentRow);
     Memo1->setFocus();
+}
+
+void TEditorForBorvane5_Form1::insertKeepingLayers(int row, int count, const std::function<void()>& insert)
+{
+    // An index that matched the text before still matches it with the later rows moved down, so
+    // the next search needs no new pass over the text.
+    const bool layersCurrent = Memo1->revision() == m_layerIndexRevision;
+    Memo1->beginUndoAction();
+    insert();
+    Memo1->endUndoAction();
+    if (layersCurrent) {
+        m_layerIndex.rowsInserted(row, count);
+        m_layerIndexRevision = Memo1->revision();
+    }
 }

@@ -89,6 +89,12 @@ void TEditorForBorvane5_Form1::sbtnBackClick()
     ScanForKeyword(cboxKeyword->currentText(), QString(), -1);
 }
 
+void TEditorForBorvane5_Form1::adoptLayerIndex(LayerIndex layers)
+{
+    m_layerIndex = std::move(layers);
+    m_layerIndexRevision = Memo1->revision();
+}
+
 double TEditorForBorvane5_Form1::AnalysePrint()
 {
     const LayerIndex& layers = layerIndex();

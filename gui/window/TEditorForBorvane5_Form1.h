@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <optional>
 
 class EditBuffer;
@@ -130,6 +131,11 @@ private:
     void layoutPanels();
     void setMemoMessageHeight(int height);
     // Tells in the message area what the row chosen by a height search is and what a pause does there.
+    // Takes layers built from the text the editor holds now.
+    void adoptLayerIndex(LayerIndex layers);
+    // Runs insert, one undo step that puts count rows holding no move in front of row, and keeps
+    // the layer index matching the text.
+    void insertKeepingLayers(int row, int count, const std::function<void()>& insert);
     void explainHeightChoice(int row, double z, std::optional<std::size_t> layer);
 
     QString m_dropHint; // the message area's text until a height search tells about its row

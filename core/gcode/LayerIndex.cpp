@@ -1,5 +1,7 @@
 #include "core/gcode/LayerIndex.h"
 
+#include "core/text/LineBreaks.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -9,14 +11,11 @@
 
 namespace {
 
+using LineBreaks::isBreak;
+
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t';
-}
-
-bool isBreak(char c)
-{
-    return c == '\n' || c == '\r';
 }
 
 bool isDigit(char c)

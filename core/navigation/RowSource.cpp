@@ -1,5 +1,7 @@
 #include "core/navigation/RowSource.h"
 
+#include "core/text/LineBreaks.h"
+
 #include <algorithm>
 
 std::string_view RowSource::rowBytes(int row) const
@@ -21,11 +23,11 @@ TextRows::TextRows(QByteArray text) : m_text(std::move(text))
     m_starts.push_back(0);
     const qsizetype n = m_text.size();
     for (qsizetype i = 0; i < n; ++i) {
-        const char c = m_text[i];
-        if (c == '\r' && i + 1 < n && m_text[i + 1] == '\n')
-            ++i;
-        if (c == '\r' || c == '\n')
-            m_starts.push_back(i + 1);
+        const qsizetype breakLength = LineBreaks::breakLength(m_text, i);
+        if (breakLength == 0)
+            continue;
+        i += breakLength - 1;
+        m_starts.push_back(i + 1);
     }
 }
 
@@ -38,6 +40,7 @@ int TextRows::lineCount() const
 qsizetype TextRows::rowEnd(int row) const
 {
     qsizetype end = (row + 1 < physicalRowCount()) ? m_starts[std::size_t(row + 1)] : m_text.size();
+    // Step back over the break that ends the row: LF, CR LF or a lone CR.
     if (end > m_starts[std::size_t(row)] && m_text[end - 1] == '\n')
         --end;
     if (end > m_starts[std::size_t(row)] && m_text[end - 1] == '\r')

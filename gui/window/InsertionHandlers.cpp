@@ -11,10 +11,7 @@ void TEditorForBorvane5_Form1::btnPauseClick()
 {
     if (!InsertEnabled)
         return;
-    CurrentRow = CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked());
-    insertKeepingLayers(CurrentRow, 1, [this] { Memo1->insertRow(CurrentRow, CommandLines::pauseLine()); });
-    Memo1->PlaceCaretAtRow(CurrentRow);
-    Memo1->setFocus();
+    insertLines({CommandLines::pauseLine()});
 }
 
 void TEditorForBorvane5_Form1::TemperarureInsertClick()
@@ -25,26 +22,25 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
         leditT0Temperature->text(), leditT1Temperature->text(), leditBedTemperature->text());
     if (lines.isEmpty())
         return;
-    CurrentRow = CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked());
-    // Each line goes in at the same row, so the last inserted ends on top: insert bottom first.
-    insertKeepingLayers(CurrentRow, int(lines.size()), [&] {
-        for (auto line = lines.crbegin(); line != lines.crend(); ++line)
-            Memo1->insertRow(CurrentRow, *line);
-    });
-    Memo1->PlaceCaretAtRow(CurrentRow);
-    Memo1->setFocus();
+    insertLines(lines);
 }
 
-void TEditorForBorvane5_Form1::insertKeepingLayers(int row, int count, const std::function<void()>& insert)
+void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
 {
-    // An index that matched the text before still matches it with the later rows moved down, so
-    // the next search needs no new pass over the text.
+    CurrentRow = CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked());
+    // An index that matched the text before still matches it with the later rows moved down, as
+    // none of these lines is a move: the next search needs no new pass over the text.
     const bool layersCurrent = Memo1->revision() == m_layerIndexRevision;
+    // Each line goes in at the same row, so the last inserted ends on top: insert bottom first.
+    // One undo step takes back the lines of one click.
     Memo1->beginUndoAction();
-    insert();
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line)
+        Memo1->insertRow(CurrentRow, *line);
     Memo1->endUndoAction();
     if (layersCurrent) {
-        m_layerIndex.rowsInserted(row, count);
+        m_layerIndex.rowsInserted(CurrentRow, int(lines.size()));
         m_layerIndexRevision = Memo1->revision();
     }
+    Memo1->PlaceCaretAtRow(CurrentRow);
+    Memo1->setFocus();
 }

@@ -11,7 +11,6 @@
 #include <QWidget>
 
 #include <array>
-#include <functional>
 #include <optional>
 
 class EditBuffer;
@@ -124,18 +123,29 @@ private:
     void ScanForKeyword(const QString& keyword, const QString& exclusion, int step);
     double ShowCurrentZ(int row);
     double AnalysePrint();
+    // Puts lines at the current row (or after it, by the insert-position choice), top to
+    // bottom, as one undo step; the caret goes to the first of them. The layer index follows them.
+    void insertLines(const QStringList& lines);
+
+    // The message covers the editor until the first drop, then keeps a strip for the drop hint.
+    static constexpr int kMessageHeightAtStart = 600;
+    static constexpr int kMessageHeightAfterDrop = 62;
+    // Where a folder drop puts the caret before the go-to-row handler runs.
+    static constexpr int kRowAfterFolderDrop = 15;
 
     void buildControls();
+    void buildLeftPanel();
+    void buildInsertPositionGroup();
+    void buildInsertionGroup();
+    void buildRightPanel();
+    void orderTabs();
     void connectHandlers();
     void loadKeywordList();
     void layoutPanels();
     void setMemoMessageHeight(int height);
-    // Tells in the message area what the row chosen by a height search is and what a pause does there.
     // Takes layers built from the text the editor holds now.
     void adoptLayerIndex(LayerIndex layers);
-    // Runs insert, one undo step that puts count rows holding no move in front of row, and keeps
-    // the layer index matching the text.
-    void insertKeepingLayers(int row, int count, const std::function<void()>& insert);
+    // Tells in the message area what the row chosen by a height search is and what a pause does there.
     void explainHeightChoice(int row, double z, std::optional<std::size_t> layer);
 
     QString m_dropHint; // the message area's text until a height search tells about its row

@@ -7,6 +7,7 @@
 // thousands of extrusion moves. Returns the number of rows of the body, or -1 on failure.
 qint64 writeSlicedFile(const QString& path, qint64 targetBytes);
 
-// Writes a spiral vase of about targetBytes: the same two header lines, then one extrusion a
-// line, each a little higher than the one before, so every line starts a layer.
+// Writes a spiral vase of about targetBytes: the same two header lines, a start block, then
+// extruding moves "G1 X Y Z E" whose Z rises on every line, so that every line starts a layer.
+// Returns the number of rows of the body, or -1 on failure.
 qint64 writeSpiralVaseFile(const QString& path, qint64 targetBytes);

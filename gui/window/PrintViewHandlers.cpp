@@ -12,8 +12,10 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -80,11 +82,6 @@ const std::vector<PrintEvents::Event>& TEditorForBorvane5_Form1::printEvents()
 
 void TEditorForBorvane5_Form1::followInsertedRows(quint64 revision, int row, int count)
 {
-    const quint64 now = Memo1->revision();
-    if (m_layerIndexRevision == revision) {
-        m_layerIndex.insertRows(row, count);
-        m_layerIndexRevision = now;
-    }
     if (m_printEventsRevision == revision) {
         std::vector<QByteArray> texts;
         for (int r = row; r < row + count; ++r)
@@ -93,7 +90,7 @@ void TEditorForBorvane5_Form1::followInsertedRows(quint64 revision, int row, int
         for (const QByteArray& text : texts)
             rows.emplace_back(text.constData(), std::size_t(text.size()));
         PrintEvents::insertRows(m_printEvents, row, rows);
-        m_printEventsRevision = now;
+        m_printEventsRevision = Memo1->revision();
     }
 }
 
@@ -174,7 +171,7 @@ void TEditorForBorvane5_Form1::selectRulerRow(double height, std::size_t layer)
     Memo1->SelectRow(CurrentRow);
     Memo1->setReadOnly(true);
     Memo1->setFocus();
-    explainHeightChoice(height, CurrentRow, chosen.z, layer);
+    explainHeightChoice(CurrentRow, chosen.z, layer);
     warnAfterHeightSearch();
 }
 
@@ -273,6 +270,21 @@ void TEditorForBorvane5_Form1::showWarnings(const QList<Warning>& warnings, bool
         if (warning.row)
             m_warningRows[memoMessage->document()->blockCount() - 1] = *warning.row;
     }
+    // The area shows two lines: the warnings, last, stay in view; the wheel scrolls back.
+    if (!warnings.isEmpty())
+        memoMessage->verticalScrollBar()->setValue(memoMessage->verticalScrollBar()->maximum());
+}
+
+bool TEditorForBorvane5_Form1::messageScrolled(QObject* watched, QEvent* event)
+{
+    // The message area is disabled, so that nothing can be typed there; its scroll bar takes
+    // the wheel all the same.
+    if (event->type() != QEvent::Wheel || watched != memoMessage->viewport())
+        return false;
+    QScrollBar* bar = memoMessage->verticalScrollBar();
+    const int notches = static_cast<QWheelEvent*>(event)->angleDelta().y() / 120;
+    bar->setValue(bar->value() - notches * bar->singleStep());
+    return true;
 }
 
 bool TEditorForBorvane5_Form1::warningClicked(QObject* watched, QEvent* event)

@@ -289,8 +289,8 @@ void TEditorForBorvane5_Form1::buildRightPanel()
     Memo1->setEnabled(false);
 
     memoMessage = named(new QPlainTextEdit(pnlRight), "memoMessage");
-    memoMessage->setPlainText(
-        QStringLiteral("Drop the G-code file\n                    created by Borvane."));
+    m_dropHint = QStringLiteral("Drop the G-code file\n                    created by Borvane.");
+    memoMessage->setPlainText(m_dropHint);
     memoMessage->setFont(tahoma(21));
     QPalette messagePalette = memoMessage->palette();
     const QColor tooltip = QApplication::palette().color(QPalette::ToolTipBase);
@@ -423,7 +423,7 @@ void TEditorForBorvane5_Form1::SetInsertionControlsEnabled(bool enabled)
 
 bool TEditorForBorvane5_Form1::eventFilter(QObject* watched, QEvent* event)
 {
-    if (AppMessage(watched, event) || warningClicked(watched, event))
+    if (AppMessage(watched, event) || warningClicked(watched, event) || messageScrolled(watched, event))
         return true;
     return QWidget::eventFilter(watched, event);
 }

@@ -129,7 +129,7 @@ private:
     double ShowCurrentZ(int row);
     double AnalysePrint();
     // Puts lines at the current row (or after it, by the insert-position choice), top to
-    // bottom, as one undo step; the caret goes to the first of them.
+    // bottom, as one undo step; the caret goes to the first of them. The layer index follows them.
     void insertLines(const QStringList& lines);
 
     // The message covers the editor until the first drop, then keeps a strip for the drop hint.
@@ -154,8 +154,8 @@ private:
     void buildPrintView();
     // The rows that pause, set a temperature or change tool in the editor's current text.
     const std::vector<PrintEvents::Event>& printEvents();
-    // After count command lines went in at row on a text of the given revision: the layers and
-    // marks found for that text follow them instead of being found again.
+    // After count command lines went in at row on a text of the given revision: the marks found
+    // for that text follow them instead of being found again.
     void followInsertedRows(quint64 revision, int row, int count);
     // Whether the layers (and, withMarks, the marks) match the text; when not, they are found
     // right after the current paint.
@@ -169,6 +169,7 @@ private:
     void warnAfterHeightSearch();
     void showWarnings(const QList<Warning>& warnings, bool append);
     bool warningClicked(QObject* watched, QEvent* event);
+    bool messageScrolled(QObject* watched, QEvent* event);
 
     LayerRuler* m_layerRuler = nullptr;
     std::vector<PrintEvents::Event> m_printEvents;
@@ -183,9 +184,12 @@ private:
     void loadKeywordList();
     void layoutPanels();
     void setMemoMessageHeight(int height);
+    // Takes layers built from the text the editor holds now.
+    void adoptLayerIndex(LayerIndex layers);
     // Tells in the message area what the row chosen by a height search is and what a pause does there.
-    void explainHeightChoice(double target, int row, double z, std::optional<std::size_t> layer);
+    void explainHeightChoice(int row, double z, std::optional<std::size_t> layer);
 
+    QString m_dropHint; // the message area's text until a height search tells about its row
     LayerIndex m_layerIndex;
     quint64 m_layerIndexRevision = ~quint64(0); // the edit buffer's revision it was built from
 };

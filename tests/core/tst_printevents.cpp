@@ -300,7 +300,7 @@ void TestPrintEvents::insertedRowsMatchAFreshScan()
     }
 
     LayerIndex layers = LayerIndex::build(before.bytes());
-    layers.insertRows(row, int(lines.size()));
+    layers.rowsInserted(row, int(lines.size()));
     const LayerIndex freshLayers = LayerIndex::build(after.bytes());
     QVERIFY(!freshLayers.isEmpty());
     QCOMPARE(layers.layers().size(), freshLayers.layers().size());

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -462,6 +463,18 @@ void TestPrintView::pauseWarnings()
     QVERIFY2(m_window->memoMessage->toPlainText().contains(
                  QStringLiteral("The file already pauses 2 times; the nearest on row 30 (Z 1.300).")),
              qPrintable(m_window->memoMessage->toPlainText()));
+
+    // The area shows two lines: the warning, last, is in view, and the wheel scrolls back.
+    QPlainTextEdit* message = m_window->memoMessage;
+    const QTextBlock last = message->document()->lastBlock();
+    QVERIFY(message->viewport()->rect().contains(message->cursorRect(QTextCursor(last)).center()));
+    const QPointF at = message->viewport()->rect().center();
+    QWheelEvent up(at, message->viewport()->mapToGlobal(at), QPoint(), QPoint(0, 360), Qt::NoButton,
+                   Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(message->viewport(), &up);
+    QCOMPARE(message->verticalScrollBar()->value(), 0);
+    QVERIFY(message->viewport()->rect().contains(
+        message->cursorRect(QTextCursor(message->document()->firstBlock())).center()));
 
     // A pause there: the two others are told; a second press puts a pause beside the first,
     // at the same place.

@@ -65,7 +65,8 @@ int main(int argc, char** argv)
 
     TEditorForBorvane5_Form1 window;
     window.show();
-    QTest::qWaitForWindowExposed(&window);
+    if (!QTest::qWaitForWindowExposed(&window))
+        return 1;
     if (!GuiTest::dropFile(&window, input))
         return 1;
     QTest::qWait(100);

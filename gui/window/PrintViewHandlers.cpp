@@ -143,7 +143,7 @@ void TEditorForBorvane5_Form1::rulerHeightChosen(double height)
     if (!layer) {
         // Above the top layer's height, which no height search reaches: its change row, shown
         // as a height search shows the row it finds.
-        selectRulerRow(height, layers.size() - 1);
+        selectRulerRow(layers.size() - 1);
         return;
     }
     const double bottom = layers[*layer].z;
@@ -160,7 +160,7 @@ void TEditorForBorvane5_Form1::rulerHeightChosen(double height)
     bbtnHeightSearchClick();
 }
 
-void TEditorForBorvane5_Form1::selectRulerRow(double height, std::size_t layer)
+void TEditorForBorvane5_Form1::selectRulerRow(std::size_t layer)
 {
     const Layer chosen = layerIndex().layers()[layer];
     CurrentRow = chosen.row;

@@ -162,8 +162,8 @@ private:
     bool printViewIsCurrent(bool withMarks);
     LayerRuler::View rulerView();
     void rulerHeightChosen(double height);
-    // Selects a layer's change row as a height search for height would, where none can.
-    void selectRulerRow(double height, std::size_t layer);
+    // Selects a layer's change row as a height search selects the row it finds, for the top layer that none reaches.
+    void selectRulerRow(std::size_t layer);
     // After count lines were inserted from firstRow on.
     void warnAfterInsertion(int firstRow, int count);
     void warnAfterHeightSearch();

@@ -28,6 +28,7 @@ EditBuffer::EditBuffer(QWidget* parent) : QsciScintilla(parent)
             [this](int, int type, const char*, int, int, int, int, int, int token, int) {
                 onModified(type, token);
             });
+    setUpMargins();
 }
 
 void EditBuffer::markUndoStep(int token)
@@ -93,14 +94,19 @@ void EditBuffer::insertRow(int row, const QString& s)
     const QByteArray lineBreak = lineBreakBytes().toByteArray();
     if (row >= 0 && row < count) {
         insertBytesAt(rowStart(row), line + lineBreak);
+        markInserted(rowStart(row), line.size());
     } else if (row == count) {
         const qsizetype length = SendScintilla(SCI_GETLENGTH);
         const bool endsWithBreak = count < physicalRowCount(); // an empty last row follows a break
-        if (length == 0 || endsWithBreak)
+        if (length == 0 || endsWithBreak) {
             insertBytesAt(length, line + lineBreak);
-        else
+            markInserted(length, line.size());
+        } else {
             insertBytesAt(length, lineBreak + line);
+            markInserted(length + lineBreak.size(), line.size());
+        }
     }
+    updateMarginWidths();
 }
 
 void EditBuffer::appendRow(const QString& s)
@@ -180,6 +186,7 @@ void EditBuffer::takeBody(BodyDocument& body)
     ++m_revision; // the body went in without undo history, so it left no save point
     // The horizontal scroll range starts anew for the new text.
     SendScintilla(SCI_SETSCROLLWIDTH, 1L);
+    updateMarginWidths();
     viewport()->update();
 }
 

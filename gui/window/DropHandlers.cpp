@@ -1,5 +1,6 @@
 // Opening a dropped file or folder: the window's drop handlers.
 
+#include "core/gcode/BackgroundLayerIndex.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"
@@ -86,7 +87,10 @@ TEditorForBorvane5_Form1::ReadSlicedFile(const QString& path)
         // and 1.5 times the memory for an 85 MB file. Running out of memory ends the read at once.
         const qint64 claimed = device.size() - read.header.size();
         bool reserved = false;
+        // The layers are indexed on another thread meanwhile.
+        BackgroundLayerIndex layers{std::size_t(qBound<qint64>(0, claimed, SlicedFile::kMaxBodyBytes))};
         const SlicedFile::BodyRead body = SlicedFile::readBody(device, [&](QByteArrayView text) {
+            layers.add(text);
             if (!reserved) {
                 reserved = true;
                 const qint64 room = qMax<qint64>(64 * 1024, claimed / 16);
@@ -112,6 +116,7 @@ TEditorForBorvane5_Form1::ReadSlicedFile(const QString& path)
         if (!read.body->finish())
             throw std::bad_alloc();
         read.crLf = body.crLf;
+        read.layers = layers.finish();
     } catch (const std::bad_alloc&) {
         read.body.reset();
         showUnread(path, QStringLiteral("There is not enough memory to hold it."));
@@ -176,9 +181,10 @@ void TEditorForBorvane5_Form1::LoadSlicedFile(ReadFile* read)
         Memo1->setLineBreak(read->crLf ? EditBuffer::LineBreak::CRLF : EditBuffer::LineBreak::LF);
         Memo1->takeBody(*read->body);
         read->body.reset();
+        adoptLayerIndex(std::move(read->layers));
         CurrentRow = 0;
     } else {
-        CurrentRow = 15;
+        CurrentRow = kRowAfterFolderDrop;
     }
 
     bbtnHeightSearch->setEnabled(true);
@@ -191,5 +197,6 @@ void TEditorForBorvane5_Form1::LoadSlicedFile(ReadFile* read)
         Memo1->setSelectionStart(caret);
     lbleRow->setText(Utility::IntToPadded(CurrentRow + 1, 1));
     sbtnGoRowNumberClick();
+    memoMessage->setPlainText(m_dropHint); // nothing said of an earlier file's rows
     setMemoMessageHeight(kMessageHeightAfterDrop);
 }

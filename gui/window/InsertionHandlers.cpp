@@ -50,16 +50,26 @@ void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
 {
     const int rowBefore = CurrentRow;
     CurrentRow = CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked());
+    // An index that matched the text before still matches it with the later rows moved down, as
+    // none of these lines is a move: the next search needs no new pass over the text.
+    const bool layersCurrent = Memo1->revision() == m_layerIndexRevision;
     // Each line goes in at the same row, so the last inserted ends on top: insert bottom first.
     // One undo step takes back the lines of one click, and with them the row they moved to.
+    const quint64 revision = Memo1->revision();
     Memo1->beginUndoAction();
     Memo1->markUndoStep(int(m_insertionRows.size()));
     m_insertionRows.push_back({rowBefore, CurrentRow});
     for (auto line = lines.crbegin(); line != lines.crend(); ++line)
         Memo1->insertRow(CurrentRow, *line);
     Memo1->endUndoAction();
+    if (layersCurrent) {
+        m_layerIndex.rowsInserted(CurrentRow, int(lines.size()));
+        m_layerIndexRevision = Memo1->revision();
+    }
+    followInsertedRows(revision, CurrentRow, int(lines.size()));
     Memo1->PlaceCaretAtRow(CurrentRow);
     Memo1->setFocus();
+    warnAfterInsertion(CurrentRow, int(lines.size()));
 }
 
 void TEditorForBorvane5_Form1::insertionTakenBack(int step)

@@ -1,6 +1,6 @@
 // Finding the row to edit: keyword scan, print analysis, height search, row number, click.
-// The scans themselves are in RowScans; these handlers apply their results to the
-// controls in the order the user sees them happen.
+// The scans themselves are in RowScans and PrintAnalysis, the layers in LayerIndex; these
+// handlers apply their results to the controls in the order the user sees them happen.
 
 #include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
@@ -90,6 +90,12 @@ void TEditorForBorvane5_Form1::sbtnBackClick()
     ScanForKeyword(cboxKeyword->currentText(), QString(), -1);
 }
 
+void TEditorForBorvane5_Form1::adoptLayerIndex(LayerIndex layers)
+{
+    m_layerIndex = std::move(layers);
+    m_layerIndexRevision = Memo1->revision();
+}
+
 double TEditorForBorvane5_Form1::AnalysePrint()
 {
     const LayerIndex& layers = layerIndex();
@@ -115,17 +121,22 @@ double TEditorForBorvane5_Form1::AnalysePrint()
     StartRow = *start.row;
     leditStartH->setText(zText(start.height));
 
-    // The max is the Z of the last Z line, which may be a lift above the finished print; the top
-    // layer's height is then told in the field's tooltip. Without any Z line the field says nothing.
+    // The max is the Z of the last Z line: a lift above the finished print, or a Z in a comment
+    // below it. Where that is not the top layer's height, the field's tooltip tells the top layer.
+    // Without any Z line the field says nothing.
     QString topLayer;
     if (const std::optional<int> lastRow = RowScans::findLastZLine(*Memo1, Memo1->lineCount())) {
         const double max = RowScans::zOf(Memo1->rowBytes(*lastRow));
         leditMaxZ->setText(zText(max - start.height) + u'+' + zText(start.height) + u'=' + zText(max));
-        if (!layers.isEmpty() && max > layers.layers().back().z)
-            topLayer = QStringLiteral("The print's top layer is at Z %1 (%2 above the start); the last Z "
-                                      "line, at Z %3, lifts the nozzle above it.")
-                           .arg(zText(layers.layers().back().z),
-                                zText(layers.layers().back().z - start.height), zText(max));
+        if (!layers.isEmpty() && zText(max) != zText(layers.layers().back().z)) {
+            const double top = layers.layers().back().z;
+            topLayer =
+                QStringLiteral("Top layer at Z %1 (%2 above the start). The last Z line, on row %3, is at "
+                               "Z %4.")
+                    .arg(zText(top), zText(top - start.height))
+                    .arg(*lastRow)
+                    .arg(zText(max));
+        }
     } else {
         leditMaxZ->clear();
     }
@@ -156,7 +167,7 @@ void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
         leditCurrentZ->setText(zText(found.z));
         InsertEnabled = true;
         SetInsertionControlsEnabled(true);
-        explainHeightChoice(target, CurrentRow, found.z, found.layer);
+        explainHeightChoice(CurrentRow, found.z, found.layer);
     } else {
         Dialogs::ShowNotice(QStringLiteral("That height was not found."));
         CurrentRow = fallbackRow;
@@ -166,30 +177,28 @@ void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
     Memo1->SelectRow(CurrentRow);
     Memo1->setReadOnly(true);
     Memo1->setFocus();
+    if (found.row)
+        warnAfterHeightSearch();
 }
 
-void TEditorForBorvane5_Form1::explainHeightChoice(double target, int row, double z,
-                                                   std::optional<std::size_t> layer)
+void TEditorForBorvane5_Form1::explainHeightChoice(int row, double z, std::optional<std::size_t> layer)
 {
-    QString text = QStringLiteral("Target Z %1 (the typed height above the start at Z %2). ")
-                       .arg(zText(target), zText(StartHeight));
+    // Two short lines: the area shows no more above the editor.
+    QString text;
     if (layer) {
         const std::vector<Layer>& layers = layerIndex().layers();
-        text += QStringLiteral("Layer %1 of %2 at Z %3 starts on row %4. ")
-                    .arg(*layer + 1)
-                    .arg(layers.size())
-                    .arg(zText(z))
-                    .arg(row);
+        text = QStringLiteral("Layer %1 of %2 at Z %3, row %4.\n")
+                   .arg(*layer + 1)
+                   .arg(layers.size())
+                   .arg(zText(z))
+                   .arg(row);
         text += *layer == 0
-                    ? QStringLiteral("A pause before this row stops before the first layer is printed.")
-                    : QStringLiteral("A pause before this row stops after the layer at Z %1 is printed.")
-                          .arg(zText(layers[*layer - 1].z));
+                    ? QStringLiteral("A pause here stops before layer 1.")
+                    : QStringLiteral("A pause here stops after Z %1.").arg(zText(layers[*layer - 1].z));
     } else {
-        text +=
-            QStringLiteral("The Z line on row %1 moves to Z %2. A pause before this row stops before that "
-                           "move.")
-                .arg(row)
-                .arg(zText(z));
+        text = QStringLiteral("Z line at Z %1, row %2.\nA pause here stops before this move.")
+                   .arg(zText(z))
+                   .arg(row);
     }
     memoMessage->setPlainText(text);
 }

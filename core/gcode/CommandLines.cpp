@@ -9,6 +9,20 @@ int temperatureValue(const QString& text)
     return Utility::TruncateToInt(Utility::TextToNumber(text, 1));
 }
 
+std::optional<int> checkedTemperature(const QString& text)
+{
+    const QString digits = Utility::StripBlanks(text);
+    if (digits.isEmpty())
+        return std::nullopt;
+    int value = 0;
+    for (const QChar c : digits) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = qMin(value * 10 + (c.unicode() - u'0'), 1000); // leading zeros are allowed
+    }
+    return value <= 999 ? std::optional<int>(value) : std::nullopt;
+}
+
 QStringList temperatureLines(const QString& t0, const QString& t1, const QString& bed)
 {
     const QString space = QStringLiteral(" ");

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace CommandLines {
 
 // The pause command.
@@ -16,6 +18,9 @@ inline QString pauseLine()
 // A typed temperature: the number the text begins with, truncated toward zero and
 // clamped to the 32-bit range; 0 when the text holds no number.
 int temperatureValue(const QString& text);
+
+// A typed temperature: nullopt unless the text (blanks removed) is a whole number from 0 to 999.
+std::optional<int> checkedTemperature(const QString& text);
 
 // The temperature lines of one click, top to bottom: "M140 S<bed> T0", "M104 S<t0> T0",
 // "M104 S<t1> T1", each only when its text is not empty once spaces are removed.

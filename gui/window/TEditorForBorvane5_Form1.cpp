@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QToolButton>
 
 #include <stdexcept>
@@ -238,7 +239,7 @@ void TEditorForBorvane5_Form1::buildControls()
 
     memoMessage = new QPlainTextEdit(pnlRight);
     memoMessage->setPlainText(
-        QStringLiteral("Drop the G-code file\n                    created by Borvane."));
+        QStringLiteral("Drop the G-code file created by Borvane\n          or press Ctrl+O to open it."));
     memoMessage->setFont(tahoma(21));
     QPalette messagePalette = memoMessage->palette();
     const QColor tooltip = QApplication::palette().color(QPalette::ToolTipBase);
@@ -315,6 +316,8 @@ void TEditorForBorvane5_Form1::connectHandlers()
     connect(bbtnHeightSearch, &QPushButton::clicked, this, &Form::bbtnHeightSearchClick);
     connect(btnPause, &QPushButton::clicked, this, &Form::btnPauseClick);
     connect(TemperarureInsert, &QPushButton::clicked, this, &Form::TemperarureInsertClick);
+    auto* open = new QShortcut(QKeySequence::Open, this);
+    connect(open, &QShortcut::activated, this, &Form::OpenFileDialog);
 }
 
 void TEditorForBorvane5_Form1::layoutPanels()
@@ -349,8 +352,7 @@ void TEditorForBorvane5_Form1::resizeEvent(QResizeEvent* event)
 void TEditorForBorvane5_Form1::FormCreate()
 {
     OutputFileName = QStringLiteral("Borvane.gx");
-    SearchKeyPath = Utility::ExeFolder() + QStringLiteral("TempFile") + QDir::separator() +
-                    QStringLiteral("SearchKey.txt");
+    SearchKeyPath = keywordListPath(Utility::ExeFolder());
     Memo1->clearRows();
     loadKeywordList();
     FileLoaded = false;

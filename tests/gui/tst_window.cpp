@@ -328,7 +328,7 @@ void TestWindow::controlTree_data()
     // FormCreate made memoMessage 600 high, which leaves a strip of 17 pixels for Memo1.
     row("Memo1")              << "EditBuffer"     << "pnlRight"          << "" << QRect(1, 601, 472, 17)   << false << false << true  << 16;
     row("memoMessage")        << "QPlainTextEdit" << "pnlRight"
-        << QStringLiteral("Drop the G-code file\n                    created by Borvane.")
+        << QStringLiteral("Drop the G-code file created by Borvane\n          or press Ctrl+O to open it.")
         << QRect(1, 1, 472, 600) << false << false << true << 21;
     // clang-format on
 }

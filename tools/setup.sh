@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ ccache qt6-base-dev libqscintilla2-qt6-dev libgl-dev fonts-dejavu-core fonts-wine "$@")
+packages=(cmake make g++ ccache qt6-base-dev libqscintilla2-qt6-dev libgl-dev fonts-dejavu-core fonts-wine
+    desktop-file-utils appstream dpkg-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,42 @@
+#pragma once
+
+// The layers of a sliced body, found from its moves rather than from a slicer's comments.
+//
+// A move is a G0 or G1 command (G00/G01, either case); its words are a letter followed by a
+// number, and what follows ";" or stands in parentheses is a comment. An extrusion is a G1, G2
+// or G3 with X or Y (I or J for an arc) whose E grows the filament: above the previous E with
+// absolute extrusion (M82, the default; G92 E sets it), above 0 with relative extrusion (M83 or
+// G91). Its printing height is the last Z set by a G0/G1 move; an extrusion before any Z is set
+// has none. The print starts at the first extrusion at the lowest printing height; from there a
+// layer starts wherever the printing height rises above the current layer's. A layer's change
+// row is the first G0/G1 move setting its height after the last extrusion below it, so lifts
+// undone before extruding, start and end moves and the final lift make no layer.
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+struct Layer
+{
+    int row = 0;    // the layer change row: 0-based body row, rows counted as RowSource counts them
+    double z = 0.0; // the layer's printing height
+};
+
+class LayerIndex
+{
+public:
+    // One pass over the body bytes. A body with no extrusion gives an empty index.
+    static LayerIndex build(std::string_view body);
+
+    bool isEmpty() const { return m_layers.empty(); }
+    const std::vector<Layer>& layers() const { return m_layers; } // bottom to top, rows ascending
+    // The layer a row belongs to: the last layer whose change row is at or before row; none before the first.
+    std::optional<std::size_t> layerAt(int row) const;
+    // The last layer whose height is below target; the first layer when target is at or below
+    // the first layer's height; none when no layer reaches target.
+    std::optional<std::size_t> layerForHeight(double target) const;
+
+private:
+    std::vector<Layer> m_layers;
+};

@@ -1,0 +1,87 @@
+#include "core/navigation/PrintAnalysis.h"
+
+#include "core/navigation/RowScans.h"
+
+#include <QString>
+
+#include <algorithm>
+
+namespace {
+
+// Print analysis scans from the row after the one a drop leaves the caret on.
+constexpr int kFirstScannedRow = 2;
+
+// A row whose first byte after blanks is ";": a slicer's comment or setting, never a command.
+bool isCommentRow(std::string_view row)
+{
+    const std::size_t first = row.find_first_not_of(" \t");
+    return first != std::string_view::npos && row[first] == ';';
+}
+
+PrintStart startAtZRow(const RowSource& rows, int keywordRow, std::optional<int> zRow)
+{
+    PrintStart start;
+    if (!zRow)
+        return start;
+    start.row = zRow;
+    start.height = RowScans::zOf(rows.rowBytes(*zRow));
+    start.keywordRow = keywordRow;
+    return start;
+}
+
+} // namespace
+
+PrintStart findPrintStart(const RowSource& rows, const LayerIndex& layers)
+{
+    const int lineCount = rows.lineCount();
+    if (const std::optional<int> shellInner = RowScans::findKeywordRow(
+            rows, QStringLiteral(";structure:shell-inner"), QString(), kFirstScannedRow, +1, lineCount)) {
+        const PrintStart start =
+            startAtZRow(rows, *shellInner, RowScans::findRowWithZ(rows, *shellInner, -1));
+        if (start.row || layers.isEmpty())
+            return start;
+    }
+    if (!layers.isEmpty()) {
+        const Layer& first = layers.layers().front();
+        return PrintStart{first.row, first.z, std::nullopt};
+    }
+    for (int from = kFirstScannedRow;;) {
+        const std::optional<int> shell = RowScans::findKeywordRow(
+            rows, QStringLiteral("shell"), QStringLiteral("shells"), from, +1, lineCount);
+        if (!shell)
+            return {};
+        if (!isCommentRow(rows.rowBytes(*shell)))
+            return startAtZRow(rows, *shell, RowScans::findRowWithZ(rows, *shell, +1));
+        from = *shell + 1;
+    }
+}
+
+HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers, int startRow, double target)
+{
+    HeightChoice choice;
+    const int lineCount = rows.lineCount();
+    if (layers.isEmpty()) {
+        const RowScans::HeightSearch found = RowScans::searchHeight(rows, startRow, lineCount, target);
+        choice.row = found.row;
+        choice.z = found.z;
+        choice.examined = found.examined;
+        return choice;
+    }
+    if (startRow >= lineCount)
+        return choice;
+    choice.examined = true;
+
+    // The layers from startRow on; heights rise with the rows, so both ends are found by halving.
+    const std::vector<Layer>& all = layers.layers();
+    const auto first = std::lower_bound(all.begin(), all.end(), startRow,
+                                        [](const Layer& layer, int row) { return layer.row < row; });
+    const auto reaching =
+        std::lower_bound(first, all.end(), target, [](const Layer& layer, double t) { return layer.z < t; });
+    if (reaching == all.end())
+        return choice;
+    const auto chosen = reaching == first ? first : reaching - 1;
+    choice.row = chosen->row;
+    choice.z = chosen->z;
+    choice.layer = std::size_t(chosen - all.begin());
+    return choice;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+// Where the print starts and which row a typed height selects. The window and the batch mode
+// both ask these, so both choose the same row.
+
+#include "core/gcode/LayerIndex.h"
+#include "core/navigation/RowSource.h"
+
+#include <cstddef>
+#include <optional>
+
+struct PrintStart
+{
+    std::optional<int> row;
+    double height = 0.0;
+    // The structure comment row the start was found from; none when it is the first layer.
+    std::optional<int> keywordRow;
+};
+
+// The ";structure:shell-inner" rule where that comment exists (from row 2 on, the nearest row
+// holding "Z" before it); otherwise the first layer; otherwise the first row from row 2 on that
+// holds "shell" but not "shells" and is no comment row, walked forward to the next row holding
+// "Z". None when neither finds a start.
+PrintStart findPrintStart(const RowSource& rows, const LayerIndex& layers);
+
+struct HeightChoice
+{
+    std::optional<int> row;
+    double z = 0.0;
+    std::optional<std::size_t> layer;
+    bool examined = false; // false when startRow is at or past the last row, so nothing was looked at
+};
+// target is the typed height plus the start height. With a layer index: the change row of the last
+// layer below target from startRow on (the first such layer when it already reaches target; none
+// when no layer reaches it); without one, the Z line rule.
+HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers, int startRow, double target);

@@ -1,0 +1,562 @@
+// The layer index and the print analysis over it: small bodies in the shapes that slicers
+// write, and every real slicer file beside the repository, checked against the slicer's own
+// layer comments.
+
+#include "core/gcode/LayerIndex.h"
+#include "core/gcode/SlicedFile.h"
+#include "core/navigation/PrintAnalysis.h"
+#include "core/navigation/RowSource.h"
+
+#include "TestPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QList>
+#include <QMap>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+namespace {
+
+std::string_view view(const QByteArray& bytes)
+{
+    return {bytes.constData(), std::size_t(bytes.size())};
+}
+
+// Layers written "row:z row:z ...".
+QList<Layer> parseLayers(const char* text)
+{
+    QList<Layer> layers;
+    for (const QByteArray& item : QByteArray(text).split(' ')) {
+        if (item.isEmpty())
+            continue;
+        const QList<QByteArray> parts = item.split(':');
+        layers.append({parts[0].toInt(), parts[1].toDouble()});
+    }
+    return layers;
+}
+
+QList<Layer> toList(const LayerIndex& index)
+{
+    return QList<Layer>(index.layers().begin(), index.layers().end());
+}
+
+QString describe(const QList<Layer>& layers)
+{
+    QStringList items;
+    for (const Layer& layer : layers)
+        items << QStringLiteral("%1:%2").arg(layer.row).arg(layer.z);
+    return items.join(u' ');
+}
+
+bool sameZ(double a, double b)
+{
+    return std::abs(a - b) < 1e-9;
+}
+
+// --- A plain reference reading of the rows, written apart from the index ---------------------
+
+// What one row does, read the slow and obvious way: the words of its command part.
+struct RowEffect
+{
+    std::optional<double> zSet;         // a G0/G1 move that sets Z
+    std::optional<double> extrusionAtZ; // an extrusion, at this printing height
+};
+
+QList<RowEffect> referenceEffects(const RowSource& rows)
+{
+    static const QRegularExpression word(QStringLiteral("([A-Z])([-+]?[0-9]*\\.?[0-9]+)"));
+    QList<RowEffect> effects;
+    std::optional<double> z;
+    double e = 0.0;
+    bool relativeE = false;
+    bool relativeAll = false;
+    for (int row = 0; row < rows.physicalRowCount(); ++row) {
+        QString command = rows.rowText(row);
+        if (const qsizetype comment = command.indexOf(u';'); comment >= 0)
+            command.truncate(comment);
+        command = command.toUpper();
+        QMap<QChar, double> words;
+        QString name;
+        for (const QRegularExpressionMatch& match : word.globalMatch(command)) {
+            if (name.isEmpty())
+                name = match.captured(1) + QString::number(match.captured(2).toInt());
+            else
+                words.insert(match.captured(1)[0], match.captured(2).toDouble());
+        }
+        RowEffect effect;
+        if (name == u"M82") {
+            relativeE = false;
+        } else if (name == u"M83") {
+            relativeE = true;
+        } else if (name == u"G90") {
+            relativeAll = false;
+        } else if (name == u"G91") {
+            relativeAll = true;
+        } else if (name == u"G92") {
+            if (words.contains(u'E') || words.isEmpty())
+                e = words.value(u'E', 0.0);
+        } else if (name == u"G0" || name == u"G1" || name == u"G2" || name == u"G3") {
+            const bool linear = name == u"G0" || name == u"G1";
+            if (linear && words.contains(u'Z')) {
+                z = relativeAll && z ? *z + words[u'Z'] : words[u'Z'];
+                effect.zSet = z;
+            }
+            if (words.contains(u'E')) {
+                const bool relative = relativeE || relativeAll;
+                const double value = words[u'E'];
+                const bool grows = relative ? value > 0 : value > e;
+                e = relative ? e + value : value;
+                const bool travels = words.contains(u'X') || words.contains(u'Y') ||
+                                     (!linear && (words.contains(u'I') || words.contains(u'J')));
+                if (name != u"G0" && grows && travels && z)
+                    effect.extrusionAtZ = z;
+            }
+        }
+        effects.append(effect);
+    }
+    return effects;
+}
+
+// The change row of the layer at height z whose first extrusion is at or after from: the first
+// move setting z after the last extrusion below z.
+std::optional<int> referenceChangeRow(const QList<RowEffect>& effects, int from, double z)
+{
+    int firstAtZ = from;
+    while (firstAtZ < effects.size() &&
+           !(effects[firstAtZ].extrusionAtZ && sameZ(*effects[firstAtZ].extrusionAtZ, z)))
+        ++firstAtZ;
+    if (firstAtZ == effects.size())
+        return std::nullopt;
+    int lastBelow = firstAtZ - 1;
+    while (lastBelow >= 0 &&
+           !(effects[lastBelow].extrusionAtZ && *effects[lastBelow].extrusionAtZ < z - 1e-9))
+        --lastBelow;
+    for (int row = lastBelow + 1; row <= firstAtZ; ++row) {
+        if (effects[row].zSet && sameZ(*effects[row].zSet, z))
+            return row;
+    }
+    return std::nullopt;
+}
+
+// A slicer's own word on a layer: the row of its layer comment and, where it says it, the height.
+struct CommentLayer
+{
+    int row = 0;
+    std::optional<double> z;
+};
+
+// The layer comments of the slicers tried: ";LAYER:n" (with ";Z:h" on the next row where given),
+// ";LAYER_CHANGE" then ";Z:h", ";AFTER_LAYER_CHANGE" then ";h", "; CHANGE_LAYER" then
+// "; Z_HEIGHT: h", "; layer n, Z = h", "; BEGIN_LAYER_... z=h", and the display message
+// "M117 INDICATOR-Layer n" of a layer change script.
+QList<CommentLayer> commentLayers(const RowSource& rows)
+{
+    static const QRegularExpression heightOnNextRow(QStringLiteral("^;\\s*(?:Z:|Z_HEIGHT:|)\\s*([0-9.]+)$"));
+    static const QRegularExpression heightInRow(
+        QStringLiteral("^;\\s*(?:layer \\d+, Z = |BEGIN_LAYER_\\w+ z=)([0-9.]+)"));
+    QList<CommentLayer> layers;
+    for (int row = 0; row < rows.lineCount(); ++row) {
+        const QString text = rows.rowText(row);
+        if (text.startsWith(u"M117 INDICATOR-Layer")) {
+            layers.append({row, std::nullopt});
+            continue;
+        }
+        if (!text.startsWith(u';'))
+            continue;
+        if (const auto match = heightInRow.match(text); match.hasMatch()) {
+            layers.append({row, match.captured(1).toDouble()});
+        } else if (text.startsWith(u";LAYER:") || text == u";LAYER_CHANGE" ||
+                   text == u";AFTER_LAYER_CHANGE" || text == u"; CHANGE_LAYER") {
+            CommentLayer layer{row, std::nullopt};
+            if (const auto next = heightOnNextRow.match(rows.rowText(row + 1)); next.hasMatch())
+                layer.z = next.captured(1).toDouble();
+            layers.append(layer);
+        }
+    }
+    return layers;
+}
+
+QStringList realFiles()
+{
+    const QDir folder(QStringLiteral(BORVANE_REAL_FIXTURES_DIR));
+    return folder.entryList({QStringLiteral("*.gcode")}, QDir::Files, QDir::Name);
+}
+
+} // namespace
+
+class TestLayerIndex : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void layers_data();
+    void layers();
+    void layerAt_data();
+    void layerAt();
+    void layerForHeight_data();
+    void layerForHeight();
+    void printStart_data();
+    void printStart();
+    void heightChoice_data();
+    void heightChoice();
+    void realFile_data();
+    void realFile();
+};
+
+void TestLayerIndex::layers_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("layers"); // row:z for each layer, bottom to top
+
+    QTest::newRow("Cura: G0 layer changes, start lift, prime blob, end lift")
+        << QByteArray("M82 ;absolute extrusion mode\n"
+                      "G28 ;Home\n"
+                      "G1 Z15.0 F9000 ;move the platform down 15mm\n"
+                      "G92 E0\n"
+                      "G1 F200 E3 ;extrude 3mm of feed stock\n"
+                      "G92 E0\n"
+                      ";LAYER:0\n"
+                      "G0 F3600 X10 Y10 Z0.3\n"
+                      "G1 F1500 X20 Y10 E1.0\n"
+                      "G1 X20 Y20 E2.0\n"
+                      ";LAYER:1\n"
+                      "G0 F3600 X10 Y10 Z0.5\n"
+                      "G1 X20 Y10 E3.0\n"
+                      ";LAYER:2\n"
+                      "G0 F960 Z0.7\n"
+                      "G0 X30 Y30\n"
+                      "G1 X40 Y30 E4.0\n"
+                      "G1 Z15 E-1 ;end lift\n")
+        << "7:0.3 11:0.5 14:0.7";
+    QTest::newRow("PrusaSlicer: Z-hop pairs inside layers") << QByteArray("M83\n"
+                                                                          "G1 Z.2 F720\n"
+                                                                          "G1 X10 Y10 E1\n"
+                                                                          "G1 E-.8 F2100\n"
+                                                                          "G1 Z.4 F720\n"
+                                                                          "G1 X50 Y50 F7200\n"
+                                                                          "G1 Z.2 F720\n"
+                                                                          "G1 E.8 F2100\n"
+                                                                          "G1 X60 Y50 E1\n"
+                                                                          ";LAYER_CHANGE\n"
+                                                                          ";Z:0.4\n"
+                                                                          "G1 E-.8\n"
+                                                                          "G1 Z.6 F720\n"
+                                                                          "G1 X10 Y10\n"
+                                                                          "G1 Z.4 F720\n"
+                                                                          "G1 E.8\n"
+                                                                          "G1 X20 Y10 E1\n")
+                                                            << "1:0.2 14:0.4";
+    QTest::newRow("a hop to the next height before the layer change starts that layer")
+        << QByteArray("M83\nG1 Z.2\nG1 X1 Y1 E1\nG1 Z.4\nG1 X5 Y5\nG1 Z.4 F720\nG1 X2 Y2 E1\n")
+        << "1:0.2 3:0.4";
+    QTest::newRow("Bambu Studio: arc lifts, travel at the lifted height")
+        << QByteArray("M83\n"
+                      "G1 Z.2\n"
+                      "G1 X10 Y10 E1\n"
+                      "G17\n"
+                      "G3 Z.6 I-.8 J.9 P1 F30000\n"
+                      "G1 X50 Y50 Z.6\n"
+                      "G1 Z.4\n"
+                      "G1 X60 Y50 E1\n"
+                      "G2 Z.8 I.86 J.86 P1 F20000 ; spiral lift a little\n"
+                      "G1 X70 Y70\n"
+                      "G2 Z.4 I.86 J.86 P1\n"
+                      "G1 X80 Y70 E1\n"
+                      "G3 X80 Y90 I0 J10 E1\n")
+        << "1:0.2 6:0.4";
+    QTest::newRow("start G-code lifts before the first layer, final lift after the last")
+        << QByteArray("G28\n"
+                      "G1 Z15.0 F9000 ;move the platform down 15mm\n"
+                      "G92 E0\n"
+                      "G1 F200 E3 ;extrude 3mm of feed stock\n"
+                      "G92 E0\n"
+                      "G1 Z5 F3000\n"
+                      "G1 X10 Y10 Z0.3 F3000\n"
+                      "G1 X20 Y10 E1\n"
+                      "G1 Z0.6\n"
+                      "G1 X20 Y20 E2\n"
+                      "G1 Z10 F3000 ;lift\n"
+                      "G1 X0 Y200\n")
+        << "6:0.3 8:0.6";
+    QTest::newRow("comments holding G1 Z5") << QByteArray("; start_gcode = G1 Z5 F5000\\nG1 X0 E5\n"
+                                                          "G1 Z0.2 F600 ; not G1 Z5\n"
+                                                          "G1 X10 Y10 E1 ; G1 Z5 E9\n"
+                                                          ";G1 Z5\n"
+                                                          "  ; G1 Z5 X1 E20\n"
+                                                          "G1 Z0.4 (G1 Z5)\n"
+                                                          "G1 X20 Y20 E2 (Z9)\n")
+                                            << "1:0.2 5:0.4";
+    QTest::newRow("M83 relative extrusion")
+        << QByteArray("M83\nG1 Z0.2\nG1 X10 Y10 E0.5\nG1 Z0.4\nG1 X20 Y10 E0.5\nG1 Z0.6\n"
+                      "G1 X30 Y10 E-0.2 ;wipe\nG1 X30 Y20 E0.3\n")
+        << "1:0.2 3:0.4 5:0.6";
+    QTest::newRow("M82 after M83: absolute again")
+        << QByteArray("M83\nG1 Z0.2\nG1 X1 Y1 E2\nM82\nG1 Z0.4\nG1 X2 Y2 E1.5\nG1 Z0.6\nG1 X3 Y3 E2.5\n")
+        << "1:0.2 6:0.6";
+    QTest::newRow("G92 resets the absolute E")
+        << QByteArray("M82\nG1 Z0.2\nG1 X10 Y10 E5\nG92 E0\nG1 Z0.4\nG1 X20 Y10 E1\nG92 E10\nG1 Z0.6\n"
+                      "G1 X30 Y10 E8 ;travel while retracted\nG1 Z0.8\nG1 X40 Y10 E10.5\n")
+        << "1:0.2 4:0.4 9:0.8";
+    QTest::newRow("G91 relative moves")
+        << QByteArray("G1 Z0.2\nG1 X1 Y1 E1\nG91\nG1 Z0.2\nG1 X1 Y0 E1\nG1 Z0.2\nG1 X1 E0.5\nG90\n")
+        << "0:0.2 3:0.4 5:0.6";
+    QTest::newRow("CR LF") << QByteArray("G1 Z0.2\r\nG1 X1 Y1 E1\r\n;c\r\nG1 Z0.4\r\nG1 X2 Y2 E2\r\n")
+                           << "0:0.2 3:0.4";
+    QTest::newRow("lone CR and blank rows count as rows")
+        << QByteArray("G1 Z0.2\rG1 X1 Y1 E1\n\n;c\rG1 Z0.4\r\n\r\nG1 X2 Y2 E2") << "0:0.2 4:0.4";
+    QTest::newRow("spiral vase: a layer per line")
+        << QByteArray("G1 Z0.2\nG1 X10 Y10 E1\nG1 X11 Y10 Z0.21 E1.1\nG1 X12 Y10 Z0.22 E1.2\n"
+                      "G1 X13 Y10 Z0.23 E1.3\nG1 Z5 ;final lift\n")
+        << "0:0.2 2:0.21 3:0.22 4:0.23";
+    QTest::newRow("no extrusion: Z lines only")
+        << QByteArray("G1 Z0.3 F420\nG1 X10 Y10\nG1 Z0.5 F420\nG1 X10 Y20\nG1 E5\nG0 X1 Y1 Z1 E9\n") << "";
+    QTest::newRow("extrusion only before any Z is set")
+        << QByteArray("G1 X10.5 Y20.25 E0.0123\nG1 X10.5 Y20.25 E0.0123\nG1 Z0.3 F420\n"
+                      "G1 X10.5 Y20.25 E0.0123\nG1 Z0.5 F420\nG1 X10.5 Y20.25 E0.0123\n")
+        << "";
+    QTest::newRow("prime line at a greater height before the lowest printing height")
+        << QByteArray(
+               "G1 Z0.8\nG1 X0 Y0 E10 ;purge\nG92 E0\nG1 Z0.2\nG1 X10 Y10 E1\nG1 Z0.4\nG1 X10 Y20 E2\n")
+        << "3:0.2 5:0.4";
+    QTest::newRow("a lower object later does not start a layer")
+        << QByteArray("G1 Z0.2\nG1 X1 Y1 E1\nG1 Z0.4\nG1 X2 Y2 E2\nG1 Z0.2\nG1 X3 Y3 E3\nG1 Z0.4\n"
+                      "G1 X4 Y4 E4\nG1 Z0.6\nG1 X5 Y5 E5\n")
+        << "0:0.2 2:0.4 8:0.6";
+    QTest::newRow("lower case, G00/G01, line numbers, words without blanks")
+        << QByteArray("g1 z0.2\ng01 x1 y1 e1\nG00 Z0.4\nN12 G01 X2 Y2 E2*71\nG1Z0.6\nG1X3Y3E3\n")
+        << "0:0.2 2:0.4 4:0.6";
+    QTest::newRow("not moves: G10, G28, G1.5, Z without a number, T0")
+        << QByteArray("G1 Z0.2\nG1 X1 Y1 E1\nG10 Z5\nG28 Z0\nG1.5 Z7\nT0\nG1 Z\nG1 X2 Y2 E2\nG1 Z0.4\n"
+                      "G1 X3 Y3 E3\n")
+        << "0:0.2 8:0.4";
+    QTest::newRow("G0 with E and G1 with E but no X or Y extrude nothing")
+        << QByteArray("G1 Z0.2\nG1 X1 Y1 E1\nG1 Z0.4\nG0 X2 Y2 E2\nG1 E3\nG1 Z0.6\nG1 X3 Y3 E4\n")
+        << "0:0.2 5:0.6";
+    QTest::newRow("empty body") << QByteArray() << "";
+}
+
+void TestLayerIndex::layers()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, layers);
+
+    const LayerIndex index = LayerIndex::build(view(body));
+    const QList<Layer> expected = parseLayers(layers.toLatin1().constData());
+    QCOMPARE(describe(toList(index)), describe(expected));
+    QCOMPARE(index.isEmpty(), expected.isEmpty());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QCOMPARE(index.layers()[std::size_t(i)].row, expected[i].row);
+        QCOMPARE(index.layers()[std::size_t(i)].z, expected[i].z);
+    }
+}
+
+void TestLayerIndex::layerAt_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("layer"); // -1: none
+
+    // Layers change on rows 2 (0.2), 5 (0.4) and 8 (0.6).
+    QTest::newRow("before the first layer") << 1 << -1;
+    QTest::newRow("on the first change row") << 2 << 0;
+    QTest::newRow("inside the first layer") << 4 << 0;
+    QTest::newRow("on a later change row") << 5 << 1;
+    QTest::newRow("past the last row") << 100 << 2;
+    QTest::newRow("negative row") << -1 << -1;
+}
+
+void TestLayerIndex::layerAt()
+{
+    QFETCH(int, row);
+    QFETCH(int, layer);
+    const QByteArray body =
+        "G28\nG92 E0\nG1 Z0.2\nG1 X1 Y1 E1\nG0 X5 Y5\nG1 Z0.4\nG1 X1 Y2 E2\nG0 X5\nG1 Z0.6\n"
+        "G1 X3 Y3 E3\n";
+    const LayerIndex index = LayerIndex::build(view(body));
+    QCOMPARE(index.layers().size(), std::size_t(3));
+    const std::optional<std::size_t> found = index.layerAt(row);
+    QCOMPARE(found ? int(*found) : -1, layer);
+}
+
+void TestLayerIndex::layerForHeight_data()
+{
+    QTest::addColumn<double>("target");
+    QTest::addColumn<int>("layer"); // -1: none
+
+    // Layers at 0.2, 0.4 and 0.6.
+    QTest::newRow("below the first layer: the first") << 0.1 << 0;
+    QTest::newRow("at the first layer: the first") << 0.2 << 0;
+    QTest::newRow("halfway between first and second") << 0.3 << 0;
+    QTest::newRow("at the second: the one below") << 0.4 << 0;
+    QTest::newRow("just above the second") << 0.41 << 1;
+    QTest::newRow("at the top layer") << 0.6 << 1;
+    QTest::newRow("above the top: none reaches it") << 0.7 << -1;
+}
+
+void TestLayerIndex::layerForHeight()
+{
+    QFETCH(double, target);
+    QFETCH(int, layer);
+    const QByteArray body = "G1 Z0.2\nG1 X1 Y1 E1\nG1 Z0.4\nG1 X1 Y2 E2\nG1 Z0.6\nG1 X3 Y3 E3\nG1 Z10\n";
+    const LayerIndex index = LayerIndex::build(view(body));
+    const std::optional<std::size_t> found = index.layerForHeight(target);
+    QCOMPARE(found ? int(*found) : -1, layer);
+    QVERIFY(LayerIndex().layerForHeight(target) == std::nullopt);
+}
+
+void TestLayerIndex::printStart_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("row"); // -1: none
+    QTest::addColumn<double>("height");
+
+    QTest::newRow("shell-inner: the Z row before it, not the first layer")
+        << QByteArray("G1 Z0.2\nG1 X1 Y1 E1\nG1 Z0.4\nG1 X1 Y2 E2\n;structure:shell-inner\nG1 X3 Y3 E3\n")
+        << 2 << 0.4;
+    QTest::newRow("no shell-inner: the first layer")
+        << QByteArray("G28\nG1 Z15 ;lift\n;TYPE:shell\nG1 Z0.3\nG1 X1 Y1 E1\nG1 Z0.6\nG1 X2 Y2 E2\n") << 3
+        << 0.3;
+    QTest::newRow("settings comment holding shell is no start")
+        << QByteArray("G28\n; bottom_shell_layers = 3\nG1 Z0.3\nG1 Z0.5\n") << -1 << 0.0;
+    QTest::newRow("shell fallback on a command row")
+        << QByteArray("G28\n;TYPE:shell\nM117 shell\nG1 X1\nG1 Z0.25\nG1 Z0.45\n") << 4 << 0.25;
+    QTest::newRow("shell-inner whose walk back finds no Z, with layers: the first layer")
+        << QByteArray("G28\nG1 X1\n;structure:shell-inner\nG1 Z0.2\nG1 X1 Y1 E1\n") << 3 << 0.2;
+    QTest::newRow("nothing") << QByteArray("G28\nG1 X1\nM84\n") << -1 << 0.0;
+}
+
+void TestLayerIndex::printStart()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, row);
+    QFETCH(double, height);
+    const TextRows rows(body);
+    const PrintStart start = findPrintStart(rows, LayerIndex::build(view(body)));
+    QCOMPARE(start.row.value_or(-1), row);
+    QCOMPARE(start.height, height);
+}
+
+void TestLayerIndex::heightChoice_data()
+{
+    QTest::addColumn<int>("startRow");
+    QTest::addColumn<double>("target");
+    QTest::addColumn<int>("row"); // -1: none
+    QTest::addColumn<double>("z");
+
+    // Layers: row 2 at 0.2, 7 at 0.4 (after a hop to 0.6 on row 4), 10 at 0.6; a final lift on row 12.
+    QTest::newRow("halfway into the second layer") << 2 << 0.5 << 7 << 0.4;
+    QTest::newRow("halfway into the first layer") << 2 << 0.3 << 2 << 0.2;
+    QTest::newRow("at or below the first layer: the first") << 2 << 0.1 << 2 << 0.2;
+    QTest::newRow("above the top layer: none, the lift is no layer") << 2 << 0.7 << -1 << 0.0;
+    QTest::newRow("from a start row inside the first layer") << 3 << 0.3 << 7 << 0.4;
+    QTest::newRow("start row past the end") << 50 << 0.3 << -1 << 0.0;
+}
+
+void TestLayerIndex::heightChoice()
+{
+    QFETCH(int, startRow);
+    QFETCH(double, target);
+    QFETCH(int, row);
+    QFETCH(double, z);
+    const QByteArray body = "G28\nG1 Z5\nG1 Z0.2\nG1 X1 Y1 E1\nG1 Z0.6 ;hop\nG1 X9 Y9\nG1 Z0.2\nG1 Z0.4\n"
+                            "G1 X2 Y2 E2\n;next\nG1 Z0.6\nG1 X3 Y3 E3\nG1 Z20\n";
+    const TextRows rows(body);
+    const HeightChoice choice = chooseRowForHeight(rows, LayerIndex::build(view(body)), startRow, target);
+    QCOMPARE(choice.row.value_or(-1), row);
+    QCOMPARE(choice.z, z);
+    QCOMPARE(choice.examined, startRow < rows.lineCount());
+}
+
+void TestLayerIndex::realFile_data()
+{
+    QTest::addColumn<QString>("path");
+    const QStringList files = realFiles();
+    if (files.isEmpty())
+        QSKIP("The real slicer files are not beside the repository.");
+    for (const QString& name : files)
+        QTest::newRow(qPrintable(name)) << QDir(QStringLiteral(BORVANE_REAL_FIXTURES_DIR)).filePath(name);
+}
+
+// Every layer the slicer announces is a layer of the index, with the change row that the
+// definition gives, unless the print was already higher (a second process announcing a height
+// it printed before). The index holds no layer the slicer does not announce, except a prime line
+// below the first layer and the lines of a spiral vase.
+void TestLayerIndex::realFile()
+{
+    QFETCH(QString, path);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const qsizetype headerLength = SlicedFile::headerLength(bytes);
+    QVERIFY(headerLength > 0);
+    const TextRows rows(bytes.mid(headerLength));
+    const LayerIndex index = LayerIndex::build(rows.bytes());
+    QVERIFY(!index.isEmpty());
+
+    const QList<RowEffect> effects = referenceEffects(rows);
+    const std::vector<Layer>& layers = index.layers();
+    for (std::size_t i = 0; i < layers.size(); ++i) {
+        // Each change row is a move setting its layer's height, in ascending rows and heights.
+        const RowEffect& effect = effects[layers[i].row];
+        QVERIFY2(effect.zSet && sameZ(*effect.zSet, layers[i].z), qPrintable(rows.rowText(layers[i].row)));
+        if (i > 0)
+            QVERIFY(layers[i].row > layers[i - 1].row && layers[i].z > layers[i - 1].z);
+    }
+
+    const QList<CommentLayer> comments = commentLayers(rows);
+    if (comments.isEmpty()) {
+        QCOMPARE(path.contains(u"slic3r_"), true); // the one file tried without layer comments
+        return;
+    }
+    // The print starts at the first extrusion at the lowest printing height.
+    int printStart = -1;
+    for (int row = 0; row < effects.size(); ++row) {
+        if (effects[row].extrusionAtZ &&
+            (printStart < 0 || *effects[row].extrusionAtZ < *effects[printStart].extrusionAtZ - 1e-9))
+            printStart = row;
+    }
+    const bool spiral = path.contains(u"spiral-vase");
+    QList<double> announced;
+    for (const CommentLayer& comment : comments) {
+        // Where the slicer names no height, its layer prints at the height of its first extrusion.
+        int firstExtrusion = comment.row;
+        while (firstExtrusion < effects.size() && !effects[firstExtrusion].extrusionAtZ)
+            ++firstExtrusion;
+        if (firstExtrusion == effects.size())
+            continue; // announced after the last extrusion
+        const double z = comment.z.value_or(*effects[firstExtrusion].extrusionAtZ);
+        if (std::any_of(announced.begin(), announced.end(), [z](double a) { return sameZ(a, z); }))
+            continue;
+        const std::optional<int> expected = referenceChangeRow(effects, comment.row, z);
+        if (!expected) {
+            // A spiral vase's announced height that no move sets exactly.
+            QVERIFY2(spiral,
+                     qPrintable(QStringLiteral("layer at %1, comment row %2").arg(z).arg(comment.row)));
+            continue;
+        }
+        double printedBefore = 0.0;
+        for (int row = printStart; row < *expected; ++row)
+            printedBefore = std::max(printedBefore, effects[row].extrusionAtZ.value_or(0.0));
+        if (printedBefore >= z - 1e-9)
+            continue; // not above the print's height so far: no layer starts
+        announced.append(z);
+        const auto match =
+            std::find_if(layers.begin(), layers.end(), [&](const Layer& layer) { return sameZ(layer.z, z); });
+        QVERIFY2(match != layers.end(), qPrintable(QStringLiteral("no layer at %1").arg(z)));
+        QCOMPARE(match->row, *expected);
+    }
+    QVERIFY(!announced.isEmpty());
+    if (!spiral) {
+        // A prime line below the first announced layer is the only layer more.
+        const std::size_t count = std::size_t(announced.size());
+        QVERIFY2(layers.size() == count || (layers.size() == count + 1 && layers[0].z < announced[0]),
+                 qPrintable(QStringLiteral("%1 layers, %2 announced").arg(layers.size()).arg(count)));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestLayerIndex)
+#include "tst_layerindex.moc"

@@ -1,7 +1,9 @@
 #include "core/batch/Batch.h"
 
 #include "core/gcode/CommandLines.h"
+#include "core/gcode/LayerIndex.h"
 #include "core/gcode/SlicedFile.h"
+#include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
 #include "core/navigation/RowSource.h"
 #include "core/text/Utility.h"
@@ -300,6 +302,45 @@ bool write(const QString& path, const Body& body, bool withHeader, QString& erro
     return true;
 }
 
+// The row the window's search or "Row Number" field makes current, or none with the reason.
+std::optional<int> chooseRow(const Request& request, const RowSource& rows, const LayerIndex& layers,
+                             QString& error)
+{
+    if (request.row)
+        return request.row;
+    // As a drop's print analysis leaves the window: without a start, rows from 0 and height 0.
+    const PrintStart start = findPrintStart(rows, layers);
+    const int startRow = start.row.value_or(0);
+    const double startHeight = start.row ? start.height : 0.0;
+    const double target = *request.height + startHeight;
+    const HeightChoice choice = chooseRowForHeight(rows, layers, startRow, target);
+    if (!choice.row) {
+        const QLocale c = QLocale::c();
+        error = QStringLiteral("The height %1 mm above the print start (Z %2) was not found in %3: the print "
+                               "is lower.")
+                    .arg(c.toString(*request.height, 'g', 10), c.toString(target, 'f', 3), request.file);
+        return std::nullopt;
+    }
+    return choice.row;
+}
+
+// The layer and height that each press's lines went into: those of the chosen row.
+void locate(QList<Insertion>& insertions, const RowSource& rows, const LayerIndex& layers, int chosenRow)
+{
+    std::optional<int> layer;
+    std::optional<double> z;
+    if (const std::optional<std::size_t> at = layers.layerAt(chosenRow)) {
+        layer = int(*at) + 1;
+        z = layers.layers()[*at].z;
+    } else if (const RowScans::ZLookup found = RowScans::findZLineAtOrBefore(rows, chosenRow); found.row) {
+        z = found.z;
+    }
+    for (Insertion& insertion : insertions) {
+        insertion.layer = layer;
+        insertion.z = z;
+    }
+}
+
 } // namespace
 
 Outcome run(const Request& request)
@@ -319,14 +360,11 @@ Outcome run(const Request& request)
     {
         // The index shares the body's bytes; it is gone before the body is changed.
         const TextRows rows(body->text);
-        int currentRow = 0;
-        if (request.row) {
-            currentRow = *request.row;
-        } else {
-            outcome.error = QStringLiteral("--height is not available yet.");
+        const LayerIndex layers = LayerIndex::build(rows.bytes());
+        const std::optional<int> currentRow = chooseRow(request, rows, layers, outcome.error);
+        if (!currentRow)
             return outcome;
-        }
-        outcome.insertions = pressButtons(request, currentRow);
+        outcome.insertions = pressButtons(request, *currentRow);
         const int row = outcome.insertions.front().row;
         placement = place(rows, row, mergedBlock(outcome.insertions), body->lineBreak);
         if (!placement) {
@@ -336,11 +374,7 @@ Outcome run(const Request& request)
                                 .arg(rows.lineCount());
             return outcome;
         }
-        const RowScans::ZLookup z = RowScans::findZLineAtOrBefore(rows, currentRow);
-        for (Insertion& insertion : outcome.insertions) {
-            if (z.row)
-                insertion.z = z.z;
-        }
+        locate(outcome.insertions, rows, layers, *currentRow);
     }
     body->text.insert(placement->offset, placement->bytes);
 

@@ -55,6 +55,24 @@ const QList<QByteArray> kBody = {
     "M104 S0",        // row 12
 };
 
+// Each layer marked as one slicer marks its walls, so that the print starts at the Z row
+// before the first mark.
+const QList<QByteArray> kStructuredBody = {
+    ";FLAVOR:Marlin",         // row 0
+    "G28",                    // row 1
+    "G1 Z0.300 F420",         // row 2: print start
+    ";structure:shell-inner", // row 3
+    "G1 X10 Y10 E1",          // row 4
+    "G1 Z0.500 F420",         // row 5
+    ";structure:shell-inner", // row 6
+    "G1 X11 Y11 E2",          // row 7
+    "G1 Z0.700 F420",         // row 8
+    ";structure:shell-inner", // row 9
+    "G1 X12 Y12 E3",          // row 10
+    "G1 Z0.900 F420",         // row 11
+    "M104 S0",                // row 12
+};
+
 struct Edit
 {
     int row = 0;
@@ -64,10 +82,12 @@ struct Edit
     QString bed = QString();
     bool after = false;
     bool removeHeader = false;
+    QString height = QString(); // typed into "Insert Height" instead of the row number
 
     QStringList arguments() const
     {
-        QStringList list{QStringLiteral("--row"), QString::number(row)};
+        QStringList list = height.isEmpty() ? QStringList{QStringLiteral("--row"), QString::number(row)}
+                                            : QStringList{QStringLiteral("--height"), height};
         if (pause)
             list << QStringLiteral("--pause");
         if (!t0.isEmpty())
@@ -133,6 +153,8 @@ private slots:
     void sameBytesAsTheWindow();
     void realFilesSameBytesAsTheWindow_data();
     void realFilesSameBytesAsTheWindow();
+    void realFilesHeightByTheSlicersComments_data();
+    void realFilesHeightByTheSlicersComments();
     void pauseAndTemperaturesInTheWindowsOrder_data();
     void pauseAndTemperaturesInTheWindowsOrder();
     void outputOption();
@@ -168,9 +190,14 @@ QByteArray TestBatchMode::editInTheWindow(const QString& file, const Edit& edit)
     window.show();
     if (!QTest::qWaitForWindowExposed(&window) || !GuiTest::dropFile(&window, file))
         return {};
-    window.lbleRow->clear();
-    QTest::keyClicks(window.lbleRow, QString::number(edit.row));
-    QTest::mouseClick(window.sbtnGoRowNumber, Qt::LeftButton);
+    if (edit.height.isEmpty()) {
+        window.lbleRow->clear();
+        QTest::keyClicks(window.lbleRow, QString::number(edit.row));
+        QTest::mouseClick(window.sbtnGoRowNumber, Qt::LeftButton);
+    } else {
+        QTest::keyClicks(window.leditPause, edit.height);
+        QTest::mouseClick(window.bbtnHeightSearch, Qt::LeftButton);
+    }
     QTest::mouseClick(edit.after ? window.rbtnAfter : window.rbtnBefore, Qt::LeftButton);
     QTest::keyClicks(window.leditT0Temperature, edit.t0);
     QTest::keyClicks(window.leditT1Temperature, edit.t1);
@@ -193,13 +220,14 @@ QByteArray TestBatchMode::editInTheWindow(const QString& file, const Edit& edit)
 void TestBatchMode::sameBytesAsTheWindow_data()
 {
     QTest::addColumn<QByteArray>("lineBreak");
+    QTest::addColumn<QList<QByteArray>>("lines");
     QTest::addColumn<bool>("lastLineBroken");
     QTest::addColumn<Edit>("edit");
 
     for (const QByteArray& lineBreak : {QByteArray("\n"), QByteArray("\r\n")}) {
         const QByteArray name = lineBreak == "\n" ? "LF" : "CR LF";
-        const auto row = [&](const char* what) -> QTestData& {
-            return QTest::newRow(name + ", " + what) << lineBreak;
+        const auto row = [&](const char* what, const QList<QByteArray>& lines = kBody) -> QTestData& {
+            return QTest::newRow(name + ", " + what) << lineBreak << lines;
         };
         row("pause before row 6") << true << Edit{.row = 6, .pause = true};
         row("pause after row 6") << true << Edit{.row = 6, .pause = true, .after = true};
@@ -217,15 +245,20 @@ void TestBatchMode::sameBytesAsTheWindow_data()
             << false << Edit{.row = 12, .pause = true, .t0 = "200", .bed = "60", .after = true};
         row("no break at the end, before the last row")
             << false << Edit{.row = 12, .pause = true, .t1 = "190"};
+        row("height of the third layer", kStructuredBody) << true << Edit{.pause = true, .height = "0.4"};
+        row("height between layers, temperature after", kStructuredBody)
+            << true << Edit{.pause = true, .t0 = "210", .after = true, .height = "0.25"};
+        row("height 0: the first layer", kStructuredBody) << true << Edit{.pause = true, .height = "0"};
     }
 }
 
 void TestBatchMode::sameBytesAsTheWindow()
 {
     QFETCH(QByteArray, lineBreak);
+    QFETCH(QList<QByteArray>, lines);
     QFETCH(bool, lastLineBroken);
     QFETCH(Edit, edit);
-    QByteArray body = joined(kBody, lineBreak);
+    QByteArray body = joined(lines, lineBreak);
     if (!lastLineBroken)
         body.chop(lineBreak.size());
     const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
@@ -280,6 +313,74 @@ void TestBatchMode::realFilesSameBytesAsTheWindow()
     QCOMPARE(run.err, QByteArray());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(GuiTest::readFile(output), byWindow);
+}
+
+void TestBatchMode::realFilesHeightByTheSlicersComments_data()
+{
+    // Slicers that write ";LAYER_CHANGE" or ";LAYER:n", then ";Z:<height>", ahead of each layer's moves.
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("layerMark");
+    QTest::addColumn<double>("height");
+    const QDir real(QStringLiteral(BORVANE_REAL_FIXTURES_DIR));
+    QTest::newRow("PrusaSlicer with Z lifts")
+        << real.filePath(QStringLiteral("prusaslicer_z-hop-large_3939k.gcode")) << QByteArray(";LAYER_CHANGE")
+        << 10.0;
+    QTest::newRow("PrusaSlicer, height on a layer")
+        << real.filePath(QStringLiteral("prusaslicer_z-hop-large_3939k.gcode")) << QByteArray(";LAYER_CHANGE")
+        << 2.0;
+    QTest::newRow("ideaMaker") << real.filePath(QStringLiteral("ideamaker_basic_747k.gcode"))
+                               << QByteArray(";LAYER:") << 5.0;
+}
+
+void TestBatchMode::realFilesHeightByTheSlicersComments()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, layerMark);
+    QFETCH(double, height);
+    if (!QFileInfo(file).isFile())
+        QSKIP("The real slicer files are not beside the repository.");
+    const QString output = m_dir->filePath(QStringLiteral("out.g"));
+    const Run run =
+        runProgram({QStringLiteral("--height"), QString::number(height), QStringLiteral("--pause"),
+                    QStringLiteral("--remove-header"), QStringLiteral("-o"), output, file});
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+
+    // The output is the body with one line more: find it, and take it out again.
+    QByteArray input = GuiTest::readFile(file);
+    input.remove(0, input.indexOf('\n', input.indexOf('\n') + 1) + 1);
+    const QList<QByteArray> before = input.split('\n');
+    QList<QByteArray> after = GuiTest::readFile(output).split('\n');
+    QCOMPARE(after.size(), before.size() + 1);
+    qsizetype row = 0;
+    while (row < before.size() && before[row] == after[row])
+        ++row;
+    QCOMPARE(after[row], QByteArray("M25"));
+    after.remove(row);
+    QVERIFY(after == before);
+
+    // The layers by the slicer's own comments: the n-th mark starts layer n, its ";Z:" gives the height.
+    QList<double> layerZ;
+    int layersBefore = 0;
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        if (before[i].startsWith(layerMark)) {
+            layersBefore += i < row ? 1 : 0;
+            for (qsizetype j = i + 1; j < before.size(); ++j) {
+                if (before[j].startsWith(";Z:")) {
+                    layerZ << before[j].mid(3).trimmed().toDouble();
+                    break;
+                }
+            }
+        }
+    }
+    QVERIFY(layersBefore >= 1 && layersBefore < layerZ.size());
+    const double z = layerZ[layersBefore - 1];
+    const double target = height + layerZ.front(); // these prints start at their first layer
+    QVERIFY2(z < target && layerZ[layersBefore] >= target, qPrintable(QString::number(z)));
+
+    const QString expected =
+        QStringLiteral("row %1, layer %2, Z %3: M25\n").arg(row).arg(layersBefore).arg(z, 0, 'f', 3);
+    QCOMPARE(QString::fromLocal8Bit(run.out), expected);
 }
 
 void TestBatchMode::pauseAndTemperaturesInTheWindowsOrder_data()
@@ -370,6 +471,7 @@ void TestBatchMode::refusedWritesNothing_data()
         << QStringList{"--row", "4", "--bed", "60.5", "FILE"} << "--bed \"60.5\" is not a temperature";
     QTest::newRow("temperature with letters")
         << QStringList{"--row", "4", "--t1", "hot", "FILE"} << "--t1 \"hot\" is not a temperature";
+    QTest::newRow("height above the print") << QStringList{"--height", "5"} + pause << "was not found";
     QTest::newRow("nothing to insert") << QStringList{"--row", "4", "FILE"} << "Nothing to insert";
     QTest::newRow("blank temperature inserts nothing")
         << QStringList{"--row", "4", "--t0", " ", "FILE"} << "Nothing to insert";

@@ -3,8 +3,10 @@
 // C++), the drop through the real window until the text is editable, finding rows in the
 // loaded text (print analysis, a keyword scan, a height search) against a plain byte search
 // of the same bytes, "Create" against a plain write of the same bytes, and the peak
-// resident memory. Run by hand on an optimised build: ./build/bench/borvane_bench [megabytes]. With
-// BENCH_TRACE set it also prints the resident memory after each measurement.
+// resident memory; then the command-line batch mode (the program started as a process)
+// against reading, writing and syncing the same bytes. Run by hand on an optimised build:
+// ./build/bench/borvane_bench [megabytes]. With BENCH_TRACE set it also prints the resident memory after each
+// measurement.
 
 #include "GuiTestSupport.h"
 #include "SlicedFileGenerator.h"
@@ -18,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -341,6 +344,70 @@ void reportPeakMemory(Bench& bench)
                     megabytes(bench.peakBeforeLoad), double(bench.peakBeforeLoad) / double(bench.fileBytes));
 }
 
+// Reads the file whole, writes the same bytes to path and syncs them to the disk: the least
+// any edit of the file from a script must do.
+double readWriteSyncOnce(const QString& input, const QString& path)
+{
+    QElapsedTimer timer;
+    timer.start();
+    std::FILE* in = std::fopen(QFile::encodeName(input).constData(), "rb");
+    if (!in)
+        return -1;
+    std::fseek(in, 0, SEEK_END);
+    const long size = std::ftell(in);
+    std::fseek(in, 0, SEEK_SET);
+    std::vector<char> bytes(std::size_t(size > 0 ? size : 0));
+    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), in);
+    std::fclose(in);
+    std::FILE* out = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!out)
+        return -1;
+    std::fwrite(bytes.data(), 1, got, out);
+    std::fflush(out);
+#ifdef Q_OS_UNIX
+    fsync(fileno(out));
+#endif
+    std::fclose(out);
+    return timer.nsecsElapsed() / 1e9;
+}
+
+void measureBatch(Bench& bench)
+{
+    const QString plain = bench.dir.filePath(QStringLiteral("plain-batch.gx"));
+    const QString output = bench.dir.filePath(QStringLiteral("batch.gx"));
+    const double floor =
+        best([&] { return readWriteSyncOnce(bench.input, plain); }, [&] { QFile::remove(plain); });
+    printFigure("floor: read, write and fsync the same bytes", floor);
+
+    const QStringList arguments{QStringLiteral("--height"),
+                                QStringLiteral("50"),
+                                QStringLiteral("--pause"),
+                                QStringLiteral("--t0"),
+                                QStringLiteral("210"),
+                                QStringLiteral("-o"),
+                                output,
+                                bench.input};
+    QByteArray report;
+    bool ok = true;
+    const double batch = best(
+        [&] {
+            return secondsOf([&] {
+                QProcess process;
+                process.start(QStringLiteral(BORVANE_PROGRAM_PATH), arguments);
+                ok = ok && process.waitForFinished(-1) && process.exitCode() == 0;
+                report = process.readAllStandardOutput();
+            });
+        },
+        [&] { QFile::remove(output); });
+    if (!ok) {
+        std::printf("batch mode: the program failed; not measured\n");
+        return;
+    }
+    printRatio("batch: --height 50 --pause --t0 210, a process", batch, floor, "floor", 2.0);
+    std::printf("%-44s %s", "  reported", report.constData());
+    std::printf("%-44s %lld bytes more than the input\n", "  output", QFile(output).size() - bench.fileBytes);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -365,7 +432,7 @@ int main(int argc, char** argv)
     // "create" closes the window (it stays loaded and can be shown again).
     const std::vector<Measurement> measurements = {
         {"floor", measureFloor},   {"load", measureLoad},        {"navigation", measureNavigation},
-        {"create", measureCreate}, {"memory", reportPeakMemory},
+        {"create", measureCreate}, {"memory", reportPeakMemory}, {"batch", measureBatch},
     };
     for (const Measurement& measurement : measurements) {
         measurement.run(bench);

@@ -1,6 +1,7 @@
 #include "core/navigation/RowSource.h"
 
 #include <algorithm>
+#include <cstring>
 
 std::string_view RowSource::rowBytes(int row) const
 {
@@ -19,13 +20,20 @@ QString RowSource::rowText(int row) const
 TextRows::TextRows(QByteArray text) : m_text(std::move(text))
 {
     m_starts.push_back(0);
-    const qsizetype n = m_text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char c = m_text[i];
-        if (c == '\r' && i + 1 < n && m_text[i + 1] == '\n')
-            ++i;
-        if (c == '\r' || c == '\n')
-            m_starts.push_back(i + 1);
+    const char* const begin = m_text.constData();
+    const char* const end = begin + m_text.size();
+    m_starts.reserve(std::size_t(m_text.size() / 24) + 1); // G-code rows are rarely shorter
+    // Without a CR every break is an LF, and a byte search finds them all.
+    if (!std::memchr(begin, '\r', std::size_t(end - begin))) {
+        for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p))));)
+            m_starts.push_back(++p - begin);
+        return;
+    }
+    for (const char* p = begin; p < end; ++p) {
+        if (*p == '\r' && p + 1 < end && p[1] == '\n')
+            ++p;
+        if (*p == '\r' || *p == '\n')
+            m_starts.push_back(p + 1 - begin);
     }
 }
 

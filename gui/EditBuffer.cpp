@@ -138,6 +138,15 @@ QByteArrayView EditBuffer::lineBreakBytes() const
     return m_lineBreak == LineBreak::CRLF ? QByteArrayView("\r\n") : QByteArrayView("\n");
 }
 
+quint64 EditBuffer::revision() const
+{
+    if (SendScintilla(SCI_GETMODIFY)) {
+        ++m_revision;
+        SendScintilla(SCI_SETSAVEPOINT);
+    }
+    return m_revision;
+}
+
 void EditBuffer::beginFill(qsizetype expectedBytes)
 {
     m_fillWasReadOnly = isReadOnly();
@@ -162,6 +171,7 @@ void EditBuffer::endFill()
     SendScintilla(SCI_SETUNDOCOLLECTION, 1L);
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETSAVEPOINT);
+    ++m_revision; // the fill went in without undo history, so it left no save point
     SendScintilla(SCI_SETREADONLY, m_fillWasReadOnly ? 1L : 0L);
     // The horizontal scroll range starts anew for the new text.
     SendScintilla(SCI_SETSCROLLWIDTH, 1L);

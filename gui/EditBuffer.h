@@ -50,6 +50,12 @@ public:
     void setLineBreak(LineBreak lineBreak);
     QByteArrayView lineBreakBytes() const;
 
+    // A number that changes whenever the text may have changed since it was last asked: fills
+    // count it up, and every other edit (the program's, typing, pasting, dropping text, undo and
+    // redo) leaves Scintilla's save point, which the next call notes and sets anew. Undo back to
+    // the text of the last call leaves it unchanged. Costs nothing per edit.
+    quint64 revision() const;
+
     // Filling with a whole body: no undo history while the bytes go in.
     void beginFill(qsizetype expectedBytes);
     void appendBytes(QByteArrayView bytes);
@@ -76,5 +82,6 @@ private:
     void insertBytesAt(qsizetype offset, const QByteArray& bytes);
 
     LineBreak m_lineBreak = LineBreak::LF;
+    mutable quint64 m_revision = 0;
     bool m_fillWasReadOnly = false;
 };

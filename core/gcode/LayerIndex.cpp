@@ -1,6 +1,7 @@
 #include "core/gcode/LayerIndex.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -19,6 +20,20 @@ bool isBreak(char c)
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
+}
+
+// Bytes that may stand in a number after its sign: digits and the decimal point.
+constexpr std::array<bool, 256> kNumberBytes = [] {
+    std::array<bool, 256> table{};
+    for (int c = '0'; c <= '9'; ++c)
+        table[std::size_t(c)] = true;
+    table[std::size_t('.')] = true;
+    return table;
+}();
+
+bool isNumberByte(char c)
+{
+    return kNumberBytes[static_cast<unsigned char>(c)];
 }
 
 char upper(char c)
@@ -88,34 +103,32 @@ const char* readWords(const char* p, const char* end, Words& words)
             continue;
         if (p < end && *p == '+')
             ++p;
+        if (letter != 'Z' && letter != 'E') {
+            // Only whether the word stands here matters, so its number is skipped, not read.
+            if (p < end && *p == '-')
+                ++p;
+            const char* number = p;
+            while (p < end && isNumberByte(*p))
+                ++p;
+            if (p == number || (p == number + 1 && *number == '.'))
+                continue; // a letter without a number is no word
+            words.any = true;
+            words.x |= letter == 'X';
+            words.y |= letter == 'Y';
+            words.i |= letter == 'I';
+            words.j |= letter == 'J';
+            continue;
+        }
         double value = 0.0;
         const auto [next, error] = std::from_chars(p, end, value, std::chars_format::fixed);
         if (error != std::errc())
             continue; // a letter without a number is no word
         p = next;
         words.any = true;
-        switch (letter) {
-        case 'X':
-            words.x = true;
-            break;
-        case 'Y':
-            words.y = true;
-            break;
-        case 'I':
-            words.i = true;
-            break;
-        case 'J':
-            words.j = true;
-            break;
-        case 'Z':
+        if (letter == 'Z')
             words.z = true, words.zValue = value;
-            break;
-        case 'E':
+        else
             words.e = true, words.eValue = value;
-            break;
-        default:
-            break;
-        }
     }
     return p;
 }

@@ -2,6 +2,7 @@
 // The scans themselves are in RowScans; these handlers apply their results to the
 // controls in the order the user sees them happen.
 
+#include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"
@@ -10,12 +11,10 @@
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QComboBox>
+#include <QPlainTextEdit>
 
 namespace {
 
-const QString kShellInner = QStringLiteral(";structure:shell-inner");
-const QString kShell = QStringLiteral("shell");
-const QString kShells = QStringLiteral("shells");
 // The row where scans leave the caret when they find nothing.
 constexpr int kNotFoundRow = 1;
 
@@ -46,13 +45,38 @@ double TEditorForBorvane5_Form1::ShowCurrentZ(int row)
 {
     if (row == -1)
         row = CurrentRow;
-    const RowScans::ZLookup found = RowScans::findZLineAtOrBefore(*Memo1, row);
-    if (found.examined)
-        leditCurrentZ->clear();
-    if (!found.row)
+    const LayerIndex& layers = layerIndex();
+    if (layers.isEmpty()) {
+        const RowScans::ZLookup found = RowScans::findZLineAtOrBefore(*Memo1, row);
+        if (found.examined)
+            leditCurrentZ->clear();
+        if (!found.row)
+            return 0.0;
+        leditCurrentZ->setText(zText(found.z));
+        return found.z;
+    }
+    // With layers, the height of the layer the row belongs to, and nothing before the first
+    // layer. As with Z lines, row 0 is never examined and leaves the field as it is.
+    if (row <= 0)
         return 0.0;
-    leditCurrentZ->setText(zText(found.z));
-    return found.z;
+    const std::optional<std::size_t> layer = layers.layerAt(row);
+    if (!layer) {
+        leditCurrentZ->clear();
+        return 0.0;
+    }
+    const double z = layers.layers()[*layer].z;
+    leditCurrentZ->setText(zText(z));
+    return z;
+}
+
+const LayerIndex& TEditorForBorvane5_Form1::layerIndex()
+{
+    const quint64 revision = Memo1->revision();
+    if (revision != m_layerIndexRevision) {
+        m_layerIndex = LayerIndex::build(Memo1->bytes());
+        m_layerIndexRevision = revision;
+    }
+    return m_layerIndex;
 }
 
 void TEditorForBorvane5_Form1::sbtnGoClick()
@@ -67,53 +91,55 @@ void TEditorForBorvane5_Form1::sbtnBackClick()
 
 double TEditorForBorvane5_Form1::AnalysePrint()
 {
-    // Nothing found, or a walk that reached an end of the buffer: the caret goes to row 1 and
-    // the start row, the start height and the max height keep what they showed.
-    const auto notFound = [this] {
+    const LayerIndex& layers = layerIndex();
+    const PrintStart start = findPrintStart(*Memo1, layers);
+    if (!start.row) {
+        // Nothing found: row 1 selected, and nothing of an earlier file shown or used.
+        StartRow = 0;
+        leditStartH->clear();
+        leditMaxZ->clear();
+        leditMaxZ->setToolTip(QString());
         CurrentRow = kNotFoundRow;
         lbleRow->setText(Utility::IntToPadded(kNotFoundRow, 1));
         Memo1->SelectRow(kNotFoundRow);
+        Memo1->setReadOnly(true);
+        Memo1->setFocus();
+        ShowCurrentZ(kNotFoundRow);
         return 0.0;
-    };
-
-    int direction = -1;
-    ScanForKeyword(kShellInner, QString(), +1);
-    if (CurrentRow == kNotFoundRow) {
-        ScanForKeyword(kShell, kShells, +1);
-        direction = +1;
     }
-    if (CurrentRow == kNotFoundRow)
-        return notFound();
 
-    const std::optional<int> startRow = RowScans::findRowWithZ(*Memo1, CurrentRow, direction);
-    if (!startRow)
-        return notFound();
-    CurrentRow = *startRow;
-    StartRow = *startRow;
-    const double start = RowScans::zOf(Memo1->rowBytes(StartRow));
-    leditStartH->setText(zText(start));
-    lbleRow->setText(Utility::IntToPadded(CurrentRow, 1));
-    sbtnGoRowNumberClick();
+    // The Z field shows what the keyword scan leaves there: the height at the structure comment,
+    // or at the first layer.
+    ShowCurrentZ(start.keywordRow.value_or(*start.row));
+    StartRow = *start.row;
+    leditStartH->setText(zText(start.height));
 
-    // The max is the Z of the last Z line, which may be a lift above the finished print.
-    // Without any Z line the print has no known top, and the field says nothing.
+    // The max is the Z of the last Z line, which may be a lift above the finished print; the top
+    // layer's height is then told in the field's tooltip. Without any Z line the field says nothing.
+    QString topLayer;
     if (const std::optional<int> lastRow = RowScans::findLastZLine(*Memo1, Memo1->lineCount())) {
         const double max = RowScans::zOf(Memo1->rowBytes(*lastRow));
-        leditMaxZ->setText(zText(max - start) + u'+' + zText(start) + u'=' + zText(max));
+        leditMaxZ->setText(zText(max - start.height) + u'+' + zText(start.height) + u'=' + zText(max));
+        if (!layers.isEmpty() && max > layers.layers().back().z)
+            topLayer = QStringLiteral("The print's top layer is at Z %1 (%2 above the start); the last Z "
+                                      "line, at Z %3, lifts the nozzle above it.")
+                           .arg(zText(layers.layers().back().z),
+                                zText(layers.layers().back().z - start.height), zText(max));
     } else {
         leditMaxZ->clear();
     }
+    leditMaxZ->setToolTip(topLayer);
 
     lbleRow->setText(Utility::IntToPadded(kNotFoundRow, 1));
     sbtnGoRowNumberClick();
-    return start;
+    return start.height;
 }
 
 void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
 {
     const double target = Utility::TextToNumber(leditPause->text(), 1) + StartHeight;
     const int fallbackRow = StartRow;
-    const RowScans::HeightSearch found = RowScans::searchHeight(*Memo1, StartRow, Memo1->lineCount(), target);
+    const HeightChoice found = chooseRowForHeight(*Memo1, layerIndex(), StartRow, target);
     if (found.examined)
         leditCurrentZ->clear();
     if (found.row) {
@@ -121,6 +147,7 @@ void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
         leditCurrentZ->setText(zText(found.z));
         InsertEnabled = true;
         SetInsertionControlsEnabled(true);
+        explainHeightChoice(target, CurrentRow, found.z, found.layer);
     } else {
         Dialogs::ShowNotice(QStringLiteral("That height was not found."));
         CurrentRow = fallbackRow;
@@ -130,6 +157,32 @@ void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
     Memo1->SelectRow(CurrentRow);
     Memo1->setReadOnly(true);
     Memo1->setFocus();
+}
+
+void TEditorForBorvane5_Form1::explainHeightChoice(double target, int row, double z,
+                                                   std::optional<std::size_t> layer)
+{
+    QString text = QStringLiteral("Target Z %1 (the typed height above the start at Z %2). ")
+                       .arg(zText(target), zText(StartHeight));
+    if (layer) {
+        const std::vector<Layer>& layers = layerIndex().layers();
+        text += QStringLiteral("Layer %1 of %2 at Z %3 starts on row %4. ")
+                    .arg(*layer + 1)
+                    .arg(layers.size())
+                    .arg(zText(z))
+                    .arg(row);
+        text += *layer == 0
+                    ? QStringLiteral("A pause before this row stops before the first layer is printed.")
+                    : QStringLiteral("A pause before this row stops after the layer at Z %1 is printed.")
+                          .arg(zText(layers[*layer - 1].z));
+    } else {
+        text +=
+            QStringLiteral("The Z line on row %1 moves to Z %2. A pause before this row stops before that "
+                           "move.")
+                .arg(row)
+                .arg(zText(z));
+    }
+    memoMessage->setPlainText(text);
 }
 
 void TEditorForBorvane5_Form1::sbtnGoRowNumberClick()

@@ -5,11 +5,13 @@
 // defined beside the logic they use: gcodefile/ (drop and "Create"), navigation/
 // (keyword scan, print analysis, height search, rows) and insertion/ (command lines).
 
+#include "core/gcode/LayerIndex.h"
 #include "core/gcode/SlicedFile.h"
 
 #include <QWidget>
 
 #include <array>
+#include <optional>
 
 class EditBuffer;
 class LabeledEdit;
@@ -91,6 +93,10 @@ public:
     // Switches btnPause, TemperarureInsert, rbtnBefore, rbtnAfter and the three temperature edits.
     void SetInsertionControlsEnabled(bool enabled);
 
+    // The layers of the editor's current text: built again when the text changed since they
+    // were built (rows inserted, taken back or typed). Everything that needs layers asks here.
+    const LayerIndex& layerIndex();
+
 public slots:
     // Event handlers, named after their control and event.
     void FormCreate();
@@ -128,6 +134,11 @@ private:
     void loadKeywordList();
     void layoutPanels();
     void setMemoMessageHeight(int height);
+    // Tells in the message area what the row chosen by a height search is and what a pause does there.
+    void explainHeightChoice(double target, int row, double z, std::optional<std::size_t> layer);
+
+    LayerIndex m_layerIndex;
+    quint64 m_layerIndexRevision = ~quint64(0); // the edit buffer's revision it was built from
 };
 
 // The window's component name: the one window of the program.

@@ -7,17 +7,15 @@
 #include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowSource.h"
 
+#include "ReferenceLayers.h"
 #include "TestPaths.h"
 
 #include <QDir>
 #include <QFile>
 #include <QList>
-#include <QMap>
-#include <QRegularExpression>
 #include <QTest>
 
 #include <algorithm>
-#include <cmath>
 #include <optional>
 
 namespace {
@@ -51,140 +49,6 @@ QString describe(const QList<Layer>& layers)
     for (const Layer& layer : layers)
         items << QStringLiteral("%1:%2").arg(layer.row).arg(layer.z);
     return items.join(u' ');
-}
-
-bool sameZ(double a, double b)
-{
-    return std::abs(a - b) < 1e-9;
-}
-
-// --- A plain reference reading of the rows, written apart from the index ---------------------
-
-// What one row does, read the slow and obvious way: the words of its command part.
-struct RowEffect
-{
-    std::optional<double> zSet;         // a G0/G1 move that sets Z
-    std::optional<double> extrusionAtZ; // an extrusion, at this printing height
-};
-
-QList<RowEffect> referenceEffects(const RowSource& rows)
-{
-    static const QRegularExpression word(QStringLiteral("([A-Z])([-+]?[0-9]*\\.?[0-9]+)"));
-    QList<RowEffect> effects;
-    std::optional<double> z;
-    double e = 0.0;
-    bool relativeE = false;
-    bool relativeAll = false;
-    for (int row = 0; row < rows.physicalRowCount(); ++row) {
-        QString command = rows.rowText(row);
-        if (const qsizetype comment = command.indexOf(u';'); comment >= 0)
-            command.truncate(comment);
-        command = command.toUpper();
-        QMap<QChar, double> words;
-        QString name;
-        for (const QRegularExpressionMatch& match : word.globalMatch(command)) {
-            if (name.isEmpty())
-                name = match.captured(1) + QString::number(match.captured(2).toInt());
-            else
-                words.insert(match.captured(1)[0], match.captured(2).toDouble());
-        }
-        RowEffect effect;
-        if (name == u"M82") {
-            relativeE = false;
-        } else if (name == u"M83") {
-            relativeE = true;
-        } else if (name == u"G90") {
-            relativeAll = false;
-        } else if (name == u"G91") {
-            relativeAll = true;
-        } else if (name == u"G92") {
-            if (words.contains(u'E') || words.isEmpty())
-                e = words.value(u'E', 0.0);
-        } else if (name == u"G0" || name == u"G1" || name == u"G2" || name == u"G3") {
-            const bool linear = name == u"G0" || name == u"G1";
-            if (linear && words.contains(u'Z')) {
-                z = relativeAll && z ? *z + words[u'Z'] : words[u'Z'];
-                effect.zSet = z;
-            }
-            if (words.contains(u'E')) {
-                const bool relative = relativeE || relativeAll;
-                const double value = words[u'E'];
-                const bool grows = relative ? value > 0 : value > e;
-                e = relative ? e + value : value;
-                const bool travels = words.contains(u'X') || words.contains(u'Y') ||
-                                     (!linear && (words.contains(u'I') || words.contains(u'J')));
-                if (name != u"G0" && grows && travels && z)
-                    effect.extrusionAtZ = z;
-            }
-        }
-        effects.append(effect);
-    }
-    return effects;
-}
-
-// The change row of the layer at height z whose first extrusion is at or after from: the first
-// move setting z after the last extrusion below z.
-std::optional<int> referenceChangeRow(const QList<RowEffect>& effects, int from, double z)
-{
-    int firstAtZ = from;
-    while (firstAtZ < effects.size() &&
-           !(effects[firstAtZ].extrusionAtZ && sameZ(*effects[firstAtZ].extrusionAtZ, z)))
-        ++firstAtZ;
-    if (firstAtZ == effects.size())
-        return std::nullopt;
-    int lastBelow = firstAtZ - 1;
-    while (lastBelow >= 0 &&
-           !(effects[lastBelow].extrusionAtZ && *effects[lastBelow].extrusionAtZ < z - 1e-9))
-        --lastBelow;
-    for (int row = lastBelow + 1; row <= firstAtZ; ++row) {
-        if (effects[row].zSet && sameZ(*effects[row].zSet, z))
-            return row;
-    }
-    return std::nullopt;
-}
-
-// A slicer's own word on a layer: the row of its layer comment and, where it says it, the height.
-struct CommentLayer
-{
-    int row = 0;
-    std::optional<double> z;
-};
-
-// The layer comments of the slicers tried: ";LAYER:n" (with ";Z:h" on the next row where given),
-// ";LAYER_CHANGE" then ";Z:h", ";AFTER_LAYER_CHANGE" then ";h", "; CHANGE_LAYER" then
-// "; Z_HEIGHT: h", "; layer n, Z = h", "; BEGIN_LAYER_... z=h", and the display message
-// "M117 INDICATOR-Layer n" of a layer change script.
-QList<CommentLayer> commentLayers(const RowSource& rows)
-{
-    static const QRegularExpression heightOnNextRow(QStringLiteral("^;\\s*(?:Z:|Z_HEIGHT:|)\\s*([0-9.]+)$"));
-    static const QRegularExpression heightInRow(
-        QStringLiteral("^;\\s*(?:layer \\d+, Z = |BEGIN_LAYER_\\w+ z=)([0-9.]+)"));
-    QList<CommentLayer> layers;
-    for (int row = 0; row < rows.lineCount(); ++row) {
-        const QString text = rows.rowText(row);
-        if (text.startsWith(u"M117 INDICATOR-Layer")) {
-            layers.append({row, std::nullopt});
-            continue;
-        }
-        if (!text.startsWith(u';'))
-            continue;
-        if (const auto match = heightInRow.match(text); match.hasMatch()) {
-            layers.append({row, match.captured(1).toDouble()});
-        } else if (text.startsWith(u";LAYER:") || text == u";LAYER_CHANGE" ||
-                   text == u";AFTER_LAYER_CHANGE" || text == u"; CHANGE_LAYER") {
-            CommentLayer layer{row, std::nullopt};
-            if (const auto next = heightOnNextRow.match(rows.rowText(row + 1)); next.hasMatch())
-                layer.z = next.captured(1).toDouble();
-            layers.append(layer);
-        }
-    }
-    return layers;
-}
-
-QStringList realFiles()
-{
-    const QDir folder(QStringLiteral(BORVANE_REAL_FIXTURES_DIR));
-    return folder.entryList({QStringLiteral("*.gcode")}, QDir::Files, QDir::Name);
 }
 
 } // namespace
@@ -474,17 +338,16 @@ void TestLayerIndex::heightChoice()
 void TestLayerIndex::realFile_data()
 {
     QTest::addColumn<QString>("path");
-    const QStringList files = realFiles();
+    const QStringList files = Reference::realFiles(QStringLiteral(BORVANE_REAL_FIXTURES_DIR));
     if (files.isEmpty())
         QSKIP("The real slicer files are not beside the repository.");
     for (const QString& name : files)
         QTest::newRow(qPrintable(name)) << QDir(QStringLiteral(BORVANE_REAL_FIXTURES_DIR)).filePath(name);
 }
 
-// Every layer the slicer announces is a layer of the index, with the change row that the
-// definition gives, unless the print was already higher (a second process announcing a height
-// it printed before). The index holds no layer the slicer does not announce, except a prime line
-// below the first layer and the lines of a spiral vase.
+// The index equals the plain reading of the definition, and every layer the slicer announces
+// in its comments is one of its layers, on the change row the definition gives. Apart from those,
+// only a prime line below the first announced layer and the lines of a spiral vase are layers.
 void TestLayerIndex::realFile()
 {
     QFETCH(QString, path);
@@ -497,63 +360,28 @@ void TestLayerIndex::realFile()
     const LayerIndex index = LayerIndex::build(rows.bytes());
     QVERIFY(!index.isEmpty());
 
-    const QList<RowEffect> effects = referenceEffects(rows);
-    const std::vector<Layer>& layers = index.layers();
-    for (std::size_t i = 0; i < layers.size(); ++i) {
-        // Each change row is a move setting its layer's height, in ascending rows and heights.
-        const RowEffect& effect = effects[layers[i].row];
-        QVERIFY2(effect.zSet && sameZ(*effect.zSet, layers[i].z), qPrintable(rows.rowText(layers[i].row)));
-        if (i > 0)
-            QVERIFY(layers[i].row > layers[i - 1].row && layers[i].z > layers[i - 1].z);
-    }
+    const QList<Reference::RowEffect> effects = Reference::referenceEffects(rows);
+    QList<Layer> expected;
+    for (const Reference::LayerRow& layer : Reference::allLayers(effects))
+        expected.append({layer.row, layer.z});
+    QCOMPARE(describe(toList(index)), describe(expected));
 
-    const QList<CommentLayer> comments = commentLayers(rows);
-    if (comments.isEmpty()) {
-        QCOMPARE(path.contains(u"slic3r_"), true); // the one file tried without layer comments
+    const QList<Reference::LayerRow> announced = Reference::announcedLayers(rows, effects);
+    if (Reference::commentLayers(rows).isEmpty()) {
+        QVERIFY(path.contains(u"slic3r_")); // the one file tried without layer comments
         return;
     }
-    // The print starts at the first extrusion at the lowest printing height.
-    int printStart = -1;
-    for (int row = 0; row < effects.size(); ++row) {
-        if (effects[row].extrusionAtZ &&
-            (printStart < 0 || *effects[row].extrusionAtZ < *effects[printStart].extrusionAtZ - 1e-9))
-            printStart = row;
-    }
-    const bool spiral = path.contains(u"spiral-vase");
-    QList<double> announced;
-    for (const CommentLayer& comment : comments) {
-        // Where the slicer names no height, its layer prints at the height of its first extrusion.
-        int firstExtrusion = comment.row;
-        while (firstExtrusion < effects.size() && !effects[firstExtrusion].extrusionAtZ)
-            ++firstExtrusion;
-        if (firstExtrusion == effects.size())
-            continue; // announced after the last extrusion
-        const double z = comment.z.value_or(*effects[firstExtrusion].extrusionAtZ);
-        if (std::any_of(announced.begin(), announced.end(), [z](double a) { return sameZ(a, z); }))
-            continue;
-        const std::optional<int> expected = referenceChangeRow(effects, comment.row, z);
-        if (!expected) {
-            // A spiral vase's announced height that no move sets exactly.
-            QVERIFY2(spiral,
-                     qPrintable(QStringLiteral("layer at %1, comment row %2").arg(z).arg(comment.row)));
-            continue;
-        }
-        double printedBefore = 0.0;
-        for (int row = printStart; row < *expected; ++row)
-            printedBefore = std::max(printedBefore, effects[row].extrusionAtZ.value_or(0.0));
-        if (printedBefore >= z - 1e-9)
-            continue; // not above the print's height so far: no layer starts
-        announced.append(z);
-        const auto match =
-            std::find_if(layers.begin(), layers.end(), [&](const Layer& layer) { return sameZ(layer.z, z); });
-        QVERIFY2(match != layers.end(), qPrintable(QStringLiteral("no layer at %1").arg(z)));
-        QCOMPARE(match->row, *expected);
-    }
     QVERIFY(!announced.isEmpty());
-    if (!spiral) {
-        // A prime line below the first announced layer is the only layer more.
+    const std::vector<Layer>& layers = index.layers();
+    for (const Reference::LayerRow& layer : announced) {
+        const auto match = std::find_if(layers.begin(), layers.end(),
+                                        [&](const Layer& l) { return Reference::sameZ(l.z, layer.z); });
+        QVERIFY2(match != layers.end(), qPrintable(QStringLiteral("no layer at %1").arg(layer.z)));
+        QCOMPARE(match->row, layer.row);
+    }
+    if (!path.contains(u"spiral-vase")) {
         const std::size_t count = std::size_t(announced.size());
-        QVERIFY2(layers.size() == count || (layers.size() == count + 1 && layers[0].z < announced[0]),
+        QVERIFY2(layers.size() == count || (layers.size() == count + 1 && layers[0].z < announced[0].z),
                  qPrintable(QStringLiteral("%1 layers, %2 announced").arg(layers.size()).arg(count)));
     }
 }

@@ -46,10 +46,21 @@ QByteArray layers()
         {{37, "G1 Z0.3 F420"}, {40, ";structure:shell-inner"}, {60, "G1 Z0.5 F420"}, {90, "G1 Z0.7 F420"}});
 }
 
-// Keywords to step through; no structure comment, so the analysis leaves row 1 selected.
+// A body of count rows of moves that each extrude 0.01 mm more (absolute E), with the given rows
+// replaced: its layers are its Z lines.
+QByteArray printingBody(int count, const QMap<int, QByteArray>& rows)
+{
+    QByteArray text;
+    for (int row = 0; row < count; ++row)
+        text += rows.value(row, "G1 X10.5 Y20.25 E" + QByteArray::number(0.01 * (row + 1), 'f', 2)) + '\n';
+    return text;
+}
+
+// Keywords to step through, in a body whose moves print; no structure comment, so the analysis
+// leaves row 1 selected.
 QByteArray keywords()
 {
-    return body(20, {{0, "M117 start"},
+    return printingBody(20, {{0, "M117 start"},
                      {1, "G28"},
                      {2, "G1 Z0.3 F420"},
                      {5, "M25"},
@@ -87,7 +98,7 @@ private slots:
     void printAnalysisNotFound();
     void heightSearch_data();
     void heightSearch();
-    void heightSearchFromStartRowPastTheEnd();
+    void heightSearchAfterFileWithoutStart();
     void keywordScan_data();
     void keywordScan();
     void emptyKeyword();
@@ -173,13 +184,13 @@ void TestNavigation::printAnalysis_data()
     QTest::newRow("shell-inner on row 40, Z0.3 on row 37")
         << layers() << 37 << 0.3 << u"0.300"_s << u"0.400+0.300=0.700"_s << u"0.300"_s;
     QTest::newRow("no shell-inner: fallback walks forward to row 14")
-        << body(30, {{9, "G1 Z0.1 F420"}, {12, ";TYPE:shell"}, {14, "G1 Z0.25 F420"}, {20, "G1 Z0.45 F420"}})
+        << body(30, {{9, "G1 Z0.1 F420"}, {12, "M117 shell"}, {14, "G1 Z0.25 F420"}, {20, "G1 Z0.45 F420"}})
         << 14 << 0.25 << u"0.250"_s << u"0.200+0.250=0.450"_s << u"0.100"_s;
     QTest::newRow("fallback skips lines holding shells")
-        << body(30, {{5, ";structure:shells"},
-                     {6, ";shells ;shell"},
+        << body(30, {{5, "M117 structure:shells"},
+                     {6, "M117 shells ;shell"},
                      {8, "G1 Z0.2 F420"},
-                     {12, ";structure:shell-outer"},
+                     {12, "M117 structure:shell-outer"},
                      {14, "G1 Z0.4 F420"},
                      {25, "G1 Z0.6 F420"}})
         << 14 << 0.4 << u"0.400"_s << u"0.200+0.400=0.600"_s << u"0.200"_s;
@@ -240,20 +251,26 @@ void TestNavigation::printAnalysisNotFound_data()
     QTest::newRow("shell-inner only on row 0") << body(50, {{0, ";structure:shell-inner"}, {10, "G1 Z0.2"}});
     QTest::newRow("shell-inner only on row 1") << body(50, {{1, ";structure:shell-inner"}, {10, "G1 Z0.2"}});
     QTest::newRow("walk back reaches row 0") << body(50, {{20, ";structure:shell-inner"}, {30, "G1 Z0.2"}});
-    QTest::newRow("walk forward reaches the end") << body(50, {{10, "G1 Z0.2"}, {20, ";shell"}});
+    QTest::newRow("walk forward reaches the end") << body(50, {{10, "G1 Z0.2"}, {20, "M117 shell"}});
+    QTest::newRow("shell only in comment rows")
+        << body(50, {{10, "G1 Z0.2"}, {20, ";TYPE:shell"}, {30, "G1 Z0.4"}});
+    QTest::newRow("a setting holding shell") << body(50, {{5, "; bottom_shell_layers = 3"}, {10, "G1 Z0.2"}});
 }
 
-// A file without a start keeps the start and the heights of the file before it.
+// A file without a start shows and keeps nothing of the file before it: the start row and
+// height go back to 0 and the height fields are emptied.
 void TestNavigation::printAnalysisNotFound()
 {
     QFETCH(QByteArray, body);
 
     QVERIFY(drop(layers()));
-    QVERIFY(drop(body));
     QCOMPARE(m_window->StartRow, 37);
+    QVERIFY(drop(body));
+    QCOMPARE(m_window->StartRow, 0);
     QCOMPARE(m_window->StartHeight, 0.0);
-    QCOMPARE(m_window->leditStartH->text(), QStringLiteral("0.300"));
-    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.400+0.300=0.700"));
+    QCOMPARE(m_window->leditStartH->text(), QString());
+    QCOMPARE(m_window->leditMaxZ->text(), QString());
+    QCOMPARE(m_window->leditMaxZ->toolTip(), QString());
     QCOMPARE(m_window->CurrentRow, 1);
     QCOMPARE(m_window->lbleRow->text(), QStringLiteral("1"));
     QCOMPARE(m_window->Memo1->CaretRow(), 1);
@@ -314,21 +331,22 @@ void TestNavigation::heightSearch()
     QVERIFY(memoHasFocus());
 }
 
-// A start row left from a longer file: no row is examined, and nothing fails.
-void TestNavigation::heightSearchFromStartRowPastTheEnd()
+// After a longer file with a start, a file without one: the search walks from row 0, not from
+// the earlier file's start row past this file's end.
+void TestNavigation::heightSearchAfterFileWithoutStart()
 {
     QVERIFY(drop(layers()));
     QVERIFY(drop(body(10, {{1, "G1 Z0.9 F420"}})));
-    QCOMPARE(m_window->StartRow, 37);
+    QCOMPARE(m_window->StartRow, 0);
     QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.900"));
 
     type(m_window->leditPause, QStringLiteral("0.3"));
     BoxAnswerer boxes;
     click(m_window->bbtnHeightSearch);
 
-    QCOMPARE(boxes.texts, QStringList{QStringLiteral("That height was not found.")});
-    QCOMPARE(m_window->CurrentRow, 37);
-    QCOMPARE(m_window->lbleRow->text(), QStringLiteral("37"));
+    QCOMPARE(boxes.texts, QStringList());
+    QCOMPARE(m_window->CurrentRow, 1);
+    QCOMPARE(m_window->lbleRow->text(), QStringLiteral("1"));
     QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.900"));
     QCOMPARE(m_window->Memo1->lineCount(), 10);
     QVERIFY(m_window->Memo1->isReadOnly());

@@ -293,6 +293,11 @@ void TestBatchMode::realFilesSameBytesAsTheWindow_data()
         << Edit{.row = 5000, .pause = true, .t0 = "200", .t1 = "190"};
     row("prusaslicer_spiral-vase-blank-lines_306k.gcode")
         << Edit{.row = 3000, .pause = true, .bed = "65", .after = true, .removeHeader = true};
+    row("cura_basic_256k.gcode") << Edit{.pause = true, .t0 = "205", .after = true, .height = "2"};
+    row("simplify3d_dual-extruder-t0-t1_2352k.gcode") << Edit{.pause = true, .t1 = "215", .height = "10.5"};
+    row("prusaslicer_z-hop-large_3939k.gcode")
+        << Edit{.pause = true, .bed = "70", .after = true, .height = "4.1"};
+    row("slic3r_small_16k.gcode") << Edit{.pause = true, .height = "1"};
     row("cura_utf8-mesh-name_320k.gcode") << Edit{.row = 6000, .pause = true};
     row("simplify3d_spiral-vase-crlf_3452k.gcode") << Edit{.row = 40000, .t0 = "230", .after = true};
 }

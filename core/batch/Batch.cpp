@@ -110,7 +110,7 @@ Request CommandLine::parse(const QStringList& arguments)
     };
     if (!m_parser.parse(arguments))
         return refuse(m_parser.errorText());
-    if (m_parser.isSet(QStringLiteral("help")))
+    if (m_parser.isSet(QStringLiteral("help")) || m_parser.isSet(QStringLiteral("help-all")))
         return request.mode = Mode::Help, request;
     if (m_parser.isSet(QStringLiteral("version")))
         return request.mode = Mode::Version, request;

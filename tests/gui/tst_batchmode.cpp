@@ -557,6 +557,7 @@ void TestBatchMode::helpAndVersion_data()
                             << QStringList{"--height <H>",       "--row <N>", "--pause", "--t0 <C>",
                                            "--t1 <C>",           "--bed <C>", "--after", "--remove-header",
                                            "-o, --output <OUT>", "--force",   "FILE"};
+    QTest::newRow("--help-all") << "--help-all" << QStringList{"--height <H>", "--row <N>"};
     QTest::newRow("--version") << "--version" << QStringList{"EditorForBorvane5 1.3"};
 }
 

@@ -202,8 +202,7 @@ std::optional<Body> readSlicedFile(const QString& path, QString& error)
     }
     Body body;
     body.header = std::move(header.bytes);
-    // Room for the inserted lines, so that inserting them moves bytes but copies none.
-    body.text.reserve(qMax<qint64>(0, file.size() - body.header.size()) + 4096);
+    body.text.reserve(qMax<qint64>(0, file.size() - body.header.size()));
     const SlicedFile::BodyRead read =
         SlicedFile::readBody(file, [&body](QByteArrayView bytes) { body.text.append(bytes); });
     if (!read.ok) {
@@ -282,7 +281,26 @@ QString defaultOutputPath(const QString& file, bool removeHeader)
     return SlicedFile::folderOf(file) + QDir::separator() + name;
 }
 
-bool write(const QString& path, const Body& body, bool withHeader, QString& error)
+// Writes the header, then the body with the placement's bytes put in: the same bytes as
+// writeOutput of the edited body, without moving the body's bytes to make room.
+bool writeEdited(QIODevice& device, QByteArrayView header, const Body& body, const Placement& placement)
+{
+    const std::string_view text(body.text.constData(), std::size_t(body.text.size()));
+    const std::string_view head = text.substr(0, std::size_t(placement.offset));
+    const std::string_view tail = text.substr(std::size_t(placement.offset));
+    const std::string_view block(placement.bytes.constData(), std::size_t(placement.bytes.size()));
+    const auto put = [&device](std::string_view bytes) {
+        return bytes.empty() || device.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size());
+    };
+    if (!put({header.data(), std::size_t(header.size())}) || !put(head))
+        return false;
+    // Only the text's last byte decides whether writeOutput adds a line break.
+    if (tail.empty())
+        return SlicedFile::writeOutput(device, {}, block, body.lineBreak);
+    return put(block) && SlicedFile::writeOutput(device, {}, tail, body.lineBreak);
+}
+
+bool write(const QString& path, const Body& body, const Placement& placement, bool withHeader, QString& error)
 {
     QSaveFile output(path);
     if (!output.open(QIODevice::WriteOnly)) {
@@ -290,8 +308,7 @@ bool write(const QString& path, const Body& body, bool withHeader, QString& erro
         return false;
     }
     const QByteArrayView header = withHeader ? QByteArrayView(body.header) : QByteArrayView();
-    const std::string_view text(body.text.constData(), std::size_t(body.text.size()));
-    if (!SlicedFile::writeOutput(output, header, text, body.lineBreak)) {
+    if (!writeEdited(output, header, body, placement)) {
         error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
         output.cancelWriting();
         return false;
@@ -359,7 +376,6 @@ Outcome run(const Request& request)
 
     std::optional<Placement> placement;
     {
-        // The index shares the body's bytes; it is gone before the body is changed.
         // Two independent passes over the same bytes: on two cores they take the time of the longer.
         std::optional<TextRows> rowIndex;
         std::thread indexRows([&rowIndex, &body] { rowIndex.emplace(body->text); });
@@ -382,9 +398,7 @@ Outcome run(const Request& request)
         }
         locate(outcome.insertions, rows, layers, *currentRow);
     }
-    body->text.insert(placement->offset, placement->bytes);
-
-    if (!write(outcome.outputPath, *body, !request.removeHeader, outcome.error))
+    if (!write(outcome.outputPath, *body, *placement, !request.removeHeader, outcome.error))
         return outcome;
     outcome.ok = true;
     return outcome;

@@ -1,9 +1,10 @@
 #include "gui/BorvaneApplication.h"
 
+#include "gui/Dialogs.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QMessageBox>
 
 BorvaneApplication::BorvaneApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
@@ -43,7 +44,5 @@ QString BorvaneApplication::applicationTitle()
 void BorvaneApplication::showException(const std::exception* exception)
 {
     const QString message = exception ? QString::fromLocal8Bit(exception->what()) : QString();
-    QMessageBox box(QMessageBox::Critical, applicationTitle(), exceptionText(message), QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.exec();
+    Dialogs::ShowCritical(applicationTitle(), exceptionText(message));
 }

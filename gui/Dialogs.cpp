@@ -10,10 +10,18 @@ namespace Dialogs {
 
 namespace {
 
+Answerer& answerer()
+{
+    static Answerer instance;
+    return instance;
+}
+
 int showBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
             QMessageBox::StandardButtons buttons)
 {
     const QPointer<QWidget> owner = QApplication::activeWindow();
+    if (answerer())
+        return answerer()(BoxRequest{caption, text, icon, buttons, owner});
     QMessageBox box(icon, caption, text, buttons, owner);
     const int answer = box.exec();
     // Not every window system gives the activation back when a modal box closes.
@@ -70,6 +78,16 @@ int AskOkCancel(const QString& text)
 void ShowError(const QString& caption, const QString& text)
 {
     showBox(QMessageBox::Warning, caption, text, QMessageBox::Ok);
+}
+
+void ShowCritical(const QString& caption, const QString& text)
+{
+    showBox(QMessageBox::Critical, caption, text, QMessageBox::Ok);
+}
+
+void setAnswerer(Answerer next)
+{
+    answerer() = std::move(next);
 }
 
 } // namespace Dialogs

@@ -3,7 +3,10 @@
 // The message boxes and the file opening that reports through them: the only place that opens
 // message boxes. Each box is modal, owned by the active window, and has no icon.
 
+#include <QMessageBox>
 #include <QString>
+
+#include <functional>
 
 class QFile;
 class QSaveFile;
@@ -23,5 +26,21 @@ void ShowNotice(const QString& text);
 int AskOkCancel(const QString& text);
 // A notice with a warning icon, for errors that have their own wording (refused files, failed writes).
 void ShowError(const QString& caption, const QString& text);
+// A box with the critical icon, for what escaped a handler.
+void ShowCritical(const QString& caption, const QString& text);
+
+// What a box asks: its caption, text, icon, buttons and the window that owns it.
+struct BoxRequest
+{
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    QWidget* owner = nullptr;
+};
+// While an answerer is set, every box is handed to it instead of being shown, and the
+// button it returns is taken as the user's answer. Tests set one; the program never does.
+using Answerer = std::function<QMessageBox::StandardButton(const BoxRequest&)>;
+void setAnswerer(Answerer answerer);
 
 } // namespace Dialogs

@@ -43,8 +43,8 @@ std::string_view EditBuffer::bytes() const
     const long length = SendScintilla(SCI_GETLENGTH);
     if (length == 0)
         return {};
-    const auto* data = static_cast<const char*>(SendScintillaPtrResult(SCI_GETCHARACTERPOINTER));
-    return {data, std::size_t(length)};
+    const auto* text = static_cast<const char*>(SendScintillaPtrResult(SCI_GETCHARACTERPOINTER));
+    return {text, std::size_t(length)};
 }
 
 qsizetype EditBuffer::rowStart(int row) const

@@ -46,7 +46,6 @@ public:
     void setSelectionStart(qsizetype offset);
 
     // The line break that new rows get: the one the loaded body uses.
-    LineBreak lineBreak() const { return m_lineBreak; }
     void setLineBreak(LineBreak lineBreak);
     QByteArrayView lineBreakBytes() const;
 

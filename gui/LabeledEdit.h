@@ -19,7 +19,6 @@ public:
     LabeledEdit(const QString& caption, LabelPosition position, const QRect& geometry, QWidget* parent);
 
     QLabel* label() const { return m_label; }
-    LabelPosition labelPosition() const { return m_position; }
 
 protected:
     void changeEvent(QEvent* event) override;

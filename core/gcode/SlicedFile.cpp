@@ -1,5 +1,6 @@
 #include "core/gcode/SlicedFile.h"
 
+#include "core/text/LineBreaks.h"
 #include "core/text/Utility.h"
 
 #include <QByteArray>
@@ -103,7 +104,7 @@ bool writeOutput(QIODevice& device, QByteArrayView header, std::string_view text
     };
     if (!write(header.data(), header.size()) || !write(text.data(), qsizetype(text.size())))
         return false;
-    const bool endsWithBreak = !text.empty() && (text.back() == '\n' || text.back() == '\r');
+    const bool endsWithBreak = !text.empty() && LineBreaks::isBreak(text.back());
     if (!text.empty() && !endsWithBreak)
         return write(lineBreak.data(), lineBreak.size());
     return true;

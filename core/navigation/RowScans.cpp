@@ -1,5 +1,6 @@
 #include "core/navigation/RowScans.h"
 
+#include "core/text/LineBreaks.h"
 #include "core/text/Utility.h"
 
 #include <QByteArray>
@@ -19,7 +20,7 @@ std::optional<QByteArray> rowPattern(const QString& text)
     QByteArray bytes;
     bytes.reserve(text.size());
     for (const QChar c : text) {
-        if (c.unicode() > 0xFF || c == u'\n' || c == u'\r')
+        if (c.unicode() > 0xFF || LineBreaks::isBreak(c))
             return std::nullopt;
         bytes += char(c.unicode());
     }

@@ -1,5 +1,7 @@
 #include "core/navigation/RowSource.h"
 
+#include "core/text/LineBreaks.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -20,20 +22,23 @@ QString RowSource::rowText(int row) const
 TextRows::TextRows(QByteArray text) : m_text(std::move(text))
 {
     m_starts.push_back(0);
-    const char* const begin = m_text.constData();
-    const char* const end = begin + m_text.size();
-    m_starts.reserve(std::size_t(m_text.size() / 24) + 1); // G-code rows are rarely shorter
+    const QByteArrayView bytes(m_text);
+    m_starts.reserve(std::size_t(bytes.size() / 24) + 1); // G-code rows are rarely shorter
     // Without a CR every break is an LF, and a byte search finds them all.
-    if (!std::memchr(begin, '\r', std::size_t(end - begin))) {
-        for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p))));)
+    if (!bytes.contains('\r')) {
+        const char* const begin = bytes.data();
+        const char* const end = begin + bytes.size();
+        for (const char* p = begin;
+             (p = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p))));)
             m_starts.push_back(++p - begin);
         return;
     }
-    for (const char* p = begin; p < end; ++p) {
-        if (*p == '\r' && p + 1 < end && p[1] == '\n')
-            ++p;
-        if (*p == '\r' || *p == '\n')
-            m_starts.push_back(p + 1 - begin);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const qsizetype breakLength = LineBreaks::breakLength(bytes, i);
+        if (breakLength == 0)
+            continue;
+        i += breakLength - 1;
+        m_starts.push_back(i + 1);
     }
 }
 
@@ -46,6 +51,7 @@ int TextRows::lineCount() const
 qsizetype TextRows::rowEnd(int row) const
 {
     qsizetype end = (row + 1 < physicalRowCount()) ? m_starts[std::size_t(row + 1)] : m_text.size();
+    // Step back over the break that ends the row: LF, CR LF or a lone CR.
     if (end > m_starts[std::size_t(row)] && m_text[end - 1] == '\n')
         --end;
     if (end > m_starts[std::size_t(row)] && m_text[end - 1] == '\r')

@@ -1,5 +1,7 @@
 #include "core/text/KeywordList.h"
 
+#include "core/text/LineBreaks.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -17,12 +19,11 @@ QStringList parseKeywordList(QByteArrayView bytes)
     QStringList entries;
     qsizetype lineStart = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c != u'\r' && c != u'\n')
+        const qsizetype breakLength = LineBreaks::breakLength(text, i);
+        if (breakLength == 0)
             continue;
         entries.append(text.mid(lineStart, i - lineStart));
-        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-            ++i;
+        i += breakLength - 1;
         lineStart = i + 1;
     }
     if (lineStart < text.size())

@@ -23,8 +23,6 @@
 
 namespace {
 
-constexpr int kMessageHeightAfterDrop = 62;
-
 // The first local file or folder of a drop; other URLs are not ours to open.
 std::optional<QString> firstLocalPath(const QMimeData* drop)
 {
@@ -134,7 +132,7 @@ void TEditorForBorvane5_Form1::LoadSlicedFile(QFile* file, const QByteArray& hea
         file->close();
         CurrentRow = 0;
     } else {
-        CurrentRow = 15;
+        CurrentRow = kRowAfterFolderDrop;
     }
 
     bbtnHeightSearch->setEnabled(true);

@@ -11,24 +11,25 @@ void TEditorForBorvane5_Form1::btnPauseClick()
 {
     if (!InsertEnabled)
         return;
-    CurrentRow = CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked());
-    Memo1->beginUndoAction();
-    Memo1->insertRow(CurrentRow, CommandLines::pauseLine());
-    Memo1->endUndoAction();
-    Memo1->PlaceCaretAtRow(CurrentRow);
-    Memo1->setFocus();
+    insertLines({CommandLines::pauseLine()});
 }
 
 void TEditorForBorvane5_Form1::TemperarureInsertClick()
 {
     if (!InsertEnabled)
         return;
-    const QStringList lines = CommandLines::temperatureLines(
-        leditT0Temperature->text(), leditT1Temperature->text(), leditBedTemperature->text());
+    const QStringList lines = CommandLines::temperatureLines(leditT0Temperature->text(), leditT1Temperature->text(),
+                                                             leditBedTemperature->text());
     if (lines.isEmpty())
         return;
+    insertLines(lines);
+}
+
+void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
+{
     CurrentRow = CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked());
     // Each line goes in at the same row, so the last inserted ends on top: insert bottom first.
+    // One undo step takes back the lines of one click.
     Memo1->beginUndoAction();
     for (auto line = lines.crbegin(); line != lines.crend(); ++line)
         Memo1->insertRow(CurrentRow, *line);

@@ -35,7 +35,7 @@ constexpr int kClientHeight = 663;
 constexpr int kTopPanelHeight = 24;
 constexpr int kBottomPanelHeight = 20;
 constexpr int kLeftPanelWidth = 400;
-constexpr int kMessageHeightAtStart = 600;
+const QString kDefaultOutputFileName = QStringLiteral("Borvane.gx");
 
 // The system's inactive-caption colour of the classic desktop scheme.
 const QColor kInactiveCaption(191, 205, 219);
@@ -52,17 +52,25 @@ QFont tahoma(int pixelSize)
     return font;
 }
 
-QFrame* makePanel(QWidget* parent)
+// Each helper names the control it makes after the control, so that tests and style
+// sheets find it by that name.
+template <typename Control> Control* named(Control* control, const char* name)
 {
-    auto* panel = new QFrame(parent);
+    control->setObjectName(QString::fromLatin1(name));
+    return control;
+}
+
+QFrame* makePanel(QWidget* parent, const char* name)
+{
+    auto* panel = named(new QFrame(parent), name);
     panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     panel->setLineWidth(1);
     return panel;
 }
 
-QToolButton* makeSpeedButton(QWidget* parent, const QPixmap& glyph, const QRect& geometry)
+QToolButton* makeSpeedButton(QWidget* parent, const char* name, const QPixmap& glyph, const QRect& geometry)
 {
-    auto* button = new QToolButton(parent);
+    auto* button = named(new QToolButton(parent), name);
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
     button->setIcon(QIcon(glyph));
@@ -71,10 +79,33 @@ QToolButton* makeSpeedButton(QWidget* parent, const QPixmap& glyph, const QRect&
     return button;
 }
 
-LabeledEdit* makeLabeledEdit(QWidget* parent, const QString& caption, LabeledEdit::LabelPosition position,
-                             const QRect& geometry)
+LabeledEdit* makeLabeledEdit(QWidget* parent, const char* name, const QString& caption,
+                             LabeledEdit::LabelPosition position, const QRect& geometry)
 {
-    return new LabeledEdit(caption, position, geometry, parent);
+    return named(new LabeledEdit(caption, position, geometry, parent), name);
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry)
+{
+    auto* button = named(new QPushButton(caption, parent), name);
+    button->setGeometry(geometry);
+    return button;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, const QPoint& position)
+{
+    auto* label = named(new QLabel(caption, parent), name);
+    label->move(position);
+    label->adjustSize();
+    return label;
+}
+
+QRadioButton* makeRadioButton(QWidget* parent, const char* name, const QString& caption,
+                              const QRect& geometry)
+{
+    auto* button = named(new QRadioButton(caption, parent), name);
+    button->setGeometry(geometry);
+    return button;
 }
 
 // Read-only, outside the tab order, with the tooltip background.
@@ -132,7 +163,6 @@ TEditorForBorvane5_Form1::~TEditorForBorvane5_Form1()
 
 void TEditorForBorvane5_Form1::buildControls()
 {
-    using Pos = LabeledEdit::LabelPosition;
     setFont(tahoma(13));
     QPalette windowPalette = palette();
     for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
@@ -140,104 +170,126 @@ void TEditorForBorvane5_Form1::buildControls()
     setPalette(windowPalette);
     resize(kClientWidth, kClientHeight);
 
-    pnlLeft = makePanel(this);
+    pnlLeft = makePanel(this, "pnlLeft");
     pnlLeft->setFont(tahoma(17));
+    pnlTop = makePanel(this, "pnlTop");
+    pnlBottom = makePanel(this, "pnlBottom");
+    pnlRight = makePanel(this, "pnlRight");
 
-    sbtnExplorerOpen = makeSpeedButton(pnlLeft, Glyphs::folder(), QRect(350, 24, 39, 38));
+    buildLeftPanel();
+    buildInsertPositionGroup();
+    buildInsertionGroup();
+    buildRightPanel();
+    orderTabs();
+    layoutPanels();
+}
 
-    editFilePath = new QLineEdit(pnlLeft);
+void TEditorForBorvane5_Form1::buildLeftPanel()
+{
+    using Pos = LabeledEdit::LabelPosition;
+    sbtnExplorerOpen = makeSpeedButton(pnlLeft, "sbtnExplorerOpen", Glyphs::folder(), QRect(350, 24, 39, 38));
+
+    editFilePath = named(new QLineEdit(pnlLeft), "editFilePath");
     editFilePath->setGeometry(10, 30, 340, 29);
     editFilePath->setFocusPolicy(Qt::ClickFocus);
 
-    lblFolderName = new QLabel(QStringLiteral("Folder Name"), pnlLeft);
-    lblFolderName->move(16, 4);
-    lblFolderName->adjustSize();
+    lblFolderName = makeLabel(pnlLeft, "lblFolderName", QStringLiteral("Folder Name"), QPoint(16, 4));
 
-    leditFileName =
-        makeLabeledEdit(pnlLeft, QStringLiteral("Create as file name."), Pos::Above, QRect(10, 85, 210, 29));
-    leditFileName->setText(QStringLiteral("Borvane.gx"));
+    leditFileName = makeLabeledEdit(pnlLeft, "leditFileName", QStringLiteral("Create as file name."),
+                                    Pos::Above, QRect(10, 85, 210, 29));
+    leditFileName->setText(kDefaultOutputFileName);
 
-    cboxHeader = new QCheckBox(QStringLiteral("Remove the header"), pnlLeft);
+    cboxHeader = named(new QCheckBox(QStringLiteral("Remove the header"), pnlLeft), "cboxHeader");
     cboxHeader->setGeometry(230, 91, 165, 17);
 
-    pnlTop = makePanel(this);
-    pnlBottom = makePanel(this);
-
-    btnCreate = new QPushButton(QStringLiteral("Create"), pnlLeft);
-    btnCreate->setGeometry(10, 556, 380, 50);
+    btnCreate = makeButton(pnlLeft, "btnCreate", QStringLiteral("Create"), QRect(10, 556, 380, 50));
     btnCreate->setFont(tahoma(20));
     btnCreate->setEnabled(false);
 
-    pnlRight = makePanel(this);
+    gboxPause = named(new QGroupBox(QStringLiteral("Insert Position"), pnlLeft), "gboxPause");
+    gboxPause->setGeometry(10, 130, 380, 195);
+    gboxPause->setFont(tahoma(17));
+    fillBackground(gboxPause, kMoneyGreen);
 
-    Memo1 = new EditBuffer(pnlRight);
-    Memo1->setObjectName(QStringLiteral("Memo1"));
+    gboxInsertCommand = named(new QGroupBox(QStringLiteral("Pause or temperature code Insert"), pnlLeft),
+                              "gboxInsertCommand");
+    gboxInsertCommand->setGeometry(10, 330, 380, 220);
+    fillBackground(gboxInsertCommand, kInactiveCaption);
+}
+
+void TEditorForBorvane5_Form1::buildInsertPositionGroup()
+{
+    using Pos = LabeledEdit::LabelPosition;
+    leditStartH = makeLabeledEdit(gboxPause, "leditStartH", QStringLiteral("Molding start height"),
+                                  Pos::Above, QRect(21, 50, 140, 29));
+    makeDisplayOnly(leditStartH, true);
+    leditPause = makeLabeledEdit(gboxPause, "leditPause", QStringLiteral("Insert Height  "), Pos::Left,
+                                 QRect(122, 90, 130, 29));
+    bbtnHeightSearch =
+        makeButton(gboxPause, "bbtnHeightSearch", QStringLiteral("Serch"), QRect(265, 90, 100, 30));
+    bbtnHeightSearch->setIcon(QIcon(Glyphs::heightSearch()));
+    bbtnHeightSearch->setIconSize(QSize(24, 22));
+    leditMaxZ = makeLabeledEdit(gboxPause, "leditMaxZ", QStringLiteral("Max Height"), Pos::Above,
+                                QRect(190, 50, 180, 29));
+    makeDisplayOnly(leditMaxZ, true);
+
+    lblKeyword = makeLabel(gboxPause, "lblKeyword", QStringLiteral("Search Keyword"), QPoint(13, 130));
+    cboxKeyword = named(new QComboBox(gboxPause), "cboxKeyword");
+    cboxKeyword->setEditable(true);
+    cboxKeyword->setInsertPolicy(QComboBox::NoInsert);
+    cboxKeyword->setGeometry(49, 155, 240, 29);
+    cboxKeyword->setEnabled(false);
+    sbtnBack = makeSpeedButton(gboxPause, "sbtnBack", Glyphs::keywordBack(), QRect(335, 155, 30, 29));
+    sbtnBack->setEnabled(false);
+    sbtnGo = makeSpeedButton(gboxPause, "sbtnGo", Glyphs::keywordGo(), QRect(299, 155, 30, 29));
+    sbtnGo->setEnabled(false);
+}
+
+void TEditorForBorvane5_Form1::buildInsertionGroup()
+{
+    using Pos = LabeledEdit::LabelPosition;
+    QWidget* const group = gboxInsertCommand;
+    leditT0Temperature =
+        makeLabeledEdit(group, "leditT0Temperature", QStringLiteral("T0"), Pos::Left, QRect(26, 180, 80, 29));
+    leditT1Temperature = makeLabeledEdit(group, "leditT1Temperature", QStringLiteral("T1"), Pos::Left,
+                                         QRect(150, 180, 80, 29));
+    leditBedTemperature = makeLabeledEdit(group, "leditBedTemperature", QStringLiteral("Bed"), Pos::Left,
+                                          QRect(280, 180, 80, 29));
+    btnPause = makeButton(group, "btnPause", QStringLiteral("Pause Insert (M25)"), QRect(160, 80, 200, 40));
+    TemperarureInsert = makeButton(group, "TemperarureInsert", QStringLiteral("Temperarure Insert"),
+                                   QRect(160, 130, 200, 40));
+    rbtnBefore =
+        makeRadioButton(group, "rbtnBefore", QStringLiteral("Before cursor"), QRect(10, 80, 120, 17));
+    rbtnBefore->setChecked(true);
+    rbtnAfter = makeRadioButton(group, "rbtnAfter", QStringLiteral("After cursor"), QRect(10, 110, 120, 17));
+
+    lbleRow =
+        makeLabeledEdit(group, "lbleRow", QStringLiteral("Row Number"), Pos::Left, QRect(240, 30, 80, 29));
+    sbtnGoRowNumber =
+        makeSpeedButton(group, "sbtnGoRowNumber", Glyphs::goRowNumber(), QRect(325, 28, 50, 32));
+    sbtnGoRowNumber->setEnabled(false);
+
+    leditCurrentZ =
+        makeLabeledEdit(group, "leditCurrentZ", QStringLiteral("Z"), Pos::Left, QRect(25, 30, 80, 29));
+    makeDisplayOnly(leditCurrentZ, false);
+
+    auto* digitsOnly = new DigitsOnlyFilter(this);
+    for (QLineEdit* edit :
+         {static_cast<QLineEdit*>(leditT0Temperature), static_cast<QLineEdit*>(leditT1Temperature),
+          static_cast<QLineEdit*>(leditBedTemperature), static_cast<QLineEdit*>(lbleRow)})
+        edit->installEventFilter(digitsOnly);
+}
+
+void TEditorForBorvane5_Form1::buildRightPanel()
+{
+    Memo1 = named(new EditBuffer(pnlRight), "Memo1");
     QFont memoFont(QStringLiteral("Tahoma"));
     // Scintilla takes sizes in points only: 16 pixels at the screen's logical resolution.
     memoFont.setPointSizeF(16 * 72.0 / Memo1->logicalDpiY());
     Memo1->setFont(memoFont);
     Memo1->setEnabled(false);
 
-    gboxPause = new QGroupBox(QStringLiteral("Insert Position"), pnlLeft);
-    gboxPause->setGeometry(10, 130, 380, 195);
-    gboxPause->setFont(tahoma(17));
-    fillBackground(gboxPause, kMoneyGreen);
-
-    leditStartH = makeLabeledEdit(gboxPause, QStringLiteral("Molding start height"), Pos::Above,
-                                  QRect(21, 50, 140, 29));
-    makeDisplayOnly(leditStartH, true);
-    leditPause =
-        makeLabeledEdit(gboxPause, QStringLiteral("Insert Height  "), Pos::Left, QRect(122, 90, 130, 29));
-    bbtnHeightSearch = new QPushButton(QIcon(Glyphs::heightSearch()), QStringLiteral("Serch"), gboxPause);
-    bbtnHeightSearch->setIconSize(QSize(24, 22));
-    bbtnHeightSearch->setGeometry(265, 90, 100, 30);
-    leditMaxZ = makeLabeledEdit(gboxPause, QStringLiteral("Max Height"), Pos::Above, QRect(190, 50, 180, 29));
-    makeDisplayOnly(leditMaxZ, true);
-
-    gboxInsertCommand = new QGroupBox(QStringLiteral("Pause or temperature code Insert"), pnlLeft);
-    gboxInsertCommand->setGeometry(10, 330, 380, 220);
-    fillBackground(gboxInsertCommand, kInactiveCaption);
-
-    auto* digitsOnly = new DigitsOnlyFilter(this);
-    leditT0Temperature =
-        makeLabeledEdit(gboxInsertCommand, QStringLiteral("T0"), Pos::Left, QRect(26, 180, 80, 29));
-    leditT1Temperature =
-        makeLabeledEdit(gboxInsertCommand, QStringLiteral("T1"), Pos::Left, QRect(150, 180, 80, 29));
-    leditBedTemperature =
-        makeLabeledEdit(gboxInsertCommand, QStringLiteral("Bed"), Pos::Left, QRect(280, 180, 80, 29));
-    btnPause = new QPushButton(QStringLiteral("Pause Insert (M25)"), gboxInsertCommand);
-    btnPause->setGeometry(160, 80, 200, 40);
-    TemperarureInsert = new QPushButton(QStringLiteral("Temperarure Insert"), gboxInsertCommand);
-    TemperarureInsert->setGeometry(160, 130, 200, 40);
-    rbtnBefore = new QRadioButton(QStringLiteral("Before cursor"), gboxInsertCommand);
-    rbtnBefore->setGeometry(10, 80, 120, 17);
-    rbtnBefore->setChecked(true);
-    rbtnAfter = new QRadioButton(QStringLiteral("After cursor"), gboxInsertCommand);
-    rbtnAfter->setGeometry(10, 110, 120, 17);
-
-    lblKeyword = new QLabel(QStringLiteral("Search Keyword"), gboxPause);
-    lblKeyword->move(13, 130);
-    lblKeyword->adjustSize();
-    cboxKeyword = new QComboBox(gboxPause);
-    cboxKeyword->setEditable(true);
-    cboxKeyword->setInsertPolicy(QComboBox::NoInsert);
-    cboxKeyword->setGeometry(49, 155, 240, 29);
-    cboxKeyword->setEnabled(false);
-    sbtnBack = makeSpeedButton(gboxPause, Glyphs::keywordBack(), QRect(335, 155, 30, 29));
-    sbtnBack->setEnabled(false);
-    sbtnGo = makeSpeedButton(gboxPause, Glyphs::keywordGo(), QRect(299, 155, 30, 29));
-    sbtnGo->setEnabled(false);
-
-    lbleRow =
-        makeLabeledEdit(gboxInsertCommand, QStringLiteral("Row Number"), Pos::Left, QRect(240, 30, 80, 29));
-    sbtnGoRowNumber = makeSpeedButton(gboxInsertCommand, Glyphs::goRowNumber(), QRect(325, 28, 50, 32));
-    sbtnGoRowNumber->setEnabled(false);
-    for (QLineEdit* edit :
-         {static_cast<QLineEdit*>(leditT0Temperature), static_cast<QLineEdit*>(leditT1Temperature),
-          static_cast<QLineEdit*>(leditBedTemperature), static_cast<QLineEdit*>(lbleRow)})
-        edit->installEventFilter(digitsOnly);
-
-    memoMessage = new QPlainTextEdit(pnlRight);
+    memoMessage = named(new QPlainTextEdit(pnlRight), "memoMessage");
     memoMessage->setPlainText(
         QStringLiteral("Drop the G-code file created by Borvane\n          or press Ctrl+O to open it."));
     memoMessage->setFont(tahoma(21));
@@ -247,49 +299,12 @@ void TEditorForBorvane5_Form1::buildControls()
         messagePalette.setColor(group, QPalette::Base, tooltip);
     memoMessage->setPalette(messagePalette);
     memoMessage->setEnabled(false);
-    memoMessage->resize(472, 62);
+    memoMessage->resize(472, kMessageHeightAfterDrop);
+}
 
-    leditCurrentZ = makeLabeledEdit(gboxInsertCommand, QStringLiteral("Z"), Pos::Left, QRect(25, 30, 80, 29));
-    makeDisplayOnly(leditCurrentZ, false);
-
-    // Object names are the control names, so that tests and style sheets find them.
-    const std::pair<QWidget*, const char*> names[] = {
-        {pnlLeft, "pnlLeft"},
-        {sbtnExplorerOpen, "sbtnExplorerOpen"},
-        {editFilePath, "editFilePath"},
-        {lblFolderName, "lblFolderName"},
-        {leditFileName, "leditFileName"},
-        {cboxHeader, "cboxHeader"},
-        {pnlTop, "pnlTop"},
-        {pnlBottom, "pnlBottom"},
-        {btnCreate, "btnCreate"},
-        {pnlRight, "pnlRight"},
-        {gboxPause, "gboxPause"},
-        {leditStartH, "leditStartH"},
-        {leditPause, "leditPause"},
-        {bbtnHeightSearch, "bbtnHeightSearch"},
-        {leditMaxZ, "leditMaxZ"},
-        {gboxInsertCommand, "gboxInsertCommand"},
-        {leditT0Temperature, "leditT0Temperature"},
-        {leditT1Temperature, "leditT1Temperature"},
-        {leditBedTemperature, "leditBedTemperature"},
-        {btnPause, "btnPause"},
-        {TemperarureInsert, "TemperarureInsert"},
-        {rbtnBefore, "rbtnBefore"},
-        {rbtnAfter, "rbtnAfter"},
-        {lblKeyword, "lblKeyword"},
-        {cboxKeyword, "cboxKeyword"},
-        {sbtnBack, "sbtnBack"},
-        {sbtnGo, "sbtnGo"},
-        {lbleRow, "lbleRow"},
-        {sbtnGoRowNumber, "sbtnGoRowNumber"},
-        {memoMessage, "memoMessage"},
-        {leditCurrentZ, "leditCurrentZ"},
-    };
-    for (const auto& [widget, name] : names)
-        widget->setObjectName(QString::fromLatin1(name));
-
-    // Tab order: within each parent as the control tree numbers it, parents in their own order.
+void TEditorForBorvane5_Form1::orderTabs()
+{
+    // Within each parent as the control tree numbers it, parents in their own order.
     QWidget* const tabOrder[] = {
         leditFileName, cboxHeader,        btnCreate,   // pnlLeft
         leditPause,    bbtnHeightSearch,  cboxKeyword, // gboxPause
@@ -299,8 +314,6 @@ void TEditorForBorvane5_Form1::buildControls()
     };
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
-
-    layoutPanels();
 }
 
 void TEditorForBorvane5_Form1::connectHandlers()
@@ -351,7 +364,7 @@ void TEditorForBorvane5_Form1::resizeEvent(QResizeEvent* event)
 
 void TEditorForBorvane5_Form1::FormCreate()
 {
-    OutputFileName = QStringLiteral("Borvane.gx");
+    OutputFileName = kDefaultOutputFileName;
     SearchKeyPath = keywordListPath(Utility::ExeFolder());
     Memo1->clearRows();
     loadKeywordList();

@@ -128,8 +128,22 @@ private:
     void ScanForKeyword(const QString& keyword, const QString& exclusion, int step);
     double ShowCurrentZ(int row);
     double AnalysePrint();
+    // Puts lines at the current row (or after it, by the insert-position choice), top to
+    // bottom, as one undo step; the caret goes to the first of them.
+    void insertLines(const QStringList& lines);
+
+    // The message covers the editor until the first drop, then keeps a strip for the drop hint.
+    static constexpr int kMessageHeightAtStart = 600;
+    static constexpr int kMessageHeightAfterDrop = 62;
+    // Where a folder drop puts the caret before the go-to-row handler runs.
+    static constexpr int kRowAfterFolderDrop = 15;
 
     void buildControls();
+    void buildLeftPanel();
+    void buildInsertPositionGroup();
+    void buildInsertionGroup();
+    void buildRightPanel();
+    void orderTabs();
     void connectHandlers();
     void loadKeywordList();
     void layoutPanels();

@@ -105,7 +105,8 @@ void TestSlicedFile::readHeader_data()
     QTest::newRow("two lines") << QByteArray(";a\n;b\nG1 X1\n") << C::Fits << QByteArray(";a\n;b\n");
     QTest::newRow("0x00 and 0xFF in the header")
         << QByteArray(";\x00\xFF\n\xFF\x00\nG1\n", 10) << C::Fits << QByteArray(";\x00\xFF\n\xFF\x00\n", 7);
-    QTest::newRow("file ends right after its header") << QByteArray(";a\n;b\n") << C::Fits << QByteArray(";a\n;b\n");
+    QTest::newRow("file ends right after its header")
+        << QByteArray(";a\n;b\n") << C::Fits << QByteArray(";a\n;b\n");
     const QByteArray longest = ";\n" + repeated('b', 34997) + "\n";
     QTest::newRow("second LF is byte 35000") << longest + "G1\n" << C::Fits << longest;
     QTest::newRow("empty file") << QByteArray() << C::TooFewLines << QByteArray();
@@ -114,7 +115,8 @@ void TestSlicedFile::readHeader_data()
     QTest::newRow("one long line") << repeated('G', 100000) << C::TooFewLines << QByteArray();
     QTest::newRow("one LF early, none after byte 35000")
         << ("\n" + repeated('G', 100000)) << C::TooFewLines << QByteArray();
-    QTest::newRow("second LF is byte 35001") << (";\n" + repeated('b', 34998) + "\n") << C::TooLong << QByteArray();
+    QTest::newRow("second LF is byte 35001")
+        << (";\n" + repeated('b', 34998) + "\n") << C::TooLong << QByteArray();
     QTest::newRow("second LF far past the capacity")
         << (repeated('b', 5000000) + "\n\n") << C::TooLong << QByteArray();
 }
@@ -155,8 +157,8 @@ void TestSlicedFile::readBody_data()
         << QByteArray("G1\rX\nG2\r\n") << qsizetype(1024) << QByteArray("G1\rX\nG2\r\n") << false;
     QTest::newRow("0xFF in a later chunk is kept")
         << QByteArray("G1\nG2\nG3\xFFG4\n") << qsizetype(3) << QByteArray("G1\nG2\nG3\xFFG4\n") << false;
-    QTest::newRow("0x00 is kept")
-        << QByteArray("G1\nG\x00G3\n", 8) << qsizetype(1024) << QByteArray("G1\nG\x00G3\n", 8) << false;
+    QTest::newRow("0x00 is kept") << QByteArray("G1\nG\x00G3\n", 8) << qsizetype(1024)
+                                  << QByteArray("G1\nG\x00G3\n", 8) << false;
     QTest::newRow("0xFF at a chunk start")
         << QByteArray("G1\n\xFF\n", 5) << qsizetype(3) << QByteArray("G1\n\xFF\n", 5) << false;
     QTest::newRow("no line break") << QByteArray("G1 X1") << qsizetype(2) << QByteArray("G1 X1") << false;

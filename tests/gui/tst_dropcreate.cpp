@@ -134,11 +134,7 @@ private:
     WindowState state() const;
     void compareState(const WindowState& actual, const WindowState& expected);
     QWidget* dropTarget(const QString& name) const;
-    QByteArray editorBytes() const
-    {
-        const std::string_view bytes = m_window->Memo1->bytes();
-        return QByteArray(bytes.data(), qsizetype(bytes.size()));
-    }
+    QByteArray editorBytes() const { return GuiTest::editorBytes(*m_window->Memo1); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<TEditorForBorvane5_Form1> m_window;
@@ -320,9 +316,8 @@ void TestDropCreate::fileDrop_data()
     QTest::newRow("0x00 in the body is kept")
         << kHeader + QByteArray("G1\nG\x00G3\n", 8) << kHeader << QByteArray("G1\nG\x00G3\n", 8)
         << QStringList{"G1", QString::fromLatin1(QByteArray("G\x00G3", 4)), ""};
-    QTest::newRow("body of 0xFF bytes")
-        << kHeader + repeated('\xFF', 100) << kHeader << repeated('\xFF', 100)
-        << QStringList{QString(100, QChar(0xFF))};
+    QTest::newRow("body of 0xFF bytes") << kHeader + repeated('\xFF', 100) << kHeader << repeated('\xFF', 100)
+                                        << QStringList{QString(100, QChar(0xFF))};
     QTest::newRow("0x00 and 0xFF in the header")
         << QByteArray(";\x00\xFF\n\xFF\x00\nG1\n", 10) << QByteArray(";\x00\xFF\n\xFF\x00\n", 7)
         << QByteArray("G1\n") << QStringList{"G1", ""};
@@ -575,7 +570,8 @@ void TestDropCreate::roundTrip_data()
     QTest::newRow("last line without LF gets one") << kHeader + "G1 X1\nM84" << kHeader + "G1 X1\nM84\n";
     QTest::newRow("CR LF body, last line without a break gets CR LF")
         << QByteArray(";a\r\n;b\r\nG1\r\nM84") << QByteArray(";a\r\n;b\r\nG1\r\nM84\r\n");
-    QTest::newRow("0xFF in the body is kept") << kHeader + "G1 X1\n\xFFrest\n" << kHeader + "G1 X1\n\xFFrest\n";
+    QTest::newRow("0xFF in the body is kept") << kHeader + "G1 X1\n\xFFrest\n"
+                                              << kHeader + "G1 X1\n\xFFrest\n";
     QTest::newRow("0x00 in the body is kept")
         << kHeader + QByteArray("G1 X1\nM8\x00rest\n", 14) << kHeader + QByteArray("G1 X1\nM8\x00rest\n", 14);
     QTest::newRow("Latin-1 comment with 0xE9 and 0xFF mid-body")

@@ -29,14 +29,6 @@ namespace {
 // A header line, a binary line with 0x00, 0xFF and bytes from 0x80 up, then the body.
 const QByteArray kHeader = QByteArray(";sliced\n") + QByteArray("\x00\xff\x80\xfe\x01 blob", 11) + '\n';
 
-QByteArray rows(const QList<QByteArray>& lines)
-{
-    QByteArray text;
-    for (const QByteArray& line : lines)
-        text += line + '\n';
-    return text;
-}
-
 const QList<QByteArray> kBody = {
     ";FLAVOR:Marlin",         // row 0
     "G28",                    // row 1
@@ -98,7 +90,7 @@ void TestEndToEnd::cleanup()
 void TestEndToEnd::dropSlicedFile()
 {
     const QString path = m_dir->filePath(QStringLiteral("part.gcode"));
-    QVERIFY(GuiTest::writeFile(path, kHeader + rows(kBody)));
+    QVERIFY(GuiTest::writeFile(path, kHeader + GuiTest::joinLines(kBody)));
     QVERIFY(GuiTest::dropFile(m_window, path));
     QCOMPARE(m_window->leditStartH->text(), QStringLiteral("0.300"));
     QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.600+0.300=0.900"));
@@ -121,8 +113,8 @@ void TestEndToEnd::heightSearchPauseAndTemperatures_data()
     edited.insert(5, "M25");          // before the last Z line below 0.3 + 0.4
     edited.insert(6, "M140 S60 T0");  // after the pause row: bed first,
     edited.insert(7, "M104 S210 T0"); // then T0
-    QTest::newRow("with the header") << false << "Borvane.gx" << kHeader + rows(edited);
-    QTest::newRow("header removed") << true << "Borvane.g" << rows(edited);
+    QTest::newRow("with the header") << false << "Borvane.gx" << kHeader + GuiTest::joinLines(edited);
+    QTest::newRow("header removed") << true << "Borvane.g" << GuiTest::joinLines(edited);
 }
 
 void TestEndToEnd::heightSearchPauseAndTemperatures()
@@ -179,7 +171,8 @@ void TestEndToEnd::keywordThenRowNumberThenPause()
     edited.insert(9, "M25");
     MessageBoxAnswers answers({QMessageBox::Ok});
     QCOMPARE(createAndExit(), 0);
-    QCOMPARE(GuiTest::readFile(m_dir->filePath(QStringLiteral("Borvane.gx"))), kHeader + rows(edited));
+    QCOMPARE(GuiTest::readFile(m_dir->filePath(QStringLiteral("Borvane.gx"))),
+             kHeader + GuiTest::joinLines(edited));
 }
 
 void TestEndToEnd::existingOutputFile_data()
@@ -203,7 +196,7 @@ void TestEndToEnd::existingOutputFile()
         MessageBoxAnswers answers({QMessageBox::Ok, QMessageBox::Ok});
         QCOMPARE(createAndExit(), 0);
         QCOMPARE(answers.seen[0].text, QStringLiteral("This file exists, do you want to overwrite it?"));
-        QCOMPARE(GuiTest::readFile(outputPath), kHeader + rows(kBody));
+        QCOMPARE(GuiTest::readFile(outputPath), kHeader + GuiTest::joinLines(kBody));
     } else {
         MessageBoxAnswers answers({answer});
         QTest::mouseClick(m_window->btnCreate, Qt::LeftButton);
@@ -248,22 +241,19 @@ void TestEndToEnd::undoRemovesOneClick()
     edited.insert(row, "M25");
     edited.insert(row, "M104 S200 T1");
     edited.insert(row, "M104 S205 T0");
-    const auto text = [this] {
-        const std::string_view bytes = m_window->Memo1->bytes();
-        return QByteArray(bytes.data(), qsizetype(bytes.size()));
-    };
-    QCOMPARE(text(), rows(edited));
+    const auto text = [this] { return GuiTest::editorBytes(*m_window->Memo1); };
+    QCOMPARE(text(), GuiTest::joinLines(edited));
 
     QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
     edited.remove(row, 2);
-    QCOMPARE(text(), rows(edited));
+    QCOMPARE(text(), GuiTest::joinLines(edited));
     QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
-    QCOMPARE(text(), rows(kBody));
+    QCOMPARE(text(), GuiTest::joinLines(kBody));
 
     // Undo leaves the editor as it was: typing is still blocked after a height search.
     QCOMPARE(m_window->Memo1->isReadOnly(), byHeightSearch);
     QTest::keyClicks(m_window->Memo1, QStringLiteral("x"));
-    QCOMPARE(text() == rows(kBody), byHeightSearch);
+    QCOMPARE(text() == GuiTest::joinLines(kBody), byHeightSearch);
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -74,20 +74,6 @@ int pixelSizeOf(const QFont& font)
     return font.pixelSize() > 0 ? font.pixelSize() : qRound(font.pointSizeF() * 96.0 / 72.0);
 }
 
-QByteArray bytesOf(const EditBuffer* memo)
-{
-    const std::string_view bytes = memo->bytes();
-    return QByteArray(bytes.data(), qsizetype(bytes.size()));
-}
-
-void fill(EditBuffer* memo, const QByteArray& bytes, bool crlf)
-{
-    memo->setLineBreak(crlf ? EditBuffer::LineBreak::CRLF : EditBuffer::LineBreak::LF);
-    memo->beginFill(bytes.size());
-    memo->appendBytes(bytes);
-    memo->endFill();
-}
-
 QStringList itemsOf(const QComboBox* combo)
 {
     QStringList items;
@@ -101,8 +87,8 @@ QString keywordFolder()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/TempFile");
 }
 
-// Answers the modal message box that a check expects the way a user would, and keeps
-// what it showed. A later box is closed with Esc.
+// Answers the message box that a check expects, and keeps what it showed. A later box
+// gets Esc.
 class BoxAnswer : public GuiTest::MessageBoxAnswers::Seen
 {
 public:
@@ -126,25 +112,6 @@ public:
 
 private:
     GuiTest::MessageBoxAnswers m_answers;
-};
-
-// An object whose event handler throws, as a faulty handler would.
-class ThrowingObject : public QObject
-{
-public:
-    explicit ThrowingObject(bool standardException) : m_standard(standardException) {}
-
-    bool event(QEvent* event) override
-    {
-        if (event->type() != QEvent::User)
-            return QObject::event(event);
-        if (m_standard)
-            throw std::runtime_error("Cannot read the list");
-        throw 42;
-    }
-
-private:
-    bool m_standard;
 };
 
 } // namespace
@@ -178,41 +145,10 @@ private slots:
     void keywordList();
     void unreadableKeywordListIsShownAndTheWindowOpens();
 
-    void rowsAndLineCount_data();
-    void rowsAndLineCount();
-    void insertRow_data();
-    void insertRow();
-    void appendRow_data();
-    void appendRow();
-    void clearRows();
-    void lineIndex_data();
-    void lineIndex();
-    void placeCaretAtRow();
-    void selectRow_data();
-    void selectRow();
-    void missingRowChangesNothing_data();
-    void missingRowChangesNothing();
-    void caretRowIsTheSelectionStart();
-    void setSelectionStart();
-    void readOnlyRefusesTypingButNotTheProgram_data();
-    void readOnlyRefusesTypingButNotTheProgram();
-
     void insertionControlsSwitchExactlyTheirGroup();
     void digitsOnlyEdits_data();
     void digitsOnlyEdits();
     void pastedTextIsNotFiltered();
-
-    void askOkCancel_data();
-    void askOkCancel();
-    void showNotice();
-    void openForReadFailure_data();
-    void openForReadFailure();
-    void openForReadSuccessShowsNothing();
-    void openForWriteIntoMissingFolder();
-    void exceptionText_data();
-    void exceptionText();
-    void escapedExceptionIsShownAndTheProgramGoesOn_data();
-    void escapedExceptionIsShownAndTheProgramGoesOn();
 
     void closingEndsWithExitCodeZero();
 
@@ -543,31 +479,13 @@ void TestWindow::keywordList_data()
     QTest::addColumn<bool>("folder");      // a folder named SearchKey.txt instead of the file
     QTest::addColumn<QStringList>("entries");
 
-    const QStringList two = {"first", "second"};
     QTest::newRow("no file") << QByteArray() << false << QStringList();
     QTest::newRow("folder of that name") << QByteArray() << true << QStringList();
-    QTest::newRow("LF, final break") << QByteArray("first\nsecond\n") << false << two;
-    QTest::newRow("LF, no final break") << QByteArray("first\nsecond") << false << two;
-    QTest::newRow("CR, final break") << QByteArray("first\rsecond\r") << false << two;
-    QTest::newRow("CR, no final break") << QByteArray("first\rsecond") << false << two;
-    QTest::newRow("CR LF, final break") << QByteArray("first\r\nsecond\r\n") << false << two;
-    QTest::newRow("CR LF, no final break") << QByteArray("first\r\nsecond") << false << two;
+    QTest::newRow("list beside the program")
+        << QByteArray("first\r\nsecond\n") << false << QStringList{"first", "second"};
     QTest::newRow("UTF-8 mark") << QByteArray("\xEF\xBB\xBF"
                                               "first\r\nZ\xC3\xA9\r\n")
                                 << false << QStringList{"first", QStringLiteral("Z\u00e9")};
-    QTest::newRow("UTF-16 LE mark") << QByteArray("\xFF\xFE"
-                                                  "a\0\r\0\n\0\xE9\0",
-                                                  10)
-                                    << false << QStringList{"a", QStringLiteral("\u00e9")};
-    QTest::newRow("UTF-16 BE mark") << QByteArray("\xFE\xFF\0a\0\n\x30\x00", 8) << false
-                                    << QStringList{"a", QStringLiteral("\u3000")};
-    QTest::newRow("Latin-1 without a mark")
-        << QByteArray("caf\xE9\n") << false << QStringList{QStringLiteral("caf\u00e9")};
-    QTest::newRow("UTF-8 without a mark reads byte by byte")
-        << QByteArray("\xC3\xA9") << false << QStringList{QStringLiteral("\u00c3\u00a9")};
-    QTest::newRow("empty line is an empty entry")
-        << QByteArray("a\n\nb\n") << false << QStringList{"a", "", "b"};
-    QTest::newRow("blanks are kept") << QByteArray(" ;Z \t\n") << false << QStringList{" ;Z \t"};
 }
 
 void TestWindow::keywordList()
@@ -618,282 +536,6 @@ void TestWindow::unreadableKeywordListIsShownAndTheWindowOpens()
     QCOMPARE(window->bbtnHeightSearch->isEnabled(), true);
     QCOMPARE(window->btnPause->isEnabled(), true);
     QCOMPARE(itemsOf(window->cboxKeyword), QStringList());
-}
-
-void TestWindow::rowsAndLineCount_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("crlf");
-    QTest::addColumn<QStringList>("rows");
-
-    QTest::newRow("empty") << QByteArray() << false << QStringList();
-    QTest::newRow("one row, no break") << QByteArray("G28") << false << QStringList{"G28"};
-    QTest::newRow("two rows, no final break") << QByteArray("a\nb") << false << QStringList{"a", "b"};
-    QTest::newRow("two rows, final break") << QByteArray("a\nb\n") << false << QStringList{"a", "b"};
-    QTest::newRow("CR LF breaks") << QByteArray("a\r\nb\r\n") << true << QStringList{"a", "b"};
-    QTest::newRow("blank row inside") << QByteArray("a\n\nb\n") << false << QStringList{"a", "", "b"};
-    QTest::newRow("only a break") << QByteArray("\n") << false << QStringList{""};
-    QTest::newRow("two breaks") << QByteArray("\n\n") << false << QStringList{"", ""};
-    QTest::newRow("lone CR") << QByteArray("a\rb") << false << QStringList{"a", "b"};
-    QTest::newRow("byte above 0x7F") << QByteArray("; caf\xE9\n") << false
-                                     << QStringList{QStringLiteral("; caf\u00e9")};
-    QTest::newRow("row longer than 4096")
-        << QByteArray(5000, 'x') + "\nG1" << false << QStringList{QString(5000, u'x'), "G1"};
-}
-
-void TestWindow::rowsAndLineCount()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, crlf);
-    QFETCH(QStringList, rows);
-
-    fill(memo(), bytes, crlf);
-    QCOMPARE(bytesOf(memo()), bytes);
-    QCOMPARE(memo()->lineCount(), rows.size());
-    QStringList actual;
-    for (int r = 0; r < memo()->lineCount(); ++r)
-        actual << memo()->rowText(r);
-    QCOMPARE(actual, rows);
-    // Rows the buffer does not have read as empty text.
-    QCOMPARE(memo()->rowText(-1), QString());
-    QCOMPARE(memo()->rowText(int(rows.size())), QString());
-    QCOMPARE(memo()->rowText(int(rows.size()) + 5), QString());
-}
-
-void TestWindow::insertRow_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("crlf");
-    QTest::addColumn<int>("row");
-    QTest::addColumn<QByteArray>("expected");
-
-    QTest::newRow("empty buffer, row 0") << QByteArray() << false << 0 << QByteArray("M25\n");
-    QTest::newRow("empty buffer, row 1") << QByteArray() << false << 1 << QByteArray();
-    QTest::newRow("empty buffer, row -1") << QByteArray() << false << -1 << QByteArray();
-    QTest::newRow("first row") << QByteArray("a\nb") << false << 0 << QByteArray("M25\na\nb");
-    QTest::newRow("middle row") << QByteArray("a\nb") << false << 1 << QByteArray("a\nM25\nb");
-    QTest::newRow("line count, no final break")
-        << QByteArray("a\nb") << false << 2 << QByteArray("a\nb\nM25");
-    QTest::newRow("line count, final break")
-        << QByteArray("a\nb\n") << false << 2 << QByteArray("a\nb\nM25\n");
-    QTest::newRow("past the line count") << QByteArray("a\nb\n") << false << 3 << QByteArray("a\nb\n");
-    QTest::newRow("below 0") << QByteArray("a\nb\n") << false << -1 << QByteArray("a\nb\n");
-    QTest::newRow("CR LF, middle row")
-        << QByteArray("a\r\nb\r\n") << true << 1 << QByteArray("a\r\nM25\r\nb\r\n");
-    QTest::newRow("CR LF, line count") << QByteArray("a\r\nb") << true << 2 << QByteArray("a\r\nb\r\nM25");
-    QTest::newRow("CR LF, empty buffer") << QByteArray() << true << 0 << QByteArray("M25\r\n");
-}
-
-void TestWindow::insertRow()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, crlf);
-    QFETCH(int, row);
-    QFETCH(QByteArray, expected);
-
-    fill(memo(), bytes, crlf);
-    memo()->insertRow(row, QStringLiteral("M25"));
-    QCOMPARE(bytesOf(memo()), expected);
-    if (expected != bytes)
-        QCOMPARE(memo()->rowText(row), QStringLiteral("M25"));
-}
-
-void TestWindow::appendRow_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("crlf");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("expected");
-    QTest::addColumn<int>("lineCount");
-
-    QTest::newRow("empty buffer") << QByteArray() << false << "M25" << QByteArray("M25\n") << 1;
-    QTest::newRow("empty buffer, CR LF") << QByteArray() << true << "M25" << QByteArray("M25\r\n") << 1;
-    QTest::newRow("empty text on empty buffer") << QByteArray() << false << "" << QByteArray("\n") << 1;
-    QTest::newRow("after a final break")
-        << QByteArray("a\n") << false << "M25" << QByteArray("a\nM25\n") << 2;
-    QTest::newRow("no final break") << QByteArray("a") << false << "M25" << QByteArray("a\nM25") << 2;
-    QTest::newRow("text with a break gives two rows")
-        << QByteArray() << false << "M25\nG1" << QByteArray("M25\nG1\n") << 2;
-}
-
-void TestWindow::appendRow()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, crlf);
-    QFETCH(QString, text);
-    QFETCH(QByteArray, expected);
-    QFETCH(int, lineCount);
-
-    fill(memo(), bytes, crlf);
-    memo()->appendRow(text);
-    QCOMPARE(bytesOf(memo()), expected);
-    QCOMPARE(memo()->lineCount(), lineCount);
-}
-
-void TestWindow::clearRows()
-{
-    fill(memo(), "a\nb\n", false);
-    memo()->setReadOnly(true);
-    memo()->clearRows();
-    QCOMPARE(memo()->lineCount(), 0);
-    QVERIFY(memo()->bytes().empty());
-    QCOMPARE(memo()->isReadOnly(), true);
-}
-
-void TestWindow::lineIndex_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("row");
-    QTest::addColumn<qsizetype>("expected");
-
-    QTest::newRow("first row") << QByteArray("ab\ncd\n") << 0 << qsizetype(0);
-    QTest::newRow("second row") << QByteArray("ab\ncd\n") << 1 << qsizetype(3);
-    QTest::newRow("empty row after the final break") << QByteArray("ab\ncd\n") << 2 << qsizetype(6);
-    QTest::newRow("past the end") << QByteArray("ab\ncd\n") << 3 << qsizetype(-1);
-    QTest::newRow("below -1") << QByteArray("ab\ncd\n") << -2 << qsizetype(-1);
-    QTest::newRow("CR LF counts two") << QByteArray("ab\r\ncd") << 1 << qsizetype(4);
-    QTest::newRow("empty buffer, row 0") << QByteArray() << 0 << qsizetype(0);
-    QTest::newRow("empty buffer, row 1") << QByteArray() << 1 << qsizetype(-1);
-}
-
-void TestWindow::lineIndex()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, row);
-    QFETCH(qsizetype, expected);
-
-    fill(memo(), bytes, bytes.contains('\r'));
-    QCOMPARE(memo()->lineIndex(row), expected);
-}
-
-void TestWindow::placeCaretAtRow()
-{
-    fill(memo(), "ab\r\ncd\r\nef", true);
-    memo()->SelectRow(0);
-    memo()->PlaceCaretAtRow(2);
-    int line = -1, index = -1;
-    memo()->getCursorPosition(&line, &index);
-    QCOMPARE(line, 2);
-    QCOMPARE(index, 0);
-    QVERIFY(!memo()->hasSelectedText());
-    QCOMPARE(memo()->CaretRow(), 2);
-    QCOMPARE(memo()->lineIndex(-1), qsizetype(8));
-}
-
-void TestWindow::selectRow_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("row");
-    QTest::addColumn<QString>("selected");
-
-    QTest::newRow("first row") << QByteArray("G1 Z0.3\nG1 X5\n") << 0 << "G1 Z0.3";
-    QTest::newRow("last row without a break") << QByteArray("a\nG1 X5") << 1 << "G1 X5";
-    QTest::newRow("CR LF row, no break selected") << QByteArray("a\r\nG1 Z2\r\nb\r\n") << 1 << "G1 Z2";
-    QTest::newRow("empty row") << QByteArray("a\n\nb") << 1 << "";
-}
-
-void TestWindow::selectRow()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, row);
-    QFETCH(QString, selected);
-
-    fill(memo(), bytes, bytes.contains('\r'));
-    memo()->SelectRow(row);
-    QCOMPARE(memo()->selectedText(), selected);
-    int line = -1, index = -1;
-    memo()->getCursorPosition(&line, &index);
-    QCOMPARE(line, row);
-    QCOMPARE(index, int(selected.size()));
-    QCOMPARE(memo()->CaretRow(), row);
-}
-
-void TestWindow::missingRowChangesNothing_data()
-{
-    QTest::addColumn<int>("row");
-    QTest::addColumn<bool>("select"); // SelectRow, else PlaceCaretAtRow
-
-    QTest::newRow("SelectRow past the end") << 5 << true;
-    QTest::newRow("SelectRow below 0") << -1 << true;
-    QTest::newRow("PlaceCaretAtRow past the end") << 5 << false;
-    QTest::newRow("PlaceCaretAtRow below 0") << -1 << false;
-}
-
-void TestWindow::missingRowChangesNothing()
-{
-    QFETCH(int, row);
-    QFETCH(bool, select);
-
-    fill(memo(), "ab\ncd\nef\n", false);
-    memo()->SelectRow(1);
-    if (select)
-        memo()->SelectRow(row);
-    else
-        memo()->PlaceCaretAtRow(row);
-    QCOMPARE(memo()->selectedText(), QStringLiteral("cd"));
-    int line = -1, index = -1;
-    memo()->getCursorPosition(&line, &index);
-    QCOMPARE(line, 1);
-    QCOMPARE(index, 2);
-}
-
-void TestWindow::caretRowIsTheSelectionStart()
-{
-    fill(memo(), "ab\ncd\nef\n", false);
-    // Anchor in row 0, caret in row 2.
-    memo()->setSelection(0, 1, 2, 1);
-    int line = -1, index = -1;
-    memo()->getCursorPosition(&line, &index);
-    QCOMPARE(line, 2);
-    QCOMPARE(memo()->CaretRow(), 0);
-    // Anchor in row 2, caret in row 1: the start is still the smaller offset.
-    memo()->setSelection(2, 1, 1, 0);
-    QCOMPARE(memo()->CaretRow(), 1);
-}
-
-void TestWindow::setSelectionStart()
-{
-    fill(memo(), "ab\ncd\nef\n", false);
-    memo()->setSelectionStart(4);
-    int line = -1, index = -1;
-    memo()->getCursorPosition(&line, &index);
-    QCOMPARE(line, 1);
-    QCOMPARE(index, 1);
-    QVERIFY(!memo()->hasSelectedText());
-
-    memo()->SelectRow(2);
-    memo()->setSelectionStart(-1);
-    QVERIFY(!memo()->hasSelectedText());
-    memo()->getCursorPosition(&line, &index);
-    QCOMPARE(line, 2);
-    QCOMPARE(index, 2);
-}
-
-void TestWindow::readOnlyRefusesTypingButNotTheProgram_data()
-{
-    QTest::addColumn<bool>("readOnly");
-    QTest::addColumn<QByteArray>("afterTyping");
-
-    QTest::newRow("writable") << false << QByteArray("xyG1\n");
-    QTest::newRow("read-only") << true << QByteArray("G1\n");
-}
-
-void TestWindow::readOnlyRefusesTypingButNotTheProgram()
-{
-    QFETCH(bool, readOnly);
-    QFETCH(QByteArray, afterTyping);
-
-    fill(memo(), "G1\n", false);
-    memo()->setEnabled(true);
-    memo()->setReadOnly(readOnly);
-    memo()->PlaceCaretAtRow(0);
-    QTest::keyClicks(memo(), QStringLiteral("xy"));
-    QCOMPARE(bytesOf(memo()), afterTyping);
-
-    memo()->insertRow(0, QStringLiteral("M25"));
-    memo()->appendRow(QStringLiteral("M140 S60 T0"));
-    QCOMPARE(bytesOf(memo()), "M25\n" + afterTyping + "M140 S60 T0\n");
-    QCOMPARE(memo()->isReadOnly(), readOnly);
 }
 
 void TestWindow::insertionControlsSwitchExactlyTheirGroup()
@@ -969,170 +611,6 @@ void TestWindow::pastedTextIsNotFiltered()
     QLineEdit* edit = window->lbleRow;
     QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(edit->text(), QStringLiteral("2a0"));
-}
-
-void TestWindow::askOkCancel_data()
-{
-    QTest::addColumn<int>("action");
-    QTest::addColumn<int>("expected");
-
-    QTest::newRow("OK button") << int(BoxAnswer::ClickOk) << 1;
-    QTest::newRow("Cancel button") << int(BoxAnswer::ClickCancel) << 2;
-    QTest::newRow("Esc key") << int(BoxAnswer::PressEscape) << 2;
-    QTest::newRow("closed") << int(BoxAnswer::CloseBox) << 2;
-}
-
-void TestWindow::askOkCancel()
-{
-    QFETCH(int, action);
-    QFETCH(int, expected);
-
-    BoxAnswer answer{BoxAnswer::Action(action)};
-    QCOMPARE(Dialogs::AskOkCancel(QStringLiteral("Overwrite the file?")), expected);
-    QVERIFY(answer.seen);
-    QCOMPARE(answer.caption, QStringLiteral("Message"));
-    QCOMPARE(answer.text, QStringLiteral("Overwrite the file?"));
-    QCOMPARE(answer.icon, QMessageBox::NoIcon);
-    QCOMPARE(answer.buttons, QMessageBox::Ok | QMessageBox::Cancel);
-}
-
-void TestWindow::showNotice()
-{
-    window->show();
-    window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window));
-
-    BoxAnswer answer(BoxAnswer::PressEscape);
-    Dialogs::ShowNotice(QStringLiteral("Not found"));
-    QVERIFY(answer.seen);
-    QCOMPARE(answer.caption, QStringLiteral("Message"));
-    QCOMPARE(answer.text, QStringLiteral("Not found"));
-    QCOMPARE(answer.icon, QMessageBox::NoIcon);
-    QCOMPARE(answer.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    // Owned by the active window, which is active again afterwards.
-    QCOMPARE(answer.owner, window);
-    QTRY_COMPARE(QApplication::activeWindow(), window);
-}
-
-void TestWindow::openForReadFailure_data()
-{
-    QTest::addColumn<QString>("path");
-
-    QTest::newRow("missing file") << QDir::tempPath() + QStringLiteral("/no such folder/missing.gcode");
-    QTest::newRow("empty path") << QString();
-}
-
-void TestWindow::openForReadFailure()
-{
-    QFETCH(QString, path);
-
-    BoxAnswer answer(BoxAnswer::ClickOk);
-    QFile file;
-    QCOMPARE(Dialogs::OpenForRead(file, path), false);
-    QVERIFY(!file.isOpen());
-    QVERIFY(answer.seen);
-    QCOMPARE(answer.caption, QStringLiteral("File Open Error"));
-    QCOMPARE(answer.text, QStringLiteral("No Open ") + path);
-    QCOMPARE(answer.icon, QMessageBox::NoIcon);
-    QCOMPARE(answer.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QCOMPARE(Dialogs::FileLength(file), qint64(-1));
-}
-
-void TestWindow::openForReadSuccessShowsNothing()
-{
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const QString path = folder.filePath(QStringLiteral("part.gcode"));
-    QFile out(path);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(";header\n;x\nG1 Z0.3\n");
-    out.close();
-
-    BoxAnswer answer(BoxAnswer::ClickOk);
-    QFile file;
-    QCOMPARE(Dialogs::OpenForRead(file, path), true);
-    QVERIFY(!answer.seen);
-    QCOMPARE(Dialogs::FileLength(file), qint64(19));
-    QCOMPARE(file.read(3), QByteArray(";he"));
-    QCOMPARE(Dialogs::FileLength(file), qint64(19));
-    QCOMPARE(file.pos(), qint64(3));
-}
-
-void TestWindow::openForWriteIntoMissingFolder()
-{
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const QString path = QDir::toNativeSeparators(folder.path() + QStringLiteral("/missing/Borvane.gx"));
-
-    BoxAnswer answer(BoxAnswer::ClickOk);
-    QSaveFile file;
-    QCOMPARE(Dialogs::OpenForWrite(file, path), false);
-    QVERIFY(answer.seen);
-    QCOMPARE(answer.caption, QStringLiteral("File Open Error"));
-    QCOMPARE(answer.text, QStringLiteral("No Open ") + path);
-    QVERIFY(!QFileInfo::exists(path));
-}
-
-void TestWindow::exceptionText_data()
-{
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("empty stays empty") << ""
-                                       << "";
-    QTest::newRow("letter gets a point") << "Cannot open"
-                                         << "Cannot open.";
-    QTest::newRow("digit gets a point") << "Error 5"
-                                        << "Error 5.";
-    QTest::newRow("slash is above the point") << "C:/"
-                                              << "C:/.";
-    QTest::newRow("point stays") << "Done."
-                                 << "Done.";
-    QTest::newRow("hyphen is below the point") << "a-"
-                                               << "a-";
-    QTest::newRow("exclamation mark is below the point") << "Stop!"
-                                                         << "Stop!";
-    QTest::newRow("blank is below the point") << "a "
-                                              << "a ";
-    QTest::newRow("non-ASCII letter gets a point")
-        << QStringLiteral("caf\u00e9") << QStringLiteral("caf\u00e9.");
-}
-
-void TestWindow::exceptionText()
-{
-    QFETCH(QString, message);
-    QFETCH(QString, expected);
-    QCOMPARE(BorvaneApplication::exceptionText(message), expected);
-}
-
-void TestWindow::escapedExceptionIsShownAndTheProgramGoesOn_data()
-{
-    QTest::addColumn<bool>("standardException");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("standard exception") << true << "Cannot read the list.";
-    QTest::newRow("anything else shows an empty box") << false << "";
-}
-
-void TestWindow::escapedExceptionIsShownAndTheProgramGoesOn()
-{
-    QFETCH(bool, standardException);
-    QFETCH(QString, text);
-
-    ThrowingObject thrower(standardException);
-    BoxAnswer answer(BoxAnswer::ClickOk);
-    QEvent event(QEvent::User);
-    QCoreApplication::sendEvent(&thrower, &event);
-    QVERIFY(answer.seen);
-    QCOMPARE(answer.icon, QMessageBox::Critical);
-    // The program file's name up to its first ".", lower case after the first character.
-    QCOMPARE(answer.caption, QStringLiteral("tst_window"));
-    QCOMPARE(answer.text, text);
-
-    // Events go on being delivered.
-    window->lbleRow->setText(QStringLiteral("7"));
-    QTest::keyClick(window->lbleRow, Qt::Key_8);
-    QCOMPARE(window->lbleRow->text(), QStringLiteral("78"));
 }
 
 void TestWindow::closingEndsWithExitCodeZero()

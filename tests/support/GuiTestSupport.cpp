@@ -1,5 +1,8 @@
 #include "GuiTestSupport.h"
 
+#include "gui/Dialogs.h"
+#include "gui/EditBuffer.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
@@ -45,6 +48,20 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+QByteArray editorBytes(const EditBuffer& memo)
+{
+    const std::string_view bytes = memo.bytes();
+    return QByteArray(bytes.data(), qsizetype(bytes.size()));
+}
+
+QByteArray joinLines(const QList<QByteArray>& lines)
+{
+    QByteArray text;
+    for (const QByteArray& line : lines)
+        text += line + '\n';
+    return text;
+}
+
 QByteArray readFile(const QString& path)
 {
     QFile file(path);
@@ -59,12 +76,42 @@ constexpr char kMet[] = "guiTestMet";
 
 } // namespace
 
-MessageBoxAnswers::MessageBoxAnswers(const QList<int>& answers)
+MessageBoxAnswers::MessageBoxAnswers(const QList<int>& answers, Mode mode)
 {
     for (const int answer : answers)
         m_answers.enqueue(answer);
-    connect(&m_timer, &QTimer::timeout, this, &MessageBoxAnswers::poll);
-    m_timer.start(5);
+    if (mode == Mode::RealBoxes) {
+        connect(&m_timer, &QTimer::timeout, this, &MessageBoxAnswers::poll);
+        m_timer.start(5);
+        return;
+    }
+    Dialogs::setAnswerer([this](const Dialogs::BoxRequest& request) {
+        return answerRequest({request.caption, request.text, request.icon, request.buttons, request.owner});
+    });
+}
+
+MessageBoxAnswers::~MessageBoxAnswers()
+{
+    if (!m_timer.isActive())
+        Dialogs::setAnswerer({});
+}
+
+void MessageBoxAnswers::record(const Seen& box)
+{
+    seen.append(box);
+    if (onShown)
+        onShown(box);
+}
+
+QMessageBox::StandardButton MessageBoxAnswers::answerRequest(const Seen& request)
+{
+    record(request);
+    const int answer = m_answers.isEmpty() ? PressEscape : m_answers.dequeue();
+    if (answer != PressEscape && answer != CloseBox &&
+        request.buttons.testFlag(QMessageBox::StandardButton(answer)))
+        return QMessageBox::StandardButton(answer);
+    // Esc, the close button, or a button the box does not have: what Esc gives on a real box.
+    return request.buttons.testFlag(QMessageBox::Cancel) ? QMessageBox::Cancel : QMessageBox::Ok;
 }
 
 void MessageBoxAnswers::poll()
@@ -78,11 +125,7 @@ void MessageBoxAnswers::poll()
         return;
     }
     box->setProperty(kMet, true);
-    const Seen shown{box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
-                     box->parentWidget()};
-    seen.append(shown);
-    if (onShown)
-        onShown(shown);
+    record({box->windowTitle(), box->text(), box->icon(), box->standardButtons(), box->parentWidget()});
 
     const int answer = m_answers.isEmpty() ? PressEscape : m_answers.dequeue();
     QAbstractButton* button = nullptr;

@@ -14,6 +14,7 @@
 
 #include <functional>
 
+class EditBuffer;
 class QWidget;
 
 namespace GuiTest {
@@ -29,20 +30,32 @@ bool dropFile(QWidget* target, const QString& path);
 // Writes bytes to path, creating its folder first; true when all of them were written.
 bool writeFile(const QString& path, const QByteArray& bytes);
 
+// The editor's text, every byte as it holds it.
+QByteArray editorBytes(const EditBuffer& memo);
+
+// Lines joined into a body, each ended by an LF.
+QByteArray joinLines(const QList<QByteArray>& lines);
+
 // The bytes of the file at path, or "<cannot read>" when it cannot be opened, so that a
 // missing file never compares equal to an empty one.
 QByteArray readFile(const QString& path);
 
-// Answers the modal message boxes that open while it lives, each with the next queued
-// answer, and records what each showed. A box with no answer left is closed with Esc, so
-// an unexpected box shows up in the record instead of hanging the test; a box that its
-// answer did not close is ended, for the same reason.
+// Answers the message boxes that open while it lives, each with the next queued answer,
+// and records what each showed. A box with no answer left gets Esc, so an unexpected box
+// shows up in the record instead of hanging the test.
+//
+// By default the boxes are answered where the program asks for them (Dialogs' answerer),
+// without a window. With RealBoxes they are shown and answered through the event loop as
+// a user would: a button clicked with the mouse, Esc typed, or the box closed; a box that
+// its answer did not close is ended.
 class MessageBoxAnswers : public QObject
 {
 public:
-    // Answers besides a QMessageBox::StandardButton, which is clicked with the mouse.
+    // Answers besides a QMessageBox::StandardButton.
     static constexpr int PressEscape = QMessageBox::Escape;
     static constexpr int CloseBox = -1; // closes the box as its title bar's close button does
+
+    enum class Mode { Answerer, RealBoxes };
 
     struct Seen
     {
@@ -53,12 +66,13 @@ public:
         QWidget* owner = nullptr;
     };
 
-    explicit MessageBoxAnswers(const QList<int>& answers = {});
+    explicit MessageBoxAnswers(const QList<int>& answers = {}, Mode mode = Mode::Answerer);
+    ~MessageBoxAnswers() override;
 
     // Queues one more answer.
     void answer(int answer) { m_answers.enqueue(answer); }
     bool allAnswered() const { return m_answers.isEmpty(); }
-    // How often to look for a new box; 0 looks on every pass of the event loop.
+    // With RealBoxes, how often to look for a new box; 0 looks on every pass of the event loop.
     void setPollInterval(int milliseconds) { m_timer.setInterval(milliseconds); }
 
     // Every box met, in order.
@@ -68,6 +82,8 @@ public:
 
 private:
     void poll();
+    QMessageBox::StandardButton answerRequest(const Seen& request);
+    void record(const Seen& box);
 
     QQueue<int> m_answers;
     QTimer m_timer;

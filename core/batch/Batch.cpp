@@ -386,16 +386,20 @@ Outcome run(const Request& request)
         const std::optional<int> currentRow = chooseRow(request, rows, layers, outcome.error);
         if (!currentRow)
             return outcome;
-        outcome.insertions = pressButtons(request, *currentRow);
-        const int row = outcome.insertions.front().row;
-        placement = place(rows, row, mergedBlock(outcome.insertions), body->lineBreak);
-        if (!placement) {
+        const auto pastTheEnd = [&](int row) {
             outcome.error = QStringLiteral("Row %1 is past the end of %2 (its body has %3 rows).")
                                 .arg(row)
                                 .arg(request.file)
                                 .arg(rows.lineCount());
             return outcome;
-        }
+        };
+        if (*currentRow > rows.lineCount())
+            return pastTheEnd(*currentRow); // before counting on from it
+        outcome.insertions = pressButtons(request, *currentRow);
+        const int row = outcome.insertions.front().row;
+        placement = place(rows, row, mergedBlock(outcome.insertions), body->lineBreak);
+        if (!placement)
+            return pastTheEnd(row);
         locate(outcome.insertions, rows, layers, *currentRow);
     }
     if (!write(outcome.outputPath, *body, *placement, !request.removeHeader, outcome.error))

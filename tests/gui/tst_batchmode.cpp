@@ -464,6 +464,8 @@ void TestBatchMode::refusedWritesNothing_data()
     QTest::newRow("negative row") << QStringList{"--row=-4"} + pause << "--row \"-4\" is not a row number";
     QTest::newRow("row 1") << QStringList{"--row", "1"} + pause << "--row 1 takes no insertion";
     QTest::newRow("row past the end") << QStringList{"--row", "14"} + pause << "Row 14 is past the end";
+    QTest::newRow("row beyond any file")
+        << QStringList{"--row", "99999999999", "--after"} + pause << "Row 2147483647 is past the end";
     QTest::newRow("after the last row's end")
         << QStringList{"--row", "13", "--after"} + pause << "Row 14 is past the end";
     QTest::newRow("height not a number")

@@ -376,9 +376,10 @@ Outcome run(const Request& request)
 
     std::optional<Placement> placement;
     {
-        // Two independent passes over the same bytes: on two cores they take the time of the longer.
+        // The indexes are gone before the write. Two independent passes over the same bytes: on two cores
+        // they take the time of the longer.
         std::optional<TextRows> rowIndex;
-        std::thread indexRows([&rowIndex, &body] { rowIndex.emplace(body->text); });
+        std::jthread indexRows([&rowIndex, &body] { rowIndex.emplace(body->text); });
         const LayerIndex layers =
             LayerIndex::build(std::string_view(body->text.constData(), std::size_t(body->text.size())));
         indexRows.join();

@@ -245,6 +245,7 @@ void TestBatchMode::sameBytesAsTheWindow_data()
             << false << Edit{.row = 12, .pause = true, .t0 = "200", .bed = "60", .after = true};
         row("no break at the end, before the last row")
             << false << Edit{.row = 12, .pause = true, .t1 = "190"};
+        row("header only: the pause is the body", {}) << true << Edit{.row = 0, .pause = true};
         row("height of the third layer", kStructuredBody) << true << Edit{.pause = true, .height = "0.4"};
         row("height between layers, temperature after", kStructuredBody)
             << true << Edit{.pause = true, .t0 = "210", .after = true, .height = "0.25"};

@@ -145,5 +145,6 @@ void TEditorForBorvane5_Form1::LoadSlicedFile(QFile* file, const QByteArray& hea
         Memo1->setSelectionStart(caret);
     lbleRow->setText(Utility::IntToPadded(CurrentRow + 1, 1));
     sbtnGoRowNumberClick();
+    memoMessage->setPlainText(m_dropHint); // nothing said of an earlier file's rows
     setMemoMessageHeight(kMessageHeightAfterDrop);
 }

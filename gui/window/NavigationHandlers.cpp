@@ -147,7 +147,7 @@ void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
         leditCurrentZ->setText(zText(found.z));
         InsertEnabled = true;
         SetInsertionControlsEnabled(true);
-        explainHeightChoice(target, CurrentRow, found.z, found.layer);
+        explainHeightChoice(CurrentRow, found.z, found.layer);
     } else {
         Dialogs::ShowNotice(QStringLiteral("That height was not found."));
         CurrentRow = fallbackRow;
@@ -159,28 +159,24 @@ void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
     Memo1->setFocus();
 }
 
-void TEditorForBorvane5_Form1::explainHeightChoice(double target, int row, double z,
-                                                   std::optional<std::size_t> layer)
+void TEditorForBorvane5_Form1::explainHeightChoice(int row, double z, std::optional<std::size_t> layer)
 {
-    QString text = QStringLiteral("Target Z %1 (the typed height above the start at Z %2). ")
-                       .arg(zText(target), zText(StartHeight));
+    // Two short lines: the area shows no more above the editor.
+    QString text;
     if (layer) {
         const std::vector<Layer>& layers = layerIndex().layers();
-        text += QStringLiteral("Layer %1 of %2 at Z %3 starts on row %4. ")
-                    .arg(*layer + 1)
-                    .arg(layers.size())
-                    .arg(zText(z))
-                    .arg(row);
-        text += *layer == 0
-                    ? QStringLiteral("A pause before this row stops before the first layer is printed.")
-                    : QStringLiteral("A pause before this row stops after the layer at Z %1 is printed.")
-                          .arg(zText(layers[*layer - 1].z));
+        text = QStringLiteral("Layer %1 of %2 at Z %3, row %4.\n")
+                   .arg(*layer + 1)
+                   .arg(layers.size())
+                   .arg(zText(z))
+                   .arg(row);
+        text += *layer == 0 ? QStringLiteral("A pause before it stops before the first layer.")
+                            : QStringLiteral("A pause before it stops after Z %1 is printed.")
+                                  .arg(zText(layers[*layer - 1].z));
     } else {
-        text +=
-            QStringLiteral("The Z line on row %1 moves to Z %2. A pause before this row stops before that "
-                           "move.")
-                .arg(row)
-                .arg(zText(z));
+        text = QStringLiteral("Z line at Z %1, row %2.\nA pause before it stops before that move.")
+                   .arg(zText(z))
+                   .arg(row);
     }
     memoMessage->setPlainText(text);
 }

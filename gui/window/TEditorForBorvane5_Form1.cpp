@@ -290,8 +290,9 @@ void TEditorForBorvane5_Form1::buildRightPanel()
     Memo1->setEnabled(false);
 
     memoMessage = named(new QPlainTextEdit(pnlRight), "memoMessage");
-    memoMessage->setPlainText(
-        QStringLiteral("Drop the G-code file created by Borvane\n          or press Ctrl+O to open it."));
+    m_dropHint =
+        QStringLiteral("Drop the G-code file created by Borvane\n          or press Ctrl+O to open it.");
+    memoMessage->setPlainText(m_dropHint);
     memoMessage->setFont(tahoma(21));
     QPalette messagePalette = memoMessage->palette();
     const QColor tooltip = QApplication::palette().color(QPalette::ToolTipBase);

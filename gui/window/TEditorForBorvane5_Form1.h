@@ -149,8 +149,9 @@ private:
     void layoutPanels();
     void setMemoMessageHeight(int height);
     // Tells in the message area what the row chosen by a height search is and what a pause does there.
-    void explainHeightChoice(double target, int row, double z, std::optional<std::size_t> layer);
+    void explainHeightChoice(int row, double z, std::optional<std::size_t> layer);
 
+    QString m_dropHint; // the message area's text until a height search tells about its row
     LayerIndex m_layerIndex;
     quint64 m_layerIndexRevision = ~quint64(0); // the edit buffer's revision it was built from
 };

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QMap>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -61,13 +62,38 @@ QByteArray printingBody(int count, const QMap<int, QByteArray>& rows)
 QByteArray keywords()
 {
     return printingBody(20, {{0, "M117 start"},
-                     {1, "G28"},
-                     {2, "G1 Z0.3 F420"},
-                     {5, "M25"},
-                     {8, "G1 Z0.5 F420"},
-                     {10, "M25 ;pause"},
-                     {12, "m25"},
-                     {15, "M117 mid"}});
+                             {1, "G28"},
+                             {2, "G1 Z0.3 F420"},
+                             {5, "M25"},
+                             {8, "G1 Z0.5 F420"},
+                             {10, "M25 ;pause"},
+                             {12, "m25"},
+                             {15, "M117 mid"}});
+}
+
+// A print in the shape one slicer writes: a start lift, G0 layer changes, a hop inside the first
+// layer and a final lift. Its layers change on rows 5 (Z 0.3), 12 (0.5) and 15 (0.7).
+QByteArray g0Layers()
+{
+    return "M82\n"
+           "G28\n"
+           "G1 Z15.0 F9000 ;move the platform down 15mm\n"
+           "G92 E0\n"
+           ";LAYER:0\n"
+           "G0 F3600 X10 Y10 Z0.3\n"
+           "G1 F1500 X20 Y10 E1\n"
+           "G1 Z0.5 F720 ;hop\n"
+           "G0 X30 Y30\n"
+           "G1 Z0.3 F720\n"
+           "G1 X40 Y30 E2\n"
+           ";LAYER:1\n"
+           "G0 F3600 X10 Y10 Z0.5\n"
+           "G1 X20 Y10 E3\n"
+           ";LAYER:2\n"
+           "G0 F960 Z0.7\n"
+           "G1 X20 Y20 E4\n"
+           "G1 Z20 ;lift\n"
+           "M84\n";
 }
 
 // Answers the one notice a search may show with OK, any further box with Esc, and keeps
@@ -99,6 +125,12 @@ private slots:
     void heightSearch_data();
     void heightSearch();
     void heightSearchAfterFileWithoutStart();
+    void printAnalysisOnLayers();
+    void heightSearchOnLayers_data();
+    void heightSearchOnLayers();
+    void currentZOnLayers_data();
+    void currentZOnLayers();
+    void layersFollowInsertedUndoneAndTypedRows();
     void keywordScan_data();
     void keywordScan();
     void emptyKeyword();
@@ -350,6 +382,140 @@ void TestNavigation::heightSearchAfterFileWithoutStart()
     QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.900"));
     QCOMPARE(m_window->Memo1->lineCount(), 10);
     QVERIFY(m_window->Memo1->isReadOnly());
+}
+
+// No structure comment: the first layer is the start; the max keeps the last Z line, and its
+// tooltip names the top layer that the final lift rises above.
+void TestNavigation::printAnalysisOnLayers()
+{
+    QVERIFY(drop(g0Layers()));
+    QCOMPARE(m_window->StartRow, 5);
+    QCOMPARE(m_window->StartHeight, 0.3);
+    QCOMPARE(m_window->leditStartH->text(), QStringLiteral("0.300"));
+    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("19.700+0.300=20.000"));
+    QVERIFY2(m_window->leditMaxZ->toolTip().contains(u"top layer is at Z 0.700"),
+             qPrintable(m_window->leditMaxZ->toolTip()));
+    QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.300"));
+    QCOMPARE(m_window->CurrentRow, 1);
+    QVERIFY(!m_window->InsertEnabled);
+
+    // A file whose last Z line is its top layer has no such tooltip.
+    QVERIFY(drop(printingBody(30, {{3, "G1 Z0.2"}, {10, "G1 Z0.4"}})));
+    QCOMPARE(m_window->StartRow, 3);
+    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.200+0.200=0.400"));
+    QCOMPARE(m_window->leditMaxZ->toolTip(), QString());
+}
+
+void TestNavigation::heightSearchOnLayers_data()
+{
+    QTest::addColumn<QString>("height");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("zText");
+    QTest::addColumn<QString>("message");
+
+    // The start is 0.3; the Z line rule would stop at the hop's return on row 9 or at the lift.
+    QTest::newRow("0.3: the layer at 0.5 changes on its G0 row")
+        << u"0.3"_s << 12 << u"0.500"_s
+        << u"Layer 2 of 3 at Z 0.500, row 12.\nA pause before it stops after Z 0.300 is printed."_s;
+    QTest::newRow("0.1: the first layer, not the hop")
+        << u"0.1"_s << 5 << u"0.300"_s
+        << u"Layer 1 of 3 at Z 0.300, row 5.\nA pause before it stops before the first layer."_s;
+    QTest::newRow("0: at the first layer, the first layer")
+        << u"0"_s << 5 << u"0.300"_s
+        << u"Layer 1 of 3 at Z 0.300, row 5.\nA pause before it stops before the first layer."_s;
+    QTest::newRow("0.39: the last layer below 0.69")
+        << u"0.39"_s << 12 << u"0.500"_s
+        << u"Layer 2 of 3 at Z 0.500, row 12.\nA pause before it stops after Z 0.300 is printed."_s;
+    QTest::newRow("0.41: above the top layer, none reaches it") << u"0.41"_s << 5 << u""_s << QString();
+    QTest::newRow("1: above the top layer, the lift is none") << u"1"_s << 5 << u""_s << QString();
+}
+
+void TestNavigation::heightSearchOnLayers()
+{
+    QFETCH(QString, height);
+    QFETCH(int, row);
+    QFETCH(QString, zText);
+    QFETCH(QString, message);
+
+    QVERIFY(drop(g0Layers()));
+    const QString hint = m_window->memoMessage->toPlainText();
+    type(m_window->leditPause, height);
+    BoxAnswerer boxes;
+    click(m_window->bbtnHeightSearch);
+
+    QCOMPARE(boxes.texts,
+             message.isEmpty() ? QStringList{QStringLiteral("That height was not found.")} : QStringList());
+    QCOMPARE(m_window->CurrentRow, row);
+    QCOMPARE(m_window->lbleRow->text(), QString::number(row));
+    QCOMPARE(m_window->Memo1->selectedText(), m_window->Memo1->rowText(row));
+    QCOMPARE(m_window->leditCurrentZ->text(), zText);
+    QCOMPARE(m_window->InsertEnabled, !message.isEmpty());
+    QCOMPARE(m_window->memoMessage->toPlainText(), message.isEmpty() ? hint : message);
+
+    // The next drop says nothing of this file's rows.
+    QVERIFY(drop(layers()));
+    QCOMPARE(m_window->memoMessage->toPlainText(), hint);
+}
+
+void TestNavigation::currentZOnLayers_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("zText");
+
+    QTest::newRow("start G-code: no layer yet") << 3 << u""_s;
+    QTest::newRow("travel after the hop: still the first layer") << 8 << u"0.300"_s;
+    QTest::newRow("G0 layer change row") << 12 << u"0.500"_s;
+    QTest::newRow("extrusion of the second layer") << 13 << u"0.500"_s;
+    QTest::newRow("after the final lift: the top layer") << 18 << u"0.700"_s;
+}
+
+// A click shows the height of the layer the row belongs to.
+void TestNavigation::currentZOnLayers()
+{
+    QFETCH(int, row);
+    QFETCH(QString, zText);
+    QVERIFY(drop(g0Layers()));
+    clickRow(row);
+    QCOMPARE(m_window->CurrentRow, row);
+    QCOMPARE(m_window->leditCurrentZ->text(), zText);
+}
+
+// The layers follow the text: a pause line inserted before a layer change moves it a row down,
+// Ctrl+Z moves it back, and rows typed into the editor make a layer of their own.
+void TestNavigation::layersFollowInsertedUndoneAndTypedRows()
+{
+    const auto searchRow = [this](const QString& height) {
+        type(m_window->leditPause, height);
+        click(m_window->bbtnHeightSearch);
+        return m_window->CurrentRow;
+    };
+    QVERIFY(drop(g0Layers()));
+    QCOMPARE(searchRow(QStringLiteral("0.3")), 12);
+    QVERIFY(m_window->rbtnBefore->isChecked());
+    click(m_window->btnPause);
+    QCOMPARE(m_window->Memo1->rowText(12), QStringLiteral("M25"));
+    QCOMPARE(searchRow(QStringLiteral("0.3")), 13);
+    clickRow(15); // ";LAYER:2", a row down: still the layer at 0.5
+    QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.500"));
+
+    QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(m_window->Memo1->rowText(12), QStringLiteral("G0 F3600 X10 Y10 Z0.5"));
+    QCOMPARE(searchRow(QStringLiteral("0.3")), 12);
+
+    // Typed in front of ";LAYER:2" (row 14): a layer at 0.6 of its own.
+    clickRow(14);
+    QVERIFY(!m_window->Memo1->isReadOnly());
+    QTest::keyClick(m_window->Memo1, Qt::Key_Home);
+    QTest::keyClicks(m_window->Memo1, QStringLiteral("G1 Z0.6"));
+    QTest::keyClick(m_window->Memo1, Qt::Key_Return);
+    QTest::keyClicks(m_window->Memo1, QStringLiteral("G1 X1 Y1 E3.5"));
+    QTest::keyClick(m_window->Memo1, Qt::Key_Return);
+    QCOMPARE(m_window->Memo1->rowText(14), QStringLiteral("G1 Z0.6"));
+    QCOMPARE(searchRow(QStringLiteral("0.35")), 14);
+    QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.600"));
+    QCOMPARE(searchRow(QStringLiteral("0.25")), 12);
+    clickRow(17);
+    QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.700"));
 }
 
 void TestNavigation::keywordScan_data()

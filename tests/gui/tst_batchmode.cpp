@@ -299,6 +299,11 @@ void TestBatchMode::realFilesSameBytesAsTheWindow_data()
     row("prusaslicer_z-hop-large_3939k.gcode")
         << Edit{.pause = true, .bed = "70", .after = true, .height = "4.1"};
     row("slic3r_small_16k.gcode") << Edit{.pause = true, .height = "1"};
+    row("ideamaker_basic_747k.gcode") << Edit{.pause = true, .t0 = "200", .after = true, .height = "3"};
+    row("bambustudio_multicolor-t0-t3-z-hop_3222k.gcode") << Edit{.pause = true, .bed = "60", .height = "3"};
+    row("prusaslicer_utf8-comments-thumbnail_3306k.gcode")
+        << Edit{.pause = true, .t0 = "240", .after = true, .removeHeader = true, .height = "3"};
+    row("cura-lulzbot_small_79k.gcode") << Edit{.pause = true, .t1 = "0", .height = "3"};
     row("cura_utf8-mesh-name_320k.gcode") << Edit{.row = 6000, .pause = true};
     row("simplify3d_spiral-vase-crlf_3452k.gcode") << Edit{.row = 40000, .t0 = "230", .after = true};
 }

@@ -165,8 +165,8 @@ private slots:
     void helpAndVersion();
 
 private:
-    // The edit made in the window: drop, "Row Number", insertions, header option, "Create".
-    // Returns the bytes written, or "<cannot read>".
+    // The edit made in the window: drop, "Row Number" or "Insert Height", insertions, header
+    // option, "Create". Returns the bytes written; empty or "<cannot read>" when that failed.
     QByteArray editInTheWindow(const QString& file, const Edit& edit);
 
     std::unique_ptr<QTemporaryDir> m_dir;

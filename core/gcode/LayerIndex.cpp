@@ -1,20 +1,21 @@
 #include "core/gcode/LayerIndex.h"
 
+#include "core/text/LineBreaks.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <memory>
+#include <string>
 
 namespace {
+
+using LineBreaks::isBreak;
 
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t';
-}
-
-bool isBreak(char c)
-{
-    return c == '\n' || c == '\r';
 }
 
 bool isDigit(char c)
@@ -133,11 +134,68 @@ const char* readWords(const char* p, const char* end, Words& words)
     return p;
 }
 
+// Every change of the printing height, in row order, kept in blocks: a spiral vase has one per
+// line, and blocks grow without copying or the spare room of a doubling vector.
+class ChangeList
+{
+public:
+    bool empty() const { return m_size == 0; }
+    const Layer& back() const { return at(m_size - 1); }
+    void push_back(const Layer& change)
+    {
+        if (m_size == m_blocks.size() * kBlock)
+            m_blocks.push_back(std::make_unique<Layer[]>(kBlock));
+        m_blocks.back()[m_size % kBlock] = change;
+        ++m_size;
+    }
+
+    // The changes that start a layer: from the first one at the lowest height, each that rises
+    // above the layer before it. Each block is let go once read, so the list and the layers are
+    // hardly ever held in full at once.
+    std::vector<Layer> takeLayers()
+    {
+        std::vector<Layer> layers;
+        if (m_size == 0)
+            return layers;
+        std::size_t lowest = 0;
+        for (std::size_t i = 1; i < m_size; ++i) {
+            if (at(i).z < at(lowest).z)
+                lowest = i;
+        }
+        std::size_t count = 0;
+        double top = 0.0;
+        for (std::size_t i = lowest; i < m_size; ++i) {
+            if (i == lowest || at(i).z > top) {
+                top = at(i).z;
+                ++count;
+            }
+        }
+        layers.reserve(count);
+        for (std::size_t i = lowest; i < m_size; ++i) {
+            if (layers.empty() || at(i).z > layers.back().z)
+                layers.push_back(at(i));
+            if ((i + 1) % kBlock == 0)
+                m_blocks[i / kBlock].reset();
+        }
+        m_blocks.clear();
+        m_size = 0;
+        return layers;
+    }
+
+private:
+    static constexpr std::size_t kBlock = 64 * 1024; // a megabyte: freed blocks go back to the system
+
+    const Layer& at(std::size_t i) const { return m_blocks[i / kBlock][i % kBlock]; }
+
+    std::vector<std::unique_ptr<Layer[]>> m_blocks;
+    std::size_t m_size = 0;
+};
+
 // The state of the machine that the rows drive, as far as layers need it.
 class Scanner
 {
 public:
-    explicit Scanner(std::vector<Layer>& changes) : m_changes(changes) { m_zSets.reserve(64); }
+    explicit Scanner(ChangeList& changes) : m_changes(changes) { m_zSets.reserve(64); }
 
     // One row's command (p at its first non-blank byte); returns where the command ends.
     const char* command(const char* p, const char* end, int row)
@@ -221,8 +279,8 @@ private:
         m_zSets.clear();
     }
 
-    std::vector<Layer>& m_changes; // every change of the printing height, in row order
-    std::vector<Layer> m_zSets;    // Z set by moves since the last extrusion, in row order
+    ChangeList& m_changes;      // every change of the printing height, in row order
+    std::vector<Layer> m_zSets; // Z set by moves since the last extrusion, in row order
     double m_z = 0.0;
     double m_e = 0.0;
     bool m_zKnown = false;
@@ -230,31 +288,11 @@ private:
     bool m_relativeAxes = false;
 };
 
-// Keeps the changes that start a layer: from the first one at the lowest height, each that
-// rises above the layer before it.
-void keepLayers(std::vector<Layer>& changes)
+// Walks the rows in [p, end), counting them in row. Rows whose break is not in [p, end) are
+// read to end; a caller handing pieces over passes complete rows only.
+void walkRows(Scanner& scanner, const char* p, const char* const end, int& row)
 {
-    if (changes.empty())
-        return;
-    const auto lowest = std::min_element(changes.begin(), changes.end(),
-                                         [](const Layer& a, const Layer& b) { return a.z < b.z; });
-    std::size_t kept = 0;
-    for (auto it = lowest; it != changes.end(); ++it) {
-        if (kept == 0 || it->z > changes[kept - 1].z)
-            changes[kept++] = *it;
-    }
-    changes.resize(kept);
-}
-
-} // namespace
-
-LayerIndex LayerIndex::build(std::string_view body)
-{
-    LayerIndex index;
-    Scanner scanner(index.m_layers);
-    const char* p = body.data();
-    const char* const end = p + body.size();
-    for (int row = 0; p < end; ++row) {
+    while (p < end) {
         while (p < end && isBlank(*p))
             ++p;
         if (p < end) {
@@ -265,11 +303,83 @@ LayerIndex LayerIndex::build(std::string_view body)
                 p = findBreak(p, end);
         }
         if (p == end)
-            break;
+            return;
         p += (*p == '\r' && p + 1 < end && p[1] == '\n') ? 2 : 1;
+        ++row;
     }
-    keepLayers(index.m_layers);
+}
+
+// The length of the rows of piece whose breaks are surely whole: a CR as the last byte may be the
+// first half of a CR LF.
+std::size_t completeRowsLength(std::string_view piece)
+{
+    for (std::size_t i = piece.size(); i-- > 0;) {
+        if (piece[i] == '\n' || (piece[i] == '\r' && i + 1 < piece.size()))
+            return i + 1 + (piece[i] == '\r' && piece[i + 1] == '\n' ? 1 : 0);
+    }
+    return 0;
+}
+
+} // namespace
+
+namespace {
+
+// Just past the first break of piece and the byte after it (the LF of a CR LF); 0 without a break.
+std::size_t firstBreakEnd(std::string_view piece)
+{
+    const std::size_t first = piece.find_first_of("\r\n");
+    return first == std::string_view::npos ? 0 : std::min(first + 2, piece.size());
+}
+
+} // namespace
+
+struct LayerIndex::Builder::State
+{
+    ChangeList changes;
+    Scanner scanner{changes};
+    std::string carry; // the start of a row whose break has not come yet
+    int row = 0;
+};
+
+LayerIndex::Builder::Builder() : m_state(std::make_unique<State>()) {}
+
+LayerIndex::Builder::~Builder() = default;
+
+void LayerIndex::Builder::add(std::string_view bytes)
+{
+    State& state = *m_state;
+    if (!state.carry.empty()) {
+        // The carried row ends at the first break of this piece.
+        const std::size_t complete = completeRowsLength(bytes.substr(0, firstBreakEnd(bytes)));
+        if (complete == 0) {
+            state.carry.append(bytes);
+            return;
+        }
+        state.carry.append(bytes.substr(0, complete));
+        walkRows(state.scanner, state.carry.data(), state.carry.data() + state.carry.size(), state.row);
+        state.carry.clear();
+        bytes.remove_prefix(complete);
+    }
+    const std::size_t complete = completeRowsLength(bytes);
+    walkRows(state.scanner, bytes.data(), bytes.data() + complete, state.row);
+    state.carry.assign(bytes.substr(complete));
+}
+
+LayerIndex LayerIndex::Builder::finish()
+{
+    State& state = *m_state;
+    walkRows(state.scanner, state.carry.data(), state.carry.data() + state.carry.size(), state.row);
+    LayerIndex index;
+    index.m_layers = state.changes.takeLayers();
+    m_state = std::make_unique<State>();
     return index;
+}
+
+LayerIndex LayerIndex::build(std::string_view body)
+{
+    Builder builder;
+    builder.add(body);
+    return builder.finish();
 }
 
 std::optional<std::size_t> LayerIndex::layerAt(int row) const
@@ -291,4 +401,12 @@ std::optional<std::size_t> LayerIndex::layerForHeight(double target) const
     if (reaching == m_layers.begin())
         return 0;
     return std::size_t(reaching - m_layers.begin()) - 1;
+}
+
+void LayerIndex::rowsInserted(int row, int count)
+{
+    const auto from = std::lower_bound(m_layers.begin(), m_layers.end(), row,
+                                       [](const Layer& layer, int r) { return layer.row < r; });
+    for (auto it = from; it != m_layers.end(); ++it)
+        it->row += count;
 }

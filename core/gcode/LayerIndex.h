@@ -13,6 +13,7 @@
 // undone before extruding, start and end moves and the final lift make no layer.
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,24 @@ public:
     // One pass over the body bytes. A body with no extrusion gives an empty index.
     static LayerIndex build(std::string_view body);
 
+    // The same pass over a body handed over in pieces, in order, as it is read.
+    class Builder
+    {
+    public:
+        Builder();
+        ~Builder();
+        Builder(const Builder&) = delete;
+        Builder& operator=(const Builder&) = delete;
+
+        void add(std::string_view bytes);
+        // The index of all bytes added; the builder starts anew.
+        LayerIndex finish();
+
+    private:
+        struct State;
+        std::unique_ptr<State> m_state;
+    };
+
     bool isEmpty() const { return m_layers.empty(); }
     const std::vector<Layer>& layers() const { return m_layers; } // bottom to top, rows ascending
     // The layer a row belongs to: the last layer whose change row is at or before row; none before the first.
@@ -36,6 +55,10 @@ public:
     // The last layer whose height is below target; the first layer when target is at or below
     // the first layer's height; none when no layer reaches target.
     std::optional<std::size_t> layerForHeight(double target) const;
+
+    // For count rows put in front of row that hold no move and change no extrusion mode (a pause,
+    // a temperature): the change rows at or after row move down by count.
+    void rowsInserted(int row, int count);
 
 private:
     std::vector<Layer> m_layers;

@@ -1,5 +1,6 @@
 // Opening a file or folder: dropped on the window, chosen with Ctrl+O or named on the command line.
 
+#include "core/gcode/BackgroundLayerIndex.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"
@@ -119,11 +120,16 @@ void TEditorForBorvane5_Form1::LoadSlicedFile(QFile* file, const QByteArray& hea
         HeaderLength = int(header.size());
         std::copy_n(header.constData(), HeaderLength, HeaderBuffer.begin());
 
-        // The body goes in as read, chunk by chunk, every byte as it is.
+        // The body goes in as read, chunk by chunk, every byte as it is; its layers are indexed
+        // on another thread meanwhile.
         Memo1->beginFill(qMax<qint64>(0, Dialogs::FileLength(*file) - HeaderLength));
-        const SlicedFile::BodyRead body =
-            SlicedFile::readBody(*file, [this](QByteArrayView text) { Memo1->appendBytes(text); });
+        BackgroundLayerIndex layers;
+        const SlicedFile::BodyRead body = SlicedFile::readBody(*file, [&](QByteArrayView text) {
+            layers.add(text);
+            Memo1->appendBytes(text);
+        });
         Memo1->endFill();
+        adoptLayerIndex(layers.finish());
         Memo1->setLineBreak(body.crLf ? EditBuffer::LineBreak::CRLF : EditBuffer::LineBreak::LF);
         if (!body.ok)
             Dialogs::ShowError(QStringLiteral("File Open Error"),

@@ -18,8 +18,8 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
 {
     if (!InsertEnabled)
         return;
-    const QStringList lines = CommandLines::temperatureLines(leditT0Temperature->text(), leditT1Temperature->text(),
-                                                             leditBedTemperature->text());
+    const QStringList lines = CommandLines::temperatureLines(
+        leditT0Temperature->text(), leditT1Temperature->text(), leditBedTemperature->text());
     if (lines.isEmpty())
         return;
     insertLines(lines);
@@ -28,12 +28,19 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
 void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
 {
     CurrentRow = CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked());
+    // An index that matched the text before still matches it with the later rows moved down, as
+    // none of these lines is a move: the next search needs no new pass over the text.
+    const bool layersCurrent = Memo1->revision() == m_layerIndexRevision;
     // Each line goes in at the same row, so the last inserted ends on top: insert bottom first.
     // One undo step takes back the lines of one click.
     Memo1->beginUndoAction();
     for (auto line = lines.crbegin(); line != lines.crend(); ++line)
         Memo1->insertRow(CurrentRow, *line);
     Memo1->endUndoAction();
+    if (layersCurrent) {
+        m_layerIndex.rowsInserted(CurrentRow, int(lines.size()));
+        m_layerIndexRevision = Memo1->revision();
+    }
     Memo1->PlaceCaretAtRow(CurrentRow);
     Memo1->setFocus();
 }

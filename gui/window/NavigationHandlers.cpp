@@ -89,6 +89,12 @@ void TEditorForBorvane5_Form1::sbtnBackClick()
     ScanForKeyword(cboxKeyword->currentText(), QString(), -1);
 }
 
+void TEditorForBorvane5_Form1::adoptLayerIndex(LayerIndex layers)
+{
+    m_layerIndex = std::move(layers);
+    m_layerIndexRevision = Memo1->revision();
+}
+
 double TEditorForBorvane5_Form1::AnalysePrint()
 {
     const LayerIndex& layers = layerIndex();
@@ -114,17 +120,22 @@ double TEditorForBorvane5_Form1::AnalysePrint()
     StartRow = *start.row;
     leditStartH->setText(zText(start.height));
 
-    // The max is the Z of the last Z line, which may be a lift above the finished print; the top
-    // layer's height is then told in the field's tooltip. Without any Z line the field says nothing.
+    // The max is the Z of the last Z line: a lift above the finished print, or a Z in a comment
+    // below it. Where that is not the top layer's height, the field's tooltip tells the top layer.
+    // Without any Z line the field says nothing.
     QString topLayer;
     if (const std::optional<int> lastRow = RowScans::findLastZLine(*Memo1, Memo1->lineCount())) {
         const double max = RowScans::zOf(Memo1->rowBytes(*lastRow));
         leditMaxZ->setText(zText(max - start.height) + u'+' + zText(start.height) + u'=' + zText(max));
-        if (!layers.isEmpty() && max > layers.layers().back().z)
-            topLayer = QStringLiteral("The print's top layer is at Z %1 (%2 above the start); the last Z "
-                                      "line, at Z %3, lifts the nozzle above it.")
-                           .arg(zText(layers.layers().back().z),
-                                zText(layers.layers().back().z - start.height), zText(max));
+        if (!layers.isEmpty() && zText(max) != zText(layers.layers().back().z)) {
+            const double top = layers.layers().back().z;
+            topLayer =
+                QStringLiteral("Top layer at Z %1 (%2 above the start). The last Z line, on row %3, is at "
+                               "Z %4.")
+                    .arg(zText(top), zText(top - start.height))
+                    .arg(*lastRow)
+                    .arg(zText(max));
+        }
     } else {
         leditMaxZ->clear();
     }
@@ -170,11 +181,11 @@ void TEditorForBorvane5_Form1::explainHeightChoice(int row, double z, std::optio
                    .arg(layers.size())
                    .arg(zText(z))
                    .arg(row);
-        text += *layer == 0 ? QStringLiteral("A pause before it stops before the first layer.")
-                            : QStringLiteral("A pause before it stops after Z %1 is printed.")
-                                  .arg(zText(layers[*layer - 1].z));
+        text += *layer == 0
+                    ? QStringLiteral("A pause here stops before layer 1.")
+                    : QStringLiteral("A pause here stops after Z %1.").arg(zText(layers[*layer - 1].z));
     } else {
-        text = QStringLiteral("Z line at Z %1, row %2.\nA pause before it stops before that move.")
+        text = QStringLiteral("Z line at Z %1, row %2.\nA pause here stops before this move.")
                    .arg(zText(z))
                    .arg(row);
     }

@@ -129,7 +129,7 @@ private:
     double ShowCurrentZ(int row);
     double AnalysePrint();
     // Puts lines at the current row (or after it, by the insert-position choice), top to
-    // bottom, as one undo step; the caret goes to the first of them.
+    // bottom, as one undo step; the caret goes to the first of them. The layer index follows them.
     void insertLines(const QStringList& lines);
 
     // The message covers the editor until the first drop, then keeps a strip for the drop hint.
@@ -148,6 +148,8 @@ private:
     void loadKeywordList();
     void layoutPanels();
     void setMemoMessageHeight(int height);
+    // Takes layers built from the text the editor holds now.
+    void adoptLayerIndex(LayerIndex layers);
     // Tells in the message area what the row chosen by a height search is and what a pause does there.
     void explainHeightChoice(int row, double z, std::optional<std::size_t> layer);
 

@@ -2,6 +2,7 @@
 // write, and every real slicer file beside the repository, checked against the slicer's own
 // layer comments.
 
+#include "core/gcode/BackgroundLayerIndex.h"
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/navigation/PrintAnalysis.h"
@@ -62,6 +63,8 @@ private slots:
     void layers();
     void layerAt_data();
     void layerAt();
+    void rowsInserted_data();
+    void rowsInserted();
     void layerForHeight_data();
     void layerForHeight();
     void printStart_data();
@@ -217,6 +220,26 @@ void TestLayerIndex::layers()
         QCOMPARE(index.layers()[std::size_t(i)].row, expected[i].row);
         QCOMPARE(index.layers()[std::size_t(i)].z, expected[i].z);
     }
+
+    // Handed over in pieces, as a file is read: in two at every byte, and in pieces of 1 to 5.
+    const auto inPieces = [&](const QList<qsizetype>& cuts) {
+        LayerIndex::Builder builder;
+        qsizetype from = 0;
+        for (const qsizetype cut : cuts) {
+            builder.add(view(body.mid(from, cut - from)));
+            from = cut;
+        }
+        builder.add(view(body.mid(from)));
+        return describe(toList(builder.finish()));
+    };
+    for (qsizetype cut = 0; cut <= body.size(); ++cut)
+        QVERIFY2(inPieces({cut}) == describe(expected), qPrintable(QStringLiteral("cut at %1").arg(cut)));
+    for (qsizetype size = 1; size <= 5; ++size) {
+        QList<qsizetype> cuts;
+        for (qsizetype cut = size; cut < body.size(); cut += size)
+            cuts.append(cut);
+        QVERIFY2(inPieces(cuts) == describe(expected), qPrintable(QStringLiteral("pieces of %1").arg(size)));
+    }
 }
 
 void TestLayerIndex::layerAt_data()
@@ -244,6 +267,34 @@ void TestLayerIndex::layerAt()
     QCOMPARE(index.layers().size(), std::size_t(3));
     const std::optional<std::size_t> found = index.layerAt(row);
     QCOMPARE(found ? int(*found) : -1, layer);
+}
+
+void TestLayerIndex::rowsInserted_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("count");
+
+    QTest::newRow("a pause before the first change row") << 2 << 1;
+    QTest::newRow("three temperatures inside the first layer") << 4 << 3;
+    QTest::newRow("a pause before the last change row") << 8 << 1;
+    QTest::newRow("after the last layer") << 10 << 2;
+    QTest::newRow("before row 0") << 0 << 1;
+}
+
+// Moving the change rows gives the index of the text with the rows inserted.
+void TestLayerIndex::rowsInserted()
+{
+    QFETCH(int, row);
+    QFETCH(int, count);
+    const QByteArray body =
+        "G28\nG92 E0\nG1 Z0.2\nG1 X1 Y1 E1\nG0 X5 Y5\nG1 Z0.4\nG1 X1 Y2 E2\nG0 X5\nG1 Z0.6\n"
+        "G1 X3 Y3 E3\n";
+    QList<QByteArray> lines = body.split('\n');
+    for (int i = 0; i < count; ++i)
+        lines.insert(row, i == 0 ? "M25" : "M104 S200 T0");
+    LayerIndex index = LayerIndex::build(view(body));
+    index.rowsInserted(row, count);
+    QCOMPARE(describe(toList(index)), describe(toList(LayerIndex::build(view(lines.join('\n'))))));
 }
 
 void TestLayerIndex::layerForHeight_data()
@@ -359,6 +410,13 @@ void TestLayerIndex::realFile()
     const TextRows rows(bytes.mid(headerLength));
     const LayerIndex index = LayerIndex::build(rows.bytes());
     QVERIFY(!index.isEmpty());
+
+    // Built on another thread from pieces as a read hands them over, with rows cut anywhere.
+    BackgroundLayerIndex background;
+    const qsizetype length = qsizetype(rows.bytes().size());
+    for (qsizetype from = 0, size = 1; from < length; from += size, size = size * 3 + 1)
+        background.add(QByteArrayView(rows.bytes().data() + from, std::min(size, length - from)));
+    QCOMPARE(describe(toList(background.finish())), describe(toList(index)));
 
     const QList<Reference::RowEffect> effects = Reference::referenceEffects(rows);
     QList<Layer> expected;

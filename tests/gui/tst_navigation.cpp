@@ -353,6 +353,11 @@ void TestNavigation::heightSearch()
     click(m_window->bbtnHeightSearch);
 
     QCOMPARE(boxes.texts, notice ? QStringList{QStringLiteral("That height was not found.")} : QStringList());
+    if (!notice) // no layers in this body: the Z line's row, told in the message area
+        QCOMPARE(m_window->memoMessage->toPlainText(),
+                 QStringLiteral("Z line at Z %1, row %2.\nA pause here stops before this move.")
+                     .arg(zText)
+                     .arg(row));
     QCOMPARE(m_window->CurrentRow, row);
     QCOMPARE(m_window->lbleRow->text(), QString::number(row));
     QCOMPARE(m_window->leditCurrentZ->text(), zText);
@@ -393,11 +398,20 @@ void TestNavigation::printAnalysisOnLayers()
     QCOMPARE(m_window->StartHeight, 0.3);
     QCOMPARE(m_window->leditStartH->text(), QStringLiteral("0.300"));
     QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("19.700+0.300=20.000"));
-    QVERIFY2(m_window->leditMaxZ->toolTip().contains(u"top layer is at Z 0.700"),
-             qPrintable(m_window->leditMaxZ->toolTip()));
+    QCOMPARE(
+        m_window->leditMaxZ->toolTip(),
+        QStringLiteral(
+            "Top layer at Z 0.700 (0.400 above the start). The last Z line, on row 17, is at Z 20.000."));
     QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.300"));
     QCOMPARE(m_window->CurrentRow, 1);
     QVERIFY(!m_window->InsertEnabled);
+
+    // A last Z line in a settings comment, below the top layer.
+    QVERIFY(drop(g0Layers() + "; end_gcode = G1 Z3 F720\n"));
+    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("2.700+0.300=3.000"));
+    QCOMPARE(m_window->leditMaxZ->toolTip(),
+             QStringLiteral(
+                 "Top layer at Z 0.700 (0.400 above the start). The last Z line, on row 19, is at Z 3.000."));
 
     // A file whose last Z line is its top layer has no such tooltip.
     QVERIFY(drop(printingBody(30, {{3, "G1 Z0.2"}, {10, "G1 Z0.4"}})));
@@ -416,16 +430,16 @@ void TestNavigation::heightSearchOnLayers_data()
     // The start is 0.3; the Z line rule would stop at the hop's return on row 9 or at the lift.
     QTest::newRow("0.3: the layer at 0.5 changes on its G0 row")
         << u"0.3"_s << 12 << u"0.500"_s
-        << u"Layer 2 of 3 at Z 0.500, row 12.\nA pause before it stops after Z 0.300 is printed."_s;
+        << u"Layer 2 of 3 at Z 0.500, row 12.\nA pause here stops after Z 0.300."_s;
     QTest::newRow("0.1: the first layer, not the hop")
         << u"0.1"_s << 5 << u"0.300"_s
-        << u"Layer 1 of 3 at Z 0.300, row 5.\nA pause before it stops before the first layer."_s;
+        << u"Layer 1 of 3 at Z 0.300, row 5.\nA pause here stops before layer 1."_s;
     QTest::newRow("0: at the first layer, the first layer")
         << u"0"_s << 5 << u"0.300"_s
-        << u"Layer 1 of 3 at Z 0.300, row 5.\nA pause before it stops before the first layer."_s;
+        << u"Layer 1 of 3 at Z 0.300, row 5.\nA pause here stops before layer 1."_s;
     QTest::newRow("0.39: the last layer below 0.69")
         << u"0.39"_s << 12 << u"0.500"_s
-        << u"Layer 2 of 3 at Z 0.500, row 12.\nA pause before it stops after Z 0.300 is printed."_s;
+        << u"Layer 2 of 3 at Z 0.500, row 12.\nA pause here stops after Z 0.300."_s;
     QTest::newRow("0.41: above the top layer, none reaches it") << u"0.41"_s << 5 << u""_s << QString();
     QTest::newRow("1: above the top layer, the lift is none") << u"1"_s << 5 << u""_s << QString();
 }

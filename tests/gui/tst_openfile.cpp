@@ -85,7 +85,7 @@ private slots:
     void dropHintMentionsCtrlO();
 
 private:
-    // A window shown as main shows it.
+    // A window shown as main shows it, and active.
     std::unique_ptr<TEditorForBorvane5_Form1> newWindow();
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -109,7 +109,9 @@ std::unique_ptr<TEditorForBorvane5_Form1> TestOpenFile::newWindow()
 {
     auto window = std::make_unique<TEditorForBorvane5_Form1>();
     window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
+    // Ctrl+O is the window's shortcut: it works while the window is the active one.
+    window->activateWindow();
+    if (!QTest::qWaitForWindowExposed(window.get()) || !QTest::qWaitForWindowActive(window.get()))
         return nullptr;
     return window;
 }

@@ -1,6 +1,5 @@
 #include "core/batch/Batch.h"
 
-#include "core/gcode/BackgroundLayerIndex.h"
 #include "core/gcode/CommandLines.h"
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/SlicedFile.h"
@@ -17,7 +16,7 @@
 #include <QSaveFile>
 
 #include <cmath>
-#include <memory>
+#include <thread>
 
 namespace Batch {
 
@@ -181,11 +180,9 @@ struct Body
     QByteArray header;
     QByteArray text;
     QByteArrayView lineBreak;
-    std::unique_ptr<BackgroundLayerIndex> layers; // indexing the text; finish() gives its layers
 };
 
-// Reads FILE once, as a drop reads it: the header, then every body byte, its layers indexed on
-// another thread meanwhile.
+// Reads FILE once, as a drop reads it: the header, then every body byte.
 std::optional<Body> readSlicedFile(const QString& path, QString& error)
 {
     if (QFileInfo(path).isDir()) {
@@ -206,11 +203,8 @@ std::optional<Body> readSlicedFile(const QString& path, QString& error)
     Body body;
     body.header = std::move(header.bytes);
     body.text.reserve(qMax<qint64>(0, file.size() - body.header.size()));
-    body.layers = std::make_unique<BackgroundLayerIndex>();
-    const SlicedFile::BodyRead read = SlicedFile::readBody(file, [&body](QByteArrayView bytes) {
-        body.layers->add(bytes);
-        body.text.append(bytes);
-    });
+    const SlicedFile::BodyRead read =
+        SlicedFile::readBody(file, [&body](QByteArrayView bytes) { body.text.append(bytes); });
     if (!read.ok) {
         error = QStringLiteral("Cannot read %1 to its end: %2").arg(path, file.errorString());
         return std::nullopt;
@@ -382,9 +376,14 @@ Outcome run(const Request& request)
 
     std::optional<Placement> placement;
     {
-        // The indexes are gone before the write. The rows are indexed while the layer thread ends.
-        const TextRows rows(body->text);
-        const LayerIndex layers = body->layers->finish();
+        // The indexes are gone before the write. Two independent passes over the same bytes: on two cores
+        // they take the time of the longer.
+        std::optional<TextRows> rowIndex;
+        std::jthread indexRows([&rowIndex, &body] { rowIndex.emplace(body->text); });
+        const LayerIndex layers =
+            LayerIndex::build(std::string_view(body->text.constData(), std::size_t(body->text.size())));
+        indexRows.join();
+        const TextRows& rows = *rowIndex;
         const std::optional<int> currentRow = chooseRow(request, rows, layers, outcome.error);
         if (!currentRow)
             return outcome;

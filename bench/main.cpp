@@ -13,8 +13,10 @@
 #include "SlicedFileGenerator.h"
 
 #include "core/gcode/LayerIndex.h"
+#include "core/gcode/PrintEvents.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
+#include "gui/LayerRuler.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QApplication>
@@ -175,26 +177,29 @@ void measureIndexAlone(Bench& bench)
                 build / bench.seconds["floor"]);
 }
 
+// A fresh window, as after start-up, and the time from the drop to the first paint of the
+// loaded text. hideRuler hides the layer ruler first, for its share of the load.
+double loadOnce(Bench& bench, bool hideRuler = false)
+{
+    bench.window.reset();
+    bench.window = std::make_unique<TEditorForBorvane5_Form1>();
+    if (hideRuler)
+        bench.window->findChild<QWidget*>(QStringLiteral("layerRuler"))->hide();
+    bench.window->show();
+    QCoreApplication::processEvents();
+    return secondsOf([&] {
+        GuiTest::dropFile(bench.window.get(), bench.input);
+        QCoreApplication::processEvents(); // the first paint of the loaded text
+    });
+}
+
 void measureLoad(Bench& bench)
 {
     // The floor's own copy of the file is no part of the program's peak.
     bench.peakBeforeLoad = statusKilobytes("VmHWM") * 1024;
     if (!resetPeakMemory())
         bench.peakBeforeLoad = -1;
-    auto load = [&] {
-        return secondsOf([&] {
-            GuiTest::dropFile(bench.window.get(), bench.input);
-            QCoreApplication::processEvents(); // the first paint of the loaded text
-        });
-    };
-    // Each run starts from a fresh window, as after start-up.
-    auto freshWindow = [&] {
-        bench.window.reset();
-        bench.window = std::make_unique<TEditorForBorvane5_Form1>();
-        bench.window->show();
-        QCoreApplication::processEvents();
-    };
-    bench.seconds["load"] = best(load, freshWindow);
+    bench.seconds["load"] = best([&] { return loadOnce(bench); });
     printRatio("load: drop to editable, layer index built", bench.seconds["load"], bench.seconds["floor"],
                "floor", 3.0);
     reportLoaded(bench);
@@ -307,6 +312,105 @@ void measureNavigation(Bench& bench)
     printRatio("height search right after the insertions", afterInsertion, memchrBase, "memchr", 2.0);
     while (window.Memo1->isUndoAvailable())
         window.Memo1->undo();
+}
+
+// The print view on the loaded window: a repaint of the margins and of the layer ruler at
+// scroll positions from the top to the end, the worst of them against a frame of 16 ms; the
+// one-pass scan for the marks, which the first paint after a load or an edit runs, against the
+// floor; and the first ruler paint after an insertion.
+void measurePrintView(Bench& bench)
+{
+    TEditorForBorvane5_Form1& window = *bench.window;
+    window.show();
+    QCoreApplication::processEvents();
+    EditBuffer* memo = window.Memo1;
+    auto* ruler = window.findChild<LayerRuler*>(QStringLiteral("layerRuler"));
+    if (!ruler) {
+        std::printf("print view: no layer ruler\n");
+        return;
+    }
+    const double scan = best([&] { return secondsOf([&] { PrintEvents::findEvents(*memo); }); });
+    std::printf("%-44s %8.3f s  %5.2fx floor, %zu marked rows\n", "  mark scan: one pass over the text", scan,
+                scan / bench.seconds["floor"], PrintEvents::findEvents(*memo).size());
+    double margins = 0.0;
+    double rulerPaint = 0.0;
+    const int rows = memo->lineCount();
+    for (const double at : {0.0, 0.25, 0.5, 0.75, 1.0}) {
+        memo->SendScintilla(QsciScintillaBase::SCI_SETFIRSTVISIBLELINE, long((rows - 1) * at));
+        QCoreApplication::processEvents();
+        const QRect marginArea(0, 0, memo->marginsWidth(), memo->viewport()->height());
+        margins = std::max(margins,
+                           best([&] { return secondsOf([&] { memo->viewport()->repaint(marginArea); }); }));
+        rulerPaint = std::max(rulerPaint, best([&] { return secondsOf([&] { ruler->repaint(); }); }));
+    }
+    const auto frame = [](const char* label, double seconds) {
+        std::printf("%-44s %8.4f s  (target <= 0.016 s: %s)\n", label, seconds,
+                    seconds <= 0.016 ? "met" : "MISSED");
+    };
+    frame("print view: margins repaint, worst of 5 rows", margins);
+    frame("print view: ruler repaint, worst of 5 rows", rulerPaint);
+
+    // After an insertion the ruler follows the layers and marks it had; after an undo it finds
+    // the layers again (the marks follow after the paint).
+    window.lbleRow->setText(QString::number(rows / 2));
+    window.sbtnGoRowNumber->click();
+    const auto settle = [&] {
+        ruler->repaint();
+        QCoreApplication::processEvents();
+    };
+    const double afterInsertion = best([&] { return secondsOf([&] { ruler->repaint(); }); },
+                                       [&] {
+                                           if (memo->isUndoAvailable())
+                                               memo->undo();
+                                           settle();
+                                           window.btnPause->click();
+                                           // The editor's own first paint at a far row costs
+                                           // Scintilla time that follows the row's offset.
+                                           memo->viewport()->repaint();
+                                       });
+    frame("print view: first ruler paint after an insertion", afterInsertion);
+    const double afterUndo = best(
+        [&] {
+            return secondsOf([&] {
+                memo->undo();
+                settle();
+            });
+        },
+        [&] {
+            window.btnPause->click();
+            settle();
+        });
+    std::printf("%-44s %8.3f s  %5.2fx floor\n", "  undo and the paint after it", afterUndo,
+                afterUndo / bench.seconds["floor"]);
+
+    // The ruler's share of a load: drops with it hidden and shown, in turns.
+    double hidden = 1e300;
+    double shown = 1e300;
+    for (int i = 0; i < kRepeats; ++i) {
+        hidden = std::min(hidden, loadOnce(bench, true));
+        shown = std::min(shown, loadOnce(bench, false));
+    }
+    // The ruler's and the margins' own first paint after a drop, each drawn alone.
+    double firstRuler = 1e300;
+    double firstMargins = 1e300;
+    for (int i = 0; i < kRepeats; ++i) {
+        loadOnce(bench);
+        GuiTest::dropFile(bench.window.get(), bench.input);
+        auto* freshRuler = bench.window->findChild<LayerRuler*>(QStringLiteral("layerRuler"));
+        EditBuffer* freshMemo = bench.window->Memo1;
+        firstRuler = std::min(firstRuler, secondsOf([&] { freshRuler->grab(); }));
+        firstMargins = std::min(firstMargins, secondsOf([&] {
+                                    freshMemo->viewport()->grab(QRect(0, 0, freshMemo->marginsWidth(),
+                                                                      freshMemo->viewport()->height()));
+                                }));
+    }
+    std::printf("%-44s %8.4f s  %5.2f%% of the floor\n", "  first ruler paint after a drop", firstRuler,
+                100.0 * firstRuler / bench.seconds["floor"]);
+    std::printf("%-44s %8.4f s  %5.2f%% of the floor\n", "  first margins paint after a drop", firstMargins,
+                100.0 * firstMargins / bench.seconds["floor"]);
+    std::printf("%-44s %8.3f s  %+5.1f%% of the load with the ruler hidden (%.3f s)\n",
+                "  load with the ruler, in turns with hidden", shown, 100.0 * (shown - hidden) / hidden,
+                hidden);
 }
 
 // Writes the header and the editor's bytes with plain C stdio; durable then flushes them
@@ -471,6 +575,7 @@ void measureSpiralVase(Bench& bench)
     printFigure("plain byte search: memchr over the text", memchrBase);
     measureHeightSearch(bench, memchrBase);
     reportPeakMemory(bench);
+    measurePrintView(bench);
     measureIndexAlone(bench);
 }
 
@@ -497,10 +602,16 @@ int main(int argc, char** argv)
     // In this order, on one window. Measurements on the loaded window go after "load";
     // "create" closes the window (it stays loaded and can be shown again).
     const std::vector<Measurement> measurements = {
-        {"floor", measureFloor},           {"load", measureLoad},
-        {"navigation", measureNavigation}, {"create", measureCreate},
-        {"memory", reportPeakMemory},      {"index", measureIndexAlone},
-        {"batch", measureBatch},           {"spiral vase", measureSpiralVase},
+        {"floor", measureFloor},
+        {"load", measureLoad},
+        {"navigation", measureNavigation},
+        {"create", measureCreate},
+        {"memory", reportPeakMemory},
+        // After the peak is taken: its loads and edits would add to it.
+        {"print view", measurePrintView},
+        {"index", measureIndexAlone},
+        {"batch", measureBatch},
+        {"spiral vase", measureSpiralVase},
     };
     for (const Measurement& measurement : measurements) {
         measurement.run(bench);

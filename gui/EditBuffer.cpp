@@ -24,6 +24,7 @@ EditBuffer::EditBuffer(QWidget* parent) : QsciScintilla(parent)
     // before the change (for accessibility), a fifth of a second per keystroke or inserted
     // line in the middle of an 85 MB body. Nothing here listens to them.
     SendScintilla(SCI_SETMODEVENTMASK, 0L);
+    setUpMargins();
 }
 
 int EditBuffer::physicalRowCount() const
@@ -74,14 +75,19 @@ void EditBuffer::insertRow(int row, const QString& s)
     const QByteArray lineBreak = lineBreakBytes().toByteArray();
     if (row >= 0 && row < count) {
         insertBytesAt(rowStart(row), line + lineBreak);
+        markInserted(rowStart(row), line.size());
     } else if (row == count) {
         const qsizetype length = SendScintilla(SCI_GETLENGTH);
         const bool endsWithBreak = count < physicalRowCount(); // an empty last row follows a break
-        if (length == 0 || endsWithBreak)
+        if (length == 0 || endsWithBreak) {
             insertBytesAt(length, line + lineBreak);
-        else
+            markInserted(length, line.size());
+        } else {
             insertBytesAt(length, lineBreak + line);
+            markInserted(length + lineBreak.size(), line.size());
+        }
     }
+    updateMarginWidths();
 }
 
 void EditBuffer::appendRow(const QString& s)
@@ -175,6 +181,7 @@ void EditBuffer::endFill()
     SendScintilla(SCI_SETREADONLY, m_fillWasReadOnly ? 1L : 0L);
     // The horizontal scroll range starts anew for the new text.
     SendScintilla(SCI_SETSCROLLWIDTH, 1L);
+    updateMarginWidths();
     viewport()->update();
 }
 

@@ -4,12 +4,18 @@
 // per character (byte n is character n). Rows are numbered from 0 and never wrap.
 // Every other part of the program reads and changes the text through these operations.
 
+#include "core/gcode/PrintEvents.h"
 #include "core/navigation/RowSource.h"
 
 #include <Qsci/qsciscintilla.h>
 
 #include <QByteArrayView>
+#include <QFont>
+
+#include <functional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 class EditBuffer : public QsciScintilla, public RowSource
 {
@@ -60,6 +66,31 @@ public:
     void appendBytes(QByteArrayView bytes);
     void endFill();
 
+    // The margins left of the text, drawn for the rows on screen only: each row's number as
+    // the "Row Number" field counts it (from 0), the layer that starts at a row, and a mark for
+    // a row that pauses, sets a temperature or changes tool, and for a line inserted since the
+    // body was loaded (Ctrl+Z takes the mark back with the line).
+    struct MarginLine
+    {
+        int row = 0;
+        int top = 0; // viewport y of the row's top
+        int height = 0;
+        QString number;
+        QString layer; // "72  14.400" on a layer change row, else empty
+        PrintEvents::Kind mark = PrintEvents::Kind::None;
+        bool inserted = false;
+    };
+    std::vector<MarginLine> marginLines() const;
+    // The layer labels of the layer change rows from first to last, rows ascending.
+    using LayerLabels = std::function<std::vector<std::pair<int, QString>>(int first, int last)>;
+    void setLayerLabels(LayerLabels labels);
+    // A line that insertRow put in since the body was loaded and that is still there.
+    bool isInsertedRow(int row) const;
+    // Every such line, rows ascending.
+    std::vector<int> insertedRows() const;
+    // The margins' widths, in pixels: row numbers, layer labels, marks.
+    int marginsWidth() const;
+
 signals:
     // A click with the left mouse button; moving the caret with the keyboard does not send it.
     void clicked();
@@ -68,6 +99,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     // Undo and redo work in the read-only state too: they take back inserted lines, not typing.
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     // Runs an edit of the program's own: the read-only state blocks only the user's typing.
@@ -79,6 +111,18 @@ private:
         SendScintilla(SCI_SETREADONLY, wasReadOnly ? 1L : 0L);
     }
     void insertBytesAt(qsizetype offset, const QByteArray& bytes);
+
+    // The margins (EditBufferMargins.cpp).
+    void setUpMargins();
+    void updateMarginWidths();
+    void markInserted(qsizetype offset, qsizetype length);
+    void paintMargins(const QRect& area);
+    // Up to the first limit bytes of a row, copied without moving the editor's gap.
+    QByteArray rowHead(int row, qsizetype limit) const;
+
+    LayerLabels m_layerLabels;
+    QFont m_marginFont;
+    int m_numberDigits = 0;
 
     LineBreak m_lineBreak = LineBreak::LF;
     mutable quint64 m_revision = 0;

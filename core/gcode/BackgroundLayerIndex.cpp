@@ -1,6 +1,9 @@
 #include "core/gcode/BackgroundLayerIndex.h"
 
-BackgroundLayerIndex::BackgroundLayerIndex() : m_thread(&BackgroundLayerIndex::run, this) {}
+BackgroundLayerIndex::BackgroundLayerIndex(std::size_t expectedBytes)
+    : m_builder(expectedBytes), m_thread(&BackgroundLayerIndex::run, this)
+{
+}
 
 BackgroundLayerIndex::~BackgroundLayerIndex()
 {

@@ -17,7 +17,8 @@
 class BackgroundLayerIndex
 {
 public:
-    BackgroundLayerIndex();
+    // expectedBytes: about how long the body is (see LayerIndex::Builder).
+    explicit BackgroundLayerIndex(std::size_t expectedBytes = 0);
     ~BackgroundLayerIndex();
     BackgroundLayerIndex(const BackgroundLayerIndex&) = delete;
     BackgroundLayerIndex& operator=(const BackgroundLayerIndex&) = delete;

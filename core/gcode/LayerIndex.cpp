@@ -134,61 +134,47 @@ const char* readWords(const char* p, const char* end, Words& words)
     return p;
 }
 
-// Every change of the printing height, in row order, kept in blocks: a spiral vase has one per
-// line, and blocks grow without copying or the spare room of a doubling vector.
+// Every change of the printing height, in row order. A spiral vase has one per line; the layers
+// are then picked out where they lie, so that no second list is ever held.
 class ChangeList
 {
 public:
-    bool empty() const { return m_size == 0; }
-    const Layer& back() const { return at(m_size - 1); }
+    bool empty() const { return m_changes.empty(); }
+    const Layer& back() const { return m_changes.back(); }
     void push_back(const Layer& change)
     {
-        if (m_size == m_blocks.size() * kBlock)
-            m_blocks.push_back(std::make_unique<Layer[]>(kBlock));
-        m_blocks.back()[m_size % kBlock] = change;
-        ++m_size;
+        if (m_changes.empty() || change.z < m_changes[m_lowest].z)
+            m_lowest = m_changes.size();
+        m_changes.push_back(change);
     }
 
+    // Room for the changes of a body of about bytes, so that the list is never copied to grow
+    // while it is built. A spiral vase line is hardly shorter than "G1 X1.1 Y1.1 Z0.1 E0.1" and
+    // its break; the pages of the room are only taken from the system as changes fill them.
+    void reserveFor(std::size_t bytes) { m_changes.reserve(bytes / kFewestBytesPerChange); }
+
     // The changes that start a layer: from the first one at the lowest height, each that rises
-    // above the layer before it. Each block is let go once read, so the list and the layers are
-    // hardly ever held in full at once.
+    // above the layer before it.
     std::vector<Layer> takeLayers()
     {
-        std::vector<Layer> layers;
-        if (m_size == 0)
-            return layers;
-        std::size_t lowest = 0;
-        for (std::size_t i = 1; i < m_size; ++i) {
-            if (at(i).z < at(lowest).z)
-                lowest = i;
+        std::size_t kept = 0;
+        for (std::size_t i = m_lowest; i < m_changes.size(); ++i) {
+            if (kept == 0 || m_changes[i].z > m_changes[kept - 1].z)
+                m_changes[kept++] = m_changes[i];
         }
-        std::size_t count = 0;
-        double top = 0.0;
-        for (std::size_t i = lowest; i < m_size; ++i) {
-            if (i == lowest || at(i).z > top) {
-                top = at(i).z;
-                ++count;
-            }
-        }
-        layers.reserve(count);
-        for (std::size_t i = lowest; i < m_size; ++i) {
-            if (layers.empty() || at(i).z > layers.back().z)
-                layers.push_back(at(i));
-            if ((i + 1) % kBlock == 0)
-                m_blocks[i / kBlock].reset();
-        }
-        m_blocks.clear();
-        m_size = 0;
-        return layers;
+        m_changes.resize(kept);
+        if (kept < kSmallList)
+            m_changes.shrink_to_fit(); // a copy that costs nothing gives back the unused room
+        m_lowest = 0;
+        return std::move(m_changes);
     }
 
 private:
-    static constexpr std::size_t kBlock = 64 * 1024; // a megabyte: freed blocks go back to the system
+    static constexpr std::size_t kFewestBytesPerChange = 24;
+    static constexpr std::size_t kSmallList = 64 * 1024;
 
-    const Layer& at(std::size_t i) const { return m_blocks[i / kBlock][i % kBlock]; }
-
-    std::vector<std::unique_ptr<Layer[]>> m_blocks;
-    std::size_t m_size = 0;
+    std::vector<Layer> m_changes;
+    std::size_t m_lowest = 0; // the first change at the lowest height
 };
 
 // The state of the machine that the rows drive, as far as layers need it.
@@ -335,13 +321,15 @@ std::size_t firstBreakEnd(std::string_view piece)
 
 struct LayerIndex::Builder::State
 {
+    explicit State(std::size_t expectedBytes) { changes.reserveFor(expectedBytes); }
+
     ChangeList changes;
     Scanner scanner{changes};
     std::string carry; // the start of a row whose break has not come yet
     int row = 0;
 };
 
-LayerIndex::Builder::Builder() : m_state(std::make_unique<State>()) {}
+LayerIndex::Builder::Builder(std::size_t expectedBytes) : m_state(std::make_unique<State>(expectedBytes)) {}
 
 LayerIndex::Builder::~Builder() = default;
 
@@ -371,13 +359,13 @@ LayerIndex LayerIndex::Builder::finish()
     walkRows(state.scanner, state.carry.data(), state.carry.data() + state.carry.size(), state.row);
     LayerIndex index;
     index.m_layers = state.changes.takeLayers();
-    m_state = std::make_unique<State>();
+    m_state = std::make_unique<State>(0);
     return index;
 }
 
 LayerIndex LayerIndex::build(std::string_view body)
 {
-    Builder builder;
+    Builder builder(body.size());
     builder.add(body);
     return builder.finish();
 }

@@ -34,7 +34,8 @@ public:
     class Builder
     {
     public:
-        Builder();
+        // expectedBytes: about how long the body is, so that the index never has to grow by copying.
+        explicit Builder(std::size_t expectedBytes = 0);
         ~Builder();
         Builder(const Builder&) = delete;
         Builder& operator=(const Builder&) = delete;

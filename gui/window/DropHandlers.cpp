@@ -122,8 +122,9 @@ void TEditorForBorvane5_Form1::LoadSlicedFile(QFile* file, const QByteArray& hea
 
         // The body goes in as read, chunk by chunk, every byte as it is; its layers are indexed
         // on another thread meanwhile.
-        Memo1->beginFill(qMax<qint64>(0, Dialogs::FileLength(*file) - HeaderLength));
-        BackgroundLayerIndex layers;
+        const qint64 bodyBytes = qMax<qint64>(0, Dialogs::FileLength(*file) - HeaderLength);
+        Memo1->beginFill(bodyBytes);
+        BackgroundLayerIndex layers{std::size_t(bodyBytes)};
         const SlicedFile::BodyRead body = SlicedFile::readBody(*file, [&](QByteArrayView text) {
             layers.add(text);
             Memo1->appendBytes(text);

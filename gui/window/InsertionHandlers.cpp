@@ -33,6 +33,7 @@ void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
     const bool layersCurrent = Memo1->revision() == m_layerIndexRevision;
     // Each line goes in at the same row, so the last inserted ends on top: insert bottom first.
     // One undo step takes back the lines of one click.
+    const quint64 revision = Memo1->revision();
     Memo1->beginUndoAction();
     for (auto line = lines.crbegin(); line != lines.crend(); ++line)
         Memo1->insertRow(CurrentRow, *line);
@@ -41,6 +42,8 @@ void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
         m_layerIndex.rowsInserted(CurrentRow, int(lines.size()));
         m_layerIndexRevision = Memo1->revision();
     }
+    followInsertedRows(revision, CurrentRow, int(lines.size()));
     Memo1->PlaceCaretAtRow(CurrentRow);
     Memo1->setFocus();
+    warnAfterInsertion(CurrentRow, int(lines.size()));
 }

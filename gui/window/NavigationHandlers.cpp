@@ -1,6 +1,6 @@
 // Finding the row to edit: keyword scan, print analysis, height search, row number, click.
-// The scans themselves are in RowScans; these handlers apply their results to the
-// controls in the order the user sees them happen.
+// The scans themselves are in RowScans and PrintAnalysis, the layers in LayerIndex; these
+// handlers apply their results to the controls in the order the user sees them happen.
 
 #include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
@@ -168,6 +168,8 @@ void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
     Memo1->SelectRow(CurrentRow);
     Memo1->setReadOnly(true);
     Memo1->setFocus();
+    if (found.row)
+        warnAfterHeightSearch();
 }
 
 void TEditorForBorvane5_Form1::explainHeightChoice(int row, double z, std::optional<std::size_t> layer)

@@ -301,6 +301,7 @@ void TEditorForBorvane5_Form1::buildRightPanel()
     memoMessage->setPalette(messagePalette);
     memoMessage->setEnabled(false);
     memoMessage->resize(472, kMessageHeightAfterDrop);
+    buildPrintView();
 }
 
 void TEditorForBorvane5_Form1::orderTabs()
@@ -348,7 +349,11 @@ void TEditorForBorvane5_Form1::layoutPanels()
     const int innerWidth = qMax(0, pnlRight->width() - 2);
     const int messageHeight = memoMessage->height();
     memoMessage->setGeometry(1, 1, innerWidth, messageHeight);
-    Memo1->setGeometry(1, 1 + messageHeight, innerWidth, qMax(0, pnlRight->height() - 2 - messageHeight));
+    // The layer ruler at the right edge beside the editor, which gives up its width.
+    const int editorHeight = qMax(0, pnlRight->height() - 2 - messageHeight);
+    const int rulerWidth = qMin(m_layerRuler->sizeHint().width(), innerWidth);
+    Memo1->setGeometry(1, 1 + messageHeight, innerWidth - rulerWidth, editorHeight);
+    m_layerRuler->setGeometry(1 + innerWidth - rulerWidth, 1 + messageHeight, rulerWidth, editorHeight);
 }
 
 void TEditorForBorvane5_Form1::setMemoMessageHeight(int height)
@@ -421,7 +426,7 @@ void TEditorForBorvane5_Form1::SetInsertionControlsEnabled(bool enabled)
 
 bool TEditorForBorvane5_Form1::eventFilter(QObject* watched, QEvent* event)
 {
-    if (AppMessage(watched, event))
+    if (AppMessage(watched, event) || warningClicked(watched, event) || messageScrolled(watched, event))
         return true;
     return QWidget::eventFilter(watched, event);
 }

@@ -6,12 +6,16 @@
 // (keyword scan, print analysis, height search, rows) and insertion/ (command lines).
 
 #include "core/gcode/LayerIndex.h"
+#include "core/gcode/PrintEvents.h"
 #include "core/gcode/SlicedFile.h"
+#include "gui/LayerRuler.h"
 
 #include <QWidget>
 
 #include <array>
+#include <map>
 #include <optional>
+#include <vector>
 
 class EditBuffer;
 class LabeledEdit;
@@ -26,6 +30,7 @@ class QMimeData;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 class QToolButton;
 
 class TEditorForBorvane5_Form1 : public QWidget
@@ -143,6 +148,42 @@ private:
     void buildInsertPositionGroup();
     void buildInsertionGroup();
     void buildRightPanel();
+
+    // Seeing the print (PrintViewHandlers.cpp): the layer ruler, the margins' layer labels,
+    // and warnings in the message area, each with the row a click on it goes to.
+    struct Warning
+    {
+        QString text;
+        std::optional<int> row;
+    };
+    void buildPrintView();
+    // The rows that pause, set a temperature or change tool in the editor's current text.
+    const std::vector<PrintEvents::Event>& printEvents();
+    // After count command lines went in at row on a text of the given revision: the marks found
+    // for that text follow them instead of being found again.
+    void followInsertedRows(quint64 revision, int row, int count);
+    // Whether the layers (and, withMarks, the marks) match the text; when not, they are found
+    // right after the current paint.
+    bool printViewIsCurrent(bool withMarks);
+    LayerRuler::View rulerView();
+    void rulerHeightChosen(double height);
+    // Selects a layer's change row as a height search selects the row it finds, for the top layer that none reaches.
+    void selectRulerRow(std::size_t layer);
+    // After count lines were inserted from firstRow on.
+    void warnAfterInsertion(int firstRow, int count);
+    void warnAfterHeightSearch();
+    void showWarnings(const QList<Warning>& warnings, bool append);
+    bool warningClicked(QObject* watched, QEvent* event);
+    bool messageScrolled(QObject* watched, QEvent* event);
+
+    LayerRuler* m_layerRuler = nullptr;
+    std::vector<PrintEvents::Event> m_printEvents;
+    quint64 m_printEventsRevision = ~quint64(0);
+    std::vector<LayerRuler::Mark> m_rulerMarks;
+    quint64 m_rulerMarksRevision = ~quint64(0);
+    QTimer* m_printViewTimer = nullptr; // finds layers and marks once the text is still
+    quint64 m_printViewPendingRevision = ~quint64(0);
+    std::map<int, int> m_warningRows; // message line to the row a click on it goes to
     void orderTabs();
     void connectHandlers();
     void loadKeywordList();

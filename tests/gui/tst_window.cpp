@@ -261,8 +261,10 @@ void TestWindow::controlTree_data()
     row("pnlTop")             << "QFrame"         << w                   << "" << QRect(0, 0, 874, 24)     << true  << false << false << 13;
     row("pnlBottom")          << "QFrame"         << w                   << "" << QRect(0, 643, 874, 20)   << true  << false << false << 13;
     row("pnlRight")           << "QFrame"         << w                   << "" << QRect(400, 24, 474, 619) << true  << false << false << 13;
-    // FormCreate made memoMessage 600 high, which leaves a strip of 17 pixels for Memo1.
-    row("Memo1")              << "EditBuffer"     << "pnlRight"          << "" << QRect(1, 601, 472, 17)   << false << false << true  << 16;
+    // FormCreate made memoMessage 600 high, which leaves a strip of 17 pixels for Memo1;
+    // the layer ruler takes the right 64 pixels of it.
+    row("Memo1")              << "EditBuffer"     << "pnlRight"          << "" << QRect(1, 601, 408, 17)   << false << false << true  << 16;
+    row("layerRuler")         << "LayerRuler"     << "pnlRight"          << "" << QRect(409, 601, 64, 17)  << true  << false << false << 10;
     row("memoMessage")        << "QPlainTextEdit" << "pnlRight"
         << QStringLiteral("Drop the G-code file created by Borvane\n          or press Ctrl+O to open it.")
         << QRect(1, 1, 472, 600) << false << false << true << 21;
@@ -467,10 +469,15 @@ void TestWindow::panelsFollowTheWindowSize()
     QCOMPARE(window->pnlBottom->geometry(), QRect(0, h - 20, w, 20));
     QCOMPARE(window->pnlLeft->geometry(), QRect(0, 24, 400, middle));
     QCOMPARE(window->pnlRight->geometry(), QRect(400, 24, right, middle));
-    // Inside the right panel's border: the message keeps its height, the editor takes the rest.
+    // Inside the right panel's border: the message keeps its height, the editor takes the rest
+    // but for the layer ruler's 64 pixels at the right edge.
     const int inner = qMax(0, right - 2);
+    const int ruler = qMin(64, inner);
     QCOMPARE(window->memoMessage->geometry(), QRect(1, 1, inner, 600));
-    QCOMPARE(window->Memo1->geometry(), QRect(1, 601, inner, qMax(0, middle - 2 - 600)));
+    QCOMPARE(window->Memo1->geometry(), QRect(1, 601, inner - ruler, qMax(0, middle - 2 - 600)));
+    QWidget* layerRuler = window->pnlRight->findChild<QWidget*>(QStringLiteral("layerRuler"));
+    QVERIFY(layerRuler);
+    QCOMPARE(layerRuler->geometry(), QRect(1 + inner - ruler, 601, ruler, qMax(0, middle - 2 - 600)));
 }
 
 void TestWindow::keywordList_data()

@@ -3,10 +3,11 @@
 // C++), the drop through the real window until the text is editable, finding rows in the
 // loaded text (print analysis, a keyword scan, a height search) against a plain byte search
 // of the same bytes, "Create" against a plain write of the same bytes, and the peak
-// resident memory; then the same drop, search and memory for a spiral vase of the same size,
-// whose every line starts a layer, so that the layer index is as large as it gets; last, repaints
-// with long rows in view and the refusal of a file with a 20 MB row. Run by hand on an optimised
-// build: ./build/bench/borvane_bench [megabytes]. With BENCH_TRACE set it also prints the resident
+// resident memory; the command-line batch mode (the program started as a process) against
+// reading, writing and syncing the same bytes; then the same drop, search and memory for a spiral
+// vase of the same size, whose every line starts a layer, so that the layer index is as large as it
+// gets; last, repaints with long rows in view and the refusal of a file with a 20 MB row. Run by hand on an
+// optimised build: ./build/bench/borvane_bench [megabytes]. With BENCH_TRACE set it also prints the resident
 // memory after each measurement.
 
 #include "GuiTestSupport.h"
@@ -25,6 +26,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -565,6 +567,70 @@ void reportPeakMemory(Bench& bench)
                     megabytes(bench.peakBeforeLoad), double(bench.peakBeforeLoad) / double(bench.fileBytes));
 }
 
+// Reads the file whole, writes the same bytes to path and syncs them to the disk: the least
+// any edit of the file from a script must do.
+double readWriteSyncOnce(const QString& input, const QString& path)
+{
+    QElapsedTimer timer;
+    timer.start();
+    std::FILE* in = std::fopen(QFile::encodeName(input).constData(), "rb");
+    if (!in)
+        return -1;
+    std::fseek(in, 0, SEEK_END);
+    const long size = std::ftell(in);
+    std::fseek(in, 0, SEEK_SET);
+    std::vector<char> bytes(std::size_t(size > 0 ? size : 0));
+    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), in);
+    std::fclose(in);
+    std::FILE* out = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!out)
+        return -1;
+    std::fwrite(bytes.data(), 1, got, out);
+    std::fflush(out);
+#ifdef Q_OS_UNIX
+    fsync(fileno(out));
+#endif
+    std::fclose(out);
+    return timer.nsecsElapsed() / 1e9;
+}
+
+void measureBatch(Bench& bench)
+{
+    const QString plain = bench.dir.filePath(QStringLiteral("plain-batch.gx"));
+    const QString output = bench.dir.filePath(QStringLiteral("batch.gx"));
+    const double floor =
+        best([&] { return readWriteSyncOnce(bench.input, plain); }, [&] { QFile::remove(plain); });
+    printFigure("floor: read, write and fsync the same bytes", floor);
+
+    const QStringList arguments{QStringLiteral("--height"),
+                                QStringLiteral("50"),
+                                QStringLiteral("--pause"),
+                                QStringLiteral("--t0"),
+                                QStringLiteral("210"),
+                                QStringLiteral("-o"),
+                                output,
+                                bench.input};
+    QByteArray report;
+    bool ok = true;
+    const double batch = best(
+        [&] {
+            return secondsOf([&] {
+                QProcess process;
+                process.start(QStringLiteral(BORVANE_PROGRAM_PATH), arguments);
+                ok = ok && process.waitForFinished(-1) && process.exitCode() == 0;
+                report = process.readAllStandardOutput();
+            });
+        },
+        [&] { QFile::remove(output); });
+    if (!ok) {
+        std::printf("batch mode: the program failed; not measured\n");
+        return;
+    }
+    printRatio("batch: --height 50 --pause --t0 210, a process", batch, floor, "floor", 2.0);
+    std::printf("%-44s %s", "  reported", report.constData());
+    std::printf("%-44s %lld bytes more than the input\n", "  output", QFile(output).size() - bench.fileBytes);
+}
+
 // The spiral vase: a layer per line. A fresh window, the peak memory counted from its drop on.
 void measureSpiralVase(Bench& bench)
 {
@@ -617,6 +683,7 @@ int main(int argc, char** argv)
         // After the peak is taken: its loads and edits would add to it.
         {"print view", measurePrintView},
         {"index", measureIndexAlone},
+        {"batch", measureBatch},
         {"spiral vase", measureSpiralVase},
         {"long rows", measureLongRows},
     };

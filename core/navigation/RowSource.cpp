@@ -3,6 +3,7 @@
 #include "core/text/LineBreaks.h"
 
 #include <algorithm>
+#include <cstring>
 
 std::string_view RowSource::rowBytes(int row) const
 {
@@ -21,9 +22,19 @@ QString RowSource::rowText(int row) const
 TextRows::TextRows(QByteArray text) : m_text(std::move(text))
 {
     m_starts.push_back(0);
-    const qsizetype n = m_text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const qsizetype breakLength = LineBreaks::breakLength(m_text, i);
+    const QByteArrayView bytes(m_text);
+    m_starts.reserve(std::size_t(bytes.size() / 24) + 1); // G-code rows are rarely shorter
+    // Without a CR every break is an LF, and a byte search finds them all.
+    if (!bytes.contains('\r')) {
+        const char* const begin = bytes.data();
+        const char* const end = begin + bytes.size();
+        for (const char* p = begin;
+             (p = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p))));)
+            m_starts.push_back(++p - begin);
+        return;
+    }
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const qsizetype breakLength = LineBreaks::breakLength(bytes, i);
         if (breakLength == 0)
             continue;
         i += breakLength - 1;

@@ -2,6 +2,8 @@
 
 #include "core/text/LineBreaks.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QStringDecoder>
 
 QStringList parseKeywordList(QByteArrayView bytes)
@@ -27,4 +29,18 @@ QStringList parseKeywordList(QByteArrayView bytes)
     if (lineStart < text.size())
         entries.append(text.mid(lineStart));
     return entries;
+}
+
+QString keywordListPath(const QString& exeFolder)
+{
+    const QString beside =
+        exeFolder + QStringLiteral("TempFile") + QDir::separator() + QStringLiteral("SearchKey.txt");
+    if (QFileInfo(beside).isFile())
+        return beside;
+    // The install's data folder, relative to its bin folder, so that a moved install still finds it.
+    const QString installed = QDir::cleanPath(exeFolder + QStringLiteral(BORVANE_DATA_DIR_FROM_BIN) +
+                                              QStringLiteral("/SearchKey.txt"));
+    if (QFileInfo(installed).isFile())
+        return QDir::toNativeSeparators(installed);
+    return beside;
 }

@@ -1,4 +1,4 @@
-// Opening a dropped file or folder: the window's drop handlers.
+// Opening a file or folder: dropped on the window, chosen with Ctrl+O or named on the command line.
 
 #include "core/gcode/BackgroundLayerIndex.h"
 #include "core/gcode/SlicedFile.h"
@@ -13,6 +13,7 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -150,17 +151,19 @@ void TEditorForBorvane5_Form1::OpenDroppedPath(const QMimeData& drop)
 {
     raise();
     activateWindow();
-    const std::optional<QString> path = firstLocalPath(&drop);
-    if (!path)
-        return;
+    if (const std::optional<QString> path = firstLocalPath(&drop))
+        OpenPath(*path);
+}
 
+void TEditorForBorvane5_Form1::OpenPath(const QString& path)
+{
     // A file that cannot be opened, has no header or cannot be read whole changes nothing.
-    const bool isFolder = Utility::IsDirectory(*path);
+    const bool isFolder = Utility::IsDirectory(path);
     std::optional<ReadFile> read;
-    if (!isFolder && !(read = ReadSlicedFile(*path)))
+    if (!isFolder && !(read = ReadSlicedFile(path)))
         return;
 
-    DroppedPath = *path;
+    DroppedPath = path;
     FolderPath = isFolder ? DroppedPath : SlicedFile::folderOf(DroppedPath);
     FileLoaded = !isFolder;
     editFilePath->setText(FolderPath);
@@ -171,6 +174,18 @@ void TEditorForBorvane5_Form1::OpenDroppedPath(const QMimeData& drop)
     LoadSlicedFile(read ? &*read : nullptr);
     StartHeight = AnalysePrint();
     leditPause->setFocus();
+}
+
+void TEditorForBorvane5_Form1::OpenFileDialog()
+{
+    QFileDialog dialog(this, QStringLiteral("Open a sliced G-code file"),
+                       FolderPath.isEmpty() ? QDir::homePath() : FolderPath);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(
+        {QStringLiteral("Sliced G-code files (*.gx *.g *.gcode *.gco)"), QStringLiteral("All files (*)")});
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    OpenPath(QDir::toNativeSeparators(dialog.selectedFiles().front()));
 }
 
 void TEditorForBorvane5_Form1::LoadSlicedFile(ReadFile* read)

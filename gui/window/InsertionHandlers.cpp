@@ -49,7 +49,8 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
 void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
 {
     const int rowBefore = CurrentRow;
-    CurrentRow = CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked());
+    // After the empty row that follows a last line break is the end of the text.
+    CurrentRow = qMin(CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked()), Memo1->lineCount());
     // An index that matched the text before still matches it with the later rows moved down, as
     // none of these lines is a move: the next search needs no new pass over the text.
     const bool layersCurrent = Memo1->revision() == m_layerIndexRevision;

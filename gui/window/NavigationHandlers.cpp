@@ -207,8 +207,9 @@ void TEditorForBorvane5_Form1::sbtnGoRowNumberClick()
 {
     CurrentRow = Utility::TruncateToInt(Utility::TextToNumber(lbleRow->text(), 1));
     Memo1->PlaceCaretAtRow(CurrentRow);
-    // Lines go before or after a row of the text; past its end there is none to insert at.
-    const bool rowOfText = CurrentRow >= 0 && CurrentRow < Memo1->lineCount();
+    // Lines go before or after a row the editor has (the empty row after a last line break
+    // included); past its end there is none to insert at.
+    const bool rowOfText = Memo1->hasRow(CurrentRow);
     InsertEnabled = CurrentRow != 1 && rowOfText;
     SetInsertionControlsEnabled(InsertEnabled);
     Memo1->setReadOnly(CurrentRow == 1);

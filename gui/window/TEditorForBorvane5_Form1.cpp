@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QToolButton>
 
 #include <stdexcept>
@@ -289,7 +290,8 @@ void TEditorForBorvane5_Form1::buildRightPanel()
     Memo1->setEnabled(false);
 
     memoMessage = named(new QPlainTextEdit(pnlRight), "memoMessage");
-    m_dropHint = QStringLiteral("Drop the G-code file\n                    created by Borvane.");
+    m_dropHint =
+        QStringLiteral("Drop the G-code file created by Borvane\n          or press Ctrl+O to open it.");
     memoMessage->setPlainText(m_dropHint);
     memoMessage->setFont(tahoma(21));
     QPalette messagePalette = memoMessage->palette();
@@ -331,6 +333,8 @@ void TEditorForBorvane5_Form1::connectHandlers()
     connect(TemperarureInsert, &QPushButton::clicked, this, &Form::TemperarureInsertClick);
     connect(Memo1, &EditBuffer::stepTakenBack, this, &Form::insertionTakenBack);
     connect(Memo1, &EditBuffer::stepRedone, this, &Form::insertionRedone);
+    auto* open = new QShortcut(QKeySequence::Open, this);
+    connect(open, &QShortcut::activated, this, &Form::OpenFileDialog);
 }
 
 void TEditorForBorvane5_Form1::layoutPanels()
@@ -369,8 +373,7 @@ void TEditorForBorvane5_Form1::resizeEvent(QResizeEvent* event)
 void TEditorForBorvane5_Form1::FormCreate()
 {
     OutputFileName = kDefaultOutputFileName;
-    SearchKeyPath = Utility::ExeFolder() + QStringLiteral("TempFile") + QDir::separator() +
-                    QStringLiteral("SearchKey.txt");
+    SearchKeyPath = keywordListPath(Utility::ExeFolder());
     Memo1->clearRows();
     loadKeywordList();
     FileLoaded = false;

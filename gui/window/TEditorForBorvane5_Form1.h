@@ -93,6 +93,11 @@ public:
     double StartHeight = 0.0;
     bool InsertEnabled = false;
 
+    // Opens a sliced file (or, for a folder, sets the output folder) exactly as dropping it does.
+    void OpenPath(const QString& path);
+    // Ctrl+O: asks for a sliced file and opens it as a drop would.
+    void OpenFileDialog();
+
     // Switches btnPause, TemperarureInsert, rbtnBefore, rbtnAfter and the three temperature edits.
     void SetInsertionControlsEnabled(bool enabled);
 

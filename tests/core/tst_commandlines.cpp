@@ -87,31 +87,35 @@ void TestCommandLines::temperatureLines()
 void TestCommandLines::checkedTemperature_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("expected"); // -1: refused
+    QTest::addColumn<int>("value"); // -1: refused
 
     QTest::newRow("zero") << "0" << 0;
-    QTest::newRow("highest") << "999" << 999;
-    QTest::newRow("one too high") << "1000" << -1;
-    QTest::newRow("blanks removed") << " 2 1\t0\u3000" << 210;
-    QTest::newRow("leading zeros") << "0000000210" << 210;
+    QTest::newRow("top of the range") << "999" << 999;
+    QTest::newRow("one past the range") << "1000" << -1;
+    QTest::newRow("spaces removed") << " 2 10 " << 210;
+    QTest::newRow("leading zeros") << "0210" << 210;
+    QTest::newRow("many leading zeros") << "0000000000000210" << 210;
+    QTest::newRow("huge") << "99999999999999999999" << -1;
     QTest::newRow("empty") << "" << -1;
-    QTest::newRow("blanks only") << " \t" << -1;
-    QTest::newRow("letters") << "abc" << -1;
-    QTest::newRow("digits then letters") << "2a0" << -1;
-    QTest::newRow("out of the int range") << "99999999999" << -1;
+    QTest::newRow("blanks only") << "   " << -1;
+    QTest::newRow("fraction") << "215.5" << -1;
     QTest::newRow("negative") << "-5" << -1;
     QTest::newRow("plus sign") << "+5" << -1;
+    QTest::newRow("letters") << "abc" << -1;
+    QTest::newRow("digits then letters") << "200C" << -1;
+    QTest::newRow("tab and ideographic space removed") << QString("\t2") + QChar(0x3000) + "00" << 200;
+    QTest::newRow("Arabic-Indic digits") << QString(QChar(0x0662)) + QChar(0x0660) << -1;
+    QTest::newRow("out of the int range") << "99999999999" << -1;
     QTest::newRow("exponent") << "1e3" << -1;
-    QTest::newRow("fraction") << "21.5" << -1;
     QTest::newRow("fullwidth digits") << QStringLiteral("\uff12\uff11\uff10") << -1;
 }
 
 void TestCommandLines::checkedTemperature()
 {
     QFETCH(QString, text);
-    QFETCH(int, expected);
-    const std::optional<int> value = CommandLines::checkedTemperature(text);
-    QCOMPARE(value.value_or(-1), expected);
+    QFETCH(int, value);
+    const std::optional<int> checked = CommandLines::checkedTemperature(text);
+    QCOMPARE(checked.value_or(-1), value);
 }
 
 void TestCommandLines::insertionRow_data()

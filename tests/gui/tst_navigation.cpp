@@ -621,7 +621,7 @@ void TestNavigation::rowNumber_data()
     QTest::newRow("last row of text") << u"19"_s << 19 << true << 19 << false;
     // No row to insert at: the insert buttons are off, so that a click cannot insert nothing.
     QTest::newRow("past the end: caret stays, insertion off") << u"500"_s << 500 << false << 2 << false;
-    QTest::newRow("the empty row after the last line break") << u"20"_s << 20 << false << 20 << false;
+    QTest::newRow("the empty row after the last line break") << u"20"_s << 20 << true << 20 << false;
     QTest::newRow("beyond the int range") << u"99999999999"_s << INT_MAX << false << 2 << false;
 }
 

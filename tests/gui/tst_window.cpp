@@ -266,7 +266,7 @@ void TestWindow::controlTree_data()
     row("Memo1")              << "EditBuffer"     << "pnlRight"          << "" << QRect(1, 601, 408, 17)   << false << false << true  << 16;
     row("layerRuler")         << "LayerRuler"     << "pnlRight"          << "" << QRect(409, 601, 64, 17)  << true  << false << false << 10;
     row("memoMessage")        << "QPlainTextEdit" << "pnlRight"
-        << QStringLiteral("Drop the G-code file\n                    created by Borvane.")
+        << QStringLiteral("Drop the G-code file created by Borvane\n          or press Ctrl+O to open it.")
         << QRect(1, 1, 472, 600) << false << false << true << 21;
     // clang-format on
 }

@@ -1,0 +1,37 @@
+# Builds the .deb with CPack and lists its contents: the install tree under /usr.
+# Arguments: BUILD_DIR, WORK_DIR, DATA_DIR, APP_ID, DPKG_DEB.
+
+file(REMOVE_RECURSE ${WORK_DIR})
+execute_process(COMMAND ${CMAKE_CPACK_COMMAND} --config ${BUILD_DIR}/CPackConfig.cmake -G DEB -B ${WORK_DIR}
+    RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cpack failed:\n${out}")
+endif()
+file(GLOB packages ${WORK_DIR}/*.deb)
+list(LENGTH packages count)
+if(NOT count EQUAL 1)
+    message(FATAL_ERROR "expected one .deb in ${WORK_DIR}, found: ${packages}")
+endif()
+
+execute_process(COMMAND ${DPKG_DEB} -c ${packages} RESULT_VARIABLE result OUTPUT_VARIABLE listing)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "dpkg-deb -c failed")
+endif()
+message(STATUS "${listing}")
+foreach(expected
+        ./usr/bin/EditorForBorvane5
+        ./usr/${DATA_DIR}/SearchKey.txt
+        ./usr/share/icons/hicolor/scalable/apps/EditorForBorvane5.svg
+        ./usr/share/applications/EditorForBorvane5.desktop
+        ./usr/share/metainfo/${APP_ID}.metainfo.xml)
+    string(FIND "${listing}" " ${expected}\n" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "the .deb lacks ${expected}")
+    endif()
+endforeach()
+
+execute_process(COMMAND ${DPKG_DEB} -f ${packages} Package Depends OUTPUT_VARIABLE fields)
+message(STATUS "${fields}")
+if(NOT fields MATCHES "Package: editorforborvane5" OR NOT fields MATCHES "Depends:.*libqt6widgets6")
+    message(FATAL_ERROR "the .deb's control fields: ${fields}")
+endif()

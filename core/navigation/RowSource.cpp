@@ -28,8 +28,9 @@ TextRows::TextRows(QByteArray text) : m_text(std::move(text))
     if (!bytes.contains('\r')) {
         const char* const begin = bytes.data();
         const char* const end = begin + bytes.size();
+        // An empty text may have no storage at all, and memchr takes no null pointer.
         for (const char* p = begin;
-             (p = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p))));)
+             p < end && (p = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p))));)
             m_starts.push_back(++p - begin);
         return;
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -70,6 +71,15 @@ int commandNumber(const char*& p, const char* end)
     if (p == start || (p < end && (isDigit(*p) || *p == '.')))
         return -1;
     return number;
+}
+
+// A height reached by a relative move. Sums of decimal steps drift in binary (3.8 + 5 + 13 + 3.5
+// + 5 is not 3.8 + 5 + 13 + 3.5 + 5 + 3.5 + 3.5 - 7), so the sum is taken to the nanometre: the
+// same height reached twice is then the same double, and the one its decimal text would give.
+double sumOfHeights(double z, double step)
+{
+    constexpr double kPerMillimetre = 1e6;
+    return std::round((z + step) * kPerMillimetre) / kPerMillimetre;
 }
 
 // The words of one command: which letters stand in it, and the Z and E numbers.
@@ -236,7 +246,7 @@ private:
         Words words;
         p = readWords(p, end, words);
         if (words.z && number <= 1) {
-            const double z = m_relativeAxes ? m_z + words.zValue : words.zValue;
+            const double z = m_relativeAxes ? sumOfHeights(m_z, words.zValue) : words.zValue;
             if (!m_zKnown || z != m_z || m_zSets.empty())
                 m_zSets.push_back({row, z});
             m_z = z;

@@ -172,6 +172,11 @@ void TestLayerIndex::layers_data()
     QTest::newRow("G91 relative moves")
         << QByteArray("G1 Z0.2\nG1 X1 Y1 E1\nG91\nG1 Z0.2\nG1 X1 Y0 E1\nG1 Z0.2\nG1 X1 E0.5\nG90\n")
         << "0:0.2 3:0.4 5:0.6";
+    // 0.3 + 0.1 - 0.1 is not 0.3 in binary; a hop undone by relative moves must not start a layer.
+    QTest::newRow("G91 hop up and back down between extrusions at one height")
+        << QByteArray("G1 Z0.3\nG1 X1 Y1 E1\nG91\nG1 Z0.1\nG1 Z-0.1\nG90\nG1 X2 Y2 E2\n"
+                      "G91\nG1 Z0.7\nG1 Z-0.7\nG90\nG1 X3 Y3 E3\n")
+        << "0:0.3";
     QTest::newRow("CR LF") << QByteArray("G1 Z0.2\r\nG1 X1 Y1 E1\r\n;c\r\nG1 Z0.4\r\nG1 X2 Y2 E2\r\n")
                            << "0:0.2 3:0.4";
     QTest::newRow("lone CR and blank rows count as rows")

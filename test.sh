@@ -40,9 +40,7 @@ if $fuzz; then
         cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DBORVANE_FUZZ=ON \
             -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
         cmake --build build-fuzz -j "$(nproc)"
-        # fuzz_layerindex is built and run by hand (FUZZ_TARGETS="layerindex"): it still finds
-        # inputs where the index and the tests' reference choose different change rows under G91.
-        for name in ${FUZZ_TARGETS:-slicedfile numbers rowscans}; do
+        for name in ${FUZZ_TARGETS:-slicedfile numbers rowscans layerindex}; do
             target=tests/fuzz/corpus/$name
             found=$(mktemp -d)
             log=$(mktemp)

@@ -16,6 +16,8 @@
 #include <QSaveFile>
 
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace Batch {
@@ -182,15 +184,82 @@ struct Body
     QByteArrayView lineBreak;
 };
 
-// Reads FILE once, as a drop reads it: the header, then every body byte.
-std::optional<Body> readSlicedFile(const QString& path, QString& error)
+// Indexes the layers of a body on a thread of its own while the body is read, from the bytes
+// where they lie: the reader says how far the text is complete and never moves it meanwhile.
+class LayerIndexBeside
+{
+public:
+    LayerIndexBeside(const QByteArray& text, std::size_t expectedBytes)
+        : m_text(text), m_builder(expectedBytes), m_thread([this] { run(); })
+    {
+    }
+    ~LayerIndexBeside() { finish(); }
+
+    // The text is complete up to bytes.
+    void readUpTo(qsizetype bytes)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_readUpTo = bytes;
+        }
+        m_changed.notify_one();
+    }
+    // Waits for the index of every byte read; the text may move again afterwards.
+    LayerIndex finish()
+    {
+        if (m_thread.joinable()) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_ended = true;
+            }
+            m_changed.notify_one();
+            m_thread.join();
+        }
+        return m_builder.finish();
+    }
+
+private:
+    void run()
+    {
+        qsizetype done = 0;
+        for (;;) {
+            qsizetype upTo = 0;
+            bool ended = false;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [&] { return m_readUpTo > done || m_ended; });
+                upTo = m_readUpTo;
+                ended = m_ended;
+            }
+            if (upTo > done)
+                m_builder.add(std::string_view(m_text.constData() + done, std::size_t(upTo - done)));
+            done = upTo;
+            if (ended)
+                return;
+        }
+    }
+
+    const QByteArray& m_text;
+    LayerIndex::Builder m_builder;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    qsizetype m_readUpTo = 0;
+    bool m_ended = false;
+    std::thread m_thread;
+};
+
+// Reads FILE once, as a drop reads it: the header, then every body byte, straight into the
+// body's own bytes. The layers are indexed beside the read, and the rows while the layer index
+// finishes.
+std::optional<Body> readSlicedFile(const QString& path, QString& error, LayerIndex& layers,
+                                   std::optional<TextRows>& rows)
 {
     if (QFileInfo(path).isDir()) {
         error = QStringLiteral("%1 is a folder, not a sliced G-code file.").arg(path);
         return std::nullopt;
     }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         error = QStringLiteral("Cannot open %1: %2").arg(path, file.errorString());
         return std::nullopt;
     }
@@ -202,14 +271,46 @@ std::optional<Body> readSlicedFile(const QString& path, QString& error)
     }
     Body body;
     body.header = std::move(header.bytes);
-    body.text.reserve(qMax<qint64>(0, file.size() - body.header.size()));
-    const SlicedFile::BodyRead read =
-        SlicedFile::readBody(file, [&body](QByteArrayView bytes) { body.text.append(bytes); });
-    if (!read.ok) {
+    // Room for the body as the file's size gives it; a file that grows meanwhile is read on
+    // once the index has what fits.
+    const qsizetype expected = qMax<qint64>(0, file.size() - body.header.size());
+    body.text.resize(expected);
+    qsizetype got = 0;
+    bool failed = false;
+    {
+        LayerIndexBeside index(body.text, std::size_t(expected));
+        while (got < expected) {
+            const qint64 n = file.read(body.text.data() + got, qMin(expected - got, SlicedFile::kReadChunk));
+            if (n <= 0) {
+                failed = n < 0;
+                break;
+            }
+            got += qsizetype(n);
+            index.readUpTo(got);
+        }
+        if (got == expected)
+            rows.emplace(body.text);
+        layers = index.finish();
+        body.text.truncate(got);
+        if (!failed && got == expected) {
+            // Whatever the file gained since its size was taken.
+            const SlicedFile::BodyRead more =
+                SlicedFile::readBody(file, [&body](QByteArrayView bytes) { body.text.append(bytes); });
+            failed = !more.ok;
+            if (body.text.size() > got)
+                layers =
+                    LayerIndex::build(std::string_view(body.text.constData(), std::size_t(body.text.size())));
+        }
+        if (!rows || rows->bytes().size() != std::size_t(body.text.size()))
+            rows.emplace(body.text);
+    }
+    if (failed) {
         error = QStringLiteral("Cannot read %1 to its end: %2").arg(path, file.errorString());
         return std::nullopt;
     }
-    body.lineBreak = read.crLf ? QByteArrayView("\r\n") : QByteArrayView("\n");
+    const qsizetype lf = body.text.indexOf('\n');
+    const bool crLf = lf > 0 && body.text[lf - 1] == '\r';
+    body.lineBreak = crLf ? QByteArrayView("\r\n") : QByteArrayView("\n");
     return body;
 }
 
@@ -370,19 +471,15 @@ Outcome run(const Request& request)
         outcome.error = QStringLiteral("%1 exists; give --force to replace it.").arg(outcome.outputPath);
         return outcome;
     }
-    std::optional<Body> body = readSlicedFile(request.file, outcome.error);
-    if (!body)
-        return outcome;
-
+    std::optional<Body> body;
     std::optional<Placement> placement;
     {
-        // The indexes are gone before the write. Two independent passes over the same bytes: on two cores
-        // they take the time of the longer.
+        // The indexes are gone before the write.
+        LayerIndex layers;
         std::optional<TextRows> rowIndex;
-        std::jthread indexRows([&rowIndex, &body] { rowIndex.emplace(body->text); });
-        const LayerIndex layers =
-            LayerIndex::build(std::string_view(body->text.constData(), std::size_t(body->text.size())));
-        indexRows.join();
+        body = readSlicedFile(request.file, outcome.error, layers, rowIndex);
+        if (!body)
+            return outcome;
         const TextRows& rows = *rowIndex;
         const std::optional<int> currentRow = chooseRow(request, rows, layers, outcome.error);
         if (!currentRow)

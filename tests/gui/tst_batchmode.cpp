@@ -55,23 +55,7 @@ const QList<QByteArray> kBody = {
     "M104 S0",        // row 12
 };
 
-// Each layer marked as one slicer marks its walls, so that the print starts at the Z row
-// before the first mark.
-const QList<QByteArray> kStructuredBody = {
-    ";FLAVOR:Marlin",         // row 0
-    "G28",                    // row 1
-    "G1 Z0.300 F420",         // row 2: print start
-    ";structure:shell-inner", // row 3
-    "G1 X10 Y10 E1",          // row 4
-    "G1 Z0.500 F420",         // row 5
-    ";structure:shell-inner", // row 6
-    "G1 X11 Y11 E2",          // row 7
-    "G1 Z0.700 F420",         // row 8
-    ";structure:shell-inner", // row 9
-    "G1 X12 Y12 E3",          // row 10
-    "G1 Z0.900 F420",         // row 11
-    "M104 S0",                // row 12
-};
+const QList<QByteArray>& kStructuredBody = GuiTest::kStructuredBody;
 
 struct Edit
 {

@@ -19,31 +19,15 @@
 
 namespace {
 
-// Answers the real modal message box that a check expects the way a user would, and keeps
-// what it showed. A later box is closed with Esc.
-class BoxAnswer : public GuiTest::MessageBoxAnswers::Seen
+// The real modal box that a check expects, answered through the event loop the way a user
+// would.
+class BoxAnswer : public GuiTest::BoxAnswer
 {
 public:
-    enum Action {
-        ClickOk = QMessageBox::Ok,
-        ClickCancel = QMessageBox::Cancel,
-        PressEscape = GuiTest::MessageBoxAnswers::PressEscape,
-        CloseBox = GuiTest::MessageBoxAnswers::CloseBox,
-    };
-
-    explicit BoxAnswer(Action action) : m_answers({action}, GuiTest::MessageBoxAnswers::Mode::RealBoxes)
+    explicit BoxAnswer(Action action)
+        : GuiTest::BoxAnswer(action, GuiTest::MessageBoxAnswers::Mode::RealBoxes)
     {
-        m_answers.onShown = [this](const Seen& box) {
-            if (!seen)
-                Seen::operator=(box);
-            seen = true;
-        };
     }
-
-    bool seen = false;
-
-private:
-    GuiTest::MessageBoxAnswers m_answers;
 };
 
 // An object whose event handler throws, as a faulty handler would.

@@ -29,21 +29,7 @@ namespace {
 // A header line, a binary line with 0x00, 0xFF and bytes from 0x80 up, then the body.
 const QByteArray kHeader = QByteArray(";sliced\n") + QByteArray("\x00\xff\x80\xfe\x01 blob", 11) + '\n';
 
-const QList<QByteArray> kBody = {
-    ";FLAVOR:Marlin",         // row 0
-    "G28",                    // row 1
-    "G1 Z0.300 F420",         // row 2: print start
-    ";structure:shell-inner", // row 3
-    "G1 X10 Y10 E1",          // row 4
-    "G1 Z0.500 F420",         // row 5
-    ";structure:shell-inner", // row 6
-    "G1 X11 Y11 E2",          // row 7
-    "G1 Z0.700 F420",         // row 8
-    ";structure:shell-inner", // row 9
-    "G1 X12 Y12 E3",          // row 10
-    "G1 Z0.900 F420",         // row 11
-    "M104 S0",                // row 12
-};
+const QList<QByteArray>& kBody = GuiTest::kStructuredBody;
 
 } // namespace
 

@@ -34,6 +34,8 @@
 #include <map>
 #include <stdexcept>
 
+using GuiTest::BoxAnswer;
+
 namespace {
 
 const QString kWindowName = QStringLiteral("EditorForBorvane5_Form1");
@@ -86,33 +88,6 @@ QString keywordFolder()
 {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/TempFile");
 }
-
-// Answers the message box that a check expects, and keeps what it showed. A later box
-// gets Esc.
-class BoxAnswer : public GuiTest::MessageBoxAnswers::Seen
-{
-public:
-    enum Action {
-        ClickOk = QMessageBox::Ok,
-        ClickCancel = QMessageBox::Cancel,
-        PressEscape = GuiTest::MessageBoxAnswers::PressEscape,
-        CloseBox = GuiTest::MessageBoxAnswers::CloseBox,
-    };
-
-    explicit BoxAnswer(Action action) : m_answers({action})
-    {
-        m_answers.onShown = [this](const Seen& box) {
-            if (!seen)
-                Seen::operator=(box);
-            seen = true;
-        };
-    }
-
-    bool seen = false;
-
-private:
-    GuiTest::MessageBoxAnswers m_answers;
-};
 
 } // namespace
 

@@ -48,6 +48,22 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+const QList<QByteArray> kStructuredBody = {
+    ";FLAVOR:Marlin",         // row 0
+    "G28",                    // row 1
+    "G1 Z0.300 F420",         // row 2: print start
+    ";structure:shell-inner", // row 3
+    "G1 X10 Y10 E1",          // row 4
+    "G1 Z0.500 F420",         // row 5
+    ";structure:shell-inner", // row 6
+    "G1 X11 Y11 E2",          // row 7
+    "G1 Z0.700 F420",         // row 8
+    ";structure:shell-inner", // row 9
+    "G1 X12 Y12 E3",          // row 10
+    "G1 Z0.900 F420",         // row 11
+    "M104 S0",                // row 12
+};
+
 QByteArray editorBytes(const EditBuffer& memo)
 {
     const std::string_view bytes = memo.bytes();
@@ -137,6 +153,15 @@ void MessageBoxAnswers::poll()
         QTest::mouseClick(button, Qt::LeftButton);
     else
         QTest::keyClick(box, Qt::Key_Escape); // also for a button the box does not have
+}
+
+BoxAnswer::BoxAnswer(Action action, MessageBoxAnswers::Mode mode) : m_answers({action}, mode)
+{
+    m_answers.onShown = [this](const Seen& box) {
+        if (!seen)
+            Seen::operator=(box);
+        seen = true;
+    };
 }
 
 } // namespace GuiTest

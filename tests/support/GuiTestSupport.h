@@ -33,6 +33,10 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 // The editor's text, every byte as it holds it.
 QByteArray editorBytes(const EditBuffer& memo);
 
+// A body whose layers are marked as one slicer marks its walls (";structure:shell-inner" after
+// each layer's Z row), so that the print starts at row 2, Z 0.300; layers at 0.5, 0.7 and 0.9.
+extern const QList<QByteArray> kStructuredBody;
+
 // Lines joined into a body, each ended by an LF.
 QByteArray joinLines(const QList<QByteArray>& lines);
 
@@ -87,6 +91,26 @@ private:
 
     QQueue<int> m_answers;
     QTimer m_timer;
+};
+
+// Answers the one box that a check expects with action, and keeps what it showed. A later box
+// gets Esc.
+class BoxAnswer : public MessageBoxAnswers::Seen
+{
+public:
+    enum Action {
+        ClickOk = QMessageBox::Ok,
+        ClickCancel = QMessageBox::Cancel,
+        PressEscape = MessageBoxAnswers::PressEscape,
+        CloseBox = MessageBoxAnswers::CloseBox,
+    };
+
+    explicit BoxAnswer(Action action, MessageBoxAnswers::Mode mode = MessageBoxAnswers::Mode::Answerer);
+
+    bool seen = false;
+
+private:
+    MessageBoxAnswers m_answers;
 };
 
 } // namespace GuiTest

@@ -92,12 +92,6 @@ struct WindowState
     bool operator==(const WindowState&) const = default;
 };
 
-QByteArray bytesOf(const EditBuffer* memo)
-{
-    const std::string_view bytes = memo->bytes();
-    return QByteArray(bytes.data(), qsizetype(bytes.size()));
-}
-
 QByteArray bodyRows(qint64 bytes)
 {
     const QByteArray row = "G1 X10.5 Y20.25 E0.0123\n";
@@ -166,7 +160,7 @@ void TestFailedLoad::loadAndEdit()
     QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
     m_edited = kBody;
     m_edited.insert(m_edited.indexOf("G1 Z0.500"), "M25\n");
-    QCOMPARE(bytesOf(m_window->Memo1), m_edited);
+    QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), m_edited);
 }
 
 WindowState TestFailedLoad::state() const
@@ -183,7 +177,7 @@ WindowState TestFailedLoad::state() const
     s.maxZ = w.leditMaxZ->text();
     s.currentZ = w.leditCurrentZ->text();
     s.header = QByteArray(w.HeaderBuffer.data(), w.HeaderLength);
-    s.body = bytesOf(w.Memo1);
+    s.body = GuiTest::editorBytes(*w.Memo1);
     s.fileLoaded = w.FileLoaded;
     s.insertEnabled = w.InsertEnabled;
     s.readOnly = w.Memo1->isReadOnly();
@@ -209,9 +203,9 @@ void TestFailedLoad::checkEarlierFileIntact(const WindowState& before)
 
     // Ctrl+Z still takes back the pause, and redo puts it back.
     QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
-    QCOMPARE(bytesOf(m_window->Memo1), kBody);
+    QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), kBody);
     QTest::keyClick(m_window->Memo1, Qt::Key_Y, Qt::ControlModifier);
-    QCOMPARE(bytesOf(m_window->Memo1), m_edited);
+    QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), m_edited);
 
     m_boxes->answer(QMessageBox::Ok);
     QTest::mouseClick(m_window->btnCreate, Qt::LeftButton);

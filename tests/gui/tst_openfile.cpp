@@ -40,8 +40,7 @@ struct Seen
 
 Seen seen(const TEditorForBorvane5_Form1& window)
 {
-    const std::string_view bytes = window.Memo1->bytes();
-    return {QByteArray(bytes.data(), qsizetype(bytes.size())),
+    return {GuiTest::editorBytes(*window.Memo1),
             window.editFilePath->text(),
             window.leditFileName->text(),
             window.leditStartH->text(),

@@ -43,12 +43,6 @@ QByteArray layers()
     return text;
 }
 
-QByteArray bytesOf(const EditBuffer* memo)
-{
-    const std::string_view bytes = memo->bytes();
-    return QByteArray(bytes.data(), qsizetype(bytes.size()));
-}
-
 QString decimalPoint()
 {
     return QLocale::system().decimalPoint();
@@ -153,11 +147,11 @@ void TestTypedValues::refusedTemperature()
         QTest::keyClicks(edit, QStringLiteral("200"));
     LabeledEdit* const typedInto = edits[names.indexOf(field)];
     paste(typedInto, pasted);
-    const QByteArray before = bytesOf(m_window->Memo1);
+    const QByteArray before = GuiTest::editorBytes(*m_window->Memo1);
 
     QTest::mouseClick(m_window->TemperarureInsert, Qt::LeftButton);
 
-    QCOMPARE(bytesOf(m_window->Memo1), before);
+    QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), before);
     QCOMPARE(m_window->CurrentRow, 50);
     QCOMPARE(m_boxes->seen.size(), 1);
     QCOMPARE(m_boxes->seen[0].caption, QStringLiteral("Temperature Error"));
@@ -175,12 +169,12 @@ void TestTypedValues::blankTemperatureFieldsInsertNothing()
     paste(m_window->leditT0Temperature, QStringLiteral("\t"));
     paste(m_window->leditT1Temperature, QStringLiteral(" "));
     paste(m_window->leditBedTemperature, QStringLiteral(" 6 0 "));
-    QByteArray expected = bytesOf(m_window->Memo1);
+    QByteArray expected = GuiTest::editorBytes(*m_window->Memo1);
     expected.insert(m_window->Memo1->rowStart(50), "M140 S60 T0\n");
 
     QTest::mouseClick(m_window->TemperarureInsert, Qt::LeftButton);
 
-    QCOMPARE(bytesOf(m_window->Memo1), expected);
+    QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), expected);
     QCOMPARE(m_boxes->seen.size(), 0);
 }
 
@@ -246,21 +240,21 @@ void TestTypedValues::currentRowFollowsUndoOfAnInsertion()
     goToRow(50);
     QTest::mouseClick(after ? m_window->rbtnAfter : m_window->rbtnBefore, Qt::LeftButton);
     QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
-    const QByteArray once = bytesOf(m_window->Memo1);
+    const QByteArray once = GuiTest::editorBytes(*m_window->Memo1);
     const int rowAfterOnce = m_window->CurrentRow;
     QCOMPARE(rowAfterOnce, after ? 51 : 50);
 
     QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
-    QCOMPARE(bytesOf(m_window->Memo1), layers());
+    QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), layers());
     QCOMPARE(m_window->CurrentRow, 50);
     QTest::keyClick(m_window->Memo1, Qt::Key_Y, Qt::ControlModifier);
-    QCOMPARE(bytesOf(m_window->Memo1), once);
+    QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), once);
     QCOMPARE(m_window->CurrentRow, rowAfterOnce);
     QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
 
     // The same click again lands where the first one did.
     QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
-    QCOMPARE(bytesOf(m_window->Memo1), once);
+    QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), once);
     QCOMPARE(m_window->CurrentRow, rowAfterOnce);
 }
 

@@ -309,7 +309,7 @@ std::optional<Body> readSlicedFile(const QString& path, QString& error, LayerInd
         return std::nullopt;
     }
     const qsizetype lf = body.text.indexOf('\n');
-    const bool crLf = lf > 0 && body.text[lf - 1] == '\r';
+    const bool crLf = lf > 0 && body.text.at(lf - 1) == '\r'; // at(): operator[] would copy the shared text
     body.lineBreak = crLf ? QByteArrayView("\r\n") : QByteArrayView("\n");
     return body;
 }

@@ -1,5 +1,5 @@
 // The row scans, which search bytes where they lie, agree with a plain scan that walks every
-// row of a text split at LF, CR LF and lone CR.
+// row of a text split at LF, CR LF and lone CR, over both row indexes.
 
 #include "core/navigation/RowScans.h"
 #include "core/navigation/RowSource.h"
@@ -41,20 +41,9 @@ void check(bool ok)
         std::abort();
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+// Bytes 0-3 of the input: start row, step and target.
+void checkScans(const RowSource& rows, const QByteArray& text, const QByteArray& key, const uint8_t* data)
 {
-    if (size < 4)
-        return 0;
-    // Bytes 0-3: keyword length, start row, step and target; then the keyword; then the text.
-    const std::size_t keyLength = 1 + data[0] % 8;
-    if (size < 4 + keyLength)
-        return 0;
-    QByteArray key(reinterpret_cast<const char*>(data) + 4, qsizetype(keyLength));
-    const QByteArray text(reinterpret_cast<const char*>(data) + 4 + keyLength,
-                          qsizetype(size - 4 - keyLength));
-    const TextRows rows(text);
     const QList<QByteArray> plain = plainRows(text);
     const int physical = int(plain.size());
     const int lineCount = plain.back().isEmpty() && physical > 0 && !text.isEmpty() ? physical - 1
@@ -64,6 +53,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     check(rows.lineCount() == lineCount);
     for (int row = 0; row < physical; ++row)
         check(rows.rowBytes(row) == view(plain[row]));
+    // Every offset lies in the row that the next break ends: the break's bytes belong to it.
+    int row = 0;
+    for (qsizetype offset = 0; offset <= text.size(); ++offset) {
+        check(rows.rowAt(offset) == row);
+        const bool breakEnds =
+            offset < text.size() && (text[offset] == '\n' || text[offset] == '\r') &&
+            !(text[offset] == '\r' && offset + 1 < text.size() && text[offset + 1] == '\n');
+        row += breakEnds;
+    }
 
     const int from = int(data[1] % (physical + 3)) - 1;
     const int step = data[2] & 1 ? 1 : -1;
@@ -125,5 +123,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         below = row;
     }
     check(RowScans::searchHeight(rows, from, lineCount, target).row == height);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 4)
+        return 0;
+    // Bytes 0-3: keyword length, start row, step and target; then the keyword; then the text.
+    const std::size_t keyLength = 1 + data[0] % 8;
+    if (size < 4 + keyLength)
+        return 0;
+    const QByteArray key(reinterpret_cast<const char*>(data) + 4, qsizetype(keyLength));
+    const QByteArray text(reinterpret_cast<const char*>(data) + 4 + keyLength,
+                          qsizetype(size - 4 - keyLength));
+    checkScans(TextRows(text), text, key, data);
+    checkScans(CountedRows(text), text, key, data);
     return 0;
 }

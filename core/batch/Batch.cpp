@@ -17,6 +17,7 @@
 
 #include <cmath>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -249,10 +250,11 @@ private:
 };
 
 // Reads FILE once, as a drop reads it: the header, then every body byte, straight into the
-// body's own bytes. The layers are indexed beside the read, and the rows while the layer index
-// finishes.
+// body's own bytes. The layers are indexed beside the read; the rows are indexed, and
+// whileIndexing runs on them, while the layer index finishes.
 std::optional<Body> readSlicedFile(const QString& path, QString& error, LayerIndex& layers,
-                                   std::optional<TextRows>& rows)
+                                   std::optional<CountedRows>& rows,
+                                   const std::function<void(const RowSource&)>& whileIndexing)
 {
     if (QFileInfo(path).isDir()) {
         error = QStringLiteral("%1 is a folder, not a sliced G-code file.").arg(path);
@@ -289,7 +291,7 @@ std::optional<Body> readSlicedFile(const QString& path, QString& error, LayerInd
             index.readUpTo(got);
         }
         if (got == expected)
-            rows.emplace(body.text);
+            whileIndexing(rows.emplace(body.text));
         layers = index.finish();
         body.text.truncate(got);
         if (!failed && got == expected) {
@@ -302,7 +304,7 @@ std::optional<Body> readSlicedFile(const QString& path, QString& error, LayerInd
                     LayerIndex::build(std::string_view(body.text.constData(), std::size_t(body.text.size())));
         }
         if (!rows || rows->bytes().size() != std::size_t(body.text.size()))
-            rows.emplace(body.text);
+            whileIndexing(rows.emplace(body.text));
     }
     if (failed) {
         error = QStringLiteral("Cannot read %1 to its end: %2").arg(path, file.errorString());
@@ -423,12 +425,12 @@ bool write(const QString& path, const Body& body, const Placement& placement, bo
 
 // The row the window's search or "Row Number" field makes current, or none with the reason.
 std::optional<int> chooseRow(const Request& request, const RowSource& rows, const LayerIndex& layers,
-                             QString& error)
+                             std::optional<int> structureRow, QString& error)
 {
     if (request.row)
         return request.row;
     // As a drop's print analysis leaves the window: without a start, rows from 0 and height 0.
-    const PrintStart start = findPrintStart(rows, layers);
+    const PrintStart start = findPrintStart(rows, layers, structureRow);
     const int startRow = start.row.value_or(0);
     const double startHeight = start.row ? start.height : 0.0;
     const double target = *request.height + startHeight;
@@ -476,12 +478,16 @@ Outcome run(const Request& request)
     {
         // The indexes are gone before the write.
         LayerIndex layers;
-        std::optional<TextRows> rowIndex;
-        body = readSlicedFile(request.file, outcome.error, layers, rowIndex);
+        std::optional<CountedRows> rowIndex;
+        std::optional<int> structureRow;
+        body = readSlicedFile(request.file, outcome.error, layers, rowIndex, [&](const RowSource& rows) {
+            if (request.height)
+                structureRow = findStructureRow(rows);
+        });
         if (!body)
             return outcome;
-        const TextRows& rows = *rowIndex;
-        const std::optional<int> currentRow = chooseRow(request, rows, layers, outcome.error);
+        const CountedRows& rows = *rowIndex;
+        const std::optional<int> currentRow = chooseRow(request, rows, layers, structureRow, outcome.error);
         if (!currentRow)
             return outcome;
         const auto pastTheEnd = [&](int row) {

@@ -31,13 +31,23 @@ PrintStart startAtZRow(const RowSource& rows, int keywordRow, std::optional<int>
 
 } // namespace
 
+std::optional<int> findStructureRow(const RowSource& rows)
+{
+    return RowScans::findKeywordRow(rows, QStringLiteral(";structure:shell-inner"), QString(),
+                                    kFirstScannedRow, +1, rows.lineCount());
+}
+
 PrintStart findPrintStart(const RowSource& rows, const LayerIndex& layers)
 {
+    return findPrintStart(rows, layers, findStructureRow(rows));
+}
+
+PrintStart findPrintStart(const RowSource& rows, const LayerIndex& layers, std::optional<int> structureRow)
+{
     const int lineCount = rows.lineCount();
-    if (const std::optional<int> shellInner = RowScans::findKeywordRow(
-            rows, QStringLiteral(";structure:shell-inner"), QString(), kFirstScannedRow, +1, lineCount)) {
+    if (structureRow) {
         const PrintStart start =
-            startAtZRow(rows, *shellInner, RowScans::findRowWithZ(rows, *shellInner, -1));
+            startAtZRow(rows, *structureRow, RowScans::findRowWithZ(rows, *structureRow, -1));
         if (start.row || layers.isEmpty())
             return start;
     }

@@ -22,6 +22,11 @@ struct PrintStart
 // holds "shell" but not "shells" and is no comment row, walked forward to the next row holding
 // "Z". None when neither finds a start.
 PrintStart findPrintStart(const RowSource& rows, const LayerIndex& layers);
+// The same with the structure row already found by findStructureRow.
+PrintStart findPrintStart(const RowSource& rows, const LayerIndex& layers, std::optional<int> structureRow);
+// The first ";structure:shell-inner" row from row 2 on, where findPrintStart looks first. It needs
+// no layer index, so a caller can find it while the index is built.
+std::optional<int> findStructureRow(const RowSource& rows);
 
 struct HeightChoice
 {

@@ -27,46 +27,7 @@ const QByteArray kHeader(";sliced\n;header line two\n");
 const QByteArray kBody(";FLAVOR:Marlin\nG28\nG1 Z0.300 F420\n;structure:shell-inner\nG1 X10 Y10 E1\n"
                        "G1 Z0.500 F420\n;structure:shell-inner\nG1 X11 Y11 E2\nM104 S0\n");
 
-// What a user sees of a loaded file, to compare a window with the window a drop made.
-struct Seen
-{
-    QByteArray text;
-    QString folder, fileName, startHeight, maxHeight, row;
-    bool createEnabled = false;
-    bool heightSearchEnabled = false;
-
-    bool operator==(const Seen&) const = default;
-};
-
-Seen seen(const TEditorForBorvane5_Form1& window)
-{
-    return {GuiTest::editorBytes(*window.Memo1),
-            window.editFilePath->text(),
-            window.leditFileName->text(),
-            window.leditStartH->text(),
-            window.leditMaxZ->text(),
-            window.lbleRow->text(),
-            window.btnCreate->isEnabled(),
-            window.bbtnHeightSearch->isEnabled()};
-}
-
-char* describe(const Seen& s)
-{
-    return QTest::toString(
-        QStringLiteral("text %1 bytes, folder %2, name %3, start %4, max %5, row %6, create %7")
-            .arg(s.text.size())
-            .arg(s.folder, s.fileName, s.startHeight, s.maxHeight, s.row)
-            .arg(s.createEnabled));
-}
-
 } // namespace
-
-namespace QTest {
-template <> char* toString(const Seen& s)
-{
-    return describe(s);
-}
-} // namespace QTest
 
 class TestOpenFile : public QObject
 {
@@ -133,7 +94,7 @@ void TestOpenFile::fileArgumentLoadsAsADrop()
     auto dropped = newWindow();
     QVERIFY(dropped);
     QVERIFY(GuiTest::dropFile(dropped.get(), target));
-    const Seen afterDrop = seen(*dropped);
+    const GuiTest::LoadedView afterDrop = GuiTest::loadedView(*dropped);
     dropped.reset();
     if (!folder)
         QCOMPARE(afterDrop.text, kBody);
@@ -151,7 +112,7 @@ void TestOpenFile::fileArgumentLoadsAsADrop()
     auto window = newWindow();
     QVERIFY(window);
     window->OpenPath(request.file);
-    QCOMPARE(seen(*window), afterDrop);
+    QCOMPARE(GuiTest::loadedView(*window), afterDrop);
 }
 
 void TestOpenFile::refusedFileArgumentChangesNothing()
@@ -160,13 +121,13 @@ void TestOpenFile::refusedFileArgumentChangesNothing()
     QVERIFY(GuiTest::writeFile(oneLine, "G28\n"));
     auto window = newWindow();
     QVERIFY(window);
-    const Seen before = seen(*window);
+    const GuiTest::LoadedView before = GuiTest::loadedView(*window);
     GuiTest::MessageBoxAnswers answers({QMessageBox::Ok});
     window->OpenPath(oneLine);
     QCOMPARE(answers.seen.size(), 1);
     QCOMPARE(answers.seen[0].caption, QStringLiteral("File Open Error"));
     QVERIFY(answers.seen[0].text.contains(oneLine));
-    QCOMPARE(seen(*window), before);
+    QCOMPARE(GuiTest::loadedView(*window), before);
 }
 
 void TestOpenFile::ctrlOOpensTheChosenFile()
@@ -174,7 +135,7 @@ void TestOpenFile::ctrlOOpensTheChosenFile()
     auto dropped = newWindow();
     QVERIFY(dropped);
     QVERIFY(GuiTest::dropFile(dropped.get(), m_file));
-    const Seen afterDrop = seen(*dropped);
+    const GuiTest::LoadedView afterDrop = GuiTest::loadedView(*dropped);
     dropped.reset();
 
     auto window = newWindow();
@@ -197,7 +158,7 @@ void TestOpenFile::ctrlOOpensTheChosenFile()
     QVERIFY(answered);
     QCOMPARE(filters, (QStringList{QStringLiteral("Sliced G-code files (*.gx *.g *.gcode *.gco)"),
                                    QStringLiteral("All files (*)")}));
-    QCOMPARE(seen(*window), afterDrop);
+    QCOMPARE(GuiTest::loadedView(*window), afterDrop);
 }
 
 void TestOpenFile::ctrlOCancelledChangesNothing()
@@ -205,7 +166,7 @@ void TestOpenFile::ctrlOCancelledChangesNothing()
     auto window = newWindow();
     QVERIFY(window);
     QVERIFY(GuiTest::dropFile(window.get(), m_file));
-    const Seen before = seen(*window);
+    const GuiTest::LoadedView before = GuiTest::loadedView(*window);
     bool answered = false;
     QTimer::singleShot(0, window.get(), [&] {
         QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
@@ -216,7 +177,7 @@ void TestOpenFile::ctrlOCancelledChangesNothing()
     window->Memo1->setFocus();
     QTest::keyClick(window->Memo1, Qt::Key_O, Qt::ControlModifier);
     QVERIFY(answered);
-    QCOMPARE(seen(*window), before);
+    QCOMPARE(GuiTest::loadedView(*window), before);
 }
 
 void TestOpenFile::dropHintMentionsCtrlO()

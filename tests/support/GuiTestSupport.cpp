@@ -2,6 +2,8 @@
 
 #include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
+#include "gui/LabeledEdit.h"
+#include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -12,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QPushButton>
 #include <QStringList>
 #include <QTest>
 
@@ -68,6 +71,14 @@ QByteArray editorBytes(const EditBuffer& memo)
 {
     const std::string_view bytes = memo.bytes();
     return QByteArray(bytes.data(), qsizetype(bytes.size()));
+}
+
+LoadedView loadedView(const TEditorForBorvane5_Form1& window)
+{
+    return {editorBytes(*window.Memo1),    window.editFilePath->text(),
+            window.leditFileName->text(),  window.leditStartH->text(),
+            window.leditMaxZ->text(),      window.lbleRow->text(),
+            window.btnCreate->isEnabled(), window.bbtnHeightSearch->isEnabled()};
 }
 
 QByteArray joinLines(const QList<QByteArray>& lines)
@@ -165,3 +176,13 @@ BoxAnswer::BoxAnswer(Action action, MessageBoxAnswers::Mode mode) : m_answers({a
 }
 
 } // namespace GuiTest
+
+template <> char* QTest::toString(const GuiTest::LoadedView& view)
+{
+    return QTest::toString(
+        QStringLiteral("text %1 bytes, folder %2, name %3, start %4, max %5, row %6, create %7, search %8")
+            .arg(view.text.size())
+            .arg(view.folder, view.fileName, view.startHeight, view.maxHeight, view.row)
+            .arg(view.createEnabled)
+            .arg(view.heightSearchEnabled));
+}

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QQueue>
 #include <QString>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 
@@ -16,6 +17,7 @@
 
 class EditBuffer;
 class QWidget;
+class TEditorForBorvane5_Form1;
 
 namespace GuiTest {
 
@@ -36,6 +38,19 @@ QByteArray editorBytes(const EditBuffer& memo);
 // A body whose layers are marked as one slicer marks its walls (";structure:shell-inner" after
 // each layer's Z row), so that the print starts at row 2, Z 0.300; layers at 0.5, 0.7 and 0.9.
 extern const QList<QByteArray> kStructuredBody;
+
+// What a user sees of a loaded file: the text, the fields that the load fills and the buttons it
+// enables. Two windows that loaded the same file the same way compare equal.
+struct LoadedView
+{
+    QByteArray text;
+    QString folder, fileName, startHeight, maxHeight, row;
+    bool createEnabled = false;
+    bool heightSearchEnabled = false;
+
+    bool operator==(const LoadedView&) const = default;
+};
+LoadedView loadedView(const TEditorForBorvane5_Form1& window);
 
 // Lines joined into a body, each ended by an LF.
 QByteArray joinLines(const QList<QByteArray>& lines);
@@ -114,3 +129,8 @@ private:
 };
 
 } // namespace GuiTest
+
+// How QCOMPARE prints a LoadedView.
+namespace QTest {
+template <> char* toString(const GuiTest::LoadedView& view);
+} // namespace QTest

@@ -142,6 +142,7 @@ private slots:
     void pauseAndTemperaturesInTheWindowsOrder_data();
     void pauseAndTemperaturesInTheWindowsOrder();
     void outputOption();
+    void rowsLongerThanTheWindowTakes();
     void refusedWritesNothing_data();
     void refusedWritesNothing();
     void existingOutputNeedsForce();
@@ -437,6 +438,24 @@ void TestBatchMode::outputOption()
     expected.insert(4, "M25");
     QCOMPARE(GuiTest::readFile(m_dir->filePath(QStringLiteral("out/edited.gcode"))), joined(expected, "\n"));
     QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("in/Borvane.g"))));
+}
+
+// The window refuses rows over 64 KiB, since it cannot paint them in time; a batch edit paints
+// nothing and edits such a file as any other.
+void TestBatchMode::rowsLongerThanTheWindowTakes()
+{
+    QList<QByteArray> body = kBody;
+    body.insert(5, ';' + QByteArray(100000, 'x')); // between the layers at Z 0.3 and Z 0.5
+    const QString file = m_dir->filePath(QStringLiteral("long-row.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(body, "\n")));
+    // The print starts at Z 0.3; 0.3 mm above it, the last layer below is the one at Z 0.5, now row 7.
+    const Run run =
+        runProgram({QStringLiteral("--height"), QStringLiteral("0.3"), QStringLiteral("--pause"), file});
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QByteArray("row 7, layer 2, Z 0.500: M25\n"));
+    body.insert(7, "M25");
+    QCOMPARE(GuiTest::readFile(m_dir->filePath(QStringLiteral("Borvane.gx"))), kHeader + joined(body, "\n"));
 }
 
 void TestBatchMode::refusedWritesNothing_data()

@@ -100,6 +100,12 @@ int crLfInBlock(const char* p)
     return count;
 }
 
+// Whether a break ends at p: an LF, or a CR that no LF follows.
+bool endsBreak(const char* p, const char* end)
+{
+    return *p == '\n' || (*p == '\r' && (p + 1 == end || p[1] != '\n'));
+}
+
 } // namespace
 
 CountedRows::CountedRows(QByteArray text) : m_text(std::move(text))
@@ -126,9 +132,10 @@ int CountedRows::breaksIn(qsizetype from, qsizetype to) const
     }
     int breaks = 0;
     for (qsizetype i = from; i < to; ++i)
-        breaks += p[i] == '\n' || (p[i] == '\r' && (i + 1 == size || p[i + 1] != '\n'));
+        breaks += endsBreak(p + i, p + size);
     return breaks;
 }
+
 int CountedRows::lineCount() const
 {
     const qsizetype size = m_text.size();
@@ -152,8 +159,7 @@ qsizetype CountedRows::rowStart(int row) const
             if (!p)
                 break;
         }
-        const bool endsBreak = *p == '\n' || (*p == '\r' && (p + 1 == end || p[1] != '\n'));
-        if (endsBreak && --left == 0)
+        if (endsBreak(p, end) && --left == 0)
             return p + 1 - begin;
     }
     return m_text.size(); // no such row: past the end, as the last row's end

@@ -3,6 +3,7 @@
 #include "core/gcode/CommandLines.h"
 #include "core/gcode/Insertion.h"
 #include "core/gcode/LayerIndex.h"
+#include "core/gcode/OutputFile.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/gcode/SlicedFileReader.h"
 #include "core/navigation/PrintAnalysis.h"
@@ -15,10 +16,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSaveFile>
 
 #include <cmath>
 #include <functional>
+#include <new>
 
 namespace Batch {
 
@@ -233,42 +234,31 @@ QString defaultOutputPath(const QString& file, bool removeHeader)
 // Writes the header, then the body with the placement's bytes put in: the same bytes as
 // writeOutput of the edited body, without moving the body's bytes to make room.
 bool writeEdited(QIODevice& device, QByteArrayView header, const QByteArray& body,
-                 LineBreaks::Style lineBreak, const ::Insertion::Placement& placement)
+                 LineBreaks::Style lineBreak, const ::Insertion::Placement& placement, QString& problem)
 {
     const std::string_view text(body.constData(), std::size_t(body.size()));
-    const std::string_view head = text.substr(0, std::size_t(placement.offset));
     const std::string_view tail = text.substr(std::size_t(placement.offset));
-    const std::string_view block(placement.bytes.constData(), std::size_t(placement.bytes.size()));
+    const QByteArrayView head(body.constData(), placement.offset);
     const QByteArrayView breakBytes = LineBreaks::bytesOf(lineBreak);
-    const auto put = [&device](std::string_view bytes) {
-        return bytes.empty() || device.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size());
-    };
-    if (!put({header.data(), std::size_t(header.size())}) || !put(head))
+    if (!SlicedFile::writeBytes(device, header, &problem) || !SlicedFile::writeBytes(device, head, &problem))
         return false;
     // Only the text's last byte decides whether writeOutput adds a line break.
+    const std::string_view block(placement.bytes.constData(), std::size_t(placement.bytes.size()));
     if (tail.empty())
-        return SlicedFile::writeOutput(device, {}, block, breakBytes);
-    return put(block) && SlicedFile::writeOutput(device, {}, tail, breakBytes);
+        return SlicedFile::writeOutput(device, {}, block, breakBytes, &problem);
+    return SlicedFile::writeBytes(device, placement.bytes, &problem) &&
+           SlicedFile::writeOutput(device, {}, tail, breakBytes, &problem);
 }
 
 bool write(const QString& path, QByteArrayView header, const QByteArray& body, LineBreaks::Style lineBreak,
            const ::Insertion::Placement& placement, QString& error)
 {
-    QSaveFile output(path);
-    if (!output.open(QIODevice::WriteOnly)) {
-        error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
-        return false;
-    }
-    if (!writeEdited(output, header, body, lineBreak, placement)) {
-        error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
-        output.cancelWriting();
-        return false;
-    }
-    if (!output.commit()) {
-        error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
-        return false;
-    }
-    return true;
+    const OutputFile::Written written = OutputFile::write(path, [&](QIODevice& device, QString& problem) {
+        return writeEdited(device, header, body, lineBreak, placement, problem);
+    });
+    if (!written.ok())
+        error = QStringLiteral("Cannot write %1: %2").arg(path, written.problem);
+    return written.ok();
 }
 
 // The row the window's search or "Row Number" field makes current, or none with the reason.
@@ -310,14 +300,17 @@ void locate(QList<Insertion>& insertions, const RowSource& rows, const LayerInde
     }
 }
 
-} // namespace
-
-Outcome run(const Request& request)
+Outcome edit(const Request& request)
 {
     Outcome outcome;
     outcome.outputPath =
         request.output.isEmpty() ? defaultOutputPath(request.file, request.removeHeader) : request.output;
-    if (QFileInfo::exists(outcome.outputPath) && !request.force) {
+    // A link or a special file is refused whatever --force says.
+    if (const QString problem = OutputFile::targetProblem(outcome.outputPath); !problem.isEmpty()) {
+        outcome.error = problem;
+        return outcome;
+    }
+    if (OutputFile::exists(outcome.outputPath) && !request.force) {
         outcome.error = QStringLiteral("%1 exists; give --force to replace it.").arg(outcome.outputPath);
         return outcome;
     }
@@ -359,6 +352,19 @@ Outcome run(const Request& request)
         return outcome;
     outcome.ok = true;
     return outcome;
+}
+
+} // namespace
+
+Outcome run(const Request& request)
+{
+    try {
+        return edit(request);
+    } catch (const std::bad_alloc&) {
+        Outcome outcome;
+        outcome.error = QStringLiteral("There is not enough memory to edit %1.").arg(request.file);
+        return outcome;
+    }
 }
 
 QString describe(const Insertion& insertion)

@@ -68,6 +68,7 @@ HeaderRead readHeader(QIODevice& device)
     if (got < 0)
         return result;
     first.truncate(qsizetype(got));
+    result.start = first.first(qMin<qsizetype>(first.size(), 16));
     const qsizetype length = headerLength(first);
     if (length >= 0) {
         if (!device.seek(length))
@@ -155,8 +156,13 @@ QString bodySizeProblem(qint64 bodyBytes)
 {
     if (bodyBytes <= kMaxBodyBytes)
         return QString();
-    return QStringLiteral("Its body is %1 MB; the editor holds at most %2 MB.")
-        .arg(bodyBytes / 1'000'000)
+    const auto amount = [](qint64 bytes) {
+        if (bytes >= 1'000'000)
+            return QStringLiteral("%1 MB").arg(bytes / 1'000'000);
+        return bytes == 1 ? QStringLiteral("1 byte") : QStringLiteral("%1 bytes").arg(bytes);
+    };
+    return QStringLiteral("It is too large: its body is %1, %2 more than the %3 MB the editor holds.")
+        .arg(amount(bodyBytes), amount(bodyBytes - kMaxBodyBytes))
         .arg(kMaxBodyBytes / 1'000'000);
 }
 
@@ -169,30 +175,33 @@ QString rowLengthProblem(qint64 longestRow)
         .arg(kMaxRowBytes);
 }
 
+bool writeBytes(QIODevice& device, QByteArrayView bytes, QString* problem)
+{
+    if (bytes.isEmpty())
+        return true;
+    const qint64 written = device.write(bytes.data(), bytes.size());
+    if (written == bytes.size())
+        return true;
+    // A write that takes fewer bytes than given without an error is what a full disk (or a
+    // file size limit) gives.
+    if (problem)
+        *problem = written >= 0 ? QStringLiteral("The disk is full: the file could not be written to its "
+                                                 "end (%1 of %2 bytes were taken).")
+                                      .arg(written)
+                                      .arg(bytes.size())
+                                : device.errorString();
+    return false;
+}
+
 bool writeOutput(QIODevice& device, QByteArrayView header, std::string_view text, QByteArrayView lineBreak,
                  QString* problem)
 {
-    auto write = [&](const char* data, qsizetype size) {
-        if (size == 0)
-            return true;
-        const qint64 written = device.write(data, size);
-        if (written == size)
-            return true;
-        // A write that takes fewer bytes than given without an error is what a full disk
-        // (or a file size limit) gives.
-        if (problem)
-            *problem = written >= 0 ? QStringLiteral("The disk is full: the file could not be written to its "
-                                                     "end (%1 of %2 bytes were taken).")
-                                          .arg(written)
-                                          .arg(size)
-                                    : device.errorString();
-        return false;
-    };
-    if (!write(header.data(), header.size()) || !write(text.data(), qsizetype(text.size())))
+    if (!writeBytes(device, header, problem) ||
+        !writeBytes(device, QByteArrayView(text.data(), qsizetype(text.size())), problem))
         return false;
     const bool endsWithBreak = !text.empty() && LineBreaks::isBreak(text.back());
     if (!text.empty() && !endsWithBreak)
-        return write(lineBreak.data(), lineBreak.size());
+        return writeBytes(device, lineBreak, problem);
     return true;
 }
 

@@ -43,6 +43,7 @@ struct HeaderRead
 {
     HeaderCheck check = HeaderCheck::ReadError;
     QByteArray bytes; // the header through its second LF; empty unless check is Fits
+    QByteArray start; // the file's first bytes (up to 16), whatever the check
 };
 // Reads the header once from the device's start. When it fits, the device is left at the
 // first body byte; otherwise the device's position is unspecified.
@@ -74,6 +75,10 @@ BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& 
 // empty when it can be.
 QString bodySizeProblem(qint64 bodyBytes);
 QString rowLengthProblem(qint64 longestRow);
+
+// Writes bytes whole. Returns false when a write fails; problem, when given, then tells why in
+// the user's words (a short write is a full disk).
+bool writeBytes(QIODevice& device, QByteArrayView bytes, QString* problem = nullptr);
 
 // Writes the output: the header when given, then the rows of text, each ended by a
 // line break (a last row without one gets lineBreak). Returns false when a write fails;

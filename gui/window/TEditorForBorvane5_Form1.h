@@ -47,6 +47,7 @@ public:
     // Controls, in the order of the window's control tree.
     QFrame* pnlLeft = nullptr;
     QToolButton* sbtnExplorerOpen = nullptr;
+    QToolButton* sbtnChooseFolder = nullptr; // beside it: choose the output folder with a dialog
     QLineEdit* editFilePath = nullptr;
     QLabel* lblFolderName = nullptr;
     LabeledEdit* leditFileName = nullptr;
@@ -110,6 +111,8 @@ public slots:
     void FormCreate();
     void FormClose();
     void sbtnExplorerOpenClick();
+    // Chooses the output folder with a dialog; false when the user cancels.
+    bool chooseOutputFolder();
     void btnCreateClick();
     void cboxHeaderClick();
     void sbtnGoClick();
@@ -151,6 +154,9 @@ private:
     void insertLines(const QStringList& lines);
     // Ctrl+Z and redo of an insertion put CurrentRow back where that click found it or left it.
     void insertionTakenBack(int step);
+    // After the output could not be opened for the reason given: says so and offers to choose
+    // another folder, then creates the file there.
+    void offerAnotherFolder(const QString& problem);
     void insertionRedone(int step);
 
     // The message covers the editor until the first drop, then keeps a strip for the drop hint.

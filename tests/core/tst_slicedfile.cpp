@@ -417,9 +417,14 @@ void TestSlicedFile::bodySizeProblem_data()
     QTest::newRow("empty") << qint64(0) << "";
     QTest::newRow("at the limit") << SlicedFile::kMaxBodyBytes << "";
     QTest::newRow("one byte over") << SlicedFile::kMaxBodyBytes + 1
-                                   << "Its body is 2000 MB; the editor holds at most 2000 MB.";
+                                   << "It is too large: its body is 2000 MB, 1 byte more than the 2000 MB "
+                                      "the editor holds.";
+    QTest::newRow("a few hundred bytes over") << SlicedFile::kMaxBodyBytes + 300
+                                              << "It is too large: its body is 2000 MB, 300 bytes more than "
+                                                 "the 2000 MB the editor holds.";
     QTest::newRow("past 2 GiB") << (qint64(1) << 31)
-                                << "Its body is 2147 MB; the editor holds at most 2000 MB.";
+                                << "It is too large: its body is 2147 MB, 147 MB more than the 2000 MB the "
+                                   "editor holds.";
 }
 
 void TestSlicedFile::bodySizeProblem()

@@ -232,7 +232,6 @@ void TestBatchMode::sameBytesAsTheWindow_data()
             << false << Edit{.row = 12, .pause = true, .t0 = "200", .bed = "60", .after = true};
         row("no break at the end, before the last row")
             << false << Edit{.row = 12, .pause = true, .t1 = "190"};
-        row("header only: the pause is the body", {}) << true << Edit{.row = 0, .pause = true};
         row("height of the third layer", kStructuredBody) << true << Edit{.pause = true, .height = "0.4"};
         row("height between layers, temperature after", kStructuredBody)
             << true << Edit{.pause = true, .t0 = "210", .after = true, .height = "0.25"};
@@ -508,7 +507,7 @@ void TestBatchMode::refusedWritesNothing_data()
     QTest::newRow("output folder missing")
         << QStringList{"--row", "4", "--pause", "-o", "DIR/no/such.gx", "FILE"} << "Cannot write";
     QTest::newRow("output is a folder")
-        << QStringList{"--row", "4", "--pause", "--force", "-o", "DIR", "FILE"} << "Cannot write";
+        << QStringList{"--row", "4", "--pause", "--force", "-o", "DIR", "FILE"} << "is a folder, not a file";
 }
 
 void TestBatchMode::refusedWritesNothing()

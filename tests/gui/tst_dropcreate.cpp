@@ -325,20 +325,19 @@ void TestDropCreate::fileDrop_data()
     QTest::newRow("0x00 in the body is kept")
         << kHeader + QByteArray("G1\nG\x00G3\n", 8) << kHeader << QByteArray("G1\nG\x00G3\n", 8)
         << QStringList{"G1", QString::fromLatin1(QByteArray("G\x00G3", 4)), ""};
-    QTest::newRow("body of 0xFF bytes") << kHeader + repeated('\xFF', 100) << kHeader << repeated('\xFF', 100)
-                                        << QStringList{QString(100, QChar(0xFF))};
+    QTest::newRow("body of 0xFF bytes after a move")
+        << kHeader + "G1\n" + repeated('\xFF', 100) << kHeader << "G1\n" + repeated('\xFF', 100)
+        << QStringList{"G1", QString(100, QChar(0xFF))};
     QTest::newRow("0x00 and 0xFF in the header")
         << QByteArray(";\x00\xFF\n\xFF\x00\nG1\n", 10) << QByteArray(";\x00\xFF\n\xFF\x00\n", 7)
         << QByteArray("G1\n") << QStringList{"G1", ""};
-    QTest::newRow("file ends right after its header")
-        << kHeader << kHeader << QByteArray() << QStringList{""};
     QTest::newRow("bytes 0x80 to 0xFE read as Latin-1")
-        << kHeader + ";\x80\xA9\xE9\xFE\n"
-        << kHeader << QByteArray(";\x80\xA9\xE9\xFE\n")
-        << QStringList{QString::fromLatin1(";\x80\xA9\xE9\xFE"), ""};
-    QTest::newRow("row longer than 4096 characters") << kHeader + repeated('X', 10000) + "\n"
-                                                     << kHeader << repeated('X', 10000) + "\n"
-                                                     << QStringList{QString(10000, u'X'), ""};
+        << kHeader + "G0\n;\x80\xA9\xE9\xFE\n"
+        << kHeader << QByteArray("G0\n;\x80\xA9\xE9\xFE\n")
+        << QStringList{"G0", QString::fromLatin1(";\x80\xA9\xE9\xFE"), ""};
+    QTest::newRow("row longer than 4096 characters") << kHeader + "G1\n" + repeated('X', 10000) + "\n"
+                                                     << kHeader << "G1\n" + repeated('X', 10000) + "\n"
+                                                     << QStringList{"G1", QString(10000, u'X'), ""};
 }
 
 void TestDropCreate::fileDrop()
@@ -395,6 +394,26 @@ void TestDropCreate::refusedFile_data()
     QTest::newRow("empty file before any other") << QByteArray() << false << fewLines;
     QTest::newRow("second LF at byte 35001 before any other") << ";\n" + repeated('b', 34998) + "\nG1\n"
                                                               << false << tooLong;
+    const QString noMove =
+        QStringLiteral("It has no G0 or G1 move, so it is no sliced G-code: open the G-code "
+                       "file the slicer exported.");
+    QTest::newRow("file ends right after its header") << kHeader << true << noMove;
+    QTest::newRow("a text without a move") << kHeader + "# Notes\n\nG28 is home; G10 retracts\nM84\n"
+                                           << true << noMove;
+    QTest::newRow("G1 only in a comment") << kHeader + ";G1 X1\n M104 S200 ; G1\n" << false << noMove;
+    QTest::newRow("a PNG image") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\nG1\n", 22) << true
+                                 << QStringLiteral(
+                                        "This is a PNG image, not G-code: export plain G-code from the "
+                                        "slicer.");
+    QTest::newRow("a PDF document") << QByteArray("%PDF-1.7\n%\xe2\xe3\n1 0 obj\nG1\n") << false
+                                    << QStringLiteral(
+                                           "This is a PDF document, not G-code: export plain G-code "
+                                           "from the slicer.");
+    QTest::newRow("a zip archive") << QByteArray("PK\x03\x04\x14\0\0\0\nG1\nG1\n", 15) << true
+                                   << QStringLiteral(
+                                          "This is a zip archive (as a 3MF project is): export plain "
+                                          "G-code from the slicer, or unpack the G-code from the "
+                                          "archive.");
 }
 
 void TestDropCreate::refusedFile()
@@ -519,11 +538,14 @@ void TestDropCreate::folderBeforeAnyFile()
     QCOMPARE(m_window->HeaderLength, 0);
     QCOMPARE(m_boxes->boxes, QList<Box>());
 
-    // "Create" then writes an empty file.
+    // "Create" then has nothing to write, says so and writes nothing.
     m_boxes->answer(QMessageBox::Ok);
     clickCreate();
-    QCOMPARE(readFile(folder + "/Borvane.gx"), QByteArray());
-    QVERIFY(!m_window->isVisible());
+    QCOMPARE(m_boxes->boxes, QList<Box>{Box({"Nothing to Create",
+                                             "There is nothing to write yet: drop or open a sliced G-code "
+                                             "file first. Nothing was written."})});
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    QVERIFY(m_window->isVisible());
 }
 
 void TestDropCreate::folderAfterFileMovesOnlyTheOutputFolder()
@@ -574,8 +596,8 @@ void TestDropCreate::roundTrip_data()
                                               << kHeader + "G1 X1\n\n\nG1 X2\n\n";
     QTest::newRow("header of exactly 35000 bytes") << ";\n" + repeated('b', 34997) + "\nG1\n"
                                                    << ";\n" + repeated('b', 34997) + "\nG1\n";
-    QTest::newRow("row longer than 4096 characters") << kHeader + repeated('X', 10000) + "\nM84\n"
-                                                     << kHeader + repeated('X', 10000) + "\nM84\n";
+    QTest::newRow("row longer than 4096 characters") << kHeader + "G1\n" + repeated('X', 10000) + "\nM84\n"
+                                                     << kHeader + "G1\n" + repeated('X', 10000) + "\nM84\n";
     QTest::newRow("last line without LF gets one") << kHeader + "G1 X1\nM84" << kHeader + "G1 X1\nM84\n";
     QTest::newRow("CR LF body, last line without a break gets CR LF")
         << QByteArray(";a\r\n;b\r\nG1\r\nM84") << QByteArray(";a\r\n;b\r\nG1\r\nM84\r\n");
@@ -586,7 +608,6 @@ void TestDropCreate::roundTrip_data()
     QTest::newRow("Latin-1 comment with 0xE9 and 0xFF mid-body")
         << kHeader + "G1 X1\n;mesh caf\xe9 \xff end\nG1 X2\nM84\n"
         << kHeader + "G1 X1\n;mesh caf\xe9 \xff end\nG1 X2\nM84\n";
-    QTest::newRow("file ends right after its header") << kHeader << kHeader;
 }
 
 void TestDropCreate::roundTrip()
@@ -704,15 +725,26 @@ void TestDropCreate::failedOpenForWrite_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("removeFolder");
+    QTest::addColumn<QString>("box");
 
-    QTest::newRow("output folder removed after the drop") << "Borvane.gx" << true;
-    QTest::newRow("name of an existing folder") << "sub" << false;
+    QTest::newRow("output folder removed after the drop")
+        << "Borvane.gx" << true
+        << "[File Write Error] The file cannot be created in this folder:\nOUT\n\nNo such file or "
+           "directory\n\n"
+           "Nothing was written; your edits are still here. Choose another folder and create the file there?";
+    QTest::newRow("name of an existing folder")
+        << "sub" << false
+        << "[File Write Error] The file was not created:\nOUT\n\nOUT is a folder, not a file; only a regular "
+           "file is replaced by the output. Choose another name.\n\nNothing was changed; your edits are "
+           "still "
+           "here.";
 }
 
 void TestDropCreate::failedOpenForWrite()
 {
     QFETCH(QString, name);
     QFETCH(bool, removeFolder);
+    QFETCH(QString, box);
     const QString folder = path(QStringLiteral("in"));
     QVERIFY(dropPath(fixture(QStringLiteral("in/in.gcode"), kHeader + kBody)));
     QVERIFY(QDir().mkpath(folder + "/sub"));
@@ -721,11 +753,14 @@ void TestDropCreate::failedOpenForWrite()
     if (removeFolder)
         QVERIFY(QDir(folder).removeRecursively());
     m_window->leditFileName->setText(name);
+    m_boxes->answer(QMessageBox::No); // no other folder
 
     clickCreate();
 
     const QString output = QDir::toNativeSeparators(folder) + QDir::separator() + name;
-    QCOMPARE(m_boxes->boxes, QList<Box>{Box({"File Open Error", "No Open " + output})});
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    QCOMPARE(QStringLiteral("[%1] %2").arg(m_boxes->boxes[0].caption, m_boxes->boxes[0].text),
+             box.replace(QStringLiteral("OUT"), output));
     QVERIFY(m_window->isVisible());
     QCOMPARE(state().body, edited.body);
     QCOMPARE(state().header, edited.header);
@@ -740,7 +775,7 @@ void TestDropCreate::failedWriteKeepsTheTarget()
 {
 #ifdef Q_OS_UNIX
     // A file size limit makes the write fail part way, even for root.
-    const QByteArray body = repeated('G', 100) + "\n";
+    const QByteArray body = "G1 " + repeated('X', 97) + "\n";
     QByteArray bigBody;
     for (int i = 0; i < 3000; ++i)
         bigBody += body;
@@ -832,7 +867,7 @@ void TestDropCreate::diskFullSaysSo()
     const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(full).constData(), MNT_DETACH); });
     QByteArray bigBody;
     for (int i = 0; i < 3000; ++i)
-        bigBody += repeated('G', 100) + "\n";
+        bigBody += "G1 " + repeated('X', 97) + "\n";
     QVERIFY(dropPath(fixture(QStringLiteral("in.gcode"), kHeader + bigBody)));
     QVERIFY(dropPath(full));
     m_boxes->answer(QMessageBox::Ok);

@@ -280,8 +280,11 @@ void TestFailedLoad::bodyOverTheLimitIsRefusedBeforeItIsRead()
 
     QVERIFY2(read >= 0 && read <= 35000, qPrintable(QString::number(read)));
     QCOMPARE(m_boxes->seen.size(), 1);
+    QVERIFY2(m_boxes->seen[0].text.startsWith(QStringLiteral("This file is too large and was not opened:")),
+             qPrintable(m_boxes->seen[0].text));
     QVERIFY2(m_boxes->seen[0].text.contains(
-                 QStringLiteral("Its body is 3221 MB; the editor holds at most 2000 MB.")),
+                 QStringLiteral("It is too large: its body is 3221 MB, 1221 MB more than the 2000 MB the "
+                                "editor holds.")),
              qPrintable(m_boxes->seen[0].text));
     Dialogs::setReadDevice({});
     checkEarlierFileIntact(before);

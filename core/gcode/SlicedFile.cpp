@@ -152,27 +152,26 @@ BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& 
     return result;
 }
 
-QString bodySizeProblem(qint64 bodyBytes)
+QString bodySizeProblem(qint64 bodyBytes, qint64 maxBytes)
 {
-    if (bodyBytes <= kMaxBodyBytes)
+    if (bodyBytes <= maxBytes)
         return QString();
     const auto amount = [](qint64 bytes) {
         if (bytes >= 1'000'000)
             return QStringLiteral("%1 MB").arg(bytes / 1'000'000);
         return bytes == 1 ? QStringLiteral("1 byte") : QStringLiteral("%1 bytes").arg(bytes);
     };
-    return QStringLiteral("It is too large: its body is %1, %2 more than the %3 MB the editor holds.")
-        .arg(amount(bodyBytes), amount(bodyBytes - kMaxBodyBytes))
-        .arg(kMaxBodyBytes / 1'000'000);
+    return QStringLiteral("It is too large: its body is %1, %2 more than the %3 the editor holds.")
+        .arg(amount(bodyBytes), amount(bodyBytes - maxBytes), amount(maxBytes));
 }
 
-QString rowLengthProblem(qint64 longestRow)
+QString rowLengthProblem(qint64 longestRow, qint64 maxRowBytes)
 {
-    if (longestRow <= kMaxRowBytes)
+    if (longestRow <= maxRowBytes)
         return QString();
     return QStringLiteral("It has a line longer than %1 bytes; G-code lines are short, and the editor "
                           "would freeze the window painting a longer one.")
-        .arg(kMaxRowBytes);
+        .arg(maxRowBytes);
 }
 
 bool writeBytes(QIODevice& device, QByteArrayView bytes, QString* problem)

@@ -73,8 +73,8 @@ BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& 
 
 // Why a body of this size or with a row this long is not opened, in the user's words;
 // empty when it can be.
-QString bodySizeProblem(qint64 bodyBytes);
-QString rowLengthProblem(qint64 longestRow);
+QString bodySizeProblem(qint64 bodyBytes, qint64 maxBytes = kMaxBodyBytes);
+QString rowLengthProblem(qint64 longestRow, qint64 maxRowBytes = kMaxRowBytes);
 
 // Writes bytes whole. Returns false when a write fails; problem, when given, then tells why in
 // the user's words (a short write is a full disk).

@@ -202,7 +202,7 @@ ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
         return refuse(Refusal::Unread, changedWhileRead());
     // The size first, so that a body too big is refused before any of it is read.
     if (bodyBytes > options.maxBodyBytes)
-        return refuse(Refusal::TooLarge, bodySizeProblem(bodyBytes));
+        return refuse(Refusal::TooLarge, bodySizeProblem(bodyBytes, options.maxBodyBytes));
 
     try {
         // Declared after nothing the sink owns: the thread ends before read() returns, while the
@@ -236,7 +236,7 @@ ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
             return refuse(Refusal::Unread,
                           QStringLiteral("It could not be read to its end (%1).").arg(device.errorString()));
         if (read.rowTooLong)
-            return refuse(Refusal::RowTooLong, rowLengthProblem(read.longestRow));
+            return refuse(Refusal::RowTooLong, rowLengthProblem(read.longestRow, options.maxRowBytes));
         if (read.endedEarly)
             return refuse(Refusal::Unread, changedWhileRead());
         if (options.requireMove && !moves.found()) {

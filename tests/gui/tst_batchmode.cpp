@@ -13,17 +13,28 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
+#include <functional>
 #include <memory>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using GuiTest::MessageBoxAnswers;
 
@@ -96,9 +107,12 @@ struct Run
 };
 
 // Runs the program as a script would, with no display to connect to.
-Run runProgram(const QStringList& arguments)
+// inChild, when given, runs in the child before the program starts (limits set with setrlimit).
+Run runProgram(const QStringList& arguments, const std::function<void()>& inChild = {})
 {
     QProcess process;
+    if (inChild)
+        process.setChildProcessModifier(inChild);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         environment.remove(QString::fromLatin1(name));
@@ -146,6 +160,12 @@ private slots:
     void refusedWritesNothing_data();
     void refusedWritesNothing();
     void existingOutputNeedsForce();
+    void pipeAsInputIsRefusedAtOnce();
+    void linksAndSpecialFilesAsOutput_data();
+    void linksAndSpecialFilesAsOutput();
+    void overItsLimits_data();
+    void overItsLimits();
+    void diskFullSaysSo();
     void helpAndVersion_data();
     void helpAndVersion();
 
@@ -504,6 +524,15 @@ void TestBatchMode::refusedWritesNothing_data()
                                      << "longer than 35000 bytes";
     QTest::newRow("output exists") << QStringList{"--row", "4", "--pause", "-o", "DIR/old.gx", "FILE"}
                                    << "exists; give --force";
+    QTest::newRow("header only: no move")
+        << QStringList{"--row", "0", "--pause", "DIR/header-only.gcode"} << "has no G0 or G1 move";
+    QTest::newRow("text without a move")
+        << QStringList{"--row", "0", "--pause", "DIR/notes.gcode"} << "has no G0 or G1 move";
+    QTest::newRow("a PNG image") << QStringList{"--row", "0", "--pause", "DIR/picture.png"}
+                                 << "This is a PNG image, not G-code";
+    QTest::newRow("a 3MF project")
+        << QStringList{"--row", "0", "--pause", "DIR/plate.3mf"}
+        << "This is a 3MF project, a zip archive: export plain G-code from the slicer.";
     QTest::newRow("output folder missing")
         << QStringList{"--row", "4", "--pause", "-o", "DIR/no/such.gx", "FILE"} << "Cannot write";
     QTest::newRow("output is a folder")
@@ -520,6 +549,13 @@ void TestBatchMode::refusedWritesNothing()
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("long-header.gcode")),
                                ";a\n" + QByteArray(35000, 'x') + "\nG28\n"));
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("old.gx")), "an older output\n"));
+    QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("header-only.gcode")), kHeader));
+    QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("notes.gcode")),
+                               kHeader + "G28 homes\nM104 S200 ; then G1 moves\n"));
+    QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("picture.png")),
+                               QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\nG1 X1\n", 25)));
+    QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("plate.3mf")),
+                               QByteArray("PK\x03\x04\x14\0\0\0\nG1 X1\nG1 X2\n", 21)));
     for (QString& argument : arguments) {
         argument.replace(QStringLiteral("FILE"), file);
         argument.replace(QStringLiteral("DIR"), m_dir->path());
@@ -582,6 +618,165 @@ void TestBatchMode::helpAndVersion()
     QCOMPARE(run.err, QByteArray());
     for (const QString& text : shows)
         QVERIFY2(run.out.contains(text.toUtf8()), qPrintable(text));
+}
+
+void TestBatchMode::pipeAsInputIsRefusedAtOnce()
+{
+#ifdef Q_OS_UNIX
+    const QString fifo = m_dir->filePath(QStringLiteral("pipe.gcode"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QElapsedTimer timer;
+    timer.start();
+    // No writer comes: a program that waited for one would be killed after a minute and fail.
+    const Run run =
+        runProgram({QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause"), fifo});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("is not a sliced G-code file: Only regular files are read"),
+             run.err.constData());
+    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("Borvane.gx"))));
+#else
+    QSKIP("pipes in the file system are a Unix thing");
+#endif
+}
+
+void TestBatchMode::linksAndSpecialFilesAsOutput_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("force");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("dangling link named like the output")
+        << "dangling" << false
+        << "Borvane.gx is a symbolic link to TARGET; the output is not written through a link.";
+    QTest::newRow("dangling link named like the output, with --force")
+        << "dangling" << true
+        << "Borvane.gx is a symbolic link to TARGET; the output is not written through a link.";
+    QTest::newRow("link to a file, with --force")
+        << "link" << true
+        << "Borvane.gx is a symbolic link to TARGET; the output is not written through a link.";
+    QTest::newRow("pipe named like the output, with --force")
+        << "pipe" << true
+        << "Borvane.gx is a pipe, not a file; only a regular file is replaced by the output.";
+}
+
+void TestBatchMode::linksAndSpecialFilesAsOutput()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QString, kind);
+    QFETCH(bool, force);
+    QFETCH(QString, reason);
+    const QString file = m_dir->filePath(QStringLiteral("out/part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(kBody, "\n")));
+    const QString output = m_dir->filePath(QStringLiteral("out/Borvane.gx"));
+    const QString target = m_dir->filePath(QStringLiteral("elsewhere/planted.txt"));
+    QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("elsewhere"))));
+    if (kind == u"link")
+        QVERIFY(GuiTest::writeFile(target, "planted\n"));
+    if (kind == u"pipe")
+        QCOMPARE(::mkfifo(QFile::encodeName(output).constData(), 0600), 0);
+    else
+        QVERIFY(QFile::link(QStringLiteral("../elsewhere/planted.txt"), output));
+
+    QStringList arguments{QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause"), file};
+    if (force)
+        arguments.prepend(QStringLiteral("--force"));
+    const Run run = runProgram(arguments);
+
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(QString::fromLocal8Bit(run.err).contains(reason.replace(QStringLiteral("TARGET"), target)),
+             run.err.constData());
+    if (kind == u"link")
+        QCOMPARE(GuiTest::readFile(target), QByteArray("planted\n"));
+    else
+        QVERIFY(!QFileInfo::exists(target));
+    const QFileInfo left(output);
+    QCOMPARE(left.isSymLink(), kind != u"pipe");
+    if (kind == u"pipe") {
+        struct stat status
+        {
+        };
+        QCOMPARE(::lstat(QFile::encodeName(output).constData(), &status), 0);
+        QVERIFY(S_ISFIFO(status.st_mode));
+    }
+#else
+    QSKIP("links and pipes as Unix has them");
+#endif
+}
+
+void TestBatchMode::overItsLimits_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<qint64>("addressSpace"); // 0 for no limit
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("a sparse body over 2000 MB") << qint64(2'200'000'000) << qint64(0)
+                                                << "is too large: It is too large: its body is 2199 MB, 199 "
+                                                   "MB more than the 2000 MB the editor holds.";
+    QTest::newRow("a 1.9 GB body under a 1 GiB address space")
+        << qint64(1'900'000'000) << (qint64(1) << 30) << "There is not enough memory to hold it.";
+}
+
+void TestBatchMode::overItsLimits()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(qint64, size);
+    QFETCH(qint64, addressSpace);
+    QFETCH(QString, reason);
+    const QString file = m_dir->filePath(QStringLiteral("big.gcode"));
+    {
+        QFile big(file);
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        const QByteArray start = kHeader + joined(kBody, "\n");
+        QCOMPARE(big.write(start), start.size());
+        if (!big.resize(size))
+            QSKIP("this file system cannot hold a sparse file this big");
+    }
+    const Run run = runProgram(
+        {QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause"), file}, [addressSpace] {
+            if (addressSpace > 0) {
+                const rlimit limit{rlim_t(addressSpace), rlim_t(addressSpace)};
+                ::setrlimit(RLIMIT_AS, &limit);
+            }
+        });
+    // A message of the program's own and status 1: no abort (134) on the way.
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(QString::fromLocal8Bit(run.err).contains(reason), run.err.constData());
+    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("Borvane.gx"))));
+#else
+    QSKIP("sets limits with setrlimit");
+#endif
+}
+
+void TestBatchMode::diskFullSaysSo()
+{
+#ifdef Q_OS_LINUX
+    if (geteuid() != 0)
+        QSKIP("mounting a small tmpfs as a full disk needs root");
+    const QString full = m_dir->filePath(QStringLiteral("full"));
+    QVERIFY(QDir().mkpath(full));
+    if (::mount("tmpfs", QFile::encodeName(full).constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("this machine does not let a test mount a tmpfs");
+    const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(full).constData(), MNT_DETACH); });
+    QList<QByteArray> rows = kBody;
+    for (int i = 0; i < 3000; ++i)
+        rows.append("G1 X" + QByteArray(96, '1'));
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(rows, "\n")));
+    const QString output = full + QStringLiteral("/out.gx");
+
+    const Run run = runProgram({QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause"),
+                                QStringLiteral("-o"), output, file});
+
+    QCOMPARE(run.exitCode, 1);
+    // The window's words for the same fault (tst_dropcreate diskFullSaysSo).
+    QVERIFY2(run.err.startsWith("Cannot write " + output.toUtf8() +
+                                ": The disk is full: the file could not be written to its end ("),
+             run.err.constData());
+    QCOMPARE(QDir(full).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+#else
+    QSKIP("mounts a Linux tmpfs");
+#endif
 }
 
 QTEST_MAIN(TestBatchMode)

@@ -19,6 +19,7 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <new>
 
 namespace Batch {
@@ -30,25 +31,38 @@ QString nativeAbsolute(const QString& path)
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
 }
 
-std::optional<int> rowNumber(const QString& text)
+// The tallest height taken: far above any printer, low enough to print as a plain number.
+constexpr double kMaxHeight = 100000.0;
+
+enum class Range { Fits, NotANumber, OutOfRange };
+
+// The "Row Number" field's digits as a row, or why not.
+Range rowNumber(const QString& text, int& row)
 {
     if (text.isEmpty())
-        return std::nullopt;
+        return Range::NotANumber;
+    qint64 value = 0;
     for (const QChar c : text) {
         if (c < u'0' || c > u'9')
-            return std::nullopt;
+            return Range::NotANumber;
+        value = qMin<qint64>(value * 10 + (c.unicode() - u'0'), qint64(1) << 40);
     }
-    // The "Row Number" field's own reading of its digits.
-    return Utility::TruncateToInt(Utility::TextToNumber(text, 1));
+    if (value > std::numeric_limits<int>::max())
+        return Range::OutOfRange;
+    row = int(value);
+    return Range::Fits;
 }
 
-std::optional<double> heightNumber(const QString& text)
+Range heightNumber(const QString& text, double& height)
 {
     bool ok = false;
     const double value = QLocale::c().toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(value) || value < 0)
-        return std::nullopt;
-    return value;
+    if (!ok || std::isnan(value) || value < 0)
+        return Range::NotANumber;
+    if (value > kMaxHeight)
+        return Range::OutOfRange;
+    height = value;
+    return Range::Fits;
 }
 
 } // namespace
@@ -130,16 +144,28 @@ Request CommandLine::parse(const QStringList& arguments)
         return refuse(QStringLiteral("Choose the row with either --height H or --row N."));
     if (m_parser.isSet(m_height)) {
         const QString text = m_parser.value(m_height);
-        request.height = heightNumber(text);
-        if (!request.height)
+        double height = 0;
+        const Range range = heightNumber(text, height);
+        if (range == Range::OutOfRange)
+            return refuse(QStringLiteral("--height \"%1\" is out of range: give a height from 0 to %2 mm.")
+                              .arg(text)
+                              .arg(kMaxHeight, 0, 'f', 0));
+        if (range != Range::Fits)
             return refuse(QStringLiteral("--height \"%1\" is not a height in mm (a number from 0 up, "
                                          "with a point for decimals).")
                               .arg(text));
+        request.height = height;
     } else {
         const QString text = m_parser.value(m_row);
-        request.row = rowNumber(text);
-        if (!request.row)
+        int row = 0;
+        const Range range = rowNumber(text, row);
+        if (range == Range::OutOfRange)
+            return refuse(QStringLiteral("--row \"%1\" is out of range: give a row from 0 to %2.")
+                              .arg(text)
+                              .arg(std::numeric_limits<int>::max()));
+        if (range != Range::Fits)
             return refuse(QStringLiteral("--row \"%1\" is not a row number (digits only).").arg(text));
+        request.row = row;
         if (*request.row == ::Insertion::kNotFoundRow)
             return refuse(QStringLiteral("--row 1 takes no insertion: the window keeps row 1 for searches "
                                          "that find nothing. Choose another row."));

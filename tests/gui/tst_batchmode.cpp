@@ -495,7 +495,15 @@ void TestBatchMode::refusedWritesNothing_data()
     QTest::newRow("row 1") << QStringList{"--row", "1"} + pause << "--row 1 takes no insertion";
     QTest::newRow("row past the end") << QStringList{"--row", "14"} + pause << "Row 14 is past the end";
     QTest::newRow("row beyond any file")
-        << QStringList{"--row", "99999999999", "--after"} + pause << "Row 2147483647 is past the end";
+        << QStringList{"--row", "99999999999", "--after"} + pause
+        << "--row \"99999999999\" is out of range: give a row from 0 to 2147483647.";
+    QTest::newRow("largest row") << QStringList{"--row", "2147483647"} + pause
+                                 << "Row 2147483647 is past the end";
+    QTest::newRow("height far above any printer")
+        << QStringList{"--height", "1e300"} + pause
+        << "--height \"1e300\" is out of range: give a height from 0 to 100000 mm.";
+    QTest::newRow("infinite height") << QStringList{"--height", "inf"} + pause
+                                     << "--height \"inf\" is out of range";
     QTest::newRow("after the last row's end")
         << QStringList{"--row", "14", "--after"} + pause << "Row 14 is past the end";
     QTest::newRow("height not a number")

@@ -5,6 +5,7 @@
 #include "TestPaths.h"
 
 #include "core/text/Utility.h"
+#include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
@@ -31,6 +32,7 @@
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
@@ -127,6 +129,11 @@ private slots:
     void failedOpenForWrite();
     void failedWriteKeepsTheTarget();
     void diskFullSaysSo();
+    void linksAndSpecialFilesAsOutput_data();
+    void linksAndSpecialFilesAsOutput();
+    void readOnlyFolderOffersAnother();
+    void chooseFolderButton();
+    void crOnlyBodyKeepsItsLineEnd();
     void refusedOutputName_data();
     void refusedOutputName();
     void scansAndOutputPastNulAndFF();
@@ -992,6 +999,143 @@ void TestDropCreate::folderButton()
 
     const QString folder = expected == u"exe" ? QCoreApplication::applicationDirPath() + "/" : path(expected);
     QCOMPARE(recorder.urls, QList<QUrl>{QUrl::fromLocalFile(folder)});
+}
+
+void TestDropCreate::linksAndSpecialFilesAsOutput_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("dangling link named Borvane.gx")
+        << "dangling"
+        << "OUT is a symbolic link to TARGET; the output is not written through a link.";
+    QTest::newRow("link to a file named Borvane.gx")
+        << "link"
+        << "OUT is a symbolic link to TARGET; the output is not written through a link.";
+    QTest::newRow("pipe named Borvane.gx")
+        << "pipe"
+        << "OUT is a pipe, not a file; only a regular file is replaced by the output.";
+}
+
+// A link or a pipe at the output's name is refused without the overwrite question, and nothing
+// is written through it.
+void TestDropCreate::linksAndSpecialFilesAsOutput()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QVERIFY(dropPath(fixture(QStringLiteral("out/in.gcode"), kHeader + kBody)));
+    const QString output = QDir::toNativeSeparators(path(QStringLiteral("out/Borvane.gx")));
+    const QString target = path(QStringLiteral("elsewhere/planted.txt"));
+    QVERIFY(QDir().mkpath(path(QStringLiteral("elsewhere"))));
+    if (kind == u"link")
+        fixture(QStringLiteral("elsewhere/planted.txt"), "planted\n");
+    if (kind == u"pipe")
+        QCOMPARE(::mkfifo(QFile::encodeName(output).constData(), 0600), 0);
+    else
+        QVERIFY(QFile::link(QStringLiteral("../elsewhere/planted.txt"), output));
+    m_boxes->answer(QMessageBox::Ok);
+
+    clickCreate();
+
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    QCOMPARE(m_boxes->boxes[0].caption, QStringLiteral("File Write Error"));
+    const QString expected =
+        reason.replace(QStringLiteral("OUT"), output).replace(QStringLiteral("TARGET"), target);
+    QVERIFY2(m_boxes->boxes[0].text.contains(expected), qPrintable(m_boxes->boxes[0].text));
+    QVERIFY(m_window->isVisible());
+    if (kind == u"link")
+        QCOMPARE(readFile(target), QByteArray("planted\n"));
+    else
+        QVERIFY(!QFileInfo::exists(target));
+    struct stat status
+    {
+    };
+    QCOMPARE(::lstat(QFile::encodeName(output).constData(), &status), 0);
+    QVERIFY(kind == u"pipe" ? S_ISFIFO(status.st_mode) : S_ISLNK(status.st_mode));
+#else
+    QSKIP("links and pipes as Unix has them");
+#endif
+}
+
+// A folder that cannot be written (here a read-only file system) says why and offers another
+// folder; the file is then created there.
+void TestDropCreate::readOnlyFolderOffersAnother()
+{
+#ifdef Q_OS_LINUX
+    if (geteuid() != 0)
+        QSKIP("mounting a read-only tmpfs needs root");
+    const QString readOnly = path(QStringLiteral("readonly"));
+    QVERIFY(QDir().mkpath(readOnly));
+    if (::mount("tmpfs", QFile::encodeName(readOnly).constData(), "tmpfs", MS_RDONLY, "size=64k") != 0)
+        QSKIP("this machine does not let a test mount a tmpfs");
+    const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(readOnly).constData(), MNT_DETACH); });
+    QVERIFY(dropPath(fixture(QStringLiteral("in.gcode"), kHeader + kBody)));
+    QVERIFY(dropPath(readOnly));
+    const QString other = path(QStringLiteral("other"));
+    QVERIFY(QDir().mkpath(other));
+    QStringList asked;
+    Dialogs::setFolderChooser([&](const QString&, const QString& start) {
+        asked << start;
+        return QDir::toNativeSeparators(other);
+    });
+    const auto noChooser = qScopeGuard([] { Dialogs::setFolderChooser({}); });
+    m_boxes->answer(QMessageBox::Yes); // choose another folder
+    m_boxes->answer(QMessageBox::Ok);  // created
+
+    clickCreate();
+
+    QCOMPARE(m_boxes->boxes.size(), 2);
+    QCOMPARE(m_boxes->boxes[0].caption, QStringLiteral("File Write Error"));
+    QVERIFY2(m_boxes->boxes[0].text.startsWith("The file cannot be created in this folder:\n" +
+                                               QDir::toNativeSeparators(readOnly) + "/Borvane.gx\n\n" +
+                                               "Read-only file system\n\n"),
+             qPrintable(m_boxes->boxes[0].text));
+    QCOMPARE(asked, QStringList{QDir::toNativeSeparators(readOnly)});
+    QCOMPARE(readFile(other + "/Borvane.gx"), kHeader + kBody);
+    QCOMPARE(m_window->editFilePath->text(), QDir::toNativeSeparators(other));
+#else
+    QSKIP("mounts a Linux tmpfs");
+#endif
+}
+
+// The button beside the folder button chooses the output folder with a dialog; the folder
+// button itself still opens the folder in the file manager.
+void TestDropCreate::chooseFolderButton()
+{
+    QVERIFY(dropPath(fixture(QStringLiteral("in/in.gcode"), kHeader + kBody)));
+    const QString other = QDir::toNativeSeparators(path(QStringLiteral("chosen")));
+    QVERIFY(QDir().mkpath(other));
+    auto* button = m_window->findChild<QToolButton*>(QStringLiteral("sbtnChooseFolder"));
+    QVERIFY(button);
+    Dialogs::setFolderChooser([&](const QString&, const QString&) { return other; });
+    const auto noChooser = qScopeGuard([] { Dialogs::setFolderChooser({}); });
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(m_window->editFilePath->text(), other);
+    m_boxes->answer(QMessageBox::Ok);
+    clickCreate();
+    QCOMPARE(readFile(other + "/Borvane.gx"), kHeader + kBody);
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("in/Borvane.gx"))));
+
+    // Cancelling the dialog keeps the folder.
+    Dialogs::setFolderChooser([](const QString&, const QString&) { return QString(); });
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(m_window->editFilePath->text(), other);
+}
+
+// A body whose rows end in CR alone gets inserted lines ending in CR alone.
+void TestDropCreate::crOnlyBodyKeepsItsLineEnd()
+{
+    const QByteArray body = "G28\rG1 Z0.300 F420\rG1 X10 Y10 E1.0\rM84\r";
+    QVERIFY(dropPath(fixture(QStringLiteral("in.gcode"), kHeader + body)));
+    m_window->lbleRow->setText(QStringLiteral("2"));
+    QTest::mouseClick(m_window->sbtnGoRowNumber, Qt::LeftButton);
+    QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
+    m_boxes->answer(QMessageBox::Ok);
+    clickCreate();
+    QCOMPARE(readFile(path(QStringLiteral("Borvane.gx"))),
+             kHeader + "G28\rG1 Z0.300 F420\rM25\rG1 X10 Y10 E1.0\rM84\r");
 }
 
 QTEST_MAIN(TestDropCreate)

@@ -224,6 +224,10 @@ QString outputNameProblem(const QString& name)
     const QString trimmed = name.trimmed();
     if (trimmed.isEmpty())
         return QStringLiteral("The file name is empty.");
+    // The file system would end the name at the NUL, and another file would be written.
+    if (name.contains(QChar(0)))
+        return QStringLiteral("The file name holds a NUL character, which no file name can hold; type the "
+                              "name again.");
     if (trimmed == u"." || trimmed == u".." || name.contains(u'/') || name.contains(u'\\'))
         return QStringLiteral("The file name \"%1\" leads outside the chosen folder; type a name without "
                               "\"/\" or \"\\\", or drop another folder to write there.")

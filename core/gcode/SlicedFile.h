@@ -95,7 +95,7 @@ QString folderOf(const QString& path);
 QString outputFileNameFor(const QString& storedName, bool writeHeader);
 
 // Why a typed output name is refused, empty when it names a file in the chosen folder: a
-// blank name, "." or "..", or one holding a separator ("../x.gx", "a/b.gx", "/tmp/x.gx").
+// blank name, "." or "..", one holding a NUL character, or one holding a separator ("../x.gx", "a/b.gx", "/tmp/x.gx").
 QString outputNameProblem(const QString& name);
 
 } // namespace SlicedFile

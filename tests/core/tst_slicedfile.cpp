@@ -440,6 +440,8 @@ void TestSlicedFile::outputNameProblem_data()
     QTest::addColumn<bool>("refused");
 
     QTest::newRow("plain name") << "Borvane.gx" << false;
+    QTest::newRow("a NUL in the name") << QString::fromUtf8("Borvane.gx\0.txt", 15) << true;
+    QTest::newRow("a NUL first") << QString::fromUtf8("\0x.gx", 5) << true;
     QTest::newRow("blanks around") << " my print " << false;
     QTest::newRow("dots inside") << "a..b.gx" << false;
     QTest::newRow("starts with two dots") << "..x.gx" << false;

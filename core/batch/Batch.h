@@ -1,16 +1,10 @@
 #pragma once
 
-// The command line: which file the window opens, or an edit done without a window.
-//
-//   EditorForBorvane5 [FILE]
-//   EditorForBorvane5 (--height H | --row N) [--pause] [--t0 C] [--t1 C] [--bed C] [--after]
-//                     [--remove-header] [-o OUT] [--force] FILE
-//
-// Batch mode reads, edits and writes the bytes in core: it chooses the row and inserts the
-// lines as the window's buttons do, and writes what "Create" would write.
+// An edit without a window, request in, outcome out: it reads, edits and writes the bytes in
+// core, chooses the row and inserts the lines as the window's buttons do, and writes what
+// "Create" would write. The arguments that make a request are read in app/CommandLine.
 
-#include <QCommandLineOption>
-#include <QCommandLineParser>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -18,55 +12,24 @@
 
 namespace Batch {
 
-enum class Mode {
-    Window,  // no option: the window, with FILE loaded when given
-    Edit,    // any option besides FILE: the edit without a window
-    Help,    // --help
-    Version, // --version
-    Refused, // the arguments do not make a request; reason says why
-};
-
+// An edit without a window: the file, the row chosen as one of the window's fields chooses it,
+// and the buttons pressed there.
 struct Request
 {
-    Mode mode = Mode::Window;
-    QString reason; // why the arguments were refused
-    QString file;   // absolute, native separators; empty when none was given
+    // Every member has an initialiser, so that a request can name only what it sets.
+    QString file = {}; // the sliced G-code file
 
-    std::optional<double> height; // above the print start, as typed into "Insert Height"
-    std::optional<int> row;       // as typed into "Row Number"
+    std::optional<double> height = {}; // above the print start, as typed into "Insert Height"
+    std::optional<int> row = {};       // as typed into "Row Number"; one of the two is set
     bool pause = false;
     // The temperatures as canonical digits, empty for no line.
-    QString t0;
-    QString t1;
-    QString bed;
+    QString t0 = {};
+    QString t1 = {};
+    QString bed = {};
     bool after = false;
     bool removeHeader = false;
-    QString output; // absolute; empty for the name "Create" would use beside FILE
+    QString output = {}; // empty for the name "Create" would use beside FILE
     bool force = false;
-};
-
-class CommandLine
-{
-public:
-    CommandLine();
-    // arguments[0] is the program.
-    Request parse(const QStringList& arguments);
-    // Needs a QCoreApplication for the program's name in the usage line.
-    QString helpText() const;
-    static QString versionText();
-
-private:
-    QCommandLineParser m_parser;
-    QCommandLineOption m_height;
-    QCommandLineOption m_row;
-    QCommandLineOption m_pause;
-    QCommandLineOption m_t0;
-    QCommandLineOption m_t1;
-    QCommandLineOption m_bed;
-    QCommandLineOption m_after;
-    QCommandLineOption m_removeHeader;
-    QCommandLineOption m_output;
-    QCommandLineOption m_force;
 };
 
 // One press of an insertion button.

@@ -95,13 +95,15 @@ struct Run
     QByteArray err;
 };
 
-// Runs the program as a script would, with no display to connect to.
-Run runProgram(const QStringList& arguments)
+// Runs the program as a script would, with no display to connect to (or the one named).
+Run runProgram(const QStringList& arguments, const QString& display = QString())
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         environment.remove(QString::fromLatin1(name));
+    if (!display.isEmpty())
+        environment.insert(QStringLiteral("DISPLAY"), display);
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(BORVANE_PROGRAM_PATH), arguments);
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
@@ -148,6 +150,8 @@ private slots:
     void existingOutputNeedsForce();
     void helpAndVersion_data();
     void helpAndVersion();
+    void windowWithoutDisplay_data();
+    void windowWithoutDisplay();
 
 private:
     // The edit made in the window: drop, "Row Number" or "Insert Height", insertions, header
@@ -569,7 +573,8 @@ void TestBatchMode::helpAndVersion_data()
                                            "--t1 <C>",           "--bed <C>", "--after", "--remove-header",
                                            "-o, --output <OUT>", "--force",   "FILE"};
     QTest::newRow("--help-all") << "--help-all" << QStringList{"--height <H>", "--row <N>"};
-    QTest::newRow("--version") << "--version" << QStringList{"EditorForBorvane5 1.3"};
+    // The one version, the project's in CMake; the window's caption says "Ver1.6" of it.
+    QTest::newRow("--version") << "--version" << QStringList{"EditorForBorvane5 1.6.0\n"};
 }
 
 void TestBatchMode::helpAndVersion()
@@ -581,6 +586,44 @@ void TestBatchMode::helpAndVersion()
     QCOMPARE(run.err, QByteArray());
     for (const QString& text : shows)
         QVERIFY2(run.out.contains(text.toUtf8()), qPrintable(text));
+}
+
+void TestBatchMode::windowWithoutDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // "FILE" stands for the fixture
+    QTest::addColumn<QString>("display");       // DISPLAY, or none set
+    QTest::addColumn<QString>("says");
+    QTest::newRow("no arguments") << QStringList{} << QString() << "none is set";
+    QTest::newRow("a file to open") << QStringList{"FILE"} << QString() << "none is set";
+    // No X server listens there: Qt finds the display named but cannot reach it.
+    QTest::newRow("a display that is not there") << QStringList{"FILE"} << ":987"
+                                                 << "none could be reached";
+}
+
+// The window needs a display; without one the program says so and how to edit without it,
+// and ends with status 1 instead of Qt's abort.
+void TestBatchMode::windowWithoutDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, display);
+    QFETCH(QString, says);
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(kBody, "\n")));
+    arguments.replaceInStrings(QStringLiteral("FILE"), file);
+    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+
+    const Run run = runProgram(arguments, display);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QByteArray());
+    // Qt may have warned about the display it could not reach; the program's own line is the last.
+    const QList<QByteArray> lines = run.err.trimmed().split('\n');
+    if (display.isEmpty())
+        QCOMPARE(lines.size(), 1);
+    const QString last = QString::fromLocal8Bit(lines.back());
+    QVERIFY2(last.startsWith(QStringLiteral("The window needs a display")) && last.contains(says) &&
+                 last.endsWith(QStringLiteral("The batch options work without one: see --help.")),
+             qPrintable(QString::fromLocal8Bit(run.err)));
+    QCOMPARE(snapshot(m_dir->path()), before);
 }
 
 QTEST_MAIN(TestBatchMode)

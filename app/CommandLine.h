@@ -3,8 +3,9 @@
 // The program's arguments: which file the window opens, or an edit done without a window.
 //
 //   EditorForBorvane5 [FILE]
-//   EditorForBorvane5 (--height H | --row N) [--pause] [--t0 C] [--t1 C] [--bed C] [--after]
-//                     [--remove-header] [-o OUT] [--force] FILE
+//   EditorForBorvane5 (--height H | --row N | --layer N)... [--pause] [--t0 C] [--t1 C] [--bed C]
+//                     [--after] [--remove-header] [-o OUT | --in-place] [--force] [--dry-run]
+//                     [--json] FILE
 //
 // Only the arguments are read here; the edit itself is Batch::run's, in core.
 
@@ -32,6 +33,7 @@ public:
         QString reason;         // why the arguments were refused
         QString file;           // absolute, native separators; empty when none was given
         Batch::Request request; // the edit, for Mode::Edit
+        bool json = false;      // report as one JSON object instead of a line per press
     };
 
     CommandLine();
@@ -45,9 +47,13 @@ public:
     static QString versionText();
 
 private:
+    // Reads every --height, --row and --layer; false with reason when one is not a position.
+    bool readPositions(QList<Batch::Position>& positions, QString& reason) const;
+
     QCommandLineParser m_parser;
     QCommandLineOption m_height;
     QCommandLineOption m_row;
+    QCommandLineOption m_layer;
     QCommandLineOption m_pause;
     QCommandLineOption m_t0;
     QCommandLineOption m_t1;
@@ -55,5 +61,8 @@ private:
     QCommandLineOption m_after;
     QCommandLineOption m_removeHeader;
     QCommandLineOption m_output;
+    QCommandLineOption m_inPlace;
     QCommandLineOption m_force;
+    QCommandLineOption m_dryRun;
+    QCommandLineOption m_json;
 };

@@ -7,6 +7,8 @@
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
 
 #include <cstdio>
 #include <cstdlib>
@@ -80,6 +82,34 @@ int runWindow(int argc, char** argv, const QString& file)
     return 0;
 }
 
+// The edit without a window: "-" stands for standard input and output; the report goes to
+// standard error when the edited file goes to standard output.
+int runBatch(const CommandLine::Parsed& parsed)
+{
+    QFile in;
+    QFile out;
+    // Unbuffered: a failing write (a full disk, a closed pipe) shows at once, not at a late flush.
+    if (!in.open(fileno(stdin), QIODevice::ReadOnly | QIODevice::Unbuffered) ||
+        !out.open(fileno(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        print(stderr, QStringLiteral("Cannot use standard input and output.\n"));
+        return 1;
+    }
+    const Batch::Outcome outcome = Batch::run(parsed.request, {&in, &out});
+    if (!outcome.ok) {
+        print(stderr, outcome.error + u'\n');
+        return 1;
+    }
+    std::FILE* report = outcome.outputPath == Batch::kStandardStream ? stderr : stdout;
+    if (parsed.json) {
+        const QByteArray json = QJsonDocument(Batch::toJson(outcome)).toJson(QJsonDocument::Indented);
+        std::fwrite(json.constData(), 1, std::size_t(json.size()), report);
+    } else {
+        for (const Batch::Insertion& insertion : outcome.insertions)
+            print(report, Batch::describe(insertion).join(u'\n') + u'\n');
+    }
+    return std::fflush(report) == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int Program::run(int argc, char** argv)
@@ -110,12 +140,5 @@ int Program::run(int argc, char** argv)
     default:
         break;
     }
-    const Batch::Outcome outcome = Batch::run(parsed.request);
-    if (!outcome.ok) {
-        print(stderr, outcome.error + u'\n');
-        return 1;
-    }
-    for (const Batch::Insertion& insertion : outcome.insertions)
-        print(stdout, Batch::describe(insertion) + u'\n');
-    return 0;
+    return runBatch(parsed);
 }

@@ -11,9 +11,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QLocale>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <functional>
@@ -164,29 +166,29 @@ std::optional<Body> readSlicedFile(const QString& path, QString& error, LayerInd
 
 // The window's presses as steps: temperatures first, then the pause; before each press the
 // current row moves to the insertion row, and the press inserts its lines there.
-QList<Insertion> pressButtons(const Request& request, int currentRow)
+QList<Press> pressButtons(const Request& request, int currentRow)
 {
-    QList<Insertion> presses;
+    QList<Press> presses;
     const bool before = !request.after;
     const QStringList temperatures = CommandLines::temperatureLines(request.t0, request.t1, request.bed);
     if (!temperatures.isEmpty()) {
         currentRow = CommandLines::insertionRow(currentRow, before);
-        presses.append({currentRow, temperatures, {}, {}});
+        presses.append({currentRow, temperatures});
     }
     if (request.pause) {
         currentRow = CommandLines::insertionRow(currentRow, before);
-        presses.append({currentRow, {CommandLines::pauseLine()}, {}, {}});
+        presses.append({currentRow, {CommandLines::pauseLine()}});
     }
     return presses;
 }
 
 // Every press lands inside the block of lines the first one made, so the result is that
 // block, put in as the editor puts in rows at the first press's row.
-QStringList mergedBlock(const QList<Insertion>& presses)
+QStringList mergedBlock(const QList<Press>& presses)
 {
     QStringList block;
     const int first = presses.front().row;
-    for (const Insertion& press : presses) {
+    for (const Press& press : presses) {
         const qsizetype at = qBound(qsizetype(0), qsizetype(press.row - first), block.size());
         for (qsizetype i = 0; i < press.lines.size(); ++i)
             block.insert(at + i, press.lines[i]);
@@ -230,34 +232,50 @@ QString defaultOutputPath(const QString& file, bool removeHeader)
     return SlicedFile::folderOf(file) + QDir::separator() + name;
 }
 
-// Writes the header, then the body with the placement's bytes put in: the same bytes as
-// writeOutput of the edited body, without moving the body's bytes to make room.
-bool writeEdited(QIODevice& device, QByteArrayView header, const Body& body, const Placement& placement)
+// Writes the header, then the body with each placement's bytes put in (offsets ascending): the
+// same bytes as writeOutput of the edited body, without moving the body's bytes to make room.
+bool writeEdited(QIODevice& device, QByteArrayView header, const Body& body,
+                 const QList<Placement>& placements)
 {
     const std::string_view text(body.text.constData(), std::size_t(body.text.size()));
-    const std::string_view head = text.substr(0, std::size_t(placement.offset));
-    const std::string_view tail = text.substr(std::size_t(placement.offset));
-    const std::string_view block(placement.bytes.constData(), std::size_t(placement.bytes.size()));
     const auto put = [&device](std::string_view bytes) {
         return bytes.empty() || device.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size());
     };
-    if (!put({header.data(), std::size_t(header.size())}) || !put(head))
+    if (!put({header.data(), std::size_t(header.size())}))
         return false;
+    std::size_t done = 0;
+    std::string_view last;
+    for (const Placement& placement : placements) {
+        if (!put(last) || !put(text.substr(done, std::size_t(placement.offset) - done)))
+            return false;
+        done = std::size_t(placement.offset);
+        last = std::string_view(placement.bytes.constData(), std::size_t(placement.bytes.size()));
+    }
     // Only the text's last byte decides whether writeOutput adds a line break.
+    const std::string_view tail = text.substr(done);
     if (tail.empty())
-        return SlicedFile::writeOutput(device, {}, block, body.lineBreak);
-    return put(block) && SlicedFile::writeOutput(device, {}, tail, body.lineBreak);
+        return SlicedFile::writeOutput(device, {}, last, body.lineBreak);
+    return put(last) && SlicedFile::writeOutput(device, {}, tail, body.lineBreak);
 }
 
-bool write(const QString& path, const Body& body, const Placement& placement, bool withHeader, QString& error)
+bool write(const QString& path, QIODevice* standardOutput, QByteArrayView header, const Body& body,
+           const QList<Placement>& placements, QString& error)
 {
+    if (path == kStandardStream) {
+        if (!standardOutput || !writeEdited(*standardOutput, header, body, placements)) {
+            error = QStringLiteral("Cannot write to standard output: %1")
+                        .arg(standardOutput ? standardOutput->errorString() : QStringLiteral("none"));
+            return false;
+        }
+        return true;
+    }
+    // Written beside the file, synced and renamed over it: the old file stays whole until then.
     QSaveFile output(path);
     if (!output.open(QIODevice::WriteOnly)) {
         error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
         return false;
     }
-    const QByteArrayView header = withHeader ? QByteArrayView(body.header) : QByteArrayView();
-    if (!writeEdited(output, header, body, placement)) {
+    if (!writeEdited(output, header, body, placements)) {
         error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
         output.cancelWriting();
         return false;
@@ -269,103 +287,231 @@ bool write(const QString& path, const Body& body, const Placement& placement, bo
     return true;
 }
 
-// The row the window's search or "Row Number" field makes current, or none with the reason.
-std::optional<int> chooseRow(const Request& request, const RowSource& rows, const LayerIndex& layers,
-                             std::optional<int> structureRow, QString& error)
+// What the file offers the positions: its rows, layers and print start.
+struct Print
 {
-    if (request.row)
-        return request.row;
+    const RowSource& rows;
+    const LayerIndex& layers;
+    const PrintStart& start;
+    QString file; // for messages
+};
+
+QString pastTheEnd(int row, const Print& print, const Position& position)
+{
+    return QStringLiteral("Row %1 is past the end of %2 (its body has %3 rows), for %4.")
+        .arg(row)
+        .arg(print.file)
+        .arg(print.rows.lineCount())
+        .arg(position.text());
+}
+
+// The row a position selects in the input, as the window's field selects it, or none with the reason.
+std::optional<int> chooseRow(const Position& position, const Print& print, QString& error)
+{
+    switch (position.by) {
+    case Position::By::Row:
+        if (position.number > print.rows.lineCount()) {
+            error = pastTheEnd(position.number, print, position);
+            return std::nullopt;
+        }
+        return position.number;
+    case Position::By::Layer: {
+        const std::vector<Layer>& layers = print.layers.layers();
+        if (position.number < 1 || std::size_t(position.number) > layers.size()) {
+            error =
+                QStringLiteral("%1: %2 has %3 layers.").arg(position.text(), print.file).arg(layers.size());
+            return std::nullopt;
+        }
+        return layers[std::size_t(position.number) - 1].row;
+    }
+    case Position::By::Height:
+        break;
+    }
     // As a drop's print analysis leaves the window: without a start, rows from 0 and height 0.
-    const PrintStart start = findPrintStart(rows, layers, structureRow);
-    const int startRow = start.row.value_or(0);
-    const double startHeight = start.row ? start.height : 0.0;
-    const double target = *request.height + startHeight;
-    const HeightChoice choice = chooseRowForHeight(rows, layers, startRow, target);
+    const int startRow = print.start.row.value_or(0);
+    const double startHeight = print.start.row ? print.start.height : 0.0;
+    const double target = position.height + startHeight;
+    const HeightChoice choice = chooseRowForHeight(print.rows, print.layers, startRow, target);
     if (!choice.row) {
         const QLocale c = QLocale::c();
-        error = QStringLiteral("The height %1 mm above the print start (Z %2) was not found in %3: the print "
-                               "is lower.")
-                    .arg(c.toString(*request.height, 'g', 10), c.toString(target, 'f', 3), request.file);
+        error = QStringLiteral("%1: the height %2 mm above the print start (Z %3) was not found in %4: the "
+                               "print is lower.")
+                    .arg(position.text(), c.toString(position.height, 'g', 10), c.toString(target, 'f', 3),
+                         print.file);
         return std::nullopt;
     }
     return choice.row;
 }
 
-// The layer and height that each press's lines went into: those of the chosen row.
-void locate(QList<Insertion>& insertions, const RowSource& rows, const LayerIndex& layers, int chosenRow)
+// The layer and height of a chosen row.
+void locate(Insertion& insertion, const Print& print)
 {
-    std::optional<int> layer;
-    std::optional<double> z;
-    if (const std::optional<std::size_t> at = layers.layerAt(chosenRow)) {
-        layer = int(*at) + 1;
-        z = layers.layers()[*at].z;
-    } else if (const RowScans::ZLookup found = RowScans::findZLineAtOrBefore(rows, chosenRow); found.row) {
-        z = found.z;
+    if (const std::optional<std::size_t> at = print.layers.layerAt(insertion.inputRow)) {
+        insertion.layer = int(*at) + 1;
+        insertion.z = print.layers.layers()[*at].z;
+    } else if (const RowScans::ZLookup found = RowScans::findZLineAtOrBefore(print.rows, insertion.inputRow);
+               found.row) {
+        insertion.z = found.z;
     }
-    for (Insertion& insertion : insertions) {
-        insertion.layer = layer;
-        insertion.z = z;
+}
+
+// Chooses every position's row on the input and makes the presses at each, from the top of the
+// file down, as the window would: each position's row has moved down by the lines put in above
+// it. Fills outcome.insertions and returns where their bytes go, or none with outcome.error.
+std::optional<QList<Placement>> plan(const Request& request, const Print& print, QByteArrayView lineBreak,
+                                     Outcome& outcome)
+{
+    QList<std::pair<int, const Position*>> chosen;
+    for (const Position& position : request.positions) {
+        const std::optional<int> row = chooseRow(position, print, outcome.error);
+        if (!row)
+            return std::nullopt;
+        chosen.append({*row, &position});
     }
+    std::stable_sort(chosen.begin(), chosen.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (qsizetype i = 1; i < chosen.size(); ++i) {
+        if (chosen[i].first == chosen[i - 1].first) {
+            outcome.error = QStringLiteral("%1 and %2 both choose row %3: give each row once.")
+                                .arg(chosen[i - 1].second->text(), chosen[i].second->text())
+                                .arg(chosen[i].first);
+            return std::nullopt;
+        }
+    }
+
+    QList<Placement> placements;
+    int shift = 0; // the lines put in above the current position
+    for (const auto& [row, position] : chosen) {
+        Insertion insertion;
+        insertion.inputRow = row;
+        insertion.presses = pressButtons(request, row + shift);
+        insertion.lines = mergedBlock(insertion.presses);
+        insertion.outputRow = insertion.presses.front().row;
+        const std::optional<Placement> placement =
+            place(print.rows, insertion.outputRow - shift, insertion.lines, lineBreak);
+        if (!placement) {
+            outcome.error = pastTheEnd(insertion.outputRow - shift, print, *position);
+            return std::nullopt;
+        }
+        locate(insertion, print);
+        placements.append(*placement);
+        shift += int(insertion.lines.size());
+        outcome.insertions.append(std::move(insertion));
+    }
+    return placements;
 }
 
 } // namespace
 
-Outcome run(const Request& request)
+QString Position::text() const
+{
+    switch (by) {
+    case By::Height:
+        return QStringLiteral("--height ") + QLocale::c().toString(height, 'g', 10);
+    case By::Row:
+        return QStringLiteral("--row %1").arg(number);
+    case By::Layer:
+        return QStringLiteral("--layer %1").arg(number);
+    }
+    return {};
+}
+
+Outcome run(const Request& request, const Streams& streams)
 {
     Outcome outcome;
-    outcome.outputPath =
-        request.output.isEmpty() ? defaultOutputPath(request.file, request.removeHeader) : request.output;
-    if (QFileInfo::exists(outcome.outputPath) && !request.force) {
+    outcome.inputPath = request.file;
+    if (request.inPlace)
+        outcome.outputPath = request.file;
+    else if (request.output.isEmpty())
+        outcome.outputPath = defaultOutputPath(request.file, request.removeHeader);
+    else
+        outcome.outputPath = request.output;
+    if (request.positions.isEmpty()) {
+        outcome.error = QStringLiteral("No row chosen: give --height H, --row N or --layer N.");
+        return outcome;
+    }
+    if (!request.inPlace && !request.force && outcome.outputPath != kStandardStream &&
+        QFileInfo::exists(outcome.outputPath)) {
         outcome.error = QStringLiteral("%1 exists; give --force to replace it.").arg(outcome.outputPath);
         return outcome;
     }
     std::optional<Body> body;
-    std::optional<Placement> placement;
+    std::optional<QList<Placement>> placements;
     {
         // The indexes are gone before the write.
         LayerIndex layers;
         std::optional<CountedRows> rowIndex;
         std::optional<int> structureRow;
-        body = readSlicedFile(request.file, outcome.error, layers, rowIndex, [&](const RowSource& rows) {
-            if (request.height)
-                structureRow = findStructureRow(rows);
-        });
+        body = readSlicedFile(request.file, outcome.error, layers, rowIndex,
+                              [&](const RowSource& rows) { structureRow = findStructureRow(rows); });
         if (!body)
             return outcome;
         const CountedRows& rows = *rowIndex;
-        const std::optional<int> currentRow = chooseRow(request, rows, layers, structureRow, outcome.error);
-        if (!currentRow)
+        const PrintStart start = findPrintStart(rows, layers, structureRow);
+        outcome.printStartRow = start.row;
+        outcome.printStartZ = start.row ? start.height : 0.0;
+        if (!layers.layers().empty()) {
+            outcome.topLayer = int(layers.layers().size());
+            outcome.topLayerRow = layers.layers().back().row;
+            outcome.topLayerZ = layers.layers().back().z;
+        }
+        placements = plan(request, {rows, layers, start, request.file}, body->lineBreak, outcome);
+        if (!placements)
             return outcome;
-        const auto pastTheEnd = [&](int row) {
-            outcome.error = QStringLiteral("Row %1 is past the end of %2 (its body has %3 rows).")
-                                .arg(row)
-                                .arg(request.file)
-                                .arg(rows.lineCount());
-            return outcome;
-        };
-        if (*currentRow > rows.lineCount())
-            return pastTheEnd(*currentRow); // before counting on from it
-        outcome.insertions = pressButtons(request, *currentRow);
-        const int row = outcome.insertions.front().row;
-        placement = place(rows, row, mergedBlock(outcome.insertions), body->lineBreak);
-        if (!placement)
-            return pastTheEnd(row);
-        locate(outcome.insertions, rows, layers, *currentRow);
     }
-    if (!write(outcome.outputPath, *body, *placement, !request.removeHeader, outcome.error))
+    if (request.dryRun) {
+        outcome.ok = true;
         return outcome;
-    outcome.ok = true;
+    }
+    const QByteArrayView header = request.removeHeader ? QByteArrayView() : QByteArrayView(body->header);
+    if (!write(outcome.outputPath, streams.out, header, *body, *placements, outcome.error))
+        return outcome;
+    outcome.ok = outcome.written = true;
     return outcome;
 }
 
-QString describe(const Insertion& insertion)
+QStringList describe(const Insertion& insertion)
 {
-    QString where = QStringLiteral("row %1").arg(insertion.row);
+    QString where;
     if (insertion.layer)
         where += QStringLiteral(", layer %1").arg(*insertion.layer);
     if (insertion.z)
         where += QStringLiteral(", Z %1").arg(QLocale::c().toString(*insertion.z, 'f', 3));
-    return where + QStringLiteral(": ") + insertion.lines.join(QStringLiteral(" | "));
+    where += QStringLiteral(", input row %1: ").arg(insertion.inputRow);
+    QStringList lines;
+    for (const Press& press : insertion.presses)
+        lines.append(QStringLiteral("row %1").arg(press.row) + where +
+                     press.lines.join(QStringLiteral(" | ")));
+    return lines;
+}
+
+QJsonObject toJson(const Outcome& outcome)
+{
+    const auto orNull = [](const auto& value) { return value ? QJsonValue(*value) : QJsonValue(); };
+    QJsonArray insertions;
+    for (const Insertion& insertion : outcome.insertions) {
+        insertions.append(QJsonObject{
+            {QStringLiteral("inputRow"), insertion.inputRow},
+            {QStringLiteral("outputRow"), insertion.outputRow},
+            {QStringLiteral("layer"), orNull(insertion.layer)},
+            {QStringLiteral("z"), orNull(insertion.z)},
+            {QStringLiteral("lines"), QJsonArray::fromStringList(insertion.lines)},
+        });
+    }
+    QJsonValue printStart;
+    if (outcome.printStartRow)
+        printStart = QJsonObject{{QStringLiteral("row"), *outcome.printStartRow},
+                                 {QStringLiteral("z"), outcome.printStartZ}};
+    QJsonValue topLayer;
+    if (outcome.topLayer)
+        topLayer = QJsonObject{{QStringLiteral("layer"), *outcome.topLayer},
+                               {QStringLiteral("row"), outcome.topLayerRow},
+                               {QStringLiteral("z"), outcome.topLayerZ}};
+    return QJsonObject{
+        {QStringLiteral("input"), outcome.inputPath}, {QStringLiteral("output"), outcome.outputPath},
+        {QStringLiteral("written"), outcome.written}, {QStringLiteral("printStart"), printStart},
+        {QStringLiteral("topLayer"), topLayer},       {QStringLiteral("insertions"), insertions},
+    };
 }
 
 } // namespace Batch

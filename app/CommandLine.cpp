@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "core/gcode/CommandLines.h"
+#include "core/gcode/Insertion.h"
 #include "core/text/Utility.h"
 
 #include <QCoreApplication>
@@ -13,9 +14,6 @@
 #include <utility>
 
 namespace {
-
-// The row that searches land on when they find nothing; the window takes no insertion there.
-constexpr int kNoInsertionRow = 1;
 
 QString nativeAbsolute(const QString& path)
 {
@@ -142,20 +140,17 @@ CommandLine::Parsed CommandLine::parse(const QStringList& arguments)
     if (!readPositions(request.positions, parsed.reason))
         return refuse(parsed.reason);
 
-    const std::pair<const QCommandLineOption*, QString*> temperatures[] = {
-        {&m_t0, &request.t0}, {&m_t1, &request.t1}, {&m_bed, &request.bed}};
-    for (const auto& [option, canonical] : temperatures) {
-        const QString text = m_parser.value(*option);
-        if (Utility::StripBlanks(text).isEmpty())
-            continue; // as an empty field: no line
-        const std::optional<int> value = CommandLines::checkedTemperature(text);
-        if (!value)
-            return refuse(QStringLiteral("--%1 \"%2\" is not a temperature (a whole number from 0 to 999).")
-                              .arg(option->names().front(), text));
-        *canonical = QString::number(*value);
+    const CommandLines::TemperatureCheck temperatures =
+        CommandLines::checkTemperatures(m_parser.value(m_t0), m_parser.value(m_t1), m_parser.value(m_bed));
+    if (temperatures.wrong) {
+        const QCommandLineOption* options[] = {&m_t0, &m_t1, &m_bed};
+        const QCommandLineOption& option = *options[int(*temperatures.wrong)];
+        return refuse(QStringLiteral("--%1 \"%2\" is not a temperature (a whole number from 0 to 999).")
+                          .arg(option.names().front(), m_parser.value(option)));
     }
+    request.temperatureLines = temperatures.lines;
     request.pause = m_parser.isSet(m_pause);
-    if (!request.pause && request.t0.isEmpty() && request.t1.isEmpty() && request.bed.isEmpty())
+    if (!request.pause && request.temperatureLines.isEmpty())
         return refuse(QStringLiteral("Nothing to insert: give --pause, --t0 C, --t1 C or --bed C."));
 
     request.after = m_parser.isSet(m_after);
@@ -201,7 +196,7 @@ bool CommandLine::readPositions(QList<Batch::Position>& positions, QString& reas
             reason = QStringLiteral("--row \"%1\" is not a row number (digits only).").arg(text);
             return false;
         }
-        if (*row == kNoInsertionRow) {
+        if (*row == Insertion::kNotFoundRow) {
             reason = QStringLiteral("--row 1 takes no insertion: the window keeps row 1 for searches that "
                                     "find nothing. Choose another row.");
             return false;

@@ -1,243 +1,98 @@
 #include "core/batch/Batch.h"
 
 #include "core/gcode/CommandLines.h"
+#include "core/gcode/Insertion.h"
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/SlicedFile.h"
+#include "core/gcode/SlicedFileReader.h"
 #include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
 #include "core/navigation/RowSource.h"
-#include "core/text/Utility.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QLocale>
 #include <QSaveFile>
 
 #include <algorithm>
-#include <cmath>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
-#include <thread>
+#include <limits>
 
 namespace Batch {
 
 namespace {
 
-struct Body
-{
-    QByteArray header;
-    QByteArray text;
-    QByteArrayView lineBreak;
-};
-
-// Indexes the layers of a body on a thread of its own while the body is read, from the bytes
-// where they lie: the reader says how far the text is complete and never moves it meanwhile.
-class LayerIndexBeside
+// The batch mode's body: a buffer of its own, read whole, whose rows are indexed, and
+// whileIndexing runs on them, while the layer index finishes.
+class BodyBuffer : public SlicedFile::BodySink
 {
 public:
-    LayerIndexBeside(const QByteArray& text, std::size_t expectedBytes)
-        : m_text(text), m_builder(expectedBytes), m_thread([this] { run(); })
+    explicit BodyBuffer(std::function<void(const RowSource&)> whileIndexing)
+        : m_whileIndexing(std::move(whileIndexing))
     {
     }
-    ~LayerIndexBeside() { finish(); }
+    // The buffer takes the body's exact size at once, so that it never moves while the layer
+    // index reads it in place. Running out of memory throws, and the reader tells why. A stream's
+    // body (size -1) grows as it comes, and the index reads a copy.
+    bool reserve(qint64 bodyBytes) override
+    {
+        m_inPlace = bodyBytes >= 0;
+        if (m_inPlace)
+            m_text.reserve(qsizetype(bodyBytes));
+        m_capacity = m_inPlace ? bodyBytes : std::numeric_limits<qint64>::max();
+        return true;
+    }
+    bool append(QByteArrayView bytes) override
+    {
+        if (m_text.size() + bytes.size() > m_capacity)
+            return false; // never: the reader hands over no more than it reserved
+        m_text.append(bytes);
+        return true;
+    }
+    const char* bytesInPlace() const override { return m_inPlace ? m_text.constData() : nullptr; }
+    bool finish() override
+    {
+        m_whileIndexing(m_rows.emplace(m_text));
+        return true;
+    }
 
-    // The text is complete up to bytes.
-    void readUpTo(qsizetype bytes)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_readUpTo = bytes;
-        }
-        m_changed.notify_one();
-    }
-    // Waits for the index of every byte read; the text may move again afterwards.
-    LayerIndex finish()
-    {
-        if (m_thread.joinable()) {
-            {
-                std::lock_guard lock(m_mutex);
-                m_ended = true;
-            }
-            m_changed.notify_one();
-            m_thread.join();
-        }
-        return m_builder.finish();
-    }
+    const QByteArray& text() const { return m_text; }
+    const CountedRows& rows() const { return *m_rows; }
 
 private:
-    void run()
-    {
-        qsizetype done = 0;
-        for (;;) {
-            qsizetype upTo = 0;
-            bool ended = false;
-            {
-                std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [&] { return m_readUpTo > done || m_ended; });
-                upTo = m_readUpTo;
-                ended = m_ended;
-            }
-            if (upTo > done)
-                m_builder.add(std::string_view(m_text.constData() + done, std::size_t(upTo - done)));
-            done = upTo;
-            if (ended)
-                return;
-        }
-    }
-
-    const QByteArray& m_text;
-    LayerIndex::Builder m_builder;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    qsizetype m_readUpTo = 0;
-    bool m_ended = false;
-    std::thread m_thread;
+    std::function<void(const RowSource&)> m_whileIndexing;
+    QByteArray m_text;
+    qint64 m_capacity = 0;
+    bool m_inPlace = true;
+    std::optional<CountedRows> m_rows;
 };
 
-// Reads FILE once, as a drop reads it: the header, then every body byte, straight into the
-// body's own bytes. The layers are indexed beside the read; the rows are indexed, and
-// whileIndexing runs on them, while the layer index finishes.
-std::optional<Body> readSlicedFile(const QString& path, QString& error, LayerIndex& layers,
-                                   std::optional<CountedRows>& rows,
-                                   const std::function<void(const RowSource&)>& whileIndexing)
+// The lines of each press, in the order the window's buttons are pressed: temperatures first,
+// then the pause.
+QList<QStringList> pressedLines(const Request& request)
 {
-    if (QFileInfo(path).isDir()) {
-        error = QStringLiteral("%1 is a folder, not a sliced G-code file.").arg(path);
-        return std::nullopt;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        error = QStringLiteral("Cannot open %1: %2").arg(path, file.errorString());
-        return std::nullopt;
-    }
-    SlicedFile::HeaderRead header = SlicedFile::readHeader(file);
-    if (header.check != SlicedFile::HeaderCheck::Fits) {
-        error = QStringLiteral("%1 is not a sliced G-code file: %2")
-                    .arg(path, SlicedFile::headerProblem(header.check));
-        return std::nullopt;
-    }
-    Body body;
-    body.header = std::move(header.bytes);
-    // Room for the body as the file's size gives it; a file that grows meanwhile is read on
-    // once the index has what fits.
-    const qsizetype expected = qMax<qint64>(0, file.size() - body.header.size());
-    body.text.resize(expected);
-    qsizetype got = 0;
-    bool failed = false;
-    {
-        LayerIndexBeside index(body.text, std::size_t(expected));
-        while (got < expected) {
-            const qint64 n = file.read(body.text.data() + got, qMin(expected - got, SlicedFile::kReadChunk));
-            if (n <= 0) {
-                failed = n < 0;
-                break;
-            }
-            got += qsizetype(n);
-            index.readUpTo(got);
-        }
-        if (got == expected)
-            whileIndexing(rows.emplace(body.text));
-        layers = index.finish();
-        body.text.truncate(got);
-        if (!failed && got == expected) {
-            // Whatever the file gained since its size was taken.
-            const SlicedFile::BodyRead more =
-                SlicedFile::readBody(file, [&body](QByteArrayView bytes) { body.text.append(bytes); });
-            failed = !more.ok;
-            if (body.text.size() > got)
-                layers =
-                    LayerIndex::build(std::string_view(body.text.constData(), std::size_t(body.text.size())));
-        }
-        if (!rows || rows->bytes().size() != std::size_t(body.text.size()))
-            whileIndexing(rows.emplace(body.text));
-    }
-    if (failed) {
-        error = QStringLiteral("Cannot read %1 to its end: %2").arg(path, file.errorString());
-        return std::nullopt;
-    }
-    const qsizetype lf = body.text.indexOf('\n');
-    const bool crLf = lf > 0 && body.text.at(lf - 1) == '\r'; // at(): operator[] would copy the shared text
-    body.lineBreak = crLf ? QByteArrayView("\r\n") : QByteArrayView("\n");
-    return body;
-}
-
-// The window's presses as steps: temperatures first, then the pause; before each press the
-// current row moves to the insertion row, and the press inserts its lines there.
-QList<Press> pressButtons(const Request& request, int currentRow)
-{
-    QList<Press> presses;
-    const bool before = !request.after;
-    const QStringList temperatures = CommandLines::temperatureLines(request.t0, request.t1, request.bed);
-    if (!temperatures.isEmpty()) {
-        currentRow = CommandLines::insertionRow(currentRow, before);
-        presses.append({currentRow, temperatures});
-    }
-    if (request.pause) {
-        currentRow = CommandLines::insertionRow(currentRow, before);
-        presses.append({currentRow, {CommandLines::pauseLine()}});
-    }
+    QList<QStringList> presses;
+    if (!request.temperatureLines.isEmpty())
+        presses.append(request.temperatureLines);
+    if (request.pause)
+        presses.append({CommandLines::pauseLine()});
     return presses;
-}
-
-// Every press lands inside the block of lines the first one made, so the result is that
-// block, put in as the editor puts in rows at the first press's row.
-QStringList mergedBlock(const QList<Press>& presses)
-{
-    QStringList block;
-    const int first = presses.front().row;
-    for (const Press& press : presses) {
-        const qsizetype at = qBound(qsizetype(0), qsizetype(press.row - first), block.size());
-        for (qsizetype i = 0; i < press.lines.size(); ++i)
-            block.insert(at + i, press.lines[i]);
-    }
-    return block;
-}
-
-struct Placement
-{
-    qsizetype offset = 0;
-    QByteArray bytes;
-};
-
-// Where and what the editor inserts to make block rows row.. of the text, or none when
-// the text has no such row (the editor then inserts nothing).
-std::optional<Placement> place(const RowSource& rows, int row, const QStringList& block,
-                               QByteArrayView lineBreak)
-{
-    const int count = rows.lineCount();
-    if (row < 0 || row > count)
-        return std::nullopt;
-    const QByteArray lineBreakBytes = lineBreak.toByteArray();
-    QByteArray lines;
-    for (qsizetype i = 0; i < block.size(); ++i) {
-        if (i > 0)
-            lines += lineBreakBytes;
-        lines += block[i].toLatin1();
-    }
-    const auto length = qsizetype(rows.bytes().size());
-    if (row < count)
-        return Placement{rows.rowStart(row), lines + lineBreakBytes};
-    const bool endsWithBreak = count < rows.physicalRowCount();
-    if (length == 0 || endsWithBreak)
-        return Placement{length, lines + lineBreakBytes};
-    return Placement{length, lineBreakBytes + lines};
 }
 
 QString defaultOutputPath(const QString& file, bool removeHeader)
 {
-    const QString name = SlicedFile::outputFileNameFor(QStringLiteral("Borvane.gx"), !removeHeader);
+    const QString name = SlicedFile::outputFileNameFor(::Insertion::defaultOutputFileName(), !removeHeader);
     return SlicedFile::folderOf(file) + QDir::separator() + name;
 }
 
 // Writes the header, then the body with each placement's bytes put in (offsets ascending): the
 // same bytes as writeOutput of the edited body, without moving the body's bytes to make room.
-bool writeEdited(QIODevice& device, QByteArrayView header, const Body& body,
-                 const QList<Placement>& placements)
+bool writeEdited(QIODevice& device, QByteArrayView header, const QByteArray& body,
+                 LineBreaks::Style lineBreak, const QList<::Insertion::Placement>& placements)
 {
-    const std::string_view text(body.text.constData(), std::size_t(body.text.size()));
+    const std::string_view text(body.constData(), std::size_t(body.size()));
+    const QByteArrayView breakBytes = LineBreaks::bytesOf(lineBreak);
     const auto put = [&device](std::string_view bytes) {
         return bytes.empty() || device.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size());
     };
@@ -245,7 +100,7 @@ bool writeEdited(QIODevice& device, QByteArrayView header, const Body& body,
         return false;
     std::size_t done = 0;
     std::string_view last;
-    for (const Placement& placement : placements) {
+    for (const ::Insertion::Placement& placement : placements) {
         if (!put(last) || !put(text.substr(done, std::size_t(placement.offset) - done)))
             return false;
         done = std::size_t(placement.offset);
@@ -254,15 +109,15 @@ bool writeEdited(QIODevice& device, QByteArrayView header, const Body& body,
     // Only the text's last byte decides whether writeOutput adds a line break.
     const std::string_view tail = text.substr(done);
     if (tail.empty())
-        return SlicedFile::writeOutput(device, {}, last, body.lineBreak);
-    return put(last) && SlicedFile::writeOutput(device, {}, tail, body.lineBreak);
+        return SlicedFile::writeOutput(device, {}, last, breakBytes);
+    return put(last) && SlicedFile::writeOutput(device, {}, tail, breakBytes);
 }
 
-bool write(const QString& path, QIODevice* standardOutput, QByteArrayView header, const Body& body,
-           const QList<Placement>& placements, QString& error)
+bool write(const QString& path, QIODevice* standardOutput, QByteArrayView header, const QByteArray& body,
+           LineBreaks::Style lineBreak, const QList<::Insertion::Placement>& placements, QString& error)
 {
     if (path == kStandardStream) {
-        if (!standardOutput || !writeEdited(*standardOutput, header, body, placements)) {
+        if (!standardOutput || !writeEdited(*standardOutput, header, body, lineBreak, placements)) {
             error = QStringLiteral("Cannot write to standard output: %1")
                         .arg(standardOutput ? standardOutput->errorString() : QStringLiteral("none"));
             return false;
@@ -275,7 +130,7 @@ bool write(const QString& path, QIODevice* standardOutput, QByteArrayView header
         error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
         return false;
     }
-    if (!writeEdited(output, header, body, placements)) {
+    if (!writeEdited(output, header, body, lineBreak, placements)) {
         error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
         output.cancelWriting();
         return false;
@@ -310,7 +165,7 @@ std::optional<int> chooseRow(const Position& position, const Print& print, QStri
 {
     switch (position.by) {
     case Position::By::Row:
-        if (position.number > print.rows.lineCount()) {
+        if (!print.rows.hasRow(position.number)) {
             error = pastTheEnd(position.number, print, position);
             return std::nullopt;
         }
@@ -358,14 +213,21 @@ void locate(Insertion& insertion, const Print& print)
 // Chooses every position's row on the input and makes the presses at each, from the top of the
 // file down, as the window would: each position's row has moved down by the lines put in above
 // it. Fills outcome.insertions and returns where their bytes go, or none with outcome.error.
-std::optional<QList<Placement>> plan(const Request& request, const Print& print, QByteArrayView lineBreak,
-                                     Outcome& outcome)
+std::optional<QList<::Insertion::Placement>> plan(const Request& request, const Print& print,
+                                                  LineBreaks::Style lineBreak, Outcome& outcome)
 {
     QList<std::pair<int, const Position*>> chosen;
     for (const Position& position : request.positions) {
         const std::optional<int> row = chooseRow(position, print, outcome.error);
         if (!row)
             return std::nullopt;
+        if (!::Insertion::canInsertAt(print.rows, *row)) {
+            outcome.error = QStringLiteral("Row %1 takes no insertion: the window keeps it for searches that "
+                                           "find nothing (%2 chose it).")
+                                .arg(*row)
+                                .arg(position.text());
+            return std::nullopt;
+        }
         chosen.append({*row, &position});
     }
     std::stable_sort(chosen.begin(), chosen.end(),
@@ -379,16 +241,20 @@ std::optional<QList<Placement>> plan(const Request& request, const Print& print,
         }
     }
 
-    QList<Placement> placements;
+    QList<::Insertion::Placement> placements;
+    const QList<QStringList> lines = pressedLines(request);
     int shift = 0; // the lines put in above the current position
     for (const auto& [row, position] : chosen) {
+        const QList<::Insertion::Press> presses =
+            ::Insertion::pressAll(row + shift, !request.after, print.rows.lineCount() + shift, lines);
         Insertion insertion;
         insertion.inputRow = row;
-        insertion.presses = pressButtons(request, row + shift);
-        insertion.lines = mergedBlock(insertion.presses);
-        insertion.outputRow = insertion.presses.front().row;
-        const std::optional<Placement> placement =
-            place(print.rows, insertion.outputRow - shift, insertion.lines, lineBreak);
+        for (const ::Insertion::Press& press : presses)
+            insertion.presses.append({press.row, press.lines});
+        insertion.lines = ::Insertion::mergedBlock(presses);
+        insertion.outputRow = presses.front().row;
+        const std::optional<::Insertion::Placement> placement =
+            ::Insertion::place(print.rows, insertion.outputRow - shift, insertion.lines, lineBreak);
         if (!placement) {
             outcome.error = pastTheEnd(insertion.outputRow - shift, print, *position);
             return std::nullopt;
@@ -435,36 +301,43 @@ Outcome run(const Request& request, const Streams& streams)
         outcome.error = QStringLiteral("%1 exists; give --force to replace it.").arg(outcome.outputPath);
         return outcome;
     }
-    std::optional<Body> body;
-    std::optional<QList<Placement>> placements;
-    {
-        // The indexes are gone before the write.
-        LayerIndex layers;
-        std::optional<CountedRows> rowIndex;
-        std::optional<int> structureRow;
-        body = readSlicedFile(request.file, outcome.error, layers, rowIndex,
-                              [&](const RowSource& rows) { structureRow = findStructureRow(rows); });
-        if (!body)
-            return outcome;
-        const CountedRows& rows = *rowIndex;
-        const PrintStart start = findPrintStart(rows, layers, structureRow);
-        outcome.printStartRow = start.row;
-        outcome.printStartZ = start.row ? start.height : 0.0;
-        if (!layers.layers().empty()) {
-            outcome.topLayer = int(layers.layers().size());
-            outcome.topLayerRow = layers.layers().back().row;
-            outcome.topLayerZ = layers.layers().back().z;
-        }
-        placements = plan(request, {rows, layers, start, request.file}, body->lineBreak, outcome);
-        if (!placements)
-            return outcome;
+    std::optional<int> structureRow;
+    BodyBuffer body([&](const RowSource& rows) { structureRow = findStructureRow(rows); });
+    SlicedFile::ReadOptions options;
+    options.maxRowBytes = -1; // no row is painted here
+    const bool fromStream = request.file == kStandardStream;
+    if (fromStream && !streams.in) {
+        outcome.error = QStringLiteral("No standard input to read the sliced file from.");
+        return outcome;
     }
+    SlicedFile::ReadResult read = fromStream ? SlicedFile::read(*streams.in, body, options)
+                                             : SlicedFile::read(request.file, body, options);
+    if (!read.ok()) {
+        outcome.error =
+            SlicedFile::refusalText(fromStream ? QStringLiteral("Standard input") : request.file, read);
+        return outcome;
+    }
+    const CountedRows& rows = body.rows();
+    const PrintStart start = findPrintStart(rows, read.layers, structureRow);
+    outcome.printStartRow = start.row;
+    outcome.printStartZ = start.row ? start.height : 0.0;
+    if (const std::vector<Layer>& layers = read.layers.layers(); !layers.empty()) {
+        outcome.topLayer = int(layers.size());
+        outcome.topLayerRow = layers.back().row;
+        outcome.topLayerZ = layers.back().z;
+    }
+    const std::optional<QList<::Insertion::Placement>> placements =
+        plan(request, {rows, read.layers, start, request.file}, read.lineBreak, outcome);
+    if (!placements)
+        return outcome;
+    read.layers = LayerIndex(); // gone before the write
     if (request.dryRun) {
         outcome.ok = true;
         return outcome;
     }
-    const QByteArrayView header = request.removeHeader ? QByteArrayView() : QByteArrayView(body->header);
-    if (!write(outcome.outputPath, streams.out, header, *body, *placements, outcome.error))
+    const QByteArrayView header = request.removeHeader ? QByteArrayView() : QByteArrayView(read.header);
+    if (!write(outcome.outputPath, streams.out, header, body.text(), read.lineBreak, *placements,
+               outcome.error))
         return outcome;
     outcome.ok = outcome.written = true;
     return outcome;

@@ -43,10 +43,7 @@ struct Request
 
     QList<Position> positions = {}; // one or more, in any order
     bool pause = false;
-    // The temperatures as canonical digits, empty for no line.
-    QString t0 = {};
-    QString t1 = {};
-    QString bed = {};
+    QStringList temperatureLines = {}; // the lines of "Temperarure Insert"; empty for none
     bool after = false;
     bool removeHeader = false;
     QString output = {};  // kStandardStream, a path, or empty for the name "Create" would use beside FILE

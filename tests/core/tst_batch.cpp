@@ -223,16 +223,22 @@ void TestBatch::rowChosenByRow_data()
         // Before: the pause goes in front of the temperature lines, where the caret stayed.
         newRow("temperatures and pause before")
             << true
-            << Batch::Request{.positions = {row(11)}, .pause = true, .t0 = "210", .t1 = "205", .bed = "60"}
+            << Batch::Request{.positions = {row(11)},
+                              .pause = true,
+                              .temperatureLines = {"M140 S60 T0", "M104 S210 T0", "M104 S205 T1"}}
             << 11 << QList<QByteArray>{"M25", "M140 S60 T0", "M104 S210 T0", "M104 S205 T1"}
             << QList<int>{11, 11};
         // After: the pause goes behind the first temperature line, where the caret went.
         newRow("temperatures and pause after")
             << true
-            << Batch::Request{.positions = {row(11)}, .pause = true, .t0 = "210", .bed = "60", .after = true}
+            << Batch::Request{.positions = {row(11)},
+                              .pause = true,
+                              .temperatureLines = {"M140 S60 T0", "M104 S210 T0"},
+                              .after = true}
             << 12 << QList<QByteArray>{"M140 S60 T0", "M25", "M104 S210 T0"} << QList<int>{12, 13};
-        newRow("before the blank row") << true << Batch::Request{.positions = {row(9)}, .t1 = "0"} << 9
-                                       << QList<QByteArray>{"M104 S0 T1"} << QList<int>{9};
+        newRow("before the blank row")
+            << true << Batch::Request{.positions = {row(9)}, .temperatureLines = {"M104 S0 T1"}} << 9
+            << QList<QByteArray>{"M104 S0 T1"} << QList<int>{9};
         newRow("row 0") << true << Batch::Request{.positions = {row(0)}, .pause = true} << 0
                         << QList<QByteArray>{"M25"} << QList<int>{0};
         newRow("after the last row") << true
@@ -324,11 +330,15 @@ void TestBatch::severalPositionsFromTheTopDown_data()
         << Batch::Request{.positions = {layer(3), height(0.3), row(2)}, .pause = true}
         << QList<Expected>{{2, {"M25"}}, {second.moveRow, {"M25"}}, {third.moveRow, {"M25"}}};
     QTest::newRow("temperatures and pause at each, after")
-        << Batch::Request{.positions = {layer(1), layer(2)}, .pause = true, .t0 = "215", .after = true}
+        << Batch::Request{.positions = {layer(1), layer(2)},
+                          .pause = true,
+                          .temperatureLines = {"M104 S215 T0"},
+                          .after = true}
         << QList<Expected>{{slicerLayers(kBody).front().moveRow + 1, {"M104 S215 T0", "M25"}},
                            {second.moveRow + 1, {"M104 S215 T0", "M25"}}};
-    QTest::newRow("neighbouring rows") << Batch::Request{.positions = {row(7), row(8)}, .t1 = "180"}
-                                       << QList<Expected>{{7, {"M104 S180 T1"}}, {8, {"M104 S180 T1"}}};
+    QTest::newRow("neighbouring rows")
+        << Batch::Request{.positions = {row(7), row(8)}, .temperatureLines = {"M104 S180 T1"}}
+        << QList<Expected>{{7, {"M104 S180 T1"}}, {8, {"M104 S180 T1"}}};
     QTest::newRow("after the start lift and at the end of the text")
         << Batch::Request{.positions = {row(14), row(2)}, .pause = true, .after = true}
         << QList<Expected>{{3, {"M25"}}, {15, {"M25"}}};
@@ -444,7 +454,7 @@ void TestBatch::standardOutput()
     QVERIFY(out.open(QIODevice::WriteOnly));
     const Batch::Outcome outcome = Batch::run({.file = file,
                                                .positions = {row(3)},
-                                               .bed = "70",
+                                               .temperatureLines = {"M140 S70 T0"},
                                                .removeHeader = true,
                                                .output = Batch::kStandardStream},
                                               {.in = nullptr, .out = &out});
@@ -496,8 +506,8 @@ void TestBatch::refusedWritesNothing_data()
     QTest::newRow("no position") << Batch::Request{.file = part, .pause = true} << "No row chosen";
     QTest::newRow("row past the end")
         << Batch::Request{.file = part, .positions = {row(16)}, .pause = true} << "Row 16 is past the end";
-    QTest::newRow("after the last row's end")
-        << Batch::Request{.file = part, .positions = {row(15)}, .pause = true, .after = true}
+    QTest::newRow("after a row past the end")
+        << Batch::Request{.file = part, .positions = {row(16)}, .pause = true, .after = true}
         << "Row 16 is past the end";
     QTest::newRow("one good row, one past the end")
         << Batch::Request{.file = part, .positions = {row(4), row(40)}, .pause = true}

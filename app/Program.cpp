@@ -88,8 +88,9 @@ int runBatch(const CommandLine::Parsed& parsed)
 {
     QFile in;
     QFile out;
-    // Unbuffered: a failing write (a full disk, a closed pipe) shows at once, not at a late flush.
-    if (!in.open(fileno(stdin), QIODevice::ReadOnly | QIODevice::Unbuffered) ||
+    // Output unbuffered: a failing write (a full disk, a closed pipe) shows at once, not at a late
+    // flush. Input buffered: the reader gives back what it read past a stream's header.
+    if (!in.open(fileno(stdin), QIODevice::ReadOnly) ||
         !out.open(fileno(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         print(stderr, QStringLiteral("Cannot use standard input and output.\n"));
         return 1;

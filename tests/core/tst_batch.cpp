@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <optional>
 
 using Batch::Position;
@@ -126,6 +127,32 @@ QMap<QString, QByteArray> snapshot(const QString& folder)
     return files;
 }
 
+// Standard input as a pipe gives it: no seeking, and at most `piece` bytes per read.
+class Pipe : public QIODevice
+{
+public:
+    Pipe(QByteArray bytes, qint64 piece) : m_bytes(std::move(bytes)), m_piece(piece)
+    {
+        open(QIODevice::ReadOnly);
+    }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        const qint64 n = qMin(qMin(maxSize, m_piece), qint64(m_bytes.size()) - m_done);
+        std::copy_n(m_bytes.constData() + m_done, n, data);
+        m_done += n;
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    qint64 m_piece = 0;
+    qint64 m_done = 0;
+};
+
 Position height(double h)
 {
     return {.by = By::Height, .height = h};
@@ -170,6 +197,8 @@ private slots:
     void dryRunWritesNothing();
     void inPlaceKeepsPermissions();
     void standardOutput();
+    void standardInput_data();
+    void standardInput();
     void outputBesideTheFile_data();
     void outputBesideTheFile();
     void refusedWritesNothing_data();
@@ -464,6 +493,47 @@ void TestBatch::standardOutput()
     expected.insert(rowStart(body, 3), "M140 S70 T0\r\n");
     QCOMPARE(out.data(), expected);
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{"part.gcode"});
+}
+
+void TestBatch::standardInput_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<qint64>("piece");        // bytes the pipe gives per read
+    QTest::addColumn<QString>("output");      // "-", or a name in the folder
+    QTest::addColumn<QByteArray>("expected"); // empty when refused
+    const QByteArray body = joined(kBody, "\r\n");
+    QByteArray edited = body;
+    edited.insert(rowStart(body, 7), "M25\r\n");
+    QTest::newRow("to standard output") << kHeader + body << qint64(65536) << "-" << kHeader + edited;
+    QTest::newRow("to a file") << kHeader + body << qint64(65536) << "edited.gcode" << kHeader + edited;
+    QTest::newRow("the header over several reads") << kHeader + body << qint64(7) << "-" << kHeader + edited;
+    QTest::newRow("one line: no header") << QByteArray("G28\n") << qint64(65536) << "-" << QByteArray();
+}
+
+// FILE "-": the sliced file comes from a pipe, which cannot seek and whose size is not known.
+void TestBatch::standardInput()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(qint64, piece);
+    QFETCH(QString, output);
+    QFETCH(QByteArray, expected);
+    Pipe in(input, piece);
+    QBuffer out;
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    const QString outputPath = output == Batch::kStandardStream ? output : m_dir->filePath(output);
+    const Batch::Outcome outcome = Batch::run(
+        {.file = Batch::kStandardStream, .positions = {layer(2)}, .pause = true, .output = outputPath},
+        {.in = &in, .out = &out});
+    QCOMPARE(outcome.inputPath, Batch::kStandardStream);
+    if (expected.isEmpty()) {
+        QVERIFY(!outcome.ok);
+        QVERIFY2(outcome.error.contains(QStringLiteral("fewer than two lines")), qPrintable(outcome.error));
+        QCOMPARE(out.data(), QByteArray());
+        return;
+    }
+    QVERIFY2(outcome.ok, qPrintable(outcome.error));
+    QCOMPARE(outcome.insertions.front().inputRow, slicerLayers(kBody)[1].moveRow);
+    QCOMPARE(output == Batch::kStandardStream ? out.data() : readAll(outputPath), expected);
 }
 
 void TestBatch::outputBesideTheFile_data()

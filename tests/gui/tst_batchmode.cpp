@@ -29,6 +29,8 @@
 #include <algorithm>
 #include <memory>
 
+#include <sys/stat.h>
+
 using GuiTest::MessageBoxAnswers;
 
 namespace {
@@ -179,6 +181,7 @@ private slots:
     void inPlaceFailureLeavesTheFile();
     void standardOutput();
     void standardOutputThatFails();
+    void standardInputToStandardOutput();
     void windowWithoutDisplay_data();
     void windowWithoutDisplay();
 
@@ -551,6 +554,9 @@ void TestBatchMode::refusedWritesNothing_data()
     QTest::newRow("missing file") << QStringList{"--row", "4", "--pause", "DIR/missing.gcode"}
                                   << "Cannot open";
     QTest::newRow("folder as FILE") << QStringList{"--row", "4", "--pause", "DIR"} << "is a folder";
+    // No one writes into the pipe: reading it would wait for ever.
+    QTest::newRow("a named pipe as FILE")
+        << QStringList{"--row", "4", "--pause", "DIR/pipe.gcode"} << "Only regular files are read";
     QTest::newRow("one line: no header")
         << QStringList{"--row", "4", "--pause", "DIR/one-line.gcode"} << "fewer than two lines";
     QTest::newRow("header too long") << QStringList{"--row", "4", "--pause", "DIR/long-header.gcode"}
@@ -573,6 +579,7 @@ void TestBatchMode::refusedWritesNothing()
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("long-header.gcode")),
                                ";a\n" + QByteArray(35000, 'x') + "\nG28\n"));
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("old.gx")), "an older output\n"));
+    QCOMPARE(::mkfifo(QFile::encodeName(m_dir->filePath(QStringLiteral("pipe.gcode"))).constData(), 0600), 0);
     for (QString& argument : arguments) {
         argument.replace(QStringLiteral("FILE"), file);
         argument.replace(QStringLiteral("DIR"), m_dir->path());
@@ -860,6 +867,26 @@ void TestBatchMode::standardOutputThatFails()
                                {.shell = QStringLiteral("exec \"$0\" \"$@\" > /dev/full")});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.startsWith("Cannot write to standard output"), run.err.constData());
+}
+
+// In a pipe: the sliced file on standard input, the edited file on standard output, the report
+// (here JSON) on standard error.
+void TestBatchMode::standardInputToStandardOutput()
+{
+    const QByteArray input = kHeader + joined(kBody, "\r\n");
+    const Run run =
+        runProgram({QStringLiteral("--layer"), QStringLiteral("2"), QStringLiteral("--pause"),
+                    QStringLiteral("--json"), QStringLiteral("-o"), QStringLiteral("-"), QStringLiteral("-")},
+                   {.input = input});
+    QCOMPARE(run.exitCode, 0);
+    QList<QByteArray> expected = kBody;
+    expected.insert(6, "M25"); // layer 2 starts at G1 Z0.500
+    QCOMPARE(run.out, kHeader + joined(expected, "\r\n"));
+    const QJsonObject report = QJsonDocument::fromJson(run.err).object();
+    QCOMPARE(report[u"input"].toString(), QStringLiteral("-"));
+    QCOMPARE(report[u"output"].toString(), QStringLiteral("-"));
+    QCOMPARE(report[u"insertions"][0][u"inputRow"].toInt(), 6);
+    QCOMPARE(report[u"insertions"][0][u"layer"].toInt(), 2);
 }
 
 QTEST_MAIN(TestBatchMode)

@@ -616,6 +616,7 @@ void measureBatch(Bench& bench)
         QStringList arguments;
         double best = 1e300;
         QByteArray report = QByteArray();
+        bool ok = true;
     };
     // --in-place edits the same copy each time: it gains five pauses per run, a few bytes.
     Run runs[] = {
@@ -624,7 +625,6 @@ void measureBatch(Bench& bench)
         {"batch: five heights, one run", fiveHeights + QStringList{"-o", output, bench.input}},
         {"batch: five heights, --in-place", fiveHeights + QStringList{"--in-place", inPlace}},
     };
-    bool ok = true;
     // In turns, so that all meet the disk in the same state: how long a sync takes depends on
     // what the disk still has to write.
     double floor = 1e300;
@@ -637,17 +637,17 @@ void measureBatch(Bench& bench)
             run.best = std::min(run.best, secondsOf([&] {
                                     QProcess process;
                                     process.start(QStringLiteral(BORVANE_PROGRAM_PATH), run.arguments);
-                                    ok = ok && process.waitForFinished(-1) && process.exitCode() == 0;
+                                    run.ok = run.ok && process.waitForFinished(-1) && process.exitCode() == 0;
                                     run.report = process.readAllStandardOutput();
                                 }));
         }
     }
     printFigure("floor: read, write and fsync the same bytes", floor);
-    if (!ok) {
-        std::printf("batch mode: the program failed; not measured\n");
-        return;
-    }
     for (const Run& run : runs) {
+        if (!run.ok) {
+            std::printf("%-44s the program failed; not measured\n", run.label);
+            continue;
+        }
         printRatio(run.label, run.best, floor, "floor", 2.0);
         const QList<QByteArray> lines = run.report.split('\n');
         std::printf("%-44s %s (%lld lines)\n", "  reported", lines.front().constData(),

@@ -5,7 +5,7 @@
 #include "core/gcode/SlicedFile.h"
 #include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 #include "core/text/Utility.h"
 
 #include <QCoreApplication>

@@ -5,8 +5,8 @@
 // Every other part of the program reads and changes the text through these operations.
 
 #include "core/gcode/PrintEvents.h"
-#include "core/navigation/RowSource.h"
 #include "core/text/LineBreaks.h"
+#include "core/text/RowSource.h"
 
 #include <Qsci/qsciscintilla.h>
 

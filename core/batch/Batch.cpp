@@ -7,7 +7,7 @@
 #include "core/gcode/SlicedFileReader.h"
 #include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include <QDir>
 #include <QFileInfo>

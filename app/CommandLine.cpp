@@ -83,8 +83,9 @@ CommandLine::CommandLine()
         QStringLiteral("Inserts a pause or temperature lines into a sliced G-code file.\n"
                        "Without options it opens the window, with FILE loaded when given; any option "
                        "edits FILE without a window, and needs no display.\n"
-                       "Exit status: 0 when the edit was written, 1 when it failed (nothing is written) "
-                       "or no display was found for the window, 2 when the arguments were refused."));
+                       "Exit status: 0 when the edit was written (with --dry-run: could be), 1 when it "
+                       "failed (nothing is written) or no display was found for the window, 2 when the "
+                       "arguments were refused."));
     m_parser.addHelpOption();
     m_parser.addVersionOption();
     m_parser.addOptions({m_height, m_row, m_layer, m_pause, m_t0, m_t1, m_bed, m_after, m_removeHeader,

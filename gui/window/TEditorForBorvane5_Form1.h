@@ -28,12 +28,14 @@ class QComboBox;
 class QFile;
 class QFrame;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QMimeData;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QTimer;
 class QToolButton;
 class PrintModel;
@@ -123,6 +125,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     QLabel* lblFolderName = nullptr;
@@ -130,6 +133,10 @@ private:
     QGroupBox* gboxInsertCommand = nullptr;
     QLabel* lblKeyword = nullptr;
     LayerRuler* m_layerRuler = nullptr;
+    QScrollArea* m_leftScroll = nullptr;
+    QHBoxLayout* m_editorRow = nullptr; // the editor, the ruler and any view beside them
+    bool m_messageCovers = false;
+    bool m_fittedToScreen = false;
 
     void buildControls();
     void buildLeftPanel();
@@ -142,6 +149,7 @@ private:
     void loadKeywordList();
     void layoutPanels();
     void setMemoMessageHeight(int height);
+    void fitMessageHeight();
 
     // Opening a file (DropHandlers.cpp).
     // Takes the drag-and-drop events aimed at this window, wherever they land on it.

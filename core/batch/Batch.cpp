@@ -281,13 +281,15 @@ std::optional<int> chooseRow(const Request& request, const RowSource& rows, cons
     const PrintStart start = findPrintStart(rows, layers, structureRow);
     const int startRow = start.row.value_or(0);
     const double startHeight = start.row ? start.height : 0.0;
-    const double target = *request.height + startHeight;
+    // Compared as whole nanometres, as the window compares a typed height.
+    const std::int64_t target = Utility::ToNanometres(*request.height) + Utility::ToNanometres(startHeight);
     const HeightChoice choice = chooseRowForHeight(rows, layers, startRow, target);
     if (!choice.row) {
         const QLocale c = QLocale::c();
         error = QStringLiteral("The height %1 mm above the print start (Z %2) was not found in %3: the print "
                                "is lower.")
-                    .arg(c.toString(*request.height, 'g', 10), c.toString(target, 'f', 3), request.file);
+                    .arg(c.toString(*request.height, 'g', 10),
+                         c.toString(Utility::FromNanometres(target), 'f', 3), request.file);
         return std::nullopt;
     }
     return choice.row;

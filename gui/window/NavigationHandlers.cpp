@@ -148,18 +148,18 @@ double TEditorForBorvane5_Form1::AnalysePrint()
 
 void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
 {
-    const std::optional<double> typed =
-        Utility::TypedNumber(leditPause->text(), QLocale::system().decimalPoint());
+    const std::optional<std::int64_t> typed =
+        Utility::TypedNanometres(leditPause->text(), QLocale::system().decimalPoint());
     if (!typed) {
         Dialogs::ShowError(QStringLiteral("Insert Height"),
                            QStringLiteral("\"%1\" is not a height. Type a number such as %2.")
                                .arg(leditPause->text(), u'2' + QLocale::system().decimalPoint() + u'4'));
         return;
     }
-    searchHeight(*typed + StartHeight);
+    searchHeight(*typed + Utility::ToNanometres(StartHeight));
 }
 
-void TEditorForBorvane5_Form1::searchHeight(double target)
+void TEditorForBorvane5_Form1::searchHeight(std::int64_t target)
 {
     const HeightChoice found = chooseRowForHeight(*Memo1, layerIndex(), StartRow, target);
     if (found.examined)

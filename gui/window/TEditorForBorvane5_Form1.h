@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -169,7 +170,7 @@ private:
                    std::optional<std::size_t> layer = std::nullopt);
     // The row of the last layer below target (an absolute Z), as "Serch" chooses it; a box and
     // the print start's row when there is none.
-    void searchHeight(double target);
+    void searchHeight(std::int64_t target); // in nanometres, typed height plus the start
     // Caret to the start of row, as the "Row Number" arrow goes there: insertion on for a row
     // of the text other than 1, the editor writable except on row 1.
     void goToRow(int row);

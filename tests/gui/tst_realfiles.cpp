@@ -50,6 +50,15 @@ QString decimalText(qint64 nanometres)
     return text;
 }
 
+// Whole nanometres (a multiple of a micrometre) as a field shows millimetres: 3400000 -> "3.400".
+QString fieldText(qint64 nanometres)
+{
+    return QStringLiteral("%1%2.%3")
+        .arg(nanometres < 0 ? "-" : "")
+        .arg(std::abs(nanometres) / 1'000'000)
+        .arg(std::abs(nanometres) % 1'000'000 / 1000, 3, 10, QLatin1Char('0'));
+}
+
 // The last layer below target (in nanometres) among those changing at or after startRow; the first
 // of them when none is below; none when none reaches target.
 std::optional<Reference::LayerRow> expectedLayer(const QList<Reference::LayerRow>& layers, int startRow,
@@ -117,6 +126,13 @@ void TestRealFiles::heightSearchAndPause()
     QCOMPARE(window->StartRow, layers.first().row);
     QCOMPARE(window->StartHeight, layers.first().z);
     QCOMPARE(window->leditStartH->text(), QString::number(layers.first().z, 'f', 3));
+
+    // "Max Height" is the top layer by the plain reading of the moves, not the end code's lift.
+    const qint64 top = nanometres(layers.last().z);
+    const qint64 start = nanometres(layers.first().z);
+    QCOMPARE(top % 1000, 0); // these slicers write at most three decimals
+    QCOMPARE(window->leditMaxZ->text(),
+             fieldText(top - start) + u'+' + fieldText(start) + u'=' + fieldText(top));
 
     const int pairs = int(announced.size()) - 1;
     int lastRow = -1;

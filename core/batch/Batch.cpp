@@ -8,6 +8,7 @@
 #include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
 #include "core/text/RowSource.h"
+#include "core/text/Utility.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -185,14 +186,15 @@ std::optional<int> chooseRow(const Position& position, const Print& print, QStri
     // As a drop's print analysis leaves the window: without a start, rows from 0 and height 0.
     const int startRow = print.start.row.value_or(0);
     const double startHeight = print.start.row ? print.start.height : 0.0;
-    const double target = position.height + startHeight;
+    // Compared as whole nanometres, as the window compares a typed height.
+    const std::int64_t target = Utility::ToNanometres(position.height) + Utility::ToNanometres(startHeight);
     const HeightChoice choice = chooseRowForHeight(print.rows, print.layers, startRow, target);
     if (!choice.row) {
         const QLocale c = QLocale::c();
         error = QStringLiteral("%1: the height %2 mm above the print start (Z %3) was not found in %4: the "
                                "print is lower.")
-                    .arg(position.text(), c.toString(position.height, 'g', 10), c.toString(target, 'f', 3),
-                         print.file);
+                    .arg(position.text(), c.toString(position.height, 'g', 10),
+                         c.toString(Utility::FromNanometres(target), 'f', 3), print.file);
         return std::nullopt;
     }
     return choice.row;

@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -177,7 +178,9 @@ private:
                    std::optional<std::size_t> layer = std::nullopt);
     // The row of the last layer below target (an absolute Z), as "Serch" chooses it; a box and
     // the print start's row when there is none.
-    void searchHeight(double target);
+    void searchHeight(std::int64_t target); // in nanometres, typed height plus the start
+    // "Max Height": the top layer's Z (the last Z line without layers), above the start, + start = max.
+    void showMaxHeight(const LayerIndex& layers, double startHeight);
     // Caret to the start of row, as the "Row Number" arrow goes there: insertion on for a row
     // of the text other than 1, the editor writable except on row 1.
     void goToRow(int row);

@@ -27,6 +27,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include <sys/stat.h>
@@ -364,6 +365,16 @@ void TestBatchMode::realFilesHeightByTheSlicersComments_data()
         << 2.0;
     QTest::newRow("ideaMaker") << real.filePath(QStringLiteral("ideamaker_basic_747k.gcode"))
                                << QByteArray(";LAYER:") << 5.0;
+    // Exactly a layer's height above the start, where the doubles of height and start add up
+    // above the layer's own: the layer below it all the same.
+    QTest::newRow("PrusaSlicer, exactly on the layer at Z 3.4")
+        << real.filePath(QStringLiteral("prusaslicer_z-hop-large_3939k.gcode")) << QByteArray(";LAYER_CHANGE")
+        << 3.2;
+    QTest::newRow("PrusaSlicer, exactly on the layer at Z 38.4")
+        << real.filePath(QStringLiteral("prusaslicer_z-hop-large_3939k.gcode")) << QByteArray(";LAYER_CHANGE")
+        << 38.2;
+    QTest::newRow("ideaMaker, exactly on the layer at Z 2.4")
+        << real.filePath(QStringLiteral("ideamaker_basic_747k.gcode")) << QByteArray(";LAYER:") << 2.16;
 }
 
 void TestBatchMode::realFilesHeightByTheSlicersComments()
@@ -409,8 +420,11 @@ void TestBatchMode::realFilesHeightByTheSlicersComments()
     }
     QVERIFY(layersBefore >= 1 && layersBefore < layerZ.size());
     const double z = layerZ[layersBefore - 1];
-    const double target = height + layerZ.front(); // these prints start at their first layer
-    QVERIFY2(z < target && layerZ[layersBefore] >= target, qPrintable(QString::number(z)));
+    // These prints start at their first layer; heights compared exactly, as whole micrometres.
+    const auto micrometres = [](double millimetres) { return std::llround(millimetres * 1000); };
+    const qint64 target = micrometres(height) + micrometres(layerZ.front());
+    QVERIFY2(micrometres(z) < target && micrometres(layerZ[layersBefore]) >= target,
+             qPrintable(QString::number(z)));
 
     const QString expected = QStringLiteral("row %1, layer %2, Z %3, input row %1: M25\n")
                                  .arg(row)

@@ -159,55 +159,42 @@ Opened openRegularFile(QFile& file, const QString& path, QString* reason)
 #endif
 }
 
-ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
+namespace {
+
+ReadResult refused(Refusal refusal, const QString& reason)
 {
     ReadResult result;
-    const auto refuse = [&result](Refusal refusal, const QString& reason) {
-        result = ReadResult{};
-        result.refusal = refusal;
-        result.reason = reason;
-        return std::move(result);
-    };
+    result.refusal = refusal;
+    result.reason = reason;
+    return result;
+}
 
-    QFile file;
-    QString openProblem;
-    switch (openRegularFile(file, path, &openProblem)) {
-    case Opened::Yes:
-        break;
-    case Opened::Failed:
-        return refuse(Refusal::CannotOpen, openProblem);
-    case Opened::NotAFile:
-        return refuse(
-            Refusal::NotAFile,
-            QFileInfo(path).isDir()
-                ? QStringLiteral("It is a folder.")
-                : QStringLiteral("Only regular files are read; this is a pipe, a device or a socket, "
-                                 "which could keep the program waiting."));
-    }
-    // The body is read to the size the file had here, and the file must still have it after.
-    const FileStamp opened = stampOf(file);
-    const std::unique_ptr<QIODevice> wrapper = options.readDevice ? options.readDevice(file) : nullptr;
-    QIODevice& device = wrapper ? *wrapper : static_cast<QIODevice&>(file);
-
+// Reads the header and the body from the device's start: exactly fileBytes in all when that is
+// not negative (a file), or to the device's end (a stream, whose size is not known before).
+ReadResult readFrom(QIODevice& device, const QString& path, qint64 fileBytes, BodySink& body,
+                    const ReadOptions& options)
+{
     HeaderRead header = readHeader(device);
     if (header.check == HeaderCheck::ReadError)
-        return refuse(Refusal::Unread,
-                      QStringLiteral("It could not be read (%1).").arg(device.errorString()));
+        return refused(Refusal::Unread,
+                       QStringLiteral("It could not be read (%1).").arg(device.errorString()));
     if (const QString looksLike = lookAlike(header.start, path); !looksLike.isEmpty())
-        return refuse(Refusal::NotGCode, looksLike);
+        return refused(Refusal::NotGCode, looksLike);
     if (header.check != HeaderCheck::Fits)
-        return refuse(Refusal::NotSliced, headerProblem(header.check));
-    const qint64 bodyBytes = opened.size - header.bytes.size();
-    if (bodyBytes < 0)
-        return refuse(Refusal::Unread, changedWhileRead());
+        return refused(Refusal::NotSliced, headerProblem(header.check));
+    const bool sized = fileBytes >= 0;
+    const qint64 bodyBytes = sized ? fileBytes - header.bytes.size() : -1;
+    if (sized && bodyBytes < 0)
+        return refused(Refusal::Unread, changedWhileRead());
     // The size first, so that a body too big is refused before any of it is read.
     if (bodyBytes > options.maxBodyBytes)
-        return refuse(Refusal::TooLarge, bodySizeProblem(bodyBytes, options.maxBodyBytes));
+        return refused(Refusal::TooLarge, bodySizeProblem(bodyBytes, options.maxBodyBytes));
 
+    ReadResult result;
     try {
         // Declared after nothing the sink owns: the thread ends before read() returns, while the
         // bytes it may read in place are still there.
-        BackgroundLayerIndex layers{std::size_t(bodyBytes)};
+        BackgroundLayerIndex layers{std::size_t(qMax<qint64>(bodyBytes, 0))};
         bool reserved = false;
         qint64 handedOver = 0;
         MoveFinder moves;
@@ -233,18 +220,24 @@ ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
             },
             kReadChunk, options.maxBodyBytes, bodyBytes, options.maxRowBytes);
         if (!read.ok)
-            return refuse(Refusal::Unread,
-                          QStringLiteral("It could not be read to its end (%1).").arg(device.errorString()));
+            return refused(Refusal::Unread,
+                           QStringLiteral("It could not be read to its end (%1).").arg(device.errorString()));
+        if (read.tooLarge)
+            // A stream whose length was not known before: how much more it held is not read.
+            return refused(Refusal::TooLarge,
+                           QStringLiteral("It is too large: its body is over the %1 MB the "
+                                          "editor holds.")
+                               .arg(options.maxBodyBytes / 1'000'000));
         if (read.rowTooLong)
-            return refuse(Refusal::RowTooLong, rowLengthProblem(read.longestRow, options.maxRowBytes));
+            return refused(Refusal::RowTooLong, rowLengthProblem(read.longestRow, options.maxRowBytes));
         if (read.endedEarly)
-            return refuse(Refusal::Unread, changedWhileRead());
+            return refused(Refusal::Unread, changedWhileRead());
         if (options.requireMove && !moves.found()) {
             // A move at the very end of the body: a last row "G1" without a line break.
             if (!moves.add(QByteArrayView("\n", 1)))
-                return refuse(Refusal::NotGCode,
-                              QStringLiteral("It has no G0 or G1 move, so it is no sliced G-code: open the "
-                                             "G-code file the slicer exported."));
+                return refused(Refusal::NotGCode,
+                               QStringLiteral("It has no G0 or G1 move, so it is no sliced G-code: open the "
+                                              "G-code file the slicer exported."));
         }
         if (!body.finish())
             throw std::bad_alloc();
@@ -252,12 +245,44 @@ ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
         result.lineBreak = read.lineBreak;
         result.bodyBytes = read.textBytes;
     } catch (const std::bad_alloc&) {
-        return refuse(Refusal::Unread, QStringLiteral("There is not enough memory to hold it."));
+        return refused(Refusal::Unread, QStringLiteral("There is not enough memory to hold it."));
     }
-    if (stampOf(file) != opened)
-        return refuse(Refusal::Unread, changedWhileRead());
     result.header = std::move(header.bytes);
     return result;
+}
+
+} // namespace
+
+ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
+{
+    QFile file;
+    QString openProblem;
+    switch (openRegularFile(file, path, &openProblem)) {
+    case Opened::Yes:
+        break;
+    case Opened::Failed:
+        return refused(Refusal::CannotOpen, openProblem);
+    case Opened::NotAFile:
+        return refused(
+            Refusal::NotAFile,
+            QFileInfo(path).isDir()
+                ? QStringLiteral("It is a folder.")
+                : QStringLiteral("Only regular files are read; this is a pipe, a device or a socket, "
+                                 "which could keep the program waiting."));
+    }
+    // The body is read to the size the file had here, and the file must still have it after.
+    const FileStamp opened = stampOf(file);
+    const std::unique_ptr<QIODevice> wrapper = options.readDevice ? options.readDevice(file) : nullptr;
+    ReadResult result =
+        readFrom(wrapper ? *wrapper : static_cast<QIODevice&>(file), path, opened.size, body, options);
+    if (result.ok() && stampOf(file) != opened)
+        return refused(Refusal::Unread, changedWhileRead());
+    return result;
+}
+
+ReadResult read(QIODevice& stream, BodySink& body, const ReadOptions& options)
+{
+    return readFrom(stream, QString(), -1, body, options);
 }
 
 QString refusalText(const QString& path, const ReadResult& result)

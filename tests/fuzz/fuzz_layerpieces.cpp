@@ -7,6 +7,7 @@
 #include "core/gcode/LayerIndex.h"
 
 #include <QByteArray>
+#include <QList>
 
 #include <cstdint>
 #include <cstdlib>
@@ -51,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QList<qsizetype> cuts;
     for (qsizetype at = 0; at < body.size();) {
         seed = seed * 1103515245u + 12345u;
-        const qsizetype length = (seed >> 16) % 8 == 0 ? qsizetype((seed >> 8) % 70000) : qsizetype((seed >> 16) % 17);
+        const qsizetype length =
+            (seed >> 16) % 8 == 0 ? qsizetype((seed >> 8) % 70000) : qsizetype((seed >> 16) % 17);
         cuts.append(qMin(length, body.size() - at));
         at += cuts.back();
     }

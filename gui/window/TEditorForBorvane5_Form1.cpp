@@ -1,5 +1,6 @@
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
+#include "core/gcode/Insertion.h"
 #include "core/text/KeywordList.h"
 #include "core/text/Utility.h"
 #include "gui/BorvaneApplication.h"
@@ -53,7 +54,7 @@ constexpr int kMinimumHeight = 360;
 // Room for a title bar and borders, which the window has only once it is shown.
 constexpr int kFrameWidth = 16;
 constexpr int kFrameHeight = 40;
-const QString kDefaultOutputFileName = QStringLiteral("Borvane.gx");
+const QString kDefaultOutputFileName = Insertion::defaultOutputFileName();
 
 // The system's inactive-caption colour of the classic desktop scheme.
 const QColor kInactiveCaption(191, 205, 219);

@@ -30,7 +30,10 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QShowEvent>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QToolButton>
+#include <QtMath>
 
 #include <stdexcept>
 
@@ -337,10 +340,11 @@ void TEditorForBorvane5_Form1::buildRightPanel()
     for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
         messagePalette.setColor(group, QPalette::Base, tooltip);
     memoMessage->setPalette(messagePalette);
-    memoMessage->setEnabled(false);
+    // Read-only rather than disabled: black text, a scroll bar that works, and selectable.
+    memoMessage->setReadOnly(true);
+    memoMessage->setTabChangesFocus(true);
     memoMessage->setFixedHeight(kMessageHeightAfterDrop);
-    connect(memoMessage->document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged,
-            this, &TEditorForBorvane5_Form1::fitMessageHeight);
+    connect(memoMessage, &QPlainTextEdit::textChanged, this, &TEditorForBorvane5_Form1::fitMessageHeight);
     buildPrintView();
 
     // Inside the panel's border: the message on top, then the editor and, right of it,
@@ -421,11 +425,18 @@ void TEditorForBorvane5_Form1::fitMessageHeight()
         memoMessage->setMinimumHeight(0);
         memoMessage->setMaximumHeight(QWIDGETSIZE_MAX);
     } else {
-        // Every line it holds, up to a third of the panel; beyond that it scrolls.
-        const QFontMetrics metrics(memoMessage->font());
-        const int lines = qMax(2, int(memoMessage->document()->documentLayout()->documentSize().height()));
-        const int frame = 2 * (memoMessage->frameWidth() + int(memoMessage->document()->documentMargin()));
-        const int wanted = lines * metrics.lineSpacing() + frame;
+        // Every line it holds, wrapped at its width, up to a third of the panel; beyond that it
+        // scrolls. Asking for a block's rectangle lays the block out.
+        const QTextDocument* text = memoMessage->document();
+        int lines = 0;
+        qreal height = 0;
+        for (QTextBlock block = text->firstBlock(); block.isValid(); block = block.next()) {
+            height += text->documentLayout()->blockBoundingRect(block).height();
+            lines += qMax(1, block.layout()->lineCount());
+        }
+        const int frame = 2 * (memoMessage->frameWidth() + int(text->documentMargin()));
+        // Two lines fit the strip it keeps after a drop.
+        const int wanted = lines <= 2 ? kMessageHeightAfterDrop : qCeil(height) + frame;
         const int most = qMax(kMessageHeightAfterDrop, pnlRight->height() / 3);
         memoMessage->setFixedHeight(qBound(kMessageHeightAfterDrop, wanted, most));
     }
@@ -513,7 +524,7 @@ void TEditorForBorvane5_Form1::SetInsertionControlsEnabled(bool enabled)
 
 bool TEditorForBorvane5_Form1::eventFilter(QObject* watched, QEvent* event)
 {
-    if (AppMessage(watched, event) || warningClicked(watched, event) || messageScrolled(watched, event))
+    if (AppMessage(watched, event) || warningClicked(watched, event))
         return true;
     return QWidget::eventFilter(watched, event);
 }

@@ -197,8 +197,19 @@ private:
     // Ctrl+Z and redo of an insertion put CurrentRow back where that click found it or left it.
     void insertionTakenBack(int step);
     void insertionRedone(int step);
-    // Per insertion click, the current row before it and after it, by undo mark.
-    std::vector<std::pair<int, int>> m_insertionRows;
+    // Per insertion click, by undo mark: the current row and the message area before it and
+    // after it, so that Ctrl+Z and redo take the click's warnings with its lines.
+    struct InsertionStep
+    {
+        int rowBefore = 0;
+        int rowAfter = 0;
+        QString messageBefore;
+        std::map<int, int> warningRowsBefore;
+        QString messageAfter;
+        std::map<int, int> warningRowsAfter;
+    };
+    std::vector<InsertionStep> m_insertionSteps;
+    void showMessageOf(const QString& text, const std::map<int, int>& warningRows);
 
     // Seeing the print (PrintViewHandlers.cpp): the layer ruler, the margins' layer labels,
     // and warnings in the message area, each with the row a click on it goes to.
@@ -214,7 +225,6 @@ private:
     void warnAfterHeightSearch();
     void showWarnings(const QList<Warning>& warnings, bool append);
     bool warningClicked(QObject* watched, QEvent* event);
-    bool messageScrolled(QObject* watched, QEvent* event);
 
     // The message covers the editor until the first drop, then keeps a strip for the drop hint.
     static constexpr int kMessageHeightAtStart = 600;

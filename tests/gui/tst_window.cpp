@@ -247,7 +247,7 @@ void TestWindow::controlTree_data()
     row("layerRuler")         << "LayerRuler"     << "pnlRight"          << "" << QRect(409, 642, 64, 0)   << true  << false << false << 10;
     row("memoMessage")        << "QPlainTextEdit" << "pnlRight"
         << QStringLiteral("Drop the G-code file created by Borvane\n          or press Ctrl+O to open it.")
-        << QRect(1, 1, 472, 641) << false << false << true << 21;
+        << QRect(1, 1, 472, 641) << true << true << true << 21;
     // clang-format on
 }
 

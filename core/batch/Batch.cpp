@@ -17,6 +17,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <limits>
 #include <new>

@@ -57,7 +57,6 @@ void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
     Memo1->endUndoAction();
     m_print->rowsInserted(revision, CurrentRow, int(lines.size()));
     Memo1->PlaceCaretAtRow(CurrentRow);
-    Memo1->setFocus();
     warnAfterInsertion(CurrentRow, int(lines.size()));
     step.messageAfter = memoMessage->toPlainText();
     step.warningRowsAfter = m_warningRows;

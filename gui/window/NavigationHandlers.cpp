@@ -62,10 +62,24 @@ void TEditorForBorvane5_Form1::ScanForKeyword(const QString& keyword, const QStr
     if (keyword.isEmpty())
         return;
     const int lineCount = Memo1->lineCount();
-    const int row = RowScans::findKeywordRow(*Memo1, keyword, exclusion, CurrentRow + step, step, lineCount)
-                        .value_or(kNotFoundRow);
+    const int from = CurrentRow;
+    const std::optional<int> found =
+        RowScans::findKeywordRow(*Memo1, keyword, exclusion, from + step, step, lineCount);
+    const int row = found.value_or(kNotFoundRow);
     selectRow(row);
     ShowCurrentZ(row);
+    if (!found)
+        showNote(
+            QStringLiteral("\"%1\" was not found %2 row %3. Row %4 is selected: choose a row to insert at.")
+                .arg(keyword, step > 0 ? QStringLiteral("below") : QStringLiteral("above"))
+                .arg(from)
+                .arg(kNotFoundRow));
+}
+
+void TEditorForBorvane5_Form1::showNote(const QString& text)
+{
+    m_warningRows.clear();
+    memoMessage->setPlainText(text);
 }
 
 void TEditorForBorvane5_Form1::selectRow(int row, std::optional<double> z, std::optional<std::size_t> layer)
@@ -80,7 +94,6 @@ void TEditorForBorvane5_Form1::selectRow(int row, std::optional<double> z, std::
     lbleRow->setText(Utility::IntToPadded(row, 1));
     Memo1->SelectRow(row);
     Memo1->setReadOnly(true);
-    Memo1->setFocus();
     if (z)
         warnAfterHeightSearch();
 }
@@ -247,7 +260,6 @@ void TEditorForBorvane5_Form1::goToRow(int row)
     InsertEnabled = Insertion::canInsertAt(*Memo1, CurrentRow);
     SetInsertionControlsEnabled(InsertEnabled);
     Memo1->setReadOnly(CurrentRow == kNotFoundRow);
-    Memo1->setFocus();
 }
 
 void TEditorForBorvane5_Form1::Memo1Click()
@@ -255,9 +267,7 @@ void TEditorForBorvane5_Form1::Memo1Click()
     Memo1->setReadOnly(false);
     InsertEnabled = true;
     SetInsertionControlsEnabled(true);
-    CurrentRow = Memo1->CaretRow();
-    if (CurrentRow == 0)
-        CurrentRow = 1;
+    CurrentRow = qMax(1, Memo1->CaretRow());
     lbleRow->setText(Utility::IntToPadded(CurrentRow, 1));
     ShowCurrentZ(-1);
     Memo1->setFocus();

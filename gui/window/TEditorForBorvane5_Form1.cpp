@@ -289,6 +289,9 @@ void TEditorForBorvane5_Form1::buildInsertPositionGroup()
     sbtnBack->setEnabled(false);
     sbtnGo = makeSpeedButton(gboxPause, "sbtnGo", Glyphs::keywordGo(), QRect(299, 155, 30, 29));
     sbtnGo->setEnabled(false);
+    // The keyword arrows are the only way up a list of finds: reachable with Tab, pressed with Space.
+    sbtnBack->setFocusPolicy(Qt::StrongFocus);
+    sbtnGo->setFocusPolicy(Qt::StrongFocus);
 }
 
 void TEditorForBorvane5_Form1::buildInsertionGroup()
@@ -367,13 +370,27 @@ void TEditorForBorvane5_Form1::buildRightPanel()
 
 void TEditorForBorvane5_Form1::orderTabs()
 {
-    // Within each parent as the control tree numbers it, parents in their own order.
+    // As the screen reads: the left panel from the top, each field before the button it feeds,
+    // then the message and the editor, and "Create" last.
     QWidget* const tabOrder[] = {
-        leditFileName, cboxHeader,        btnCreate,   // pnlLeft
-        leditPause,    bbtnHeightSearch,  cboxKeyword, // gboxPause
-        btnPause,      TemperarureInsert, leditT0Temperature, leditT1Temperature, leditBedTemperature,
-        lbleRow,       rbtnBefore,        rbtnAfter, // gboxInsertCommand
-        Memo1,                                       // pnlRight
+        leditFileName,
+        cboxHeader,
+        leditPause,
+        bbtnHeightSearch,
+        cboxKeyword,
+        sbtnGo,
+        sbtnBack,
+        lbleRow,
+        rbtnBefore,
+        rbtnAfter,
+        btnPause,
+        leditT0Temperature,
+        leditT1Temperature,
+        leditBedTemperature,
+        TemperarureInsert,
+        memoMessage,
+        Memo1,
+        btnCreate,
     };
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
@@ -397,6 +414,25 @@ void TEditorForBorvane5_Form1::connectHandlers()
     connect(Memo1, &EditBuffer::stepRedone, this, &Form::insertionRedone);
     auto* open = new QShortcut(QKeySequence::Open, this);
     connect(open, &QShortcut::activated, this, &Form::OpenFileDialog);
+    // Enter in a field runs what its button does.
+    connect(leditPause, &QLineEdit::returnPressed, this, [this] {
+        if (bbtnHeightSearch->isEnabled())
+            bbtnHeightSearchClick();
+    });
+    connect(lbleRow, &QLineEdit::returnPressed, this, [this] {
+        if (sbtnGoRowNumber->isEnabled())
+            sbtnGoRowNumberClick();
+    });
+    connect(cboxKeyword->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+        if (sbtnGo->isEnabled())
+            sbtnGoClick();
+    });
+    // Ctrl+Z takes back an insertion wherever the focus is, as it stays where the user was;
+    // a field that has focus takes back its own typing first.
+    auto* undo = new QShortcut(QKeySequence::Undo, this);
+    connect(undo, &QShortcut::activated, this, [this] { Memo1->takeBackStep(false); });
+    auto* redo = new QShortcut(QKeySequence::Redo, this);
+    connect(redo, &QShortcut::activated, this, [this] { Memo1->takeBackStep(true); });
 }
 
 void TEditorForBorvane5_Form1::layoutPanels()

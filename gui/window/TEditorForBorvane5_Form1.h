@@ -188,6 +188,8 @@ private:
     // of the text other than 1, the editor writable except on row 1.
     void goToRow(int row);
     void ScanForKeyword(const QString& keyword, const QString& exclusion, int step);
+    // A line in the message area in place of what it said, with no row to go to.
+    void showNote(const QString& text);
     double ShowCurrentZ(int row);
     double AnalysePrint();
     // Tells in the message area what the row chosen by a height search is and what a pause does there.

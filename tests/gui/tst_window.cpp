@@ -220,8 +220,8 @@ void TestWindow::controlTree_data()
     row("btnCreate")          << "QPushButton"    << "pnlLeft"           << "Create" << QRect(10, 556, 380, 50) << false << false << true << 20;
     row("gboxPause")          << "QGroupBox"      << "pnlLeft"           << "Insert Position" << QRect(10, 130, 380, 195) << true << false << false << 17;
     row("lblKeyword")         << "QLabel"         << "gboxPause"         << "Search Keyword" << QRect(13, 130, -1, -1) << true << false << false << 17;
-    row("sbtnBack")           << "QToolButton"    << "gboxPause"         << "" << QRect(335, 155, 30, 29)  << false << false << false << 17;
-    row("sbtnGo")             << "QToolButton"    << "gboxPause"         << "" << QRect(299, 155, 30, 29)  << false << false << false << 17;
+    row("sbtnBack")           << "QToolButton"    << "gboxPause"         << "" << QRect(335, 155, 30, 29)  << false << false << true  << 17;
+    row("sbtnGo")             << "QToolButton"    << "gboxPause"         << "" << QRect(299, 155, 30, 29)  << false << false << true  << 17;
     row("leditStartH")        << "LabeledEdit"    << "gboxPause"         << "" << QRect(21, 50, 140, 29)   << true  << true  << false << 17;
     row("leditPause")         << "LabeledEdit"    << "gboxPause"         << "" << QRect(122, 90, 130, 29)  << true  << false << true  << 17;
     row("bbtnHeightSearch")   << "QPushButton"    << "gboxPause"         << "Serch" << QRect(265, 90, 100, 30) << false << false << true << 17;
@@ -395,12 +395,27 @@ void TestWindow::glyphSizes()
 
 void TestWindow::tabOrder()
 {
-    // Tab goes through the controls that take it, parent by parent in the window's order.
+    // Tab goes through the controls as the screen reads, each field before the button it feeds,
+    // the temperatures before theirs, and "Create" last.
     const QStringList expected = {
-        "leditFileName",       "cboxHeader", "btnCreate",         "leditPause",         "bbtnHeightSearch",
-        "cboxKeyword",         "btnPause",   "TemperarureInsert", "leditT0Temperature", "leditT1Temperature",
-        "leditBedTemperature", "lbleRow",    "rbtnBefore",        "rbtnAfter",          "Memo1",
+        "leditFileName",
+        "cboxHeader",
+        "leditPause",
+        "bbtnHeightSearch",
+        "cboxKeyword",
+        "sbtnGo",
+        "sbtnBack",
+        "lbleRow",
+        "rbtnBefore",
+        "rbtnAfter",
+        "btnPause",
+        "leditT0Temperature",
+        "leditT1Temperature",
+        "leditBedTemperature",
+        "TemperarureInsert",
         "memoMessage",
+        "Memo1",
+        "btnCreate",
     };
     QStringList chain;
     QWidget* start = window->leditFileName;

@@ -402,7 +402,15 @@ Checkpoints Checkpoints::build(std::string_view body, double filamentDiameter, i
     Checkpoints points;
     points.m_points.push_back({0, MachineState{}});
     MoveReader reader(filamentDiameter);
-    const MoveReader::Sink ignore = [](const Move&) {};
+    double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
+    const MoveReader::Sink ignore = [&](const Move& m) {
+        if (m.kind != Move::Kind::Extrusion)
+            return;
+        minX = std::min({minX, double(m.x0), double(m.x1)}),
+        maxX = std::max({maxX, double(m.x0), double(m.x1)});
+        minY = std::min({minY, double(m.y0), double(m.y1)}),
+        maxY = std::max({maxY, double(m.y0), double(m.y1)});
+    };
     // Pieces of spacing rows, each read on from the state the last one left.
     const char* p = body.data();
     const char* const end = p + body.size();
@@ -419,6 +427,8 @@ Checkpoints Checkpoints::build(std::string_view body, double filamentDiameter, i
         if (p < end)
             points.m_points.push_back({row, reader.state()});
     }
+    if (maxX >= minX)
+        points.m_extent = QRectF(QPointF(minX, minY), QPointF(maxX, maxY));
     return points;
 }
 

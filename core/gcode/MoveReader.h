@@ -14,6 +14,8 @@
 // volume is E times the filament's cross-section; after M200 D<d> (d > 0) E counts cubic
 // millimetres itself, as in volumetric extrusion.
 
+#include <QRectF>
+
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -99,6 +101,8 @@ public:
     static Checkpoints build(std::string_view body, double filamentDiameter, int spacing = 4096);
 
     bool isEmpty() const { return m_points.empty(); }
+    // What the extrusion of the whole body covers, in mm; empty without extrusion.
+    QRectF extent() const { return m_extent; }
     // The last checkpoint at or before row.
     const Checkpoint& before(int row) const;
     // For count rows put in front of row that hold no move and change no mode: rows after move down.
@@ -106,6 +110,7 @@ public:
 
 private:
     std::vector<Checkpoint> m_points;
+    QRectF m_extent;
 };
 
 } // namespace Moves

@@ -1,0 +1,145 @@
+// The layer view drawn into an image offscreen, on a small file written here: where each square of
+// extrusion lands, the layer below, travel, arcs and the nozzle at the selected row.
+
+#include "core/gcode/LayerIndex.h"
+#include "core/gcode/MoveReader.h"
+#include "core/navigation/RowSource.h"
+#include "gui/LayerView.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QTest>
+
+namespace {
+
+// Layer 1 (Z 0.2): a square from 10,10 to 20,20 with T0. Layer 2 (Z 0.4): a travel to 30,30 and a
+// square from 30,30 to 40,40 with T1, 0.5 mm wide. Layer 3 (Z 0.6): a half circle from 10,40 to
+// 20,40 around 15,40, clockwise, so over the top.
+const QByteArray kBody =
+    "G90\nM83\nG28\n"
+    "G1 Z0.2\n;WIDTH:0.5\nG0 X10 Y10\nG1 X20 Y10 E1\nG1 X20 Y20 E1\nG1 X10 Y20 E1\nG1 X10 Y10 E1\n"
+    "G1 Z0.4\nT1\nG0 X30 Y30\nG1 X40 Y30 E1\nG1 X40 Y40 E1\nG1 X30 Y40 E1\nG1 X30 Y30 E1\n"
+    "G1 Z0.6\nT0\nG0 X10 Y40\nG2 X20 Y40 I5 J0 E1\n";
+constexpr int kLayer2Row = 10;     // "G1 Z0.4"
+constexpr int kSecondSideRow = 14; // "G1 X40 Y40 E1": a pause there stops at 40,30
+constexpr int kLayer3Row = 17;     // "G1 Z0.6"
+const QRectF kExtent(0, 0, 50, 50);
+
+bool near(QColor a, QColor b)
+{
+    return std::abs(a.red() - b.red()) < 40 && std::abs(a.green() - b.green()) < 40 &&
+           std::abs(a.blue() - b.blue()) < 40;
+}
+
+} // namespace
+
+class TestLayerView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void squareDrawnWhereItIsAndNowhereElse();
+    void travelCanBeHidden();
+    void arcDrawnAsAnArc();
+
+private:
+    QImage draw(int row);
+    QPoint at(double x, double y) const { return m_view->toWidget(QPointF(x, y)).toPoint(); }
+
+    TextRows m_rows{kBody};
+    LayerIndex m_layers = LayerIndex::build({kBody.constData(), std::size_t(kBody.size())});
+    Moves::Checkpoints m_points =
+        Moves::Checkpoints::build({kBody.constData(), std::size_t(kBody.size())}, 1.75, 4);
+    std::unique_ptr<LayerView> m_view;
+};
+
+void TestLayerView::init()
+{
+    QCOMPARE(m_layers.layers().size(), std::size_t(3));
+    m_view = std::make_unique<LayerView>();
+    m_view->resize(524, 524); // 10 pixels a millimetre: (524 - 2 * 12) / 50
+}
+
+QImage TestLayerView::draw(int row)
+{
+    m_view->setSource([this, row] {
+        LayerView::Frame frame;
+        frame.rows = &m_rows;
+        frame.layers = &m_layers;
+        frame.checkpoints = &m_points;
+        frame.extent = kExtent;
+        frame.revision = 1;
+        frame.row = row;
+        return frame;
+    });
+    QImage image(m_view->size(), QImage::Format_RGB32);
+    QPainter painter(&image);
+    m_view->render(painter, image.rect());
+    return image;
+}
+
+void TestLayerView::squareDrawnWhereItIsAndNowhereElse()
+{
+    const QImage image = draw(kSecondSideRow);
+    const QColor tool = LayerView::toolColour(1);
+    // The four sides of the square, in the middle of each.
+    for (const auto& [x, y] : {std::pair{35.0, 30.0}, {40.0, 35.0}, {35.0, 40.0}, {30.0, 35.0}})
+        QVERIFY2(near(image.pixelColor(at(x, y)), tool),
+                 qPrintable(QStringLiteral("side at %1 %2").arg(x).arg(y)));
+    QCOMPARE(image.pixelColor(at(35, 35)), QColor(Qt::white));
+    // The tool's colour nowhere but within the line's half width (2.5 pixels) and a pixel of its
+    // edge around the square's sides, or under the nozzle.
+    const QPoint corner00 = at(30, 30), corner11 = at(40, 40);
+    const QRect outer = QRect(corner00, corner11).normalized().adjusted(-4, -4, 4, 4);
+    const QRect inner = QRect(corner00, corner11).normalized().adjusted(4, 4, -4, -4);
+    int stray = 0;
+    for (int y = 30; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (near(image.pixelColor(x, y), tool) && (!outer.contains(x, y) || inner.contains(x, y)))
+                ++stray;
+        }
+    }
+    QCOMPARE(stray, 0);
+    // The layer below in light grey, on each side of its square.
+    for (const auto& [x, y] : {std::pair{15.0, 10.0}, {20.0, 15.0}, {15.0, 20.0}, {10.0, 15.0}})
+        QCOMPARE(image.pixelColor(at(x, y)), LayerView::belowColour());
+    // The nozzle, before the row that draws the second side: at the end of the first.
+    QVERIFY(m_view->nozzle());
+    QCOMPARE(m_view->nozzle()->toPoint(), at(40, 30));
+    QCOMPARE(image.pixelColor(at(40, 30)), QColor(200, 0, 0));
+
+    // At the layer's change row the nozzle is where the layer below ended.
+    draw(kLayer2Row);
+    QCOMPARE(m_view->nozzle()->toPoint(), at(10, 10));
+}
+
+void TestLayerView::travelCanBeHidden()
+{
+    // The travel from 10,10 to 30,30 passes 20,20 at... 25,25, away from both squares.
+    QImage image = draw(kSecondSideRow);
+    const QPoint middle = at(25, 25);
+    bool dotted = false;
+    for (int dx = -6; dx <= 6; ++dx)
+        dotted = dotted || image.pixelColor(middle + QPoint(dx, -dx)) != QColor(Qt::white) ||
+                 image.pixelColor(middle + QPoint(dx, dx)) != QColor(Qt::white);
+    QVERIFY(dotted);
+    m_view->setTravelShown(false);
+    image = draw(kSecondSideRow);
+    for (int dy = -6; dy <= 6; ++dy) {
+        for (int dx = -6; dx <= 6; ++dx)
+            QCOMPARE(image.pixelColor(middle + QPoint(dx, dy)), QColor(Qt::white));
+    }
+}
+
+void TestLayerView::arcDrawnAsAnArc()
+{
+    const QImage image = draw(kLayer3Row + 3);
+    const QColor tool = LayerView::toolColour(0);
+    QVERIFY(near(image.pixelColor(at(15, 45)), tool));  // the top of the half circle
+    QVERIFY(!near(image.pixelColor(at(15, 35)), tool)); // not the bottom
+    QVERIFY(!near(image.pixelColor(at(15, 40)), tool)); // nor the chord
+}
+
+QTEST_MAIN(TestLayerView)
+#include "tst_layerview.moc"

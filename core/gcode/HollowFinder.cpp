@@ -1,5 +1,7 @@
 #include "core/gcode/HollowFinder.h"
 
+#include "core/gcode/SlicedFile.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -447,4 +449,34 @@ std::vector<Hollow> HollowFinder::find(std::string_view body, const LayerIndex& 
     Builder builder(Moves::filamentDiameter(body));
     builder.add(body);
     return builder.finish(layers);
+}
+
+std::optional<std::vector<Hollow>> HollowFinder::findInFile(QIODevice& device,
+                                                            const std::atomic<bool>& cancel)
+{
+    if (SlicedFile::readHeader(device).check != SlicedFile::HeaderCheck::Fits)
+        return std::nullopt;
+    struct Cancelled
+    {
+    };
+    std::optional<Builder> hollows;
+    LayerIndex::Builder layers;
+    try {
+        const SlicedFile::BodyRead body = SlicedFile::readBody(device, [&](QByteArrayView piece) {
+            if (cancel.load(std::memory_order_relaxed))
+                throw Cancelled{};
+            const std::string_view bytes(piece.data(), std::size_t(piece.size()));
+            if (!hollows)
+                hollows.emplace(Moves::filamentDiameter(bytes));
+            hollows->add(bytes);
+            layers.add(bytes);
+        });
+        if (!body.ok || body.tooLarge || body.rowTooLong)
+            return std::nullopt;
+    } catch (const Cancelled&) {
+        return std::nullopt;
+    }
+    if (!hollows)
+        return std::vector<Hollow>{};
+    return hollows->finish(layers.finish());
 }

@@ -15,9 +15,13 @@
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/MoveReader.h"
 
+#include <atomic>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
+
+class QIODevice;
 
 struct Hollow
 {
@@ -41,6 +45,12 @@ public:
 
     // Every hollow of a whole body, lowest closing layer first; layers: the body's layer index.
     static std::vector<Hollow> find(std::string_view body, const LayerIndex& layers);
+
+    // Reads a sliced file from the device's start (its two header lines set aside, as a drop
+    // sets them aside) and finds the hollows of its body, its layers indexed on the way; rows are
+    // the body's. Widths worked out from E use a filament diameter named in the first piece read.
+    // None when the file has no header, cannot be read, or cancel was set meanwhile.
+    static std::optional<std::vector<Hollow>> findInFile(QIODevice& device, const std::atomic<bool>& cancel);
 
     // The same over a body handed over in pieces, in order, as it is read.
     class Builder

@@ -172,6 +172,8 @@ void TEditorForBorvane5_Form1::OpenPath(const QString& path)
     Memo1->setEnabled(true);
     btnCreate->setEnabled(true);
     LoadSlicedFile(read ? &*read : nullptr);
+    if (read)
+        startHollowSearch(path); // in the background: the window answers meanwhile
     StartHeight = AnalysePrint();
     leditPause->setFocus();
 }

@@ -92,6 +92,11 @@ void TEditorForBorvane5_Form1::followInsertedRows(quint64 revision, int row, int
         PrintEvents::insertRows(m_printEvents, row, rows);
         m_printEventsRevision = Memo1->revision();
     }
+    // Command lines hold no move: the layer view's checkpoints only shift.
+    if (m_checkpointsRevision == revision) {
+        m_moveCheckpoints.rowsInserted(row, count);
+        m_checkpointsRevision = Memo1->revision();
+    }
 }
 
 bool TEditorForBorvane5_Form1::printViewIsCurrent(bool withMarks)
@@ -128,7 +133,8 @@ LayerRuler::View TEditorForBorvane5_Form1::rulerView()
         }
         m_rulerMarksRevision = revision;
     }
-    return {&index.layers(), &m_rulerMarks, index.layerAt(Memo1->CaretRow()), index.layerAt(StartRow)};
+    return {&index.layers(), &m_rulerMarks, index.layerAt(Memo1->CaretRow()), index.layerAt(StartRow),
+            &m_hollowLayers};
 }
 
 void TEditorForBorvane5_Form1::rulerHeightChosen(double height)

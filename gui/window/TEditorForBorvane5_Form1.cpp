@@ -157,6 +157,7 @@ TEditorForBorvane5_Form1::TEditorForBorvane5_Form1(QWidget* parent) : QWidget(pa
 TEditorForBorvane5_Form1::~TEditorForBorvane5_Form1()
 {
     qApp->removeEventFilter(this);
+    stopHollowSearch();
     if (EditorForBorvane5_Form1 == this)
         EditorForBorvane5_Form1 = nullptr;
 }
@@ -302,6 +303,7 @@ void TEditorForBorvane5_Form1::buildRightPanel()
     memoMessage->setEnabled(false);
     memoMessage->resize(472, kMessageHeightAfterDrop);
     buildPrintView();
+    buildLayerView();
 }
 
 void TEditorForBorvane5_Form1::orderTabs()
@@ -354,8 +356,14 @@ void TEditorForBorvane5_Form1::layoutPanels()
     // The layer ruler at the right edge beside the editor, which gives up its width.
     const int editorHeight = qMax(0, pnlRight->height() - 2 - messageHeight);
     const int rulerWidth = qMin(m_layerRuler->sizeHint().width(), innerWidth);
-    Memo1->setGeometry(1, 1 + messageHeight, innerWidth - rulerWidth, editorHeight);
-    m_layerRuler->setGeometry(1 + innerWidth - rulerWidth, 1 + messageHeight, rulerWidth, editorHeight);
+    // The layer view, when shown, right of the ruler; its button at the right end of the top strip.
+    const int viewWidth =
+        m_layerView->isVisibleTo(pnlRight) ? qBound(0, innerWidth / 3, m_layerView->sizeHint().width()) : 0;
+    const int rulerLeft = 1 + innerWidth - rulerWidth - viewWidth;
+    Memo1->setGeometry(1, 1 + messageHeight, innerWidth - rulerWidth - viewWidth, editorHeight);
+    m_layerRuler->setGeometry(rulerLeft, 1 + messageHeight, rulerWidth, editorHeight);
+    m_layerView->setGeometry(rulerLeft + rulerWidth, 1 + messageHeight, viewWidth, editorHeight);
+    m_layerViewButton->setGeometry(qMax(0, w - 92), 1, 90, kTopPanelHeight - 2);
 }
 
 void TEditorForBorvane5_Form1::setMemoMessageHeight(int height)
@@ -428,7 +436,8 @@ void TEditorForBorvane5_Form1::SetInsertionControlsEnabled(bool enabled)
 
 bool TEditorForBorvane5_Form1::eventFilter(QObject* watched, QEvent* event)
 {
-    if (AppMessage(watched, event) || warningClicked(watched, event) || messageScrolled(watched, event))
+    if (AppMessage(watched, event) || hollowClicked(watched, event) || warningClicked(watched, event) ||
+        messageScrolled(watched, event))
         return true;
     return QWidget::eventFilter(watched, event);
 }

@@ -5,17 +5,22 @@
 // defined beside the logic they use: gcodefile/ (drop and "Create"), navigation/
 // (keyword scan, print analysis, height search, rows) and insertion/ (command lines).
 
+#include "core/gcode/HollowFinder.h"
 #include "core/gcode/LayerIndex.h"
+#include "core/gcode/MoveReader.h"
 #include "core/gcode/PrintEvents.h"
 #include "core/gcode/SlicedFile.h"
 #include "gui/LayerRuler.h"
+#include "gui/LayerView.h"
 
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -210,6 +215,31 @@ private:
     void adoptLayerIndex(LayerIndex layers);
     // Tells in the message area what the row chosen by a height search is and what a pause does there.
     void explainHeightChoice(int row, double z, std::optional<std::size_t> layer);
+
+    // The layer view and the hollows (LayerViewHandlers.cpp).
+    void buildLayerView();
+    void setLayerViewShown(bool shown);
+    LayerView::Frame layerViewFrame();
+    // Finds the hollows of the file at path on a thread of its own; the result comes back to
+    // hollowsFound unless another file was opened meanwhile.
+    void startHollowSearch(const QString& path);
+    void stopHollowSearch();
+    void hollowsFound(quint64 generation, std::vector<Hollow> hollows);
+    bool hollowClicked(QObject* watched, QEvent* event);
+
+    LayerView* m_layerView = nullptr;
+    QToolButton* m_layerViewButton = nullptr;
+    Moves::Checkpoints m_moveCheckpoints;
+    double m_filamentDiameter = Moves::kDefaultFilamentDiameter;
+    quint64 m_checkpointsRevision = ~quint64(0);
+    std::vector<Hollow> m_hollows;
+    std::vector<std::size_t> m_hollowLayers; // the layers they close at, ascending, each once
+    QString m_hollowMessage;
+    std::vector<std::pair<int, std::size_t>>
+        m_hollowMessageLayers; // where each layer's name ends, and the layer
+    std::thread m_hollowThread;
+    std::atomic<bool> m_hollowCancel{false};
+    quint64 m_hollowGeneration = 0;
 
     QString m_dropHint; // the message area's text until a height search tells about its row
     LayerIndex m_layerIndex;

@@ -1,0 +1,157 @@
+// The layer view beside the ruler (F3 or its button), and the hollows found after a drop: marked on
+// the ruler, named in the message area, outlined in the view.
+
+#include "core/gcode/HollowFinder.h"
+#include "core/text/Utility.h"
+#include "gui/EditBuffer.h"
+#include "gui/LayerRuler.h"
+#include "gui/LayerView.h"
+#include "gui/window/TEditorForBorvane5_Form1.h"
+
+#include <QFile>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QTextBlock>
+#include <QTimer>
+#include <QToolButton>
+
+void TEditorForBorvane5_Form1::buildLayerView()
+{
+    m_layerView = new LayerView(pnlRight);
+    m_layerView->hide();
+    m_layerView->setSource([this] { return layerViewFrame(); });
+    m_layerViewButton = new QToolButton(pnlTop);
+    m_layerViewButton->setObjectName(QStringLiteral("btnLayerView"));
+    m_layerViewButton->setText(QStringLiteral("Layer ▸"));
+    m_layerViewButton->setToolTip(QStringLiteral("Show the selected layer from above (F3)"));
+    m_layerViewButton->setCheckable(true);
+    m_layerViewButton->setFocusPolicy(Qt::NoFocus);
+    connect(m_layerViewButton, &QToolButton::toggled, this, &TEditorForBorvane5_Form1::setLayerViewShown);
+    auto* f3 = new QShortcut(QKeySequence(Qt::Key_F3), this);
+    connect(f3, &QShortcut::activated, m_layerViewButton, &QToolButton::toggle);
+    // It follows the selected row as the margins and the ruler do.
+    connect(Memo1, &EditBuffer::cursorPositionChanged, m_layerView, qOverload<>(&QWidget::update));
+    connect(m_printViewTimer, &QTimer::timeout, m_layerView, qOverload<>(&QWidget::update));
+}
+
+void TEditorForBorvane5_Form1::setLayerViewShown(bool shown)
+{
+    m_layerView->setVisible(shown);
+    m_layerViewButton->setText(shown ? QStringLiteral("Layer ◂") : QStringLiteral("Layer ▸"));
+    layoutPanels();
+}
+
+LayerView::Frame TEditorForBorvane5_Form1::layerViewFrame()
+{
+    LayerView::Frame frame;
+    if (!FileLoaded || !printViewIsCurrent(false))
+        return frame;
+    const quint64 revision = Memo1->revision();
+    if (revision != m_checkpointsRevision) {
+        const std::string_view bytes = Memo1->bytes();
+        m_filamentDiameter = Moves::filamentDiameter(bytes);
+        m_moveCheckpoints = Moves::Checkpoints::build(bytes, m_filamentDiameter);
+        m_checkpointsRevision = revision;
+    }
+    frame.rows = Memo1;
+    frame.layers = &layerIndex();
+    frame.checkpoints = &m_moveCheckpoints;
+    frame.filamentDiameter = m_filamentDiameter;
+    frame.extent = m_moveCheckpoints.extent();
+    frame.revision = revision;
+    frame.row = Memo1->CaretRow();
+    frame.hollows = &m_hollows;
+    return frame;
+}
+
+void TEditorForBorvane5_Form1::startHollowSearch(const QString& path)
+{
+    stopHollowSearch();
+    m_hollows.clear();
+    m_hollowLayers.clear();
+    m_hollowMessage.clear();
+    const quint64 generation = ++m_hollowGeneration;
+    m_hollowThread = std::thread([this, path, generation] {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        std::optional<std::vector<Hollow>> found = HollowFinder::findInFile(file, m_hollowCancel);
+        if (!found)
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, hollows = std::move(*found)]() mutable {
+                hollowsFound(generation, std::move(hollows));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TEditorForBorvane5_Form1::stopHollowSearch()
+{
+    if (!m_hollowThread.joinable())
+        return;
+    m_hollowCancel = true;
+    m_hollowThread.join();
+    m_hollowCancel = false;
+}
+
+void TEditorForBorvane5_Form1::hollowsFound(quint64 generation, std::vector<Hollow> hollows)
+{
+    if (generation != m_hollowGeneration || !FileLoaded)
+        return;
+    m_hollows = std::move(hollows);
+    m_hollowLayers.clear();
+    for (const Hollow& hollow : m_hollows) {
+        if (m_hollowLayers.empty() || m_hollowLayers.back() != hollow.layer)
+            m_hollowLayers.push_back(hollow.layer);
+    }
+    m_layerRuler->update();
+    m_layerView->update();
+    if (m_hollowLayers.empty())
+        return;
+
+    // "Hollows close at layer 23 (Z 4.600) and layer 57 (Z 11.400): a pause there lets you fill them."
+    QString text = m_hollowLayers.size() == 1 ? QStringLiteral("A hollow closes at ")
+                                              : QStringLiteral("Hollows close at ");
+    m_hollowMessageLayers.clear();
+    for (std::size_t k = 0; k < m_hollowLayers.size(); ++k) {
+        if (k > 0)
+            text += k + 1 == m_hollowLayers.size() ? QStringLiteral(" and ") : QStringLiteral(", ");
+        const std::size_t layer = m_hollowLayers[k];
+        const auto hollow = std::find_if(m_hollows.begin(), m_hollows.end(),
+                                         [&](const Hollow& h) { return h.layer == layer; });
+        text += QStringLiteral("layer %1 (Z %2)").arg(layer + 1).arg(Utility::FormatFixed(hollow->z, 3));
+        m_hollowMessageLayers.emplace_back(int(text.size()), layer);
+    }
+    text += m_hollowLayers.size() == 1 ? QStringLiteral(": a pause there lets you fill it.")
+                                       : QStringLiteral(": a pause there lets you fill them.");
+    m_hollowMessage = text;
+    memoMessage->appendPlainText(text);
+    memoMessage->verticalScrollBar()->setValue(memoMessage->verticalScrollBar()->maximum());
+}
+
+bool TEditorForBorvane5_Form1::hollowClicked(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::MouseButtonRelease || watched != memoMessage->viewport() ||
+        m_hollowMessage.isEmpty())
+        return false;
+    const auto* click = static_cast<QMouseEvent*>(event);
+    const QTextCursor cursor = memoMessage->cursorForPosition(click->position().toPoint());
+    if (click->button() != Qt::LeftButton || cursor.block().text() != m_hollowMessage)
+        return false;
+    // The layer whose name was clicked; the last one after all names.
+    const int at = cursor.positionInBlock();
+    std::size_t layer = m_hollowMessageLayers.back().second;
+    for (const auto& [end, named] : m_hollowMessageLayers) {
+        if (at <= end) {
+            layer = named;
+            break;
+        }
+    }
+    if (layer < layerIndex().layers().size())
+        selectRulerRow(layer);
+    return true;
+}

@@ -1,14 +1,24 @@
 // The layer view drawn into an image offscreen, on a small file written here: where each square of
 // extrusion lands, the layer below, travel, arcs and the nozzle at the selected row.
 
+#include "GeneratedPrints.h"
+#include "GuiTestSupport.h"
+
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/MoveReader.h"
 #include "core/navigation/RowSource.h"
+#include "gui/EditBuffer.h"
+#include "gui/LayerRuler.h"
 #include "gui/LayerView.h"
+#include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QImage>
 #include <QPainter>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QToolButton>
 
 namespace {
 
@@ -42,6 +52,7 @@ private slots:
     void squareDrawnWhereItIsAndNowhereElse();
     void travelCanBeHidden();
     void arcDrawnAsAnArc();
+    void windowNamesTheHollowsAndShowsTheirLayers();
 
 private:
     QImage draw(int row);
@@ -139,6 +150,62 @@ void TestLayerView::arcDrawnAsAnArc()
     QVERIFY(near(image.pixelColor(at(15, 45)), tool));  // the top of the half circle
     QVERIFY(!near(image.pixelColor(at(15, 35)), tool)); // not the bottom
     QVERIFY(!near(image.pixelColor(at(15, 40)), tool)); // nor the chord
+}
+
+// A drop of a file with two hollows: the message area names the layers that close them, a click
+// on a name selects that layer's change row, and F3 opens the view on it, the outline drawn.
+void TestLayerView::windowNamesTheHollowsAndShowsTheirLayers()
+{
+    GeneratedPrints::Box box;
+    box.layers = 40;
+    box.holes = {{14, 14, 22, 22, 3, 9}, {27, 27, 36, 35, 6, 29}}; // roofs at layers 11 and 31
+    GeneratedPrints::Writer writer(box);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("box.gcode"));
+    QVERIFY(GuiTest::writeFile(path, writer.file()));
+
+    TEditorForBorvane5_Form1 window;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(GuiTest::dropFile(&window, path));
+    const QString expected = QStringLiteral(
+        "Hollows close at layer 11 (Z 2.200) and layer 31 (Z 6.200): a pause there lets you fill them.");
+    QTRY_VERIFY2(window.memoMessage->toPlainText().contains(expected),
+                 qPrintable(window.memoMessage->toPlainText()));
+
+    // A click on "layer 31" selects the change row of that layer.
+    QPlainTextEdit* message = window.memoMessage;
+    QTextBlock block = message->document()->begin();
+    while (block.isValid() && block.text() != expected)
+        block = block.next();
+    QVERIFY(block.isValid());
+    QTextCursor cursor(block);
+    cursor.setPosition(block.position() + int(expected.indexOf(QStringLiteral("layer 31"))) + 3);
+    QTest::mouseClick(message->viewport(), Qt::LeftButton, {}, message->cursorRect(cursor).center());
+    QCOMPARE(window.CurrentRow, writer.layerRows()[30]);
+    QCOMPARE(window.Memo1->CaretRow(), writer.layerRows()[30]);
+
+    // F3 opens the view right of the ruler, on the selected layer, the hollow's outline drawn.
+    auto* view = window.findChild<LayerView*>(QStringLiteral("LayerView"));
+    QVERIFY(view && !view->isVisible());
+    QTest::keyClick(&window, Qt::Key_F3);
+    QVERIFY(view->isVisible());
+    auto* ruler = window.findChild<LayerRuler*>();
+    QVERIFY(view->geometry().left() >= ruler->geometry().right());
+    QImage image(view->size(), QImage::Format_RGB32);
+    QPainter painter(&image);
+    view->render(painter, image.rect());
+    // The opening's wall runs along x 27 - 0.225 from y 27 to 35: the outline is there.
+    const QPoint onOutline = view->toWidget(QPointF(27 - 0.225, 31)).toPoint();
+    bool outlined = false;
+    for (int dy = -12; dy <= 12; ++dy) { // the line is dashed
+        for (int dx = -2; dx <= 2; ++dx)
+            outlined = outlined || near(image.pixelColor(onOutline + QPoint(dx, dy)), QColor(220, 0, 120));
+    }
+    QVERIFY(outlined);
+    QTest::keyClick(&window, Qt::Key_F3);
+    QVERIFY(!view->isVisible());
 }
 
 QTEST_MAIN(TestLayerView)

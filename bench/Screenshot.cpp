@@ -1,6 +1,9 @@
 // Takes the README's picture: the window after a drop of a small print, a temperature and a
 // pause inserted at heights chosen by height searches. Run under a display, e.g.
 //   xvfb-run -a ./build/bench/borvane_screenshot docs/screenshot.png
+// With a sliced file and a height it takes a picture of that file instead, the layer view open on
+// the layer a height search finds there, once the hollow search has ended:
+//   xvfb-run -a ./build/bench/borvane_screenshot view.png part.gcode 12.5
 
 #include "GuiTestSupport.h"
 
@@ -67,6 +70,17 @@ int main(int argc, char** argv)
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
+    if (argc > 3) {
+        window.resize(1400, 800);
+        if (!GuiTest::dropFile(&window, QString::fromLocal8Bit(argv[2])))
+            return 1;
+        QTest::qWait(3000); // the hollow search, in the background
+        type(window.leditPause, QString::fromLocal8Bit(argv[3]));
+        window.bbtnHeightSearch->click();
+        QTest::keyClick(&window, Qt::Key_F3);
+        QTest::qWait(300);
+        return window.grab().save(output) ? 0 : 1;
+    }
     if (!GuiTest::dropFile(&window, input))
         return 1;
     QTest::qWait(100);

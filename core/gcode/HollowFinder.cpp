@@ -417,31 +417,46 @@ void HollowFinder::Builder::add(std::string_view bytes)
     state.carry.assign(bytes.substr(complete));
 }
 
-std::vector<Hollow> HollowFinder::Builder::finish(const LayerIndex& layers)
+std::vector<Hollow> HollowFinder::Builder::finish()
 {
     State& state = *m_state;
     state.reader.read(state.carry, state.row, state.sink);
     std::vector<Closed> closed = state.finder.finish();
     std::vector<Hollow> hollows;
     for (Closed& c : closed) {
-        const std::optional<std::size_t> layer = layers.layerAt(c.closingRow);
-        if (!layer)
-            continue;
         Hollow hollow;
-        hollow.layer = *layer;
-        hollow.row = layers.layers()[*layer].row;
-        hollow.z = layers.layers()[*layer].z;
+        hollow.roofRow = c.closingRow;
         hollow.area = c.candidate.area;
         hollow.x = c.candidate.x;
         hollow.y = c.candidate.y;
         hollow.outline = std::move(c.candidate.outline);
         hollows.push_back(std::move(hollow));
     }
+    m_state = std::make_unique<State>(Moves::kDefaultFilamentDiameter);
+    return hollows;
+}
+
+std::vector<Hollow> HollowFinder::Builder::finish(const LayerIndex& layers)
+{
+    std::vector<Hollow> hollows = finish();
+    resolve(hollows, layers);
+    return hollows;
+}
+
+void HollowFinder::resolve(std::vector<Hollow>& hollows, const LayerIndex& layers)
+{
+    std::erase_if(hollows, [&](Hollow& hollow) {
+        const std::optional<std::size_t> layer = layers.layerAt(hollow.roofRow);
+        if (!layer)
+            return true;
+        hollow.layer = *layer;
+        hollow.row = layers.layers()[*layer].row;
+        hollow.z = layers.layers()[*layer].z;
+        return false;
+    });
     std::stable_sort(hollows.begin(), hollows.end(), [](const Hollow& a, const Hollow& b) {
         return a.layer != b.layer ? a.layer < b.layer : (a.x != b.x ? a.x < b.x : a.y < b.y);
     });
-    m_state = std::make_unique<State>(Moves::kDefaultFilamentDiameter);
-    return hollows;
 }
 
 std::vector<Hollow> HollowFinder::find(std::string_view body, const LayerIndex& layers)
@@ -460,7 +475,6 @@ std::optional<std::vector<Hollow>> HollowFinder::findInFile(QIODevice& device,
     {
     };
     std::optional<Builder> hollows;
-    LayerIndex::Builder layers;
     try {
         const SlicedFile::BodyRead body = SlicedFile::readBody(device, [&](QByteArrayView piece) {
             if (cancel.load(std::memory_order_relaxed))
@@ -469,7 +483,6 @@ std::optional<std::vector<Hollow>> HollowFinder::findInFile(QIODevice& device,
             if (!hollows)
                 hollows.emplace(Moves::filamentDiameter(bytes));
             hollows->add(bytes);
-            layers.add(bytes);
         });
         if (!body.ok || body.tooLarge || body.rowTooLong)
             return std::nullopt;
@@ -478,5 +491,5 @@ std::optional<std::vector<Hollow>> HollowFinder::findInFile(QIODevice& device,
     }
     if (!hollows)
         return std::vector<Hollow>{};
-    return hollows->finish(layers.finish());
+    return hollows->finish();
 }

@@ -25,6 +25,7 @@ class QIODevice;
 
 struct Hollow
 {
+    int roofRow = 0;         // the first extrusion of the roof, a body row
     std::size_t layer = 0;   // the layer that closes it (an index into LayerIndex::layers())
     int row = 0;             // that layer's change row: a pause goes in front of it
     double z = 0.0;          // that layer's height
@@ -47,10 +48,14 @@ public:
     static std::vector<Hollow> find(std::string_view body, const LayerIndex& layers);
 
     // Reads a sliced file from the device's start (its two header lines set aside, as a drop
-    // sets them aside) and finds the hollows of its body, its layers indexed on the way; rows are
-    // the body's. Widths worked out from E use a filament diameter named in the first piece read.
+    // sets them aside) and finds the hollows of its body, with their roof rows only (see
+    // resolve()). Widths worked out from E use a filament diameter named in the first piece read.
     // None when the file has no header, cannot be read, or cancel was set meanwhile.
     static std::optional<std::vector<Hollow>> findInFile(QIODevice& device, const std::atomic<bool>& cancel);
+
+    // Fills in each hollow's layer, change row and height from the layer its roof row lies in,
+    // drops those before the first layer and puts them in order, lowest layer first.
+    static void resolve(std::vector<Hollow>& hollows, const LayerIndex& layers);
 
     // The same over a body handed over in pieces, in order, as it is read.
     class Builder
@@ -64,6 +69,8 @@ public:
         void add(std::string_view bytes);
         // The hollows of all bytes added, numbered by the layers of the same bytes.
         std::vector<Hollow> finish(const LayerIndex& layers);
+        // The same with their roof rows only, to be resolved against the layers later.
+        std::vector<Hollow> finish();
 
     private:
         struct State;

@@ -17,6 +17,13 @@
 #include <QTimer>
 #include <QToolButton>
 
+namespace {
+
+// Milliseconds from a drop to the start of the hollow search.
+constexpr int kHollowSearchDelay = 300;
+
+} // namespace
+
 void TEditorForBorvane5_Form1::buildLayerView()
 {
     m_layerView = new LayerView(pnlRight);
@@ -73,6 +80,16 @@ void TEditorForBorvane5_Form1::startHollowSearch(const QString& path)
     m_hollowLayers.clear();
     m_hollowMessage.clear();
     const quint64 generation = ++m_hollowGeneration;
+    m_hollowSearchEnded = false;
+    // The search waits for the window to show the file first.
+    QTimer::singleShot(kHollowSearchDelay, this, [this, path, generation] {
+        if (generation == m_hollowGeneration && !m_hollowThread.joinable())
+            runHollowSearch(path, generation);
+    });
+}
+
+void TEditorForBorvane5_Form1::runHollowSearch(const QString& path, quint64 generation)
+{
     m_hollowThread = std::thread([this, path, generation] {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
@@ -80,6 +97,7 @@ void TEditorForBorvane5_Form1::startHollowSearch(const QString& path)
         std::optional<std::vector<Hollow>> found = HollowFinder::findInFile(file, m_hollowCancel);
         if (!found)
             return;
+        m_hollowSearchEnded = true;
         QMetaObject::invokeMethod(
             this,
             [this, generation, hollows = std::move(*found)]() mutable {
@@ -89,19 +107,29 @@ void TEditorForBorvane5_Form1::startHollowSearch(const QString& path)
     });
 }
 
-void TEditorForBorvane5_Form1::stopHollowSearch()
+bool TEditorForBorvane5_Form1::stopHollowSearch()
 {
     if (!m_hollowThread.joinable())
-        return;
+        return !m_hollowSearchEnded && !DroppedPath.isEmpty() && FileLoaded;
     m_hollowCancel = true;
     m_hollowThread.join();
     m_hollowCancel = false;
+    return !m_hollowSearchEnded;
 }
 
 void TEditorForBorvane5_Form1::hollowsFound(quint64 generation, std::vector<Hollow> hollows)
 {
     if (generation != m_hollowGeneration || !FileLoaded)
         return;
+    // Rows of the file as dropped; lines inserted since moved the later ones down.
+    const std::vector<int> inserted = Memo1->insertedRows();
+    for (Hollow& hollow : hollows) {
+        int shift = 0;
+        for (std::size_t k = 0; k < inserted.size() && inserted[k] - int(k) <= hollow.roofRow; ++k)
+            ++shift;
+        hollow.roofRow += shift;
+    }
+    HollowFinder::resolve(hollows, layerIndex());
     m_hollows = std::move(hollows);
     m_hollowLayers.clear();
     for (const Hollow& hollow : m_hollows) {

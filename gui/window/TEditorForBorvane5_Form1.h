@@ -223,7 +223,9 @@ private:
     // Finds the hollows of the file at path on a thread of its own; the result comes back to
     // hollowsFound unless another file was opened meanwhile.
     void startHollowSearch(const QString& path);
-    void stopHollowSearch();
+    void runHollowSearch(const QString& path, quint64 generation);
+    // Ends the search at once; whether one was running.
+    bool stopHollowSearch();
     void hollowsFound(quint64 generation, std::vector<Hollow> hollows);
     bool hollowClicked(QObject* watched, QEvent* event);
 
@@ -239,6 +241,7 @@ private:
         m_hollowMessageLayers; // where each layer's name ends, and the layer
     std::thread m_hollowThread;
     std::atomic<bool> m_hollowCancel{false};
+    std::atomic<bool> m_hollowSearchEnded{false}; // the thread found what it looked for
     quint64 m_hollowGeneration = 0;
 
     QString m_dropHint; // the message area's text until a height search tells about its row

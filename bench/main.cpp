@@ -645,7 +645,7 @@ void measureBatch(Bench& bench)
 // The spiral vase: a layer per line. A fresh window, the peak memory counted from its drop on.
 // Draws the layer of rows on a layer view of 800 by 800 pixels: the first draw reads the layer's
 // moves from the text, a repaint only draws them.
-void measureLayerDrawing(const char* label, const RowSource& rows, const LayerIndex& layers, int row)
+void measureDrawing(const char* label, const RowSource& rows, const LayerIndex& layers, int row)
 {
     const std::string_view text = rows.bytes();
     const double diameter = Moves::filamentDiameter(text);
@@ -682,7 +682,30 @@ void measureLayerDrawing(const char* label, const RowSource& rows, const LayerIn
                 first <= 0.050 ? "met" : "MISSED", repaint);
 }
 
-// The layer view on the loaded file's densest layer and on a layer of 200,000 moves; the hollow
+// A layer of 200,000 short extrusion moves, read and drawn on a layer view of 800 by 800 pixels.
+void measureLayerDrawing(Bench&)
+{
+    QByteArray big = "G90\nM82\nG92 E0\nG1 Z0.2 F420\n;WIDTH:0.45\n";
+    // A random walk of short lines over 100 by 100 mm, as dense infill and gap fill lay them.
+    std::mt19937 random(7);
+    double e = 0, x = 150, y = 150;
+    char line[96];
+    for (int move = 0; move < 200000; ++move) {
+        const double angle = double(random() % 3600) * M_PI / 1800.0;
+        const double step = 0.2 + double(random() % 800) / 1000.0;
+        x = std::clamp(x + step * std::cos(angle), 100.0, 200.0);
+        y = std::clamp(y + step * std::sin(angle), 100.0, 200.0);
+        e += step * 0.033;
+        const int n = std::snprintf(line, sizeof line, "G1 X%.3f Y%.3f E%.5f\n", x, y, e);
+        big.append(line, n);
+    }
+    big += "G1 Z0.4\nG1 X100 Y100 E" + QByteArray::number(e + 1, 'f', 5) + "\n";
+    const TextRows bigRows(big);
+    const LayerIndex bigLayers = LayerIndex::build(bigRows.bytes());
+    measureDrawing("  a layer of 200,000 extrusion moves", bigRows, bigLayers, 100000);
+}
+
+// The layer view on the loaded file's densest layer; the hollow
 // finder over the file, as the window runs it after a drop (reading the file again) and over the
 // text in memory, as the batch mode runs it.
 void measureLayerView(Bench& bench)
@@ -700,23 +723,7 @@ void measureLayerView(Bench& bench)
     std::printf("layer view:\n");
     char label[96];
     std::snprintf(label, sizeof label, "  densest layer (%d rows)", most);
-    measureLayerDrawing(label, memo, layers, all.empty() ? 0 : all[densest].row + most / 2);
-
-    QByteArray big = "G90\nM82\nG92 E0\nG1 Z0.2 F420\n;WIDTH:0.45\n";
-    std::mt19937 random(7);
-    double e = 0;
-    char line[96];
-    for (int move = 0; move < 200000; ++move) {
-        e += 0.01;
-        const int n =
-            std::snprintf(line, sizeof line, "G1 X%.3f Y%.3f E%.5f\n", 100.0 + (random() % 100000) / 1000.0,
-                          100.0 + (random() % 100000) / 1000.0, e);
-        big.append(line, n);
-    }
-    big += "G1 Z0.4\nG1 X100 Y100 E" + QByteArray::number(e + 1, 'f', 5) + "\n";
-    const TextRows bigRows(big);
-    const LayerIndex bigLayers = LayerIndex::build(bigRows.bytes());
-    measureLayerDrawing("  a layer of 200,000 extrusion moves", bigRows, bigLayers, 100000);
+    measureDrawing(label, memo, layers, all.empty() ? 0 : all[densest].row + most / 2);
 
     const double inFile = best(
         [&] {
@@ -785,11 +792,16 @@ int main(int argc, char** argv)
         {"print view", measurePrintView},
         {"index", measureIndexAlone},
         {"layer view", measureLayerView},
+        {"layer drawing", measureLayerDrawing},
         {"batch", measureBatch},
         {"spiral vase", measureSpiralVase},
         {"long rows", measureLongRows},
     };
+    // BENCH_ONLY names the measurements to run, e.g. "layer drawing" (the others need "load").
+    const QByteArray only = qgetenv("BENCH_ONLY");
     for (const Measurement& measurement : measurements) {
+        if (!only.isEmpty() && !only.split(',').contains(QByteArray(measurement.name.c_str())))
+            continue;
         measurement.run(bench);
         if (qEnvironmentVariableIsSet("BENCH_TRACE"))
             std::printf("  [after %s: VmRSS %.1f MB, VmHWM %.1f MB]\n", measurement.name.c_str(),

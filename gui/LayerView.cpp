@@ -18,6 +18,9 @@ using Moves::Move;
 constexpr double kMargin = 12.0;    // pixels around the fitted extent
 constexpr double kWheelZoom = 1.25; // per notch
 constexpr double kArcStep = 0.5;    // mm of arc per drawn piece
+// Above so many moves a layer's lines are widened from a mask, up to this half width in pixels.
+constexpr std::size_t kManyMoves = 5000;
+constexpr int kWidestMaskRadius = 8;
 
 QColor travelColour()
 {
@@ -117,6 +120,9 @@ void LayerView::readLayer(const Frame& frame, std::size_t layer)
     const qsizetype from = rows.rowStart(std::min(start.row, rows.physicalRowCount() - 1));
     const qsizetype to = last < rows.physicalRowCount() ? rows.rowStart(last) : qsizetype(bytes.size());
     Moves::MoveReader reader(frame.filamentDiameter, start.state);
+    // A row holds at most one move: room for them all at once, so the list never grows by copying.
+    m_read.moves.reserve(std::size_t(std::max(0, last - layers[layer].row)));
+    m_read.below.reserve(std::size_t(std::max(0, layers[layer].row - first)));
     const int layerRow = layers[layer].row;
     // Where the nozzle is when the selected row starts: where the last move before it ended.
     QPointF before(start.state.x, start.state.y);
@@ -160,8 +166,8 @@ void LayerView::render(QPainter& painter, const QRect& area)
 
     painter.save();
     painter.setClipRect(area);
-    drawMoves(painter, m_read.below, true, m_scale);
-    drawMoves(painter, m_read.moves, false, m_scale);
+    drawMoves(painter, area, m_read.below, true, m_scale);
+    drawMoves(painter, area, m_read.moves, false, m_scale);
 
     // Hollows closing at this layer or the next: the opening below the roof.
     if (frame.hollows) {
@@ -203,10 +209,10 @@ void LayerView::render(QPainter& painter, const QRect& area)
     painter.drawText(placed, Qt::AlignCenter, corner);
 }
 
-void LayerView::drawMoves(QPainter& painter, const std::vector<Move>& moves, bool below, double scale) const
+void LayerView::drawMoves(QPainter& painter, const QRect& area, const std::vector<Move>& moves, bool below,
+                          double scale) const
 {
-    // Lines of one colour and about one drawn width go out together, which is what keeps a layer
-    // of many thousand moves quick to draw.
+    // Lines of one colour and about one drawn width go out together.
     std::map<std::pair<int, int>, QVector<QLineF>> batches; // (tool or -1 for travel, width in half pixels)
     std::map<std::pair<int, int>, QPainterPath> arcs;
     for (const Move& m : moves) {
@@ -226,19 +232,36 @@ void LayerView::drawMoves(QPainter& painter, const std::vector<Move>& moves, boo
         }
         batches[key].append(QLineF(toWidget(QPointF(m.x0, m.y0)), toWidget(QPointF(m.x1, m.y1))));
     }
+    const auto colourOf = [](int tool) { return tool == -2 ? belowColour() : toolColour(tool); };
     const auto penFor = [&](const std::pair<int, int>& key) {
         if (key.first == -1) {
             QPen pen(travelColour(), 1, Qt::DotLine);
             pen.setCosmetic(true);
             return pen;
         }
-        const QColor colour = key.first == -2 ? belowColour() : toolColour(key.first);
-        QPen pen(colour, key.second / 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-        return pen;
+        return QPen(colourOf(key.first), key.second / 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     };
-    const bool many = moves.size() > 20000;
-    painter.setRenderHint(QPainter::Antialiasing, !many);
     painter.setBrush(Qt::NoBrush);
+    if (moves.size() > kManyMoves) {
+        // Wide lines cost the stroker several microseconds each: many of them are drawn one pixel
+        // wide into a mask that is then widened to their width, as a round brush would.
+        QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
+        layer.fill(Qt::transparent);
+        for (auto it = batches.begin(); it != batches.end();) {
+            const int radius = int(std::lround(it->first.second / 4.0 - 0.5));
+            if (it->first.first == -1 || radius > kWidestMaskRadius) {
+                ++it;
+                continue;
+            }
+            std::vector<std::uint8_t> mask(std::size_t(area.width()) * std::size_t(area.height()));
+            for (const QLineF& line : it->second)
+                plotLine(mask, area, line);
+            paintWidened(mask, radius, colourOf(it->first.first), layer);
+            it = batches.erase(it);
+        }
+        painter.drawImage(area.topLeft(), layer);
+    }
+    painter.setRenderHint(QPainter::Antialiasing, moves.size() <= kManyMoves);
     for (const auto& [key, lines] : batches) {
         painter.setPen(penFor(key));
         painter.drawLines(lines);
@@ -246,6 +269,63 @@ void LayerView::drawMoves(QPainter& painter, const std::vector<Move>& moves, boo
     for (const auto& [key, path] : arcs) {
         painter.setPen(penFor(key));
         painter.drawPath(path);
+    }
+}
+
+void LayerView::plotLine(std::vector<std::uint8_t>& mask, const QRect& area, const QLineF& line)
+{
+    // Steps of at most a pixel along the line's longer side; pixels outside the area are left.
+    const double x0 = line.x1() - area.left(), y0 = line.y1() - area.top();
+    const double dx = line.dx(), dy = line.dy();
+    const int w = area.width(), h = area.height();
+    if ((x0 < 0 && x0 + dx < 0) || (y0 < 0 && y0 + dy < 0) || (x0 >= w && x0 + dx >= w) ||
+        (y0 >= h && y0 + dy >= h))
+        return;
+    const int steps = std::min(100000, int(std::ceil(std::max(std::abs(dx), std::abs(dy)))));
+    for (int k = 0; k <= steps; ++k) {
+        const double t = steps > 0 ? double(k) / steps : 0.0;
+        const int x = int(std::floor(x0 + dx * t)), y = int(std::floor(y0 + dy * t));
+        if (x >= 0 && y >= 0 && x < w && y < h)
+            mask[std::size_t(y) * std::size_t(w) + std::size_t(x)] = 1;
+    }
+}
+
+void LayerView::paintWidened(const std::vector<std::uint8_t>& mask, int radius, QColor colour, QImage& target)
+{
+    // Each pixel within radius of a drawn pixel takes the colour: per row, a running count of
+    // drawn pixels tells whether any lies within a given distance along the row.
+    const int w = target.width(), h = target.height();
+    std::vector<int> counts(std::size_t(w + 1) * std::size_t(h));
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* row = &mask[std::size_t(y) * std::size_t(w)];
+        int* c = &counts[std::size_t(y) * std::size_t(w + 1)];
+        c[0] = 0;
+        for (int x = 0; x < w; ++x)
+            c[x + 1] = c[x] + row[x];
+    }
+    std::vector<int> reach(std::size_t(radius) + 1); // along the row, at each distance across it
+    for (int dy = 0; dy <= radius; ++dy)
+        reach[std::size_t(dy)] = int(std::floor(std::sqrt(double(radius * radius - dy * dy)) + 0.5));
+    const QRgb pixel = colour.rgba();
+    for (int y = 0; y < h; ++y) {
+        auto* out = reinterpret_cast<QRgb*>(target.scanLine(y));
+        const int y0 = std::max(0, y - radius), y1 = std::min(h - 1, y + radius);
+        // Rows with nothing drawn near are passed over whole.
+        bool any = false;
+        for (int yy = y0; yy <= y1 && !any; ++yy)
+            any = counts[std::size_t(yy) * std::size_t(w + 1) + std::size_t(w)] != 0;
+        if (!any)
+            continue;
+        for (int x = 0; x < w; ++x) {
+            for (int yy = y0; yy <= y1; ++yy) {
+                const int k = reach[std::size_t(std::abs(yy - y))];
+                const int* c = &counts[std::size_t(yy) * std::size_t(w + 1)];
+                if (c[std::min(w, x + k + 1)] - c[std::max(0, x - k)] != 0) {
+                    out[x] = pixel;
+                    break;
+                }
+            }
+        }
     }
 }
 

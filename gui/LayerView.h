@@ -15,6 +15,7 @@
 #include <QRectF>
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -74,7 +75,13 @@ private:
         std::optional<QPointF> nozzle;
     };
     void readLayer(const Frame& frame, std::size_t layer);
-    void drawMoves(QPainter& painter, const std::vector<Moves::Move>& moves, bool below, double scale) const;
+    void drawMoves(QPainter& painter, const QRect& area, const std::vector<Moves::Move>& moves, bool below,
+                   double scale) const;
+    // Paints colour into target on every pixel within radius of a pixel drawn in mask.
+    static void paintWidened(const std::vector<std::uint8_t>& mask, int radius, QColor colour,
+                             QImage& target);
+    // Marks the pixels a line passes in a mask of the area's pixels, a byte each.
+    static void plotLine(std::vector<std::uint8_t>& mask, const QRect& area, const QLineF& line);
     void fit(const QRectF& extent, const QRect& area);
 
     Source m_source;

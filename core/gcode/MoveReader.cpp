@@ -36,10 +36,11 @@ char upper(char c)
 struct Words
 {
     std::uint32_t present = 0;
-    double value[26] = {};
+    double value[26]; // only the letters in present are set
 
     bool has(char letter) const { return present & (1u << (letter - 'A')); }
-    double operator[](char letter) const { return value[letter - 'A']; }
+    // A letter's number; 0 where the letter does not stand.
+    double operator[](char letter) const { return has(letter) ? value[letter - 'A'] : 0.0; }
 };
 
 const char* readWords(const char* p, const char* end, Words& words)
@@ -299,7 +300,7 @@ void MoveReader::move(int number, const char* p, const char* end, int row, const
     m.tool = std::uint16_t(std::clamp(s.tool, 0, 0xFFFF));
     m.x0 = float(x0), m.y0 = float(y0), m.x1 = float(x1), m.y1 = float(y1);
     m.z = float(s.z);
-    double length = std::hypot(x1 - x0, y1 - y0);
+    double length = -1.0; // worked out only where a width needs it
     if (arc) {
         m.arc = true;
         m.clockwise = number == 2;
@@ -337,7 +338,13 @@ void MoveReader::move(int number, const char* p, const char* end, int row, const
             s.inLayer = true;
         }
         const double volume = s.volumetricDiameter > 0.0 ? used : used * m_filamentArea;
-        m.width = s.commentWidth > 0.0 ? float(s.commentWidth) : widthOf(volume, length);
+        if (s.commentWidth > 0.0) {
+            m.width = float(s.commentWidth);
+        } else {
+            if (length < 0.0)
+                length = std::hypot(x1 - x0, y1 - y0);
+            m.width = widthOf(volume, length);
+        }
     }
     sink(m);
 }

@@ -23,16 +23,36 @@
 namespace {
 
 // Layer 1 (Z 0.2): a square from 10,10 to 20,20 with T0. Layer 2 (Z 0.4): a travel to 30,30 and a
-// square from 30,30 to 40,40 with T1, 0.5 mm wide. Layer 3 (Z 0.6): a half circle from 10,40 to
-// 20,40 around 15,40, clockwise, so over the top.
-const QByteArray kBody =
-    "G90\nM83\nG28\n"
-    "G1 Z0.2\n;WIDTH:0.5\nG0 X10 Y10\nG1 X20 Y10 E1\nG1 X20 Y20 E1\nG1 X10 Y20 E1\nG1 X10 Y10 E1\n"
-    "G1 Z0.4\nT1\nG0 X30 Y30\nG1 X40 Y30 E1\nG1 X40 Y40 E1\nG1 X30 Y40 E1\nG1 X30 Y30 E1\n"
-    "G1 Z0.6\nT0\nG0 X10 Y40\nG2 X20 Y40 I5 J0 E1\n";
-constexpr int kLayer2Row = 10;     // "G1 Z0.4"
-constexpr int kSecondSideRow = 14; // "G1 X40 Y40 E1": a pause there stops at 40,30
-constexpr int kLayer3Row = 17;     // "G1 Z0.6"
+// square from 30,30 to 40,40 with T1, 0.5 mm wide, each side in pieces moves. Layer 3 (Z 0.6): a
+// half circle from 10,40 to 20,40 around 15,40, clockwise, so over the top.
+QByteArray printBody(int pieces)
+{
+    QByteArray body =
+        "G90\nM83\nG28\n"
+        "G1 Z0.2\n;WIDTH:0.5\nG0 X10 Y10\nG1 X20 Y10 E1\nG1 X20 Y20 E1\nG1 X10 Y20 E1\nG1 X10 Y10 E1\n"
+        "G1 Z0.4\nT1\nG0 X30 Y30\n";
+    const double corners[5][2] = {{30, 30}, {40, 30}, {40, 40}, {30, 40}, {30, 30}};
+    for (int side = 0; side < 4; ++side) {
+        for (int k = 1; k <= pieces; ++k) {
+            const double t = double(k) / pieces;
+            const double x = corners[side][0] + (corners[side + 1][0] - corners[side][0]) * t;
+            const double y = corners[side][1] + (corners[side + 1][1] - corners[side][1]) * t;
+            body +=
+                "G1 X" + QByteArray::number(x, 'f', 4) + " Y" + QByteArray::number(y, 'f', 4) + " E0.01\n";
+        }
+    }
+    return body + "G1 Z0.6\nT0\nG0 X10 Y40\nG2 X20 Y40 I5 J0 E1\n";
+}
+constexpr int kLayer2Row = 10; // "G1 Z0.4"
+// The row that starts the square's second side: a pause there stops at 40,30.
+int secondSideRow(int pieces)
+{
+    return 13 + pieces;
+}
+int layer3Row(int pieces)
+{
+    return 13 + 4 * pieces;
+}
 const QRectF kExtent(0, 0, 50, 50);
 
 bool near(QColor a, QColor b)
@@ -49,25 +69,35 @@ class TestLayerView : public QObject
 
 private slots:
     void init();
+    void squareDrawnWhereItIsAndNowhereElse_data();
     void squareDrawnWhereItIsAndNowhereElse();
     void travelCanBeHidden();
     void arcDrawnAsAnArc();
     void windowNamesTheHollowsAndShowsTheirLayers();
 
 private:
+    void load(int pieces);
     QImage draw(int row);
     QPoint at(double x, double y) const { return m_view->toWidget(QPointF(x, y)).toPoint(); }
 
-    TextRows m_rows{kBody};
-    LayerIndex m_layers = LayerIndex::build({kBody.constData(), std::size_t(kBody.size())});
-    Moves::Checkpoints m_points =
-        Moves::Checkpoints::build({kBody.constData(), std::size_t(kBody.size())}, 1.75, 4);
+    std::unique_ptr<TextRows> m_rows;
+    LayerIndex m_layers;
+    Moves::Checkpoints m_points;
     std::unique_ptr<LayerView> m_view;
 };
 
+void TestLayerView::load(int pieces)
+{
+    const QByteArray body = printBody(pieces);
+    m_rows = std::make_unique<TextRows>(body);
+    m_layers = LayerIndex::build(m_rows->bytes());
+    m_points = Moves::Checkpoints::build(m_rows->bytes(), 1.75, 4);
+    QCOMPARE(m_layers.layers().size(), std::size_t(3));
+}
+
 void TestLayerView::init()
 {
-    QCOMPARE(m_layers.layers().size(), std::size_t(3));
+    load(1);
     m_view = std::make_unique<LayerView>();
     m_view->resize(524, 524); // 10 pixels a millimetre: (524 - 2 * 12) / 50
 }
@@ -76,7 +106,7 @@ QImage TestLayerView::draw(int row)
 {
     m_view->setSource([this, row] {
         LayerView::Frame frame;
-        frame.rows = &m_rows;
+        frame.rows = m_rows.get();
         frame.layers = &m_layers;
         frame.checkpoints = &m_points;
         frame.extent = kExtent;
@@ -90,9 +120,18 @@ QImage TestLayerView::draw(int row)
     return image;
 }
 
+void TestLayerView::squareDrawnWhereItIsAndNowhereElse_data()
+{
+    QTest::addColumn<int>("pieces");
+    QTest::newRow("one move a side") << 1;
+    QTest::newRow("1500 moves a side, as many as a dense layer has") << 1500;
+}
+
 void TestLayerView::squareDrawnWhereItIsAndNowhereElse()
 {
-    const QImage image = draw(kSecondSideRow);
+    QFETCH(int, pieces);
+    load(pieces);
+    const QImage image = draw(secondSideRow(pieces));
     const QColor tool = LayerView::toolColour(1);
     // The four sides of the square, in the middle of each.
     for (const auto& [x, y] : {std::pair{35.0, 30.0}, {40.0, 35.0}, {35.0, 40.0}, {30.0, 35.0}})
@@ -128,7 +167,7 @@ void TestLayerView::squareDrawnWhereItIsAndNowhereElse()
 void TestLayerView::travelCanBeHidden()
 {
     // The travel from 10,10 to 30,30 passes 20,20 at... 25,25, away from both squares.
-    QImage image = draw(kSecondSideRow);
+    QImage image = draw(secondSideRow(1));
     const QPoint middle = at(25, 25);
     bool dotted = false;
     for (int dx = -6; dx <= 6; ++dx)
@@ -136,7 +175,7 @@ void TestLayerView::travelCanBeHidden()
                  image.pixelColor(middle + QPoint(dx, dx)) != QColor(Qt::white);
     QVERIFY(dotted);
     m_view->setTravelShown(false);
-    image = draw(kSecondSideRow);
+    image = draw(secondSideRow(1));
     for (int dy = -6; dy <= 6; ++dy) {
         for (int dx = -6; dx <= 6; ++dx)
             QCOMPARE(image.pixelColor(middle + QPoint(dx, dy)), QColor(Qt::white));
@@ -145,7 +184,7 @@ void TestLayerView::travelCanBeHidden()
 
 void TestLayerView::arcDrawnAsAnArc()
 {
-    const QImage image = draw(kLayer3Row + 3);
+    const QImage image = draw(layer3Row(1) + 3);
     const QColor tool = LayerView::toolColour(0);
     QVERIFY(near(image.pixelColor(at(15, 45)), tool));  // the top of the half circle
     QVERIFY(!near(image.pixelColor(at(15, 35)), tool)); // not the bottom

@@ -4,6 +4,8 @@
 // With a sliced file and a height it takes a picture of that file instead, the layer view open on
 // the layer a height search finds there, once the hollow search has ended:
 //   xvfb-run -a ./build/bench/borvane_screenshot view.png part.gcode 12.5
+// Or, to see the window on a whole screen at a scale,
+//   QT_SCALE_FACTOR=1.25 xvfb-run -a -s "-screen 0 1366x768x24" ./build/bench/borvane_screenshot s.png screen
 
 #include "GuiTestSupport.h"
 
@@ -14,6 +16,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -97,5 +100,8 @@ int main(int argc, char** argv)
     // The pause in the middle of the editor rather than on its last line.
     window.Memo1->SendScintilla(QsciScintillaBase::SCI_SETFIRSTVISIBLELINE, long(window.CurrentRow - 14));
     QTest::qWait(200);
+    // "screen" as a second argument takes the whole screen, to see where the window lies on it.
+    if (argc > 2 && QByteArray(argv[2]) == "screen")
+        return window.screen()->grabWindow(0).save(output) ? 0 : 1;
     return window.grab().save(output) ? 0 : 1;
 }

@@ -5,7 +5,8 @@
 // Every other part of the program reads and changes the text through these operations.
 
 #include "core/gcode/PrintEvents.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/LineBreaks.h"
+#include "core/text/RowSource.h"
 
 #include <Qsci/qsciscintilla.h>
 
@@ -51,7 +52,7 @@ class EditBuffer : public QsciScintilla, public RowSource
     Q_OBJECT
 
 public:
-    enum class LineBreak { LF, CRLF };
+    using LineBreak = LineBreaks::Style;
 
     explicit EditBuffer(QWidget* parent = nullptr);
 
@@ -63,9 +64,10 @@ public:
     qsizetype rowEnd(int row) const override;
     int rowAt(qsizetype offset) const override;
 
-    // Puts s in front of row r so that s becomes row r; r == lineCount() appends a row.
-    // Any other r changes nothing. Works in the read-only state too.
-    void insertRow(int row, const QString& s);
+    // Puts lines in front of row r so that they become rows r, r+1, ...; r == lineCount() appends
+    // them. Any other r changes nothing. Works in the read-only state too.
+    void insertRows(int row, const QStringList& lines);
+    void insertRow(int row, const QString& s) { insertRows(row, {s}); }
     void appendRow(const QString& s);
     void clearRows();
 
@@ -73,10 +75,11 @@ public:
     qsizetype lineIndex(int row) const;
     // The row of the caret or, with a selection, of the selection start.
     int CaretRow() const;
-    // Caret to the start of row r, scrolled into view, nothing selected. No change for a missing row.
+    // Caret to the start of row r, nothing selected. No change for a missing row.
     void PlaceCaretAtRow(int row);
     // Selects row r's text without its line break, caret at its end. No change for a missing row.
     void SelectRow(int row);
+    // Both show the row from its first column, and in the middle of the view when it was out of it.
     // Caret to offset, nothing selected, not scrolled; -1 only removes the selection.
     void setSelectionStart(qsizetype offset);
 
@@ -145,6 +148,8 @@ private:
         SendScintilla(SCI_SETREADONLY, wasReadOnly ? 1L : 0L);
     }
     void insertBytesAt(qsizetype offset, const QByteArray& bytes);
+    bool rowInView(int row) const;
+    void showRowFromItsStart(int row, bool wasInView);
     void onModified(int modificationType, int token);
 
     // The margins (EditBufferMargins.cpp).

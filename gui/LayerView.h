@@ -9,7 +9,7 @@
 #include "core/gcode/HollowFinder.h"
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/MoveReader.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include <QPointF>
 #include <QRectF>

@@ -1,6 +1,6 @@
 #include "core/gcode/MoveReader.h"
 
-#include "core/text/LineBreaks.h"
+#include "core/gcode/GCodeWords.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,22 +15,9 @@ namespace Moves {
 
 namespace {
 
-using LineBreaks::isBreak;
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-char upper(char c)
-{
-    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-}
+using GCodeWords::isBlank;
+using GCodeWords::isDigit;
+using GCodeWords::upper;
 
 // The words of one command up to its comment: which letters stand in it and their numbers.
 struct Words
@@ -38,56 +25,22 @@ struct Words
     std::uint32_t present = 0;
     double value[26]; // only the letters in present are set
 
+    // Reads the rest of a row's words, the command already read.
+    explicit Words(GCodeWords::Reader& reader)
+    {
+        while (reader.next()) {
+            const int k = reader.letter() - 'A';
+            if (const std::optional<double> number = reader.value()) {
+                present |= 1u << k;
+                value[k] = *number;
+            }
+        }
+    }
+
     bool has(char letter) const { return present & (1u << (letter - 'A')); }
     // A letter's number; 0 where the letter does not stand.
     double operator[](char letter) const { return has(letter) ? value[letter - 'A'] : 0.0; }
 };
-
-const char* readWords(const char* p, const char* end, Words& words)
-{
-    while (p < end) {
-        const char c = *p;
-        if (isBlank(c)) {
-            ++p;
-            continue;
-        }
-        if (c == ';' || isBreak(c) || c == '*')
-            return p;
-        if (c == '(') {
-            while (p < end && *p != ')' && !isBreak(*p))
-                ++p;
-            if (p < end && *p == ')')
-                ++p;
-            continue;
-        }
-        const char letter = upper(c);
-        ++p;
-        if (letter < 'A' || letter > 'Z')
-            continue;
-        if (p < end && *p == '+')
-            ++p;
-        double value = 0.0;
-        const auto [next, error] = std::from_chars(p, end, value, std::chars_format::fixed);
-        if (error != std::errc())
-            continue; // a letter without a number is no word
-        p = next;
-        words.present |= 1u << (letter - 'A');
-        words.value[letter - 'A'] = value;
-    }
-    return p;
-}
-
-// A whole command number ("1" in "G1", "01" in "G01"); -1 for none or a fraction ("G29.1").
-int commandNumber(const char*& p, const char* end)
-{
-    int number = 0;
-    const char* start = p;
-    while (p < end && isDigit(*p) && p - start < 6)
-        number = number * 10 + (*p++ - '0');
-    if (p == start || (p < end && (isDigit(*p) || *p == '.')))
-        return -1;
-    return number;
-}
 
 bool startsWithNoCase(const char* p, const char* end, std::string_view prefix)
 {
@@ -179,19 +132,10 @@ void MoveReader::row(const char* p, const char* end, int row, const Sink& sink)
             m_state.commentWidth = *width;
         return;
     }
-    char letter = upper(*p++);
-    if (letter == 'N') { // a line number before the command
-        while (p < end && isDigit(*p))
-            ++p;
-        while (p < end && isBlank(*p))
-            ++p;
-        if (p == end)
-            return;
-        letter = upper(*p++);
-    }
-    const int number = commandNumber(p, end);
-    if (number < 0)
-        return;
+    GCodeWords::Reader reader(p, end);
+    const GCodeWords::Command command = GCodeWords::readCommand(reader);
+    const char letter = command.letter;
+    const int number = command.number;
     if (letter == 'T') {
         m_state.tool = number;
         return;
@@ -202,8 +146,7 @@ void MoveReader::row(const char* p, const char* end, int row, const Sink& sink)
         } else if (number == 83) {
             m_state.relativeE = true;
         } else if (number == 200) {
-            Words words;
-            readWords(p, end, words);
+            const Words words(reader);
             if (words.has('D'))
                 m_state.volumetricDiameter = words['D'];
         }
@@ -216,12 +159,12 @@ void MoveReader::row(const char* p, const char* end, int row, const Sink& sink)
     case 1:
     case 2:
     case 3:
-        move(number, p, end, row, sink);
+        move(number, reader, row, sink);
         return;
     case 28: { // homing: the named axes, or all, go to 0
-        // The axes stand as bare letters ("G28 XY") or with a number ("G28 X0").
+        // The axes stand as bare letters ("G28 XY"), which are no words, or with a number ("G28 X0").
         bool named[3] = {false, false, false};
-        for (const char* q = p; q < end && *q != ';'; ++q) {
+        for (const char* q = reader.position(); q < end && *q != ';'; ++q) {
             const char c = upper(*q);
             if (c >= 'X' && c <= 'Z')
                 named[c - 'X'] = true;
@@ -242,8 +185,7 @@ void MoveReader::row(const char* p, const char* end, int row, const Sink& sink)
         m_state.relativeAxes = true;
         return;
     case 92: {
-        Words words;
-        readWords(p, end, words);
+        const Words words(reader);
         if (words.present == 0) {
             m_state.x = m_state.y = m_state.z = m_state.e = 0.0;
             return;
@@ -263,10 +205,9 @@ void MoveReader::row(const char* p, const char* end, int row, const Sink& sink)
     }
 }
 
-void MoveReader::move(int number, const char* p, const char* end, int row, const Sink& sink)
+void MoveReader::move(int number, GCodeWords::Reader& reader, int row, const Sink& sink)
 {
-    Words words;
-    readWords(p, end, words);
+    const Words words(reader);
     MachineState& s = m_state;
     const bool relative = s.relativeAxes;
     const double x0 = s.x, y0 = s.y;

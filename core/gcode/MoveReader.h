@@ -1,8 +1,8 @@
 #pragma once
 
-// The moves of a sliced body as the nozzle makes them, read from the bytes where they lie: each
-// G0/G1 with X or Y and each arc (G2 clockwise, G3 counter-clockwise; I/J centre or R radius)
-// becomes a move from where the nozzle was to where the command takes it. A move that grows the
+// The moves of a sliced body as the nozzle makes them (rows read into words by GCodeWords), read from the
+// bytes where they lie: each G0/G1 with X or Y and each arc (G2 clockwise, G3 counter-clockwise; I/J centre
+// or R radius) becomes a move from where the nozzle was to where the command takes it. A move that grows the
 // filament (as the layer index counts it: E above the last E, or above 0 in relative extrusion)
 // is an extrusion, any other a travel. G90/G91 switch absolute and relative axes (G91 makes E
 // relative too), M82/M83 absolute and relative extrusion, G92 sets positions, G28 homes
@@ -20,6 +20,10 @@
 #include <functional>
 #include <string_view>
 #include <vector>
+
+namespace GCodeWords {
+class Reader;
+}
 
 namespace Moves {
 
@@ -74,7 +78,7 @@ public:
 
 private:
     void row(const char* p, const char* end, int row, const Sink& sink);
-    void move(int number, const char* p, const char* end, int row, const Sink& sink);
+    void move(int number, GCodeWords::Reader& reader, int row, const Sink& sink);
     float widthOf(double volume, double length) const;
 
     MachineState m_state;

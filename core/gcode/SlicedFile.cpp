@@ -17,7 +17,7 @@ namespace {
 // before text; returns the bytes of the row left open at its end. Rows end at LF, CR LF or a
 // lone CR. G-code rows are short, so a search for LF finds the ends; only a stretch that
 // would pass the limit, or is left open at the end, is searched for lone CRs.
-qint64 longestRowIn(QByteArrayView text, char before, qint64 run, qint64& longest)
+qint64 longestRowIn(QByteArrayView text, char before, qint64 run, qint64 limit, qint64& longest)
 {
     const char* p = text.data();
     const char* const end = p + text.size();
@@ -26,7 +26,7 @@ qint64 longestRowIn(QByteArrayView text, char before, qint64 run, qint64& longes
         const char* const stop = lf ? lf : end;
         // A row left open at the chunk's end is searched too, so that a row carried on into
         // the next chunk holds no CR.
-        if (!lf || run + qint64(stop - p) > kMaxRowBytes) {
+        if (!lf || run + qint64(stop - p) > limit) {
             while (const auto* cr = static_cast<const char*>(std::memchr(p, '\r', std::size_t(stop - p)))) {
                 longest = qMax(longest, run + qint64(cr - p));
                 run = 0;
@@ -61,17 +61,32 @@ qsizetype headerLength(QByteArrayView firstBytes)
 HeaderRead readHeader(QIODevice& device)
 {
     HeaderRead result;
-    if (!device.seek(0))
+    // A stream (standard input) cannot seek: what was read past the header is given back to it.
+    const bool stream = device.isSequential();
+    if (stream)
+        device.startTransaction();
+    else if (!device.seek(0))
         return result;
     QByteArray first(kHeaderCapacity, Qt::Uninitialized);
-    const qint64 got = device.read(first.data(), first.size());
-    if (got < 0)
-        return result;
+    qint64 got = 0;
+    // A stream hands over what it has at the moment: read on to the header, the capacity or its end.
+    do {
+        const qint64 n = device.read(first.data() + got, first.size() - got);
+        if (n < 0)
+            return result;
+        if (n == 0)
+            break;
+        got += n;
+    } while (stream && got < first.size() && headerLength({first.constData(), qsizetype(got)}) < 0);
     first.truncate(qsizetype(got));
     const qsizetype length = headerLength(first);
+    // The body starts after the header; without one, reading goes on where it stopped.
+    const qint64 next = length >= 0 ? length : got;
+    if (stream)
+        device.rollbackTransaction();
+    if (stream ? device.skip(next) != next : !device.seek(next))
+        return result;
     if (length >= 0) {
-        if (!device.seek(length))
-            return result;
         first.truncate(length);
         result.bytes = std::move(first);
         result.check = HeaderCheck::Fits;
@@ -106,42 +121,48 @@ QString headerProblem(HeaderCheck check)
 }
 
 BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& sink, qsizetype chunkSize,
-                  qint64 maxBytes)
+                  qint64 maxBytes, qint64 expectedBytes, qint64 maxRowBytes)
 {
     BodyRead result;
-    QByteArray chunk(chunkSize, Qt::Uninitialized);
-    bool breakFound = false;
+    QByteArray chunk(expectedBytes >= 0 ? qMin<qint64>(chunkSize, qMax<qint64>(expectedBytes, 1)) : chunkSize,
+                     Qt::Uninitialized);
+    LineBreaks::StyleFinder lineBreak;
     char previous = 0; // the last text byte of the previous chunk, for a CR LF split between chunks
     qint64 run = 0;    // bytes of the row that is still open at the end of the text so far
     for (;;) {
-        const qint64 got = device.read(chunk.data(), chunk.size());
+        qint64 wanted = chunk.size();
+        if (expectedBytes >= 0) {
+            wanted = qMin(wanted, expectedBytes - result.textBytes);
+            if (wanted == 0)
+                break;
+        }
+        const qint64 got = device.read(chunk.data(), wanted);
         if (got < 0)
             result.ok = false;
-        if (got <= 0)
+        if (got <= 0) {
+            result.endedEarly = got == 0 && expectedBytes >= 0;
             break;
+        }
         if (got > maxBytes - result.textBytes) {
             result.tooLarge = true;
             break;
         }
         const QByteArrayView text(chunk.constData(), qsizetype(got));
-        if (!breakFound) {
-            const qsizetype lf = text.indexOf('\n');
-            if (lf >= 0) {
-                breakFound = true;
-                result.crLf = (lf > 0 ? text[lf - 1] : previous) == '\r';
+        lineBreak.add(text);
+        if (maxRowBytes >= 0) {
+            run = longestRowIn(text, previous, run, maxRowBytes, result.longestRow);
+            if (qMax(run, result.longestRow) > maxRowBytes) {
+                result.longestRow = qMax(run, result.longestRow);
+                result.rowTooLong = true;
+                break;
             }
-        }
-        run = longestRowIn(text, previous, run, result.longestRow);
-        if (qMax(run, result.longestRow) > kMaxRowBytes) {
-            result.longestRow = qMax(run, result.longestRow);
-            result.rowTooLong = true;
-            break;
         }
         previous = text.back();
         sink(text);
         result.textBytes += text.size();
     }
     result.longestRow = qMax(result.longestRow, run);
+    result.lineBreak = lineBreak.style();
     return result;
 }
 

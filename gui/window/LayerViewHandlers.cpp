@@ -6,9 +6,11 @@
 #include "gui/EditBuffer.h"
 #include "gui/LayerRuler.h"
 #include "gui/LayerView.h"
+#include "gui/PrintModel.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QFile>
+#include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -28,10 +30,14 @@ void TEditorForBorvane5_Form1::buildLayerView()
 {
     m_layerView = new LayerView(pnlRight);
     m_layerView->hide();
+    m_layerView->setMinimumWidth(m_layerView->sizeHint().width() / 2);
     m_layerView->setSource([this] { return layerViewFrame(); });
-    m_layerViewButton = new QToolButton(pnlTop);
+    // A small button in the ruler's top corner opens the view beside it.
+    m_layerViewButton = new QToolButton(m_layerRuler);
     m_layerViewButton->setObjectName(QStringLiteral("btnLayerView"));
-    m_layerViewButton->setText(QStringLiteral("Layer ▸"));
+    m_layerViewButton->setText(QStringLiteral("▸"));
+    m_layerViewButton->setGeometry(m_layerRuler->sizeHint().width() - 18, 0, 18, 14);
+    m_editorRow->addWidget(m_layerView, 1);
     m_layerViewButton->setToolTip(QStringLiteral("Show the selected layer from above (F3)"));
     m_layerViewButton->setCheckable(true);
     m_layerViewButton->setFocusPolicy(Qt::NoFocus);
@@ -40,20 +46,22 @@ void TEditorForBorvane5_Form1::buildLayerView()
     connect(f3, &QShortcut::activated, m_layerViewButton, &QToolButton::toggle);
     // It follows the selected row as the margins and the ruler do.
     connect(Memo1, &EditBuffer::cursorPositionChanged, m_layerView, qOverload<>(&QWidget::update));
-    connect(m_printViewTimer, &QTimer::timeout, m_layerView, qOverload<>(&QWidget::update));
+    connect(m_print, &PrintModel::refreshed, m_layerView, qOverload<>(&QWidget::update));
 }
 
 void TEditorForBorvane5_Form1::setLayerViewShown(bool shown)
 {
     m_layerView->setVisible(shown);
-    m_layerViewButton->setText(shown ? QStringLiteral("Layer ◂") : QStringLiteral("Layer ▸"));
+    m_layerViewButton->setText(shown ? QStringLiteral("◂") : QStringLiteral("▸"));
+    // The editor gives the view its width, up to what the view asks for.
+    m_editorRow->setStretchFactor(m_layerView, shown ? 1 : 0);
     layoutPanels();
 }
 
 LayerView::Frame TEditorForBorvane5_Form1::layerViewFrame()
 {
     LayerView::Frame frame;
-    if (!FileLoaded || !printViewIsCurrent(false))
+    if (!FileLoaded || !m_print->current(false))
         return frame;
     const quint64 revision = Memo1->revision();
     if (revision != m_checkpointsRevision) {
@@ -63,7 +71,7 @@ LayerView::Frame TEditorForBorvane5_Form1::layerViewFrame()
         m_checkpointsRevision = revision;
     }
     frame.rows = Memo1;
-    frame.layers = &layerIndex();
+    frame.layers = &m_print->layers();
     frame.checkpoints = &m_moveCheckpoints;
     frame.filamentDiameter = m_filamentDiameter;
     frame.extent = m_moveCheckpoints.extent();
@@ -179,7 +187,18 @@ bool TEditorForBorvane5_Form1::hollowClicked(QObject* watched, QEvent* event)
             break;
         }
     }
-    if (layer < layerIndex().layers().size())
-        selectRulerRow(layer);
+    // As a height search selects a layer: its change row, its height told and explained.
+    const std::vector<Layer>& layers = layerIndex().layers();
+    if (layer < layers.size())
+        selectRow(layers[layer].row, layers[layer].z, layer);
     return true;
+}
+
+void TEditorForBorvane5_Form1::followInsertedMoves(quint64 revisionBefore, int row, int count)
+{
+    // Command lines hold no move: the layer view's checkpoints only shift.
+    if (m_checkpointsRevision == revisionBefore) {
+        m_moveCheckpoints.rowsInserted(row, count);
+        m_checkpointsRevision = Memo1->revision();
+    }
 }

@@ -6,7 +6,7 @@
 
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/MoveReader.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 #include "gui/EditBuffer.h"
 #include "gui/LayerRuler.h"
 #include "gui/LayerView.h"

@@ -1,7 +1,10 @@
 // Takes the README's picture: the window after a drop of a small print, a temperature and a
 // pause inserted at heights chosen by height searches. Run under a display, e.g.
 //   xvfb-run -a ./build/bench/borvane_screenshot docs/screenshot.png
-// or, to see the window on a whole screen at a scale,
+// With a sliced file and a height it takes a picture of that file instead, the layer view open on
+// the layer a height search finds there, once the hollow search has ended:
+//   xvfb-run -a ./build/bench/borvane_screenshot view.png part.gcode 12.5
+// Or, to see the window on a whole screen at a scale,
 //   QT_SCALE_FACTOR=1.25 xvfb-run -a -s "-screen 0 1366x768x24" ./build/bench/borvane_screenshot s.png screen
 
 #include "GuiTestSupport.h"
@@ -70,6 +73,17 @@ int main(int argc, char** argv)
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
+    if (argc > 3) {
+        window.resize(1400, 800);
+        if (!GuiTest::dropFile(&window, QString::fromLocal8Bit(argv[2])))
+            return 1;
+        QTest::qWait(3000); // the hollow search, in the background
+        type(window.leditPause, QString::fromLocal8Bit(argv[3]));
+        window.bbtnHeightSearch->click();
+        QTest::keyClick(&window, Qt::Key_F3);
+        QTest::qWait(300);
+        return window.grab().save(output) ? 0 : 1;
+    }
     if (!GuiTest::dropFile(&window, input))
         return 1;
     QTest::qWait(100);

@@ -14,19 +14,24 @@
 #include "GuiTestSupport.h"
 #include "SlicedFileGenerator.h"
 
+#include "core/gcode/HollowFinder.h"
 #include "core/gcode/LayerIndex.h"
+#include "core/gcode/MoveReader.h"
 #include "core/gcode/PrintEvents.h"
 #include "core/gcode/SlicedFile.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
 #include "gui/LayerRuler.h"
+#include "gui/LayerView.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -39,6 +44,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -659,6 +665,103 @@ void measureBatch(Bench& bench)
 }
 
 // The spiral vase: a layer per line. A fresh window, the peak memory counted from its drop on.
+// Draws the layer of rows on a layer view of 800 by 800 pixels: the first draw reads the layer's
+// moves from the text, a repaint only draws them.
+void measureDrawing(const char* label, const RowSource& rows, const LayerIndex& layers, int row)
+{
+    const std::string_view text = rows.bytes();
+    const double diameter = Moves::filamentDiameter(text);
+    const Moves::Checkpoints points = Moves::Checkpoints::build(text, diameter);
+    LayerView view;
+    view.resize(800, 800);
+    quint64 revision = 0;
+    view.setSource([&] {
+        LayerView::Frame frame;
+        frame.rows = &rows;
+        frame.layers = &layers;
+        frame.checkpoints = &points;
+        frame.filamentDiameter = diameter;
+        frame.extent = points.extent();
+        frame.revision = revision;
+        frame.row = row;
+        return frame;
+    });
+    QImage image(view.size(), QImage::Format_RGB32);
+    const double first = best([&] {
+        ++revision; // read again
+        return secondsOf([&] {
+            QPainter painter(&image);
+            view.render(painter, image.rect());
+        });
+    });
+    const double repaint = best([&] {
+        return secondsOf([&] {
+            QPainter painter(&image);
+            view.render(painter, image.rect());
+        });
+    });
+    std::printf("%-44s %8.4f s  read and drawn (target <= 0.050 s: %s), %.4f s a repaint\n", label, first,
+                first <= 0.050 ? "met" : "MISSED", repaint);
+}
+
+// A layer of 200,000 short extrusion moves, read and drawn on a layer view of 800 by 800 pixels.
+void measureLayerDrawing(Bench&)
+{
+    QByteArray big = "G90\nM82\nG92 E0\nG1 Z0.2 F420\n;WIDTH:0.45\n";
+    // A random walk of short lines over 100 by 100 mm, as dense infill and gap fill lay them.
+    std::mt19937 random(7);
+    double e = 0, x = 150, y = 150;
+    char line[96];
+    for (int move = 0; move < 200000; ++move) {
+        const double angle = double(random() % 3600) * M_PI / 1800.0;
+        const double step = 0.2 + double(random() % 800) / 1000.0;
+        x = std::clamp(x + step * std::cos(angle), 100.0, 200.0);
+        y = std::clamp(y + step * std::sin(angle), 100.0, 200.0);
+        e += step * 0.033;
+        const int n = std::snprintf(line, sizeof line, "G1 X%.3f Y%.3f E%.5f\n", x, y, e);
+        big.append(line, n);
+    }
+    big += "G1 Z0.4\nG1 X100 Y100 E" + QByteArray::number(e + 1, 'f', 5) + "\n";
+    const TextRows bigRows(big);
+    const LayerIndex bigLayers = LayerIndex::build(bigRows.bytes());
+    measureDrawing("  a layer of 200,000 extrusion moves", bigRows, bigLayers, 100000);
+}
+
+// The layer view on the loaded file's densest layer; the hollow
+// finder over the file, as the window runs it after a drop (reading the file again) and over the
+// text in memory, as the batch mode runs it.
+void measureLayerView(Bench& bench)
+{
+    EditBuffer& memo = *bench.window->Memo1;
+    const LayerIndex& layers = bench.window->layerIndex();
+    const std::vector<Layer>& all = layers.layers();
+    std::size_t densest = 0;
+    int most = 0;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const int end = i + 1 < all.size() ? all[i + 1].row : memo.lineCount();
+        if (end - all[i].row > most)
+            most = end - all[i].row, densest = i;
+    }
+    std::printf("layer view:\n");
+    char label[96];
+    std::snprintf(label, sizeof label, "  densest layer (%d rows)", most);
+    measureDrawing(label, memo, layers, all.empty() ? 0 : all[densest].row + most / 2);
+
+    const double inFile = best(
+        [&] {
+            QFile file(bench.input);
+            if (!file.open(QIODevice::ReadOnly))
+                return -1.0;
+            const std::atomic<bool> cancel{false};
+            return secondsOf([&] { HollowFinder::findInFile(file, cancel); });
+        },
+        [] {});
+    printRatio("  hollow finder: the file read again", inFile, bench.seconds["floor"], "floor", 10.0);
+    const double inMemory =
+        best([&] { return secondsOf([&] { HollowFinder::find(memo.bytes(), layers); }); });
+    printRatio("  hollow finder: over the text in memory", inMemory, bench.seconds["floor"], "floor", 10.0);
+}
+
 void measureSpiralVase(Bench& bench)
 {
     bench.window.reset();
@@ -710,6 +813,8 @@ int main(int argc, char** argv)
         // After the peak is taken: its loads and edits would add to it.
         {"print view", measurePrintView},
         {"index", measureIndexAlone},
+        {"layer view", measureLayerView},
+        {"layer drawing", measureLayerDrawing},
         {"batch", measureBatch},
         {"spiral vase", measureSpiralVase},
         {"long rows", measureLongRows},

@@ -27,6 +27,7 @@ const QColor kTick(120, 130, 140);
 const QColor kLabel(60, 60, 60);
 const QColor kSelected(30, 70, 200);
 const QColor kStart(20, 140, 50);
+const QColor kHollow(220, 0, 120);
 
 QColor markColour(const LayerRuler::Mark& mark)
 {
@@ -278,6 +279,22 @@ void LayerRuler::paintEvent(QPaintEvent*)
                 painter.setPen(Qt::NoPen);
             }
             painter.drawEllipse(QPointF(kMarkLeft + 3 + 5 * (int(mark.kind) - 1), y), 3, 3);
+        }
+    }
+
+    // A layer that closes a hollow: a roof over the track, in the colour the layer view outlines
+    // hollows with.
+    if (v.hollows) {
+        painter.setPen(QPen(kHollow, 1.5));
+        painter.setBrush(Qt::NoBrush);
+        for (const std::size_t layer : *v.hollows) {
+            if (layer >= layers.size())
+                continue;
+            const double y = s->yOf(layers[layer].z);
+            painter.drawPolyline(
+                QPolygonF({QPointF(kTickLeft - 1, y + 1), QPointF((kTickLeft + kTickRight) / 2.0, y - 5),
+                           QPointF(kTickRight + 1, y + 1)}));
+            painter.drawLine(QPointF(kTickLeft - 1, y + 1), QPointF(kTickRight + 1, y + 1));
         }
     }
 

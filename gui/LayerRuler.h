@@ -2,8 +2,8 @@
 
 // The print drawn from bottom to top beside the editor: a tick per layer (thinned to what
 // fits), marks at the layers that pause, set a temperature, change tool or hold inserted
-// lines, the selected row's layer and the print start. A click or drag chooses the layer
-// under the mouse, the wheel steps layer by layer, and the tooltip names the layer.
+// lines, a roof at each layer that closes a hollow, the selected row's layer and the print start. A click or
+// drag chooses the layer under the mouse, the wheel steps layer by layer, and the tooltip names the layer.
 
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/PrintEvents.h"
@@ -32,6 +32,7 @@ public:
         const std::vector<Mark>* marks = nullptr;
         std::optional<std::size_t> selected;
         std::optional<std::size_t> start;
+        const std::vector<std::size_t>* hollows = nullptr; // layers where a hollow gets its roof
     };
     using Source = std::function<View()>;
 

@@ -155,8 +155,14 @@ void TEditorForBorvane5_Form1::OpenPath(const QString& path)
     // A file that cannot be opened, has no header or cannot be read whole changes nothing.
     const bool isFolder = Utility::IsDirectory(path);
     std::optional<ReadFile> read;
-    if (!isFolder && !(read = ReadSlicedFile(path)))
+    // The hollow search of the file shown so far waits while another is read, so that the two
+    // do not share the disk and the processor; it goes on if this one is not taken.
+    const bool searching = !isFolder && stopHollowSearch();
+    if (!isFolder && !(read = ReadSlicedFile(path))) {
+        if (searching)
+            startHollowSearch(DroppedPath);
         return;
+    }
 
     DroppedPath = path;
     FolderPath = isFolder ? DroppedPath : SlicedFile::folderOf(DroppedPath);
@@ -167,6 +173,8 @@ void TEditorForBorvane5_Form1::OpenPath(const QString& path)
     Memo1->setEnabled(true);
     btnCreate->setEnabled(true);
     LoadSlicedFile(read ? &*read : nullptr);
+    if (read)
+        startHollowSearch(path); // in the background: the window answers meanwhile
     StartHeight = AnalysePrint();
     leditPause->setFocus();
 }

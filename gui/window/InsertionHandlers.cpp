@@ -56,6 +56,7 @@ void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
     Memo1->insertRows(CurrentRow, lines);
     Memo1->endUndoAction();
     m_print->rowsInserted(revision, CurrentRow, int(lines.size()));
+    followInsertedMoves(revision, CurrentRow, int(lines.size()));
     Memo1->PlaceCaretAtRow(CurrentRow);
     warnAfterInsertion(CurrentRow, int(lines.size()));
     step.messageAfter = memoMessage->toPlainText();

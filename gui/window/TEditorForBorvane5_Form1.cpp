@@ -176,6 +176,7 @@ TEditorForBorvane5_Form1::TEditorForBorvane5_Form1(QWidget* parent) : QWidget(pa
 TEditorForBorvane5_Form1::~TEditorForBorvane5_Form1()
 {
     qApp->removeEventFilter(this);
+    stopHollowSearch();
     if (EditorForBorvane5_Form1 == this)
         EditorForBorvane5_Form1 = nullptr;
 }
@@ -366,6 +367,7 @@ void TEditorForBorvane5_Form1::buildRightPanel()
     m_editorRow->addWidget(Memo1, 1);
     m_editorRow->addWidget(m_layerRuler);
     column->addLayout(m_editorRow, 1);
+    buildLayerView();
 }
 
 void TEditorForBorvane5_Form1::orderTabs()
@@ -566,7 +568,7 @@ void TEditorForBorvane5_Form1::SetInsertionControlsEnabled(bool enabled)
 
 bool TEditorForBorvane5_Form1::eventFilter(QObject* watched, QEvent* event)
 {
-    if (AppMessage(watched, event) || warningClicked(watched, event))
+    if (AppMessage(watched, event) || hollowClicked(watched, event) || warningClicked(watched, event))
         return true;
     return QWidget::eventFilter(watched, event);
 }

@@ -7,17 +7,22 @@
 // (the pause and temperature lines) and PrintViewHandlers (the ruler, the margins' layer labels
 // and the warnings). The work itself is done in core/ and in the gui/ classes they call.
 
+#include "core/gcode/HollowFinder.h"
 #include "core/gcode/LayerIndex.h"
+#include "core/gcode/MoveReader.h"
 #include "core/gcode/SlicedFile.h"
 #include "gui/LayerRuler.h"
+#include "gui/LayerView.h"
 
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -239,6 +244,36 @@ private:
     static constexpr int kMessageHeightAfterDrop = 62;
     // Where a folder drop puts the caret before the go-to-row handler runs.
     static constexpr int kRowAfterFolderDrop = 15;
+
+    // The layer view and the hollows (LayerViewHandlers.cpp).
+    void buildLayerView();
+    void setLayerViewShown(bool shown);
+    LayerView::Frame layerViewFrame();
+    // Finds the hollows of the file at path on a thread of its own; the result comes back to
+    // hollowsFound unless another file was opened meanwhile.
+    void startHollowSearch(const QString& path);
+    void runHollowSearch(const QString& path, quint64 generation);
+    // Ends the search at once; whether one was running.
+    bool stopHollowSearch();
+    void hollowsFound(quint64 generation, std::vector<Hollow> hollows);
+    bool hollowClicked(QObject* watched, QEvent* event);
+    // After count command lines went in at row on the text of revisionBefore.
+    void followInsertedMoves(quint64 revisionBefore, int row, int count);
+
+    LayerView* m_layerView = nullptr;
+    QToolButton* m_layerViewButton = nullptr;
+    Moves::Checkpoints m_moveCheckpoints;
+    double m_filamentDiameter = Moves::kDefaultFilamentDiameter;
+    quint64 m_checkpointsRevision = ~quint64(0);
+    std::vector<Hollow> m_hollows;
+    std::vector<std::size_t> m_hollowLayers; // the layers they close at, ascending, each once
+    QString m_hollowMessage;
+    std::vector<std::pair<int, std::size_t>>
+        m_hollowMessageLayers; // where each layer's name ends, and the layer
+    std::thread m_hollowThread;
+    std::atomic<bool> m_hollowCancel{false};
+    std::atomic<bool> m_hollowSearchEnded{false}; // the thread found what it looked for
+    quint64 m_hollowGeneration = 0;
 
     PrintModel* m_print = nullptr;    // the layers and marked rows of the editor's text
     std::map<int, int> m_warningRows; // message line to the row a click on it goes to

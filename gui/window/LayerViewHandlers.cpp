@@ -1,0 +1,204 @@
+// The layer view beside the ruler (F3 or its button), and the hollows found after a drop: marked on
+// the ruler, named in the message area, outlined in the view.
+
+#include "core/gcode/HollowFinder.h"
+#include "core/text/Utility.h"
+#include "gui/EditBuffer.h"
+#include "gui/LayerRuler.h"
+#include "gui/LayerView.h"
+#include "gui/PrintModel.h"
+#include "gui/window/TEditorForBorvane5_Form1.h"
+
+#include <QFile>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QTextBlock>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+// Milliseconds from a drop to the start of the hollow search.
+constexpr int kHollowSearchDelay = 300;
+
+} // namespace
+
+void TEditorForBorvane5_Form1::buildLayerView()
+{
+    m_layerView = new LayerView(pnlRight);
+    m_layerView->hide();
+    m_layerView->setMinimumWidth(m_layerView->sizeHint().width() / 2);
+    m_layerView->setSource([this] { return layerViewFrame(); });
+    // A small button in the ruler's top corner opens the view beside it.
+    m_layerViewButton = new QToolButton(m_layerRuler);
+    m_layerViewButton->setObjectName(QStringLiteral("btnLayerView"));
+    m_layerViewButton->setText(QStringLiteral("▸"));
+    m_layerViewButton->setGeometry(m_layerRuler->sizeHint().width() - 18, 0, 18, 14);
+    m_editorRow->addWidget(m_layerView, 1);
+    m_layerViewButton->setToolTip(QStringLiteral("Show the selected layer from above (F3)"));
+    m_layerViewButton->setCheckable(true);
+    m_layerViewButton->setFocusPolicy(Qt::NoFocus);
+    connect(m_layerViewButton, &QToolButton::toggled, this, &TEditorForBorvane5_Form1::setLayerViewShown);
+    auto* f3 = new QShortcut(QKeySequence(Qt::Key_F3), this);
+    connect(f3, &QShortcut::activated, m_layerViewButton, &QToolButton::toggle);
+    // It follows the selected row as the margins and the ruler do.
+    connect(Memo1, &EditBuffer::cursorPositionChanged, m_layerView, qOverload<>(&QWidget::update));
+    connect(m_print, &PrintModel::refreshed, m_layerView, qOverload<>(&QWidget::update));
+}
+
+void TEditorForBorvane5_Form1::setLayerViewShown(bool shown)
+{
+    m_layerView->setVisible(shown);
+    m_layerViewButton->setText(shown ? QStringLiteral("◂") : QStringLiteral("▸"));
+    // The editor gives the view its width, up to what the view asks for.
+    m_editorRow->setStretchFactor(m_layerView, shown ? 1 : 0);
+    layoutPanels();
+}
+
+LayerView::Frame TEditorForBorvane5_Form1::layerViewFrame()
+{
+    LayerView::Frame frame;
+    if (!FileLoaded || !m_print->current(false))
+        return frame;
+    const quint64 revision = Memo1->revision();
+    if (revision != m_checkpointsRevision) {
+        const std::string_view bytes = Memo1->bytes();
+        m_filamentDiameter = Moves::filamentDiameter(bytes);
+        m_moveCheckpoints = Moves::Checkpoints::build(bytes, m_filamentDiameter);
+        m_checkpointsRevision = revision;
+    }
+    frame.rows = Memo1;
+    frame.layers = &m_print->layers();
+    frame.checkpoints = &m_moveCheckpoints;
+    frame.filamentDiameter = m_filamentDiameter;
+    frame.extent = m_moveCheckpoints.extent();
+    frame.revision = revision;
+    frame.row = Memo1->CaretRow();
+    frame.hollows = &m_hollows;
+    return frame;
+}
+
+void TEditorForBorvane5_Form1::startHollowSearch(const QString& path)
+{
+    stopHollowSearch();
+    m_hollows.clear();
+    m_hollowLayers.clear();
+    m_hollowMessage.clear();
+    const quint64 generation = ++m_hollowGeneration;
+    m_hollowSearchEnded = false;
+    // The search waits for the window to show the file first.
+    QTimer::singleShot(kHollowSearchDelay, this, [this, path, generation] {
+        if (generation == m_hollowGeneration && !m_hollowThread.joinable())
+            runHollowSearch(path, generation);
+    });
+}
+
+void TEditorForBorvane5_Form1::runHollowSearch(const QString& path, quint64 generation)
+{
+    m_hollowThread = std::thread([this, path, generation] {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        std::optional<std::vector<Hollow>> found = HollowFinder::findInFile(file, m_hollowCancel);
+        if (!found)
+            return;
+        m_hollowSearchEnded = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, hollows = std::move(*found)]() mutable {
+                hollowsFound(generation, std::move(hollows));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+bool TEditorForBorvane5_Form1::stopHollowSearch()
+{
+    if (!m_hollowThread.joinable())
+        return !m_hollowSearchEnded && !DroppedPath.isEmpty() && FileLoaded;
+    m_hollowCancel = true;
+    m_hollowThread.join();
+    m_hollowCancel = false;
+    return !m_hollowSearchEnded;
+}
+
+void TEditorForBorvane5_Form1::hollowsFound(quint64 generation, std::vector<Hollow> hollows)
+{
+    if (generation != m_hollowGeneration || !FileLoaded)
+        return;
+    // Rows of the file as dropped; lines inserted since moved the later ones down.
+    const std::vector<int> inserted = Memo1->insertedRows();
+    for (Hollow& hollow : hollows) {
+        int shift = 0;
+        for (std::size_t k = 0; k < inserted.size() && inserted[k] - int(k) <= hollow.roofRow; ++k)
+            ++shift;
+        hollow.roofRow += shift;
+    }
+    HollowFinder::resolve(hollows, layerIndex());
+    m_hollows = std::move(hollows);
+    m_hollowLayers.clear();
+    for (const Hollow& hollow : m_hollows) {
+        if (m_hollowLayers.empty() || m_hollowLayers.back() != hollow.layer)
+            m_hollowLayers.push_back(hollow.layer);
+    }
+    m_layerRuler->update();
+    m_layerView->update();
+    if (m_hollowLayers.empty())
+        return;
+
+    // "Hollows close at layer 23 (Z 4.600) and layer 57 (Z 11.400): a pause there lets you fill them."
+    QString text = m_hollowLayers.size() == 1 ? QStringLiteral("A hollow closes at ")
+                                              : QStringLiteral("Hollows close at ");
+    m_hollowMessageLayers.clear();
+    for (std::size_t k = 0; k < m_hollowLayers.size(); ++k) {
+        if (k > 0)
+            text += k + 1 == m_hollowLayers.size() ? QStringLiteral(" and ") : QStringLiteral(", ");
+        const std::size_t layer = m_hollowLayers[k];
+        const auto hollow = std::find_if(m_hollows.begin(), m_hollows.end(),
+                                         [&](const Hollow& h) { return h.layer == layer; });
+        text += QStringLiteral("layer %1 (Z %2)").arg(layer + 1).arg(Utility::FormatFixed(hollow->z, 3));
+        m_hollowMessageLayers.emplace_back(int(text.size()), layer);
+    }
+    text += m_hollowLayers.size() == 1 ? QStringLiteral(": a pause there lets you fill it.")
+                                       : QStringLiteral(": a pause there lets you fill them.");
+    m_hollowMessage = text;
+    memoMessage->appendPlainText(text);
+    memoMessage->verticalScrollBar()->setValue(memoMessage->verticalScrollBar()->maximum());
+}
+
+bool TEditorForBorvane5_Form1::hollowClicked(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::MouseButtonRelease || watched != memoMessage->viewport() ||
+        m_hollowMessage.isEmpty())
+        return false;
+    const auto* click = static_cast<QMouseEvent*>(event);
+    const QTextCursor cursor = memoMessage->cursorForPosition(click->position().toPoint());
+    if (click->button() != Qt::LeftButton || cursor.block().text() != m_hollowMessage)
+        return false;
+    // The layer whose name was clicked; the last one after all names.
+    const int at = cursor.positionInBlock();
+    std::size_t layer = m_hollowMessageLayers.back().second;
+    for (const auto& [end, named] : m_hollowMessageLayers) {
+        if (at <= end) {
+            layer = named;
+            break;
+        }
+    }
+    // As a height search selects a layer: its change row, its height told and explained.
+    const std::vector<Layer>& layers = layerIndex().layers();
+    if (layer < layers.size())
+        selectRow(layers[layer].row, layers[layer].z, layer);
+    return true;
+}
+
+void TEditorForBorvane5_Form1::followInsertedMoves(quint64 revisionBefore, int row, int count)
+{
+    // Command lines hold no move: the layer view's checkpoints only shift.
+    if (m_checkpointsRevision == revisionBefore) {
+        m_moveCheckpoints.rowsInserted(row, count);
+        m_checkpointsRevision = Memo1->revision();
+    }
+}

@@ -408,3 +408,57 @@ void LayerIndex::rowsInserted(int row, int count)
     for (auto it = from; it != m_layers.end(); ++it)
         it->row += count;
 }
+
+void LayerIndex::rowsShifted(int last, int by)
+{
+    if (by == 0)
+        return;
+    auto first = std::upper_bound(m_layers.begin(), m_layers.end(), last,
+                                  [](int row, const Layer& layer) { return row < layer.row; });
+    for (; first != m_layers.end(); ++first)
+        first->row += by;
+}
+
+std::string LayerIndex::rowEffect(std::string_view row)
+{
+    const char* p = row.data();
+    const char* const end = p + row.size();
+    while (p < end && isBlank(*p))
+        ++p;
+    if (p < end && upper(*p) == 'N') { // a line number before the command, as the pass reads it
+        ++p;
+        while (p < end && isDigit(*p))
+            ++p;
+        while (p < end && isBlank(*p))
+            ++p;
+    }
+    if (p == end)
+        return {};
+    const char letter = upper(*p++);
+    if (letter != 'G' && letter != 'M')
+        return {};
+    const int number = commandNumber(p, end);
+    if (letter == 'M')
+        return number == 82 || number == 83 ? "M" + std::to_string(number) : std::string();
+    if (number < 0 || !endsCommand(p, end) || (number > 3 && (number < 90 || number > 92)))
+        return {};
+    std::string effect = "G" + std::to_string(number);
+    if (number <= 3 || number == 92) {
+        Words words;
+        readWords(p, end, words);
+        effect += words.any ? "w" : "-";
+        effect += words.x ? "x" : "-";
+        effect += words.y ? "y" : "-";
+        effect += words.i ? "i" : "-";
+        effect += words.j ? "j" : "-";
+        // The numbers' bits: a number the pass reads differently is a different effect.
+        char bits[2 * sizeof(double)];
+        std::memcpy(bits, &words.zValue, sizeof(double));
+        std::memcpy(bits + sizeof(double), &words.eValue, sizeof(double));
+        if (words.z)
+            effect.append("z").append(bits, sizeof(double));
+        if (words.e)
+            effect.append("e").append(bits + sizeof(double), sizeof(double));
+    }
+    return effect;
+}

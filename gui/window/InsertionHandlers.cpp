@@ -46,15 +46,12 @@ void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
 {
     const int rowBefore = CurrentRow;
     CurrentRow = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
-    // What was found of the text before follows the lines, so the next search needs no new pass.
-    const quint64 revision = m_print->revision();
     // One undo step takes back the lines of one click, and with them the row they moved to.
     Memo1->beginUndoAction();
     Memo1->markUndoStep(int(m_insertionRows.size()));
     m_insertionRows.push_back({rowBefore, CurrentRow});
     Memo1->insertRows(CurrentRow, lines);
     Memo1->endUndoAction();
-    m_print->rowsInserted(revision, CurrentRow, int(lines.size()));
     Memo1->PlaceCaretAtRow(CurrentRow);
     Memo1->setFocus();
     warnAfterInsertion(CurrentRow, int(lines.size()));

@@ -1,6 +1,6 @@
 #include "core/gcode/Insertion.h"
 
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include <limits>
 

@@ -1,6 +1,8 @@
 #include "core/navigation/PrintAnalysis.h"
 
+#include "core/gcode/GCodeWords.h"
 #include "core/navigation/RowScans.h"
+#include "core/text/Utility.h"
 
 #include <QString>
 
@@ -14,8 +16,8 @@ constexpr int kFirstScannedRow = 2;
 // A row whose first byte after blanks is ";": a slicer's comment or setting, never a command.
 bool isCommentRow(std::string_view row)
 {
-    const std::size_t first = row.find_first_not_of(" \t");
-    return first != std::string_view::npos && row[first] == ';';
+    const auto first = std::find_if_not(row.begin(), row.end(), GCodeWords::isBlank);
+    return first != row.end() && *first == ';';
 }
 
 PrintStart startAtZRow(const RowSource& rows, int keywordRow, std::optional<int> zRow)
@@ -66,7 +68,8 @@ PrintStart findPrintStart(const RowSource& rows, const LayerIndex& layers, std::
     }
 }
 
-HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers, int startRow, double target)
+HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers, int startRow,
+                                std::int64_t target)
 {
     HeightChoice choice;
     const int lineCount = rows.lineCount();
@@ -85,8 +88,9 @@ HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers,
     const std::vector<Layer>& all = layers.layers();
     const auto first = std::lower_bound(all.begin(), all.end(), startRow,
                                         [](const Layer& layer, int row) { return layer.row < row; });
-    const auto reaching =
-        std::lower_bound(first, all.end(), target, [](const Layer& layer, double t) { return layer.z < t; });
+    const auto reaching = std::lower_bound(first, all.end(), target, [](const Layer& layer, std::int64_t t) {
+        return Utility::ToNanometres(layer.z) < t;
+    });
     if (reaching == all.end())
         return choice;
     const auto chosen = reaching == first ? first : reaching - 1;

@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -28,12 +29,14 @@ class QComboBox;
 class QFile;
 class QFrame;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QMimeData;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QTimer;
 class QToolButton;
 class PrintModel;
@@ -123,6 +126,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     QLabel* lblFolderName = nullptr;
@@ -130,6 +134,10 @@ private:
     QGroupBox* gboxInsertCommand = nullptr;
     QLabel* lblKeyword = nullptr;
     LayerRuler* m_layerRuler = nullptr;
+    QScrollArea* m_leftScroll = nullptr;
+    QHBoxLayout* m_editorRow = nullptr; // the editor, the ruler and any view beside them
+    bool m_messageCovers = false;
+    bool m_fittedToScreen = false;
 
     void buildControls();
     void buildLeftPanel();
@@ -142,6 +150,7 @@ private:
     void loadKeywordList();
     void layoutPanels();
     void setMemoMessageHeight(int height);
+    void fitMessageHeight();
 
     // Opening a file (DropHandlers.cpp).
     // Takes the drag-and-drop events aimed at this window, wherever they land on it.
@@ -169,7 +178,9 @@ private:
                    std::optional<std::size_t> layer = std::nullopt);
     // The row of the last layer below target (an absolute Z), as "Serch" chooses it; a box and
     // the print start's row when there is none.
-    void searchHeight(double target);
+    void searchHeight(std::int64_t target); // in nanometres, typed height plus the start
+    // "Max Height": the top layer's Z (the last Z line without layers), above the start, + start = max.
+    void showMaxHeight(const LayerIndex& layers, double startHeight);
     // Caret to the start of row, as the "Row Number" arrow goes there: insertion on for a row
     // of the text other than 1, the editor writable except on row 1.
     void goToRow(int row);
@@ -186,8 +197,19 @@ private:
     // Ctrl+Z and redo of an insertion put CurrentRow back where that click found it or left it.
     void insertionTakenBack(int step);
     void insertionRedone(int step);
-    // Per insertion click, the current row before it and after it, by undo mark.
-    std::vector<std::pair<int, int>> m_insertionRows;
+    // Per insertion click, by undo mark: the current row and the message area before it and
+    // after it, so that Ctrl+Z and redo take the click's warnings with its lines.
+    struct InsertionStep
+    {
+        int rowBefore = 0;
+        int rowAfter = 0;
+        QString messageBefore;
+        std::map<int, int> warningRowsBefore;
+        QString messageAfter;
+        std::map<int, int> warningRowsAfter;
+    };
+    std::vector<InsertionStep> m_insertionSteps;
+    void showMessageOf(const QString& text, const std::map<int, int>& warningRows);
 
     // Seeing the print (PrintViewHandlers.cpp): the layer ruler, the margins' layer labels,
     // and warnings in the message area, each with the row a click on it goes to.
@@ -203,7 +225,6 @@ private:
     void warnAfterHeightSearch();
     void showWarnings(const QList<Warning>& warnings, bool append);
     bool warningClicked(QObject* watched, QEvent* event);
-    bool messageScrolled(QObject* watched, QEvent* event);
 
     // The message covers the editor until the first drop, then keeps a strip for the drop hint.
     static constexpr int kMessageHeightAtStart = 600;

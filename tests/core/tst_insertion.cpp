@@ -1,7 +1,7 @@
 // Where the lines of an insertion button go: the rule the window and the batch mode share.
 
 #include "core/gcode/Insertion.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include <QTest>
 

@@ -5,18 +5,23 @@
 
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
+#include "gui/LayerRuler.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFontMetrics>
 #include <QMap>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QToolButton>
 
 #include <algorithm>
@@ -126,6 +131,7 @@ private slots:
     void heightSearch();
     void heightSearchAfterFileWithoutStart();
     void printAnalysisOnLayers();
+    void maxHeightShowsThreeDigitHeightsWhole();
     void heightSearchOnLayers_data();
     void heightSearchOnLayers();
     void currentZOnLayers_data();
@@ -139,6 +145,8 @@ private slots:
     void click_data();
     void click();
     void keyboardMoveIsNoClick();
+    void selectionShowsTheRowFromItsStart_data();
+    void selectionShowsTheRowFromItsStart();
 
 private:
     bool drop(const QByteArray& body);
@@ -389,35 +397,64 @@ void TestNavigation::heightSearchAfterFileWithoutStart()
     QVERIFY(m_window->Memo1->isReadOnly());
 }
 
-// No structure comment: the first layer is the start; the max keeps the last Z line, and its
-// tooltip names the top layer that the final lift rises above.
+// No structure comment: the first layer is the start; the max is the top layer, and its tooltip
+// names the last Z line where that is elsewhere (the final lift, a Z in a comment).
 void TestNavigation::printAnalysisOnLayers()
 {
     QVERIFY(drop(g0Layers()));
     QCOMPARE(m_window->StartRow, 5);
     QCOMPARE(m_window->StartHeight, 0.3);
     QCOMPARE(m_window->leditStartH->text(), QStringLiteral("0.300"));
-    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("19.700+0.300=20.000"));
-    QCOMPARE(
-        m_window->leditMaxZ->toolTip(),
-        QStringLiteral(
-            "Top layer at Z 0.700 (0.400 above the start). The last Z line, on row 17, is at Z 20.000."));
+    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.400+0.300=0.700"));
+    QCOMPARE(m_window->leditMaxZ->toolTip(),
+             QStringLiteral("Top layer 3 at Z 0.700, row 15. The last Z line, on row 17, is at Z 20.000."));
     QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.300"));
     QCOMPARE(m_window->CurrentRow, 1);
     QVERIFY(!m_window->InsertEnabled);
 
     // A last Z line in a settings comment, below the top layer.
     QVERIFY(drop(g0Layers() + "; end_gcode = G1 Z3 F720\n"));
-    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("2.700+0.300=3.000"));
+    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.400+0.300=0.700"));
     QCOMPARE(m_window->leditMaxZ->toolTip(),
-             QStringLiteral(
-                 "Top layer at Z 0.700 (0.400 above the start). The last Z line, on row 19, is at Z 3.000."));
+             QStringLiteral("Top layer 3 at Z 0.700, row 15. The last Z line, on row 19, is at Z 3.000."));
 
-    // A file whose last Z line is its top layer has no such tooltip.
+    // A file whose last Z line is its top layer: the tooltip names the layer only.
     QVERIFY(drop(printingBody(30, {{3, "G1 Z0.2"}, {10, "G1 Z0.4"}})));
     QCOMPARE(m_window->StartRow, 3);
     QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.200+0.200=0.400"));
-    QCOMPARE(m_window->leditMaxZ->toolTip(), QString());
+    QCOMPARE(m_window->leditMaxZ->toolTip(), QStringLiteral("Top layer 2 at Z 0.400, row 10."));
+
+    // Relative moves after the top layer ("G1 Z+10" in G91, as Cura's end code lifts): still the top layer.
+    QVERIFY(
+        drop(printingBody(30, {{3, "G1 Z0.2"}, {10, "G1 Z0.4"}, {27, "G91"}, {28, "G1 Z+10"}, {29, "G90"}})));
+    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.200+0.200=0.400"));
+}
+
+// A three-digit height: the field keeps its place and size and shows the whole text in a smaller
+// font; a short text afterwards has the field's own font again.
+void TestNavigation::maxHeightShowsThreeDigitHeightsWhole()
+{
+    const QRect geometry = m_window->leditMaxZ->geometry();
+    const QFont font = m_window->leditMaxZ->font();
+    QMap<int, QByteArray> tall{{3, "G1 Z0.2"}};
+    for (int layer = 1; layer < 40; ++layer)
+        tall.insert(3 + 2 * layer, "G1 Z" + QByteArray::number(0.2 + 5.0 * layer, 'f', 1));
+    tall.insert(3 + 2 * 40, "G1 Z199.9");
+    QVERIFY(drop(printingBody(100, tall)));
+    const QString text = m_window->leditMaxZ->text();
+    QCOMPARE(text, QStringLiteral("199.700+0.200=199.900"));
+    QCOMPARE(m_window->leditMaxZ->geometry(), geometry);
+    const int frame = m_window->leditMaxZ->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    const int room = m_window->leditMaxZ->width() - 2 * frame - 4; // QLineEdit keeps 2 pixels a side
+    QVERIFY2(QFontMetrics(font).horizontalAdvance(text) > room, "the field's own font clips this text");
+    QVERIFY2(QFontMetrics(m_window->leditMaxZ->font()).horizontalAdvance(text) <= room,
+             qPrintable(QStringLiteral("%1 pixels of text in %2")
+                            .arg(QFontMetrics(m_window->leditMaxZ->font()).horizontalAdvance(text))
+                            .arg(room)));
+    QCOMPARE(m_window->leditMaxZ->cursorPosition(), 0);
+
+    QVERIFY(drop(printingBody(30, {{3, "G1 Z0.2"}, {10, "G1 Z0.4"}})));
+    QCOMPARE(m_window->leditMaxZ->font(), font);
 }
 
 void TestNavigation::heightSearchOnLayers_data()
@@ -703,6 +740,85 @@ void TestNavigation::keyboardMoveIsNoClick()
     QCOMPARE(m_window->Memo1->CaretRow(), 7);
     QCOMPARE(m_window->CurrentRow, 5);
     QCOMPARE(m_window->lbleRow->text(), QStringLiteral("5"));
+}
+
+void TestNavigation::selectionShowsTheRowFromItsStart_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<int>("row");
+
+    // Rows of the fixture below: layers (Z lines) at rows 37, 300 and 500, the start at 37.
+    QTest::newRow("height search") << "height" << 300;
+    QTest::newRow("height not found: the start row") << "not found" << 37;
+    QTest::newRow("keyword search") << "keyword" << 420;
+    QTest::newRow("row number") << "row" << 450;
+    QTest::newRow("ruler") << "ruler" << 500;
+    QTest::newRow("warning click") << "warning" << 550;
+}
+
+// Every row is a long line whose command is at its start: whatever selects a row shows that
+// start, and the row in the middle of the view when it was out of view.
+void TestNavigation::selectionShowsTheRowFromItsStart()
+{
+    QFETCH(QString, way);
+    QFETCH(int, row);
+
+    const QByteArray tail = " ;" + QByteArray(600, 'c');
+    QMap<int, QByteArray> rows{
+        {37, "G1 Z0.3 F420"}, {300, "G1 Z0.5 F420"}, {500, "G1 Z0.7 F420"}, {420, "M117 here"}, {550, "M25"}};
+    for (int r = 0; r < 620; ++r)
+        rows[r] = rows.value(r, "G1 X10.5 Y20.25 E" + QByteArray::number(0.01 * (r + 1), 'f', 2)) + tail;
+    QVERIFY(drop(printingBody(620, rows)));
+    QCOMPARE(m_window->StartRow, 37);
+
+    EditBuffer* memo = m_window->Memo1;
+    // Away from the row: the view at the end of the text and scrolled right.
+    const auto scrollAway = [memo] {
+        memo->SendScintilla(QsciScintillaBase::SCI_SETFIRSTVISIBLELINE, 610L);
+        memo->SendScintilla(QsciScintillaBase::SCI_SETXOFFSET, 3000L);
+        QCOMPARE(memo->SendScintilla(QsciScintillaBase::SCI_GETXOFFSET), 3000L);
+    };
+    scrollAway();
+    BoxAnswerer boxes;
+    if (way == "height" || way == "warning") {
+        type(m_window->leditPause, QStringLiteral("0.3"));
+        click(m_window->bbtnHeightSearch);
+        if (way == "warning") {
+            QCOMPARE(m_window->CurrentRow, 300);
+            scrollAway();
+            // The last message line: the file's own pause, on row 550.
+            QPlainTextEdit* message = m_window->memoMessage;
+            const QTextBlock last = message->document()->lastBlock();
+            QVERIFY2(last.text().contains(QStringLiteral("row 550")), qPrintable(last.text()));
+            const QRect at = message->cursorRect(QTextCursor(last));
+            QTest::mouseClick(message->viewport(), Qt::LeftButton, {}, at.center() + QPoint(4, 0));
+        }
+    } else if (way == "not found") {
+        type(m_window->leditPause, QStringLiteral("50"));
+        click(m_window->bbtnHeightSearch);
+        QCOMPARE(boxes.texts, QStringList{QStringLiteral("That height was not found.")});
+    } else if (way == "keyword") {
+        m_window->cboxKeyword->setEditText(QStringLiteral("M117"));
+        click(m_window->sbtnGo);
+    } else if (way == "row") {
+        type(m_window->lbleRow, QString::number(row));
+        click(m_window->sbtnGoRowNumber);
+    } else if (way == "ruler") {
+        auto* ruler = m_window->findChild<LayerRuler*>(QStringLiteral("layerRuler"));
+        QVERIFY(ruler);
+        QTRY_VERIFY(!ruler->bandOf(2).isEmpty());
+        QTest::mouseClick(ruler, Qt::LeftButton, {},
+                          QPoint(ruler->width() / 2, ruler->bandOf(2).center().y()));
+    }
+    QCOMPARE(m_window->CurrentRow, row);
+    QCOMPARE(memo->CaretRow(), row);
+    QCOMPARE(memo->SendScintilla(QsciScintillaBase::SCI_GETXOFFSET), 0L);
+    QCOMPARE(memo->horizontalScrollBar()->value(), 0);
+    const long first = memo->SendScintilla(QsciScintillaBase::SCI_GETFIRSTVISIBLELINE);
+    const long shown = memo->SendScintilla(QsciScintillaBase::SCI_LINESONSCREEN);
+    QVERIFY2(row >= first && row < first + shown,
+             qPrintable(QStringLiteral("rows %1 to %2").arg(first).arg(first + shown - 1)));
+    QVERIFY2(qAbs(row - (first + shown / 2)) <= 1, "in the middle of the view");
 }
 
 QTEST_MAIN(TestNavigation)

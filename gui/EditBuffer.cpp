@@ -22,10 +22,11 @@ EditBuffer::EditBuffer(QWidget* parent) : QsciScintilla(parent)
     SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1L);
     SendScintilla(SCI_SETSCROLLWIDTH, 1L);
     setLineBreak(LineBreak::LF);
-    // Of the modification events only the undo marks: QScintilla answers each insertion or
-    // deletion event with work proportional to the text before the change (for accessibility),
-    // a fifth of a second per keystroke or inserted line in the middle of an 85 MB body.
-    SendScintilla(SCI_SETMODEVENTMASK, long(SC_MOD_CONTAINER));
+    // Of the modification events only the undo marks and the ones sent before a change (which the
+    // print model follows edits by): QScintilla answers each insertion or deletion event with work
+    // proportional to the text before the change (for accessibility), a fifth of a second per
+    // keystroke or inserted line in the middle of an 85 MB body.
+    SendScintilla(SCI_SETMODEVENTMASK, long(SC_MOD_CONTAINER | SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE));
     connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
             [this](int, int type, const char*, int, int, int, int, int, int token, int) {
                 onModified(type, token);

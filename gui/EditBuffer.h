@@ -121,6 +121,8 @@ public:
     // The layer labels of the layer change rows from first to last, rows ascending.
     using LayerLabels = std::function<std::vector<std::pair<int, QString>>(int first, int last)>;
     void setLayerLabels(LayerLabels labels);
+    // Up to the first limit bytes of a row, copied without moving the editor's gap.
+    QByteArray rowHead(int row, qsizetype limit) const;
     // A line that insertRow put in since the body was loaded and that is still there.
     bool isInsertedRow(int row) const;
     // Every such line, rows ascending.
@@ -159,8 +161,6 @@ private:
     void updateMarginWidths();
     void markInserted(qsizetype offset, qsizetype length);
     void paintMargins(const QRect& area);
-    // Up to the first limit bytes of a row, copied without moving the editor's gap.
-    QByteArray rowHead(int row, qsizetype limit) const;
 
     LayerLabels m_layerLabels;
     QFont m_marginFont;

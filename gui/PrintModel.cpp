@@ -4,12 +4,16 @@
 
 #include <QTimer>
 
-#include <string_view>
+#include <algorithm>
+#include <limits>
 
 namespace {
 
 // Milliseconds from the last paint that lacked layers or events to finding them.
 constexpr int kRefreshDelay = 250;
+
+// An edit of more rows than this (a whole body cleared or pasted) is cheaper to find again.
+constexpr int kMostRowsFollowed = 4096;
 
 } // namespace
 
@@ -23,35 +27,114 @@ PrintModel::PrintModel(EditBuffer& text, QObject* parent) : QObject(parent), m_t
         events();
         emit refreshed();
     });
+    connect(&m_text, &QsciScintillaBase::SCN_MODIFIED, this,
+            [this](int position, int type, const char*, int length, int, int, int, int, int, int) {
+                if (type & (QsciScintillaBase::SC_MOD_BEFOREINSERT | QsciScintillaBase::SC_MOD_BEFOREDELETE))
+                    beforeEdit(position, length, type & QsciScintillaBase::SC_MOD_BEFOREDELETE);
+            });
+}
+
+std::string_view PrintModel::rowView(int row, QByteArray& storage) const
+{
+    storage = m_text.rowHead(row, std::numeric_limits<qsizetype>::max());
+    return {storage.constData(), std::size_t(storage.size())};
+}
+
+void PrintModel::beforeEdit(qsizetype position, qsizetype length, bool deletes)
+{
+    followEdit();
+    if (!m_layersValid && !m_eventsValid)
+        return;
+    Edit edit;
+    edit.first = m_text.rowAt(position);
+    edit.last = deletes ? m_text.rowAt(position + length) : edit.first;
+    edit.rowsBefore = m_text.physicalRowCount();
+    if (edit.last - edit.first > kMostRowsFollowed) {
+        m_layersValid = m_eventsValid = false;
+        return;
+    }
+    if (m_layersValid) {
+        QByteArray storage;
+        for (int row = edit.first; row <= edit.last; ++row)
+            edit.effects.push_back(LayerIndex::rowEffect(rowView(row, storage)));
+    }
+    m_edit = std::move(edit);
+}
+
+void PrintModel::followEdit()
+{
+    if (!m_edit)
+        return;
+    const Edit edit = std::move(*m_edit);
+    m_edit.reset();
+    ++m_changes;
+    const int shift = m_text.physicalRowCount() - edit.rowsBefore;
+    const int newLast = edit.last + shift;
+    if (newLast < edit.first || newLast - edit.first > kMostRowsFollowed) {
+        m_layersValid = m_eventsValid = false;
+        return;
+    }
+    QByteArray storage;
+    if (m_layersValid) {
+        std::vector<std::string> effects;
+        for (int row = edit.first; row <= newLast; ++row)
+            effects.push_back(LayerIndex::rowEffect(rowView(row, storage)));
+        const auto none = [](const std::vector<std::string>& list) {
+            return std::all_of(list.begin(), list.end(), [](const std::string& e) { return e.empty(); });
+        };
+        // The same commands row by row, or none on either side: the pass would find the same
+        // layers, the ones below the edit moved by its rows.
+        if (effects == edit.effects || (none(effects) && none(edit.effects)))
+            m_layers.rowsShifted(edit.last, shift);
+        else
+            m_layersValid = false;
+    }
+    if (m_eventsValid) {
+        const auto byRow = [](const PrintEvents::Event& event, int row) { return event.row < row; };
+        auto from = std::lower_bound(m_events.begin(), m_events.end(), edit.first, byRow);
+        auto to = std::lower_bound(from, m_events.end(), edit.last + 1, byRow);
+        for (auto it = to; it != m_events.end(); ++it)
+            it->row += shift;
+        std::vector<PrintEvents::Event> found;
+        for (int row = edit.first; row <= newLast; ++row) {
+            const PrintEvents::Command command = PrintEvents::parse(rowView(row, storage));
+            if (command.kind != PrintEvents::Kind::None)
+                found.push_back({row, command});
+        }
+        from = m_events.erase(from, to);
+        m_events.insert(from, found.begin(), found.end());
+    }
 }
 
 const LayerIndex& PrintModel::layers()
 {
-    const quint64 now = m_text.revision();
-    if (now != m_layersRevision) {
+    followEdit();
+    if (!m_layersValid) {
         m_layers = LayerIndex::build(m_text.bytes());
-        m_layersRevision = now;
+        m_layersValid = true;
+        ++m_changes;
     }
     return m_layers;
 }
 
 const std::vector<PrintEvents::Event>& PrintModel::events()
 {
-    const quint64 now = m_text.revision();
-    if (now != m_eventsRevision) {
+    followEdit();
+    if (!m_eventsValid) {
         m_events = PrintEvents::findEvents(m_text);
-        m_eventsRevision = now;
+        m_eventsValid = true;
+        ++m_changes;
     }
     return m_events;
 }
 
 const std::vector<LayerRuler::Mark>& PrintModel::rulerMarks()
 {
-    const quint64 now = m_text.revision();
-    if (now != m_rulerMarksRevision) {
-        const LayerIndex& index = layers();
+    const LayerIndex& index = layers();
+    const std::vector<PrintEvents::Event>& found = events();
+    if (m_changes != m_rulerMarksChanges) {
         m_rulerMarks.clear();
-        for (const PrintEvents::Event& event : events()) {
+        for (const PrintEvents::Event& event : found) {
             if (const std::optional<std::size_t> layer = index.layerAt(event.row))
                 m_rulerMarks.push_back({*layer, event.command.kind, m_text.isInsertedRow(event.row)});
         }
@@ -59,50 +142,29 @@ const std::vector<LayerRuler::Mark>& PrintModel::rulerMarks()
             if (const std::optional<std::size_t> layer = index.layerAt(row))
                 m_rulerMarks.push_back({*layer, PrintEvents::Kind::None, true});
         }
-        m_rulerMarksRevision = now;
+        m_rulerMarksChanges = m_changes;
     }
     return m_rulerMarks;
 }
 
 void PrintModel::adoptLayers(LayerIndex layers)
 {
+    m_edit.reset();
     m_layers = std::move(layers);
-    m_layersRevision = m_text.revision();
-}
-
-quint64 PrintModel::revision() const
-{
-    return m_text.revision();
-}
-
-void PrintModel::rowsInserted(quint64 revisionBefore, int row, int count)
-{
-    const quint64 now = m_text.revision();
-    if (m_layersRevision == revisionBefore) {
-        m_layers.rowsInserted(row, count);
-        m_layersRevision = now;
-    }
-    if (m_eventsRevision == revisionBefore) {
-        std::vector<QByteArray> texts;
-        for (int r = row; r < row + count; ++r)
-            texts.push_back(m_text.rowText(r).toLatin1());
-        std::vector<std::string_view> rows;
-        for (const QByteArray& text : texts)
-            rows.emplace_back(text.constData(), std::size_t(text.size()));
-        PrintEvents::insertRows(m_events, row, rows);
-        m_eventsRevision = now;
-    }
+    m_layersValid = true;
+    m_eventsValid = false;
+    ++m_changes;
 }
 
 bool PrintModel::current(bool withEvents)
 {
-    const quint64 now = m_text.revision();
-    if (m_layersRevision == now && (!withEvents || m_eventsRevision == now))
+    followEdit();
+    if (m_layersValid && (!withEvents || m_eventsValid))
         return true;
     // Found once the text has been still for a moment, so that a load, an undo or typing does
     // not wait for them.
-    if (now != m_pendingRevision || !m_refreshTimer->isActive()) {
-        m_pendingRevision = now;
+    if (m_changes != m_pendingChanges || !m_refreshTimer->isActive()) {
+        m_pendingChanges = m_changes;
         m_refreshTimer->start();
     }
     return false;

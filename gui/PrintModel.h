@@ -1,10 +1,12 @@
 #pragma once
 
 // What the print does in the editor's current text: its layers, the rows that pause, set a
-// temperature or change tool, and the ruler's marks of them. Each is found again only when the
-// text changed since it was found (rows inserted, taken back or typed), and rows the program
-// inserts are followed instead of found again. Painting asks whether they are current; when not,
-// they are found once the text has been still for a moment and refreshed() tells the views.
+// temperature or change tool, and the ruler's marks of them. Every edit (the program's lines,
+// typing, pasting, undo and redo) is followed on the rows it touched: the marks of those rows are
+// read again and the layers move with the rows below. Only an edit that changes what the layers
+// are made of (a move's height or extrusion, a mode) leaves the layers to be found again by a
+// pass over the text; painting asks whether they are current, and when not they are found once the
+// text has been still for a moment and refreshed() tells the views.
 
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/PrintEvents.h"
@@ -12,6 +14,9 @@
 
 #include <QObject>
 
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 class EditBuffer;
@@ -31,13 +36,9 @@ public:
     // The ruler's marks: the events and the inserted lines by layer. Only while current(true).
     const std::vector<LayerRuler::Mark>& rulerMarks();
 
-    // Takes layers built from the text the editor holds now (a load's background index).
+    // Takes layers built from the text the editor holds now (a load's background index, right
+    // after the editor took the new body); the marks are found again.
     void adoptLayers(LayerIndex layers);
-    // The editor's revision, to be handed to rowsInserted after an insertion.
-    quint64 revision() const;
-    // After count rows went in at row on the text of revisionBefore: what was found for that
-    // text follows them (none of the program's lines is a move, so the layers only shift).
-    void rowsInserted(quint64 revisionBefore, int row, int count);
 
     // Whether the layers (and, withEvents, the events) match the text without a pass over it;
     // when not, they are found shortly and refreshed() is sent.
@@ -47,14 +48,28 @@ signals:
     void refreshed();
 
 private:
+    // An edit Scintilla is about to make: the rows it touches and what they did to the layers.
+    struct Edit
+    {
+        int first = 0;
+        int last = 0;
+        int rowsBefore = 0; // the editor's row count before the edit
+        std::vector<std::string> effects;
+    };
+    void beforeEdit(qsizetype position, qsizetype length, bool deletes);
+    // Follows the edit noted last, now that the text holds its result.
+    void followEdit();
+    std::string_view rowView(int row, QByteArray& storage) const;
+
     EditBuffer& m_text;
-    static constexpr quint64 kNever = ~quint64(0);
     LayerIndex m_layers;
-    quint64 m_layersRevision = kNever;
+    bool m_layersValid = false;
     std::vector<PrintEvents::Event> m_events;
-    quint64 m_eventsRevision = kNever;
+    bool m_eventsValid = false;
     std::vector<LayerRuler::Mark> m_rulerMarks;
-    quint64 m_rulerMarksRevision = kNever;
+    quint64 m_changes = 0; // counts every edit followed and every new finding
+    quint64 m_rulerMarksChanges = ~quint64(0);
+    std::optional<Edit> m_edit;
+    quint64 m_pendingChanges = ~quint64(0);
     QTimer* m_refreshTimer = nullptr;
-    quint64 m_pendingRevision = kNever;
 };

@@ -318,3 +318,47 @@ void LayerIndex::rowsInserted(int row, int count)
     for (auto it = from; it != m_layers.end(); ++it)
         it->row += count;
 }
+
+void LayerIndex::rowsShifted(int last, int by)
+{
+    if (by == 0)
+        return;
+    auto first = std::upper_bound(m_layers.begin(), m_layers.end(), last,
+                                  [](int row, const Layer& layer) { return row < layer.row; });
+    for (; first != m_layers.end(); ++first)
+        first->row += by;
+}
+
+std::string LayerIndex::rowEffect(std::string_view row)
+{
+    const char* p = row.data();
+    const char* const end = p + row.size();
+    while (p < end && GCodeWords::isBlank(*p))
+        ++p;
+    // The rows the pass reads a command from, as walkRows picks them.
+    if (p == end)
+        return {};
+    const char first = GCodeWords::upper(*p);
+    if (first != 'G' && first != 'M' && first != 'N' && first != '(')
+        return {};
+    GCodeWords::Reader reader(p, end);
+    const GCodeWords::Command command = GCodeWords::readCommand(reader);
+    const int number = command.number;
+    if (command.letter == 'M')
+        return number == 82 || number == 83 ? "M" + std::to_string(number) : std::string();
+    if (command.letter != 'G' || !(number <= 3 || (number >= 90 && number <= 92)))
+        return {};
+    std::string effect = "G" + std::to_string(number);
+    if (number <= 3 || number == 92) {
+        Words words;
+        readWords(reader, words);
+        // The letters that stand and the numbers' bits: a number the pass reads differently is a
+        // different effect.
+        char bits[sizeof words.letters + 2 * sizeof(double)];
+        std::memcpy(bits, &words.letters, sizeof words.letters);
+        std::memcpy(bits + sizeof words.letters, &words.zValue, sizeof(double));
+        std::memcpy(bits + sizeof words.letters + sizeof(double), &words.eValue, sizeof(double));
+        effect.append(bits, sizeof bits);
+    }
+    return effect;
+}

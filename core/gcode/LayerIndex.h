@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -60,6 +61,14 @@ public:
     // For count rows put in front of row that hold no move and change no extrusion mode (a pause,
     // a temperature): the change rows at or after row move down by count.
     void rowsInserted(int row, int count);
+    // For an edit of the rows up to last that changed no layer (see rowEffect): the change rows
+    // after last move by by rows (down when positive, up when rows were taken out).
+    void rowsShifted(int last, int by);
+
+    // What a row does to the layers: empty for a row the pass passes over (a comment, a
+    // temperature, a pause), else its command and the words the pass reads. Rows whose effects
+    // are the same, row by row, give the same layers.
+    static std::string rowEffect(std::string_view row);
 
 private:
     std::vector<Layer> m_layers;

@@ -10,14 +10,19 @@
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QToolButton>
 #include <QUrl>
 
@@ -39,22 +44,82 @@ std::optional<QString> firstLocalPath(const QMimeData* drop)
     return std::nullopt;
 }
 
-// The editor's document as the place a body is read into.
+// The editor's document as the place a body is read into. A read that takes longer than a
+// moment shows how far it got (bytes of the file's size) in a box whose Cancel stops it; the
+// window keeps answering meanwhile.
 class DocumentSink : public SlicedFile::BodySink
 {
 public:
-    explicit DocumentSink(BodyDocument& document) : m_document(document) {}
+    DocumentSink(BodyDocument& document, QWidget* window, const QString& path)
+        : m_document(document), m_window(window), m_path(path), m_fileBytes(QFileInfo(path).size())
+    {
+        m_clock.start();
+    }
     // Room for the whole body at once: growing by what was read would copy the text again and
     // again, 2.9 times the load time and 1.5 times the memory for an 85 MB file.
     bool reserve(qint64 bodyBytes) override
     {
+        m_headerBytes = qMax<qint64>(0, m_fileBytes - bodyBytes);
         return m_document.reserve(bodyBytes + qMax<qint64>(64 * 1024, bodyBytes / 16));
     }
-    bool append(QByteArrayView bytes) override { return m_document.append(bytes); }
+    bool append(QByteArrayView bytes) override
+    {
+        if (!m_document.append(bytes))
+            return false;
+        m_read += bytes.size();
+        return !answerWhileReading();
+    }
     bool finish() override { return m_document.finish(); }
+    // Whether the user cancelled the read.
+    bool cancelled() const { return m_cancelled; }
 
 private:
+    // Milliseconds a read goes on before it shows its progress, and between two updates of it.
+    static constexpr qint64 kQuietRead = 500;
+    static constexpr qint64 kUpdateEvery = 50;
+    // A megabyte step keeps the progress within an int for any file the editor takes.
+    static constexpr qint64 kUnit = 1 << 20;
+
+    // Shows the progress and lets the window answer; true when the read is to stop.
+    bool answerWhileReading()
+    {
+        const qint64 now = m_clock.elapsed();
+        if (now < kQuietRead || now - m_shownAt < kUpdateEvery)
+            return false;
+        m_shownAt = now;
+        if (!m_progress) {
+            m_progress = std::make_unique<QProgressDialog>(m_window);
+            m_progress->setObjectName(QStringLiteral("readProgress"));
+            m_progress->setWindowTitle(QStringLiteral("Opening"));
+            m_progress->setWindowModality(Qt::WindowModal);
+            m_progress->setMinimumDuration(0);
+            m_progress->setAutoReset(false);
+            m_progress->setAutoClose(false);
+            m_progress->setRange(0, int(qMax<qint64>(1, m_fileBytes / kUnit)));
+            // Cancel, Esc and closing the box all stop the read.
+            QObject::connect(m_progress.get(), &QProgressDialog::canceled, [this] { m_cancelled = true; });
+            QObject::connect(m_progress.get(), &QDialog::rejected, [this] { m_cancelled = true; });
+        }
+        const qint64 done = m_headerBytes + m_read;
+        m_progress->setLabelText(QStringLiteral("Reading %1\n%2 of %3 MB")
+                                     .arg(QDir::toNativeSeparators(m_path))
+                                     .arg(double(done) / 1e6, 0, 'f', 1)
+                                     .arg(double(m_fileBytes) / 1e6, 0, 'f', 1));
+        m_progress->setValue(int(qMin(done / kUnit, qint64(m_progress->maximum()))));
+        QCoreApplication::processEvents();
+        return m_cancelled;
+    }
+
     BodyDocument& m_document;
+    QWidget* m_window;
+    QString m_path;
+    qint64 m_fileBytes;
+    qint64 m_headerBytes = 0;
+    qint64 m_read = 0;
+    qint64 m_shownAt = 0;
+    bool m_cancelled = false;
+    QElapsedTimer m_clock;
+    std::unique_ptr<QProgressDialog> m_progress;
 };
 
 void showRefusal(const QString& path, const QString& reason)
@@ -83,10 +148,12 @@ TEditorForBorvane5_Form1::ReadSlicedFile(const QString& path)
     std::optional<SlicedFile::ReadResult> result;
     try {
         read.body = std::make_unique<BodyDocument>();
-        DocumentSink sink(*read.body);
+        DocumentSink sink(*read.body, this, path);
         SlicedFile::ReadOptions options;
         options.readDevice = [](QFile& file) { return Dialogs::readDeviceFor(file); };
         result = SlicedFile::read(path, sink, options);
+        if (sink.cancelled())
+            return std::nullopt; // the user's own choice: nothing to tell, nothing changed
     } catch (const std::bad_alloc&) {
         result.emplace();
         result->refusal = SlicedFile::Refusal::Unread;
@@ -152,6 +219,11 @@ void TEditorForBorvane5_Form1::OpenDroppedPath(const QMimeData& drop)
 
 void TEditorForBorvane5_Form1::OpenPath(const QString& path)
 {
+    // The window answers while a file is read: a second drop or Ctrl+O then waits for no read.
+    static bool reading = false;
+    if (reading)
+        return;
+    const QScopedValueRollback<bool> readingNow(reading, true);
     // A file that cannot be opened, has no header or cannot be read whole changes nothing.
     const bool isFolder = Utility::IsDirectory(path);
     std::optional<ReadFile> read;

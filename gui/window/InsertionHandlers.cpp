@@ -47,15 +47,14 @@ void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
 {
     const int rowBefore = CurrentRow;
     CurrentRow = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
-    // What was found of the text before follows the lines, so the next search needs no new pass.
-    const quint64 revision = m_print->revision();
+    // The layer view's checkpoints of the text before follow the lines, as none of them is a move.
+    const quint64 revision = Memo1->revision();
     // One undo step takes back the lines of one click, and with them the row they moved to.
     Memo1->beginUndoAction();
     Memo1->markUndoStep(int(m_insertionSteps.size()));
     InsertionStep step{rowBefore, CurrentRow, memoMessage->toPlainText(), m_warningRows, {}, {}};
     Memo1->insertRows(CurrentRow, lines);
     Memo1->endUndoAction();
-    m_print->rowsInserted(revision, CurrentRow, int(lines.size()));
     followInsertedMoves(revision, CurrentRow, int(lines.size()));
     Memo1->PlaceCaretAtRow(CurrentRow);
     warnAfterInsertion(CurrentRow, int(lines.size()));

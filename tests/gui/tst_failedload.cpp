@@ -13,10 +13,13 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QToolButton>
 
 #include <atomic>
@@ -117,6 +120,32 @@ private:
     bool m_grown = false;
 };
 
+// Reads through to a file as a slow disk would: a little at a time, with a pause before each.
+class SlowRead : public QIODevice
+{
+public:
+    SlowRead(QFile& file, qint64& read) : m_file(file), m_read(read)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    qint64 size() const override { return m_file.size(); }
+    bool seek(qint64 pos) override { return m_file.seek(pos) && QIODevice::seek(pos); }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        QThread::msleep(10);
+        const qint64 got = m_file.read(data, qMin<qint64>(maxSize, 256 * 1024));
+        m_read += qMax<qint64>(0, got);
+        return got;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QFile& m_file;
+    qint64& m_read; // outlives the device, which the drop destroys
+};
+
 // What a failed drop must leave as it was.
 struct WindowState
 {
@@ -156,6 +185,7 @@ private slots:
     void bodyOverTheLimitIsRefusedBeforeItIsRead();
     void pipeIsRefusedWithoutWaiting();
     void memoryRunningOutKeepsTheEarlierFile();
+    void cancelledSlowDropKeepsTheEarlierFile();
 
 private:
     // Drops the earlier file and edits it through the window: a pause after row 3.
@@ -434,6 +464,49 @@ void TestFailedLoad::memoryRunningOutKeepsTheEarlierFile()
 #else
     QSKIP("needs an address space limit, which the address sanitizer cannot run under");
 #endif
+}
+
+void TestFailedLoad::cancelledSlowDropKeepsTheEarlierFile()
+{
+    loadAndEdit();
+    const WindowState before = state();
+    // 40 MiB at 256 KiB per 10 ms: more than a second and a half, three times the read that goes
+    // unseen.
+    const QString slow = m_dir->filePath(QStringLiteral("slow/slow.gcode"));
+    QVERIFY(GuiTest::writeFile(slow, kHeader + bodyRows(40 << 20)));
+    qint64 read = 0;
+    Dialogs::setReadDevice([&read](QFile& f) { return std::make_unique<SlowRead>(f, read); });
+
+    // The window answers while the file is read: the progress shows, and Esc cancels it.
+    QString label;
+    int value = -1;
+    int maximum = -1;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* progress = m_window->findChild<QProgressDialog*>(QStringLiteral("readProgress"));
+        if (!progress || !progress->isVisible() || progress->value() <= 0)
+            return;
+        label = progress->labelText();
+        value = progress->value();
+        maximum = progress->maximum();
+        poll.stop();
+        QTest::keyClick(progress, Qt::Key_Escape);
+    });
+    poll.start();
+    QVERIFY(GuiTest::dropFile(m_window.get(), slow));
+    Dialogs::setReadDevice({});
+
+    QVERIFY2(value > 0, "no progress was shown");
+    QCOMPARE(maximum, int(QFileInfo(slow).size() >> 20));
+    QVERIFY2(value < maximum, qPrintable(label));
+    QVERIFY2(
+        label.contains(QDir::toNativeSeparators(slow)) &&
+            label.contains(QStringLiteral(" of %1 MB").arg(double(QFileInfo(slow).size()) / 1e6, 0, 'f', 1)),
+        qPrintable(label));
+    QVERIFY2(read < QFileInfo(slow).size(), "the read went on to the end after it was cancelled");
+    QCOMPARE(m_boxes->seen.size(), 0); // cancelled, not refused: nothing to tell
+    checkEarlierFileIntact(before);
 }
 
 QTEST_MAIN(TestFailedLoad)

@@ -43,6 +43,7 @@ void TEditorForBorvane5_Form1::btnCreateClick()
         return;
     }
 
+    listTypedRows();
     // The target is replaced only when every byte has been written.
     QSaveFile output;
     if (!Dialogs::OpenForWrite(output, OutputPath))

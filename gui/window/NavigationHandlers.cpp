@@ -13,8 +13,12 @@
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QStyle>
+
+#include <algorithm>
 
 namespace {
 
@@ -23,6 +27,31 @@ using Insertion::kNotFoundRow;
 QString zText(double z)
 {
     return Utility::FormatFixed(z, 3);
+}
+
+// Shrinks the field's font from the size it inherits until its whole text fits (down to 6 points),
+// so that a field laid out for "9.700+0.300=10.000" also shows "199.700+0.300=200.000" whole, and
+// shows the text from its first character.
+void fitText(QLineEdit* edit)
+{
+    edit->setFont(QFont()); // back to the inherited font
+    QFont font = edit->font();
+    const int frame = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit);
+    const QMargins margins = edit->textMargins();
+    // QLineEdit keeps 2 pixels beside the text on either side, within the frame.
+    const int room = edit->width() - 2 * frame - margins.left() - margins.right() - 2 * 2;
+    const bool points = font.pointSizeF() > 0;
+    const auto size = [&] { return points ? font.pointSizeF() : qreal(font.pixelSize()); };
+    const qreal smallest = points ? 6.0 : 8.0;
+    while (QFontMetrics(font).horizontalAdvance(edit->text()) > room && size() > smallest) {
+        if (points)
+            font.setPointSizeF(std::max(smallest, size() - 0.5));
+        else
+            font.setPixelSize(int(std::max(smallest, size() - 1)));
+    }
+    if (font != edit->font())
+        edit->setFont(font);
+    edit->setCursorPosition(0);
 }
 
 } // namespace
@@ -133,46 +162,56 @@ double TEditorForBorvane5_Form1::AnalysePrint()
     StartRow = *start.row;
     leditStartH->setText(zText(start.height));
 
-    // The max is the Z of the last Z line: a lift above the finished print, or a Z in a comment
-    // below it. Where that is not the top layer's height, the field's tooltip tells the top layer.
-    // Without any Z line the field says nothing.
-    QString topLayer;
-    if (const std::optional<int> lastRow = RowScans::findLastZLine(*Memo1, Memo1->lineCount())) {
-        const double max = RowScans::zOf(Memo1->rowBytes(*lastRow));
-        leditMaxZ->setText(zText(max - start.height) + u'+' + zText(start.height) + u'=' + zText(max));
-        if (!layers.isEmpty() && zText(max) != zText(layers.layers().back().z)) {
-            const double top = layers.layers().back().z;
-            topLayer =
-                QStringLiteral("Top layer at Z %1 (%2 above the start). The last Z line, on row %3, is at "
-                               "Z %4.")
-                    .arg(zText(top), zText(top - start.height))
-                    .arg(*lastRow)
-                    .arg(zText(max));
-        }
-    } else {
-        leditMaxZ->clear();
-    }
-    leditMaxZ->setToolTip(topLayer);
+    showMaxHeight(layers, start.height);
 
     lbleRow->setText(Utility::IntToPadded(kNotFoundRow, 1));
     goToRow(kNotFoundRow);
     return start.height;
 }
 
+void TEditorForBorvane5_Form1::showMaxHeight(const LayerIndex& layers, double startHeight)
+{
+    // The max is the top layer's height; the last Z line is most often the end code's lift or a
+    // relative move, so it stands only for a file with no layers, as in the height search. Where
+    // the last Z line says something else, the tooltip tells it.
+    const std::optional<int> lastRow = RowScans::findLastZLine(*Memo1, Memo1->lineCount());
+    const std::optional<double> lastZ =
+        lastRow ? std::optional<double>(RowScans::zOf(Memo1->rowBytes(*lastRow))) : std::nullopt;
+    std::optional<double> max = lastZ;
+    QString tooltip;
+    if (!layers.isEmpty()) {
+        const Layer& top = layers.layers().back();
+        max = top.z;
+        tooltip = QStringLiteral("Top layer %1 at Z %2, row %3.")
+                      .arg(layers.layers().size())
+                      .arg(zText(top.z))
+                      .arg(top.row);
+        if (lastZ && zText(*lastZ) != zText(top.z))
+            tooltip +=
+                QStringLiteral(" The last Z line, on row %1, is at Z %2.").arg(*lastRow).arg(zText(*lastZ));
+    }
+    if (max)
+        leditMaxZ->setText(zText(*max - startHeight) + u'+' + zText(startHeight) + u'=' + zText(*max));
+    else
+        leditMaxZ->clear();
+    leditMaxZ->setToolTip(tooltip);
+    fitText(leditMaxZ);
+}
+
 void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
 {
-    const std::optional<double> typed =
-        Utility::TypedNumber(leditPause->text(), QLocale::system().decimalPoint());
+    const std::optional<std::int64_t> typed =
+        Utility::TypedNanometres(leditPause->text(), QLocale::system().decimalPoint());
     if (!typed) {
         Dialogs::ShowError(QStringLiteral("Insert Height"),
                            QStringLiteral("\"%1\" is not a height. Type a number such as %2.")
                                .arg(leditPause->text(), u'2' + QLocale::system().decimalPoint() + u'4'));
         return;
     }
-    searchHeight(*typed + StartHeight);
+    searchHeight(*typed + Utility::ToNanometres(StartHeight));
 }
 
-void TEditorForBorvane5_Form1::searchHeight(double target)
+void TEditorForBorvane5_Form1::searchHeight(std::int64_t target)
 {
     const HeightChoice found = chooseRowForHeight(*Memo1, layerIndex(), StartRow, target);
     if (found.examined)

@@ -229,6 +229,11 @@ void TEditorForBorvane5_Form1::buildLeftPanel()
 {
     using Pos = LabeledEdit::LabelPosition;
     sbtnExplorerOpen = makeSpeedButton(pnlLeft, "sbtnExplorerOpen", Glyphs::folder(), QRect(350, 24, 39, 38));
+    sbtnChooseFolder = named(new QToolButton(pnlLeft), "sbtnChooseFolder");
+    sbtnChooseFolder->setText(QStringLiteral("Choose\u2026"));
+    sbtnChooseFolder->setToolTip(QStringLiteral("Choose the folder the file is created in"));
+    sbtnChooseFolder->setGeometry(300, 2, 89, 21);
+    sbtnChooseFolder->setFocusPolicy(Qt::NoFocus); // a speed button, as the folder button beside it
 
     editFilePath = named(new QLineEdit(pnlLeft), "editFilePath");
     editFilePath->setGeometry(10, 30, 340, 29);
@@ -395,6 +400,7 @@ void TEditorForBorvane5_Form1::connectHandlers()
 {
     using Form = TEditorForBorvane5_Form1;
     connect(sbtnExplorerOpen, &QToolButton::clicked, this, &Form::sbtnExplorerOpenClick);
+    connect(sbtnChooseFolder, &QToolButton::clicked, this, &Form::chooseOutputFolder);
     connect(btnCreate, &QPushButton::clicked, this, &Form::btnCreateClick);
     connect(cboxHeader, &QCheckBox::clicked, this, &Form::cboxHeaderClick);
     connect(sbtnGo, &QToolButton::clicked, this, &Form::sbtnGoClick);

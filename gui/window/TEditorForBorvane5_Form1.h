@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -52,6 +53,7 @@ public:
     // group boxes and captions are private. Tests find every control by its object name too.
     QFrame* pnlLeft = nullptr;
     QToolButton* sbtnExplorerOpen = nullptr;
+    QToolButton* sbtnChooseFolder = nullptr; // beside it: choose the output folder with a dialog
     QLineEdit* editFilePath = nullptr;
     LabeledEdit* leditFileName = nullptr;
     QCheckBox* cboxHeader = nullptr;
@@ -109,6 +111,8 @@ private slots:
     void FormCreate();
     void FormClose();
     void sbtnExplorerOpenClick();
+    // Chooses the output folder with a dialog; false when the user cancels.
+    bool chooseOutputFolder();
     void btnCreateClick();
     void cboxHeaderClick();
     void sbtnGoClick();
@@ -177,7 +181,9 @@ private:
                    std::optional<std::size_t> layer = std::nullopt);
     // The row of the last layer below target (an absolute Z), as "Serch" chooses it; a box and
     // the print start's row when there is none.
-    void searchHeight(double target);
+    void searchHeight(std::int64_t target); // in nanometres, typed height plus the start
+    // "Max Height": the top layer's Z (the last Z line without layers), above the start, + start = max.
+    void showMaxHeight(const LayerIndex& layers, double startHeight);
     // Caret to the start of row, as the "Row Number" arrow goes there: insertion on for a row
     // of the text other than 1, the editor writable except on row 1.
     void goToRow(int row);
@@ -195,6 +201,9 @@ private:
     void insertLines(const QStringList& lines);
     // Ctrl+Z and redo of an insertion put CurrentRow back where that click found it or left it.
     void insertionTakenBack(int step);
+    // After the output could not be opened for the reason given: says so and offers to choose
+    // another folder, then creates the file there.
+    void offerAnotherFolder(const QString& problem);
     void insertionRedone(int step);
     // Per insertion click, by undo mark: the current row and the message area before it and
     // after it, so that Ctrl+Z and redo take the click's warnings with its lines.

@@ -13,17 +13,33 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+#include <cmath>
+#include <functional>
 #include <memory>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using GuiTest::MessageBoxAnswers;
 
@@ -95,15 +111,39 @@ struct Run
     QByteArray err;
 };
 
-// Runs the program as a script would, with no display to connect to.
-Run runProgram(const QStringList& arguments)
+// How a test starts the program besides its arguments.
+struct Start
+{
+    QString display = QString();     // DISPLAY; none by default
+    QByteArray input = QByteArray(); // written to its standard input, which is then closed
+    // A shell line that runs the program as "$0" "$@", to set limits or redirect it.
+    QString shell = QString();
+    // Runs in the child before the program starts (limits set with setrlimit).
+    std::function<void()> inChild = {};
+};
+
+// Runs the program as a script would, with no display to connect to (or the one named).
+Run runProgram(const QStringList& arguments, const Start& start = {})
 {
     QProcess process;
+    if (start.inChild)
+        process.setChildProcessModifier(start.inChild);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         environment.remove(QString::fromLatin1(name));
+    if (!start.display.isEmpty())
+        environment.insert(QStringLiteral("DISPLAY"), start.display);
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(BORVANE_PROGRAM_PATH), arguments);
+    if (start.shell.isEmpty())
+        process.start(QStringLiteral(BORVANE_PROGRAM_PATH), arguments);
+    else
+        process.start(QStringLiteral("/bin/sh"),
+                      QStringList{QStringLiteral("-c"), start.shell, QStringLiteral(BORVANE_PROGRAM_PATH)} +
+                          arguments);
+    if (!process.waitForStarted(60000))
+        return {};
+    process.write(start.input);
+    process.closeWriteChannel();
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return {};
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
@@ -146,8 +186,24 @@ private slots:
     void refusedWritesNothing_data();
     void refusedWritesNothing();
     void existingOutputNeedsForce();
+    void pipeAsInputIsRefusedAtOnce();
+    void linksAndSpecialFilesAsOutput_data();
+    void linksAndSpecialFilesAsOutput();
+    void overItsLimits_data();
+    void overItsLimits();
+    void diskFullSaysSo();
     void helpAndVersion_data();
     void helpAndVersion();
+    void severalPositionsOnRealFiles_data();
+    void severalPositionsOnRealFiles();
+    void dryRunReportsAndWritesNothing();
+    void inPlace();
+    void inPlaceFailureLeavesTheFile();
+    void standardOutput();
+    void standardOutputThatFails();
+    void standardInputToStandardOutput();
+    void windowWithoutDisplay_data();
+    void windowWithoutDisplay();
 
 private:
     // The edit made in the window: drop, "Row Number" or "Insert Height", insertions, header
@@ -232,7 +288,6 @@ void TestBatchMode::sameBytesAsTheWindow_data()
             << false << Edit{.row = 12, .pause = true, .t0 = "200", .bed = "60", .after = true};
         row("no break at the end, before the last row")
             << false << Edit{.row = 12, .pause = true, .t1 = "190"};
-        row("header only: the pause is the body", {}) << true << Edit{.row = 0, .pause = true};
         row("height of the third layer", kStructuredBody) << true << Edit{.pause = true, .height = "0.4"};
         row("height between layers, temperature after", kStructuredBody)
             << true << Edit{.pause = true, .t0 = "210", .after = true, .height = "0.25"};
@@ -328,6 +383,16 @@ void TestBatchMode::realFilesHeightByTheSlicersComments_data()
         << 2.0;
     QTest::newRow("ideaMaker") << real.filePath(QStringLiteral("ideamaker_basic_747k.gcode"))
                                << QByteArray(";LAYER:") << 5.0;
+    // Exactly a layer's height above the start, where the doubles of height and start add up
+    // above the layer's own: the layer below it all the same.
+    QTest::newRow("PrusaSlicer, exactly on the layer at Z 3.4")
+        << real.filePath(QStringLiteral("prusaslicer_z-hop-large_3939k.gcode")) << QByteArray(";LAYER_CHANGE")
+        << 3.2;
+    QTest::newRow("PrusaSlicer, exactly on the layer at Z 38.4")
+        << real.filePath(QStringLiteral("prusaslicer_z-hop-large_3939k.gcode")) << QByteArray(";LAYER_CHANGE")
+        << 38.2;
+    QTest::newRow("ideaMaker, exactly on the layer at Z 2.4")
+        << real.filePath(QStringLiteral("ideamaker_basic_747k.gcode")) << QByteArray(";LAYER:") << 2.16;
 }
 
 void TestBatchMode::realFilesHeightByTheSlicersComments()
@@ -373,11 +438,16 @@ void TestBatchMode::realFilesHeightByTheSlicersComments()
     }
     QVERIFY(layersBefore >= 1 && layersBefore < layerZ.size());
     const double z = layerZ[layersBefore - 1];
-    const double target = height + layerZ.front(); // these prints start at their first layer
-    QVERIFY2(z < target && layerZ[layersBefore] >= target, qPrintable(QString::number(z)));
+    // These prints start at their first layer; heights compared exactly, as whole micrometres.
+    const auto micrometres = [](double millimetres) { return std::llround(millimetres * 1000); };
+    const qint64 target = micrometres(height) + micrometres(layerZ.front());
+    QVERIFY2(micrometres(z) < target && micrometres(layerZ[layersBefore]) >= target,
+             qPrintable(QString::number(z)));
 
-    const QString expected =
-        QStringLiteral("row %1, layer %2, Z %3: M25\n").arg(row).arg(layersBefore).arg(z, 0, 'f', 3);
+    const QString expected = QStringLiteral("row %1, layer %2, Z %3, input row %1: M25\n")
+                                 .arg(row)
+                                 .arg(layersBefore)
+                                 .arg(z, 0, 'f', 3);
     QCOMPARE(QString::fromLocal8Bit(run.out), expected);
 }
 
@@ -455,7 +525,7 @@ void TestBatchMode::rowsLongerThanTheWindowTakes()
         runProgram({QStringLiteral("--height"), QStringLiteral("0.3"), QStringLiteral("--pause"), file});
     QCOMPARE(run.err, QByteArray());
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QByteArray("row 7, layer 2, Z 0.500: M25\n"));
+    QCOMPARE(run.out, QByteArray("row 7, layer 2, Z 0.500, input row 7: M25\n"));
     body.insert(7, "M25");
     QCOMPARE(GuiTest::readFile(m_dir->filePath(QStringLiteral("Borvane.gx"))), kHeader + joined(body, "\n"));
 }
@@ -467,16 +537,41 @@ void TestBatchMode::refusedWritesNothing_data()
     const QStringList pause{"--pause", "FILE"};
     QTest::newRow("no FILE") << QStringList{"--row", "4", "--pause"} << "FILE is missing";
     QTest::newRow("two files") << QStringList{"--row", "4", "--pause", "FILE", "FILE"} << "one FILE";
-    QTest::newRow("no row chosen") << pause << "--height H or --row N";
-    QTest::newRow("both height and row")
-        << QStringList{"--height", "1", "--row", "4"} + pause << "--height H or --row N";
+    QTest::newRow("no row chosen") << pause << "--height H, --row N or --layer N";
+    // The print starts at Z 0.3; 0.25 above it, the last layer below is the one at Z 0.5, row 6.
+    QTest::newRow("a height and a row on one row") << QStringList{"--height", "0.25", "--row", "6"} + pause
+                                                   << "--height 0.25 and --row 6 both choose row 6";
+    QTest::newRow("a layer and its first row")
+        << QStringList{"--layer", "3", "--row", "10"} + pause << "--row 10 and --layer 3 both choose row 10";
+    QTest::newRow("one of three heights above the print")
+        << QStringList{"--height", "0.1", "--height", "5", "--height", "0.3"} + pause
+        << "--height 5: the height 5 mm above the print start (Z 5.300) was not found";
+    QTest::newRow("layer 0") << QStringList{"--layer", "0"} + pause << "--layer \"0\" is not a layer number";
+    QTest::newRow("layer above the top") << QStringList{"--layer", "4"} + pause << "has 3 layers";
+    QTest::newRow("in place and an output")
+        << QStringList{"--row", "4", "--in-place", "-o", "DIR/x.gx"} + pause << "leave -o out";
+    QTest::newRow("in place on standard input")
+        << QStringList{"--row", "4", "--pause", "--in-place", "-"} << "--in-place needs FILE by name";
+    QTest::newRow("standard input without an output")
+        << QStringList{"--row", "4", "--pause", "-"} << "give -o OUT, or -o - for standard output";
+    QTest::newRow("dry run: output exists")
+        << QStringList{"--row", "4", "--pause", "--dry-run", "-o", "DIR/old.gx", "FILE"}
+        << "exists; give --force";
     QTest::newRow("row not a number")
         << QStringList{"--row", "four"} + pause << "--row \"four\" is not a row number";
     QTest::newRow("negative row") << QStringList{"--row=-4"} + pause << "--row \"-4\" is not a row number";
     QTest::newRow("row 1") << QStringList{"--row", "1"} + pause << "--row 1 takes no insertion";
     QTest::newRow("row past the end") << QStringList{"--row", "14"} + pause << "Row 14 is past the end";
     QTest::newRow("row beyond any file")
-        << QStringList{"--row", "99999999999", "--after"} + pause << "Row 2147483647 is past the end";
+        << QStringList{"--row", "99999999999", "--after"} + pause
+        << "--row \"99999999999\" is out of range: give a row from 0 to 2147483647.";
+    QTest::newRow("largest row") << QStringList{"--row", "2147483647"} + pause
+                                 << "Row 2147483647 is past the end";
+    QTest::newRow("height far above any printer")
+        << QStringList{"--height", "1e300"} + pause
+        << "--height \"1e300\" is out of range: give a height from 0 to 100000 mm.";
+    QTest::newRow("infinite height") << QStringList{"--height", "inf"} + pause
+                                     << "--height \"inf\" is out of range";
     QTest::newRow("after the last row's end")
         << QStringList{"--row", "14", "--after"} + pause << "Row 14 is past the end";
     QTest::newRow("height not a number")
@@ -499,16 +594,28 @@ void TestBatchMode::refusedWritesNothing_data()
     QTest::newRow("missing file") << QStringList{"--row", "4", "--pause", "DIR/missing.gcode"}
                                   << "Cannot open";
     QTest::newRow("folder as FILE") << QStringList{"--row", "4", "--pause", "DIR"} << "is a folder";
+    // No one writes into the pipe: reading it would wait for ever.
+    QTest::newRow("a named pipe as FILE")
+        << QStringList{"--row", "4", "--pause", "DIR/pipe.gcode"} << "Only regular files are read";
     QTest::newRow("one line: no header")
         << QStringList{"--row", "4", "--pause", "DIR/one-line.gcode"} << "fewer than two lines";
     QTest::newRow("header too long") << QStringList{"--row", "4", "--pause", "DIR/long-header.gcode"}
                                      << "longer than 35000 bytes";
     QTest::newRow("output exists") << QStringList{"--row", "4", "--pause", "-o", "DIR/old.gx", "FILE"}
                                    << "exists; give --force";
+    QTest::newRow("header only: no move")
+        << QStringList{"--row", "0", "--pause", "DIR/header-only.gcode"} << "has no G0 or G1 move";
+    QTest::newRow("text without a move")
+        << QStringList{"--row", "0", "--pause", "DIR/notes.gcode"} << "has no G0 or G1 move";
+    QTest::newRow("a PNG image") << QStringList{"--row", "0", "--pause", "DIR/picture.png"}
+                                 << "This is a PNG image, not G-code";
+    QTest::newRow("a 3MF project")
+        << QStringList{"--row", "0", "--pause", "DIR/plate.3mf"}
+        << "This is a 3MF project, a zip archive: export plain G-code from the slicer.";
     QTest::newRow("output folder missing")
         << QStringList{"--row", "4", "--pause", "-o", "DIR/no/such.gx", "FILE"} << "Cannot write";
     QTest::newRow("output is a folder")
-        << QStringList{"--row", "4", "--pause", "--force", "-o", "DIR", "FILE"} << "Cannot write";
+        << QStringList{"--row", "4", "--pause", "--force", "-o", "DIR", "FILE"} << "is a folder, not a file";
 }
 
 void TestBatchMode::refusedWritesNothing()
@@ -521,6 +628,14 @@ void TestBatchMode::refusedWritesNothing()
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("long-header.gcode")),
                                ";a\n" + QByteArray(35000, 'x') + "\nG28\n"));
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("old.gx")), "an older output\n"));
+    QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("header-only.gcode")), kHeader));
+    QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("notes.gcode")),
+                               kHeader + "G28 homes\nM104 S200 ; then G1 moves\n"));
+    QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("picture.png")),
+                               QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\nG1 X1\n", 25)));
+    QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("plate.3mf")),
+                               QByteArray("PK\x03\x04\x14\0\0\0\nG1 X1\nG1 X2\n", 21)));
+    QCOMPARE(::mkfifo(QFile::encodeName(m_dir->filePath(QStringLiteral("pipe.gcode"))).constData(), 0600), 0);
     for (QString& argument : arguments) {
         argument.replace(QStringLiteral("FILE"), file);
         argument.replace(QStringLiteral("DIR"), m_dir->path());
@@ -566,12 +681,14 @@ void TestBatchMode::helpAndVersion_data()
 {
     QTest::addColumn<QString>("option");
     QTest::addColumn<QStringList>("shows");
-    QTest::newRow("--help") << "--help"
-                            << QStringList{"--height <H>",       "--row <N>", "--pause", "--t0 <C>",
-                                           "--t1 <C>",           "--bed <C>", "--after", "--remove-header",
-                                           "-o, --output <OUT>", "--force",   "FILE"};
+    QTest::newRow("--help")
+        << "--help"
+        << QStringList{"--height <H>", "--row <N>", "--layer <N>", "--pause",         "--t0 <C>",
+                       "--t1 <C>",     "--bed <C>", "--after",     "--remove-header", "-o, --output <OUT>",
+                       "--in-place",   "--force",   "--dry-run",   "--json",          "FILE"};
     QTest::newRow("--help-all") << "--help-all" << QStringList{"--height <H>", "--row <N>"};
-    QTest::newRow("--version") << "--version" << QStringList{"EditorForBorvane5 1.3"};
+    // The one version, the project's in CMake; the window's caption says "Ver1.6" of it.
+    QTest::newRow("--version") << "--version" << QStringList{"EditorForBorvane5 1.6.0\n"};
 }
 
 void TestBatchMode::helpAndVersion()
@@ -583,6 +700,409 @@ void TestBatchMode::helpAndVersion()
     QCOMPARE(run.err, QByteArray());
     for (const QString& text : shows)
         QVERIFY2(run.out.contains(text.toUtf8()), qPrintable(text));
+}
+
+void TestBatchMode::pipeAsInputIsRefusedAtOnce()
+{
+#ifdef Q_OS_UNIX
+    const QString fifo = m_dir->filePath(QStringLiteral("pipe.gcode"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QElapsedTimer timer;
+    timer.start();
+    // No writer comes: a program that waited for one would be killed after a minute and fail.
+    const Run run =
+        runProgram({QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause"), fifo});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("is not a sliced G-code file: Only regular files are read"),
+             run.err.constData());
+    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("Borvane.gx"))));
+#else
+    QSKIP("pipes in the file system are a Unix thing");
+#endif
+}
+
+void TestBatchMode::linksAndSpecialFilesAsOutput_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("force");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("dangling link named like the output")
+        << "dangling" << false
+        << "Borvane.gx is a symbolic link to TARGET; the output is not written through a link.";
+    QTest::newRow("dangling link named like the output, with --force")
+        << "dangling" << true
+        << "Borvane.gx is a symbolic link to TARGET; the output is not written through a link.";
+    QTest::newRow("link to a file, with --force")
+        << "link" << true
+        << "Borvane.gx is a symbolic link to TARGET; the output is not written through a link.";
+    QTest::newRow("pipe named like the output, with --force")
+        << "pipe" << true
+        << "Borvane.gx is a pipe, not a file; only a regular file is replaced by the output.";
+}
+
+void TestBatchMode::linksAndSpecialFilesAsOutput()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QString, kind);
+    QFETCH(bool, force);
+    QFETCH(QString, reason);
+    const QString file = m_dir->filePath(QStringLiteral("out/part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(kBody, "\n")));
+    const QString output = m_dir->filePath(QStringLiteral("out/Borvane.gx"));
+    const QString target = m_dir->filePath(QStringLiteral("elsewhere/planted.txt"));
+    QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("elsewhere"))));
+    if (kind == u"link")
+        QVERIFY(GuiTest::writeFile(target, "planted\n"));
+    if (kind == u"pipe")
+        QCOMPARE(::mkfifo(QFile::encodeName(output).constData(), 0600), 0);
+    else
+        QVERIFY(QFile::link(QStringLiteral("../elsewhere/planted.txt"), output));
+
+    QStringList arguments{QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause"), file};
+    if (force)
+        arguments.prepend(QStringLiteral("--force"));
+    const Run run = runProgram(arguments);
+
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(QString::fromLocal8Bit(run.err).contains(reason.replace(QStringLiteral("TARGET"), target)),
+             run.err.constData());
+    if (kind == u"link")
+        QCOMPARE(GuiTest::readFile(target), QByteArray("planted\n"));
+    else
+        QVERIFY(!QFileInfo::exists(target));
+    const QFileInfo left(output);
+    QCOMPARE(left.isSymLink(), kind != u"pipe");
+    if (kind == u"pipe") {
+        struct stat status
+        {
+        };
+        QCOMPARE(::lstat(QFile::encodeName(output).constData(), &status), 0);
+        QVERIFY(S_ISFIFO(status.st_mode));
+    }
+#else
+    QSKIP("links and pipes as Unix has them");
+#endif
+}
+
+void TestBatchMode::overItsLimits_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<qint64>("addressSpace"); // 0 for no limit
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("a sparse body over 2000 MB") << qint64(2'200'000'000) << qint64(0)
+                                                << "is too large: It is too large: its body is 2199 MB, 199 "
+                                                   "MB more than the 2000 MB the editor holds.";
+    QTest::newRow("a 1.9 GB body under a 1 GiB address space")
+        << qint64(1'900'000'000) << (qint64(1) << 30) << "There is not enough memory to hold it.";
+}
+
+void TestBatchMode::overItsLimits()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(qint64, size);
+    QFETCH(qint64, addressSpace);
+    QFETCH(QString, reason);
+    const QString file = m_dir->filePath(QStringLiteral("big.gcode"));
+    {
+        QFile big(file);
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        const QByteArray start = kHeader + joined(kBody, "\n");
+        QCOMPARE(big.write(start), start.size());
+        if (!big.resize(size))
+            QSKIP("this file system cannot hold a sparse file this big");
+    }
+    const Run run =
+        runProgram({QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause"), file},
+                   Start{.inChild = [addressSpace] {
+                       if (addressSpace > 0) {
+                           const rlimit limit{rlim_t(addressSpace), rlim_t(addressSpace)};
+                           ::setrlimit(RLIMIT_AS, &limit);
+                       }
+                   }});
+    // A message of the program's own and status 1: no abort (134) on the way.
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(QString::fromLocal8Bit(run.err).contains(reason), run.err.constData());
+    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("Borvane.gx"))));
+#else
+    QSKIP("sets limits with setrlimit");
+#endif
+}
+
+void TestBatchMode::diskFullSaysSo()
+{
+#ifdef Q_OS_LINUX
+    if (geteuid() != 0)
+        QSKIP("mounting a small tmpfs as a full disk needs root");
+    const QString full = m_dir->filePath(QStringLiteral("full"));
+    QVERIFY(QDir().mkpath(full));
+    if (::mount("tmpfs", QFile::encodeName(full).constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("this machine does not let a test mount a tmpfs");
+    const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(full).constData(), MNT_DETACH); });
+    QList<QByteArray> rows = kBody;
+    for (int i = 0; i < 3000; ++i)
+        rows.append("G1 X" + QByteArray(96, '1'));
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(rows, "\n")));
+    const QString output = full + QStringLiteral("/out.gx");
+
+    const Run run = runProgram({QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause"),
+                                QStringLiteral("-o"), output, file});
+
+    QCOMPARE(run.exitCode, 1);
+    // The window's words for the same fault (tst_dropcreate diskFullSaysSo).
+    QVERIFY2(run.err.startsWith("Cannot write " + output.toUtf8() +
+                                ": The disk is full: the file could not be written to its end ("),
+             run.err.constData());
+    QCOMPARE(QDir(full).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+#else
+    QSKIP("mounts a Linux tmpfs");
+#endif
+}
+
+void TestBatchMode::windowWithoutDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // "FILE" stands for the fixture
+    QTest::addColumn<QString>("display");       // DISPLAY, or none set
+    QTest::addColumn<QString>("says");
+    QTest::newRow("no arguments") << QStringList{} << QString() << "none is set";
+    QTest::newRow("a file to open") << QStringList{"FILE"} << QString() << "none is set";
+    // No X server listens there: Qt finds the display named but cannot reach it.
+    QTest::newRow("a display that is not there") << QStringList{"FILE"} << ":987"
+                                                 << "none could be reached";
+}
+
+// The window needs a display; without one the program says so and how to edit without it,
+// and ends with status 1 instead of Qt's abort.
+void TestBatchMode::windowWithoutDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, display);
+    QFETCH(QString, says);
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(kBody, "\n")));
+    arguments.replaceInStrings(QStringLiteral("FILE"), file);
+    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+
+    const Run run = runProgram(arguments, {.display = display});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QByteArray());
+    // Qt may have warned about the display it could not reach; the program's own line is the last.
+    const QList<QByteArray> lines = run.err.trimmed().split('\n');
+    if (display.isEmpty())
+        QCOMPARE(lines.size(), 1);
+    const QString last = QString::fromLocal8Bit(lines.back());
+    QVERIFY2(last.startsWith(QStringLiteral("The window needs a display")) && last.contains(says) &&
+                 last.endsWith(QStringLiteral("The batch options work without one: see --help.")),
+             qPrintable(QString::fromLocal8Bit(run.err)));
+    QCOMPARE(snapshot(m_dir->path()), before);
+}
+
+void TestBatchMode::severalPositionsOnRealFiles_data()
+{
+    // Slicers that write a mark ahead of each layer and ";Z:<height>" after it.
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("layerMark");
+    QTest::addColumn<QList<double>>("heights");
+    QTest::addColumn<int>("layer"); // given as --layer too
+    const QDir real(QStringLiteral(BORVANE_REAL_FIXTURES_DIR));
+    QTest::newRow("PrusaSlicer with Z lifts")
+        << real.filePath(QStringLiteral("prusaslicer_z-hop-large_3939k.gcode")) << QByteArray(";LAYER_CHANGE")
+        << QList<double>{10.05, 1.05, 4.15} << 30;
+    QTest::newRow("ideaMaker") << real.filePath(QStringLiteral("ideamaker_basic_747k.gcode"))
+                               << QByteArray(";LAYER:") << QList<double>{2.05, 5.05, 3.05} << 2;
+}
+
+// Three heights and a layer in one run, the report read as JSON: every inserted line stands
+// where the report says, the rest is the input, and each layer is the slicer's.
+void TestBatchMode::severalPositionsOnRealFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, layerMark);
+    QFETCH(QList<double>, heights);
+    QFETCH(int, layer);
+    if (!QFileInfo(file).isFile())
+        QSKIP("The real slicer files are not beside the repository.");
+    const QString output = m_dir->filePath(QStringLiteral("out.g"));
+    QStringList arguments{QStringLiteral("--pause"),
+                          QStringLiteral("--remove-header"),
+                          QStringLiteral("--json"),
+                          QStringLiteral("--layer"),
+                          QString::number(layer),
+                          QStringLiteral("-o"),
+                          output};
+    for (const double height : heights)
+        arguments << QStringLiteral("--height") << QString::number(height);
+    const Run run = runProgram(arguments << file);
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    QJsonParseError error;
+    const QJsonObject report = QJsonDocument::fromJson(run.out, &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+
+    QByteArray input = GuiTest::readFile(file);
+    input.remove(0, input.indexOf('\n', input.indexOf('\n') + 1) + 1);
+    const QList<QByteArray> before = input.split('\n');
+    QList<QByteArray> after = GuiTest::readFile(output).split('\n');
+
+    // The layers by the slicer's own comments: the n-th mark starts layer n, its ";Z:" gives the height.
+    QList<int> markRows;
+    QList<double> layerZ;
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        if (!before[i].startsWith(layerMark))
+            continue;
+        markRows << int(i);
+        for (qsizetype j = i + 1; j < before.size(); ++j) {
+            if (before[j].startsWith(";Z:")) {
+                layerZ << before[j].mid(3).trimmed().toDouble();
+                break;
+            }
+        }
+    }
+    QCOMPARE(layerZ.size(), markRows.size());
+    QList<int> expectedLayers{layer};
+    for (const double height : heights) {
+        const double target = height + layerZ.front(); // these prints start at their first layer
+        int below = 0;
+        while (below < layerZ.size() && layerZ[below] < target)
+            ++below;
+        expectedLayers << below;
+    }
+    std::sort(expectedLayers.begin(), expectedLayers.end());
+
+    QCOMPARE(report[u"input"].toString(), QFileInfo(file).absoluteFilePath());
+    QCOMPARE(report[u"output"].toString(), output);
+    QCOMPARE(report[u"written"].toBool(), true);
+    QCOMPARE(report[u"printStart"][u"z"].toDouble(), layerZ.front());
+    QCOMPARE(report[u"topLayer"][u"layer"].toInt(), layerZ.size());
+    QCOMPARE(report[u"topLayer"][u"z"].toDouble(), layerZ.back());
+    const QJsonArray insertions = report[u"insertions"].toArray();
+    QCOMPARE(insertions.size(), expectedLayers.size());
+    QCOMPARE(after.size(), before.size() + insertions.size());
+    for (qsizetype i = 0; i < insertions.size(); ++i) {
+        const QJsonObject insertion = insertions[i].toObject();
+        const int inputRow = insertion[u"inputRow"].toInt();
+        const int outputRow = insertion[u"outputRow"].toInt();
+        QCOMPARE(outputRow, inputRow + int(i)); // one line above for every insertion before
+        QCOMPARE(insertion[u"lines"].toArray(), QJsonArray{"M25"});
+        QCOMPARE(after[outputRow], QByteArray("M25"));
+        QCOMPARE(after[outputRow + 1], before[inputRow]);
+        const auto layersAbove =
+            int(std::count_if(markRows.begin(), markRows.end(), [&](int mark) { return mark < inputRow; }));
+        QCOMPARE(insertion[u"layer"].toInt(), expectedLayers[i]);
+        QCOMPARE(layersAbove, expectedLayers[i]);
+        QCOMPARE(insertion[u"z"].toDouble(), layerZ[expectedLayers[i] - 1]);
+    }
+    for (qsizetype i = insertions.size() - 1; i >= 0; --i)
+        after.remove(insertions[i].toObject()[u"outputRow"].toInt());
+    QVERIFY(after == before);
+}
+
+void TestBatchMode::dryRunReportsAndWritesNothing()
+{
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(kBody, "\n")));
+    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+    // --layer 2 starts at row 6 (G1 Z0.500); --row 11 is the third layer's extrusion.
+    const Run run = runProgram({QStringLiteral("--dry-run"), QStringLiteral("--row"), QStringLiteral("11"),
+                                QStringLiteral("--layer"), QStringLiteral("2"), QStringLiteral("--t0"),
+                                QStringLiteral("200"), QStringLiteral("--pause"), file});
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QByteArray("row 6, layer 2, Z 0.500, input row 6: M104 S200 T0\n"
+                                 "row 6, layer 2, Z 0.500, input row 6: M25\n"
+                                 "row 13, layer 3, Z 0.700, input row 11: M104 S200 T0\n"
+                                 "row 13, layer 3, Z 0.700, input row 11: M25\n"));
+    QCOMPARE(snapshot(m_dir->path()), before);
+}
+
+void TestBatchMode::inPlace()
+{
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(kBody, "\r\n")));
+    QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ReadUser | QFileDevice::WriteUser |
+                                            QFileDevice::ReadGroup)); // rw-r-----
+    const QFileDevice::Permissions permissions = QFileInfo(file).permissions();
+    // As a slicer's post-processing step calls it: options, then the file's path last.
+    const Run run =
+        runProgram({QStringLiteral("--in-place"), QStringLiteral("--height"), QStringLiteral("0.25"),
+                    QStringLiteral("--layer"), QStringLiteral("3"), QStringLiteral("--pause"), file});
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    QList<QByteArray> expected = kBody;
+    expected.insert(10, "M25"); // layer 3: G1 Z0.700
+    expected.insert(6, "M25");  // 0.25 above the start at Z 0.3: the layer at Z 0.5
+    QCOMPARE(GuiTest::readFile(file), kHeader + joined(expected, "\r\n"));
+    QCOMPARE(QFileInfo(file).permissions(), permissions);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"part.gcode"});
+}
+
+// The save file beside FILE cannot be written whole (the file size limit stands for a full disk):
+// FILE stays byte for byte, nothing is left beside it, and the status says it failed.
+void TestBatchMode::inPlaceFailureLeavesTheFile()
+{
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QList<QByteArray> body = kBody;
+    body.insert(1, ';' + QByteArray(200000, 'x'));
+    const QByteArray bytes = kHeader + joined(body, "\n");
+    QVERIFY(GuiTest::writeFile(file, bytes));
+    // 64 blocks of 512 bytes: the limit cuts the write; XFSZ ignored, so the write fails instead.
+    const Run run = runProgram({QStringLiteral("--in-place"), QStringLiteral("--row"), QStringLiteral("4"),
+                                QStringLiteral("--pause"), file},
+                               {.shell = QStringLiteral("trap '' XFSZ; ulimit -f 64; exec \"$0\" \"$@\"")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith("Cannot write " + file.toLocal8Bit()), run.err.constData());
+    QCOMPARE(run.out, QByteArray());
+    QCOMPARE(GuiTest::readFile(file), bytes);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"part.gcode"});
+}
+
+void TestBatchMode::standardOutput()
+{
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(kBody, "\n")));
+    const Run run = runProgram({QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--bed"),
+                                QStringLiteral("60"), QStringLiteral("-o"), QStringLiteral("-"), file});
+    QCOMPARE(run.exitCode, 0);
+    QList<QByteArray> expected = kBody;
+    expected.insert(4, "M140 S60 T0");
+    QCOMPARE(run.out, kHeader + joined(expected, "\n"));
+    QCOMPARE(run.err, QByteArray("row 4, layer 1, Z 0.300, input row 4: M140 S60 T0\n"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"part.gcode"});
+}
+
+void TestBatchMode::standardOutputThatFails()
+{
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(kBody, "\n")));
+    const Run run = runProgram({QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause"),
+                                QStringLiteral("-o"), QStringLiteral("-"), file},
+                               {.shell = QStringLiteral("exec \"$0\" \"$@\" > /dev/full")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith("Cannot write to standard output"), run.err.constData());
+}
+
+// In a pipe: the sliced file on standard input, the edited file on standard output, the report
+// (here JSON) on standard error.
+void TestBatchMode::standardInputToStandardOutput()
+{
+    const QByteArray input = kHeader + joined(kBody, "\r\n");
+    const Run run =
+        runProgram({QStringLiteral("--layer"), QStringLiteral("2"), QStringLiteral("--pause"),
+                    QStringLiteral("--json"), QStringLiteral("-o"), QStringLiteral("-"), QStringLiteral("-")},
+                   {.input = input});
+    QCOMPARE(run.exitCode, 0);
+    QList<QByteArray> expected = kBody;
+    expected.insert(6, "M25"); // layer 2 starts at G1 Z0.500
+    QCOMPARE(run.out, kHeader + joined(expected, "\r\n"));
+    const QJsonObject report = QJsonDocument::fromJson(run.err).object();
+    QCOMPARE(report[u"input"].toString(), QStringLiteral("-"));
+    QCOMPARE(report[u"output"].toString(), QStringLiteral("-"));
+    QCOMPARE(report[u"insertions"][0][u"inputRow"].toInt(), 6);
+    QCOMPARE(report[u"insertions"][0][u"layer"].toInt(), 2);
 }
 
 QTEST_MAIN(TestBatchMode)

@@ -11,12 +11,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFontMetrics>
 #include <QMap>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -129,6 +131,7 @@ private slots:
     void heightSearch();
     void heightSearchAfterFileWithoutStart();
     void printAnalysisOnLayers();
+    void maxHeightShowsThreeDigitHeightsWhole();
     void heightSearchOnLayers_data();
     void heightSearchOnLayers();
     void currentZOnLayers_data();
@@ -401,35 +404,64 @@ void TestNavigation::heightSearchAfterFileWithoutStart()
     QVERIFY(m_window->Memo1->isReadOnly());
 }
 
-// No structure comment: the first layer is the start; the max keeps the last Z line, and its
-// tooltip names the top layer that the final lift rises above.
+// No structure comment: the first layer is the start; the max is the top layer, and its tooltip
+// names the last Z line where that is elsewhere (the final lift, a Z in a comment).
 void TestNavigation::printAnalysisOnLayers()
 {
     QVERIFY(drop(g0Layers()));
     QCOMPARE(m_window->StartRow, 5);
     QCOMPARE(m_window->StartHeight, 0.3);
     QCOMPARE(m_window->leditStartH->text(), QStringLiteral("0.300"));
-    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("19.700+0.300=20.000"));
-    QCOMPARE(
-        m_window->leditMaxZ->toolTip(),
-        QStringLiteral(
-            "Top layer at Z 0.700 (0.400 above the start). The last Z line, on row 17, is at Z 20.000."));
+    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.400+0.300=0.700"));
+    QCOMPARE(m_window->leditMaxZ->toolTip(),
+             QStringLiteral("Top layer 3 at Z 0.700, row 15. The last Z line, on row 17, is at Z 20.000."));
     QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.300"));
     QCOMPARE(m_window->CurrentRow, 1);
     QVERIFY(!m_window->InsertEnabled);
 
     // A last Z line in a settings comment, below the top layer.
     QVERIFY(drop(g0Layers() + "; end_gcode = G1 Z3 F720\n"));
-    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("2.700+0.300=3.000"));
+    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.400+0.300=0.700"));
     QCOMPARE(m_window->leditMaxZ->toolTip(),
-             QStringLiteral(
-                 "Top layer at Z 0.700 (0.400 above the start). The last Z line, on row 19, is at Z 3.000."));
+             QStringLiteral("Top layer 3 at Z 0.700, row 15. The last Z line, on row 19, is at Z 3.000."));
 
-    // A file whose last Z line is its top layer has no such tooltip.
+    // A file whose last Z line is its top layer: the tooltip names the layer only.
     QVERIFY(drop(printingBody(30, {{3, "G1 Z0.2"}, {10, "G1 Z0.4"}})));
     QCOMPARE(m_window->StartRow, 3);
     QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.200+0.200=0.400"));
-    QCOMPARE(m_window->leditMaxZ->toolTip(), QString());
+    QCOMPARE(m_window->leditMaxZ->toolTip(), QStringLiteral("Top layer 2 at Z 0.400, row 10."));
+
+    // Relative moves after the top layer ("G1 Z+10" in G91, as Cura's end code lifts): still the top layer.
+    QVERIFY(
+        drop(printingBody(30, {{3, "G1 Z0.2"}, {10, "G1 Z0.4"}, {27, "G91"}, {28, "G1 Z+10"}, {29, "G90"}})));
+    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.200+0.200=0.400"));
+}
+
+// A three-digit height: the field keeps its place and size and shows the whole text in a smaller
+// font; a short text afterwards has the field's own font again.
+void TestNavigation::maxHeightShowsThreeDigitHeightsWhole()
+{
+    const QRect geometry = m_window->leditMaxZ->geometry();
+    const QFont font = m_window->leditMaxZ->font();
+    QMap<int, QByteArray> tall{{3, "G1 Z0.2"}};
+    for (int layer = 1; layer < 40; ++layer)
+        tall.insert(3 + 2 * layer, "G1 Z" + QByteArray::number(0.2 + 5.0 * layer, 'f', 1));
+    tall.insert(3 + 2 * 40, "G1 Z199.9");
+    QVERIFY(drop(printingBody(100, tall)));
+    const QString text = m_window->leditMaxZ->text();
+    QCOMPARE(text, QStringLiteral("199.700+0.200=199.900"));
+    QCOMPARE(m_window->leditMaxZ->geometry(), geometry);
+    const int frame = m_window->leditMaxZ->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    const int room = m_window->leditMaxZ->width() - 2 * frame - 4; // QLineEdit keeps 2 pixels a side
+    QVERIFY2(QFontMetrics(font).horizontalAdvance(text) > room, "the field's own font clips this text");
+    QVERIFY2(QFontMetrics(m_window->leditMaxZ->font()).horizontalAdvance(text) <= room,
+             qPrintable(QStringLiteral("%1 pixels of text in %2")
+                            .arg(QFontMetrics(m_window->leditMaxZ->font()).horizontalAdvance(text))
+                            .arg(room)));
+    QCOMPARE(m_window->leditMaxZ->cursorPosition(), 0);
+
+    QVERIFY(drop(printingBody(30, {{3, "G1 Z0.2"}, {10, "G1 Z0.4"}})));
+    QCOMPARE(m_window->leditMaxZ->font(), font);
 }
 
 void TestNavigation::heightSearchOnLayers_data()

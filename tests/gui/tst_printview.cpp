@@ -77,6 +77,7 @@ private slots:
     void marksOfRealFiles_data();
     void marksOfRealFiles();
     void insertedLinesAreMarkedUntilUndone();
+    void temperatureSetAgainIsWarned_data();
     void temperatureSetAgainIsWarned();
     void temperatureSetAgainInARealFile();
     void pauseWarnings();
@@ -377,11 +378,27 @@ void TestPrintView::insertedLinesAreMarkedUntilUndone()
 
 // An inserted temperature that the file sets again a few layers up: the warning names the row,
 // its height, the new value and how many layers the inserted one holds; a click on it goes there.
+void TestPrintView::temperatureSetAgainIsWarned_data()
+{
+    QTest::addColumn<QByteArray>("t0Again");  // row 12, while T0 is active
+    QTest::addColumn<QByteArray>("t1Again");  // row 43, after the change to T1 on row 27
+    QTest::addColumn<QByteArray>("bedAgain"); // row 60
+
+    QTest::newRow("M104 and M140") << QByteArray("M104 S205") << QByteArray("M104 S190")
+                                   << QByteArray("M140 S50");
+    // M109 sets the active tool's temperature and waits; RepRapFirmware's G10 P1 S sets tool 1's.
+    QTest::newRow("M109, G10 P1 S R and M190")
+        << QByteArray("M109 S205") << QByteArray("G10 P1 S190 R150") << QByteArray("M190 S50");
+}
+
 void TestPrintView::temperatureSetAgainIsWarned()
 {
-    // T1 becomes active on row 27 (layer 5), so the bare M104 on row 43 (layer 8) sets T1, and
-    // the bare M104 on row 12 (layer 2) still sets T0.
-    QVERIFY(drop(print(20, {{12, "M104 S205"}, {27, "T1"}, {43, "M104 S190"}, {60, "M140 S50"}})));
+    QFETCH(QByteArray, t0Again);
+    QFETCH(QByteArray, t1Again);
+    QFETCH(QByteArray, bedAgain);
+    // T1 becomes active on row 27 (layer 5), so the bare setting on row 43 (layer 8) sets T1, and
+    // the bare one on row 12 (layer 2) still sets T0.
+    QVERIFY(drop(print(20, {{12, t0Again}, {27, "T1"}, {43, t1Again}, {60, bedAgain}})));
     searchHeight(QStringLiteral("0.1")); // layer 0
     QCOMPARE(m_window->CurrentRow, changeRow(0));
     type(m_window->leditT0Temperature, QStringLiteral("215"));
@@ -404,7 +421,7 @@ void TestPrintView::temperatureSetAgainIsWarned()
     clickMessageLine(2);
     QCOMPARE(m_window->CurrentRow, 46);
     QCOMPARE(m_window->Memo1->CaretRow(), 46);
-    QCOMPARE(m_window->Memo1->rowText(46), QStringLiteral("M104 S190"));
+    QCOMPARE(m_window->Memo1->rowText(46), QString::fromLatin1(t1Again));
 }
 
 // On the dual-extruder file: a T1 temperature inserted low in the print is set again where a

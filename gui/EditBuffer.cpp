@@ -288,5 +288,24 @@ void EditBuffer::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    QsciScintilla::keyPressEvent(event);
+    if (undoKey || event->matches(QKeySequence::Redo)) {
+        QsciScintilla::keyPressEvent(event);
+        return;
+    }
+    markTyping([&] { QsciScintilla::keyPressEvent(event); });
+}
+
+void EditBuffer::inputMethodEvent(QInputMethodEvent* event)
+{
+    markTyping([&] { QsciScintilla::inputMethodEvent(event); });
+}
+
+void EditBuffer::dropEvent(QDropEvent* event)
+{
+    markTyping([&] { QsciScintilla::dropEvent(event); });
+}
+
+void EditBuffer::paste()
+{
+    markTyping([&] { QsciScintilla::paste(); });
 }

@@ -116,6 +116,7 @@ public:
         QString layer; // "72  14.400" on a layer change row, else empty
         PrintEvents::Kind mark = PrintEvents::Kind::None;
         bool inserted = false;
+        bool typed = false; // typed, pasted or dropped by the user since the body was loaded
     };
     std::vector<MarginLine> marginLines() const;
     // The layer labels of the layer change rows from first to last, rows ascending.
@@ -127,6 +128,10 @@ public:
     bool isInsertedRow(int row) const;
     // Every such line, rows ascending.
     std::vector<int> insertedRows() const;
+    // A row the user changed by typing, pasting or dropping text since the body was loaded.
+    bool isTypedRow(int row) const;
+    // Every such row, rows ascending.
+    std::vector<int> typedRows() const;
     // The margins' widths, in pixels: row numbers, layer labels, marks.
     int marginsWidth() const;
 
@@ -140,6 +145,13 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     // Undo and redo work in the read-only state too: they take back inserted lines, not typing.
     void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+public slots:
+    void paste() override;
+
+protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
@@ -160,6 +172,19 @@ private:
     void setUpMargins();
     void updateMarginWidths();
     void markInserted(qsizetype offset, qsizetype length);
+    // Runs a user's edit and marks the rows it changed. Modification events are not asked for:
+    // QScintilla answers each with work in proportion to the text before the change.
+    template <typename Edit> void markTyping(Edit edit)
+    {
+        const long from = qMin(SendScintilla(SCI_GETSELECTIONSTART), SendScintilla(SCI_GETCURRENTPOS));
+        const quint64 before = revision();
+        edit();
+        if (revision() != before)
+            markTyped(from, SendScintilla(SCI_GETCURRENTPOS));
+    }
+    // The text from the edit's start to the caret after it (what was typed or pasted), or, after
+    // a deletion, the character that now stands where it happened.
+    void markTyped(long from, long caret);
     void paintMargins(const QRect& area);
 
     LayerLabels m_layerLabels;

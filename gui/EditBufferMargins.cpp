@@ -14,6 +14,7 @@ namespace {
 
 enum Margin { kNumberMargin = 0, kLayerMargin = 1, kMarkMargin = 2 };
 constexpr int kInsertedIndicator = 8; // the first indicator left to the container
+constexpr int kTypedIndicator = 9;
 constexpr int kMarkMarginWidth = 20;
 constexpr int kLayerLabelChars = 13; // "99999  999.999"
 constexpr int kMarginPadding = 6;
@@ -85,6 +86,8 @@ void EditBuffer::setUpMargins()
     SendScintilla(SCI_INDICSETFORE, kInsertedIndicator, kInsertedColour);
     SendScintilla(SCI_INDICSETALPHA, kInsertedIndicator, 50L);
     SendScintilla(SCI_INDICSETOUTLINEALPHA, kInsertedIndicator, 140L);
+    // Typed rows are marked in the margin only, their text left as it is.
+    SendScintilla(SCI_INDICSETSTYLE, kTypedIndicator, long(INDIC_HIDDEN));
     SendScintilla(SCI_SETINDICATORCURRENT, kInsertedIndicator);
     SendScintilla(SCI_SETINDICATORVALUE, 1L);
     const int digit = QFontMetrics(m_marginFont).horizontalAdvance(QLatin1Char('9'));
@@ -122,6 +125,50 @@ void EditBuffer::markInserted(qsizetype offset, qsizetype length)
     SendScintilla(SCI_SETINDICATORCURRENT, kInsertedIndicator);
     SendScintilla(SCI_SETINDICATORVALUE, 1L);
     SendScintilla(SCI_INDICATORFILLRANGE, (unsigned long)offset, long(length));
+}
+
+void EditBuffer::markTyped(long from, long caret)
+{
+    const long length = SendScintilla(SCI_GETLENGTH);
+    const long start = caret > from ? from : caret;
+    const long end = caret > from ? caret : qMin(caret + 1, length);
+    if (end <= start)
+        return;
+    SendScintilla(SCI_SETINDICATORCURRENT, kTypedIndicator);
+    SendScintilla(SCI_SETINDICATORVALUE, 1L);
+    SendScintilla(SCI_INDICATORFILLRANGE, (unsigned long)start, end - start);
+    SendScintilla(SCI_SETINDICATORCURRENT, kInsertedIndicator);
+}
+
+bool EditBuffer::isTypedRow(int row) const
+{
+    if (!hasRow(row))
+        return false;
+    // Anywhere in the row, its line break included.
+    const long start = long(rowStart(row));
+    if (SendScintilla(SCI_INDICATORVALUEAT, kTypedIndicator, start) != 0)
+        return true;
+    const long next = SendScintilla(SCI_INDICATOREND, kTypedIndicator, start);
+    return next <= long(rowEnd(row)) && SendScintilla(SCI_INDICATORVALUEAT, kTypedIndicator, next) != 0;
+}
+
+std::vector<int> EditBuffer::typedRows() const
+{
+    std::vector<int> rows;
+    const long length = SendScintilla(SCI_GETLENGTH);
+    for (long position = 0; position < length;) {
+        const long end = SendScintilla(SCI_INDICATOREND, kTypedIndicator, position);
+        if (end <= position)
+            break;
+        if (SendScintilla(SCI_INDICATORVALUEAT, kTypedIndicator, position) != 0) {
+            for (int row = rowAt(position), last = rowAt(end - 1); row <= last; ++row) {
+                if (rows.empty() || rows.back() < row)
+                    rows.push_back(row);
+            }
+        }
+        position = end;
+    }
+    return rows;
 }
 
 bool EditBuffer::isInsertedRow(int row) const
@@ -188,6 +235,7 @@ std::vector<EditBuffer::MarginLine> EditBuffer::marginLines() const
         const QByteArray head = rowHead(row, kCommandHead);
         line.mark = PrintEvents::parse(std::string_view(head.constData(), std::size_t(head.size()))).kind;
         line.inserted = isInsertedRow(row);
+        line.typed = isTypedRow(row);
         lines.push_back(std::move(line));
     }
     return lines;
@@ -224,7 +272,7 @@ void EditBuffer::paintMargins(const QRect& area)
             painter.drawText(QRect(layerLeft + 2, line.top, layerWidth - 4, line.height),
                              Qt::AlignLeft | Qt::AlignVCenter, line.layer);
         }
-        if (line.inserted) {
+        if (line.inserted || line.typed) {
             painter.setPen(Qt::NoPen);
             painter.setBrush(kInsertedColour);
             painter.drawRect(QRectF(markLeft + 1, line.top + 1, 4, line.height - 2));

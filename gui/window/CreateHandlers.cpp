@@ -55,6 +55,7 @@ void TEditorForBorvane5_Form1::btnCreateClick()
         return;
     }
 
+    listTypedRows();
     // The target is replaced only when every byte has been written.
     const QByteArrayView header =
         WriteHeader ? QByteArrayView(HeaderBuffer.data(), HeaderLength) : QByteArrayView();

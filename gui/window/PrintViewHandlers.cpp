@@ -223,3 +223,24 @@ bool TEditorForBorvane5_Form1::warningClicked(QObject* watched, QEvent* event)
     ShowCurrentZ(row->second);
     return true;
 }
+
+void TEditorForBorvane5_Form1::listTypedRows()
+{
+    const std::vector<int> rows = Memo1->typedRows();
+    if (rows.empty())
+        return;
+    // A run of rows is one line; the area scrolls when there are many.
+    QList<Warning> lines{{QStringLiteral("Typed by hand, written as they stand:"), std::nullopt}};
+    for (std::size_t i = 0; i < rows.size();) {
+        std::size_t j = i;
+        while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1)
+            ++j;
+        lines.append({rows[i] == rows[j]
+                          ? QStringLiteral("row %1: %2").arg(rows[i]).arg(Memo1->rowText(rows[i]))
+                          : QStringLiteral("rows %1 to %2").arg(rows[i]).arg(rows[j]),
+                      rows[i]});
+        i = j + 1;
+    }
+    showWarnings(lines, false);
+    memoMessage->repaint();
+}

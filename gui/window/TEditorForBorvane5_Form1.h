@@ -238,6 +238,9 @@ private:
     void warnAfterHeightSearch();
     void showWarnings(const QList<Warning>& warnings, bool append);
     bool warningClicked(QObject* watched, QEvent* event);
+    // Before "Create" writes: the rows typed by hand, which go out as they stand, each
+    // clickable in the message area.
+    void listTypedRows();
 
     // The message covers the editor until the first drop, then keeps a strip for the drop hint.
     static constexpr int kMessageHeightAtStart = 600;

@@ -86,6 +86,7 @@ private slots:
     void heaterOffAfterTheLastLayer();
     void secondInsertionOfTheSameKind();
     void undoTakesTheWarnings();
+    void typedRowsAreMarkedAndListed();
 
 private:
     bool drop(const QByteArray& body);
@@ -644,6 +645,50 @@ void TestPrintView::undoTakesTheWarnings()
     QCOMPARE(messageLines(), warned);
     clickMessageLine(0);
     QCOMPARE(m_window->Memo1->CaretRow(), 44);
+}
+
+// Rows typed into the editor carry the inserted lines' mark, and "Create" lists them in the
+// message area before it writes them.
+void TestPrintView::typedRowsAreMarkedAndListed()
+{
+    QVERIFY(drop(print(20)));
+    const QString row7 = m_window->Memo1->rowText(7);
+    const QString row12 = m_window->Memo1->rowText(12);
+    goToRow(7);
+    QVERIFY(!m_window->Memo1->isReadOnly());
+    QTest::keyClicks(m_window->Memo1, QStringLiteral("M117 hi"));
+    QTest::keyClick(m_window->Memo1, Qt::Key_Return);
+    QCOMPARE(m_window->Memo1->rowText(7), QStringLiteral("M117 hi"));
+    QCOMPARE(m_window->Memo1->rowText(8), row7);
+    // A change inside a row marks that row too.
+    goToRow(13);
+    QTest::keyClick(m_window->Memo1, Qt::Key_End);
+    QTest::keyClicks(m_window->Memo1, QStringLiteral(" ;x"));
+    QCOMPARE(m_window->Memo1->rowText(13), row12 + QStringLiteral(" ;x"));
+    QCOMPARE(m_window->Memo1->typedRows(), (std::vector<int>{7, 13}));
+    // The last row too, which ends where the text ends.
+    QVERIFY(!m_window->Memo1->isTypedRow(m_window->Memo1->lineCount() - 1));
+    for (const int row : {6, 7, 8, 13}) {
+        const std::optional<EditBuffer::MarginLine> line = marginAt(row);
+        QVERIFY(line);
+        QCOMPARE(line->typed, row == 7 || row == 13);
+        QVERIFY(!line->inserted);
+    }
+    // The typed rows' bar is the inserted lines' green.
+    QImage picture = m_window->Memo1->viewport()->grab().toImage();
+    const EditBuffer::MarginLine typed = *marginAt(7);
+    bool green = false;
+    for (int x = 0; x < m_window->Memo1->marginsWidth() && !green; ++x)
+        green = picture.pixelColor(x, typed.top + typed.height / 2) == QColor(40, 160, 60);
+    QVERIFY(green);
+
+    GuiTest::BoxAnswer created(GuiTest::BoxAnswer::ClickOk);
+    QTest::mouseClick(m_window->btnCreate, Qt::LeftButton);
+    QVERIFY(created.text.contains(QStringLiteral("This file has been created.")));
+    QCOMPARE(messageLines(), (QStringList{"Typed by hand, written as they stand:", "row 7: M117 hi",
+                                          "row 13: " + row12 + " ;x"}));
+    const QByteArray written = GuiTest::readFile(m_window->OutputPath);
+    QVERIFY(written.contains("\nM117 hi\n" + row7.toLatin1() + "\n"));
 }
 
 QTEST_MAIN(TestPrintView)

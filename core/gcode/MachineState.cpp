@@ -1,0 +1,415 @@
+#include "core/gcode/MachineState.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// --- The words of a row. To be read through the project's one G-code word reader. -----------
+
+struct Command
+{
+    char letter = 0; // G, M or T; 0 for anything else
+    int number = -1;
+    std::array<std::optional<double>, 26> words{};
+};
+
+char upper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Reads "[N<n>] <letter><whole number> <words>" up to a ";" comment; parenthesised comments skipped.
+Command readCommand(std::string_view text)
+{
+    Command command;
+    const char* p = text.data();
+    const char* end = p + text.size();
+    const auto skipBlanksAndComments = [&] {
+        while (p < end) {
+            if (isBlank(*p)) {
+                ++p;
+            } else if (*p == '(') {
+                while (p < end && *p != ')')
+                    ++p;
+                if (p < end)
+                    ++p;
+            } else {
+                break;
+            }
+        }
+    };
+    const auto wholeNumber = [&](int& value) {
+        const char* start = p;
+        value = 0;
+        while (p < end && isDigit(*p) && p - start < 6)
+            value = value * 10 + (*p++ - '0');
+        return p > start && !(p < end && (isDigit(*p) || *p == '.'));
+    };
+    skipBlanksAndComments();
+    if (p < end && upper(*p) == 'N') {
+        ++p;
+        int ignored = 0;
+        wholeNumber(ignored);
+        skipBlanksAndComments();
+    }
+    if (p >= end)
+        return command;
+    const char letter = upper(*p++);
+    if (letter != 'G' && letter != 'M' && letter != 'T')
+        return command;
+    int number = 0;
+    if (!wholeNumber(number))
+        return command;
+    command.letter = letter;
+    command.number = number;
+    if (letter == 'M' && (number == 117 || number == 118 || number == 0 || number == 1))
+        return command; // a message follows, not words
+    while (p < end) {
+        skipBlanksAndComments();
+        if (p >= end || *p == ';' || *p == '*')
+            break;
+        const char word = upper(*p++);
+        if (word < 'A' || word > 'Z')
+            continue;
+        if (p < end && *p == '+')
+            ++p;
+        double value = 0.0;
+        const auto [next, error] = std::from_chars(p, end, value, std::chars_format::fixed);
+        if (error != std::errc())
+            continue; // a letter without a number is no word
+        p = next;
+        command.words[std::size_t(word - 'A')] = value;
+    }
+    return command;
+}
+
+const std::optional<double>& word(const Command& command, char letter)
+{
+    return command.words[std::size_t(letter - 'A')];
+}
+
+// --- Cells of 1 mm -----------------------------------------------------------------------------
+
+constexpr double kCell = 1.0;
+constexpr std::int64_t kCellLimit = 1 << 30;
+
+std::int32_t cellOf(double v)
+{
+    const double c = std::floor(v / kCell);
+    return std::int32_t(std::clamp<double>(c, -double(kCellLimit), double(kCellLimit)));
+}
+
+std::uint64_t keyOf(std::int32_t cx, std::int32_t cy)
+{
+    return (std::uint64_t(std::uint32_t(cx)) << 32) | std::uint32_t(cy);
+}
+
+} // namespace
+
+std::optional<double> MachineState::activeTarget() const
+{
+    const auto found = toolTargets.find(tool);
+    if (found == toolTargets.end())
+        return std::nullopt;
+    return found->second;
+}
+
+MachineTracker::MachineTracker() = default;
+
+void MachineTracker::rows(std::string_view bytes)
+{
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c != '\n' && c != '\r')
+            continue;
+        row(bytes.substr(start, i - start));
+        if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < bytes.size())
+        row(bytes.substr(start));
+}
+
+void MachineTracker::row(std::string_view text)
+{
+    const Command command = readCommand(text);
+    MachineState& s = m_state;
+    if (command.letter == 'T') {
+        s.tool = command.number;
+        return;
+    }
+    if (command.letter == 'G') {
+        switch (command.number) {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+            move(command.number, command.words);
+            return;
+        case 10:
+            // RepRapFirmware's G10 P/L sets tool offsets and temperatures; without them it retracts.
+            if (word(command, 'P') || word(command, 'L'))
+                return;
+            s.firmwareRetraction = true;
+            s.firmwareRetracted = true;
+            return;
+        case 11:
+            s.firmwareRetraction = true;
+            s.firmwareRetracted = false;
+            return;
+        case 28: {
+            const bool any = word(command, 'X') || word(command, 'Y') || word(command, 'Z');
+            if (!any || word(command, 'X'))
+                s.x.reset();
+            if (!any || word(command, 'Y'))
+                s.y.reset();
+            if (!any || word(command, 'Z'))
+                s.z.reset();
+            // Where X and Y home is reachable, and the file's frame calls it X0 Y0 on printers that
+            // home to their minimum and on deltas (the centre). Only a park candidate: the axes
+            // stay unknown, as the file moves them before it prints.
+            if (!any || (word(command, 'X') && word(command, 'Y')))
+                markVisited(0.0, 0.0);
+            return;
+        }
+        case 90:
+            s.relativeXyz = false;
+            s.relativeE = false;
+            return;
+        case 91:
+            s.relativeXyz = true;
+            s.relativeE = true;
+            return;
+        case 92:
+            if (const auto& v = word(command, 'X'))
+                s.x = *v;
+            if (const auto& v = word(command, 'Y'))
+                s.y = *v;
+            if (const auto& v = word(command, 'Z'))
+                s.z = *v;
+            if (const auto& v = word(command, 'E'))
+                s.e = *v;
+            return;
+        default:
+            return;
+        }
+    }
+    if (command.letter != 'M')
+        return;
+    const auto& sWord = word(command, 'S');
+    switch (command.number) {
+    case 82:
+        s.relativeE = false;
+        return;
+    case 83:
+        s.relativeE = true;
+        return;
+    case 104:
+    case 109: {
+        const std::optional<double> value = sWord ? sWord : word(command, 'R');
+        if (!value)
+            return;
+        const auto& t = word(command, 'T');
+        s.toolTargets[t ? int(*t) : s.tool] = *value;
+        return;
+    }
+    case 140:
+    case 190: {
+        const std::optional<double> value = sWord ? sWord : word(command, 'R');
+        if (value)
+            s.bedTarget = *value;
+        return;
+    }
+    case 106: {
+        const auto& p = word(command, 'P');
+        s.fans[p ? int(*p) : 0] = sWord ? *sWord : 255.0;
+        return;
+    }
+    case 107: {
+        const auto& p = word(command, 'P');
+        s.fans[p ? int(*p) : 0] = 0.0;
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void MachineTracker::move(int command, const std::array<std::optional<double>, 26>& words)
+{
+    MachineState& s = m_state;
+    const auto& at = [&](char letter) -> const std::optional<double>& {
+        return words[std::size_t(letter - 'A')];
+    };
+    if (const auto& f = at('F'))
+        s.feed = *f;
+    const std::optional<double> fromX = s.x;
+    const std::optional<double> fromY = s.y;
+    const auto axis = [&](std::optional<double>& position, char letter) {
+        if (const auto& v = at(letter)) {
+            if (!s.relativeXyz)
+                position = *v;
+            else if (position)
+                position = *position + *v;
+        }
+    };
+    axis(s.x, 'X');
+    axis(s.y, 'Y');
+    axis(s.z, 'Z');
+    double delta = 0.0;
+    if (const auto& v = at('E')) {
+        delta = s.relativeE ? *v : *v - s.e;
+        s.e = s.relativeE ? s.e + *v : *v;
+    }
+    const bool movesXy = at('X') || at('Y') || (command >= 2 && (at('I') || at('J')));
+    if (delta < 0) {
+        s.retracted += -delta;
+        s.retractLength = s.retracted;
+        s.retractFeed = s.feed;
+    } else if (delta > 0) {
+        s.retracted = std::max(0.0, s.retracted - delta);
+    }
+    if (s.x && s.y)
+        markVisited(*s.x, *s.y);
+    if (movesXy && delta > 0 && s.z) {
+        if (fromX && fromY && s.x && s.y)
+            markPrinted(*fromX, *fromY, *s.x, *s.y);
+        s.lastExtrusionZ = s.z;
+        s.topZ = std::max(s.topZ, *s.z);
+    }
+}
+
+void MachineTracker::markVisited(double x, double y)
+{
+    const std::uint64_t key = keyOf(cellOf(x), cellOf(y));
+    if (m_visited.emplace(key, PointXY{x, y}).second)
+        m_visitedOrder.push_back(key);
+}
+
+void MachineTracker::markPrinted(double x0, double y0, double x1, double y1)
+{
+    const double length = std::hypot(x1 - x0, y1 - y0);
+    const int steps = int(std::min(1e6, std::ceil(length / (kCell / 2)))) + 1;
+    for (int i = 0; i <= steps; ++i) {
+        const double t = double(i) / steps;
+        m_printed.insert(keyOf(cellOf(x0 + (x1 - x0) * t), cellOf(y0 + (y1 - y0) * t)));
+    }
+}
+
+std::optional<PointXY> MachineTracker::farthestVisited(double* clearance) const
+{
+    if (m_visitedOrder.empty())
+        return std::nullopt;
+    if (m_printed.empty()) {
+        if (clearance)
+            *clearance = std::numeric_limits<double>::infinity();
+        return m_visited.at(m_visitedOrder.front());
+    }
+    // The distance of every cell to the nearest printed cell, by two chamfer passes over the
+    // box that holds both sets: linear in its cells where a candidate-by-cell search is quadratic.
+    std::int32_t minX = std::numeric_limits<std::int32_t>::max(), minY = minX;
+    std::int32_t maxX = std::numeric_limits<std::int32_t>::min(), maxY = maxX;
+    const auto grow = [&](std::uint64_t key) {
+        const auto cx = std::int32_t(std::uint32_t(key >> 32));
+        const auto cy = std::int32_t(std::uint32_t(key));
+        minX = std::min(minX, cx), maxX = std::max(maxX, cx);
+        minY = std::min(minY, cy), maxY = std::max(maxY, cy);
+    };
+    for (const std::uint64_t key : m_visitedOrder)
+        grow(key);
+    for (const std::uint64_t key : m_printed)
+        grow(key);
+    const std::int64_t width = std::int64_t(maxX) - minX + 1;
+    const std::int64_t height = std::int64_t(maxY) - minY + 1;
+    constexpr std::int64_t kMostCells = 16 * 1024 * 1024;
+    if (width * height > kMostCells) {
+        // Coordinates far apart (a stray move to X100000): the nearest printed cell by a plain search.
+        const PointXY* best = nullptr;
+        double bestDistance = -1;
+        for (const std::uint64_t key : m_visitedOrder) {
+            const PointXY& point = m_visited.at(key);
+            double nearest = std::numeric_limits<double>::infinity();
+            for (const std::uint64_t printed : m_printed) {
+                const double px = std::int32_t(std::uint32_t(printed >> 32)) + 0.5;
+                const double py = std::int32_t(std::uint32_t(printed)) + 0.5;
+                nearest = std::min(nearest, std::hypot(point.x - px, point.y - py));
+            }
+            if (nearest > bestDistance)
+                bestDistance = nearest, best = &point;
+        }
+        if (clearance)
+            *clearance = bestDistance;
+        return *best;
+    }
+    std::vector<float> distance(std::size_t(width * height), std::numeric_limits<float>::infinity());
+    const auto index = [&](std::int64_t cx, std::int64_t cy) {
+        return std::size_t((cy - minY) * width + (cx - minX));
+    };
+    for (const std::uint64_t key : m_printed)
+        distance[index(std::int32_t(std::uint32_t(key >> 32)), std::int32_t(std::uint32_t(key)))] = 0.0f;
+    constexpr float kDiagonal = 1.41421356f;
+    for (std::int64_t y = 0; y < height; ++y) {
+        for (std::int64_t x = 0; x < width; ++x) {
+            float& d = distance[std::size_t(y * width + x)];
+            if (x > 0)
+                d = std::min(d, distance[std::size_t(y * width + x - 1)] + 1.0f);
+            if (y > 0) {
+                d = std::min(d, distance[std::size_t((y - 1) * width + x)] + 1.0f);
+                if (x > 0)
+                    d = std::min(d, distance[std::size_t((y - 1) * width + x - 1)] + kDiagonal);
+                if (x + 1 < width)
+                    d = std::min(d, distance[std::size_t((y - 1) * width + x + 1)] + kDiagonal);
+            }
+        }
+    }
+    for (std::int64_t y = height - 1; y >= 0; --y) {
+        for (std::int64_t x = width - 1; x >= 0; --x) {
+            float& d = distance[std::size_t(y * width + x)];
+            if (x + 1 < width)
+                d = std::min(d, distance[std::size_t(y * width + x + 1)] + 1.0f);
+            if (y + 1 < height) {
+                d = std::min(d, distance[std::size_t((y + 1) * width + x)] + 1.0f);
+                if (x + 1 < width)
+                    d = std::min(d, distance[std::size_t((y + 1) * width + x + 1)] + kDiagonal);
+                if (x > 0)
+                    d = std::min(d, distance[std::size_t((y + 1) * width + x - 1)] + kDiagonal);
+            }
+        }
+    }
+    std::uint64_t bestKey = m_visitedOrder.front();
+    float bestDistance = -1.0f;
+    for (const std::uint64_t key : m_visitedOrder) {
+        const float d =
+            distance[index(std::int32_t(std::uint32_t(key >> 32)), std::int32_t(std::uint32_t(key)))];
+        if (d > bestDistance)
+            bestDistance = d, bestKey = key;
+    }
+    if (clearance)
+        *clearance = double(bestDistance) * kCell;
+    return m_visited.at(bestKey);
+}
+
+PauseContext pauseContextAt(std::string_view bytesBefore)
+{
+    MachineTracker tracker;
+    tracker.rows(bytesBefore);
+    PauseContext context;
+    context.state = tracker.state();
+    context.park = tracker.farthestVisited(&context.parkClearance);
+    return context;
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+// What the printer's state is at a row of a sliced body, read from the rows before it as a
+// Marlin-style firmware reads them: G90/G91 set every axis absolute/relative, E included;
+// M82/M83 then set E alone; G92 sets logical positions; F is modal; T selects the tool.
+// This is what a park-and-resume block needs to leave the machine as it found it.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+struct MachineState
+{
+    // Logical positions as the rows set them; an axis is unknown until a move or G92 sets it.
+    std::optional<double> x, y, z;
+    double e = 0.0;
+    bool relativeXyz = false;   // G91
+    bool relativeE = false;     // M83, or G91 until an M82
+    std::optional<double> feed; // mm/min, the last F
+    int tool = 0;
+    std::map<int, double> toolTargets; // M104/M109 per tool
+    std::optional<double> bedTarget;   // M140/M190
+    std::map<int, double> fans;        // M106/M107 per fan index
+
+    bool firmwareRetraction = false;     // the rows use G10/G11
+    bool firmwareRetracted = false;      // a G10 not yet undone by G11
+    double retracted = 0.0;              // mm of filament the E moves have pulled back since the last push
+    std::optional<double> retractLength; // the file's own retraction: the latest retraction's depth
+    std::optional<double> retractFeed;   // the feed rate of that retraction
+
+    std::optional<double> lastExtrusionZ; // the printing height of the latest extrusion
+    double topZ = 0.0;                    // the highest printing height so far
+
+    bool isRetracted() const { return firmwareRetracted || retracted > kRetractedAtLeast; }
+    std::optional<double> activeTarget() const;
+
+    static constexpr double kRetractedAtLeast = 1e-6;
+};
+
+struct PointXY
+{
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// Reads rows one by one and keeps the state, the X/Y positions the moves visited and the cells
+// that extrusions covered, so that a park position can be chosen away from the print.
+class MachineTracker
+{
+public:
+    MachineTracker();
+
+    // One row, without its line break.
+    void row(std::string_view text);
+    // Every row of bytes (breaks LF, CR LF or CR).
+    void rows(std::string_view bytes);
+
+    const MachineState& state() const { return m_state; }
+    // Of the X/Y positions the moves visited (a G28 of X and Y visits X0 Y0), the one farthest from
+    // every extrusion so far, measured on a 1 mm grid; of equals, the earliest visited.
+    // None before any X/Y position is known.
+    // clearance: set to the park's distance from the nearest extrusion on that grid (mm).
+    std::optional<PointXY> farthestVisited(double* clearance = nullptr) const;
+
+private:
+    void move(int command, const std::array<std::optional<double>, 26>& words);
+    void markVisited(double x, double y);
+    void markPrinted(double x0, double y0, double x1, double y1);
+
+    MachineState m_state;
+    std::unordered_map<std::uint64_t, PointXY> m_visited; // first position seen per 1 mm cell
+    std::vector<std::uint64_t> m_visitedOrder;
+    std::unordered_set<std::uint64_t> m_printed; // 1 mm cells an extrusion passed
+};
+
+// The state and the default park position at the end of bytes (the rows before a pause).
+struct PauseContext
+{
+    MachineState state;
+    std::optional<PointXY> park;
+    double parkClearance = 0.0; // the park's distance from the print, to about 1.5 mm
+};
+PauseContext pauseContextAt(std::string_view bytesBefore);

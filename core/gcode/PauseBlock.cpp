@@ -26,6 +26,12 @@ QString commandWord(const QString& pauseLine)
     return blank < 0 ? trimmed : trimmed.left(blank);
 }
 
+QString pauseFamily(const QString& word)
+{
+    const QString upper = word.toUpper();
+    return upper == u"M1" || upper == u"M01" || upper == u"M00" ? QStringLiteral("M0") : upper;
+}
+
 namespace {
 
 // A default park nearer to the print than this is reported.

@@ -40,4 +40,7 @@ QString number(double value);
 // The command word of a pause line ("M0" of "M0 Click to resume", "@pause", "PAUSE").
 QString commandWord(const QString& pauseLine);
 
+// The family of a pause command word: the word in capitals, M1 counted with M0 (its alias).
+QString pauseFamily(const QString& commandWord);
+
 } // namespace PauseBlocks

@@ -7,6 +7,7 @@
 #include "gui/EditBuffer.h"
 #include "gui/Glyphs.h"
 #include "gui/LabeledEdit.h"
+#include "gui/PrinterChoice.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -262,6 +263,7 @@ void TEditorForBorvane5_Form1::buildInsertionGroup()
         makeRadioButton(group, "rbtnBefore", QStringLiteral("Before cursor"), QRect(10, 80, 120, 17));
     rbtnBefore->setChecked(true);
     rbtnAfter = makeRadioButton(group, "rbtnAfter", QStringLiteral("After cursor"), QRect(10, 110, 120, 17));
+    m_printerChoice = new PrinterChoice(group, QRect(10, 140, 144, 26), btnPause);
 
     lbleRow =
         makeLabeledEdit(group, "lbleRow", QStringLiteral("Row Number"), Pos::Left, QRect(240, 30, 80, 29));
@@ -374,6 +376,10 @@ void TEditorForBorvane5_Form1::FormCreate()
 {
     OutputFileName = kDefaultOutputFileName;
     SearchKeyPath = keywordListPath(Utility::ExeFolder());
+    if (const QString problems = m_printerChoice->problemText(); !problems.isEmpty()) {
+        m_dropHint += u'\n' + problems;
+        memoMessage->setPlainText(m_dropHint);
+    }
     Memo1->clearRows();
     loadKeywordList();
     FileLoaded = false;

@@ -22,6 +22,7 @@
 class BodyDocument;
 class EditBuffer;
 class LabeledEdit;
+class PrinterChoice;
 class QCheckBox;
 class QComboBox;
 class QFile;
@@ -98,6 +99,9 @@ public:
     // Ctrl+O: asks for a sliced file and opens it as a drop would.
     void OpenFileDialog();
 
+    // The "Printer" choice beside the pause button: what the pause inserts.
+    PrinterChoice* printerChoice() const { return m_printerChoice; }
+
     // Switches btnPause, TemperarureInsert, rbtnBefore, rbtnAfter and the three temperature edits.
     void SetInsertionControlsEnabled(bool enabled);
 
@@ -126,6 +130,10 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    PrinterChoice* m_printerChoice = nullptr;
+    // The lines of a pause for the chosen printer at the row they go to, and what the message
+    // area says of them (empty for the default printer, whose pause is the one line it always was).
+    QStringList pauseLines(int row, QString& summary);
     // Per insertion click, the current row before it and after it, by undo mark.
     std::vector<std::pair<int, int>> m_insertionRows;
     // Takes the drag-and-drop events aimed at this window, wherever they land on it.

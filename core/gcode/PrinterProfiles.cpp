@@ -153,7 +153,9 @@ PrinterProfiles::PrinterProfiles()
 PrinterProfiles PrinterProfiles::load(const QString& exeFolder)
 {
     PrinterProfiles profiles;
-    profiles.addFile(shippedPath(exeFolder));
+    // Without the shipped file (a build not yet installed) the default printer still stands.
+    if (const QString shipped = shippedPath(exeFolder); QFileInfo(shipped).isFile())
+        profiles.addFile(shipped);
     const QString folder = userFolder();
     if (!folder.isEmpty()) {
         const QDir dir(folder);

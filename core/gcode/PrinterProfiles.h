@@ -61,7 +61,8 @@ public:
     // a profile file.
     PrinterProfiles();
 
-    // The shipped file (see shippedPath), then every *.json file of userFolder() by name.
+    // The shipped file (see shippedPath) when there is one, then every *.json file of
+    // userFolder() by name.
     static PrinterProfiles load(const QString& exeFolder);
 
     // The shipped profile file: TempFile/PrinterProfiles.json beside the program when that is

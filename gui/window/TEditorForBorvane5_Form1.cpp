@@ -318,6 +318,10 @@ void TEditorForBorvane5_Form1::orderTabs()
     };
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    // The printer choice, last in its group.
+    QWidget::setTabOrder(rbtnAfter, m_printerChoice->combo());
+    QWidget::setTabOrder(m_printerChoice->combo(), m_printerChoice->settingsButton());
+    QWidget::setTabOrder(m_printerChoice->settingsButton(), Memo1);
 }
 
 void TEditorForBorvane5_Form1::connectHandlers()

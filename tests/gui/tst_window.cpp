@@ -394,8 +394,8 @@ void TestWindow::tabOrder()
     const QStringList expected = {
         "leditFileName",       "cboxHeader", "btnCreate",         "leditPause",         "bbtnHeightSearch",
         "cboxKeyword",         "btnPause",   "TemperarureInsert", "leditT0Temperature", "leditT1Temperature",
-        "leditBedTemperature", "lbleRow",    "rbtnBefore",        "rbtnAfter",          "Memo1",
-        "memoMessage",
+        "leditBedTemperature", "lbleRow",    "rbtnBefore",        "rbtnAfter",          "cboxPrinter",
+        "sbtnPauseSettings",   "Memo1",      "memoMessage",
     };
     QStringList chain;
     QWidget* start = window->leditFileName;

@@ -6,6 +6,7 @@
 #include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
+#include "gui/PrintModel.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QComboBox>
@@ -196,22 +197,22 @@ void TEditorForBorvane5_Form1::LoadSlicedFile(ReadFile* read)
         Memo1->setLineBreak(read->crLf ? EditBuffer::LineBreak::CRLF : EditBuffer::LineBreak::LF);
         Memo1->takeBody(*read->body);
         read->body.reset();
-        adoptLayerIndex(std::move(read->layers));
-        CurrentRow = 0;
-    } else {
-        CurrentRow = kRowAfterFolderDrop;
+        m_print->adoptLayers(std::move(read->layers));
     }
+    // The caret's row before it moves on to the row after it: the first row of a new body, or
+    // where a folder drop puts it.
+    const int caretRow = read ? 0 : kRowAfterFolderDrop;
 
     bbtnHeightSearch->setEnabled(true);
     cboxKeyword->setEnabled(true);
     sbtnGo->setEnabled(true);
     sbtnBack->setEnabled(true);
     sbtnGoRowNumber->setEnabled(true);
-    const qsizetype caret = Memo1->lineIndex(CurrentRow);
+    const qsizetype caret = Memo1->lineIndex(caretRow);
     if (caret >= 0)
         Memo1->setSelectionStart(caret);
-    lbleRow->setText(Utility::IntToPadded(CurrentRow + 1, 1));
-    sbtnGoRowNumberClick();
+    lbleRow->setText(Utility::IntToPadded(caretRow + 1, 1));
+    goToRow(caretRow + 1);
     memoMessage->setPlainText(m_dropHint); // nothing said of an earlier file's rows
     setMemoMessageHeight(kMessageHeightAfterDrop);
 }

@@ -7,6 +7,7 @@
 #include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
+#include "gui/PrintModel.h"
 #include "gui/PrinterChoice.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
@@ -29,7 +30,7 @@ void TEditorForBorvane5_Form1::btnPauseClick()
     int others = 0;
     std::optional<int> first;
     QString otherWord;
-    for (const PrintEvents::Event& event : printEvents()) {
+    for (const PrintEvents::Event& event : m_print->events()) {
         if (event.command.kind != PrintEvents::Kind::Pause ||
             (event.row >= CurrentRow && event.row < CurrentRow + int(lines.size())))
             continue;
@@ -128,23 +129,17 @@ void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
     const int rowBefore = CurrentRow;
     // After the empty row that follows a last line break is the end of the text.
     CurrentRow = qMin(CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked()), Memo1->lineCount());
-    // An index that matched the text before still matches it with the later rows moved down, as
-    // none of these lines is a move: the next search needs no new pass over the text.
-    const bool layersCurrent = Memo1->revision() == m_layerIndexRevision;
+    // What was found of the text before follows the lines, so the next search needs no new pass.
+    const quint64 revision = m_print->revision();
     // Each line goes in at the same row, so the last inserted ends on top: insert bottom first.
     // One undo step takes back the lines of one click, and with them the row they moved to.
-    const quint64 revision = Memo1->revision();
     Memo1->beginUndoAction();
     Memo1->markUndoStep(int(m_insertionRows.size()));
     m_insertionRows.push_back({rowBefore, CurrentRow});
     for (auto line = lines.crbegin(); line != lines.crend(); ++line)
         Memo1->insertRow(CurrentRow, *line);
     Memo1->endUndoAction();
-    if (layersCurrent) {
-        m_layerIndex.rowsInserted(CurrentRow, int(lines.size()));
-        m_layerIndexRevision = Memo1->revision();
-    }
-    followInsertedRows(revision, CurrentRow, int(lines.size()));
+    m_print->rowsInserted(revision, CurrentRow, int(lines.size()));
     Memo1->PlaceCaretAtRow(CurrentRow);
     Memo1->setFocus();
     warnAfterInsertion(CurrentRow, int(lines.size()));

@@ -8,6 +8,7 @@
 #include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
+#include "gui/PrintModel.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QComboBox>
@@ -32,14 +33,27 @@ void TEditorForBorvane5_Form1::ScanForKeyword(const QString& keyword, const QStr
     if (keyword.isEmpty())
         return;
     const int lineCount = Memo1->lineCount();
-    CurrentRow = RowScans::findKeywordRow(*Memo1, keyword, exclusion, CurrentRow + step, step, lineCount)
-                     .value_or(kNotFoundRow);
+    const int row = RowScans::findKeywordRow(*Memo1, keyword, exclusion, CurrentRow + step, step, lineCount)
+                        .value_or(kNotFoundRow);
+    selectRow(row);
+    ShowCurrentZ(row);
+}
 
-    lbleRow->setText(Utility::IntToPadded(CurrentRow, 1));
-    Memo1->SelectRow(CurrentRow);
+void TEditorForBorvane5_Form1::selectRow(int row, std::optional<double> z, std::optional<std::size_t> layer)
+{
+    CurrentRow = row;
+    if (z) {
+        leditCurrentZ->setText(zText(*z));
+        InsertEnabled = true;
+        SetInsertionControlsEnabled(true);
+        explainHeightChoice(row, *z, layer);
+    }
+    lbleRow->setText(Utility::IntToPadded(row, 1));
+    Memo1->SelectRow(row);
     Memo1->setReadOnly(true);
     Memo1->setFocus();
-    ShowCurrentZ(CurrentRow);
+    if (z)
+        warnAfterHeightSearch();
 }
 
 double TEditorForBorvane5_Form1::ShowCurrentZ(int row)
@@ -72,12 +86,7 @@ double TEditorForBorvane5_Form1::ShowCurrentZ(int row)
 
 const LayerIndex& TEditorForBorvane5_Form1::layerIndex()
 {
-    const quint64 revision = Memo1->revision();
-    if (revision != m_layerIndexRevision) {
-        m_layerIndex = LayerIndex::build(Memo1->bytes());
-        m_layerIndexRevision = revision;
-    }
-    return m_layerIndex;
+    return m_print->layers();
 }
 
 void TEditorForBorvane5_Form1::sbtnGoClick()
@@ -90,12 +99,6 @@ void TEditorForBorvane5_Form1::sbtnBackClick()
     ScanForKeyword(cboxKeyword->currentText(), QString(), -1);
 }
 
-void TEditorForBorvane5_Form1::adoptLayerIndex(LayerIndex layers)
-{
-    m_layerIndex = std::move(layers);
-    m_layerIndexRevision = Memo1->revision();
-}
-
 double TEditorForBorvane5_Form1::AnalysePrint()
 {
     const LayerIndex& layers = layerIndex();
@@ -106,11 +109,7 @@ double TEditorForBorvane5_Form1::AnalysePrint()
         leditStartH->clear();
         leditMaxZ->clear();
         leditMaxZ->setToolTip(QString());
-        CurrentRow = kNotFoundRow;
-        lbleRow->setText(Utility::IntToPadded(kNotFoundRow, 1));
-        Memo1->SelectRow(kNotFoundRow);
-        Memo1->setReadOnly(true);
-        Memo1->setFocus();
+        selectRow(kNotFoundRow);
         ShowCurrentZ(kNotFoundRow);
         return 0.0;
     }
@@ -143,7 +142,7 @@ double TEditorForBorvane5_Form1::AnalysePrint()
     leditMaxZ->setToolTip(topLayer);
 
     lbleRow->setText(Utility::IntToPadded(kNotFoundRow, 1));
-    sbtnGoRowNumberClick();
+    goToRow(kNotFoundRow);
     return start.height;
 }
 
@@ -157,28 +156,20 @@ void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
                                .arg(leditPause->text(), u'2' + QLocale::system().decimalPoint() + u'4'));
         return;
     }
-    const double target = *typed + StartHeight;
-    const int fallbackRow = StartRow;
+    searchHeight(*typed + StartHeight);
+}
+
+void TEditorForBorvane5_Form1::searchHeight(double target)
+{
     const HeightChoice found = chooseRowForHeight(*Memo1, layerIndex(), StartRow, target);
     if (found.examined)
         leditCurrentZ->clear();
     if (found.row) {
-        CurrentRow = *found.row;
-        leditCurrentZ->setText(zText(found.z));
-        InsertEnabled = true;
-        SetInsertionControlsEnabled(true);
-        explainHeightChoice(CurrentRow, found.z, found.layer);
+        selectRow(*found.row, found.z, found.layer);
     } else {
         Dialogs::ShowNotice(QStringLiteral("That height was not found."));
-        CurrentRow = fallbackRow;
+        selectRow(StartRow);
     }
-
-    lbleRow->setText(Utility::IntToPadded(CurrentRow, 1));
-    Memo1->SelectRow(CurrentRow);
-    Memo1->setReadOnly(true);
-    Memo1->setFocus();
-    if (found.row)
-        warnAfterHeightSearch();
 }
 
 void TEditorForBorvane5_Form1::explainHeightChoice(int row, double z, std::optional<std::size_t> layer)
@@ -205,7 +196,12 @@ void TEditorForBorvane5_Form1::explainHeightChoice(int row, double z, std::optio
 
 void TEditorForBorvane5_Form1::sbtnGoRowNumberClick()
 {
-    CurrentRow = Utility::TruncateToInt(Utility::TextToNumber(lbleRow->text(), 1));
+    goToRow(Utility::TruncateToInt(Utility::TextToNumber(lbleRow->text(), 1)));
+}
+
+void TEditorForBorvane5_Form1::goToRow(int row)
+{
+    CurrentRow = row;
     Memo1->PlaceCaretAtRow(CurrentRow);
     // Lines go before or after a row the editor has (the empty row after a last line break
     // included); past its end there is none to insert at.

@@ -7,6 +7,7 @@
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
 #include "gui/LayerRuler.h"
+#include "gui/PrintModel.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QMouseEvent>
@@ -14,15 +15,11 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextBlock>
-#include <QTimer>
 #include <QWheelEvent>
 
 #include <algorithm>
 
 namespace {
-
-// Milliseconds from the last paint that lacked layers or marks to finding them.
-constexpr int kPrintViewRefreshDelay = 250;
 
 QString zText(double z)
 {
@@ -44,12 +41,8 @@ QString heaterName(int heater)
 void TEditorForBorvane5_Form1::buildPrintView()
 {
     m_layerRuler = new LayerRuler(pnlRight);
-    m_printViewTimer = new QTimer(this);
-    m_printViewTimer->setSingleShot(true);
-    m_printViewTimer->setInterval(kPrintViewRefreshDelay);
-    connect(m_printViewTimer, &QTimer::timeout, this, [this] {
-        layerIndex();
-        printEvents();
+    m_print = new PrintModel(*Memo1, this);
+    connect(m_print, &PrintModel::refreshed, this, [this] {
         m_layerRuler->update();
         Memo1->viewport()->update();
     });
@@ -58,9 +51,9 @@ void TEditorForBorvane5_Form1::buildPrintView()
     connect(Memo1, &EditBuffer::cursorPositionChanged, m_layerRuler, qOverload<>(&QWidget::update));
     Memo1->setLayerLabels([this](int first, int last) {
         std::vector<std::pair<int, QString>> labels;
-        if (!printViewIsCurrent(false))
+        if (!m_print->current(false))
             return labels;
-        const std::vector<Layer>& layers = m_layerIndex.layers();
+        const std::vector<Layer>& layers = m_print->layers().layers();
         auto layer = std::lower_bound(layers.begin(), layers.end(), first,
                                       [](const Layer& l, int row) { return l.row < row; });
         for (; layer != layers.end() && layer->row <= last; ++layer)
@@ -70,65 +63,13 @@ void TEditorForBorvane5_Form1::buildPrintView()
     });
 }
 
-const std::vector<PrintEvents::Event>& TEditorForBorvane5_Form1::printEvents()
-{
-    const quint64 revision = Memo1->revision();
-    if (revision != m_printEventsRevision) {
-        m_printEvents = PrintEvents::findEvents(*Memo1);
-        m_printEventsRevision = revision;
-    }
-    return m_printEvents;
-}
-
-void TEditorForBorvane5_Form1::followInsertedRows(quint64 revision, int row, int count)
-{
-    if (m_printEventsRevision == revision) {
-        std::vector<QByteArray> texts;
-        for (int r = row; r < row + count; ++r)
-            texts.push_back(Memo1->rowText(r).toLatin1());
-        std::vector<std::string_view> rows;
-        for (const QByteArray& text : texts)
-            rows.emplace_back(text.constData(), std::size_t(text.size()));
-        PrintEvents::insertRows(m_printEvents, row, rows);
-        m_printEventsRevision = Memo1->revision();
-    }
-}
-
-bool TEditorForBorvane5_Form1::printViewIsCurrent(bool withMarks)
-{
-    const quint64 revision = Memo1->revision();
-    if (m_layerIndexRevision == revision && (!withMarks || m_printEventsRevision == revision))
-        return true;
-    // Layers and marks are found once the text has been still for a moment, so that a load, an
-    // undo or typing does not wait for them; the margins and the ruler show them then.
-    if (revision != m_printViewPendingRevision || !m_printViewTimer->isActive()) {
-        m_printViewPendingRevision = revision;
-        m_printViewTimer->start();
-    }
-    return false;
-}
-
 LayerRuler::View TEditorForBorvane5_Form1::rulerView()
 {
-    if (!printViewIsCurrent(false))
+    if (!m_print->current(false))
         return {};
-    const LayerIndex& index = m_layerIndex;
-    const quint64 revision = Memo1->revision();
-    if (!printViewIsCurrent(true))
-        return {&index.layers(), nullptr, index.layerAt(Memo1->CaretRow()), index.layerAt(StartRow)};
-    if (revision != m_rulerMarksRevision) {
-        m_rulerMarks.clear();
-        for (const PrintEvents::Event& event : printEvents()) {
-            if (const std::optional<std::size_t> layer = index.layerAt(event.row))
-                m_rulerMarks.push_back({*layer, event.command.kind, Memo1->isInsertedRow(event.row)});
-        }
-        for (const int row : Memo1->insertedRows()) {
-            if (const std::optional<std::size_t> layer = index.layerAt(row))
-                m_rulerMarks.push_back({*layer, PrintEvents::Kind::None, true});
-        }
-        m_rulerMarksRevision = revision;
-    }
-    return {&index.layers(), &m_rulerMarks, index.layerAt(Memo1->CaretRow()), index.layerAt(StartRow)};
+    const LayerIndex& index = m_print->layers();
+    const std::vector<LayerRuler::Mark>* marks = m_print->current(true) ? &m_print->rulerMarks() : nullptr;
+    return {&index.layers(), marks, index.layerAt(Memo1->CaretRow()), index.layerAt(StartRow)};
 }
 
 void TEditorForBorvane5_Form1::rulerHeightChosen(double height)
@@ -137,47 +78,17 @@ void TEditorForBorvane5_Form1::rulerHeightChosen(double height)
         return;
     const LayerIndex& index = layerIndex();
     const std::vector<Layer>& layers = index.layers();
-    const std::optional<std::size_t> layer = index.layerForHeight(height);
     if (layers.empty())
         return;
-    if (!layer) {
-        // Above the top layer's height, which no height search reaches: its change row, shown
-        // as a height search shows the row it finds.
-        selectRulerRow(layers.size() - 1);
-        return;
-    }
-    const double bottom = layers[*layer].z;
-    const double top = *layer + 1 < layers.size() ? layers[*layer + 1].z : height;
-    // The shortest typed height that a height search takes to this layer.
-    QString text;
-    for (int decimals = 1; decimals <= 9; ++decimals) {
-        text = Utility::FormatFixed(height - StartHeight, decimals);
-        const double target = Utility::TextToNumber(text, 1) + StartHeight;
-        if (target > bottom && target <= top)
-            break;
-    }
-    leditPause->setText(text);
-    bbtnHeightSearchClick();
-}
-
-void TEditorForBorvane5_Form1::selectRulerRow(std::size_t layer)
-{
-    const Layer chosen = layerIndex().layers()[layer];
-    CurrentRow = chosen.row;
-    leditCurrentZ->setText(zText(chosen.z));
-    InsertEnabled = true;
-    SetInsertionControlsEnabled(true);
-    lbleRow->setText(Utility::IntToPadded(CurrentRow, 1));
-    Memo1->SelectRow(CurrentRow);
-    Memo1->setReadOnly(true);
-    Memo1->setFocus();
-    explainHeightChoice(CurrentRow, chosen.z, layer);
-    warnAfterHeightSearch();
+    // The layer whose band holds the height, as a height search for it finds it; above the top
+    // layer's height, which no height search reaches, the top layer.
+    const std::size_t layer = index.layerForHeight(height).value_or(layers.size() - 1);
+    selectRow(layers[layer].row, layers[layer].z, layer);
 }
 
 void TEditorForBorvane5_Form1::warnAfterInsertion(int firstRow, int count)
 {
-    const std::vector<PrintEvents::Event>& events = printEvents();
+    const std::vector<PrintEvents::Event>& events = m_print->events();
     const LayerIndex& index = layerIndex();
     const int lastRow = firstRow + count - 1;
     const auto layerNumber = [&](int row) { return index.layerAt(row) ? long(*index.layerAt(row)) : -1L; };
@@ -244,7 +155,8 @@ void TEditorForBorvane5_Form1::warnAfterInsertion(int firstRow, int count)
 
 void TEditorForBorvane5_Form1::warnAfterHeightSearch()
 {
-    const PrintEvents::Pauses pauses = PrintEvents::pausesApart(printEvents(), CurrentRow, CurrentRow - 1);
+    const PrintEvents::Pauses pauses =
+        PrintEvents::pausesApart(m_print->events(), CurrentRow, CurrentRow - 1);
     QList<Warning> warnings;
     if (pauses.count > 0) {
         const LayerIndex& index = layerIndex();
@@ -297,7 +209,7 @@ bool TEditorForBorvane5_Form1::warningClicked(QObject* watched, QEvent* event)
     if (click->button() != Qt::LeftButton || row == m_warningRows.end())
         return false;
     lbleRow->setText(Utility::IntToPadded(row->second, 1));
-    sbtnGoRowNumberClick();
-    ShowCurrentZ(CurrentRow);
+    goToRow(row->second);
+    ShowCurrentZ(row->second);
     return true;
 }

@@ -1,12 +1,13 @@
 #pragma once
 
-// The one window of the editor. It owns every control, the edit buffer, the state
-// that the features share and the header bytes of the loaded file. Its handlers are
-// defined beside the logic they use: gcodefile/ (drop and "Create"), navigation/
-// (keyword scan, print analysis, height search, rows) and insertion/ (command lines).
+// The one window of the editor. It owns every control, the edit buffer, the state that the
+// handlers share and the header bytes of the loaded file. The handlers live in this folder, one
+// file per task: DropHandlers (opening a file or folder), CreateHandlers ("Create" and the
+// output name), NavigationHandlers (keyword, height, row number and click), InsertionHandlers
+// (the pause and temperature lines) and PrintViewHandlers (the ruler, the margins' layer labels
+// and the warnings). The work itself is done in core/ and in the gui/ classes they call.
 
 #include "core/gcode/LayerIndex.h"
-#include "core/gcode/PrintEvents.h"
 #include "core/gcode/SlicedFile.h"
 #include "gui/LayerRuler.h"
 
@@ -36,6 +37,7 @@ class QPushButton;
 class QRadioButton;
 class QTimer;
 class QToolButton;
+class PrintModel;
 
 class TEditorForBorvane5_Form1 : public QWidget
 {
@@ -45,11 +47,11 @@ public:
     explicit TEditorForBorvane5_Form1(QWidget* parent = nullptr);
     ~TEditorForBorvane5_Form1() override;
 
-    // Controls, in the order of the window's control tree.
+    // The controls that a user works with, in the order of the window's control tree; the
+    // group boxes and captions are private. Tests find every control by its object name too.
     QFrame* pnlLeft = nullptr;
     QToolButton* sbtnExplorerOpen = nullptr;
     QLineEdit* editFilePath = nullptr;
-    QLabel* lblFolderName = nullptr;
     LabeledEdit* leditFileName = nullptr;
     QCheckBox* cboxHeader = nullptr;
     QFrame* pnlTop = nullptr;
@@ -57,12 +59,10 @@ public:
     QPushButton* btnCreate = nullptr;
     QFrame* pnlRight = nullptr;
     EditBuffer* Memo1 = nullptr;
-    QGroupBox* gboxPause = nullptr;
     LabeledEdit* leditStartH = nullptr;
     LabeledEdit* leditPause = nullptr;
     QPushButton* bbtnHeightSearch = nullptr;
     LabeledEdit* leditMaxZ = nullptr;
-    QGroupBox* gboxInsertCommand = nullptr;
     LabeledEdit* leditT0Temperature = nullptr;
     LabeledEdit* leditT1Temperature = nullptr;
     LabeledEdit* leditBedTemperature = nullptr;
@@ -70,7 +70,6 @@ public:
     QPushButton* TemperarureInsert = nullptr;
     QRadioButton* rbtnBefore = nullptr;
     QRadioButton* rbtnAfter = nullptr;
-    QLabel* lblKeyword = nullptr;
     QComboBox* cboxKeyword = nullptr;
     QToolButton* sbtnBack = nullptr;
     QToolButton* sbtnGo = nullptr;
@@ -96,8 +95,6 @@ public:
 
     // Opens a sliced file (or, for a folder, sets the output folder) exactly as dropping it does.
     void OpenPath(const QString& path);
-    // Ctrl+O: asks for a sliced file and opens it as a drop would.
-    void OpenFileDialog();
 
     // The "Printer" choice beside the pause button: what the pause inserts.
     PrinterChoice* printerChoice() const { return m_printerChoice; }
@@ -109,7 +106,7 @@ public:
     // were built (rows inserted, taken back or typed). Everything that needs layers asks here.
     const LayerIndex& layerIndex();
 
-public slots:
+private slots:
     // Event handlers, named after their control and event.
     void FormCreate();
     void FormClose();
@@ -123,6 +120,8 @@ public slots:
     void bbtnHeightSearchClick();
     void btnPauseClick();
     void TemperarureInsertClick();
+    // Ctrl+O: asks for a sliced file and opens it as a drop would.
+    void OpenFileDialog();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -130,12 +129,30 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    QLabel* lblFolderName = nullptr;
+    QGroupBox* gboxPause = nullptr;
+    QGroupBox* gboxInsertCommand = nullptr;
+    QLabel* lblKeyword = nullptr;
+    LayerRuler* m_layerRuler = nullptr;
+
+    void buildControls();
+    void buildLeftPanel();
+    void buildInsertPositionGroup();
+    void buildInsertionGroup();
+    void buildRightPanel();
+    void buildPrintView();
+    void orderTabs();
+    void connectHandlers();
+    void loadKeywordList();
+    void layoutPanels();
+    void setMemoMessageHeight(int height);
+
     PrinterChoice* m_printerChoice = nullptr;
     // The lines of a pause for the chosen printer at the row they go to, and what the message
     // area says of them (empty for the default printer, whose pause is the one line it always was).
     QStringList pauseLines(int row, QString& summary);
-    // Per insertion click, the current row before it and after it, by undo mark.
-    std::vector<std::pair<int, int>> m_insertionRows;
+
+    // Opening a file (DropHandlers.cpp).
     // Takes the drag-and-drop events aimed at this window, wherever they land on it.
     bool AppMessage(QObject* target, QEvent* event);
     void OpenDroppedPath(const QMimeData& drop);
@@ -149,29 +166,37 @@ private:
     };
     std::optional<ReadFile> ReadSlicedFile(const QString& path);
     // Shows a file read whole: its header kept aside, its body in the edit buffer (file drop),
-    // or only places the caret (folder drop); then enables navigation and goes to the row in lbleRow.
+    // or only places the caret (folder drop); then enables navigation and goes to the next row.
     void LoadSlicedFile(ReadFile* read);
+
+    // Choosing the row (NavigationHandlers.cpp). Every way of choosing ends in one of these.
+    // Shows row as a search shows what it found: the whole row selected, its number in
+    // "Row Number", the editor read-only. With z (a height search or the ruler), the Z field
+    // shows it, insertion is on and the message area tells what a pause there does (layer:
+    // the layer whose change row it is; none for a Z line of a file without layers).
+    void selectRow(int row, std::optional<double> z = std::nullopt,
+                   std::optional<std::size_t> layer = std::nullopt);
+    // The row of the last layer below target (an absolute Z), as "Serch" chooses it; a box and
+    // the print start's row when there is none.
+    void searchHeight(double target);
+    // Caret to the start of row, as the "Row Number" arrow goes there: insertion on for a row
+    // of the text other than 1, the editor writable except on row 1.
+    void goToRow(int row);
     void ScanForKeyword(const QString& keyword, const QString& exclusion, int step);
     double ShowCurrentZ(int row);
     double AnalysePrint();
+    // Tells in the message area what the row chosen by a height search is and what a pause does there.
+    void explainHeightChoice(int row, double z, std::optional<std::size_t> layer);
+
+    // Inserting (InsertionHandlers.cpp).
     // Puts lines at the current row (or after it, by the insert-position choice), top to
     // bottom, as one undo step; the caret goes to the first of them. The layer index follows them.
     void insertLines(const QStringList& lines);
     // Ctrl+Z and redo of an insertion put CurrentRow back where that click found it or left it.
     void insertionTakenBack(int step);
     void insertionRedone(int step);
-
-    // The message covers the editor until the first drop, then keeps a strip for the drop hint.
-    static constexpr int kMessageHeightAtStart = 600;
-    static constexpr int kMessageHeightAfterDrop = 62;
-    // Where a folder drop puts the caret before the go-to-row handler runs.
-    static constexpr int kRowAfterFolderDrop = 15;
-
-    void buildControls();
-    void buildLeftPanel();
-    void buildInsertPositionGroup();
-    void buildInsertionGroup();
-    void buildRightPanel();
+    // Per insertion click, the current row before it and after it, by undo mark.
+    std::vector<std::pair<int, int>> m_insertionRows;
 
     // Seeing the print (PrintViewHandlers.cpp): the layer ruler, the margins' layer labels,
     // and warnings in the message area, each with the row a click on it goes to.
@@ -180,20 +205,8 @@ private:
         QString text;
         std::optional<int> row;
     };
-    void buildPrintView();
-    // The rows that pause, set a temperature or change tool in the editor's current text.
-    const std::vector<PrintEvents::Event>& printEvents();
-    // After count command lines went in at row on a text of the given revision: the marks found
-    // for that text follow them instead of being found again.
-    void followInsertedRows(quint64 revision, int row, int count);
-    // Whether the layers (and, withMarks, the marks) match the text; when not, they are found
-    // right after the current paint.
-    bool printViewIsCurrent(bool withMarks);
     LayerRuler::View rulerView();
     void rulerHeightChosen(double height);
-    // Selects a layer's change row as a height search selects the row it finds, for the top layer that none
-    // reaches.
-    void selectRulerRow(std::size_t layer);
     // After count lines were inserted from firstRow on.
     void warnAfterInsertion(int firstRow, int count);
     void warnAfterHeightSearch();
@@ -201,27 +214,15 @@ private:
     bool warningClicked(QObject* watched, QEvent* event);
     bool messageScrolled(QObject* watched, QEvent* event);
 
-    LayerRuler* m_layerRuler = nullptr;
-    std::vector<PrintEvents::Event> m_printEvents;
-    quint64 m_printEventsRevision = ~quint64(0);
-    std::vector<LayerRuler::Mark> m_rulerMarks;
-    quint64 m_rulerMarksRevision = ~quint64(0);
-    QTimer* m_printViewTimer = nullptr; // finds layers and marks once the text is still
-    quint64 m_printViewPendingRevision = ~quint64(0);
-    std::map<int, int> m_warningRows; // message line to the row a click on it goes to
-    void orderTabs();
-    void connectHandlers();
-    void loadKeywordList();
-    void layoutPanels();
-    void setMemoMessageHeight(int height);
-    // Takes layers built from the text the editor holds now.
-    void adoptLayerIndex(LayerIndex layers);
-    // Tells in the message area what the row chosen by a height search is and what a pause does there.
-    void explainHeightChoice(int row, double z, std::optional<std::size_t> layer);
+    // The message covers the editor until the first drop, then keeps a strip for the drop hint.
+    static constexpr int kMessageHeightAtStart = 600;
+    static constexpr int kMessageHeightAfterDrop = 62;
+    // Where a folder drop puts the caret before the go-to-row handler runs.
+    static constexpr int kRowAfterFolderDrop = 15;
 
-    QString m_dropHint; // the message area's text until a height search tells about its row
-    LayerIndex m_layerIndex;
-    quint64 m_layerIndexRevision = ~quint64(0); // the edit buffer's revision it was built from
+    PrintModel* m_print = nullptr;    // the layers and marked rows of the editor's text
+    std::map<int, int> m_warningRows; // message line to the row a click on it goes to
+    QString m_dropHint;               // the message area's text until a height search tells about its row
 };
 
 // The window's component name: the one window of the program.

@@ -127,8 +127,6 @@ std::optional<double> MachineState::activeTarget() const
     return found->second;
 }
 
-MachineTracker::MachineTracker() = default;
-
 void MachineTracker::rows(std::string_view bytes)
 {
     std::size_t start = 0;
@@ -297,8 +295,11 @@ void MachineTracker::move(int command, const std::array<std::optional<double>, 2
 void MachineTracker::markVisited(double x, double y)
 {
     const std::uint64_t key = keyOf(cellOf(x), cellOf(y));
-    if (m_visited.emplace(key, PointXY{x, y}).second)
-        m_visitedOrder.push_back(key);
+    if (key == m_lastVisited)
+        return;
+    m_lastVisited = key;
+    if (m_visitedCells.insert(key).second)
+        m_visitedOrder.push_back({key, PointXY{x, y}, m_part});
 }
 
 void MachineTracker::markPrinted(double x0, double y0, double x1, double y1)
@@ -307,18 +308,38 @@ void MachineTracker::markPrinted(double x0, double y0, double x1, double y1)
     const int steps = int(std::min(1e6, std::ceil(length / (kCell / 2)))) + 1;
     for (int i = 0; i <= steps; ++i) {
         const double t = double(i) / steps;
-        m_printed.insert(keyOf(cellOf(x0 + (x1 - x0) * t), cellOf(y0 + (y1 - y0) * t)));
+        const std::uint64_t key = keyOf(cellOf(x0 + (x1 - x0) * t), cellOf(y0 + (y1 - y0) * t));
+        if (key == m_lastPrinted)
+            continue;
+        m_lastPrinted = key;
+        m_printed.emplace(key, m_part);
     }
 }
 
 std::optional<PointXY> MachineTracker::farthestVisited(double* clearance) const
 {
-    if (m_visitedOrder.empty())
+    std::vector<PointXY> candidates;
+    candidates.reserve(m_visitedOrder.size());
+    for (const Visited& visited : m_visitedOrder)
+        candidates.push_back(visited.point);
+    std::vector<std::uint64_t> cells;
+    cells.reserve(m_printed.size());
+    for (const auto& [cell, part] : m_printed)
+        cells.push_back(cell);
+    return farthest(candidates, cells, clearance);
+}
+
+std::optional<PointXY> MachineTracker::farthest(const std::vector<PointXY>& candidates,
+                                                const std::vector<std::uint64_t>& printedCells,
+                                                double* clearance)
+{
+    const auto cellKey = [](const PointXY& p) { return keyOf(cellOf(p.x), cellOf(p.y)); };
+    if (candidates.empty())
         return std::nullopt;
-    if (m_printed.empty()) {
+    if (printedCells.empty()) {
         if (clearance)
             *clearance = std::numeric_limits<double>::infinity();
-        return m_visited.at(m_visitedOrder.front());
+        return candidates.front();
     }
     // The distance of every cell to the nearest printed cell, by two chamfer passes over the
     // box that holds both sets: linear in its cells where a candidate-by-cell search is quadratic.
@@ -330,9 +351,9 @@ std::optional<PointXY> MachineTracker::farthestVisited(double* clearance) const
         minX = std::min(minX, cx), maxX = std::max(maxX, cx);
         minY = std::min(minY, cy), maxY = std::max(maxY, cy);
     };
-    for (const std::uint64_t key : m_visitedOrder)
-        grow(key);
-    for (const std::uint64_t key : m_printed)
+    for (const PointXY& point : candidates)
+        grow(cellKey(point));
+    for (const std::uint64_t key : printedCells)
         grow(key);
     const std::int64_t width = std::int64_t(maxX) - minX + 1;
     const std::int64_t height = std::int64_t(maxY) - minY + 1;
@@ -341,10 +362,9 @@ std::optional<PointXY> MachineTracker::farthestVisited(double* clearance) const
         // Coordinates far apart (a stray move to X100000): the nearest printed cell by a plain search.
         const PointXY* best = nullptr;
         double bestDistance = -1;
-        for (const std::uint64_t key : m_visitedOrder) {
-            const PointXY& point = m_visited.at(key);
+        for (const PointXY& point : candidates) {
             double nearest = std::numeric_limits<double>::infinity();
-            for (const std::uint64_t printed : m_printed) {
+            for (const std::uint64_t printed : printedCells) {
                 const double px = std::int32_t(std::uint32_t(printed >> 32)) + 0.5;
                 const double py = std::int32_t(std::uint32_t(printed)) + 0.5;
                 nearest = std::min(nearest, std::hypot(point.x - px, point.y - py));
@@ -360,7 +380,7 @@ std::optional<PointXY> MachineTracker::farthestVisited(double* clearance) const
     const auto index = [&](std::int64_t cx, std::int64_t cy) {
         return std::size_t((cy - minY) * width + (cx - minX));
     };
-    for (const std::uint64_t key : m_printed)
+    for (const std::uint64_t key : printedCells)
         distance[index(std::int32_t(std::uint32_t(key >> 32)), std::int32_t(std::uint32_t(key)))] = 0.0f;
     constexpr float kDiagonal = 1.41421356f;
     for (std::int64_t y = 0; y < height; ++y) {
@@ -391,17 +411,18 @@ std::optional<PointXY> MachineTracker::farthestVisited(double* clearance) const
             }
         }
     }
-    std::uint64_t bestKey = m_visitedOrder.front();
+    const PointXY* best = &candidates.front();
     float bestDistance = -1.0f;
-    for (const std::uint64_t key : m_visitedOrder) {
+    for (const PointXY& point : candidates) {
+        const std::uint64_t key = cellKey(point);
         const float d =
             distance[index(std::int32_t(std::uint32_t(key >> 32)), std::int32_t(std::uint32_t(key)))];
         if (d > bestDistance)
-            bestDistance = d, bestKey = key;
+            bestDistance = d, best = &point;
     }
     if (clearance)
         *clearance = double(bestDistance) * kCell;
-    return m_visited.at(bestKey);
+    return *best;
 }
 
 PauseContext pauseContextAt(std::string_view bytesBefore)
@@ -412,4 +433,80 @@ PauseContext pauseContextAt(std::string_view bytesBefore)
     context.state = tracker.state();
     context.park = tracker.farthestVisited(&context.parkClearance);
     return context;
+}
+
+PauseIndex PauseIndex::build(std::string_view body)
+{
+    PauseIndex index;
+    MachineTracker tracker;
+    index.m_checkpoints.push_back({0, tracker.state()});
+    std::size_t start = 0;
+    std::size_t next = kSpacing;
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        const char c = body[i];
+        if (c != '\n' && c != '\r')
+            continue;
+        tracker.row(body.substr(start, i - start));
+        if (c == '\r' && i + 1 < body.size() && body[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+        if (start >= next) {
+            tracker.setPart(std::uint32_t(index.m_checkpoints.size()));
+            index.m_checkpoints.push_back({start, tracker.state()});
+            next = start + kSpacing;
+        }
+    }
+    if (start < body.size())
+        tracker.row(body.substr(start));
+    index.m_visited = tracker.visited();
+    index.m_printed = tracker.printed();
+    return index;
+}
+
+PauseContext PauseIndex::contextAt(std::string_view body, std::size_t offset) const
+{
+    if (m_checkpoints.empty())
+        return pauseContextAt(body.substr(0, offset));
+    const auto after =
+        std::upper_bound(m_checkpoints.begin(), m_checkpoints.end(), offset,
+                         [](std::size_t value, const Checkpoint& c) { return value < c.offset; });
+    const Checkpoint& from = *(after - 1);
+    const auto part = std::uint32_t(after - 1 - m_checkpoints.begin());
+    MachineTracker tail(from.state);
+    tail.setPart(part);
+    tail.rows(body.substr(from.offset, offset - from.offset));
+
+    // What was met before the checkpoint, then what the rows after it met.
+    std::vector<PointXY> candidates;
+    std::unordered_set<std::uint64_t> seen;
+    for (const MachineTracker::Visited& visited : m_visited) {
+        if (visited.part >= part)
+            break;
+        candidates.push_back(visited.point);
+        seen.insert(visited.cell);
+    }
+    for (const MachineTracker::Visited& visited : tail.visited()) {
+        if (seen.insert(visited.cell).second)
+            candidates.push_back(visited.point);
+    }
+    std::vector<std::uint64_t> cells;
+    cells.reserve(m_printed.size());
+    for (const auto& [cell, first] : m_printed) {
+        if (first < part)
+            cells.push_back(cell);
+    }
+    for (const auto& [cell, first] : tail.printed())
+        cells.push_back(cell);
+    PauseContext context;
+    context.state = tail.state();
+    context.park = MachineTracker::farthest(candidates, cells, &context.parkClearance);
+    return context;
+}
+
+void PauseIndex::bytesInserted(std::size_t offset, std::size_t count)
+{
+    for (Checkpoint& checkpoint : m_checkpoints) {
+        if (checkpoint.offset >= offset && checkpoint.offset > 0)
+            checkpoint.offset += count;
+    }
 }

@@ -49,16 +49,20 @@ struct PointXY
 };
 
 // Reads rows one by one and keeps the state, the X/Y positions the moves visited and the cells
-// that extrusions covered, so that a park position can be chosen away from the print.
+// that extrusions covered, so that a park position can be chosen away from the print. Each
+// visited position and covered cell carries the part (see setPart) in which it was first met.
 class MachineTracker
 {
 public:
-    MachineTracker();
+    MachineTracker() = default;
+    explicit MachineTracker(const MachineState& start) : m_state(start) {}
 
     // One row, without its line break.
     void row(std::string_view text);
     // Every row of bytes (breaks LF, CR LF or CR).
     void rows(std::string_view bytes);
+    // The part that later marks belong to.
+    void setPart(std::uint32_t part) { m_part = part; }
 
     const MachineState& state() const { return m_state; }
     // Of the X/Y positions the moves visited (a G28 of X and Y visits X0 Y0), the one farthest from
@@ -67,15 +71,33 @@ public:
     // clearance: set to the park's distance from the nearest extrusion on that grid (mm).
     std::optional<PointXY> farthestVisited(double* clearance = nullptr) const;
 
+    struct Visited
+    {
+        std::uint64_t cell;
+        PointXY point;
+        std::uint32_t part;
+    };
+    // The first position visited in each 1 mm cell, in the order they were met.
+    const std::vector<Visited>& visited() const { return m_visitedOrder; }
+    // Each 1 mm cell an extrusion passed, with the part it was first passed in.
+    const std::unordered_map<std::uint64_t, std::uint32_t>& printed() const { return m_printed; }
+
+    // Of candidates, the one farthest from the printed cells (see farthestVisited).
+    static std::optional<PointXY> farthest(const std::vector<PointXY>& candidates,
+                                           const std::vector<std::uint64_t>& printedCells, double* clearance);
+
 private:
     void move(int command, const std::array<std::optional<double>, 26>& words);
     void markVisited(double x, double y);
     void markPrinted(double x0, double y0, double x1, double y1);
 
     MachineState m_state;
-    std::unordered_map<std::uint64_t, PointXY> m_visited; // first position seen per 1 mm cell
-    std::vector<std::uint64_t> m_visitedOrder;
-    std::unordered_set<std::uint64_t> m_printed; // 1 mm cells an extrusion passed
+    std::uint32_t m_part = 0;
+    std::unordered_set<std::uint64_t> m_visitedCells;
+    std::vector<Visited> m_visitedOrder;
+    std::unordered_map<std::uint64_t, std::uint32_t> m_printed;
+    std::uint64_t m_lastVisited = ~std::uint64_t(0);
+    std::uint64_t m_lastPrinted = ~std::uint64_t(0);
 };
 
 // The state and the default park position at the end of bytes (the rows before a pause).
@@ -86,3 +108,31 @@ struct PauseContext
     double parkClearance = 0.0; // the park's distance from the print, to about 1.5 mm
 };
 PauseContext pauseContextAt(std::string_view bytesBefore);
+
+// The state at every row of a body without reading it from the start each time: the state
+// at a row start every kSpacing bytes, and the visited positions and printed cells by the part
+// of the body they were first met in. A row's state is the nearest checkpoint's, read on to it.
+class PauseIndex
+{
+public:
+    static constexpr std::size_t kSpacing = 256 * 1024;
+
+    static PauseIndex build(std::string_view body);
+
+    // The context at offset (a row start) of body, the text the index was built on (or followed).
+    PauseContext contextAt(std::string_view body, std::size_t offset) const;
+    // For count bytes put in at offset that leave the machine as it was (a pause block): the
+    // checkpoints after offset move with the text.
+    void bytesInserted(std::size_t offset, std::size_t count);
+    bool isEmpty() const { return m_checkpoints.empty(); }
+
+private:
+    struct Checkpoint
+    {
+        std::size_t offset;
+        MachineState state;
+    };
+    std::vector<Checkpoint> m_checkpoints;
+    std::vector<MachineTracker::Visited> m_visited;
+    std::unordered_map<std::uint64_t, std::uint32_t> m_printed;
+};

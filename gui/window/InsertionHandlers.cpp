@@ -20,7 +20,17 @@ void TEditorForBorvane5_Form1::btnPauseClick()
     const int row = qMin(CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked()), Memo1->lineCount());
     QString summary;
     const QStringList lines = pauseLines(row, summary);
+    const bool indexCurrent = m_pauseIndexRevision == Memo1->revision();
     insertLines(lines);
+    if (indexCurrent) {
+        // The lines leave the machine as they found it: the checkpoints after them only move.
+        const std::size_t offset = std::size_t(Memo1->rowStart(CurrentRow));
+        const int next = CurrentRow + int(lines.size());
+        const std::size_t end =
+            next < Memo1->physicalRowCount() ? std::size_t(Memo1->rowStart(next)) : Memo1->bytes().size();
+        m_pauseIndex.bytesInserted(offset, end - offset);
+        m_pauseIndexRevision = Memo1->revision();
+    }
     if (summary.isEmpty())
         return;
     QList<Warning> notes{{summary, CurrentRow}};
@@ -63,7 +73,11 @@ QStringList TEditorForBorvane5_Form1::pauseLines(int row, QString& summary)
         const std::string_view bytes = Memo1->bytes();
         const std::size_t before =
             row < Memo1->physicalRowCount() ? std::size_t(Memo1->rowStart(row)) : bytes.size();
-        context = pauseContextAt(bytes.substr(0, before));
+        if (m_pauseIndexRevision != Memo1->revision()) {
+            m_pauseIndex = PauseIndex::build(bytes);
+            m_pauseIndexRevision = Memo1->revision();
+        }
+        context = m_pauseIndex.contextAt(bytes, before);
     }
     const PauseBlock block = PauseBlocks::build(printer, settings, context);
 

@@ -8,6 +8,7 @@
 // and the warnings). The work itself is done in core/ and in the gui/ classes they call.
 
 #include "core/gcode/LayerIndex.h"
+#include "core/gcode/MachineState.h"
 #include "core/gcode/SlicedFile.h"
 #include "gui/LayerRuler.h"
 
@@ -148,6 +149,10 @@ private:
     void setMemoMessageHeight(int height);
 
     PrinterChoice* m_printerChoice = nullptr;
+    // The machine state by checkpoints, for the pause blocks: built at the first pause of a
+    // parking printer on a text, followed through the pauses inserted after it.
+    PauseIndex m_pauseIndex;
+    quint64 m_pauseIndexRevision = ~quint64(0);
     // The lines of a pause for the chosen printer at the row they go to, and what the message
     // area says of them (empty for the default printer, whose pause is the one line it always was).
     QStringList pauseLines(int row, QString& summary);

@@ -342,6 +342,29 @@ struct Walk
     }
 };
 
+// Empty when two contexts agree on everything a block is built from; else what differs.
+QString sameContext(const PauseContext& a, const PauseContext& b, bool withRetraction = true)
+{
+    const MachineState& s = a.state;
+    const MachineState& t = b.state;
+    if (s.x != t.x || s.y != t.y || s.z != t.z || s.e != t.e)
+        return QStringLiteral("position");
+    if (s.relativeXyz != t.relativeXyz || s.relativeE != t.relativeE || s.feed != t.feed || s.tool != t.tool)
+        return QStringLiteral("modes, feed or tool");
+    if (s.toolTargets != t.toolTargets || s.bedTarget != t.bedTarget || s.fans != t.fans)
+        return QStringLiteral("temperatures or fans");
+    if (s.firmwareRetraction != t.firmwareRetraction || s.isRetracted() != t.isRetracted() ||
+        s.topZ != t.topZ)
+        return QStringLiteral("retraction or top");
+    // What the rows showed of the file's own retraction; a block's retraction adds to it.
+    if (withRetraction && (s.retractLength != t.retractLength || s.retractFeed != t.retractFeed))
+        return QStringLiteral("the file's retraction");
+    if (a.park.has_value() != b.park.has_value() ||
+        (a.park && (a.park->x != b.park->x || a.park->y != b.park->y)))
+        return QStringLiteral("park");
+    return QString();
+}
+
 } // namespace
 
 void TestPauseBlock::handmadeBlock_data()
@@ -439,6 +462,7 @@ void TestPauseBlock::realFile()
     QVERIFY(index.layers().size() >= 4);
     const PrinterProfiles profiles = shipped();
 
+    const PauseIndex pauseIndex = PauseIndex::build(rows.bytes());
     Walk walk;
     int walked = 0;
     for (const int quarter : {1, 2, 3}) {
@@ -453,6 +477,26 @@ void TestPauseBlock::realFile()
         QCOMPARE(context.state.y, walk.machine.y);
         QCOMPARE(context.state.z, walk.machine.z);
         QCOMPARE(context.state.e, walk.machine.e);
+        // From the nearest checkpoint, the index finds what the pass from the start finds.
+        const PauseContext indexed = pauseIndex.contextAt(rows.bytes(), before.size());
+        QCOMPARE(sameContext(indexed, context), QString());
+        // A block put in at the row leaves the machine as it was: the index follows it, and the
+        // next quarter's row finds the same as a pass over the text with the block in it.
+        if (quarter < 3) {
+            const PauseBlock block =
+                PauseBlocks::build(*profiles.find(QStringLiteral("marlin")),
+                                   profiles.find(QStringLiteral("marlin"))->defaults, context);
+            const std::string blockBytes = (block.lines.join(u'\n') + u'\n').toStdString();
+            std::string text(rows.bytes());
+            text.insert(before.size(), blockBytes);
+            PauseIndex followed = pauseIndex;
+            followed.bytesInserted(before.size(), blockBytes.size());
+            const Layer& next = index.layers()[index.layers().size() * std::size_t(quarter + 1) / 4];
+            const std::size_t nextOffset = std::size_t(rows.rowStart(next.row)) + blockBytes.size();
+            QCOMPARE(sameContext(followed.contextAt(text, nextOffset),
+                                 pauseContextAt(std::string_view(text).substr(0, nextOffset)), false),
+                     QString());
+        }
         for (const PrinterProfile& profile : profiles.profiles()) {
             PauseSettings own = profile.defaults;
             own.standby = 150;

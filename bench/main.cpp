@@ -19,6 +19,7 @@
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
 #include "gui/LayerRuler.h"
+#include "gui/PrinterChoice.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QApplication>
@@ -27,6 +28,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -265,6 +267,26 @@ double measureHeightSearch(Bench& bench, double memchrBase)
 }
 
 // Finding rows on the loaded window, each against a plain search of the same bytes in this run.
+// The same pause for Marlin, a block built from the machine's state at the row: the first on a
+// text also builds the state's checkpoints, later ones read on from the nearest. Against the
+// plain M25 line in the same row.
+void measurePrinterPause(TEditorForBorvane5_Form1& window, double plainInsertion)
+{
+    QComboBox* printers = window.printerChoice()->combo();
+    printers->setCurrentIndex(printers->findData(QStringLiteral("marlin")));
+    if (window.printerChoice()->profile().name != u"marlin") {
+        std::printf("no Marlin profile beside the bench: the Marlin pause is not measured\n");
+        return;
+    }
+    window.Memo1->bytes();
+    const double first = secondsOf([&] { window.btnPause->click(); });
+    printFigure("first Marlin pause on a text (+ checkpoints)", first);
+    const double marlin = best([&] { return secondsOf([&] { window.btnPause->click(); }); },
+                               [&] { window.Memo1->bytes(); });
+    printRatio("Marlin pause (park block), middle row", marlin, plainInsertion, "M25", 2.0);
+    printers->setCurrentIndex(printers->findData(QString::fromLatin1(PrinterProfiles::kDefaultName)));
+}
+
 void measureNavigation(Bench& bench)
 {
     TEditorForBorvane5_Form1& window = *bench.window;
@@ -308,6 +330,7 @@ void measureNavigation(Bench& bench)
         [&] { return secondsOf([&] { window.btnPause->click(); }); },
         [&] { window.Memo1->bytes(); }); // each time from the text's end, where reading it leaves the gap
     printRatio("pause inserted in the middle row", insertion, memchrBase, "memchr", 5.0);
+    measurePrinterPause(window, insertion);
     // The insertion moved the layers after it; the next search finds the index up to date.
     window.leditPause->setText(QString::number(middle, 'f', 3));
     const double afterInsertion = secondsOf([&] { window.bbtnHeightSearch->click(); });
@@ -665,6 +688,8 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     QApplication app(argc, argv);
+    // The printer chosen for a measurement is remembered in the test configuration, not the user's.
+    QStandardPaths::setTestModeEnabled(true);
     const qint64 targetBytes = (argc > 1 ? QByteArray(argv[1]).toLongLong() : 85) * 1000 * 1000;
 
     Bench bench;

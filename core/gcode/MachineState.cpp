@@ -103,7 +103,9 @@ const std::optional<double>& word(const Command& command, char letter)
 
 // --- Cells of 1 mm -----------------------------------------------------------------------------
 
-constexpr double kCell = 1.0;
+// Cells of 2 mm: a long extrusion is sampled once per cell length, which keeps a pass over a large
+// file short; the park's distance from the print is then known to about 3 mm.
+constexpr double kCell = 2.0;
 constexpr std::int64_t kCellLimit = 1 << 30;
 
 std::int32_t cellOf(double v)
@@ -118,6 +120,43 @@ std::uint64_t keyOf(std::int32_t cx, std::int32_t cy)
 }
 
 } // namespace
+
+void CellGrid::mark(std::int32_t cx, std::int32_t cy, std::uint32_t part)
+{
+    const std::int64_t x = std::int64_t(cx) - m_x0;
+    const std::int64_t y = std::int64_t(cy) - m_y0;
+    if (x >= 0 && y >= 0 && x < m_width && y < m_height) {
+        std::uint32_t& first = m_first[std::size_t(y * m_width + x)];
+        first = std::min(first, part);
+        return;
+    }
+    if (grow(cx, cy)) {
+        mark(cx, cy, part);
+        return;
+    }
+    const auto [at, added] = m_far.emplace(key(cx, cy), part);
+    if (!added)
+        at->second = std::min(at->second, part);
+}
+
+// Makes the grid hold the cell, with room around it; false when that would take too many cells.
+bool CellGrid::grow(std::int32_t cx, std::int32_t cy)
+{
+    constexpr std::int64_t kMargin = 64;
+    const std::int64_t x0 = m_width ? std::min<std::int64_t>(m_x0, cx - kMargin) : cx - kMargin;
+    const std::int64_t y0 = m_height ? std::min<std::int64_t>(m_y0, cy - kMargin) : cy - kMargin;
+    const std::int64_t x1 = m_width ? std::max<std::int64_t>(m_x0 + m_width, cx + kMargin) : cx + kMargin;
+    const std::int64_t y1 = m_height ? std::max<std::int64_t>(m_y0 + m_height, cy + kMargin) : cy + kMargin;
+    if ((x1 - x0) * (y1 - y0) > kMostCells)
+        return false;
+    std::vector<std::uint32_t> first(std::size_t((x1 - x0) * (y1 - y0)), kUnmarked);
+    for (std::int64_t y = 0; y < m_height; ++y)
+        std::copy_n(m_first.begin() + std::ptrdiff_t(y * m_width), m_width,
+                    first.begin() + std::ptrdiff_t((m_y0 + y - y0) * (x1 - x0) + (m_x0 - x0)));
+    m_first = std::move(first);
+    m_x0 = x0, m_y0 = y0, m_width = x1 - x0, m_height = y1 - y0;
+    return true;
+}
 
 std::optional<double> MachineState::activeTarget() const
 {
@@ -305,14 +344,19 @@ void MachineTracker::markVisited(double x, double y)
 void MachineTracker::markPrinted(double x0, double y0, double x1, double y1)
 {
     const double length = std::hypot(x1 - x0, y1 - y0);
-    const int steps = int(std::min(1e6, std::ceil(length / (kCell / 2)))) + 1;
-    for (int i = 0; i <= steps; ++i) {
-        const double t = double(i) / steps;
-        const std::uint64_t key = keyOf(cellOf(x0 + (x1 - x0) * t), cellOf(y0 + (y1 - y0) * t));
+    const int steps = int(std::min(1e6, std::ceil(length / kCell)));
+    const double dx = steps ? (x1 - x0) / steps : 0.0;
+    const double dy = steps ? (y1 - y0) / steps : 0.0;
+    double x = x0;
+    double y = y0;
+    for (int i = 0; i <= steps; ++i, x += dx, y += dy) {
+        const std::int32_t cx = cellOf(i == steps ? x1 : x);
+        const std::int32_t cy = cellOf(i == steps ? y1 : y);
+        const std::uint64_t key = keyOf(cx, cy);
         if (key == m_lastPrinted)
             continue;
         m_lastPrinted = key;
-        m_printed.emplace(key, m_part);
+        m_printed.mark(cx, cy, m_part);
     }
 }
 
@@ -323,9 +367,7 @@ std::optional<PointXY> MachineTracker::farthestVisited(double* clearance) const
     for (const Visited& visited : m_visitedOrder)
         candidates.push_back(visited.point);
     std::vector<std::uint64_t> cells;
-    cells.reserve(m_printed.size());
-    for (const auto& [cell, part] : m_printed)
-        cells.push_back(cell);
+    m_printed.forEach([&](std::uint64_t cell, std::uint32_t) { cells.push_back(cell); });
     return farthest(candidates, cells, clearance);
 }
 
@@ -490,13 +532,11 @@ PauseContext PauseIndex::contextAt(std::string_view body, std::size_t offset) co
             candidates.push_back(visited.point);
     }
     std::vector<std::uint64_t> cells;
-    cells.reserve(m_printed.size());
-    for (const auto& [cell, first] : m_printed) {
+    m_printed.forEach([&](std::uint64_t cell, std::uint32_t first) {
         if (first < part)
             cells.push_back(cell);
-    }
-    for (const auto& [cell, first] : tail.printed())
-        cells.push_back(cell);
+    });
+    tail.printed().forEach([&](std::uint64_t cell, std::uint32_t) { cells.push_back(cell); });
     PauseContext context;
     context.state = tail.state();
     context.park = MachineTracker::farthest(candidates, cells, &context.parkClearance);

@@ -48,6 +48,41 @@ struct PointXY
     double y = 0.0;
 };
 
+// Cells that extrusions passed, each with the part of the text where it was first passed:
+// a dense grid that grows to hold them (a long extrusion passes a cell every half millimetre, and
+// a hash lookup per step would cost seconds on a large file), and a map for cells far outside it.
+class CellGrid
+{
+public:
+    void mark(std::int32_t cx, std::int32_t cy, std::uint32_t part);
+    // f(cell key, part) for every marked cell.
+    template <typename F> void forEach(F f) const
+    {
+        for (std::int64_t y = 0; y < m_height; ++y) {
+            for (std::int64_t x = 0; x < m_width; ++x) {
+                const std::uint32_t part = m_first[std::size_t(y * m_width + x)];
+                if (part != kUnmarked)
+                    f(key(std::int32_t(m_x0 + x), std::int32_t(m_y0 + y)), part);
+            }
+        }
+        for (const auto& [cell, part] : m_far)
+            f(cell, part);
+    }
+    static std::uint64_t key(std::int32_t cx, std::int32_t cy)
+    {
+        return (std::uint64_t(std::uint32_t(cx)) << 32) | std::uint32_t(cy);
+    }
+
+private:
+    static constexpr std::uint32_t kUnmarked = ~std::uint32_t(0);
+    static constexpr std::int64_t kMostCells = 2048 * 2048;
+    bool grow(std::int32_t cx, std::int32_t cy);
+
+    std::int64_t m_x0 = 0, m_y0 = 0, m_width = 0, m_height = 0;
+    std::vector<std::uint32_t> m_first;
+    std::unordered_map<std::uint64_t, std::uint32_t> m_far;
+};
+
 // Reads rows one by one and keeps the state, the X/Y positions the moves visited and the cells
 // that extrusions covered, so that a park position can be chosen away from the print. Each
 // visited position and covered cell carries the part (see setPart) in which it was first met.
@@ -66,7 +101,7 @@ public:
 
     const MachineState& state() const { return m_state; }
     // Of the X/Y positions the moves visited (a G28 of X and Y visits X0 Y0), the one farthest from
-    // every extrusion so far, measured on a 1 mm grid; of equals, the earliest visited.
+    // every extrusion so far, measured on a grid of 2 mm cells; of equals, the earliest visited.
     // None before any X/Y position is known.
     // clearance: set to the park's distance from the nearest extrusion on that grid (mm).
     std::optional<PointXY> farthestVisited(double* clearance = nullptr) const;
@@ -77,10 +112,10 @@ public:
         PointXY point;
         std::uint32_t part;
     };
-    // The first position visited in each 1 mm cell, in the order they were met.
+    // The first position visited in each cell, in the order they were met.
     const std::vector<Visited>& visited() const { return m_visitedOrder; }
-    // Each 1 mm cell an extrusion passed, with the part it was first passed in.
-    const std::unordered_map<std::uint64_t, std::uint32_t>& printed() const { return m_printed; }
+    // Each cell an extrusion passed, with the part it was first passed in.
+    const CellGrid& printed() const { return m_printed; }
 
     // Of candidates, the one farthest from the printed cells (see farthestVisited).
     static std::optional<PointXY> farthest(const std::vector<PointXY>& candidates,
@@ -95,7 +130,7 @@ private:
     std::uint32_t m_part = 0;
     std::unordered_set<std::uint64_t> m_visitedCells;
     std::vector<Visited> m_visitedOrder;
-    std::unordered_map<std::uint64_t, std::uint32_t> m_printed;
+    CellGrid m_printed;
     std::uint64_t m_lastVisited = ~std::uint64_t(0);
     std::uint64_t m_lastPrinted = ~std::uint64_t(0);
 };
@@ -105,7 +140,7 @@ struct PauseContext
 {
     MachineState state;
     std::optional<PointXY> park;
-    double parkClearance = 0.0; // the park's distance from the print, to about 1.5 mm
+    double parkClearance = 0.0; // the park's distance from the print, to about 3 mm
 };
 PauseContext pauseContextAt(std::string_view bytesBefore);
 
@@ -134,5 +169,5 @@ private:
     };
     std::vector<Checkpoint> m_checkpoints;
     std::vector<MachineTracker::Visited> m_visited;
-    std::unordered_map<std::uint64_t, std::uint32_t> m_printed;
+    CellGrid m_printed;
 };

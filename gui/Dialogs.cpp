@@ -1,17 +1,13 @@
 #include "gui/Dialogs.h"
 
+#include "core/gcode/SlicedFileReader.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSaveFile>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace Dialogs {
 
@@ -37,13 +33,15 @@ int showBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
     return answer;
 }
 
-void showOpenError(const QString& path)
+} // namespace
+
+void ShowOpenError(const QString& path)
 {
     showBox(QMessageBox::NoIcon, QStringLiteral("File Open Error"), QStringLiteral("No Open ") + path,
             QMessageBox::Ok);
 }
 
-void showNotAFile(const QString& path)
+void ShowNotAFile(const QString& path)
 {
     showBox(QMessageBox::Warning, QStringLiteral("File Open Error"),
             QStringLiteral("This is not a file and was not opened:\n%1\n\nOnly regular files are read; this "
@@ -52,61 +50,28 @@ void showNotAFile(const QString& path)
             QMessageBox::Ok);
 }
 
+namespace {
+
 ReadDevice& readDevice()
 {
     static ReadDevice instance;
     return instance;
 }
 
-enum class Opened { Yes, Failed, NotAFile };
-
-// Opens a regular file for reading. On Unix the file is opened without blocking and checked
-// on its open handle, so a pipe put in the file's place cannot keep the window waiting.
-Opened openRegularFile(QFile& file, const QString& path)
-{
-    if (path.isEmpty())
-        return Opened::Failed;
-#ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return Opened::Failed;
-    struct stat status
-    {
-    };
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return Opened::NotAFile;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    file.setFileName(path);
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return Opened::Failed;
-    }
-    return Opened::Yes;
-#else
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile() && !info.isDir())
-        return Opened::NotAFile;
-    file.setFileName(path);
-    return file.open(QIODevice::ReadOnly) ? Opened::Yes : Opened::Failed;
-#endif
-}
-
 } // namespace
 
 bool OpenForRead(QFile& file, const QString& path)
 {
-    switch (openRegularFile(file, path)) {
-    case Opened::Yes:
+    switch (SlicedFile::openRegularFile(file, path)) {
+    case SlicedFile::Opened::Yes:
         return true;
-    case Opened::NotAFile:
-        showNotAFile(path);
+    case SlicedFile::Opened::NotAFile:
+        ShowNotAFile(path);
         return false;
-    case Opened::Failed:
+    case SlicedFile::Opened::Failed:
         break;
     }
-    showOpenError(path);
+    ShowOpenError(path);
     return false;
 }
 
@@ -126,7 +91,7 @@ bool OpenForWrite(QSaveFile& file, const QString& path)
     // Unbuffered: each write reaches the file at once, so a short one (a full disk) is seen
     // by the writer that made it.
     if (path.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        showOpenError(path);
+        ShowOpenError(path);
         return false;
     }
     return true;

@@ -19,6 +19,10 @@ namespace Dialogs {
 // Only a regular file is opened: a pipe, device or socket is refused with its own box, and
 // opening never waits for a writer at a pipe's other end.
 bool OpenForRead(QFile& file, const QString& path);
+// "No Open " + path ("File Open Error"): a file the system would not open.
+void ShowOpenError(const QString& path);
+// A box for a path that is a pipe, device or socket, which is not read.
+void ShowNotAFile(const QString& path);
 // The device that an opened file is read through: the file itself, unless a test has put a
 // device of its own in between (one that fails part way, or counts what was read).
 using ReadDevice = std::function<std::unique_ptr<QIODevice>(QFile& file)>;

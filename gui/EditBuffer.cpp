@@ -1,5 +1,7 @@
 #include "gui/EditBuffer.h"
 
+#include "core/gcode/Insertion.h"
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -87,25 +89,14 @@ void EditBuffer::insertBytesAt(qsizetype offset, const QByteArray& bytes)
     editAsProgram([&] { SendScintilla(SCI_INSERTTEXT, uintptr_t(offset), bytes.constData()); });
 }
 
-void EditBuffer::insertRow(int row, const QString& s)
+void EditBuffer::insertRows(int row, const QStringList& lines)
 {
-    const int count = lineCount();
-    const QByteArray line = s.toLatin1();
-    const QByteArray lineBreak = lineBreakBytes().toByteArray();
-    if (row >= 0 && row < count) {
-        insertBytesAt(rowStart(row), line + lineBreak);
-        markInserted(rowStart(row), line.size());
-    } else if (row == count) {
-        const qsizetype length = SendScintilla(SCI_GETLENGTH);
-        const bool endsWithBreak = count < physicalRowCount(); // an empty last row follows a break
-        if (length == 0 || endsWithBreak) {
-            insertBytesAt(length, line + lineBreak);
-            markInserted(length, line.size());
-        } else {
-            insertBytesAt(length, lineBreak + line);
-            markInserted(length + lineBreak.size(), line.size());
-        }
-    }
+    const std::optional<Insertion::Placement> placement = Insertion::place(*this, row, lines, m_lineBreak);
+    if (!placement)
+        return;
+    insertBytesAt(placement->offset, placement->bytes);
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        markInserted(placement->offset + placement->lineStarts[i], lines[i].size());
     updateMarginWidths();
 }
 
@@ -155,12 +146,15 @@ void EditBuffer::setSelectionStart(qsizetype offset)
 void EditBuffer::setLineBreak(LineBreak lineBreak)
 {
     m_lineBreak = lineBreak;
-    SendScintilla(SCI_SETEOLMODE, lineBreak == LineBreak::CRLF ? long(SC_EOL_CRLF) : long(SC_EOL_LF));
+    const long mode = lineBreak == LineBreak::CRLF ? SC_EOL_CRLF
+                      : lineBreak == LineBreak::CR ? SC_EOL_CR
+                                                   : SC_EOL_LF;
+    SendScintilla(SCI_SETEOLMODE, mode);
 }
 
 QByteArrayView EditBuffer::lineBreakBytes() const
 {
-    return m_lineBreak == LineBreak::CRLF ? QByteArrayView("\r\n") : QByteArrayView("\n");
+    return LineBreaks::bytesOf(m_lineBreak);
 }
 
 quint64 EditBuffer::revision() const

@@ -5,7 +5,8 @@
 // Every other part of the program reads and changes the text through these operations.
 
 #include "core/gcode/PrintEvents.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/LineBreaks.h"
+#include "core/text/RowSource.h"
 
 #include <Qsci/qsciscintilla.h>
 
@@ -51,7 +52,7 @@ class EditBuffer : public QsciScintilla, public RowSource
     Q_OBJECT
 
 public:
-    enum class LineBreak { LF, CRLF };
+    using LineBreak = LineBreaks::Style;
 
     explicit EditBuffer(QWidget* parent = nullptr);
 
@@ -63,9 +64,10 @@ public:
     qsizetype rowEnd(int row) const override;
     int rowAt(qsizetype offset) const override;
 
-    // Puts s in front of row r so that s becomes row r; r == lineCount() appends a row.
-    // Any other r changes nothing. Works in the read-only state too.
-    void insertRow(int row, const QString& s);
+    // Puts lines in front of row r so that they become rows r, r+1, ...; r == lineCount() appends
+    // them. Any other r changes nothing. Works in the read-only state too.
+    void insertRows(int row, const QStringList& lines);
+    void insertRow(int row, const QString& s) { insertRows(row, {s}); }
     void appendRow(const QString& s);
     void clearRows();
 

@@ -1,11 +1,13 @@
 #include "core/batch/Batch.h"
 
 #include "core/gcode/CommandLines.h"
+#include "core/gcode/Insertion.h"
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/SlicedFile.h"
+#include "core/gcode/SlicedFileReader.h"
 #include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 #include "core/text/Utility.h"
 
 #include <QCoreApplication>
@@ -16,17 +18,11 @@
 #include <QSaveFile>
 
 #include <cmath>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
-#include <thread>
 
 namespace Batch {
 
 namespace {
-
-// The row that searches land on when they find nothing; the window takes no insertion there.
-constexpr int kNoInsertionRow = 1;
 
 QString nativeAbsolute(const QString& path)
 {
@@ -143,25 +139,22 @@ Request CommandLine::parse(const QStringList& arguments)
         request.row = rowNumber(text);
         if (!request.row)
             return refuse(QStringLiteral("--row \"%1\" is not a row number (digits only).").arg(text));
-        if (*request.row == kNoInsertionRow)
+        if (*request.row == ::Insertion::kNotFoundRow)
             return refuse(QStringLiteral("--row 1 takes no insertion: the window keeps row 1 for searches "
                                          "that find nothing. Choose another row."));
     }
 
-    const std::pair<const QCommandLineOption*, QString*> temperatures[] = {
-        {&m_t0, &request.t0}, {&m_t1, &request.t1}, {&m_bed, &request.bed}};
-    for (const auto& [option, canonical] : temperatures) {
-        const QString text = m_parser.value(*option);
-        if (Utility::StripBlanks(text).isEmpty())
-            continue; // as an empty field: no line
-        const std::optional<int> value = CommandLines::checkedTemperature(text);
-        if (!value)
-            return refuse(QStringLiteral("--%1 \"%2\" is not a temperature (a whole number from 0 to 999).")
-                              .arg(option->names().front(), text));
-        *canonical = QString::number(*value);
+    const CommandLines::TemperatureCheck temperatures =
+        CommandLines::checkTemperatures(m_parser.value(m_t0), m_parser.value(m_t1), m_parser.value(m_bed));
+    if (temperatures.wrong) {
+        const QCommandLineOption* options[] = {&m_t0, &m_t1, &m_bed};
+        const QCommandLineOption& option = *options[int(*temperatures.wrong)];
+        return refuse(QStringLiteral("--%1 \"%2\" is not a temperature (a whole number from 0 to 999).")
+                          .arg(option.names().front(), m_parser.value(option)));
     }
+    request.temperatureLines = temperatures.lines;
     request.pause = m_parser.isSet(m_pause);
-    if (!request.pause && request.t0.isEmpty() && request.t1.isEmpty() && request.bed.isEmpty())
+    if (!request.pause && request.temperatureLines.isEmpty())
         return refuse(QStringLiteral("Nothing to insert: give --pause, --t0 C, --t1 C or --bed C."));
 
     request.after = m_parser.isSet(m_after);
@@ -178,220 +171,75 @@ Request CommandLine::parse(const QStringList& arguments)
 
 namespace {
 
-struct Body
-{
-    QByteArray header;
-    QByteArray text;
-    QByteArrayView lineBreak;
-};
-
-// Indexes the layers of a body on a thread of its own while the body is read, from the bytes
-// where they lie: the reader says how far the text is complete and never moves it meanwhile.
-class LayerIndexBeside
+// The batch mode's body: a buffer of its own, read whole, whose rows are indexed, and
+// whileIndexing runs on them, while the layer index finishes.
+class BodyBuffer : public SlicedFile::BodySink
 {
 public:
-    LayerIndexBeside(const QByteArray& text, std::size_t expectedBytes)
-        : m_text(text), m_builder(expectedBytes), m_thread([this] { run(); })
+    explicit BodyBuffer(std::function<void(const RowSource&)> whileIndexing)
+        : m_whileIndexing(std::move(whileIndexing))
     {
     }
-    ~LayerIndexBeside() { finish(); }
+    // The buffer takes the body's exact size at once, so that it never moves while the layer
+    // index reads it in place. Running out of memory throws, and the reader tells why.
+    bool reserve(qint64 bodyBytes) override
+    {
+        m_text.reserve(qsizetype(bodyBytes));
+        m_capacity = bodyBytes;
+        return true;
+    }
+    bool append(QByteArrayView bytes) override
+    {
+        if (m_text.size() + bytes.size() > m_capacity)
+            return false; // never: the reader hands over no more than it reserved
+        m_text.append(bytes);
+        return true;
+    }
+    const char* bytesInPlace() const override { return m_text.constData(); }
+    bool finish() override
+    {
+        m_whileIndexing(m_rows.emplace(m_text));
+        return true;
+    }
 
-    // The text is complete up to bytes.
-    void readUpTo(qsizetype bytes)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_readUpTo = bytes;
-        }
-        m_changed.notify_one();
-    }
-    // Waits for the index of every byte read; the text may move again afterwards.
-    LayerIndex finish()
-    {
-        if (m_thread.joinable()) {
-            {
-                std::lock_guard lock(m_mutex);
-                m_ended = true;
-            }
-            m_changed.notify_one();
-            m_thread.join();
-        }
-        return m_builder.finish();
-    }
+    const QByteArray& text() const { return m_text; }
+    const CountedRows& rows() const { return *m_rows; }
 
 private:
-    void run()
-    {
-        qsizetype done = 0;
-        for (;;) {
-            qsizetype upTo = 0;
-            bool ended = false;
-            {
-                std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [&] { return m_readUpTo > done || m_ended; });
-                upTo = m_readUpTo;
-                ended = m_ended;
-            }
-            if (upTo > done)
-                m_builder.add(std::string_view(m_text.constData() + done, std::size_t(upTo - done)));
-            done = upTo;
-            if (ended)
-                return;
-        }
-    }
-
-    const QByteArray& m_text;
-    LayerIndex::Builder m_builder;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    qsizetype m_readUpTo = 0;
-    bool m_ended = false;
-    std::thread m_thread;
+    std::function<void(const RowSource&)> m_whileIndexing;
+    QByteArray m_text;
+    qint64 m_capacity = 0;
+    std::optional<CountedRows> m_rows;
 };
 
-// Reads FILE once, as a drop reads it: the header, then every body byte, straight into the
-// body's own bytes. The layers are indexed beside the read; the rows are indexed, and
-// whileIndexing runs on them, while the layer index finishes.
-std::optional<Body> readSlicedFile(const QString& path, QString& error, LayerIndex& layers,
-                                   std::optional<CountedRows>& rows,
-                                   const std::function<void(const RowSource&)>& whileIndexing)
+// The lines of each press, in the order the window's buttons are pressed: temperatures first,
+// then the pause.
+QList<QStringList> pressedLines(const Request& request)
 {
-    if (QFileInfo(path).isDir()) {
-        error = QStringLiteral("%1 is a folder, not a sliced G-code file.").arg(path);
-        return std::nullopt;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        error = QStringLiteral("Cannot open %1: %2").arg(path, file.errorString());
-        return std::nullopt;
-    }
-    SlicedFile::HeaderRead header = SlicedFile::readHeader(file);
-    if (header.check != SlicedFile::HeaderCheck::Fits) {
-        error = QStringLiteral("%1 is not a sliced G-code file: %2")
-                    .arg(path, SlicedFile::headerProblem(header.check));
-        return std::nullopt;
-    }
-    Body body;
-    body.header = std::move(header.bytes);
-    // Room for the body as the file's size gives it; a file that grows meanwhile is read on
-    // once the index has what fits.
-    const qsizetype expected = qMax<qint64>(0, file.size() - body.header.size());
-    body.text.resize(expected);
-    qsizetype got = 0;
-    bool failed = false;
-    {
-        LayerIndexBeside index(body.text, std::size_t(expected));
-        while (got < expected) {
-            const qint64 n = file.read(body.text.data() + got, qMin(expected - got, SlicedFile::kReadChunk));
-            if (n <= 0) {
-                failed = n < 0;
-                break;
-            }
-            got += qsizetype(n);
-            index.readUpTo(got);
-        }
-        if (got == expected)
-            whileIndexing(rows.emplace(body.text));
-        layers = index.finish();
-        body.text.truncate(got);
-        if (!failed && got == expected) {
-            // Whatever the file gained since its size was taken.
-            const SlicedFile::BodyRead more =
-                SlicedFile::readBody(file, [&body](QByteArrayView bytes) { body.text.append(bytes); });
-            failed = !more.ok;
-            if (body.text.size() > got)
-                layers =
-                    LayerIndex::build(std::string_view(body.text.constData(), std::size_t(body.text.size())));
-        }
-        if (!rows || rows->bytes().size() != std::size_t(body.text.size()))
-            whileIndexing(rows.emplace(body.text));
-    }
-    if (failed) {
-        error = QStringLiteral("Cannot read %1 to its end: %2").arg(path, file.errorString());
-        return std::nullopt;
-    }
-    const qsizetype lf = body.text.indexOf('\n');
-    const bool crLf = lf > 0 && body.text.at(lf - 1) == '\r'; // at(): operator[] would copy the shared text
-    body.lineBreak = crLf ? QByteArrayView("\r\n") : QByteArrayView("\n");
-    return body;
-}
-
-// The window's presses as steps: temperatures first, then the pause; before each press the
-// current row moves to the insertion row, and the press inserts its lines there.
-QList<Insertion> pressButtons(const Request& request, int currentRow)
-{
-    QList<Insertion> presses;
-    const bool before = !request.after;
-    const QStringList temperatures = CommandLines::temperatureLines(request.t0, request.t1, request.bed);
-    if (!temperatures.isEmpty()) {
-        currentRow = CommandLines::insertionRow(currentRow, before);
-        presses.append({currentRow, temperatures, {}, {}});
-    }
-    if (request.pause) {
-        currentRow = CommandLines::insertionRow(currentRow, before);
-        presses.append({currentRow, {CommandLines::pauseLine()}, {}, {}});
-    }
+    QList<QStringList> presses;
+    if (!request.temperatureLines.isEmpty())
+        presses.append(request.temperatureLines);
+    if (request.pause)
+        presses.append({CommandLines::pauseLine()});
     return presses;
-}
-
-// Every press lands inside the block of lines the first one made, so the result is that
-// block, put in as the editor puts in rows at the first press's row.
-QStringList mergedBlock(const QList<Insertion>& presses)
-{
-    QStringList block;
-    const int first = presses.front().row;
-    for (const Insertion& press : presses) {
-        const qsizetype at = qBound(qsizetype(0), qsizetype(press.row - first), block.size());
-        for (qsizetype i = 0; i < press.lines.size(); ++i)
-            block.insert(at + i, press.lines[i]);
-    }
-    return block;
-}
-
-struct Placement
-{
-    qsizetype offset = 0;
-    QByteArray bytes;
-};
-
-// Where and what the editor inserts to make block rows row.. of the text, or none when
-// the text has no such row (the editor then inserts nothing).
-std::optional<Placement> place(const RowSource& rows, int row, const QStringList& block,
-                               QByteArrayView lineBreak)
-{
-    const int count = rows.lineCount();
-    if (row < 0 || row > count)
-        return std::nullopt;
-    const QByteArray lineBreakBytes = lineBreak.toByteArray();
-    QByteArray lines;
-    for (qsizetype i = 0; i < block.size(); ++i) {
-        if (i > 0)
-            lines += lineBreakBytes;
-        lines += block[i].toLatin1();
-    }
-    const auto length = qsizetype(rows.bytes().size());
-    if (row < count)
-        return Placement{rows.rowStart(row), lines + lineBreakBytes};
-    const bool endsWithBreak = count < rows.physicalRowCount();
-    if (length == 0 || endsWithBreak)
-        return Placement{length, lines + lineBreakBytes};
-    return Placement{length, lineBreakBytes + lines};
 }
 
 QString defaultOutputPath(const QString& file, bool removeHeader)
 {
-    const QString name = SlicedFile::outputFileNameFor(QStringLiteral("Borvane.gx"), !removeHeader);
+    const QString name = SlicedFile::outputFileNameFor(::Insertion::defaultOutputFileName(), !removeHeader);
     return SlicedFile::folderOf(file) + QDir::separator() + name;
 }
 
 // Writes the header, then the body with the placement's bytes put in: the same bytes as
 // writeOutput of the edited body, without moving the body's bytes to make room.
-bool writeEdited(QIODevice& device, QByteArrayView header, const Body& body, const Placement& placement)
+bool writeEdited(QIODevice& device, QByteArrayView header, const QByteArray& body,
+                 LineBreaks::Style lineBreak, const ::Insertion::Placement& placement)
 {
-    const std::string_view text(body.text.constData(), std::size_t(body.text.size()));
+    const std::string_view text(body.constData(), std::size_t(body.size()));
     const std::string_view head = text.substr(0, std::size_t(placement.offset));
     const std::string_view tail = text.substr(std::size_t(placement.offset));
     const std::string_view block(placement.bytes.constData(), std::size_t(placement.bytes.size()));
+    const QByteArrayView breakBytes = LineBreaks::bytesOf(lineBreak);
     const auto put = [&device](std::string_view bytes) {
         return bytes.empty() || device.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size());
     };
@@ -399,19 +247,19 @@ bool writeEdited(QIODevice& device, QByteArrayView header, const Body& body, con
         return false;
     // Only the text's last byte decides whether writeOutput adds a line break.
     if (tail.empty())
-        return SlicedFile::writeOutput(device, {}, block, body.lineBreak);
-    return put(block) && SlicedFile::writeOutput(device, {}, tail, body.lineBreak);
+        return SlicedFile::writeOutput(device, {}, block, breakBytes);
+    return put(block) && SlicedFile::writeOutput(device, {}, tail, breakBytes);
 }
 
-bool write(const QString& path, const Body& body, const Placement& placement, bool withHeader, QString& error)
+bool write(const QString& path, QByteArrayView header, const QByteArray& body, LineBreaks::Style lineBreak,
+           const ::Insertion::Placement& placement, QString& error)
 {
     QSaveFile output(path);
     if (!output.open(QIODevice::WriteOnly)) {
         error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
         return false;
     }
-    const QByteArrayView header = withHeader ? QByteArrayView(body.header) : QByteArrayView();
-    if (!writeEdited(output, header, body, placement)) {
+    if (!writeEdited(output, header, body, lineBreak, placement)) {
         error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
         output.cancelWriting();
         return false;
@@ -473,40 +321,41 @@ Outcome run(const Request& request)
         outcome.error = QStringLiteral("%1 exists; give --force to replace it.").arg(outcome.outputPath);
         return outcome;
     }
-    std::optional<Body> body;
-    std::optional<Placement> placement;
-    {
-        // The indexes are gone before the write.
-        LayerIndex layers;
-        std::optional<CountedRows> rowIndex;
-        std::optional<int> structureRow;
-        body = readSlicedFile(request.file, outcome.error, layers, rowIndex, [&](const RowSource& rows) {
-            if (request.height)
-                structureRow = findStructureRow(rows);
-        });
-        if (!body)
-            return outcome;
-        const CountedRows& rows = *rowIndex;
-        const std::optional<int> currentRow = chooseRow(request, rows, layers, structureRow, outcome.error);
-        if (!currentRow)
-            return outcome;
-        const auto pastTheEnd = [&](int row) {
-            outcome.error = QStringLiteral("Row %1 is past the end of %2 (its body has %3 rows).")
-                                .arg(row)
-                                .arg(request.file)
-                                .arg(rows.lineCount());
-            return outcome;
-        };
-        if (*currentRow > rows.lineCount())
-            return pastTheEnd(*currentRow); // before counting on from it
-        outcome.insertions = pressButtons(request, *currentRow);
-        const int row = outcome.insertions.front().row;
-        placement = place(rows, row, mergedBlock(outcome.insertions), body->lineBreak);
-        if (!placement)
-            return pastTheEnd(row);
-        locate(outcome.insertions, rows, layers, *currentRow);
+    std::optional<int> structureRow;
+    BodyBuffer body([&](const RowSource& rows) {
+        if (request.height)
+            structureRow = findStructureRow(rows);
+    });
+    SlicedFile::ReadOptions options;
+    options.maxRowBytes = -1; // no row is painted here
+    SlicedFile::ReadResult read = SlicedFile::read(request.file, body, options);
+    if (!read.ok()) {
+        outcome.error = SlicedFile::refusalText(request.file, read);
+        return outcome;
     }
-    if (!write(outcome.outputPath, *body, *placement, !request.removeHeader, outcome.error))
+    const CountedRows& rows = body.rows();
+    const std::optional<int> currentRow = chooseRow(request, rows, read.layers, structureRow, outcome.error);
+    if (!currentRow)
+        return outcome;
+    if (!rows.hasRow(*currentRow)) {
+        outcome.error = QStringLiteral("Row %1 is past the end of %2 (its body has %3 rows).")
+                            .arg(*currentRow)
+                            .arg(request.file)
+                            .arg(rows.lineCount());
+        return outcome;
+    }
+    const QList<::Insertion::Press> presses =
+        ::Insertion::pressAll(*currentRow, !request.after, rows.lineCount(), pressedLines(request));
+    const std::optional<::Insertion::Placement> placement =
+        ::Insertion::place(rows, presses.front().row, ::Insertion::mergedBlock(presses), read.lineBreak);
+    Q_ASSERT(placement); // a row the text has, or the end of the text
+    for (const ::Insertion::Press& press : presses)
+        outcome.insertions.append({press.row, press.lines, {}, {}});
+    locate(outcome.insertions, rows, read.layers, *currentRow);
+    read.layers = LayerIndex(); // gone before the write
+
+    const QByteArrayView header = request.removeHeader ? QByteArrayView() : QByteArrayView(read.header);
+    if (!write(outcome.outputPath, header, body.text(), read.lineBreak, *placement, outcome.error))
         return outcome;
     outcome.ok = true;
     return outcome;

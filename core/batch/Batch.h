@@ -35,10 +35,7 @@ struct Request
     std::optional<double> height; // above the print start, as typed into "Insert Height"
     std::optional<int> row;       // as typed into "Row Number"
     bool pause = false;
-    // The temperatures as canonical digits, empty for no line.
-    QString t0;
-    QString t1;
-    QString bed;
+    QStringList temperatureLines; // the lines of "Temperarure Insert"; empty for none
     bool after = false;
     bool removeHeader = false;
     QString output; // absolute; empty for the name "Create" would use beside FILE

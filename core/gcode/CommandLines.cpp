@@ -45,4 +45,23 @@ QStringList temperatureLines(const QString& t0, const QString& t1, const QString
     return lines;
 }
 
+TemperatureCheck checkTemperatures(const QString& t0, const QString& t1, const QString& bed)
+{
+    TemperatureCheck check;
+    QString canonical[3];
+    const QString* fields[] = {&t0, &t1, &bed};
+    for (int i = 0; i < 3; ++i) {
+        if (Utility::StripBlanks(*fields[i]).isEmpty())
+            continue;
+        const std::optional<int> value = checkedTemperature(*fields[i]);
+        if (!value) {
+            check.wrong = TemperatureField(i);
+            return check;
+        }
+        canonical[i] = QString::number(*value);
+    }
+    check.lines = temperatureLines(canonical[0], canonical[1], canonical[2]);
+    return check;
+}
+
 } // namespace CommandLines

@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <limits>
 #include <optional>
 
 namespace CommandLines {
@@ -27,13 +26,14 @@ std::optional<int> checkedTemperature(const QString& text);
 // "M104 S<t1> T1", each only when its text is not empty once spaces are removed.
 QStringList temperatureLines(const QString& t0, const QString& t1, const QString& bed);
 
-// The row that the lines of a click go to: the current row, or the one after it. No row
-// follows the largest int; the answer stays there (a row no buffer has).
-inline int insertionRow(int currentRow, bool beforeCursor)
+// The three temperature fields of one press, T0, T1 and Bed, checked together.
+enum class TemperatureField { T0, T1, Bed };
+struct TemperatureCheck
 {
-    if (beforeCursor || currentRow == std::numeric_limits<int>::max())
-        return currentRow;
-    return currentRow + 1;
-}
+    QStringList lines;                     // the press's lines when every field is blank or fits
+    std::optional<TemperatureField> wrong; // the first field that is neither blank nor 0 to 999
+};
+// A field that is blank once blanks are removed gives no line; any other must pass checkedTemperature.
+TemperatureCheck checkTemperatures(const QString& t0, const QString& t1, const QString& bed);
 
 } // namespace CommandLines

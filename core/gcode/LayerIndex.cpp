@@ -1,11 +1,12 @@
 #include "core/gcode/LayerIndex.h"
 
+#include "core/gcode/GCodeWords.h"
 #include "core/text/LineBreaks.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -14,35 +15,6 @@ namespace {
 
 using LineBreaks::isBreak;
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-// Bytes that may stand in a number after its sign: digits and the decimal point.
-constexpr std::array<bool, 256> kNumberBytes = [] {
-    std::array<bool, 256> table{};
-    for (int c = '0'; c <= '9'; ++c)
-        table[std::size_t(c)] = true;
-    table[std::size_t('.')] = true;
-    return table;
-}();
-
-bool isNumberByte(char c)
-{
-    return kNumberBytes[static_cast<unsigned char>(c)];
-}
-
-char upper(char c)
-{
-    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-}
-
 // The first line break (CR or LF) in [p, end), or end.
 const char* findBreak(const char* p, const char* end)
 {
@@ -50,27 +22,6 @@ const char* findBreak(const char* p, const char* end)
     const char* limit = lf ? lf : end;
     const auto* cr = static_cast<const char*>(std::memchr(p, '\r', std::size_t(limit - p)));
     return cr ? cr : limit;
-}
-
-// Whether the command letter and number end here: "G1 X1", "G1X1", "G1;", not "G1-".
-bool endsCommand(const char* p, const char* end)
-{
-    if (p == end)
-        return true;
-    const char c = upper(*p);
-    return isBlank(c) || isBreak(c) || c == ';' || c == '(' || (c >= 'A' && c <= 'Z');
-}
-
-// A command's number ("1" in "G1", "01" in "G01"); -1 when it has none or a fraction ("G29.1").
-int commandNumber(const char*& p, const char* end)
-{
-    int number = 0;
-    const char* start = p;
-    while (p < end && isDigit(*p) && p - start < 6)
-        number = number * 10 + (*p++ - '0');
-    if (p == start || (p < end && (isDigit(*p) || *p == '.')))
-        return -1;
-    return number;
 }
 
 // A height reached by a relative move. Sums of decimal steps drift in binary (3.8 + 5 + 13 + 3.5
@@ -85,63 +36,27 @@ double sumOfHeights(double z, double step)
 // The words of one command: which letters stand in it, and the Z and E numbers.
 struct Words
 {
-    bool any = false;
-    bool x = false, y = false, z = false, e = false, i = false, j = false;
+    std::uint32_t letters = 0; // bit n: the letter 'A' + n
+
+    bool any() const { return letters != 0; }
+    bool has(char letter) const { return letters & (1u << (letter - 'A')); }
     double zValue = 0.0, eValue = 0.0;
 };
 
-// Reads words up to the row's end or its comment; returns where it stopped.
-const char* readWords(const char* p, const char* end, Words& words)
+// Reads the command's words up to the row's end or its comment.
+void readWords(GCodeWords::Reader& reader, Words& words)
 {
-    while (p < end) {
-        const char c = *p;
-        if (isBlank(c)) {
-            ++p;
-            continue;
+    while (reader.next()) {
+        const char letter = reader.letter();
+        // Only these two numbers are needed; the other words count by standing there.
+        if (letter == 'Z' || letter == 'E') {
+            const std::optional<double> value = reader.value();
+            if (!value)
+                continue; // a number out of a double's range is no word
+            (letter == 'Z' ? words.zValue : words.eValue) = *value;
         }
-        if (c == ';' || isBreak(c) || c == '*')
-            return p;
-        if (c == '(') {
-            while (p < end && *p != ')' && !isBreak(*p))
-                ++p;
-            if (p < end && *p == ')')
-                ++p;
-            continue;
-        }
-        const char letter = upper(c);
-        ++p;
-        if (letter < 'A' || letter > 'Z')
-            continue;
-        if (p < end && *p == '+')
-            ++p;
-        if (letter != 'Z' && letter != 'E') {
-            // Only whether the word stands here matters, so its number is skipped, not read.
-            if (p < end && *p == '-')
-                ++p;
-            const char* number = p;
-            while (p < end && isNumberByte(*p))
-                ++p;
-            if (p == number || (p == number + 1 && *number == '.'))
-                continue; // a letter without a number is no word
-            words.any = true;
-            words.x |= letter == 'X';
-            words.y |= letter == 'Y';
-            words.i |= letter == 'I';
-            words.j |= letter == 'J';
-            continue;
-        }
-        double value = 0.0;
-        const auto [next, error] = std::from_chars(p, end, value, std::chars_format::fixed);
-        if (error != std::errc())
-            continue; // a letter without a number is no word
-        p = next;
-        words.any = true;
-        if (letter == 'Z')
-            words.z = true, words.zValue = value;
-        else
-            words.e = true, words.eValue = value;
+        words.letters |= 1u << (letter - 'A');
     }
-    return p;
 }
 
 // Every change of the printing height, in row order. A spiral vase has one per line; the layers
@@ -193,74 +108,65 @@ class Scanner
 public:
     explicit Scanner(ChangeList& changes) : m_changes(changes) { m_zSets.reserve(64); }
 
-    // One row's command (p at its first non-blank byte); returns where the command ends.
+    // One row's command (p at its first non-blank byte); returns where reading stopped.
     const char* command(const char* p, const char* end, int row)
     {
-        const char letter = upper(*p++);
-        if (letter == 'N') { // a line number before the command
-            while (p < end && isDigit(*p))
-                ++p;
-            while (p < end && isBlank(*p))
-                ++p;
-            if (p == end || (upper(*p) != 'G' && upper(*p) != 'M'))
-                return p;
-            return command(p, end, row);
-        }
-        const int number = commandNumber(p, end);
-        if (letter == 'M') {
-            if (number == 82)
+        GCodeWords::Reader reader(p, end);
+        const GCodeWords::Command command = GCodeWords::readCommand(reader);
+        if (command.letter == 'M') {
+            if (command.number == 82)
                 m_relativeE = false;
-            else if (number == 83)
+            else if (command.number == 83)
                 m_relativeE = true;
-            return p;
+        } else if (command.letter == 'G') {
+            switch (command.number) {
+            case 0:
+            case 1:
+            case 2:
+            case 3:
+                move(command.number, reader, row);
+                break;
+            case 90:
+                m_relativeAxes = false;
+                break;
+            case 91:
+                m_relativeAxes = true;
+                break;
+            case 92: {
+                Words words;
+                readWords(reader, words);
+                if (words.has('E') || !words.any())
+                    m_e = words.has('E') ? words.eValue : 0.0;
+                break;
+            }
+            default:
+                break;
+            }
         }
-        if (number < 0 || !endsCommand(p, end))
-            return p;
-        switch (number) {
-        case 0:
-        case 1:
-        case 2:
-        case 3:
-            return move(number, p, end, row);
-        case 90:
-            m_relativeAxes = false;
-            return p;
-        case 91:
-            m_relativeAxes = true;
-            return p;
-        case 92: {
-            Words words;
-            p = readWords(p, end, words);
-            if (words.e || !words.any)
-                m_e = words.e ? words.eValue : 0.0;
-            return p;
-        }
-        default:
-            return p;
-        }
+        return reader.position();
     }
 
 private:
-    const char* move(int number, const char* p, const char* end, int row)
+    void move(int number, GCodeWords::Reader& reader, int row)
     {
         Words words;
-        p = readWords(p, end, words);
-        if (words.z && number <= 1) {
+        readWords(reader, words);
+        if (words.has('Z') && number <= 1) {
             const double z = m_relativeAxes ? sumOfHeights(m_z, words.zValue) : words.zValue;
             if (!m_zKnown || z != m_z || m_zSets.empty())
                 m_zSets.push_back({row, z});
             m_z = z;
             m_zKnown = true;
         }
-        if (!words.e)
-            return p;
+        if (!words.has('E'))
+            return;
         const bool relative = m_relativeE || m_relativeAxes;
         const bool grows = relative ? words.eValue > 0.0 : words.eValue > m_e;
         m_e = relative ? m_e + words.eValue : words.eValue;
-        const bool travels = words.x || words.y || (number >= 2 && (words.i || words.j));
+        const bool travels =
+            words.has('X') || words.has('Y') || (number >= 2 && (words.has('I') || words.has('J')));
         if (number >= 1 && grows && travels && m_zKnown)
             extrusion(row);
-        return p;
     }
 
     void extrusion(int row)
@@ -289,11 +195,12 @@ private:
 void walkRows(Scanner& scanner, const char* p, const char* const end, int& row)
 {
     while (p < end) {
-        while (p < end && isBlank(*p))
+        while (p < end && GCodeWords::isBlank(*p))
             ++p;
         if (p < end) {
-            const char c = upper(*p);
-            if (c == 'G' || c == 'M' || c == 'N')
+            // Only these may begin a row that holds a G or M command.
+            const char c = GCodeWords::upper(*p);
+            if (c == 'G' || c == 'M' || c == 'N' || c == '(')
                 p = scanner.command(p, end, row);
             if (p < end && !isBreak(*p))
                 p = findBreak(p, end);

@@ -2,8 +2,8 @@
 
 // The layers of a sliced body, found from its moves rather than from a slicer's comments.
 //
-// A move is a G0 or G1 command (G00/G01, either case); its words are a letter followed by a
-// number, and what follows ";" or stands in parentheses is a comment. An extrusion is a G1, G2
+// A move is a G0 or G1 command (G00/G01, either case), its command and words read as GCodeWords
+// reads them (";" and parenthesised comments skipped). An extrusion is a G1, G2
 // or G3 with X or Y (I or J for an arc) whose E grows the filament: above the previous E with
 // absolute extrusion (M82, the default; G92 E sets it), above 0 with relative extrusion (M83 or
 // G91). Its printing height is the last Z set by a G0/G1 move; an extrusion before any Z is set

@@ -1,5 +1,7 @@
 #include "core/gcode/MachineState.h"
 
+#include "core/gcode/GCodeWords.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -7,7 +9,7 @@
 
 namespace {
 
-// --- The words of a row. To be read through the project's one G-code word reader. -----------
+// --- The words of a row, through the project's one word reader --------------------------------
 
 struct Command
 {
@@ -16,82 +18,22 @@ struct Command
     std::array<std::optional<double>, 26> words{};
 };
 
-char upper(char c)
-{
-    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-}
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-// Reads "[N<n>] <letter><whole number> <words>" up to a ";" comment; parenthesised comments skipped.
 Command readCommand(std::string_view text)
 {
     Command command;
-    const char* p = text.data();
-    const char* end = p + text.size();
-    const auto skipBlanksAndComments = [&] {
-        while (p < end) {
-            if (isBlank(*p)) {
-                ++p;
-            } else if (*p == '(') {
-                while (p < end && *p != ')')
-                    ++p;
-                if (p < end)
-                    ++p;
-            } else {
-                break;
-            }
-        }
-    };
-    const auto wholeNumber = [&](int& value) {
-        const char* start = p;
-        value = 0;
-        while (p < end && isDigit(*p) && p - start < 6)
-            value = value * 10 + (*p++ - '0');
-        return p > start && !(p < end && (isDigit(*p) || *p == '.'));
-    };
-    skipBlanksAndComments();
-    if (p < end && upper(*p) == 'N') {
-        ++p;
-        int ignored = 0;
-        wholeNumber(ignored);
-        skipBlanksAndComments();
-    }
-    if (p >= end)
+    GCodeWords::Reader reader(text);
+    const GCodeWords::Command head = GCodeWords::readCommand(reader);
+    if (head.letter != 'G' && head.letter != 'M' && head.letter != 'T')
         return command;
-    const char letter = upper(*p++);
-    if (letter != 'G' && letter != 'M' && letter != 'T')
-        return command;
-    int number = 0;
-    if (!wholeNumber(number))
-        return command;
-    command.letter = letter;
-    command.number = number;
-    if (letter == 'M' && (number == 117 || number == 118 || number == 0 || number == 1))
+    command.letter = head.letter;
+    command.number = head.number;
+    if (head.letter == 'M' &&
+        (head.number == 0 || head.number == 1 || head.number == 117 || head.number == 118))
         return command; // a message follows, not words
-    while (p < end) {
-        skipBlanksAndComments();
-        if (p >= end || *p == ';' || *p == '*')
-            break;
-        const char word = upper(*p++);
-        if (word < 'A' || word > 'Z')
-            continue;
-        if (p < end && *p == '+')
-            ++p;
-        double value = 0.0;
-        const auto [next, error] = std::from_chars(p, end, value, std::chars_format::fixed);
-        if (error != std::errc())
-            continue; // a letter without a number is no word
-        p = next;
-        command.words[std::size_t(word - 'A')] = value;
+    while (reader.next()) {
+        const char letter = reader.letter();
+        if (const std::optional<double> value = reader.value())
+            command.words[std::size_t(letter - 'A')] = *value;
     }
     return command;
 }

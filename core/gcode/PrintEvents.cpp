@@ -1,7 +1,8 @@
 #include "core/gcode/PrintEvents.h"
 
+#include "core/gcode/GCodeWords.h"
+
 #include <algorithm>
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,104 +10,40 @@ namespace PrintEvents {
 
 namespace {
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-char upper(char c)
-{
-    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
-}
-
-bool isLetter(char c)
-{
-    const char u = upper(c);
-    return u >= 'A' && u <= 'Z';
-}
-
-// A word: a letter and the number after it. The reader stops at a ";" comment.
-struct Word
-{
-    char letter = 0;
-    double number = 0.0;
-    bool whole = false; // digits only, no sign, point or exponent
-};
-
-class WordReader
-{
-public:
-    explicit WordReader(std::string_view row) : m_p(row.data()), m_end(row.data() + row.size()) {}
-
-    std::optional<Word> next()
-    {
-        while (m_p < m_end && isBlank(*m_p))
-            ++m_p;
-        if (m_p == m_end || *m_p == ';' || !isLetter(*m_p))
-            return std::nullopt;
-        Word word;
-        word.letter = upper(*m_p++);
-        const char* start = m_p;
-        const auto [end, error] = std::from_chars(start, m_end, word.number, std::chars_format::fixed);
-        if (error != std::errc())
-            return word; // a letter without a number: no whole number, and the reader stops here
-        m_p = end;
-        word.whole = std::all_of(start, end, isDigit);
-        return word;
-    }
-
-private:
-    const char* m_p;
-    const char* m_end;
-};
-
 int toInt(double number)
 {
     return int(std::clamp(number, -1e9, 1e9));
 }
 
-Command temperature(WordReader& words, int heater)
+Command temperature(GCodeWords::Reader& words, int heater)
 {
     Command command{Kind::Temperature, heater, std::nullopt};
     std::optional<int> r;
-    while (const std::optional<Word> word = words.next()) {
-        if (word->letter == 'S')
-            command.value = toInt(word->number);
-        else if (word->letter == 'R')
-            r = toInt(word->number);
-        else if (word->letter == 'T' && heater != kBed && word->whole)
-            command.heater = toInt(word->number);
+    while (words.next()) {
+        const char letter = words.letter();
+        if (letter == 'S' || letter == 'R') {
+            if (const std::optional<double> value = words.value())
+                (letter == 'S' ? command.value : r) = toInt(*value);
+        } else if (letter == 'T' && heater != kBed) {
+            if (const std::optional<int> tool = words.whole())
+                command.heater = *tool;
+        }
     }
     if (!command.value)
         command.value = r;
     return command;
 }
 
-bool mayStartCommand(char c)
-{
-    const char u = upper(c);
-    return isBlank(c) || u == 'M' || u == 'T' || u == 'N';
-}
-
 } // namespace
 
 Command parse(std::string_view row)
 {
-    WordReader words(row);
-    std::optional<Word> word = words.next();
-    if (word && word->letter == 'N')
-        word = words.next();
-    if (!word || !word->whole)
-        return {};
-    const int number = toInt(word->number);
-    if (word->letter == 'T')
+    GCodeWords::Reader words(row);
+    const GCodeWords::Command command = GCodeWords::readCommand(words);
+    const int number = command.number;
+    if (command.letter == 'T')
         return {Kind::ToolChange, number, std::nullopt};
-    if (word->letter != 'M')
+    if (command.letter != 'M')
         return {};
     switch (number) {
     case 0:
@@ -138,8 +75,13 @@ std::vector<Event> findEvents(const RowSource& rows)
             lf = end;
         const auto* cr = static_cast<const char*>(std::memchr(p, '\r', std::size_t(lf - p)));
         const char* rowEnd = cr ? cr : lf;
-        if (mayStartCommand(*p)) {
-            const Command command = parse(std::string_view(p, std::size_t(rowEnd - p)));
+        const char* first = p;
+        while (first < rowEnd && GCodeWords::isBlank(*first))
+            ++first;
+        // Only these may begin a row whose command is an M or T.
+        const char c = first < rowEnd ? GCodeWords::upper(*first) : 0;
+        if (c == 'M' || c == 'T' || c == 'N' || c == '(') {
+            const Command command = parse(std::string_view(first, std::size_t(rowEnd - first)));
             if (command.kind != Kind::None)
                 events.push_back({row, command});
         }

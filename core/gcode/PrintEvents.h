@@ -4,11 +4,11 @@
 // a pause or filament change (M25, M0, M1, M600, M601), a temperature (M104 or M109 for a
 // tool, M140 or M190 for the bed) and a tool change (T0, T1, ...).
 //
-// A row's command is its first word after leading blanks and an optional line number
-// ("N12"); a word is a letter (either case) and a whole number, so "M1" is not "M104" and
-// "M0.5" is no command here. Further words up to a ";" are the command's parameters.
+// A row's command and its words are read as GCodeWords reads them: the first word after an
+// optional line number ("N12"), a letter (either case) and a whole number, so "M1" is not "M104"
+// and "M0.5" is no command; parenthesised comments are skipped, ";" ends the words.
 
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include <cstdint>
 #include <optional>

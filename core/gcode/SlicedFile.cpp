@@ -17,7 +17,7 @@ namespace {
 // before text; returns the bytes of the row left open at its end. Rows end at LF, CR LF or a
 // lone CR. G-code rows are short, so a search for LF finds the ends; only a stretch that
 // would pass the limit, or is left open at the end, is searched for lone CRs.
-qint64 longestRowIn(QByteArrayView text, char before, qint64 run, qint64& longest)
+qint64 longestRowIn(QByteArrayView text, char before, qint64 run, qint64 limit, qint64& longest)
 {
     const char* p = text.data();
     const char* const end = p + text.size();
@@ -26,7 +26,7 @@ qint64 longestRowIn(QByteArrayView text, char before, qint64 run, qint64& longes
         const char* const stop = lf ? lf : end;
         // A row left open at the chunk's end is searched too, so that a row carried on into
         // the next chunk holds no CR.
-        if (!lf || run + qint64(stop - p) > kMaxRowBytes) {
+        if (!lf || run + qint64(stop - p) > limit) {
             while (const auto* cr = static_cast<const char*>(std::memchr(p, '\r', std::size_t(stop - p)))) {
                 longest = qMax(longest, run + qint64(cr - p));
                 run = 0;
@@ -106,42 +106,48 @@ QString headerProblem(HeaderCheck check)
 }
 
 BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& sink, qsizetype chunkSize,
-                  qint64 maxBytes)
+                  qint64 maxBytes, qint64 expectedBytes, qint64 maxRowBytes)
 {
     BodyRead result;
-    QByteArray chunk(chunkSize, Qt::Uninitialized);
-    bool breakFound = false;
+    QByteArray chunk(expectedBytes >= 0 ? qMin<qint64>(chunkSize, qMax<qint64>(expectedBytes, 1)) : chunkSize,
+                     Qt::Uninitialized);
+    LineBreaks::StyleFinder lineBreak;
     char previous = 0; // the last text byte of the previous chunk, for a CR LF split between chunks
     qint64 run = 0;    // bytes of the row that is still open at the end of the text so far
     for (;;) {
-        const qint64 got = device.read(chunk.data(), chunk.size());
+        qint64 wanted = chunk.size();
+        if (expectedBytes >= 0) {
+            wanted = qMin(wanted, expectedBytes - result.textBytes);
+            if (wanted == 0)
+                break;
+        }
+        const qint64 got = device.read(chunk.data(), wanted);
         if (got < 0)
             result.ok = false;
-        if (got <= 0)
+        if (got <= 0) {
+            result.endedEarly = got == 0 && expectedBytes >= 0;
             break;
+        }
         if (got > maxBytes - result.textBytes) {
             result.tooLarge = true;
             break;
         }
         const QByteArrayView text(chunk.constData(), qsizetype(got));
-        if (!breakFound) {
-            const qsizetype lf = text.indexOf('\n');
-            if (lf >= 0) {
-                breakFound = true;
-                result.crLf = (lf > 0 ? text[lf - 1] : previous) == '\r';
+        lineBreak.add(text);
+        if (maxRowBytes >= 0) {
+            run = longestRowIn(text, previous, run, maxRowBytes, result.longestRow);
+            if (qMax(run, result.longestRow) > maxRowBytes) {
+                result.longestRow = qMax(run, result.longestRow);
+                result.rowTooLong = true;
+                break;
             }
-        }
-        run = longestRowIn(text, previous, run, result.longestRow);
-        if (qMax(run, result.longestRow) > kMaxRowBytes) {
-            result.longestRow = qMax(run, result.longestRow);
-            result.rowTooLong = true;
-            break;
         }
         previous = text.back();
         sink(text);
         result.textBytes += text.size();
     }
     result.longestRow = qMax(result.longestRow, run);
+    result.lineBreak = lineBreak.style();
     return result;
 }
 

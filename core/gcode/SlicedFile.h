@@ -3,6 +3,8 @@
 // A sliced file is a header (the bytes through the second LF, kept aside untouched)
 // followed by the body: every byte after it, 0x00 and 0xFF included.
 
+#include "core/text/LineBreaks.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -48,21 +50,25 @@ HeaderRead readHeader(QIODevice& device);
 
 struct BodyRead
 {
-    bool ok = true;    // false when reading failed before the body's end
-    bool crLf = false; // the body's first line break is CR LF
+    bool ok = true;                                      // false when reading failed before the body's end
+    LineBreaks::Style lineBreak = LineBreaks::Style::LF; // the body's first line break
     qint64 textBytes = 0;
-    // Bytes of the longest row, its line break not counted: exact when above kMaxRowBytes;
-    // otherwise at most kMaxRowBytes (a lone CR in a short stretch may count as a byte).
+    // Bytes of the longest row, its line break not counted: exact when above maxRowBytes;
+    // otherwise at most maxRowBytes (a lone CR in a short stretch may count as a byte).
     qint64 longestRow = 0;
     bool tooLarge = false;   // reading stopped once the body passed maxBytes
-    bool rowTooLong = false; // reading stopped at a row longer than kMaxRowBytes
+    bool rowTooLong = false; // reading stopped at a row longer than maxRowBytes
+    bool endedEarly = false; // the device ended before expectedBytes
 };
-// Reads the body from the device's position to its end in chunks of chunkSize bytes and
-// hands each piece to sink, in order, every byte as it is. Stops, with tooLarge, before
-// handing on a chunk that would take the body past maxBytes, and with rowTooLong before handing
-// on a chunk where a row grows past kMaxRowBytes (a file of one endless row is not read whole).
+// Reads the body from the device's position in chunks of chunkSize bytes and hands each piece
+// to sink, in order, every byte as it is: to the device's end, or exactly expectedBytes when
+// that is not negative (a device that ends sooner gives endedEarly; bytes after them are not
+// read). Stops, with tooLarge, before handing on a chunk that would take the body past maxBytes,
+// and with rowTooLong before handing on a chunk where a row grows past maxRowBytes (a file of
+// one endless row is not read whole); a negative maxRowBytes measures no row.
 BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& sink,
-                  qsizetype chunkSize = kReadChunk, qint64 maxBytes = kMaxBodyBytes);
+                  qsizetype chunkSize = kReadChunk, qint64 maxBytes = kMaxBodyBytes,
+                  qint64 expectedBytes = -1, qint64 maxRowBytes = kMaxRowBytes);
 
 // Why a body of this size or with a row this long is not opened, in the user's words;
 // empty when it can be.

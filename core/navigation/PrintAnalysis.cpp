@@ -1,5 +1,6 @@
 #include "core/navigation/PrintAnalysis.h"
 
+#include "core/gcode/GCodeWords.h"
 #include "core/navigation/RowScans.h"
 
 #include <QString>
@@ -14,8 +15,8 @@ constexpr int kFirstScannedRow = 2;
 // A row whose first byte after blanks is ";": a slicer's comment or setting, never a command.
 bool isCommentRow(std::string_view row)
 {
-    const std::size_t first = row.find_first_not_of(" \t");
-    return first != std::string_view::npos && row[first] == ';';
+    const auto first = std::find_if_not(row.begin(), row.end(), GCodeWords::isBlank);
+    return first != row.end() && *first == ';';
 }
 
 PrintStart startAtZRow(const RowSource& rows, int keywordRow, std::optional<int> zRow)

@@ -4,7 +4,7 @@
 // both ask these, so both choose the same row.
 
 #include "core/gcode/LayerIndex.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include <cstddef>
 #include <optional>

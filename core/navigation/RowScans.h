@@ -9,7 +9,7 @@
 // reads as empty. Matching is byte for byte (Latin-1) and case-sensitive; a text with a
 // character above U+00FF or a line break can stand in no row.
 
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 // Opening a file or folder: dropped on the window, chosen with Ctrl+O or named on the command line.
 
-#include "core/gcode/BackgroundLayerIndex.h"
 #include "core/gcode/SlicedFile.h"
+#include "core/gcode/SlicedFileReader.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
@@ -39,6 +39,24 @@ std::optional<QString> firstLocalPath(const QMimeData* drop)
     return std::nullopt;
 }
 
+// The editor's document as the place a body is read into.
+class DocumentSink : public SlicedFile::BodySink
+{
+public:
+    explicit DocumentSink(BodyDocument& document) : m_document(document) {}
+    // Room for the whole body at once: growing by what was read would copy the text again and
+    // again, 2.9 times the load time and 1.5 times the memory for an 85 MB file.
+    bool reserve(qint64 bodyBytes) override
+    {
+        return m_document.reserve(bodyBytes + qMax<qint64>(64 * 1024, bodyBytes / 16));
+    }
+    bool append(QByteArrayView bytes) override { return m_document.append(bytes); }
+    bool finish() override { return m_document.finish(); }
+
+private:
+    BodyDocument& m_document;
+};
+
 void showRefusal(const QString& path, const QString& reason)
 {
     Dialogs::ShowError(QStringLiteral("File Open Error"),
@@ -61,70 +79,41 @@ void showUnread(const QString& path, const QString& reason)
 std::optional<TEditorForBorvane5_Form1::ReadFile>
 TEditorForBorvane5_Form1::ReadSlicedFile(const QString& path)
 {
-    QFile file;
-    if (!Dialogs::OpenForRead(file, path))
-        return std::nullopt;
-    const std::unique_ptr<QIODevice> wrapper = Dialogs::readDeviceFor(file);
-    QIODevice& device = wrapper ? *wrapper : static_cast<QIODevice&>(file);
-
     ReadFile read;
-    SlicedFile::HeaderRead header = SlicedFile::readHeader(device);
-    if (header.check != SlicedFile::HeaderCheck::Fits) {
-        showRefusal(path, SlicedFile::headerProblem(header.check));
-        return std::nullopt;
-    }
-    read.header = std::move(header.bytes);
-    // The size first, so that a body too big is refused before any of it is read.
-    const QString tooBig = SlicedFile::bodySizeProblem(device.size() - read.header.size());
-    if (!tooBig.isEmpty()) {
-        showRefusal(path, tooBig);
-        return std::nullopt;
-    }
-
+    std::optional<SlicedFile::ReadResult> result;
     try {
         read.body = std::make_unique<BodyDocument>();
-        // Room for the whole body is taken once the first chunk has been read and shown to hold
-        // rows (a sparse file's zeros are one endless row, refused before any room is taken):
-        // growing by what was read would copy the text again and again, 2.9 times the load time
-        // and 1.5 times the memory for an 85 MB file. Running out of memory ends the read at once.
-        const qint64 claimed = device.size() - read.header.size();
-        bool reserved = false;
-        // The layers are indexed on another thread meanwhile.
-        BackgroundLayerIndex layers{std::size_t(qBound<qint64>(0, claimed, SlicedFile::kMaxBodyBytes))};
-        const SlicedFile::BodyRead body = SlicedFile::readBody(device, [&](QByteArrayView text) {
-            layers.add(text);
-            if (!reserved) {
-                reserved = true;
-                const qint64 room = qMax<qint64>(64 * 1024, claimed / 16);
-                if (!read.body->reserve(qMin(claimed, SlicedFile::kMaxBodyBytes) + room))
-                    throw std::bad_alloc();
-            }
-            if (!read.body->append(text))
-                throw std::bad_alloc();
-        });
-        if (!body.ok) {
-            showUnread(path,
-                       QStringLiteral("It could not be read to its end (%1).").arg(device.errorString()));
-            return std::nullopt;
-        }
-        if (body.tooLarge) {
-            showRefusal(path, SlicedFile::bodySizeProblem(SlicedFile::kMaxBodyBytes + 1));
-            return std::nullopt;
-        }
-        if (const QString tooLong = SlicedFile::rowLengthProblem(body.longestRow); !tooLong.isEmpty()) {
-            showRefusal(path, tooLong);
-            return std::nullopt;
-        }
-        if (!read.body->finish())
-            throw std::bad_alloc();
-        read.crLf = body.crLf;
-        read.layers = layers.finish();
+        DocumentSink sink(*read.body);
+        SlicedFile::ReadOptions options;
+        options.readDevice = [](QFile& file) { return Dialogs::readDeviceFor(file); };
+        result = SlicedFile::read(path, sink, options);
     } catch (const std::bad_alloc&) {
-        read.body.reset();
-        showUnread(path, QStringLiteral("There is not enough memory to hold it."));
-        return std::nullopt;
+        result.emplace();
+        result->refusal = SlicedFile::Refusal::Unread;
+        result->reason = QStringLiteral("There is not enough memory to hold it.");
     }
-    return read;
+    switch (result->refusal) {
+    case SlicedFile::Refusal::None:
+        read.header = std::move(result->header);
+        read.layers = std::move(result->layers);
+        read.lineBreak = result->lineBreak;
+        return read;
+    case SlicedFile::Refusal::CannotOpen:
+        Dialogs::ShowOpenError(path);
+        break;
+    case SlicedFile::Refusal::NotAFile:
+        Dialogs::ShowNotAFile(path);
+        break;
+    case SlicedFile::Refusal::NotSliced:
+    case SlicedFile::Refusal::TooLarge:
+    case SlicedFile::Refusal::RowTooLong:
+        showRefusal(path, result->reason);
+        break;
+    case SlicedFile::Refusal::Unread:
+        showUnread(path, result->reason);
+        break;
+    }
+    return std::nullopt;
 }
 
 bool TEditorForBorvane5_Form1::AppMessage(QObject* target, QEvent* event)
@@ -194,7 +183,7 @@ void TEditorForBorvane5_Form1::LoadSlicedFile(ReadFile* read)
     if (read) {
         HeaderLength = int(read->header.size());
         std::copy_n(read->header.constData(), HeaderLength, HeaderBuffer.begin());
-        Memo1->setLineBreak(read->crLf ? EditBuffer::LineBreak::CRLF : EditBuffer::LineBreak::LF);
+        Memo1->setLineBreak(read->lineBreak);
         Memo1->takeBody(*read->body);
         read->body.reset();
         m_print->adoptLayers(std::move(read->layers));

@@ -1,6 +1,7 @@
 // Inserting the pause line and the temperature lines at the current row.
 
 #include "core/gcode/CommandLines.h"
+#include "core/gcode/Insertion.h"
 #include "core/gcode/MachineState.h"
 #include "core/gcode/PauseBlock.h"
 #include "core/text/Utility.h"
@@ -17,7 +18,7 @@ void TEditorForBorvane5_Form1::btnPauseClick()
 {
     if (!InsertEnabled)
         return;
-    const int row = qMin(CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked()), Memo1->lineCount());
+    const int row = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
     QString summary;
     const QStringList lines = pauseLines(row, summary);
     const bool indexCurrent = m_pauseIndexRevision == Memo1->revision();
@@ -114,44 +115,35 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
         return;
     // A field that is not blank must hold a whole number of degrees from 0 to 999: pasted text
     // such as "abc" would otherwise switch a heater off, and a huge number is no temperature.
-    QString checked[3];
-    const std::pair<LabeledEdit*, const char*> fields[] = {
-        {leditT0Temperature, "T0"}, {leditT1Temperature, "T1"}, {leditBedTemperature, "Bed"}};
-    for (int i = 0; i < 3; ++i) {
-        const QString text = fields[i].first->text();
-        if (Utility::StripBlanks(text).isEmpty())
-            continue;
-        const std::optional<int> value = CommandLines::checkedTemperature(text);
-        if (!value) {
-            Dialogs::ShowError(QStringLiteral("Temperature Error"),
-                               QStringLiteral("The %1 temperature \"%2\" is not a whole number from 0 to 999 "
-                                              "(\u00B0C). Nothing was inserted.")
-                                   .arg(QLatin1String(fields[i].second), text));
-            fields[i].first->setFocus();
-            return;
-        }
-        checked[i] = QString::number(*value);
-    }
-    const QStringList lines = CommandLines::temperatureLines(checked[0], checked[1], checked[2]);
-    if (lines.isEmpty())
+    const CommandLines::TemperatureCheck check = CommandLines::checkTemperatures(
+        leditT0Temperature->text(), leditT1Temperature->text(), leditBedTemperature->text());
+    if (check.wrong) {
+        const std::pair<LabeledEdit*, const char*> fields[] = {
+            {leditT0Temperature, "T0"}, {leditT1Temperature, "T1"}, {leditBedTemperature, "Bed"}};
+        const auto& [field, name] = fields[int(*check.wrong)];
+        Dialogs::ShowError(QStringLiteral("Temperature Error"),
+                           QStringLiteral("The %1 temperature \"%2\" is not a whole number from 0 to 999 "
+                                          "(\u00B0C). Nothing was inserted.")
+                               .arg(QLatin1String(name), field->text()));
+        field->setFocus();
         return;
-    insertLines(lines);
+    }
+    if (check.lines.isEmpty())
+        return;
+    insertLines(check.lines);
 }
 
 void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
 {
     const int rowBefore = CurrentRow;
-    // After the empty row that follows a last line break is the end of the text.
-    CurrentRow = qMin(CommandLines::insertionRow(CurrentRow, rbtnBefore->isChecked()), Memo1->lineCount());
+    CurrentRow = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
     // What was found of the text before follows the lines, so the next search needs no new pass.
     const quint64 revision = m_print->revision();
-    // Each line goes in at the same row, so the last inserted ends on top: insert bottom first.
     // One undo step takes back the lines of one click, and with them the row they moved to.
     Memo1->beginUndoAction();
     Memo1->markUndoStep(int(m_insertionRows.size()));
     m_insertionRows.push_back({rowBefore, CurrentRow});
-    for (auto line = lines.crbegin(); line != lines.crend(); ++line)
-        Memo1->insertRow(CurrentRow, *line);
+    Memo1->insertRows(CurrentRow, lines);
     Memo1->endUndoAction();
     m_print->rowsInserted(revision, CurrentRow, int(lines.size()));
     Memo1->PlaceCaretAtRow(CurrentRow);

@@ -2,6 +2,7 @@
 // The scans themselves are in RowScans and PrintAnalysis, the layers in LayerIndex; these
 // handlers apply their results to the controls in the order the user sees them happen.
 
+#include "core/gcode/Insertion.h"
 #include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
 #include "core/text/Utility.h"
@@ -17,8 +18,7 @@
 
 namespace {
 
-// The row where scans leave the caret when they find nothing.
-constexpr int kNotFoundRow = 1;
+using Insertion::kNotFoundRow;
 
 QString zText(double z)
 {
@@ -205,10 +205,9 @@ void TEditorForBorvane5_Form1::goToRow(int row)
     Memo1->PlaceCaretAtRow(CurrentRow);
     // Lines go before or after a row the editor has (the empty row after a last line break
     // included); past its end there is none to insert at.
-    const bool rowOfText = Memo1->hasRow(CurrentRow);
-    InsertEnabled = CurrentRow != 1 && rowOfText;
+    InsertEnabled = Insertion::canInsertAt(*Memo1, CurrentRow);
     SetInsertionControlsEnabled(InsertEnabled);
-    Memo1->setReadOnly(CurrentRow == 1);
+    Memo1->setReadOnly(CurrentRow == kNotFoundRow);
     Memo1->setFocus();
 }
 

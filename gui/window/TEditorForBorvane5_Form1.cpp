@@ -1,5 +1,6 @@
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
+#include "core/gcode/Insertion.h"
 #include "core/text/KeywordList.h"
 #include "core/text/Utility.h"
 #include "gui/BorvaneApplication.h"
@@ -36,7 +37,7 @@ constexpr int kClientHeight = 663;
 constexpr int kTopPanelHeight = 24;
 constexpr int kBottomPanelHeight = 20;
 constexpr int kLeftPanelWidth = 400;
-const QString kDefaultOutputFileName = QStringLiteral("Borvane.gx");
+const QString kDefaultOutputFileName = Insertion::defaultOutputFileName();
 
 // The system's inactive-caption colour of the classic desktop scheme.
 const QColor kInactiveCaption(191, 205, 219);

@@ -167,7 +167,7 @@ private:
         QByteArray header;
         std::unique_ptr<BodyDocument> body;
         LayerIndex layers;
-        bool crLf = false;
+        LineBreaks::Style lineBreak = LineBreaks::Style::LF;
     };
     std::optional<ReadFile> ReadSlicedFile(const QString& path);
     // Shows a file read whole: its header kept aside, its body in the edit buffer (file drop),

@@ -14,8 +14,8 @@ private slots:
     void temperatureLines();
     void checkedTemperature_data();
     void checkedTemperature();
-    void insertionRow_data();
-    void insertionRow();
+    void checkTemperatures_data();
+    void checkTemperatures();
 };
 
 void TestCommandLines::temperatureLines_data()
@@ -118,25 +118,45 @@ void TestCommandLines::checkedTemperature()
     QCOMPARE(checked.value_or(-1), value);
 }
 
-void TestCommandLines::insertionRow_data()
+void TestCommandLines::checkTemperatures_data()
 {
-    QTest::addColumn<int>("currentRow");
-    QTest::addColumn<bool>("beforeCursor");
-    QTest::addColumn<int>("expected");
+    QTest::addColumn<QString>("t0");
+    QTest::addColumn<QString>("t1");
+    QTest::addColumn<QString>("bed");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<int>("wrong"); // -1 for none, else 0 T0, 1 T1, 2 Bed
 
-    QTest::newRow("before") << 5 << true << 5;
-    QTest::newRow("after") << 5 << false << 6;
-    // A typed row number is clamped to the int range; the row after it does not wrap round.
-    QTest::newRow("after the largest int") << INT_MAX << false << INT_MAX;
-    QTest::newRow("before the largest int") << INT_MAX << true << INT_MAX;
+    QTest::newRow("all blank") << ""
+                               << " "
+                               << "\t" << QStringList() << -1;
+    QTest::newRow("every field, canonical digits")
+        << "0215"
+        << " 2 0 5 "
+        << "60" << QStringList{"M140 S60 T0", "M104 S215 T0", "M104 S205 T1"} << -1;
+    QTest::newRow("T0 too hot") << "1000"
+                                << ""
+                                << "60" << QStringList() << 0;
+    QTest::newRow("T1 with letters, bed fine") << ""
+                                               << "hot"
+                                               << "60" << QStringList() << 1;
+    QTest::newRow("bed with a fraction") << ""
+                                         << ""
+                                         << "60.5" << QStringList() << 2;
+    QTest::newRow("the first wrong field is named") << "-5"
+                                                    << "x"
+                                                    << "y" << QStringList() << 0;
 }
 
-void TestCommandLines::insertionRow()
+void TestCommandLines::checkTemperatures()
 {
-    QFETCH(int, currentRow);
-    QFETCH(bool, beforeCursor);
-    QFETCH(int, expected);
-    QCOMPARE(CommandLines::insertionRow(currentRow, beforeCursor), expected);
+    QFETCH(QString, t0);
+    QFETCH(QString, t1);
+    QFETCH(QString, bed);
+    QFETCH(QStringList, lines);
+    QFETCH(int, wrong);
+    const CommandLines::TemperatureCheck check = CommandLines::checkTemperatures(t0, t1, bed);
+    QCOMPARE(check.lines, lines);
+    QCOMPARE(check.wrong ? int(*check.wrong) : -1, wrong);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLines)

@@ -6,7 +6,7 @@
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/navigation/PrintAnalysis.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include "ReferenceLayers.h"
 #include "TestPaths.h"
@@ -201,6 +201,11 @@ void TestLayerIndex::layers_data()
         << "0:0.2 2:0.4 8:0.6";
     QTest::newRow("lower case, G00/G01, line numbers, words without blanks")
         << QByteArray("g1 z0.2\ng01 x1 y1 e1\nG00 Z0.4\nN12 G01 X2 Y2 E2*71\nG1Z0.6\nG1X3Y3E3\n")
+        << "0:0.2 2:0.4 4:0.6";
+    QTest::newRow("parenthesised comments: skipped between words, a row may start with one")
+        << QByteArray(
+               "G1 (first) Z0.2\nG1 X1 Y1 (Z5) E1\n(lift)G1 Z0.4\nG1 X2\tY2(x)E2\nG1 Z0.6 (no close E9\n"
+               "G1 X3 Y3 E3\n")
         << "0:0.2 2:0.4 4:0.6";
     QTest::newRow("not moves: G10, G28, G1.5, Z without a number, T0")
         << QByteArray("G1 Z0.2\nG1 X1 Y1 E1\nG10 Z5\nG28 Z0\nG1.5 Z7\nT0\nG1 Z\nG1 X2 Y2 E2\nG1 Z0.4\n"

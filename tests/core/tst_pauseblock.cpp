@@ -11,7 +11,7 @@
 #include "core/gcode/PauseBlock.h"
 #include "core/gcode/PrinterProfiles.h"
 #include "core/gcode/SlicedFile.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include <QDir>
 #include <QFile>

@@ -108,6 +108,12 @@ void TestPrintEvents::parseRow_data()
         << QByteArray("M109 R190 S205") << Kind::Temperature << kActiveTool << 205;
     QTest::newRow("M104 decimal S") << QByteArray("M104 S210.0") << Kind::Temperature << kActiveTool << 210;
     QTest::newRow("no spaces") << QByteArray("M104S200T1") << Kind::Temperature << 1 << 200;
+    QTest::newRow("parenthesised comment before S")
+        << QByteArray("M104 (heat) S200") << Kind::Temperature << kActiveTool << 200;
+    QTest::newRow("S in parentheses") << QByteArray("M104 (S180) S200 T1") << Kind::Temperature << 1 << 200;
+    QTest::newRow("parenthesised comment first")
+        << QByteArray("(pause) M600") << Kind::Pause << kActiveTool << -1;
+    QTest::newRow("tab and lower case") << QByteArray("\tm140\ts60") << Kind::Temperature << kBed << 60;
     QTest::newRow("S in the comment") << QByteArray("M104 ; S200") << Kind::Temperature << kActiveTool << -1;
     QTest::newRow("M140 with T stays bed") << QByteArray("M140 S60 T0") << Kind::Temperature << kBed << 60;
     QTest::newRow("M190") << QByteArray("M190 S70") << Kind::Temperature << kBed << 70;
@@ -140,6 +146,8 @@ void TestPrintEvents::eventsOfRows_data()
     QTest::newRow("LF") << QByteArray("G1 Z1\nM25\nG1 X1\nT1\nM104 S200\n") << QList<int>{1, 3, 4};
     QTest::newRow("CR LF") << QByteArray("G1 Z1\r\nM25\r\nG1 X1\r\nT1\r\n") << QList<int>{1, 3};
     QTest::newRow("lone CR starts a row") << QByteArray("G1 Z1\rM25\nT0") << QList<int>{1, 2};
+    QTest::newRow("indented, tabbed and parenthesised rows")
+        << QByteArray("  M25\n\tT1\n(heat) M104 S200\nG1 (M25) X1\n") << QList<int>{0, 1, 2};
     QTest::newRow("blank lines") << QByteArray("\n\nM600\n\n\rM140 S1") << QList<int>{2, 5};
     QTest::newRow("command first, no final break") << QByteArray("M0") << QList<int>{0};
     QTest::newRow("empty") << QByteArray() << QList<int>{};

@@ -2,7 +2,7 @@
 // print analysis and the height search, on texts held in memory.
 
 #include "core/navigation/RowScans.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include <QMap>
 #include <QTest>

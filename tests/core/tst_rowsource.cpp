@@ -2,7 +2,7 @@
 // breaks from the start of a block, against a plain split of the same bytes: LF, CR LF and lone
 // CR breaks, empty rows, a missing last break, and breaks on and across 4 KiB block edges.
 
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include <QRandomGenerator>
 #include <QTest>

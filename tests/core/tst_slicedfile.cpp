@@ -151,28 +151,37 @@ void TestSlicedFile::readBody_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<qsizetype>("chunkSize");
     QTest::addColumn<QByteArray>("expectedText");
-    QTest::addColumn<bool>("expectedCrLf");
+    QTest::addColumn<LineBreaks::Style>("expectedLineBreak");
+    using LineBreaks::Style;
 
     QTest::newRow("LF body, one chunk")
-        << QByteArray("G1 X1\nG1 X2\n") << qsizetype(1024) << QByteArray("G1 X1\nG1 X2\n") << false;
-    QTest::newRow("LF body, small chunks")
-        << QByteArray("G1 X1\nG1 X2\nM84\n") << qsizetype(4) << QByteArray("G1 X1\nG1 X2\nM84\n") << false;
+        << QByteArray("G1 X1\nG1 X2\n") << qsizetype(1024) << QByteArray("G1 X1\nG1 X2\n") << Style::LF;
+    QTest::newRow("LF body, small chunks") << QByteArray("G1 X1\nG1 X2\nM84\n") << qsizetype(4)
+                                           << QByteArray("G1 X1\nG1 X2\nM84\n") << Style::LF;
+    QTest::newRow("CR alone") << QByteArray("G1\rG2\r") << qsizetype(1024) << QByteArray("G1\rG2\r")
+                              << Style::CR;
+    QTest::newRow("CR alone at a chunk's end, then a row")
+        << QByteArray("G1\rG2\r") << qsizetype(3) << QByteArray("G1\rG2\r") << Style::CR;
+    QTest::newRow("CR at a chunk's end, LF the next chunk's first byte")
+        << QByteArray("G1\r\nG2") << qsizetype(3) << QByteArray("G1\r\nG2") << Style::CRLF;
+    QTest::newRow("the body ends in its first break, a CR")
+        << QByteArray("G1\r") << qsizetype(3) << QByteArray("G1\r") << Style::CR;
     QTest::newRow("CR LF body") << QByteArray("G1\r\nG2\r\n") << qsizetype(1024) << QByteArray("G1\r\nG2\r\n")
-                                << true;
+                                << Style::CRLF;
     QTest::newRow("CR LF split between chunks")
-        << QByteArray("G1 X\r\nG2\r\n") << qsizetype(5) << QByteArray("G1 X\r\nG2\r\n") << true;
+        << QByteArray("G1 X\r\nG2\r\n") << qsizetype(5) << QByteArray("G1 X\r\nG2\r\n") << Style::CRLF;
     QTest::newRow("first break in a later chunk")
-        << QByteArray("G1 X1 Y2 Z3\r\n") << qsizetype(4) << QByteArray("G1 X1 Y2 Z3\r\n") << true;
+        << QByteArray("G1 X1 Y2 Z3\r\n") << qsizetype(4) << QByteArray("G1 X1 Y2 Z3\r\n") << Style::CRLF;
     QTest::newRow("lone CR before a later LF")
-        << QByteArray("G1\rX\nG2\r\n") << qsizetype(1024) << QByteArray("G1\rX\nG2\r\n") << false;
+        << QByteArray("G1\rX\nG2\r\n") << qsizetype(1024) << QByteArray("G1\rX\nG2\r\n") << Style::CR;
     QTest::newRow("0xFF in a later chunk is kept")
-        << QByteArray("G1\nG2\nG3\xFFG4\n") << qsizetype(3) << QByteArray("G1\nG2\nG3\xFFG4\n") << false;
+        << QByteArray("G1\nG2\nG3\xFFG4\n") << qsizetype(3) << QByteArray("G1\nG2\nG3\xFFG4\n") << Style::LF;
     QTest::newRow("0x00 is kept") << QByteArray("G1\nG\x00G3\n", 8) << qsizetype(1024)
-                                  << QByteArray("G1\nG\x00G3\n", 8) << false;
+                                  << QByteArray("G1\nG\x00G3\n", 8) << Style::LF;
     QTest::newRow("0xFF at a chunk start")
-        << QByteArray("G1\n\xFF\n", 5) << qsizetype(3) << QByteArray("G1\n\xFF\n", 5) << false;
-    QTest::newRow("no line break") << QByteArray("G1 X1") << qsizetype(2) << QByteArray("G1 X1") << false;
-    QTest::newRow("empty body") << QByteArray() << qsizetype(16) << QByteArray() << false;
+        << QByteArray("G1\n\xFF\n", 5) << qsizetype(3) << QByteArray("G1\n\xFF\n", 5) << Style::LF;
+    QTest::newRow("no line break") << QByteArray("G1 X1") << qsizetype(2) << QByteArray("G1 X1") << Style::LF;
+    QTest::newRow("empty body") << QByteArray() << qsizetype(16) << QByteArray() << Style::LF;
 }
 
 void TestSlicedFile::readBody()
@@ -180,7 +189,7 @@ void TestSlicedFile::readBody()
     QFETCH(QByteArray, bytes);
     QFETCH(qsizetype, chunkSize);
     QFETCH(QByteArray, expectedText);
-    QFETCH(bool, expectedCrLf);
+    QFETCH(LineBreaks::Style, expectedLineBreak);
 
     QBuffer device(&bytes);
     QVERIFY(device.open(QIODevice::ReadOnly));
@@ -190,7 +199,7 @@ void TestSlicedFile::readBody()
     QVERIFY(result.ok);
     QCOMPARE(text, expectedText);
     QCOMPARE(result.textBytes, qint64(expectedText.size()));
-    QCOMPARE(result.crLf, expectedCrLf);
+    QCOMPARE(result.lineBreak, expectedLineBreak);
 }
 
 void TestSlicedFile::readBodyReportsAFailedRead()

@@ -4,7 +4,7 @@
 #include "ReferenceLayers.h"
 
 #include "core/gcode/LayerIndex.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // row of a text split at LF, CR LF and lone CR, over both row indexes.
 
 #include "core/navigation/RowScans.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include <QByteArray>
 #include <QList>

@@ -33,8 +33,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         device, [&body](QByteArrayView piece) { body += piece; }, chunkSize);
     if (!read.ok || read.tooLarge || read.textBytes != body.size() || !file.sliced(length).startsWith(body))
         std::abort();
-    const qsizetype lf = body.indexOf('\n');
-    if (read.crLf != (lf > 0 && body[lf - 1] == '\r'))
+    // Plain reference: the first break byte, and for a CR the byte after it.
+    LineBreaks::Style style = LineBreaks::Style::LF;
+    for (qsizetype i = 0; i < body.size(); ++i) {
+        if (body[i] == '\r') {
+            style =
+                i + 1 < body.size() && body[i + 1] == '\n' ? LineBreaks::Style::CRLF : LineBreaks::Style::CR;
+            break;
+        }
+        if (body[i] == '\n')
+            break;
+    }
+    if (read.lineBreak != style)
         std::abort();
 
     // Plain reference: rows end at LF, CR LF or a lone CR.

@@ -209,8 +209,8 @@ void TestBatchMode::sameBytesAsTheWindow_data()
     QTest::addColumn<bool>("lastLineBroken");
     QTest::addColumn<Edit>("edit");
 
-    for (const QByteArray& lineBreak : {QByteArray("\n"), QByteArray("\r\n")}) {
-        const QByteArray name = lineBreak == "\n" ? "LF" : "CR LF";
+    for (const QByteArray& lineBreak : {QByteArray("\n"), QByteArray("\r\n"), QByteArray("\r")}) {
+        const QByteArray name = lineBreak == "\n" ? "LF" : lineBreak == "\r" ? "CR" : "CR LF";
         const auto row = [&](const char* what, const QList<QByteArray>& lines = kBody) -> QTestData& {
             return QTest::newRow(name + ", " + what) << lineBreak << lines;
         };
@@ -226,6 +226,8 @@ void TestBatchMode::sameBytesAsTheWindow_data()
         row("before the blank row") << true << Edit{.row = 8, .pause = true};
         row("row 0") << true << Edit{.row = 0, .pause = true, .t0 = "200"};
         row("after the last row") << true << Edit{.row = 12, .pause = true, .t0 = "200", .after = true};
+        row("after the empty row behind the last break: the end")
+            << true << Edit{.row = 13, .pause = true, .after = true};
         row("no break at the end, after the last row")
             << false << Edit{.row = 12, .pause = true, .t0 = "200", .bed = "60", .after = true};
         row("no break at the end, before the last row")
@@ -476,7 +478,7 @@ void TestBatchMode::refusedWritesNothing_data()
     QTest::newRow("row beyond any file")
         << QStringList{"--row", "99999999999", "--after"} + pause << "Row 2147483647 is past the end";
     QTest::newRow("after the last row's end")
-        << QStringList{"--row", "13", "--after"} + pause << "Row 14 is past the end";
+        << QStringList{"--row", "14", "--after"} + pause << "Row 14 is past the end";
     QTest::newRow("height not a number")
         << QStringList{"--height", "high"} + pause << "--height \"high\" is not a height";
     QTest::newRow("negative height") << QStringList{"--height=-1"} + pause

@@ -223,7 +223,7 @@ void TestFailedLoad::failedDropKeepsTheEarlierFile_data()
         << kHeader + bodyRows(12 << 20) << qint64(6 << 20) << unread;
     QTest::newRow("read error right after the header") << kHeader + kBody << qint64(kHeader.size()) << unread;
     QTest::newRow("read error in the header")
-        << kHeader + kBody << qint64(10) << QStringLiteral("It could not be read.");
+        << kHeader + kBody << qint64(10) << QStringLiteral("It could not be read (Input/output error).");
     QTest::newRow("row of 100000 bytes")
         << kHeader + kBody + QByteArray(100000, 'X') + "\nM84\n"
         << qint64(-1) << QStringLiteral("It has a line longer than 65536 bytes; G-code lines are short");

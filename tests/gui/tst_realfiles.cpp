@@ -8,7 +8,7 @@
 #include "TestPaths.h"
 
 #include "core/gcode/SlicedFile.h"
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"

@@ -5,7 +5,7 @@
 // layer's change row found by walking the rows. The layers a slicer announces come from its
 // own layer comments.
 
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include <QDir>
 #include <QList>

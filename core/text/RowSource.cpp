@@ -1,4 +1,4 @@
-#include "core/navigation/RowSource.h"
+#include "core/text/RowSource.h"
 
 #include "core/text/LineBreaks.h"
 

@@ -1,0 +1,87 @@
+#pragma once
+
+// Reading a sliced file, the one way the window and the batch mode both take: the file is
+// opened only when it is a regular file, its header is read once, and its body exactly as long
+// as the file was when opened goes straight to where it will live (the editor's document, the
+// batch mode's buffer) while its layers are indexed on another thread. Whatever stops the read
+// comes back as a refusal with its reason; the caller then throws away what the sink holds.
+
+#include "core/gcode/LayerIndex.h"
+#include "core/gcode/SlicedFile.h"
+#include "core/text/LineBreaks.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QFile;
+class QIODevice;
+
+namespace SlicedFile {
+
+// Where the body's bytes go as they are read.
+class BodySink
+{
+public:
+    virtual ~BodySink() = default;
+    // Room for the whole body, asked once, after its first bytes were read and before they are
+    // handed over; false when the memory ran out.
+    virtual bool reserve(qint64 bodyBytes) = 0;
+    // Takes the next bytes of the body; false when the memory ran out.
+    virtual bool append(QByteArrayView bytes) = 0;
+    // Where the bytes appended so far lie, when they stay there unchanged until read() returns,
+    // so that the layer index reads them in place; null when the index must read a copy.
+    virtual const char* bytesInPlace() const { return nullptr; }
+    // The body is whole; runs while the layer index finishes. False when the memory ran out.
+    virtual bool finish() { return true; }
+};
+
+struct ReadOptions
+{
+    // The longest body taken (the editor's positions are 32-bit).
+    qint64 maxBodyBytes = kMaxBodyBytes;
+    // The longest row taken, its line break not counted; negative takes any row.
+    qint64 maxRowBytes = kMaxRowBytes;
+    // Tests put a device of their own between the file and the reader: one that fails or ends
+    // part way, or counts what was read.
+    std::function<std::unique_ptr<QIODevice>(QFile&)> readDevice;
+};
+
+enum class Refusal {
+    None,
+    CannotOpen, // the system would not open it (missing, no permission)
+    NotAFile,   // a folder, a pipe, a device or a socket
+    NotSliced,  // no header of two lines
+    TooLarge,   // a body over maxBodyBytes
+    RowTooLong, // a row over maxRowBytes
+    Unread,     // a read error, the file changed while it was read, or the memory ran out
+};
+
+struct ReadResult
+{
+    Refusal refusal = Refusal::None;
+    QString reason; // why, in the user's words, without the path; empty when the file was read
+    QByteArray header;
+    LineBreaks::Style lineBreak = LineBreaks::Style::LF;
+    LayerIndex layers;
+    qint64 bodyBytes = 0;
+
+    bool ok() const { return refusal == Refusal::None; }
+};
+
+// Reads the file at path into body. Nothing but body is changed, also on a refusal.
+ReadResult read(const QString& path, BodySink& body, const ReadOptions& options = {});
+
+// A refusal in one line with the file's path, as the batch mode prints it.
+QString refusalText(const QString& path, const ReadResult& result);
+
+enum class Opened { Yes, Failed, NotAFile };
+// Opens path for reading bytes when it is a regular file. On Unix the file is opened without
+// blocking and checked on its open handle, so that a pipe put in the file's place cannot keep
+// the reader waiting. reason, when given, gets the system's words for a failure.
+Opened openRegularFile(QFile& file, const QString& path, QString* reason = nullptr);
+
+} // namespace SlicedFile

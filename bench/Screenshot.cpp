@@ -1,6 +1,8 @@
 // Takes the README's picture: the window after a drop of a small print, a temperature and a
 // pause inserted at heights chosen by height searches. Run under a display, e.g.
 //   xvfb-run -a ./build/bench/borvane_screenshot docs/screenshot.png
+// or, to see the window on a whole screen at a scale,
+//   QT_SCALE_FACTOR=1.25 xvfb-run -a -s "-screen 0 1366x768x24" ./build/bench/borvane_screenshot s.png screen
 
 #include "GuiTestSupport.h"
 
@@ -11,6 +13,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -83,5 +86,8 @@ int main(int argc, char** argv)
     // The pause in the middle of the editor rather than on its last line.
     window.Memo1->SendScintilla(QsciScintillaBase::SCI_SETFIRSTVISIBLELINE, long(window.CurrentRow - 14));
     QTest::qWait(200);
+    // "screen" as a second argument takes the whole screen, to see where the window lies on it.
+    if (argc > 2 && QByteArray(argv[2]) == "screen")
+        return window.screen()->grabWindow(0).save(output) ? 0 : 1;
     return window.grab().save(output) ? 0 : 1;
 }

@@ -3,12 +3,13 @@
 // C++), the drop through the real window until the text is editable, finding rows in the
 // loaded text (print analysis, a keyword scan, a height search) against a plain byte search
 // of the same bytes, "Create" against a plain write of the same bytes, and the peak
-// resident memory; the command-line batch mode (the program started as a process) against
-// reading, writing and syncing the same bytes; then the same drop, search and memory for a spiral
-// vase of the same size, whose every line starts a layer, so that the layer index is as large as it
-// gets; last, repaints with long rows in view and the refusal of a file with a 20 MB row. Run by hand on an
-// optimised build: ./build/bench/borvane_bench [megabytes]. With BENCH_TRACE set it also prints the resident
-// memory after each measurement.
+// resident memory; the command-line batch mode (the program started as a process: one height, five
+// heights in one run, five heights --in-place) against reading, writing and syncing the same bytes; then the
+// same drop, search and memory for a spiral vase of the same size, whose every line starts a layer, so that
+// the layer index is as large as it gets; last, repaints with long rows in view and the refusal of a file
+// with a 20 MB row. Run by hand on an optimised build: ./build/bench/borvane_bench [megabytes]. With
+// BENCH_TRACE set it also prints the resident memory after each measurement; BENCH_ONLY=batch runs only the
+// measurements named.
 
 #include "GuiTestSupport.h"
 #include "SlicedFileGenerator.h"
@@ -621,42 +622,63 @@ void measureBatch(Bench& bench)
 {
     const QString plain = bench.dir.filePath(QStringLiteral("plain-batch.gx"));
     const QString output = bench.dir.filePath(QStringLiteral("batch.gx"));
-    const QStringList arguments{QStringLiteral("--height"),
-                                QStringLiteral("50"),
-                                QStringLiteral("--pause"),
-                                QStringLiteral("--t0"),
-                                QStringLiteral("210"),
-                                QStringLiteral("-o"),
-                                output,
-                                bench.input};
-    QByteArray report;
-    bool ok = true;
-    const auto batchOnce = [&] {
-        return secondsOf([&] {
-            QProcess process;
-            process.start(QStringLiteral(BORVANE_PROGRAM_PATH), arguments);
-            ok = ok && process.waitForFinished(-1) && process.exitCode() == 0;
-            report = process.readAllStandardOutput();
-        });
+    const QString inPlace = bench.dir.filePath(QStringLiteral("in-place.gcode"));
+    QFile::remove(inPlace);
+    if (!QFile::copy(bench.input, inPlace)) {
+        std::printf("batch mode: cannot copy the file for --in-place; not measured\n");
+        return;
+    }
+    const QStringList oneHeight{QStringLiteral("--height"), QStringLiteral("50"), QStringLiteral("--pause"),
+                                QStringLiteral("--t0"), QStringLiteral("210")};
+    QStringList fiveHeights{QStringLiteral("--pause"), QStringLiteral("--t0"), QStringLiteral("210")};
+    for (const char* height : {"10", "20", "30", "40", "50"})
+        fiveHeights << QStringLiteral("--height") << QString::fromLatin1(height);
+    struct Run
+    {
+        const char* label;
+        QStringList arguments;
+        double best = 1e300;
+        QByteArray report = QByteArray();
+        bool ok = true;
     };
-    // In turns, so that both meet the disk in the same state: how long a sync takes depends on
+    // --in-place edits the same copy each time: it gains five pauses per run, a few bytes.
+    Run runs[] = {
+        {"batch: --height 50 --pause --t0 210, a process",
+         oneHeight + QStringList{"-o", output, bench.input}},
+        {"batch: five heights, one run", fiveHeights + QStringList{"-o", output, bench.input}},
+        {"batch: five heights, --in-place", fiveHeights + QStringList{"--in-place", inPlace}},
+    };
+    // In turns, so that all meet the disk in the same state: how long a sync takes depends on
     // what the disk still has to write.
     double floor = 1e300;
-    double batch = 1e300;
     for (int i = 0; i < kRepeats; ++i) {
         QFile::remove(plain);
         floor = std::min(floor, readWriteSyncOnce(bench.input, plain));
-        QFile::remove(output);
-        batch = std::min(batch, batchOnce());
+        for (Run& run : runs) {
+            if (run.arguments.contains(output))
+                QFile::remove(output);
+            run.best = std::min(run.best, secondsOf([&] {
+                                    QProcess process;
+                                    process.start(QStringLiteral(BORVANE_PROGRAM_PATH), run.arguments);
+                                    run.ok = run.ok && process.waitForFinished(-1) && process.exitCode() == 0;
+                                    run.report = process.readAllStandardOutput();
+                                }));
+        }
     }
     printFigure("floor: read, write and fsync the same bytes", floor);
-    if (!ok) {
-        std::printf("batch mode: the program failed; not measured\n");
-        return;
+    for (const Run& run : runs) {
+        if (!run.ok) {
+            std::printf("%-44s the program failed; not measured\n", run.label);
+            continue;
+        }
+        printRatio(run.label, run.best, floor, "floor", 2.0);
+        const QList<QByteArray> lines = run.report.split('\n');
+        std::printf("%-44s %s (%lld lines)\n", "  reported", lines.front().constData(),
+                    static_cast<long long>(run.report.count('\n')));
     }
-    printRatio("batch: --height 50 --pause --t0 210, a process", batch, floor, "floor", 2.0);
-    std::printf("%-44s %s", "  reported", report.constData());
-    std::printf("%-44s %lld bytes more than the input\n", "  output", QFile(output).size() - bench.fileBytes);
+    std::printf("%-44s %lld bytes more than the input\n", "  output of five heights, -o",
+                QFile(output).size() - bench.fileBytes);
+    QFile::remove(inPlace);
 }
 
 // The spiral vase: a layer per line. A fresh window, the peak memory counted from its drop on.
@@ -717,7 +739,12 @@ int main(int argc, char** argv)
         {"spiral vase", measureSpiralVase},
         {"long rows", measureLongRows},
     };
+    // BENCH_ONLY=batch,floor runs only the measurements named (those that need the loaded window
+    // need "load" named too).
+    const QStringList only = qEnvironmentVariable("BENCH_ONLY").split(u',', Qt::SkipEmptyParts);
     for (const Measurement& measurement : measurements) {
+        if (!only.isEmpty() && !only.contains(QString::fromStdString(measurement.name)))
+            continue;
         measurement.run(bench);
         if (qEnvironmentVariableIsSet("BENCH_TRACE"))
             std::printf("  [after %s: VmRSS %.1f MB, VmHWM %.1f MB]\n", measurement.name.c_str(),

@@ -126,15 +126,34 @@ void EditBuffer::PlaceCaretAtRow(int row)
 {
     if (!hasRow(row))
         return;
+    const bool inView = rowInView(row);
     SendScintilla(SCI_GOTOPOS, long(rowStart(row)));
+    showRowFromItsStart(row, inView);
 }
 
 void EditBuffer::SelectRow(int row)
 {
     if (!hasRow(row))
         return;
-    PlaceCaretAtRow(row);
+    const bool inView = rowInView(row);
+    SendScintilla(SCI_GOTOPOS, long(rowStart(row)));
     SendScintilla(SCI_SETSEL, (unsigned long)rowStart(row), long(rowEnd(row)));
+    showRowFromItsStart(row, inView);
+}
+
+bool EditBuffer::rowInView(int row) const
+{
+    const long first = SendScintilla(SCI_GETFIRSTVISIBLELINE);
+    return row >= first && row < first + SendScintilla(SCI_LINESONSCREEN);
+}
+
+void EditBuffer::showRowFromItsStart(int row, bool wasInView)
+{
+    // Selecting scrolls the caret, at the row's end, into view, and a long comment would leave
+    // only its tail on screen: a row is shown from its first column, where the command is.
+    if (!wasInView)
+        SendScintilla(SCI_SETFIRSTVISIBLELINE, long(qMax(0L, row - SendScintilla(SCI_LINESONSCREEN) / 2)));
+    SendScintilla(SCI_SETXOFFSET, 0L);
 }
 
 void EditBuffer::setSelectionStart(qsizetype offset)

@@ -75,10 +75,11 @@ public:
     qsizetype lineIndex(int row) const;
     // The row of the caret or, with a selection, of the selection start.
     int CaretRow() const;
-    // Caret to the start of row r, scrolled into view, nothing selected. No change for a missing row.
+    // Caret to the start of row r, nothing selected. No change for a missing row.
     void PlaceCaretAtRow(int row);
     // Selects row r's text without its line break, caret at its end. No change for a missing row.
     void SelectRow(int row);
+    // Both show the row from its first column, and in the middle of the view when it was out of it.
     // Caret to offset, nothing selected, not scrolled; -1 only removes the selection.
     void setSelectionStart(qsizetype offset);
 
@@ -147,6 +148,8 @@ private:
         SendScintilla(SCI_SETREADONLY, wasReadOnly ? 1L : 0L);
     }
     void insertBytesAt(qsizetype offset, const QByteArray& bytes);
+    bool rowInView(int row) const;
+    void showRowFromItsStart(int row, bool wasInView);
     void onModified(int modificationType, int token);
 
     // The margins (EditBufferMargins.cpp).

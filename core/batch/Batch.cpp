@@ -3,171 +3,25 @@
 #include "core/gcode/CommandLines.h"
 #include "core/gcode/Insertion.h"
 #include "core/gcode/LayerIndex.h"
+#include "core/gcode/MachineState.h"
+#include "core/gcode/PauseBlock.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/gcode/SlicedFileReader.h"
 #include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
 #include "core/text/RowSource.h"
-#include "core/text/Utility.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QLocale>
 #include <QSaveFile>
 
-#include <cmath>
+#include <algorithm>
 #include <functional>
+#include <limits>
 
 namespace Batch {
-
-namespace {
-
-QString nativeAbsolute(const QString& path)
-{
-    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-}
-
-std::optional<int> rowNumber(const QString& text)
-{
-    if (text.isEmpty())
-        return std::nullopt;
-    for (const QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-    }
-    // The "Row Number" field's own reading of its digits.
-    return Utility::TruncateToInt(Utility::TextToNumber(text, 1));
-}
-
-std::optional<double> heightNumber(const QString& text)
-{
-    bool ok = false;
-    const double value = QLocale::c().toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(value) || value < 0)
-        return std::nullopt;
-    return value;
-}
-
-} // namespace
-
-CommandLine::CommandLine()
-    : m_height(QStringLiteral("height"),
-               QStringLiteral("Insert at the last layer below H mm above the print start."),
-               QStringLiteral("H")),
-      m_row(QStringLiteral("row"),
-            QStringLiteral("Insert at row N, counted as the window's \"Row Number\" counts (from 0, "
-                           "after the two header lines)."),
-            QStringLiteral("N")),
-      m_pause(QStringLiteral("pause"), QStringLiteral("Insert the pause line (M25).")),
-      m_t0(QStringLiteral("t0"), QStringLiteral("Insert the T0 nozzle temperature C (0 to 999)."),
-           QStringLiteral("C")),
-      m_t1(QStringLiteral("t1"), QStringLiteral("Insert the T1 nozzle temperature C (0 to 999)."),
-           QStringLiteral("C")),
-      m_bed(QStringLiteral("bed"), QStringLiteral("Insert the bed temperature C (0 to 999)."),
-            QStringLiteral("C")),
-      m_after(QStringLiteral("after"), QStringLiteral("Insert after the row instead of before it.")),
-      m_removeHeader(
-          QStringLiteral("remove-header"),
-          QStringLiteral("Leave the two header lines out and write Borvane.g instead of Borvane.gx.")),
-      m_output(QStringList{QStringLiteral("o"), QStringLiteral("output")},
-               QStringLiteral("Write to OUT instead of Borvane.gx (or Borvane.g) beside FILE."),
-               QStringLiteral("OUT")),
-      m_force(QStringLiteral("force"), QStringLiteral("Replace the output file when it exists."))
-{
-    m_parser.setApplicationDescription(
-        QStringLiteral("Inserts a pause or temperature lines into a sliced G-code file.\n"
-                       "Without options it opens the window, with FILE loaded when given; any option "
-                       "edits FILE without a window."));
-    m_parser.addHelpOption();
-    m_parser.addVersionOption();
-    m_parser.addOptions(
-        {m_height, m_row, m_pause, m_t0, m_t1, m_bed, m_after, m_removeHeader, m_output, m_force});
-    m_parser.addPositionalArgument(QStringLiteral("FILE"),
-                                   QStringLiteral("The sliced G-code file (a folder in "
-                                                  "the window sets the output folder)."));
-}
-
-QString CommandLine::helpText() const
-{
-    return m_parser.helpText();
-}
-
-QString CommandLine::versionText()
-{
-    return QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion() + u'\n';
-}
-
-Request CommandLine::parse(const QStringList& arguments)
-{
-    Request request;
-    const auto refuse = [&request](const QString& reason) {
-        request.mode = Mode::Refused;
-        request.reason = reason;
-        return request;
-    };
-    if (!m_parser.parse(arguments))
-        return refuse(m_parser.errorText());
-    if (m_parser.isSet(QStringLiteral("help")) || m_parser.isSet(QStringLiteral("help-all")))
-        return request.mode = Mode::Help, request;
-    if (m_parser.isSet(QStringLiteral("version")))
-        return request.mode = Mode::Version, request;
-
-    const QStringList files = m_parser.positionalArguments();
-    if (files.size() > 1)
-        return refuse(QStringLiteral("Give one FILE, not %1.").arg(files.size()));
-    if (!files.isEmpty())
-        request.file = nativeAbsolute(files.front());
-    if (m_parser.optionNames().isEmpty())
-        return request; // the window
-
-    request.mode = Mode::Edit;
-    if (files.isEmpty())
-        return refuse(QStringLiteral("FILE is missing: name the sliced G-code file to edit."));
-    if (m_parser.isSet(m_height) == m_parser.isSet(m_row))
-        return refuse(QStringLiteral("Choose the row with either --height H or --row N."));
-    if (m_parser.isSet(m_height)) {
-        const QString text = m_parser.value(m_height);
-        request.height = heightNumber(text);
-        if (!request.height)
-            return refuse(QStringLiteral("--height \"%1\" is not a height in mm (a number from 0 up, "
-                                         "with a point for decimals).")
-                              .arg(text));
-    } else {
-        const QString text = m_parser.value(m_row);
-        request.row = rowNumber(text);
-        if (!request.row)
-            return refuse(QStringLiteral("--row \"%1\" is not a row number (digits only).").arg(text));
-        if (*request.row == ::Insertion::kNotFoundRow)
-            return refuse(QStringLiteral("--row 1 takes no insertion: the window keeps row 1 for searches "
-                                         "that find nothing. Choose another row."));
-    }
-
-    const CommandLines::TemperatureCheck temperatures =
-        CommandLines::checkTemperatures(m_parser.value(m_t0), m_parser.value(m_t1), m_parser.value(m_bed));
-    if (temperatures.wrong) {
-        const QCommandLineOption* options[] = {&m_t0, &m_t1, &m_bed};
-        const QCommandLineOption& option = *options[int(*temperatures.wrong)];
-        return refuse(QStringLiteral("--%1 \"%2\" is not a temperature (a whole number from 0 to 999).")
-                          .arg(option.names().front(), m_parser.value(option)));
-    }
-    request.temperatureLines = temperatures.lines;
-    request.pause = m_parser.isSet(m_pause);
-    if (!request.pause && request.temperatureLines.isEmpty())
-        return refuse(QStringLiteral("Nothing to insert: give --pause, --t0 C, --t1 C or --bed C."));
-
-    request.after = m_parser.isSet(m_after);
-    request.removeHeader = m_parser.isSet(m_removeHeader);
-    request.force = m_parser.isSet(m_force);
-    if (m_parser.isSet(m_output)) {
-        const QString output = m_parser.value(m_output);
-        if (output.isEmpty())
-            return refuse(QStringLiteral("-o needs a file name."));
-        request.output = nativeAbsolute(output);
-    }
-    return request;
-}
 
 namespace {
 
@@ -181,11 +35,14 @@ public:
     {
     }
     // The buffer takes the body's exact size at once, so that it never moves while the layer
-    // index reads it in place. Running out of memory throws, and the reader tells why.
+    // index reads it in place. Running out of memory throws, and the reader tells why. A stream's
+    // body (size -1) grows as it comes, and the index reads a copy.
     bool reserve(qint64 bodyBytes) override
     {
-        m_text.reserve(qsizetype(bodyBytes));
-        m_capacity = bodyBytes;
+        m_inPlace = bodyBytes >= 0;
+        if (m_inPlace)
+            m_text.reserve(qsizetype(bodyBytes));
+        m_capacity = m_inPlace ? bodyBytes : std::numeric_limits<qint64>::max();
         return true;
     }
     bool append(QByteArrayView bytes) override
@@ -195,7 +52,7 @@ public:
         m_text.append(bytes);
         return true;
     }
-    const char* bytesInPlace() const override { return m_text.constData(); }
+    const char* bytesInPlace() const override { return m_inPlace ? m_text.constData() : nullptr; }
     bool finish() override
     {
         m_whileIndexing(m_rows.emplace(m_text));
@@ -209,8 +66,12 @@ private:
     std::function<void(const RowSource&)> m_whileIndexing;
     QByteArray m_text;
     qint64 m_capacity = 0;
+    bool m_inPlace = true;
     std::optional<CountedRows> m_rows;
 };
+
+// Stands for a pause block in a press until the block is built at the row it lands on.
+const QString kBlockMark = QStringLiteral("\x01pause block");
 
 // The lines of each press, in the order the window's buttons are pressed: temperatures first,
 // then the pause.
@@ -220,7 +81,7 @@ QList<QStringList> pressedLines(const Request& request)
     if (!request.temperatureLines.isEmpty())
         presses.append(request.temperatureLines);
     if (request.pause)
-        presses.append({CommandLines::pauseLine()});
+        presses.append({request.printer.parks ? kBlockMark : request.printer.pauseLine});
     return presses;
 }
 
@@ -230,36 +91,51 @@ QString defaultOutputPath(const QString& file, bool removeHeader)
     return SlicedFile::folderOf(file) + QDir::separator() + name;
 }
 
-// Writes the header, then the body with the placement's bytes put in: the same bytes as
-// writeOutput of the edited body, without moving the body's bytes to make room.
+// Writes the header, then the body with each placement's bytes put in (offsets ascending): the
+// same bytes as writeOutput of the edited body, without moving the body's bytes to make room.
 bool writeEdited(QIODevice& device, QByteArrayView header, const QByteArray& body,
-                 LineBreaks::Style lineBreak, const ::Insertion::Placement& placement)
+                 LineBreaks::Style lineBreak, const QList<::Insertion::Placement>& placements)
 {
     const std::string_view text(body.constData(), std::size_t(body.size()));
-    const std::string_view head = text.substr(0, std::size_t(placement.offset));
-    const std::string_view tail = text.substr(std::size_t(placement.offset));
-    const std::string_view block(placement.bytes.constData(), std::size_t(placement.bytes.size()));
     const QByteArrayView breakBytes = LineBreaks::bytesOf(lineBreak);
     const auto put = [&device](std::string_view bytes) {
         return bytes.empty() || device.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size());
     };
-    if (!put({header.data(), std::size_t(header.size())}) || !put(head))
+    if (!put({header.data(), std::size_t(header.size())}))
         return false;
+    std::size_t done = 0;
+    std::string_view last;
+    for (const ::Insertion::Placement& placement : placements) {
+        if (!put(last) || !put(text.substr(done, std::size_t(placement.offset) - done)))
+            return false;
+        done = std::size_t(placement.offset);
+        last = std::string_view(placement.bytes.constData(), std::size_t(placement.bytes.size()));
+    }
     // Only the text's last byte decides whether writeOutput adds a line break.
+    const std::string_view tail = text.substr(done);
     if (tail.empty())
-        return SlicedFile::writeOutput(device, {}, block, breakBytes);
-    return put(block) && SlicedFile::writeOutput(device, {}, tail, breakBytes);
+        return SlicedFile::writeOutput(device, {}, last, breakBytes);
+    return put(last) && SlicedFile::writeOutput(device, {}, tail, breakBytes);
 }
 
-bool write(const QString& path, QByteArrayView header, const QByteArray& body, LineBreaks::Style lineBreak,
-           const ::Insertion::Placement& placement, QString& error)
+bool write(const QString& path, QIODevice* standardOutput, QByteArrayView header, const QByteArray& body,
+           LineBreaks::Style lineBreak, const QList<::Insertion::Placement>& placements, QString& error)
 {
+    if (path == kStandardStream) {
+        if (!standardOutput || !writeEdited(*standardOutput, header, body, lineBreak, placements)) {
+            error = QStringLiteral("Cannot write to standard output: %1")
+                        .arg(standardOutput ? standardOutput->errorString() : QStringLiteral("none"));
+            return false;
+        }
+        return true;
+    }
+    // Written beside the file, synced and renamed over it: the old file stays whole until then.
     QSaveFile output(path);
     if (!output.open(QIODevice::WriteOnly)) {
         error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
         return false;
     }
-    if (!writeEdited(output, header, body, lineBreak, placement)) {
+    if (!writeEdited(output, header, body, lineBreak, placements)) {
         error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
         output.cancelWriting();
         return false;
@@ -271,104 +147,278 @@ bool write(const QString& path, QByteArrayView header, const QByteArray& body, L
     return true;
 }
 
-// The row the window's search or "Row Number" field makes current, or none with the reason.
-std::optional<int> chooseRow(const Request& request, const RowSource& rows, const LayerIndex& layers,
-                             std::optional<int> structureRow, QString& error)
+// What the file offers the positions: its rows, layers and print start.
+struct Print
 {
-    if (request.row)
-        return request.row;
+    const RowSource& rows;
+    const LayerIndex& layers;
+    const PrintStart& start;
+    QString file; // for messages
+};
+
+QString pastTheEnd(int row, const Print& print, const Position& position)
+{
+    return QStringLiteral("Row %1 is past the end of %2 (its body has %3 rows), for %4.")
+        .arg(row)
+        .arg(print.file)
+        .arg(print.rows.lineCount())
+        .arg(position.text());
+}
+
+// The row a position selects in the input, as the window's field selects it, or none with the reason.
+std::optional<int> chooseRow(const Position& position, const Print& print, QString& error)
+{
+    switch (position.by) {
+    case Position::By::Row:
+        if (!print.rows.hasRow(position.number)) {
+            error = pastTheEnd(position.number, print, position);
+            return std::nullopt;
+        }
+        return position.number;
+    case Position::By::Layer: {
+        const std::vector<Layer>& layers = print.layers.layers();
+        if (position.number < 1 || std::size_t(position.number) > layers.size()) {
+            error =
+                QStringLiteral("%1: %2 has %3 layers.").arg(position.text(), print.file).arg(layers.size());
+            return std::nullopt;
+        }
+        return layers[std::size_t(position.number) - 1].row;
+    }
+    case Position::By::Height:
+        break;
+    }
     // As a drop's print analysis leaves the window: without a start, rows from 0 and height 0.
-    const PrintStart start = findPrintStart(rows, layers, structureRow);
-    const int startRow = start.row.value_or(0);
-    const double startHeight = start.row ? start.height : 0.0;
-    const double target = *request.height + startHeight;
-    const HeightChoice choice = chooseRowForHeight(rows, layers, startRow, target);
+    const int startRow = print.start.row.value_or(0);
+    const double startHeight = print.start.row ? print.start.height : 0.0;
+    const double target = position.height + startHeight;
+    const HeightChoice choice = chooseRowForHeight(print.rows, print.layers, startRow, target);
     if (!choice.row) {
         const QLocale c = QLocale::c();
-        error = QStringLiteral("The height %1 mm above the print start (Z %2) was not found in %3: the print "
-                               "is lower.")
-                    .arg(c.toString(*request.height, 'g', 10), c.toString(target, 'f', 3), request.file);
+        error = QStringLiteral("%1: the height %2 mm above the print start (Z %3) was not found in %4: the "
+                               "print is lower.")
+                    .arg(position.text(), c.toString(position.height, 'g', 10), c.toString(target, 'f', 3),
+                         print.file);
         return std::nullopt;
     }
     return choice.row;
 }
 
-// The layer and height that each press's lines went into: those of the chosen row.
-void locate(QList<Insertion>& insertions, const RowSource& rows, const LayerIndex& layers, int chosenRow)
+// The layer and height of a chosen row.
+void locate(Insertion& insertion, const Print& print)
 {
-    std::optional<int> layer;
-    std::optional<double> z;
-    if (const std::optional<std::size_t> at = layers.layerAt(chosenRow)) {
-        layer = int(*at) + 1;
-        z = layers.layers()[*at].z;
-    } else if (const RowScans::ZLookup found = RowScans::findZLineAtOrBefore(rows, chosenRow); found.row) {
-        z = found.z;
+    if (const std::optional<std::size_t> at = print.layers.layerAt(insertion.inputRow)) {
+        insertion.layer = int(*at) + 1;
+        insertion.z = print.layers.layers()[*at].z;
+    } else if (const RowScans::ZLookup found = RowScans::findZLineAtOrBefore(print.rows, insertion.inputRow);
+               found.row) {
+        insertion.z = found.z;
     }
-    for (Insertion& insertion : insertions) {
-        insertion.layer = layer;
-        insertion.z = z;
+}
+
+// Chooses every position's row on the input and makes the presses at each, from the top of the
+// file down, as the window would: each position's row has moved down by the lines put in above
+// it. Fills outcome.insertions and returns where their bytes go, or none with outcome.error.
+std::optional<QList<::Insertion::Placement>> plan(const Request& request, const Print& print,
+                                                  LineBreaks::Style lineBreak, Outcome& outcome)
+{
+    QList<std::pair<int, const Position*>> chosen;
+    for (const Position& position : request.positions) {
+        const std::optional<int> row = chooseRow(position, print, outcome.error);
+        if (!row)
+            return std::nullopt;
+        if (!::Insertion::canInsertAt(print.rows, *row)) {
+            outcome.error = QStringLiteral("Row %1 takes no insertion: the window keeps it for searches that "
+                                           "find nothing (%2 chose it).")
+                                .arg(*row)
+                                .arg(position.text());
+            return std::nullopt;
+        }
+        chosen.append({*row, &position});
     }
+    std::stable_sort(chosen.begin(), chosen.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (qsizetype i = 1; i < chosen.size(); ++i) {
+        if (chosen[i].first == chosen[i - 1].first) {
+            outcome.error = QStringLiteral("%1 and %2 both choose row %3: give each row once.")
+                                .arg(chosen[i - 1].second->text(), chosen[i].second->text())
+                                .arg(chosen[i].first);
+            return std::nullopt;
+        }
+    }
+
+    QList<::Insertion::Placement> placements;
+    const QList<QStringList> lines = pressedLines(request);
+    int shift = 0; // the lines put in above the current position
+    // The machine read from the top down to each position, the lines put in above it included.
+    MachineTracker machine;
+    std::size_t read = 0;
+    for (const auto& [row, position] : chosen) {
+        QList<::Insertion::Press> presses =
+            ::Insertion::pressAll(row + shift, !request.after, print.rows.lineCount() + shift, lines);
+        Insertion insertion;
+        insertion.inputRow = row;
+        insertion.lines = ::Insertion::mergedBlock(presses);
+        insertion.outputRow = presses.front().row;
+        if (const qsizetype mark = insertion.lines.indexOf(kBlockMark); mark >= 0) {
+            const int inputRow = insertion.outputRow - shift;
+            const std::string_view text = print.rows.bytes();
+            const std::size_t offset = inputRow < print.rows.physicalRowCount()
+                                           ? std::size_t(print.rows.rowStart(inputRow))
+                                           : text.size();
+            machine.rows(text.substr(read, offset - read));
+            read = offset;
+            for (qsizetype i = 0; i < mark; ++i)
+                machine.row(insertion.lines[i].toStdString());
+            PauseContext context;
+            context.state = machine.state();
+            context.park = machine.farthestVisited(&context.parkClearance);
+            const PauseBlock block = PauseBlocks::build(request.printer, request.pauseSettings, context);
+            for (const QString& line : block.lines)
+                machine.row(line.toStdString());
+            for (qsizetype i = mark + 1; i < insertion.lines.size(); ++i)
+                machine.row(insertion.lines[i].toStdString());
+            insertion.lines.remove(mark);
+            for (qsizetype i = 0; i < block.lines.size(); ++i)
+                insertion.lines.insert(mark + i, block.lines[i]);
+            for (::Insertion::Press& press : presses) {
+                if (press.lines == QStringList{kBlockMark})
+                    press.lines = block.lines;
+            }
+        }
+        for (const ::Insertion::Press& press : presses)
+            insertion.presses.append({press.row, press.lines});
+        const std::optional<::Insertion::Placement> placement =
+            ::Insertion::place(print.rows, insertion.outputRow - shift, insertion.lines, lineBreak);
+        if (!placement) {
+            outcome.error = pastTheEnd(insertion.outputRow - shift, print, *position);
+            return std::nullopt;
+        }
+        locate(insertion, print);
+        placements.append(*placement);
+        shift += int(insertion.lines.size());
+        outcome.insertions.append(std::move(insertion));
+    }
+    return placements;
 }
 
 } // namespace
 
-Outcome run(const Request& request)
+QString Position::text() const
+{
+    switch (by) {
+    case By::Height:
+        return QStringLiteral("--height ") + QLocale::c().toString(height, 'g', 10);
+    case By::Row:
+        return QStringLiteral("--row %1").arg(number);
+    case By::Layer:
+        return QStringLiteral("--layer %1").arg(number);
+    }
+    return {};
+}
+
+Outcome run(const Request& request, const Streams& streams)
 {
     Outcome outcome;
-    outcome.outputPath =
-        request.output.isEmpty() ? defaultOutputPath(request.file, request.removeHeader) : request.output;
-    if (QFileInfo::exists(outcome.outputPath) && !request.force) {
+    outcome.inputPath = request.file;
+    if (request.inPlace)
+        outcome.outputPath = request.file;
+    else if (request.output.isEmpty())
+        outcome.outputPath = defaultOutputPath(request.file, request.removeHeader);
+    else
+        outcome.outputPath = request.output;
+    if (request.positions.isEmpty()) {
+        outcome.error = QStringLiteral("No row chosen: give --height H, --row N or --layer N.");
+        return outcome;
+    }
+    if (!request.inPlace && !request.force && outcome.outputPath != kStandardStream &&
+        QFileInfo::exists(outcome.outputPath)) {
         outcome.error = QStringLiteral("%1 exists; give --force to replace it.").arg(outcome.outputPath);
         return outcome;
     }
     std::optional<int> structureRow;
-    BodyBuffer body([&](const RowSource& rows) {
-        if (request.height)
-            structureRow = findStructureRow(rows);
-    });
+    BodyBuffer body([&](const RowSource& rows) { structureRow = findStructureRow(rows); });
     SlicedFile::ReadOptions options;
     options.maxRowBytes = -1; // no row is painted here
-    SlicedFile::ReadResult read = SlicedFile::read(request.file, body, options);
+    const bool fromStream = request.file == kStandardStream;
+    if (fromStream && !streams.in) {
+        outcome.error = QStringLiteral("No standard input to read the sliced file from.");
+        return outcome;
+    }
+    SlicedFile::ReadResult read = fromStream ? SlicedFile::read(*streams.in, body, options)
+                                             : SlicedFile::read(request.file, body, options);
     if (!read.ok()) {
-        outcome.error = SlicedFile::refusalText(request.file, read);
+        outcome.error =
+            SlicedFile::refusalText(fromStream ? QStringLiteral("Standard input") : request.file, read);
         return outcome;
     }
     const CountedRows& rows = body.rows();
-    const std::optional<int> currentRow = chooseRow(request, rows, read.layers, structureRow, outcome.error);
-    if (!currentRow)
+    const PrintStart start = findPrintStart(rows, read.layers, structureRow);
+    outcome.printStartRow = start.row;
+    outcome.printStartZ = start.row ? start.height : 0.0;
+    if (const std::vector<Layer>& layers = read.layers.layers(); !layers.empty()) {
+        outcome.topLayer = int(layers.size());
+        outcome.topLayerRow = layers.back().row;
+        outcome.topLayerZ = layers.back().z;
+    }
+    const std::optional<QList<::Insertion::Placement>> placements =
+        plan(request, {rows, read.layers, start, request.file}, read.lineBreak, outcome);
+    if (!placements)
         return outcome;
-    if (!rows.hasRow(*currentRow)) {
-        outcome.error = QStringLiteral("Row %1 is past the end of %2 (its body has %3 rows).")
-                            .arg(*currentRow)
-                            .arg(request.file)
-                            .arg(rows.lineCount());
+    read.layers = LayerIndex(); // gone before the write
+    if (request.dryRun) {
+        outcome.ok = true;
         return outcome;
     }
-    const QList<::Insertion::Press> presses =
-        ::Insertion::pressAll(*currentRow, !request.after, rows.lineCount(), pressedLines(request));
-    const std::optional<::Insertion::Placement> placement =
-        ::Insertion::place(rows, presses.front().row, ::Insertion::mergedBlock(presses), read.lineBreak);
-    Q_ASSERT(placement); // a row the text has, or the end of the text
-    for (const ::Insertion::Press& press : presses)
-        outcome.insertions.append({press.row, press.lines, {}, {}});
-    locate(outcome.insertions, rows, read.layers, *currentRow);
-    read.layers = LayerIndex(); // gone before the write
-
     const QByteArrayView header = request.removeHeader ? QByteArrayView() : QByteArrayView(read.header);
-    if (!write(outcome.outputPath, header, body.text(), read.lineBreak, *placement, outcome.error))
+    if (!write(outcome.outputPath, streams.out, header, body.text(), read.lineBreak, *placements,
+               outcome.error))
         return outcome;
-    outcome.ok = true;
+    outcome.ok = outcome.written = true;
     return outcome;
 }
 
-QString describe(const Insertion& insertion)
+QStringList describe(const Insertion& insertion)
 {
-    QString where = QStringLiteral("row %1").arg(insertion.row);
+    QString where;
     if (insertion.layer)
         where += QStringLiteral(", layer %1").arg(*insertion.layer);
     if (insertion.z)
         where += QStringLiteral(", Z %1").arg(QLocale::c().toString(*insertion.z, 'f', 3));
-    return where + QStringLiteral(": ") + insertion.lines.join(QStringLiteral(" | "));
+    where += QStringLiteral(", input row %1: ").arg(insertion.inputRow);
+    QStringList lines;
+    for (const Press& press : insertion.presses)
+        lines.append(QStringLiteral("row %1").arg(press.row) + where +
+                     press.lines.join(QStringLiteral(" | ")));
+    return lines;
+}
+
+QJsonObject toJson(const Outcome& outcome)
+{
+    const auto orNull = [](const auto& value) { return value ? QJsonValue(*value) : QJsonValue(); };
+    QJsonArray insertions;
+    for (const Insertion& insertion : outcome.insertions) {
+        insertions.append(QJsonObject{
+            {QStringLiteral("inputRow"), insertion.inputRow},
+            {QStringLiteral("outputRow"), insertion.outputRow},
+            {QStringLiteral("layer"), orNull(insertion.layer)},
+            {QStringLiteral("z"), orNull(insertion.z)},
+            {QStringLiteral("lines"), QJsonArray::fromStringList(insertion.lines)},
+        });
+    }
+    QJsonValue printStart;
+    if (outcome.printStartRow)
+        printStart = QJsonObject{{QStringLiteral("row"), *outcome.printStartRow},
+                                 {QStringLiteral("z"), outcome.printStartZ}};
+    QJsonValue topLayer;
+    if (outcome.topLayer)
+        topLayer = QJsonObject{{QStringLiteral("layer"), *outcome.topLayer},
+                               {QStringLiteral("row"), outcome.topLayerRow},
+                               {QStringLiteral("z"), outcome.topLayerZ}};
+    return QJsonObject{
+        {QStringLiteral("input"), outcome.inputPath}, {QStringLiteral("output"), outcome.outputPath},
+        {QStringLiteral("written"), outcome.written}, {QStringLiteral("printStart"), printStart},
+        {QStringLiteral("topLayer"), topLayer},       {QStringLiteral("insertions"), insertions},
+    };
 }
 
 } // namespace Batch

@@ -1,93 +1,112 @@
 #pragma once
 
-// The command line: which file the window opens, or an edit done without a window.
-//
-//   EditorForBorvane5 [FILE]
-//   EditorForBorvane5 (--height H | --row N) [--pause] [--t0 C] [--t1 C] [--bed C] [--after]
-//                     [--remove-header] [-o OUT] [--force] FILE
-//
-// Batch mode reads, edits and writes the bytes in core: it chooses the row and inserts the
-// lines as the window's buttons do, and writes what "Create" would write.
+// An edit without a window, request in, outcome out: it reads, edits and writes the bytes in
+// core, chooses the row and inserts the lines as the window's buttons do, and writes what
+// "Create" would write. The arguments that make a request are read in app/CommandLine.
 
-#include <QCommandLineOption>
-#include <QCommandLineParser>
+#include "core/gcode/PrinterProfiles.h"
+
+#include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 
+class QIODevice;
+
 namespace Batch {
 
-enum class Mode {
-    Window,  // no option: the window, with FILE loaded when given
-    Edit,    // any option besides FILE: the edit without a window
-    Help,    // --help
-    Version, // --version
-    Refused, // the arguments do not make a request; reason says why
+// Where a request inserts: one position in the input, as one of the window's fields selects a row.
+struct Position
+{
+    enum class By {
+        Height, // above the print start, as typed into "Insert Height"
+        Row,    // as typed into "Row Number" (from 0, after the two header lines)
+        Layer,  // the layer's first row, layers counted from 1 as the margin shows them
+    };
+    By by = By::Row;
+    double height = 0.0; // for By::Height
+    int number = 0;      // for By::Row and By::Layer
+
+    // As the command line gives it ("--height 2.5"), for messages.
+    QString text() const;
 };
 
+// "-" for FILE reads standard input; "-" for the output writes standard output.
+inline const QString kStandardStream = QStringLiteral("-");
+
+// An edit without a window: the file, the rows chosen as the window's fields choose them, and
+// the buttons pressed there at each.
 struct Request
 {
-    Mode mode = Mode::Window;
-    QString reason; // why the arguments were refused
-    QString file;   // absolute, native separators; empty when none was given
+    // Every member has an initialiser, so that a request can name only what it sets.
+    QString file = {}; // the sliced G-code file, or kStandardStream
 
-    std::optional<double> height; // above the print start, as typed into "Insert Height"
-    std::optional<int> row;       // as typed into "Row Number"
+    QList<Position> positions = {}; // one or more, in any order
     bool pause = false;
-    QStringList temperatureLines; // the lines of "Temperarure Insert"; empty for none
+    QStringList temperatureLines = {}; // the lines of "Temperarure Insert"; empty for none
     bool after = false;
     bool removeHeader = false;
-    QString output; // absolute; empty for the name "Create" would use beside FILE
-    bool force = false;
-};
-
-class CommandLine
-{
-public:
-    CommandLine();
-    // arguments[0] is the program.
-    Request parse(const QStringList& arguments);
-    // Needs a QCoreApplication for the program's name in the usage line.
-    QString helpText() const;
-    static QString versionText();
-
-private:
-    QCommandLineParser m_parser;
-    QCommandLineOption m_height;
-    QCommandLineOption m_row;
-    QCommandLineOption m_pause;
-    QCommandLineOption m_t0;
-    QCommandLineOption m_t1;
-    QCommandLineOption m_bed;
-    QCommandLineOption m_after;
-    QCommandLineOption m_removeHeader;
-    QCommandLineOption m_output;
-    QCommandLineOption m_force;
+    QString output = {};  // kStandardStream, a path, or empty for the name "Create" would use beside FILE
+    bool force = false;   // replace an existing output
+    bool inPlace = false; // replace FILE itself; output is then ignored
+    bool dryRun = false;  // choose and report, write nothing
+    // The printer whose pause `pause` inserts, and its pause settings: for a printer that parks
+    // the head, a block built from the machine's state where it goes.
+    PrinterProfile printer = PrinterProfiles().profiles().front();
+    PauseSettings pauseSettings = {};
 };
 
 // One press of an insertion button.
+struct Press
+{
+    int row = 0;       // where its first line went in the output, counted as "Row Number" counts
+    QStringList lines; // top to bottom
+};
+
+// What went in at one position.
 struct Insertion
 {
-    int row = 0;              // where the first line went, counted as "Row Number" counts
-    QStringList lines;        // top to bottom
-    std::optional<int> layer; // 1-based, when the row lies in a layer
-    std::optional<double> z;  // the height of the row's layer or Z line
+    int inputRow = 0;         // the row the position chose in the input
+    int outputRow = 0;        // the row of the first inserted line in the output
+    std::optional<int> layer; // the chosen row's layer, from 1, when it lies in one
+    std::optional<double> z;  // the height of the chosen row's layer or Z line
+    QStringList lines;        // as they stand in the output, top to bottom
+    QList<Press> presses;     // in the order pressed
 };
 
 struct Outcome
 {
     bool ok = false;
-    QString error; // why nothing was written
-    QString outputPath;
-    QList<Insertion> insertions;
+    QString error;      // why nothing was written
+    QString inputPath;  // absolute, or kStandardStream
+    QString outputPath; // absolute, or kStandardStream: written, or with dryRun to be written
+    bool written = false;
+    std::optional<int> printStartRow; // where the print starts, as "Molding start height" shows it
+    double printStartZ = 0.0;
+    std::optional<int> topLayer; // the number of the top layer, from 1, when the file has layers
+    int topLayerRow = 0;
+    double topLayerZ = 0.0;
+    QList<Insertion> insertions; // top to bottom
 };
 
-// Runs an Edit request: reads FILE, chooses the row, inserts, writes through QSaveFile.
-// On failure no output file is left and the old one, if any, is untouched.
-Outcome run(const Request& request);
+// The devices kStandardStream stands for: the program's standard input and output, or buffers.
+struct Streams
+{
+    QIODevice* in = nullptr;
+    QIODevice* out = nullptr;
+};
 
-// The standard-output line for one insertion.
-QString describe(const Insertion& insertion);
+// Runs a request: reads FILE, chooses every position's row on it, inserts at each from the top
+// down as the window's buttons would, and writes through QSaveFile (or to streams.out). On
+// failure no output file is left and the old one, if any, is untouched.
+Outcome run(const Request& request, const Streams& streams = {});
+
+// The report's lines, one per press: "row 12, layer 3, Z 0.600, input row 10: M25".
+QStringList describe(const Insertion& insertion);
+
+// The report as one JSON object; its keys are listed in the README and stay as they are.
+QJsonObject toJson(const Outcome& outcome);
 
 } // namespace Batch

@@ -61,17 +61,32 @@ qsizetype headerLength(QByteArrayView firstBytes)
 HeaderRead readHeader(QIODevice& device)
 {
     HeaderRead result;
-    if (!device.seek(0))
+    // A stream (standard input) cannot seek: what was read past the header is given back to it.
+    const bool stream = device.isSequential();
+    if (stream)
+        device.startTransaction();
+    else if (!device.seek(0))
         return result;
     QByteArray first(kHeaderCapacity, Qt::Uninitialized);
-    const qint64 got = device.read(first.data(), first.size());
-    if (got < 0)
-        return result;
+    qint64 got = 0;
+    // A stream hands over what it has at the moment: read on to the header, the capacity or its end.
+    do {
+        const qint64 n = device.read(first.data() + got, first.size() - got);
+        if (n < 0)
+            return result;
+        if (n == 0)
+            break;
+        got += n;
+    } while (stream && got < first.size() && headerLength({first.constData(), qsizetype(got)}) < 0);
     first.truncate(qsizetype(got));
     const qsizetype length = headerLength(first);
+    // The body starts after the header; without one, reading goes on where it stopped.
+    const qint64 next = length >= 0 ? length : got;
+    if (stream)
+        device.rollbackTransaction();
+    if (stream ? device.skip(next) != next : !device.seek(next))
+        return result;
     if (length >= 0) {
-        if (!device.seek(length))
-            return result;
         first.truncate(length);
         result.bytes = std::move(first);
         result.check = HeaderCheck::Fits;

@@ -85,53 +85,39 @@ Opened openRegularFile(QFile& file, const QString& path, QString* reason)
 #endif
 }
 
-ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
+namespace {
+
+ReadResult refused(Refusal refusal, const QString& reason)
 {
     ReadResult result;
-    const auto refuse = [&result](Refusal refusal, const QString& reason) {
-        result = ReadResult{};
-        result.refusal = refusal;
-        result.reason = reason;
-        return std::move(result);
-    };
+    result.refusal = refusal;
+    result.reason = reason;
+    return result;
+}
 
-    QFile file;
-    QString openProblem;
-    switch (openRegularFile(file, path, &openProblem)) {
-    case Opened::Yes:
-        break;
-    case Opened::Failed:
-        return refuse(Refusal::CannotOpen, openProblem);
-    case Opened::NotAFile:
-        return refuse(
-            Refusal::NotAFile,
-            QFileInfo(path).isDir()
-                ? QStringLiteral("It is a folder.")
-                : QStringLiteral("Only regular files are read; this is a pipe, a device or a socket, "
-                                 "which could keep the program waiting."));
-    }
-    // The body is read to the size the file had here, and the file must still have it after.
-    const FileStamp opened = stampOf(file);
-    const std::unique_ptr<QIODevice> wrapper = options.readDevice ? options.readDevice(file) : nullptr;
-    QIODevice& device = wrapper ? *wrapper : static_cast<QIODevice&>(file);
-
+// Reads the header and the body from the device's start: exactly fileBytes in all when that is
+// not negative (a file), or to the device's end (a stream, whose size is not known before).
+ReadResult readFrom(QIODevice& device, qint64 fileBytes, BodySink& body, const ReadOptions& options)
+{
     HeaderRead header = readHeader(device);
     if (header.check == HeaderCheck::ReadError)
-        return refuse(Refusal::Unread,
-                      QStringLiteral("It could not be read (%1).").arg(device.errorString()));
+        return refused(Refusal::Unread,
+                       QStringLiteral("It could not be read (%1).").arg(device.errorString()));
     if (header.check != HeaderCheck::Fits)
-        return refuse(Refusal::NotSliced, headerProblem(header.check));
-    const qint64 bodyBytes = opened.size - header.bytes.size();
-    if (bodyBytes < 0)
-        return refuse(Refusal::Unread, changedWhileRead());
+        return refused(Refusal::NotSliced, headerProblem(header.check));
+    const bool sized = fileBytes >= 0;
+    const qint64 bodyBytes = sized ? fileBytes - header.bytes.size() : -1;
+    if (sized && bodyBytes < 0)
+        return refused(Refusal::Unread, changedWhileRead());
     // The size first, so that a body too big is refused before any of it is read.
     if (bodyBytes > options.maxBodyBytes)
-        return refuse(Refusal::TooLarge, bodySizeProblem(bodyBytes));
+        return refused(Refusal::TooLarge, bodySizeProblem(bodyBytes));
 
+    ReadResult result;
     try {
         // Declared after nothing the sink owns: the thread ends before read() returns, while the
         // bytes it may read in place are still there.
-        BackgroundLayerIndex layers{std::size_t(bodyBytes)};
+        BackgroundLayerIndex layers{std::size_t(qMax<qint64>(bodyBytes, 0))};
         bool reserved = false;
         qint64 handedOver = 0;
         const BodyRead read = readBody(
@@ -154,24 +140,58 @@ ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
             },
             kReadChunk, options.maxBodyBytes, bodyBytes, options.maxRowBytes);
         if (!read.ok)
-            return refuse(Refusal::Unread,
-                          QStringLiteral("It could not be read to its end (%1).").arg(device.errorString()));
+            return refused(Refusal::Unread,
+                           QStringLiteral("It could not be read to its end (%1).").arg(device.errorString()));
+        if (read.tooLarge)
+            return refused(Refusal::TooLarge, bodySizeProblem(read.textBytes));
         if (read.rowTooLong)
-            return refuse(Refusal::RowTooLong, rowLengthProblem(read.longestRow));
+            return refused(Refusal::RowTooLong, rowLengthProblem(read.longestRow));
         if (read.endedEarly)
-            return refuse(Refusal::Unread, changedWhileRead());
+            return refused(Refusal::Unread, changedWhileRead());
         if (!body.finish())
             throw std::bad_alloc();
         result.layers = layers.finish();
         result.lineBreak = read.lineBreak;
         result.bodyBytes = read.textBytes;
     } catch (const std::bad_alloc&) {
-        return refuse(Refusal::Unread, QStringLiteral("There is not enough memory to hold it."));
+        return refused(Refusal::Unread, QStringLiteral("There is not enough memory to hold it."));
     }
-    if (stampOf(file) != opened)
-        return refuse(Refusal::Unread, changedWhileRead());
     result.header = std::move(header.bytes);
     return result;
+}
+
+} // namespace
+
+ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
+{
+    QFile file;
+    QString openProblem;
+    switch (openRegularFile(file, path, &openProblem)) {
+    case Opened::Yes:
+        break;
+    case Opened::Failed:
+        return refused(Refusal::CannotOpen, openProblem);
+    case Opened::NotAFile:
+        return refused(
+            Refusal::NotAFile,
+            QFileInfo(path).isDir()
+                ? QStringLiteral("It is a folder.")
+                : QStringLiteral("Only regular files are read; this is a pipe, a device or a socket, "
+                                 "which could keep the program waiting."));
+    }
+    // The body is read to the size the file had here, and the file must still have it after.
+    const FileStamp opened = stampOf(file);
+    const std::unique_ptr<QIODevice> wrapper = options.readDevice ? options.readDevice(file) : nullptr;
+    ReadResult result =
+        readFrom(wrapper ? *wrapper : static_cast<QIODevice&>(file), opened.size, body, options);
+    if (result.ok() && stampOf(file) != opened)
+        return refused(Refusal::Unread, changedWhileRead());
+    return result;
+}
+
+ReadResult read(QIODevice& stream, BodySink& body, const ReadOptions& options)
+{
+    return readFrom(stream, -1, body, options);
 }
 
 QString refusalText(const QString& path, const ReadResult& result)

@@ -28,7 +28,8 @@ class BodySink
 public:
     virtual ~BodySink() = default;
     // Room for the whole body, asked once, after its first bytes were read and before they are
-    // handed over; false when the memory ran out.
+    // handed over; false when the memory ran out. -1 when the size is not known (a stream): the
+    // bytes then come until the stream ends.
     virtual bool reserve(qint64 bodyBytes) = 0;
     // Takes the next bytes of the body; false when the memory ran out.
     virtual bool append(QByteArrayView bytes) = 0;
@@ -74,6 +75,9 @@ struct ReadResult
 
 // Reads the file at path into body. Nothing but body is changed, also on a refusal.
 ReadResult read(const QString& path, BodySink& body, const ReadOptions& options = {});
+// Reads a sliced file from a stream (standard input) to its end, with the same checks but none
+// of the file's (no size known before, no change to see).
+ReadResult read(QIODevice& stream, BodySink& body, const ReadOptions& options = {});
 
 // A refusal in one line with the file's path, as the batch mode prints it.
 QString refusalText(const QString& path, const ReadResult& result);

@@ -10,6 +10,7 @@
 #include "gui/LabeledEdit.h"
 #include "gui/PrinterChoice.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -17,13 +18,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QToolButton>
 
 #include <stdexcept>
@@ -34,9 +41,17 @@ namespace {
 
 constexpr int kClientWidth = 874;
 constexpr int kClientHeight = 663;
-constexpr int kTopPanelHeight = 24;
 constexpr int kBottomPanelHeight = 20;
+// The left panel's controls end with "Create" at 606; below that height the panel scrolls.
 constexpr int kLeftPanelWidth = 400;
+constexpr int kLeftPanelHeight = 619;
+// The smallest window: the left panel (scrolling), a strip of editor and the ruler, and a few
+// rows. It fits a 1024 x 576 screen with a panel and a title bar to spare.
+constexpr int kMinimumWidth = 660;
+constexpr int kMinimumHeight = 360;
+// Room for a title bar and borders, which the window has only once it is shown.
+constexpr int kFrameWidth = 16;
+constexpr int kFrameHeight = 40;
 const QString kDefaultOutputFileName = Insertion::defaultOutputFileName();
 
 // The system's inactive-caption colour of the classic desktop scheme.
@@ -171,18 +186,40 @@ void TEditorForBorvane5_Form1::buildControls()
         windowPalette.setColor(QPalette::Disabled, role, kGrayText);
     setPalette(windowPalette);
     resize(kClientWidth, kClientHeight);
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
 
-    pnlLeft = makePanel(this, "pnlLeft");
+    // The left panel keeps its controls where they are and scrolls when the window is lower.
+    m_leftScroll = named(new QScrollArea(this), "scrlLeft");
+    m_leftScroll->setFrameShape(QFrame::NoFrame);
+    m_leftScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_leftScroll->setWidgetResizable(true);
+    m_leftScroll->setFocusPolicy(Qt::NoFocus);
+    pnlLeft = makePanel(nullptr, "pnlLeft");
     pnlLeft->setFont(tahoma(17));
+    pnlLeft->setMinimumSize(kLeftPanelWidth, kLeftPanelHeight);
+    // Kept for the control tree; the window has no strip at the top.
     pnlTop = makePanel(this, "pnlTop");
+    pnlTop->setGeometry(0, 0, 0, 0);
+    pnlTop->hide();
     pnlBottom = makePanel(this, "pnlBottom");
+    pnlBottom->setFixedHeight(kBottomPanelHeight);
     pnlRight = makePanel(this, "pnlRight");
 
     buildLeftPanel();
     buildInsertPositionGroup();
     buildInsertionGroup();
     buildRightPanel();
+    m_leftScroll->setWidget(pnlLeft);
     orderTabs();
+
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setSpacing(0);
+    grid->addWidget(m_leftScroll, 0, 0);
+    grid->addWidget(pnlRight, 0, 1);
+    grid->addWidget(pnlBottom, 1, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(0, 1);
     layoutPanels();
 }
 
@@ -303,8 +340,22 @@ void TEditorForBorvane5_Form1::buildRightPanel()
         messagePalette.setColor(group, QPalette::Base, tooltip);
     memoMessage->setPalette(messagePalette);
     memoMessage->setEnabled(false);
-    memoMessage->resize(472, kMessageHeightAfterDrop);
+    memoMessage->setFixedHeight(kMessageHeightAfterDrop);
+    connect(memoMessage->document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged,
+            this, &TEditorForBorvane5_Form1::fitMessageHeight);
     buildPrintView();
+
+    // Inside the panel's border: the message on top, then the editor and, right of it,
+    // the layer ruler (and whatever joins them in that row).
+    auto* column = new QVBoxLayout(pnlRight);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(memoMessage);
+    m_editorRow = new QHBoxLayout;
+    m_editorRow->setSpacing(0);
+    m_editorRow->addWidget(Memo1, 1);
+    m_editorRow->addWidget(m_layerRuler);
+    column->addLayout(m_editorRow, 1);
 }
 
 void TEditorForBorvane5_Form1::orderTabs()
@@ -346,28 +397,44 @@ void TEditorForBorvane5_Form1::connectHandlers()
 
 void TEditorForBorvane5_Form1::layoutPanels()
 {
-    const int w = width();
-    const int h = height();
-    const int middle = qMax(0, h - kTopPanelHeight - kBottomPanelHeight);
-    pnlTop->setGeometry(0, 0, w, kTopPanelHeight);
-    pnlBottom->setGeometry(0, h - kBottomPanelHeight, w, kBottomPanelHeight);
-    pnlLeft->setGeometry(0, kTopPanelHeight, kLeftPanelWidth, middle);
-    pnlRight->setGeometry(kLeftPanelWidth, kTopPanelHeight, qMax(0, w - kLeftPanelWidth), middle);
-
-    // Inside the right panel's 1-pixel border: the message docked to the top, the editor below it.
-    const int innerWidth = qMax(0, pnlRight->width() - 2);
-    const int messageHeight = memoMessage->height();
-    memoMessage->setGeometry(1, 1, innerWidth, messageHeight);
-    // The layer ruler at the right edge beside the editor, which gives up its width.
-    const int editorHeight = qMax(0, pnlRight->height() - 2 - messageHeight);
-    const int rulerWidth = qMin(m_layerRuler->sizeHint().width(), innerWidth);
-    Memo1->setGeometry(1, 1 + messageHeight, innerWidth - rulerWidth, editorHeight);
-    m_layerRuler->setGeometry(1 + innerWidth - rulerWidth, 1 + messageHeight, rulerWidth, editorHeight);
+    // The scroll bar takes its width beside the panel, not out of it, and only when it shows.
+    const bool scrolls = height() - kBottomPanelHeight < kLeftPanelHeight;
+    const int bar = scrolls ? m_leftScroll->verticalScrollBar()->sizeHint().width() : 0;
+    m_leftScroll->setFixedWidth(kLeftPanelWidth + bar);
+    m_leftScroll->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    // A hidden window gets no resize events: the panels are laid out now, so that their
+    // controls have their places before it is shown.
+    for (QWidget* laidOut : {static_cast<QWidget*>(this), static_cast<QWidget*>(pnlRight)}) {
+        if (laidOut->layout())
+            laidOut->layout()->activate();
+    }
 }
 
 void TEditorForBorvane5_Form1::setMemoMessageHeight(int height)
 {
-    memoMessage->resize(memoMessage->width(), height);
+    // At start the message covers the editor; after a drop it takes the lines it holds.
+    m_messageCovers = height == kMessageHeightAtStart;
+    for (int i = 0; i < m_editorRow->count(); ++i) {
+        if (QWidget* view = m_editorRow->itemAt(i)->widget())
+            view->setMaximumHeight(m_messageCovers ? 0 : QWIDGETSIZE_MAX);
+    }
+    fitMessageHeight();
+}
+
+void TEditorForBorvane5_Form1::fitMessageHeight()
+{
+    if (m_messageCovers) {
+        memoMessage->setMinimumHeight(0);
+        memoMessage->setMaximumHeight(QWIDGETSIZE_MAX);
+    } else {
+        // Every line it holds, up to a third of the panel; beyond that it scrolls.
+        const QFontMetrics metrics(memoMessage->font());
+        const int lines = qMax(2, int(memoMessage->document()->documentLayout()->documentSize().height()));
+        const int frame = 2 * (memoMessage->frameWidth() + int(memoMessage->document()->documentMargin()));
+        const int wanted = lines * metrics.lineSpacing() + frame;
+        const int most = qMax(kMessageHeightAfterDrop, pnlRight->height() / 3);
+        memoMessage->setFixedHeight(qBound(kMessageHeightAfterDrop, wanted, most));
+    }
     layoutPanels();
 }
 
@@ -375,6 +442,23 @@ void TEditorForBorvane5_Form1::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     layoutPanels();
+}
+
+void TEditorForBorvane5_Form1::showEvent(QShowEvent* event)
+{
+    // The first time it shows, the window fits the screen's available area.
+    if (!m_fittedToScreen && !event->spontaneous()) {
+        m_fittedToScreen = true;
+        if (const QScreen* shown = screen()) {
+            const QRect area = shown->availableGeometry();
+            const QSize room(area.width() - kFrameWidth, area.height() - kFrameHeight);
+            if (width() > room.width() || height() > room.height()) {
+                resize(size().boundedTo(room).expandedTo(minimumSize()));
+                move(area.topLeft());
+            }
+        }
+    }
+    QWidget::showEvent(event);
 }
 
 void TEditorForBorvane5_Form1::FormCreate()

@@ -30,12 +30,14 @@ class QComboBox;
 class QFile;
 class QFrame;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QMimeData;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QTimer;
 class QToolButton;
 class PrintModel;
@@ -128,6 +130,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     QLabel* lblFolderName = nullptr;
@@ -135,6 +138,10 @@ private:
     QGroupBox* gboxInsertCommand = nullptr;
     QLabel* lblKeyword = nullptr;
     LayerRuler* m_layerRuler = nullptr;
+    QScrollArea* m_leftScroll = nullptr;
+    QHBoxLayout* m_editorRow = nullptr; // the editor, the ruler and any view beside them
+    bool m_messageCovers = false;
+    bool m_fittedToScreen = false;
 
     void buildControls();
     void buildLeftPanel();
@@ -147,6 +154,7 @@ private:
     void loadKeywordList();
     void layoutPanels();
     void setMemoMessageHeight(int height);
+    void fitMessageHeight();
 
     PrinterChoice* m_printerChoice = nullptr;
     // The machine state by checkpoints, for the pause blocks: built at the first pause of a

@@ -7,23 +7,32 @@
 
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
+#include "gui/PrinterChoice.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <memory>
+
+#include <sys/stat.h>
 
 using GuiTest::MessageBoxAnswers;
 
@@ -95,15 +104,35 @@ struct Run
     QByteArray err;
 };
 
-// Runs the program as a script would, with no display to connect to.
-Run runProgram(const QStringList& arguments)
+// How a test starts the program besides its arguments.
+struct Start
+{
+    QString display = QString();     // DISPLAY; none by default
+    QByteArray input = QByteArray(); // written to its standard input, which is then closed
+    // A shell line that runs the program as "$0" "$@", to set limits or redirect it.
+    QString shell = QString();
+};
+
+// Runs the program as a script would, with no display to connect to (or the one named).
+Run runProgram(const QStringList& arguments, const Start& start = {})
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         environment.remove(QString::fromLatin1(name));
+    if (!start.display.isEmpty())
+        environment.insert(QStringLiteral("DISPLAY"), start.display);
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(BORVANE_PROGRAM_PATH), arguments);
+    if (start.shell.isEmpty())
+        process.start(QStringLiteral(BORVANE_PROGRAM_PATH), arguments);
+    else
+        process.start(QStringLiteral("/bin/sh"),
+                      QStringList{QStringLiteral("-c"), start.shell, QStringLiteral(BORVANE_PROGRAM_PATH)} +
+                          arguments);
+    if (!process.waitForStarted(60000))
+        return {};
+    process.write(start.input);
+    process.closeWriteChannel();
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return {};
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
@@ -130,8 +159,14 @@ class TestBatchMode : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
+
+    void printersListed();
+    void unknownPrinterWritesNothing();
+    void printerBlocksSameAsTheWindow_data();
+    void printerBlocksSameAsTheWindow();
 
     void sameBytesAsTheWindow_data();
     void sameBytesAsTheWindow();
@@ -148,6 +183,16 @@ private slots:
     void existingOutputNeedsForce();
     void helpAndVersion_data();
     void helpAndVersion();
+    void severalPositionsOnRealFiles_data();
+    void severalPositionsOnRealFiles();
+    void dryRunReportsAndWritesNothing();
+    void inPlace();
+    void inPlaceFailureLeavesTheFile();
+    void standardOutput();
+    void standardOutputThatFails();
+    void standardInputToStandardOutput();
+    void windowWithoutDisplay_data();
+    void windowWithoutDisplay();
 
 private:
     // The edit made in the window: drop, "Row Number" or "Insert Height", insertions, header
@@ -156,6 +201,19 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
+
+void TestBatchMode::initTestCase()
+{
+    // The window's printer choice is remembered in the test's own configuration folder.
+    QStandardPaths::setTestModeEnabled(true);
+    QFile::remove(PrinterChoice::settingsPath());
+    // The shipped profiles beside the test, where the window looks for them beside the program.
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/TempFile");
+    QVERIFY(QDir().mkpath(folder));
+    QFile::remove(folder + QStringLiteral("/PrinterProfiles.json"));
+    QVERIFY(QFile::copy(QStringLiteral(BORVANE_RESOURCES_DIR "/PrinterProfiles.json"),
+                        folder + QStringLiteral("/PrinterProfiles.json")));
+}
 
 void TestBatchMode::init()
 {
@@ -166,6 +224,7 @@ void TestBatchMode::init()
 
 void TestBatchMode::cleanup()
 {
+    QFile::remove(PrinterChoice::settingsPath());
     m_dir.reset();
 }
 
@@ -200,6 +259,99 @@ QByteArray TestBatchMode::editInTheWindow(const QString& file, const Edit& edit)
     if (qApp->exec() != 0)
         return {};
     return GuiTest::readFile(QFileInfo(file).dir().filePath(window.leditFileName->text()));
+}
+
+void TestBatchMode::printersListed()
+{
+    const Run run = runProgram({QStringLiteral("--list-printers")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QByteArray("borvane5\tBorvane 5\nmarlin\tMarlin\nmarlin-m600\tMarlin, filament change\n"
+                                 "klipper\tKlipper\nreprapfirmware\tRepRapFirmware\nprusa\tPrusa\n"
+                                 "octoprint\tOctoPrint host\n"));
+}
+
+void TestBatchMode::unknownPrinterWritesNothing()
+{
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + GuiTest::joinLines(kBody)));
+    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+    const Run run = runProgram({QStringLiteral("--row"), QStringLiteral("6"), QStringLiteral("--pause"),
+                                QStringLiteral("--printer"), QStringLiteral("marlin2"), file});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains("borvane5, marlin, marlin-m600, klipper, reprapfirmware, prusa, octoprint"),
+             run.err);
+    QCOMPARE(snapshot(m_dir->path()), before);
+    for (const QStringList& wrong :
+         {QStringList{"--lift", "0.5"}, QStringList{"--park", "10"}, QStringList{"--standby", "hot"}}) {
+        const Run refused =
+            runProgram(QStringList{QStringLiteral("--row"), QStringLiteral("6"), QStringLiteral("--pause"),
+                                   QStringLiteral("--printer"), QStringLiteral("marlin")} +
+                       wrong + QStringList{file});
+        QCOMPARE(refused.exitCode, 2);
+        QVERIFY2(refused.err.startsWith("--" + wrong.front().mid(2).toLatin1()), refused.err);
+        QCOMPARE(snapshot(m_dir->path()), before);
+    }
+}
+
+void TestBatchMode::printerBlocksSameAsTheWindow_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("printer");
+    QTest::addColumn<QStringList>("settings"); // the batch's options; the window is given the same
+    for (const char* file :
+         {"cura_basic_256k.gcode", "kisslicer_crlf-small_22k.gcode", "prusaslicer_z-hop-large_3939k.gcode",
+          "simplify3d_dual-extruder-t0-t1_2352k.gcode"}) {
+        QTest::newRow(QByteArray(file) + ", marlin") << file << "marlin" << QStringList{};
+        QTest::newRow(QByteArray(file) + ", klipper, own settings")
+            << file << "klipper" << QStringList{"--lift", "5", "--park", "1,2.5", "--standby", "160"};
+        QTest::newRow(QByteArray(file) + ", prusa") << file << "prusa" << QStringList{};
+    }
+}
+
+// The batch mode and the window make the same block for a printer: the output files are equal.
+void TestBatchMode::printerBlocksSameAsTheWindow()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, printer);
+    QFETCH(QStringList, settings);
+    const QString source = QDir(QStringLiteral(BORVANE_REAL_FIXTURES_DIR)).filePath(name);
+    if (!QFileInfo::exists(source))
+        QSKIP("The real slicer files are not beside the repository.");
+    const QString file = m_dir->filePath(name);
+    QVERIFY(QFile::copy(source, file));
+    const QString output = m_dir->filePath(QStringLiteral("batch.gcode"));
+    const Run run = runProgram(QStringList{QStringLiteral("--layer"), QStringLiteral("5"),
+                                           QStringLiteral("--pause"), QStringLiteral("--printer"), printer} +
+                               settings + QStringList{QStringLiteral("-o"), output, file});
+    QCOMPARE(run.exitCode, 0);
+    const qsizetype at = run.out.indexOf("input row ");
+    QVERIFY2(at >= 0, run.out);
+    const int row = run.out.mid(at + 10, run.out.indexOf(':', at) - at - 10).toInt();
+
+    {
+        // The window remembers the printer and its settings for the next window.
+        TEditorForBorvane5_Form1 chooser;
+        QComboBox* printers = chooser.printerChoice()->combo();
+        printers->setCurrentIndex(printers->findData(printer));
+        QCOMPARE(chooser.printerChoice()->profile().name, printer);
+        PauseSettings pause = chooser.printerChoice()->profile().defaults;
+        for (qsizetype i = 0; i + 1 < settings.size(); i += 2) {
+            const QString value = settings[i + 1];
+            if (settings[i] == u"--lift")
+                pause.lift = value.toDouble();
+            else if (settings[i] == u"--park")
+                pause.park =
+                    PointXY{value.section(u',', 0, 0).toDouble(), value.section(u',', 1, 1).toDouble()};
+            else if (settings[i] == u"--standby")
+                pause.standby = value.toInt();
+        }
+        chooser.printerChoice()->setSettings(pause);
+    }
+    const QByteArray window = editInTheWindow(file, Edit{.row = row, .pause = true});
+    QVERIFY(!window.isEmpty());
+    const QByteArray batch = GuiTest::readFile(output);
+    QVERIFY(batch != GuiTest::readFile(file));
+    QCOMPARE(batch, window);
 }
 
 void TestBatchMode::sameBytesAsTheWindow_data()
@@ -376,8 +528,10 @@ void TestBatchMode::realFilesHeightByTheSlicersComments()
     const double target = height + layerZ.front(); // these prints start at their first layer
     QVERIFY2(z < target && layerZ[layersBefore] >= target, qPrintable(QString::number(z)));
 
-    const QString expected =
-        QStringLiteral("row %1, layer %2, Z %3: M25\n").arg(row).arg(layersBefore).arg(z, 0, 'f', 3);
+    const QString expected = QStringLiteral("row %1, layer %2, Z %3, input row %1: M25\n")
+                                 .arg(row)
+                                 .arg(layersBefore)
+                                 .arg(z, 0, 'f', 3);
     QCOMPARE(QString::fromLocal8Bit(run.out), expected);
 }
 
@@ -455,7 +609,7 @@ void TestBatchMode::rowsLongerThanTheWindowTakes()
         runProgram({QStringLiteral("--height"), QStringLiteral("0.3"), QStringLiteral("--pause"), file});
     QCOMPARE(run.err, QByteArray());
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QByteArray("row 7, layer 2, Z 0.500: M25\n"));
+    QCOMPARE(run.out, QByteArray("row 7, layer 2, Z 0.500, input row 7: M25\n"));
     body.insert(7, "M25");
     QCOMPARE(GuiTest::readFile(m_dir->filePath(QStringLiteral("Borvane.gx"))), kHeader + joined(body, "\n"));
 }
@@ -467,9 +621,26 @@ void TestBatchMode::refusedWritesNothing_data()
     const QStringList pause{"--pause", "FILE"};
     QTest::newRow("no FILE") << QStringList{"--row", "4", "--pause"} << "FILE is missing";
     QTest::newRow("two files") << QStringList{"--row", "4", "--pause", "FILE", "FILE"} << "one FILE";
-    QTest::newRow("no row chosen") << pause << "--height H or --row N";
-    QTest::newRow("both height and row")
-        << QStringList{"--height", "1", "--row", "4"} + pause << "--height H or --row N";
+    QTest::newRow("no row chosen") << pause << "--height H, --row N or --layer N";
+    // The print starts at Z 0.3; 0.25 above it, the last layer below is the one at Z 0.5, row 6.
+    QTest::newRow("a height and a row on one row") << QStringList{"--height", "0.25", "--row", "6"} + pause
+                                                   << "--height 0.25 and --row 6 both choose row 6";
+    QTest::newRow("a layer and its first row")
+        << QStringList{"--layer", "3", "--row", "10"} + pause << "--row 10 and --layer 3 both choose row 10";
+    QTest::newRow("one of three heights above the print")
+        << QStringList{"--height", "0.1", "--height", "5", "--height", "0.3"} + pause
+        << "--height 5: the height 5 mm above the print start (Z 5.300) was not found";
+    QTest::newRow("layer 0") << QStringList{"--layer", "0"} + pause << "--layer \"0\" is not a layer number";
+    QTest::newRow("layer above the top") << QStringList{"--layer", "4"} + pause << "has 3 layers";
+    QTest::newRow("in place and an output")
+        << QStringList{"--row", "4", "--in-place", "-o", "DIR/x.gx"} + pause << "leave -o out";
+    QTest::newRow("in place on standard input")
+        << QStringList{"--row", "4", "--pause", "--in-place", "-"} << "--in-place needs FILE by name";
+    QTest::newRow("standard input without an output")
+        << QStringList{"--row", "4", "--pause", "-"} << "give -o OUT, or -o - for standard output";
+    QTest::newRow("dry run: output exists")
+        << QStringList{"--row", "4", "--pause", "--dry-run", "-o", "DIR/old.gx", "FILE"}
+        << "exists; give --force";
     QTest::newRow("row not a number")
         << QStringList{"--row", "four"} + pause << "--row \"four\" is not a row number";
     QTest::newRow("negative row") << QStringList{"--row=-4"} + pause << "--row \"-4\" is not a row number";
@@ -499,6 +670,9 @@ void TestBatchMode::refusedWritesNothing_data()
     QTest::newRow("missing file") << QStringList{"--row", "4", "--pause", "DIR/missing.gcode"}
                                   << "Cannot open";
     QTest::newRow("folder as FILE") << QStringList{"--row", "4", "--pause", "DIR"} << "is a folder";
+    // No one writes into the pipe: reading it would wait for ever.
+    QTest::newRow("a named pipe as FILE")
+        << QStringList{"--row", "4", "--pause", "DIR/pipe.gcode"} << "Only regular files are read";
     QTest::newRow("one line: no header")
         << QStringList{"--row", "4", "--pause", "DIR/one-line.gcode"} << "fewer than two lines";
     QTest::newRow("header too long") << QStringList{"--row", "4", "--pause", "DIR/long-header.gcode"}
@@ -521,6 +695,7 @@ void TestBatchMode::refusedWritesNothing()
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("long-header.gcode")),
                                ";a\n" + QByteArray(35000, 'x') + "\nG28\n"));
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("old.gx")), "an older output\n"));
+    QCOMPARE(::mkfifo(QFile::encodeName(m_dir->filePath(QStringLiteral("pipe.gcode"))).constData(), 0600), 0);
     for (QString& argument : arguments) {
         argument.replace(QStringLiteral("FILE"), file);
         argument.replace(QStringLiteral("DIR"), m_dir->path());
@@ -566,12 +741,14 @@ void TestBatchMode::helpAndVersion_data()
 {
     QTest::addColumn<QString>("option");
     QTest::addColumn<QStringList>("shows");
-    QTest::newRow("--help") << "--help"
-                            << QStringList{"--height <H>",       "--row <N>", "--pause", "--t0 <C>",
-                                           "--t1 <C>",           "--bed <C>", "--after", "--remove-header",
-                                           "-o, --output <OUT>", "--force",   "FILE"};
+    QTest::newRow("--help")
+        << "--help"
+        << QStringList{"--height <H>", "--row <N>", "--layer <N>", "--pause",         "--t0 <C>",
+                       "--t1 <C>",     "--bed <C>", "--after",     "--remove-header", "-o, --output <OUT>",
+                       "--in-place",   "--force",   "--dry-run",   "--json",          "FILE"};
     QTest::newRow("--help-all") << "--help-all" << QStringList{"--height <H>", "--row <N>"};
-    QTest::newRow("--version") << "--version" << QStringList{"EditorForBorvane5 1.3"};
+    // The one version, the project's in CMake; the window's caption says "Ver1.6" of it.
+    QTest::newRow("--version") << "--version" << QStringList{"EditorForBorvane5 1.6.0\n"};
 }
 
 void TestBatchMode::helpAndVersion()
@@ -583,6 +760,249 @@ void TestBatchMode::helpAndVersion()
     QCOMPARE(run.err, QByteArray());
     for (const QString& text : shows)
         QVERIFY2(run.out.contains(text.toUtf8()), qPrintable(text));
+}
+
+void TestBatchMode::windowWithoutDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // "FILE" stands for the fixture
+    QTest::addColumn<QString>("display");       // DISPLAY, or none set
+    QTest::addColumn<QString>("says");
+    QTest::newRow("no arguments") << QStringList{} << QString() << "none is set";
+    QTest::newRow("a file to open") << QStringList{"FILE"} << QString() << "none is set";
+    // No X server listens there: Qt finds the display named but cannot reach it.
+    QTest::newRow("a display that is not there") << QStringList{"FILE"} << ":987"
+                                                 << "none could be reached";
+}
+
+// The window needs a display; without one the program says so and how to edit without it,
+// and ends with status 1 instead of Qt's abort.
+void TestBatchMode::windowWithoutDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, display);
+    QFETCH(QString, says);
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(kBody, "\n")));
+    arguments.replaceInStrings(QStringLiteral("FILE"), file);
+    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+
+    const Run run = runProgram(arguments, {.display = display});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QByteArray());
+    // Qt may have warned about the display it could not reach; the program's own line is the last.
+    const QList<QByteArray> lines = run.err.trimmed().split('\n');
+    if (display.isEmpty())
+        QCOMPARE(lines.size(), 1);
+    const QString last = QString::fromLocal8Bit(lines.back());
+    QVERIFY2(last.startsWith(QStringLiteral("The window needs a display")) && last.contains(says) &&
+                 last.endsWith(QStringLiteral("The batch options work without one: see --help.")),
+             qPrintable(QString::fromLocal8Bit(run.err)));
+    QCOMPARE(snapshot(m_dir->path()), before);
+}
+
+void TestBatchMode::severalPositionsOnRealFiles_data()
+{
+    // Slicers that write a mark ahead of each layer and ";Z:<height>" after it.
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("layerMark");
+    QTest::addColumn<QList<double>>("heights");
+    QTest::addColumn<int>("layer"); // given as --layer too
+    const QDir real(QStringLiteral(BORVANE_REAL_FIXTURES_DIR));
+    QTest::newRow("PrusaSlicer with Z lifts")
+        << real.filePath(QStringLiteral("prusaslicer_z-hop-large_3939k.gcode")) << QByteArray(";LAYER_CHANGE")
+        << QList<double>{10.05, 1.05, 4.15} << 30;
+    QTest::newRow("ideaMaker") << real.filePath(QStringLiteral("ideamaker_basic_747k.gcode"))
+                               << QByteArray(";LAYER:") << QList<double>{2.05, 5.05, 3.05} << 2;
+}
+
+// Three heights and a layer in one run, the report read as JSON: every inserted line stands
+// where the report says, the rest is the input, and each layer is the slicer's.
+void TestBatchMode::severalPositionsOnRealFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, layerMark);
+    QFETCH(QList<double>, heights);
+    QFETCH(int, layer);
+    if (!QFileInfo(file).isFile())
+        QSKIP("The real slicer files are not beside the repository.");
+    const QString output = m_dir->filePath(QStringLiteral("out.g"));
+    QStringList arguments{QStringLiteral("--pause"),
+                          QStringLiteral("--remove-header"),
+                          QStringLiteral("--json"),
+                          QStringLiteral("--layer"),
+                          QString::number(layer),
+                          QStringLiteral("-o"),
+                          output};
+    for (const double height : heights)
+        arguments << QStringLiteral("--height") << QString::number(height);
+    const Run run = runProgram(arguments << file);
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    QJsonParseError error;
+    const QJsonObject report = QJsonDocument::fromJson(run.out, &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+
+    QByteArray input = GuiTest::readFile(file);
+    input.remove(0, input.indexOf('\n', input.indexOf('\n') + 1) + 1);
+    const QList<QByteArray> before = input.split('\n');
+    QList<QByteArray> after = GuiTest::readFile(output).split('\n');
+
+    // The layers by the slicer's own comments: the n-th mark starts layer n, its ";Z:" gives the height.
+    QList<int> markRows;
+    QList<double> layerZ;
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        if (!before[i].startsWith(layerMark))
+            continue;
+        markRows << int(i);
+        for (qsizetype j = i + 1; j < before.size(); ++j) {
+            if (before[j].startsWith(";Z:")) {
+                layerZ << before[j].mid(3).trimmed().toDouble();
+                break;
+            }
+        }
+    }
+    QCOMPARE(layerZ.size(), markRows.size());
+    QList<int> expectedLayers{layer};
+    for (const double height : heights) {
+        const double target = height + layerZ.front(); // these prints start at their first layer
+        int below = 0;
+        while (below < layerZ.size() && layerZ[below] < target)
+            ++below;
+        expectedLayers << below;
+    }
+    std::sort(expectedLayers.begin(), expectedLayers.end());
+
+    QCOMPARE(report[u"input"].toString(), QFileInfo(file).absoluteFilePath());
+    QCOMPARE(report[u"output"].toString(), output);
+    QCOMPARE(report[u"written"].toBool(), true);
+    QCOMPARE(report[u"printStart"][u"z"].toDouble(), layerZ.front());
+    QCOMPARE(report[u"topLayer"][u"layer"].toInt(), layerZ.size());
+    QCOMPARE(report[u"topLayer"][u"z"].toDouble(), layerZ.back());
+    const QJsonArray insertions = report[u"insertions"].toArray();
+    QCOMPARE(insertions.size(), expectedLayers.size());
+    QCOMPARE(after.size(), before.size() + insertions.size());
+    for (qsizetype i = 0; i < insertions.size(); ++i) {
+        const QJsonObject insertion = insertions[i].toObject();
+        const int inputRow = insertion[u"inputRow"].toInt();
+        const int outputRow = insertion[u"outputRow"].toInt();
+        QCOMPARE(outputRow, inputRow + int(i)); // one line above for every insertion before
+        QCOMPARE(insertion[u"lines"].toArray(), QJsonArray{"M25"});
+        QCOMPARE(after[outputRow], QByteArray("M25"));
+        QCOMPARE(after[outputRow + 1], before[inputRow]);
+        const auto layersAbove =
+            int(std::count_if(markRows.begin(), markRows.end(), [&](int mark) { return mark < inputRow; }));
+        QCOMPARE(insertion[u"layer"].toInt(), expectedLayers[i]);
+        QCOMPARE(layersAbove, expectedLayers[i]);
+        QCOMPARE(insertion[u"z"].toDouble(), layerZ[expectedLayers[i] - 1]);
+    }
+    for (qsizetype i = insertions.size() - 1; i >= 0; --i)
+        after.remove(insertions[i].toObject()[u"outputRow"].toInt());
+    QVERIFY(after == before);
+}
+
+void TestBatchMode::dryRunReportsAndWritesNothing()
+{
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(kBody, "\n")));
+    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+    // --layer 2 starts at row 6 (G1 Z0.500); --row 11 is the third layer's extrusion.
+    const Run run = runProgram({QStringLiteral("--dry-run"), QStringLiteral("--row"), QStringLiteral("11"),
+                                QStringLiteral("--layer"), QStringLiteral("2"), QStringLiteral("--t0"),
+                                QStringLiteral("200"), QStringLiteral("--pause"), file});
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QByteArray("row 6, layer 2, Z 0.500, input row 6: M104 S200 T0\n"
+                                 "row 6, layer 2, Z 0.500, input row 6: M25\n"
+                                 "row 13, layer 3, Z 0.700, input row 11: M104 S200 T0\n"
+                                 "row 13, layer 3, Z 0.700, input row 11: M25\n"));
+    QCOMPARE(snapshot(m_dir->path()), before);
+}
+
+void TestBatchMode::inPlace()
+{
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(kBody, "\r\n")));
+    QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ReadUser | QFileDevice::WriteUser |
+                                            QFileDevice::ReadGroup)); // rw-r-----
+    const QFileDevice::Permissions permissions = QFileInfo(file).permissions();
+    // As a slicer's post-processing step calls it: options, then the file's path last.
+    const Run run =
+        runProgram({QStringLiteral("--in-place"), QStringLiteral("--height"), QStringLiteral("0.25"),
+                    QStringLiteral("--layer"), QStringLiteral("3"), QStringLiteral("--pause"), file});
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    QList<QByteArray> expected = kBody;
+    expected.insert(10, "M25"); // layer 3: G1 Z0.700
+    expected.insert(6, "M25");  // 0.25 above the start at Z 0.3: the layer at Z 0.5
+    QCOMPARE(GuiTest::readFile(file), kHeader + joined(expected, "\r\n"));
+    QCOMPARE(QFileInfo(file).permissions(), permissions);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"part.gcode"});
+}
+
+// The save file beside FILE cannot be written whole (the file size limit stands for a full disk):
+// FILE stays byte for byte, nothing is left beside it, and the status says it failed.
+void TestBatchMode::inPlaceFailureLeavesTheFile()
+{
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QList<QByteArray> body = kBody;
+    body.insert(1, ';' + QByteArray(200000, 'x'));
+    const QByteArray bytes = kHeader + joined(body, "\n");
+    QVERIFY(GuiTest::writeFile(file, bytes));
+    // 64 blocks of 512 bytes: the limit cuts the write; XFSZ ignored, so the write fails instead.
+    const Run run = runProgram({QStringLiteral("--in-place"), QStringLiteral("--row"), QStringLiteral("4"),
+                                QStringLiteral("--pause"), file},
+                               {.shell = QStringLiteral("trap '' XFSZ; ulimit -f 64; exec \"$0\" \"$@\"")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith("Cannot write " + file.toLocal8Bit()), run.err.constData());
+    QCOMPARE(run.out, QByteArray());
+    QCOMPARE(GuiTest::readFile(file), bytes);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"part.gcode"});
+}
+
+void TestBatchMode::standardOutput()
+{
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(kBody, "\n")));
+    const Run run = runProgram({QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--bed"),
+                                QStringLiteral("60"), QStringLiteral("-o"), QStringLiteral("-"), file});
+    QCOMPARE(run.exitCode, 0);
+    QList<QByteArray> expected = kBody;
+    expected.insert(4, "M140 S60 T0");
+    QCOMPARE(run.out, kHeader + joined(expected, "\n"));
+    QCOMPARE(run.err, QByteArray("row 4, layer 1, Z 0.300, input row 4: M140 S60 T0\n"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"part.gcode"});
+}
+
+void TestBatchMode::standardOutputThatFails()
+{
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(kBody, "\n")));
+    const Run run = runProgram({QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause"),
+                                QStringLiteral("-o"), QStringLiteral("-"), file},
+                               {.shell = QStringLiteral("exec \"$0\" \"$@\" > /dev/full")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith("Cannot write to standard output"), run.err.constData());
+}
+
+// In a pipe: the sliced file on standard input, the edited file on standard output, the report
+// (here JSON) on standard error.
+void TestBatchMode::standardInputToStandardOutput()
+{
+    const QByteArray input = kHeader + joined(kBody, "\r\n");
+    const Run run =
+        runProgram({QStringLiteral("--layer"), QStringLiteral("2"), QStringLiteral("--pause"),
+                    QStringLiteral("--json"), QStringLiteral("-o"), QStringLiteral("-"), QStringLiteral("-")},
+                   {.input = input});
+    QCOMPARE(run.exitCode, 0);
+    QList<QByteArray> expected = kBody;
+    expected.insert(6, "M25"); // layer 2 starts at G1 Z0.500
+    QCOMPARE(run.out, kHeader + joined(expected, "\r\n"));
+    const QJsonObject report = QJsonDocument::fromJson(run.err).object();
+    QCOMPARE(report[u"input"].toString(), QStringLiteral("-"));
+    QCOMPARE(report[u"output"].toString(), QStringLiteral("-"));
+    QCOMPARE(report[u"insertions"][0][u"inputRow"].toInt(), 6);
+    QCOMPARE(report[u"insertions"][0][u"layer"].toInt(), 2);
 }
 
 QTEST_MAIN(TestBatchMode)

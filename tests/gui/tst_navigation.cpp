@@ -5,6 +5,7 @@
 
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
+#include "gui/LayerRuler.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QApplication>
@@ -15,8 +16,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QToolButton>
 
 #include <algorithm>
@@ -139,6 +142,8 @@ private slots:
     void click_data();
     void click();
     void keyboardMoveIsNoClick();
+    void selectionShowsTheRowFromItsStart_data();
+    void selectionShowsTheRowFromItsStart();
 
 private:
     bool drop(const QByteArray& body);
@@ -703,6 +708,85 @@ void TestNavigation::keyboardMoveIsNoClick()
     QCOMPARE(m_window->Memo1->CaretRow(), 7);
     QCOMPARE(m_window->CurrentRow, 5);
     QCOMPARE(m_window->lbleRow->text(), QStringLiteral("5"));
+}
+
+void TestNavigation::selectionShowsTheRowFromItsStart_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<int>("row");
+
+    // Rows of the fixture below: layers (Z lines) at rows 37, 300 and 500, the start at 37.
+    QTest::newRow("height search") << "height" << 300;
+    QTest::newRow("height not found: the start row") << "not found" << 37;
+    QTest::newRow("keyword search") << "keyword" << 420;
+    QTest::newRow("row number") << "row" << 450;
+    QTest::newRow("ruler") << "ruler" << 500;
+    QTest::newRow("warning click") << "warning" << 550;
+}
+
+// Every row is a long line whose command is at its start: whatever selects a row shows that
+// start, and the row in the middle of the view when it was out of view.
+void TestNavigation::selectionShowsTheRowFromItsStart()
+{
+    QFETCH(QString, way);
+    QFETCH(int, row);
+
+    const QByteArray tail = " ;" + QByteArray(600, 'c');
+    QMap<int, QByteArray> rows{
+        {37, "G1 Z0.3 F420"}, {300, "G1 Z0.5 F420"}, {500, "G1 Z0.7 F420"}, {420, "M117 here"}, {550, "M25"}};
+    for (int r = 0; r < 620; ++r)
+        rows[r] = rows.value(r, "G1 X10.5 Y20.25 E" + QByteArray::number(0.01 * (r + 1), 'f', 2)) + tail;
+    QVERIFY(drop(printingBody(620, rows)));
+    QCOMPARE(m_window->StartRow, 37);
+
+    EditBuffer* memo = m_window->Memo1;
+    // Away from the row: the view at the end of the text and scrolled right.
+    const auto scrollAway = [memo] {
+        memo->SendScintilla(QsciScintillaBase::SCI_SETFIRSTVISIBLELINE, 610L);
+        memo->SendScintilla(QsciScintillaBase::SCI_SETXOFFSET, 3000L);
+        QCOMPARE(memo->SendScintilla(QsciScintillaBase::SCI_GETXOFFSET), 3000L);
+    };
+    scrollAway();
+    BoxAnswerer boxes;
+    if (way == "height" || way == "warning") {
+        type(m_window->leditPause, QStringLiteral("0.3"));
+        click(m_window->bbtnHeightSearch);
+        if (way == "warning") {
+            QCOMPARE(m_window->CurrentRow, 300);
+            scrollAway();
+            // The last message line: the file's own pause, on row 550.
+            QPlainTextEdit* message = m_window->memoMessage;
+            const QTextBlock last = message->document()->lastBlock();
+            QVERIFY2(last.text().contains(QStringLiteral("row 550")), qPrintable(last.text()));
+            const QRect at = message->cursorRect(QTextCursor(last));
+            QTest::mouseClick(message->viewport(), Qt::LeftButton, {}, at.center() + QPoint(4, 0));
+        }
+    } else if (way == "not found") {
+        type(m_window->leditPause, QStringLiteral("50"));
+        click(m_window->bbtnHeightSearch);
+        QCOMPARE(boxes.texts, QStringList{QStringLiteral("That height was not found.")});
+    } else if (way == "keyword") {
+        m_window->cboxKeyword->setEditText(QStringLiteral("M117"));
+        click(m_window->sbtnGo);
+    } else if (way == "row") {
+        type(m_window->lbleRow, QString::number(row));
+        click(m_window->sbtnGoRowNumber);
+    } else if (way == "ruler") {
+        auto* ruler = m_window->findChild<LayerRuler*>(QStringLiteral("layerRuler"));
+        QVERIFY(ruler);
+        QTRY_VERIFY(!ruler->bandOf(2).isEmpty());
+        QTest::mouseClick(ruler, Qt::LeftButton, {},
+                          QPoint(ruler->width() / 2, ruler->bandOf(2).center().y()));
+    }
+    QCOMPARE(m_window->CurrentRow, row);
+    QCOMPARE(memo->CaretRow(), row);
+    QCOMPARE(memo->SendScintilla(QsciScintillaBase::SCI_GETXOFFSET), 0L);
+    QCOMPARE(memo->horizontalScrollBar()->value(), 0);
+    const long first = memo->SendScintilla(QsciScintillaBase::SCI_GETFIRSTVISIBLELINE);
+    const long shown = memo->SendScintilla(QsciScintillaBase::SCI_LINESONSCREEN);
+    QVERIFY2(row >= first && row < first + shown,
+             qPrintable(QStringLiteral("rows %1 to %2").arg(first).arg(first + shown - 1)));
+    QVERIFY2(qAbs(row - (first + shown / 2)) <= 1, "in the middle of the view");
 }
 
 QTEST_MAIN(TestNavigation)

@@ -3,7 +3,7 @@
 
 #include "GuiTestSupport.h"
 
-#include "core/batch/Batch.h"
+#include "app/CommandLine.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
@@ -103,15 +103,15 @@ void TestOpenFile::fileArgumentLoadsAsADrop()
     const QString oldWorkingFolder = QDir::currentPath();
     QVERIFY(QDir::setCurrent(m_dir->path()));
     const QString argument = relative ? QFileInfo(target).fileName() : target;
-    Batch::CommandLine commandLine;
-    const Batch::Request request = commandLine.parse({QStringLiteral("EditorForBorvane5"), argument});
+    CommandLine commandLine;
+    const CommandLine::Parsed parsed = commandLine.parse({QStringLiteral("EditorForBorvane5"), argument});
     QVERIFY(QDir::setCurrent(oldWorkingFolder));
-    QCOMPARE(request.mode, Batch::Mode::Window);
-    QCOMPARE(request.file, QDir::toNativeSeparators(target));
+    QCOMPARE(parsed.mode, CommandLine::Mode::Window);
+    QCOMPARE(parsed.file, QDir::toNativeSeparators(target));
 
     auto window = newWindow();
     QVERIFY(window);
-    window->OpenPath(request.file);
+    window->OpenPath(parsed.file);
     QCOMPARE(GuiTest::loadedView(*window), afterDrop);
 }
 

@@ -26,6 +26,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSaveFile>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -115,6 +118,7 @@ private slots:
     void fontIsTahoma();
     void panelsFollowTheWindowSize_data();
     void panelsFollowTheWindowSize();
+    void opensWithinTheScreen();
 
     void keywordList_data();
     void keywordList();
@@ -206,7 +210,8 @@ void TestWindow::controlTree_data()
     const QString w = kWindowName;
     auto row = [](const char* name) -> QTestData& { return QTest::newRow(name); };
     // clang-format off
-    row("pnlLeft")            << "QFrame"         << w                   << "" << QRect(0, 24, 400, 619)   << true  << false << false << 17;
+    // The left panel scrolls in the window's left column; at this height it needs no scrolling.
+    row("pnlLeft")            << "QFrame"         << "qt_scrollarea_viewport" << "" << QRect(0, 0, 400, 619) << true << false << false << 17;
     row("sbtnExplorerOpen")   << "QToolButton"    << "pnlLeft"           << "" << QRect(350, 24, 39, 38)   << true  << false << false << 17;
     row("lblFolderName")      << "QLabel"         << "pnlLeft"           << "Folder Name" << QRect(16, 4, -1, -1) << true << false << false << 17;
     row("editFilePath")       << "QLineEdit"      << "pnlLeft"           << "" << QRect(10, 30, 340, 29)   << true  << false << false << 17;
@@ -233,16 +238,16 @@ void TestWindow::controlTree_data()
     row("rbtnAfter")          << "QRadioButton"   << "gboxInsertCommand" << "After cursor" << QRect(10, 110, 120, 17) << false << false << true << 17;
     row("lbleRow")            << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(240, 30, 80, 29)   << true  << false << true  << 17;
     row("leditCurrentZ")      << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(25, 30, 80, 29)    << true  << true  << false << 17;
-    row("pnlTop")             << "QFrame"         << w                   << "" << QRect(0, 0, 874, 24)     << true  << false << false << 13;
+    row("pnlTop")             << "QFrame"         << w                   << "" << QRect(0, 0, 0, 0)        << true  << false << false << 13;
     row("pnlBottom")          << "QFrame"         << w                   << "" << QRect(0, 643, 874, 20)   << true  << false << false << 13;
-    row("pnlRight")           << "QFrame"         << w                   << "" << QRect(400, 24, 474, 619) << true  << false << false << 13;
-    // FormCreate made memoMessage 600 high, which leaves a strip of 17 pixels for Memo1;
-    // the layer ruler takes the right 64 pixels of it.
-    row("Memo1")              << "EditBuffer"     << "pnlRight"          << "" << QRect(1, 601, 408, 17)   << false << false << true  << 16;
-    row("layerRuler")         << "LayerRuler"     << "pnlRight"          << "" << QRect(409, 601, 64, 17)  << true  << false << false << 10;
+    row("pnlRight")           << "QFrame"         << w                   << "" << QRect(400, 0, 474, 643)  << true  << false << false << 13;
+    // Until the first drop memoMessage covers the editor, whose row keeps no height; the layer
+    // ruler takes the right 64 pixels of that row.
+    row("Memo1")              << "EditBuffer"     << "pnlRight"          << "" << QRect(1, 642, 408, 0)    << false << false << true  << 16;
+    row("layerRuler")         << "LayerRuler"     << "pnlRight"          << "" << QRect(409, 642, 64, 0)   << true  << false << false << 10;
     row("memoMessage")        << "QPlainTextEdit" << "pnlRight"
         << QStringLiteral("Drop the G-code file created by Borvane\n          or press Ctrl+O to open it.")
-        << QRect(1, 1, 472, 600) << false << false << true << 21;
+        << QRect(1, 1, 472, 641) << false << false << true << 21;
     // clang-format on
 }
 
@@ -420,39 +425,75 @@ void TestWindow::fontIsTahoma()
 void TestWindow::panelsFollowTheWindowSize_data()
 {
     QTest::addColumn<QSize>("size");
+    QTest::addColumn<QSize>("expected");
 
-    QTest::newRow("initial size") << QSize(874, 663);
-    QTest::newRow("larger") << QSize(1200, 900);
-    QTest::newRow("narrower and lower") << QSize(700, 500);
-    QTest::newRow("narrower than the left panel") << QSize(300, 200);
+    QTest::newRow("initial size") << QSize(874, 663) << QSize(874, 663);
+    QTest::newRow("larger") << QSize(1200, 900) << QSize(1200, 900);
+    QTest::newRow("lower than the left panel") << QSize(700, 500) << QSize(700, 500);
+    QTest::newRow("below the smallest window") << QSize(300, 200) << QSize(660, 360);
 }
 
 void TestWindow::panelsFollowTheWindowSize()
 {
     QFETCH(QSize, size);
+    QFETCH(QSize, expected);
 
+    // A file loaded, so that the message keeps a strip and the editor has the rest.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("print.gcode"));
+    QVERIFY(GuiTest::writeFile(path, "header 1\nheader 2\n" + GuiTest::joinLines(GuiTest::kStructuredBody)));
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
+    QVERIFY(GuiTest::dropFile(window, path));
     window->resize(size);
-    QTRY_COMPARE(window->size(), size);
+    QTRY_COMPARE(window->size(), expected);
 
-    const int w = size.width();
-    const int h = size.height();
-    const int middle = h - 24 - 20;
-    const int right = qMax(0, w - 400);
-    QTRY_COMPARE(window->pnlTop->geometry(), QRect(0, 0, w, 24));
+    const int w = expected.width();
+    const int h = expected.height();
+    const int middle = h - 20;
+    // The left column: the panel at its width, and the scroll bar beside it when it scrolls.
+    auto* scroll = window->findChild<QScrollArea*>(QStringLiteral("scrlLeft"));
+    QVERIFY(scroll);
+    const bool scrolls = middle < 619;
+    QCOMPARE(scroll->verticalScrollBar()->isVisible(), scrolls);
+    const int left = 400 + (scrolls ? scroll->verticalScrollBar()->width() : 0);
+    QTRY_COMPARE(scroll->geometry(), QRect(0, 0, left, middle));
+    QCOMPARE(window->pnlLeft->width(), 400);
+    QCOMPARE(window->pnlLeft->height(), qMax(619, middle));
     QCOMPARE(window->pnlBottom->geometry(), QRect(0, h - 20, w, 20));
-    QCOMPARE(window->pnlLeft->geometry(), QRect(0, 24, 400, middle));
-    QCOMPARE(window->pnlRight->geometry(), QRect(400, 24, right, middle));
+    QCOMPARE(window->pnlRight->geometry(), QRect(left, 0, w - left, middle));
+    QVERIFY(!window->pnlTop->isVisible());
+
+    // Every control of the left panel can be scrolled into view, "Create" last.
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    const QRect create(window->btnCreate->mapTo(scroll->viewport(), QPoint(0, 0)), window->btnCreate->size());
+    QVERIFY2(scroll->viewport()->rect().contains(create), "Create in view");
+
     // Inside the right panel's border: the message keeps its height, the editor takes the rest
     // but for the layer ruler's 64 pixels at the right edge.
-    const int inner = qMax(0, right - 2);
-    const int ruler = qMin(64, inner);
-    QCOMPARE(window->memoMessage->geometry(), QRect(1, 1, inner, 600));
-    QCOMPARE(window->Memo1->geometry(), QRect(1, 601, inner - ruler, qMax(0, middle - 2 - 600)));
+    const int inner = w - left - 2;
+    const int message = window->memoMessage->height();
+    QCOMPARE(window->memoMessage->geometry(), QRect(1, 1, inner, message));
+    QCOMPARE(window->Memo1->geometry(), QRect(1, 1 + message, inner - 64, middle - 2 - message));
     QWidget* layerRuler = window->pnlRight->findChild<QWidget*>(QStringLiteral("layerRuler"));
     QVERIFY(layerRuler);
-    QCOMPARE(layerRuler->geometry(), QRect(1 + inner - ruler, 601, ruler, qMax(0, middle - 2 - 600)));
+    QCOMPARE(layerRuler->geometry(), QRect(1 + inner - 64, 1 + message, 64, middle - 2 - message));
+}
+
+void TestWindow::opensWithinTheScreen()
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    const QRect area = window->screen()->availableGeometry();
+    QVERIFY2(area.contains(window->frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                    .arg(window->frameGeometry().x())
+                                                                    .arg(window->frameGeometry().y())
+                                                                    .arg(window->frameGeometry().width())
+                                                                    .arg(window->frameGeometry().height())));
+    // Where the screen has room, it keeps its size.
+    if (area.width() >= 874 + 16 && area.height() >= 663 + 40)
+        QCOMPARE(window->size(), QSize(874, 663));
+    QVERIFY(window->width() >= window->minimumWidth() && window->height() >= window->minimumHeight());
 }
 
 void TestWindow::keywordList_data()
@@ -492,7 +533,7 @@ void TestWindow::keywordList()
     QVERIFY2(!answer.seen, qPrintable(answer.text));
     QCOMPARE(itemsOf(window->cboxKeyword), entries);
     QCOMPARE(window->cboxKeyword->currentText(), QString());
-    QCOMPARE(window->memoMessage->height(), 600);
+    QCOMPARE(window->memoMessage->height(), window->pnlRight->height() - 2); // covers the editor
 }
 
 void TestWindow::unreadableKeywordListIsShownAndTheWindowOpens()

@@ -1,5 +1,6 @@
-# Builds the .deb with CPack and lists its contents: the install tree under /usr.
-# Arguments: BUILD_DIR, WORK_DIR, DATA_DIR, APP_ID, DPKG_DEB.
+# Builds the .deb with CPack, lists its contents (the install tree under /usr, with the man page,
+# changelog and copyright Debian asks for) and has lintian check it at its default level.
+# Arguments: BUILD_DIR, WORK_DIR, DATA_DIR, APP_ID, VERSION, PACKAGE, DPKG_DEB, LINTIAN.
 
 file(REMOVE_RECURSE ${WORK_DIR})
 execute_process(COMMAND ${CMAKE_CPACK_COMMAND} --config ${BUILD_DIR}/CPackConfig.cmake -G DEB -B ${WORK_DIR}
@@ -23,15 +24,29 @@ foreach(expected
         ./usr/${DATA_DIR}/SearchKey.txt
         ./usr/share/icons/hicolor/scalable/apps/EditorForBorvane5.svg
         ./usr/share/applications/EditorForBorvane5.desktop
-        ./usr/share/metainfo/${APP_ID}.metainfo.xml)
+        ./usr/share/metainfo/${APP_ID}.metainfo.xml
+        ./usr/share/man/man1/EditorForBorvane5.1.gz
+        ./usr/share/doc/${PACKAGE}/changelog.gz
+        ./usr/share/doc/${PACKAGE}/copyright)
     string(FIND "${listing}" " ${expected}\n" at)
     if(at EQUAL -1)
         message(FATAL_ERROR "the .deb lacks ${expected}")
     endif()
 endforeach()
 
-execute_process(COMMAND ${DPKG_DEB} -f ${packages} Package Depends OUTPUT_VARIABLE fields)
+execute_process(COMMAND ${DPKG_DEB} -f ${packages} Package Version Depends OUTPUT_VARIABLE fields)
 message(STATUS "${fields}")
-if(NOT fields MATCHES "Package: editorforborvane5" OR NOT fields MATCHES "Depends:.*libqt6widgets6")
+if(NOT fields MATCHES "Package: ${PACKAGE}\n" OR NOT fields MATCHES "Version: ${VERSION}\n"
+        OR NOT fields MATCHES "Depends:.*libqt6widgets6")
     message(FATAL_ERROR "the .deb's control fields: ${fields}")
+endif()
+
+# Any error or warning fails: lintian prints no tag for a clean package. (On standard error it may
+# only say that it runs as root, as it does in a container.)
+if(NOT LINTIAN)
+    message(FATAL_ERROR "lintian is not installed (tools/setup.sh installs it)")
+endif()
+execute_process(COMMAND ${LINTIAN} ${packages} RESULT_VARIABLE result OUTPUT_VARIABLE tags ERROR_VARIABLE err)
+if(NOT result EQUAL 0 OR NOT tags STREQUAL "")
+    message(FATAL_ERROR "lintian ${packages}:\n${tags}${err}")
 endif()

@@ -1,6 +1,7 @@
 # Installs the build into a fresh folder and checks the tree a desktop expects: the program
-# in bin/, the keyword list in the data folder, the icon, a valid desktop entry and metainfo.
-# Arguments: BUILD_DIR, WORK_DIR, DATA_DIR, APP_ID, DESKTOP_VALIDATE, APPSTREAMCLI.
+# in bin/, the keyword list in the data folder, the icon, a valid desktop entry and metainfo, the
+# man page; and one version in the program and the metainfo.
+# Arguments: BUILD_DIR, WORK_DIR, DATA_DIR, APP_ID, VERSION, DESKTOP_VALIDATE, APPSTREAMCLI.
 
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -18,7 +19,8 @@ foreach(expected
         ${DATA_DIR}/PrinterProfiles.json
         share/icons/hicolor/scalable/apps/EditorForBorvane5.svg
         share/applications/EditorForBorvane5.desktop
-        share/metainfo/${APP_ID}.metainfo.xml)
+        share/metainfo/${APP_ID}.metainfo.xml
+        share/man/man1/EditorForBorvane5.1.gz)
     if(NOT EXISTS ${prefix}/${expected})
         message(FATAL_ERROR "missing from the install tree: ${expected}")
     endif()
@@ -28,7 +30,7 @@ if(EXISTS ${prefix}/bin/TempFile)
 endif()
 
 file(STRINGS ${desktop} entry)
-foreach(line "Exec=EditorForBorvane5 %f" "Icon=EditorForBorvane5" "MimeType=text/x.gcode;text/x-gcode;")
+foreach(line "Exec=EditorForBorvane5 %f" "Icon=EditorForBorvane5" "MimeType=text/x.gcode;text/x-gcode;text/x-gcode-gx;")
     list(FIND entry "${line}" found)
     if(found EQUAL -1)
         message(FATAL_ERROR "the desktop entry lacks the line ${line}")
@@ -45,10 +47,25 @@ execute_process(COMMAND ${APPSTREAMCLI} validate --no-net ${metainfo} RESULT_VAR
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "appstreamcli validate ${metainfo}:\n${out}")
 endif()
+file(READ ${metainfo} text)
+string(FIND "${text}" "<release version=\"${VERSION}\"" at)
+if(at EQUAL -1)
+    message(FATAL_ERROR "the metainfo's release is not ${VERSION}:\n${text}")
+endif()
+
+# The man page (gzipped beside its plain text in the build) lists every option of the help.
+file(READ ${BUILD_DIR}/EditorForBorvane5.1 page)
+foreach(expected ".TH EDITORFORBORVANE5 1 " "EditorForBorvane5 ${VERSION}" ".SH SYNOPSIS" ".SH OPTIONS"
+        "\\fB\\-\\-height <H>\\fR" "\\fB\\-o, \\-\\-output <OUT>\\fR" ".SH ARGUMENTS" "\\fBFILE\\fR")
+    string(FIND "${page}" "${expected}" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "the man page lacks ${expected}:\n${page}")
+    endif()
+endforeach()
 
 # The installed program runs without a display in batch mode.
 execute_process(COMMAND ${prefix}/bin/EditorForBorvane5 --version RESULT_VARIABLE result
     OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT result EQUAL 0 OR NOT out MATCHES "^EditorForBorvane5 1\\.3")
+if(NOT result EQUAL 0 OR NOT out STREQUAL "EditorForBorvane5 ${VERSION}\n")
     message(FATAL_ERROR "installed program --version: ${result} ${out} ${err}")
 endif()

@@ -1,0 +1,121 @@
+// The program's arguments read into a request, without starting anything: which positions, which
+// file and output, which switches. What a refused line prints is checked by running the program
+// (tests/gui/tst_batchmode); here the request the edit gets.
+
+#include "app/CommandLine.h"
+
+#include <QDir>
+#include <QTest>
+
+using By = Batch::Position::By;
+
+Q_DECLARE_METATYPE(CommandLine::Mode)
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void positions_data();
+    void positions();
+    void filesAndSwitches_data();
+    void filesAndSwitches();
+};
+
+void TestCommandLine::positions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("positions"); // "h0.25 r6 l3": by and value, in the order read
+    QTest::newRow("one height") << QStringList{"--height", "12.5"} << "h12.5";
+    QTest::newRow("a height with '='") << QStringList{"--height=0.25"} << "h0.25";
+    QTest::newRow("three heights, each kept")
+        << QStringList{"--height", "5", "--height", "1", "--height", "9"} << "h5 h1 h9";
+    QTest::newRow("mixed and given in any order")
+        << QStringList{"--layer", "3", "--row", "40", "--height", "2", "--row", "7"} << "h2 r40 r7 l3";
+    QTest::newRow("row 0 and the first layer") << QStringList{"--row", "0", "--layer", "1"} << "r0 l1";
+}
+
+void TestCommandLine::positions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, positions);
+    CommandLine commandLine;
+    const CommandLine::Parsed parsed = commandLine.parse(QStringList{"EditorForBorvane5"} + arguments +
+                                                         QStringList{"--pause", "part.gcode"});
+    QCOMPARE(parsed.mode, CommandLine::Mode::Edit);
+    QStringList read;
+    for (const Batch::Position& position : parsed.request.positions) {
+        switch (position.by) {
+        case By::Height:
+            read << u'h' + QString::number(position.height);
+            break;
+        case By::Row:
+            read << u'r' + QString::number(position.number);
+            break;
+        case By::Layer:
+            read << u'l' + QString::number(position.number);
+            break;
+        }
+    }
+    QCOMPARE(read.join(u' '), positions);
+}
+
+void TestCommandLine::filesAndSwitches_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // after "--row 4 --pause"
+    QTest::addColumn<QString>("file");          // relative to the working folder, or "-"
+    QTest::addColumn<QString>("output");        // the same; empty for the default
+    QTest::addColumn<QString>("switches");      // of in-place, dry-run, json, force, after, remove-header
+    QTest::newRow("a file") << QStringList{"part.gcode"} << "part.gcode"
+                            << ""
+                            << "";
+    QTest::newRow("an output beside it") << QStringList{"-o", "out/x.gx", "part.gcode"} << "part.gcode"
+                                         << "out/x.gx"
+                                         << "";
+    QTest::newRow("standard input to standard output") << QStringList{"-o", "-", "-"} << "-"
+                                                       << "-"
+                                                       << "";
+    QTest::newRow("standard input to a file") << QStringList{"--output=x.gx", "-"} << "-"
+                                              << "x.gx"
+                                              << "";
+    QTest::newRow("every switch") << QStringList{"--in-place", "--dry-run",       "--json", "--force",
+                                                 "--after",    "--remove-header", "p.gcode"}
+                                  << "p.gcode"
+                                  << ""
+                                  << "in-place dry-run json force after remove-header";
+}
+
+void TestCommandLine::filesAndSwitches()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, file);
+    QFETCH(QString, output);
+    QFETCH(QString, switches);
+    CommandLine commandLine;
+    const CommandLine::Parsed parsed =
+        commandLine.parse(QStringList{"EditorForBorvane5", "--row", "4", "--pause"} + arguments);
+    QCOMPARE(parsed.mode, CommandLine::Mode::Edit);
+    const Batch::Request& request = parsed.request;
+    // A path is taken from the working folder, as any command-line tool takes it; "-" stays "-".
+    const auto absolute = [](const QString& path) {
+        return path.isEmpty() || path == QStringLiteral("-")
+                   ? path
+                   : QDir::toNativeSeparators(QDir::current().absoluteFilePath(path));
+    };
+    QCOMPARE(request.file, absolute(file));
+    QCOMPARE(request.output, absolute(output));
+    QStringList set;
+    const std::pair<bool, const char*> flags[] = {
+        {request.inPlace, "in-place"}, {request.dryRun, "dry-run"}, {parsed.json, "json"},
+        {request.force, "force"},      {request.after, "after"},    {request.removeHeader, "remove-header"}};
+    for (const auto& [on, name] : flags) {
+        if (on)
+            set << QString::fromLatin1(name);
+    }
+    QCOMPARE(set.join(u' '), switches);
+    QVERIFY(request.pause);
+    QCOMPARE(request.positions.size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"

@@ -647,6 +647,9 @@ void measureBatch(Bench& bench)
          oneHeight + QStringList{"-o", output, bench.input}},
         {"batch: five heights, one run", fiveHeights + QStringList{"-o", output, bench.input}},
         {"batch: five heights, --in-place", fiveHeights + QStringList{"--in-place", inPlace}},
+        // The Marlin pause: a block built from the machine read down to the row.
+        {"batch: --height 50 --pause --printer marlin",
+         QStringList{"--height", "50", "--pause", "--printer", "marlin", "-o", output, bench.input}},
     };
     // In turns, so that all meet the disk in the same state: how long a sync takes depends on
     // what the disk still has to write.

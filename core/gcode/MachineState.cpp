@@ -63,22 +63,14 @@ std::uint64_t keyOf(std::int32_t cx, std::int32_t cy)
 
 } // namespace
 
-void CellGrid::mark(std::int32_t cx, std::int32_t cy, std::uint32_t part)
+bool CellGrid::markOutside(std::int32_t cx, std::int32_t cy, std::uint32_t part)
 {
-    const std::int64_t x = std::int64_t(cx) - m_x0;
-    const std::int64_t y = std::int64_t(cy) - m_y0;
-    if (x >= 0 && y >= 0 && x < m_width && y < m_height) {
-        std::uint32_t& first = m_first[std::size_t(y * m_width + x)];
-        first = std::min(first, part);
-        return;
-    }
-    if (grow(cx, cy)) {
-        mark(cx, cy, part);
-        return;
-    }
+    if (grow(cx, cy))
+        return mark(cx, cy, part);
     const auto [at, added] = m_far.emplace(key(cx, cy), part);
     if (!added)
         at->second = std::min(at->second, part);
+    return added;
 }
 
 // Makes the grid hold the cell, with room around it; false when that would take too many cells.
@@ -279,7 +271,7 @@ void MachineTracker::markVisited(double x, double y)
     if (key == m_lastVisited)
         return;
     m_lastVisited = key;
-    if (m_visitedCells.insert(key).second)
+    if (m_visitedCells.mark(cellOf(x), cellOf(y), m_part))
         m_visitedOrder.push_back({key, PointXY{x, y}, m_part});
 }
 

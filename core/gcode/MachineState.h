@@ -54,7 +54,18 @@ struct PointXY
 class CellGrid
 {
 public:
-    void mark(std::int32_t cx, std::int32_t cy, std::uint32_t part);
+    // Marks the cell with part unless an earlier part marked it; true when it was not marked yet.
+    bool mark(std::int32_t cx, std::int32_t cy, std::uint32_t part)
+    {
+        const std::int64_t x = std::int64_t(cx) - m_x0;
+        const std::int64_t y = std::int64_t(cy) - m_y0;
+        if (x < 0 || y < 0 || x >= m_width || y >= m_height)
+            return markOutside(cx, cy, part);
+        std::uint32_t& first = m_first[std::size_t(y * m_width + x)];
+        const bool unmarked = first == kUnmarked;
+        first = first < part ? first : part;
+        return unmarked;
+    }
     // f(cell key, part) for every marked cell.
     template <typename F> void forEach(F f) const
     {
@@ -76,6 +87,7 @@ public:
 private:
     static constexpr std::uint32_t kUnmarked = ~std::uint32_t(0);
     static constexpr std::int64_t kMostCells = 2048 * 2048;
+    bool markOutside(std::int32_t cx, std::int32_t cy, std::uint32_t part);
     bool grow(std::int32_t cx, std::int32_t cy);
 
     std::int64_t m_x0 = 0, m_y0 = 0, m_width = 0, m_height = 0;
@@ -128,7 +140,7 @@ private:
 
     MachineState m_state;
     std::uint32_t m_part = 0;
-    std::unordered_set<std::uint64_t> m_visitedCells;
+    CellGrid m_visitedCells;
     std::vector<Visited> m_visitedOrder;
     CellGrid m_printed;
     std::uint64_t m_lastVisited = ~std::uint64_t(0);

@@ -12,6 +12,7 @@
 #include <QLocale>
 
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <utility>
 
@@ -22,24 +23,39 @@ QString nativeAbsolute(const QString& path)
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
 }
 
-std::optional<int> rowNumber(const QString& text)
+// The tallest height taken: far above any printer, low enough to print as a plain number.
+constexpr double kMaxHeight = 100000.0;
+
+// A number of digits only, or none; outOfRange tells a number past the int range.
+std::optional<int> rowNumber(const QString& text, bool* outOfRange = nullptr)
 {
     if (text.isEmpty())
         return std::nullopt;
+    qint64 value = 0;
     for (const QChar c : text) {
         if (c < u'0' || c > u'9')
             return std::nullopt;
+        value = qMin<qint64>(value * 10 + (c.unicode() - u'0'), qint64(1) << 40);
     }
-    // The "Row Number" field's own reading of its digits.
-    return Utility::TruncateToInt(Utility::TextToNumber(text, 1));
+    if (value > std::numeric_limits<int>::max()) {
+        if (outOfRange)
+            *outOfRange = true;
+        return std::nullopt;
+    }
+    return int(value);
 }
 
-std::optional<double> heightNumber(const QString& text)
+std::optional<double> heightNumber(const QString& text, bool* outOfRange = nullptr)
 {
     bool ok = false;
     const double value = QLocale::c().toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(value) || value < 0)
+    if (!ok || std::isnan(value) || value < 0)
         return std::nullopt;
+    if (value > kMaxHeight) {
+        if (outOfRange)
+            *outOfRange = true;
+        return std::nullopt;
+    }
     return value;
 }
 
@@ -247,7 +263,14 @@ bool CommandLine::readPrinter(Parsed& parsed) const
 bool CommandLine::readPositions(QList<Batch::Position>& positions, QString& reason) const
 {
     for (const QString& text : m_parser.values(m_height)) {
-        const std::optional<double> height = heightNumber(text);
+        bool outOfRange = false;
+        const std::optional<double> height = heightNumber(text, &outOfRange);
+        if (outOfRange) {
+            reason = QStringLiteral("--height \"%1\" is out of range: give a height from 0 to %2 mm.")
+                         .arg(text)
+                         .arg(kMaxHeight, 0, 'f', 0);
+            return false;
+        }
         if (!height) {
             reason = QStringLiteral("--height \"%1\" is not a height in mm (a number from 0 up, with a point "
                                     "for decimals).")
@@ -257,7 +280,14 @@ bool CommandLine::readPositions(QList<Batch::Position>& positions, QString& reas
         positions.append({.by = Batch::Position::By::Height, .height = *height});
     }
     for (const QString& text : m_parser.values(m_row)) {
-        const std::optional<int> row = rowNumber(text);
+        bool outOfRange = false;
+        const std::optional<int> row = rowNumber(text, &outOfRange);
+        if (outOfRange) {
+            reason = QStringLiteral("--row \"%1\" is out of range: give a row from 0 to %2.")
+                         .arg(text)
+                         .arg(std::numeric_limits<int>::max());
+            return false;
+        }
         if (!row) {
             reason = QStringLiteral("--row \"%1\" is not a row number (digits only).").arg(text);
             return false;

@@ -3,7 +3,9 @@
 #include "core/gcode/SlicedFileReader.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
@@ -117,6 +119,38 @@ int AskOkCancel(const QString& text)
 void ShowError(const QString& caption, const QString& text)
 {
     showBox(QMessageBox::Warning, caption, text, QMessageBox::Ok);
+}
+
+bool AskYesNo(const QString& caption, const QString& text)
+{
+    return showBox(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+namespace {
+
+FolderChooser& folderChooser()
+{
+    static FolderChooser instance;
+    return instance;
+}
+
+} // namespace
+
+QString ChooseFolder(const QString& caption, const QString& start)
+{
+    if (folderChooser())
+        return folderChooser()(caption, start);
+    const QPointer<QWidget> owner = QApplication::activeWindow();
+    const QString folder = QFileDialog::getExistingDirectory(owner, caption, start);
+    if (owner)
+        owner->activateWindow();
+    return folder.isEmpty() ? QString() : QDir::toNativeSeparators(folder);
+}
+
+void setFolderChooser(FolderChooser chooser)
+{
+    folderChooser() = std::move(chooser);
 }
 
 void ShowCritical(const QString& caption, const QString& text)

@@ -39,6 +39,13 @@ void ShowNotice(const QString& text);
 int AskOkCancel(const QString& text);
 // A notice with a warning icon, for errors that have their own wording (refused files, failed writes).
 void ShowError(const QString& caption, const QString& text);
+// A warning box that asks a question with Yes and No; true for Yes.
+bool AskYesNo(const QString& caption, const QString& text);
+// A dialog that chooses an existing folder, starting at start; empty when the user cancels.
+QString ChooseFolder(const QString& caption, const QString& start);
+// While a chooser is set, ChooseFolder asks it instead of showing a dialog. Tests set one.
+using FolderChooser = std::function<QString(const QString& caption, const QString& start)>;
+void setFolderChooser(FolderChooser chooser);
 // A box with the critical icon, for what escaped a handler.
 void ShowCritical(const QString& caption, const QString& text);
 

@@ -274,6 +274,11 @@ void EditBuffer::mouseReleaseEvent(QMouseEvent* event)
         emit clicked();
 }
 
+void EditBuffer::takeBackStep(bool redoIt)
+{
+    editAsProgram([&] { redoIt ? redo() : undo(); });
+}
+
 void EditBuffer::keyPressEvent(QKeyEvent* event)
 {
     const bool undoKey = event->matches(QKeySequence::Undo);

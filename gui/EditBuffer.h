@@ -90,6 +90,8 @@ public:
     // Puts a mark with token into the undo step being built (between beginUndoAction and
     // endUndoAction); undoing or redoing that step sends stepTakenBack or stepRedone with it.
     void markUndoStep(int token);
+    // Undo (or redo) of the last step, also in the read-only state, as Ctrl+Z in the editor does.
+    void takeBackStep(bool redo);
 
     // Shows body's document in place of the current one, which goes with its undo history;
     // the caret goes to the start, nothing selected, and the read-only state stays.

@@ -5,21 +5,24 @@
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/MachineState.h"
 #include "core/gcode/PauseBlock.h"
+#include "core/gcode/OutputFile.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/gcode/SlicedFileReader.h"
 #include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
 #include "core/text/RowSource.h"
+#include "core/text/Utility.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QLocale>
-#include <QSaveFile>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <limits>
+#include <new>
 
 namespace Batch {
 
@@ -94,12 +97,14 @@ QString defaultOutputPath(const QString& file, bool removeHeader)
 // Writes the header, then the body with each placement's bytes put in (offsets ascending): the
 // same bytes as writeOutput of the edited body, without moving the body's bytes to make room.
 bool writeEdited(QIODevice& device, QByteArrayView header, const QByteArray& body,
-                 LineBreaks::Style lineBreak, const QList<::Insertion::Placement>& placements)
+                 LineBreaks::Style lineBreak, const QList<::Insertion::Placement>& placements,
+                 QString& problem)
 {
     const std::string_view text(body.constData(), std::size_t(body.size()));
     const QByteArrayView breakBytes = LineBreaks::bytesOf(lineBreak);
-    const auto put = [&device](std::string_view bytes) {
-        return bytes.empty() || device.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size());
+    const auto put = [&device, &problem](std::string_view bytes) {
+        return SlicedFile::writeBytes(device, QByteArrayView(bytes.data(), qsizetype(bytes.size())),
+                                      &problem);
     };
     if (!put({header.data(), std::size_t(header.size())}))
         return false;
@@ -114,37 +119,31 @@ bool writeEdited(QIODevice& device, QByteArrayView header, const QByteArray& bod
     // Only the text's last byte decides whether writeOutput adds a line break.
     const std::string_view tail = text.substr(done);
     if (tail.empty())
-        return SlicedFile::writeOutput(device, {}, last, breakBytes);
-    return put(last) && SlicedFile::writeOutput(device, {}, tail, breakBytes);
+        return SlicedFile::writeOutput(device, {}, last, breakBytes, &problem);
+    return put(last) && SlicedFile::writeOutput(device, {}, tail, breakBytes, &problem);
 }
 
 bool write(const QString& path, QIODevice* standardOutput, QByteArrayView header, const QByteArray& body,
            LineBreaks::Style lineBreak, const QList<::Insertion::Placement>& placements, QString& error)
 {
     if (path == kStandardStream) {
-        if (!standardOutput || !writeEdited(*standardOutput, header, body, lineBreak, placements)) {
+        QString problem;
+        if (!standardOutput || !writeEdited(*standardOutput, header, body, lineBreak, placements, problem)) {
             error = QStringLiteral("Cannot write to standard output: %1")
-                        .arg(standardOutput ? standardOutput->errorString() : QStringLiteral("none"));
+                        .arg(!standardOutput     ? QStringLiteral("none")
+                             : problem.isEmpty() ? standardOutput->errorString()
+                                                 : problem);
             return false;
         }
         return true;
     }
     // Written beside the file, synced and renamed over it: the old file stays whole until then.
-    QSaveFile output(path);
-    if (!output.open(QIODevice::WriteOnly)) {
-        error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
-        return false;
-    }
-    if (!writeEdited(output, header, body, lineBreak, placements)) {
-        error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
-        output.cancelWriting();
-        return false;
-    }
-    if (!output.commit()) {
-        error = QStringLiteral("Cannot write %1: %2").arg(path, output.errorString());
-        return false;
-    }
-    return true;
+    const OutputFile::Written written = OutputFile::write(path, [&](QIODevice& device, QString& problem) {
+        return writeEdited(device, header, body, lineBreak, placements, problem);
+    });
+    if (!written.ok())
+        error = QStringLiteral("Cannot write %1: %2").arg(path, written.problem);
+    return written.ok();
 }
 
 // What the file offers the positions: its rows, layers and print start.
@@ -190,14 +189,15 @@ std::optional<int> chooseRow(const Position& position, const Print& print, QStri
     // As a drop's print analysis leaves the window: without a start, rows from 0 and height 0.
     const int startRow = print.start.row.value_or(0);
     const double startHeight = print.start.row ? print.start.height : 0.0;
-    const double target = position.height + startHeight;
+    // Compared as whole nanometres, as the window compares a typed height.
+    const std::int64_t target = Utility::ToNanometres(position.height) + Utility::ToNanometres(startHeight);
     const HeightChoice choice = chooseRowForHeight(print.rows, print.layers, startRow, target);
     if (!choice.row) {
         const QLocale c = QLocale::c();
         error = QStringLiteral("%1: the height %2 mm above the print start (Z %3) was not found in %4: the "
                                "print is lower.")
-                    .arg(position.text(), c.toString(position.height, 'g', 10), c.toString(target, 'f', 3),
-                         print.file);
+                    .arg(position.text(), c.toString(position.height, 'g', 10),
+                         c.toString(Utility::FromNanometres(target), 'f', 3), print.file);
         return std::nullopt;
     }
     return choice.row;
@@ -316,7 +316,8 @@ QString Position::text() const
     return {};
 }
 
-Outcome run(const Request& request, const Streams& streams)
+// The edit behind run(), which turns running out of memory into a message.
+static Outcome edit(const Request& request, const Streams& streams)
 {
     Outcome outcome;
     outcome.inputPath = request.file;
@@ -330,8 +331,15 @@ Outcome run(const Request& request, const Streams& streams)
         outcome.error = QStringLiteral("No row chosen: give --height H, --row N or --layer N.");
         return outcome;
     }
+    // A link or a special file is refused whatever --force says.
+    if (outcome.outputPath != kStandardStream) {
+        if (const QString problem = OutputFile::targetProblem(outcome.outputPath); !problem.isEmpty()) {
+            outcome.error = problem;
+            return outcome;
+        }
+    }
     if (!request.inPlace && !request.force && outcome.outputPath != kStandardStream &&
-        QFileInfo::exists(outcome.outputPath)) {
+        OutputFile::exists(outcome.outputPath)) {
         outcome.error = QStringLiteral("%1 exists; give --force to replace it.").arg(outcome.outputPath);
         return outcome;
     }
@@ -375,6 +383,17 @@ Outcome run(const Request& request, const Streams& streams)
         return outcome;
     outcome.ok = outcome.written = true;
     return outcome;
+}
+
+Outcome run(const Request& request, const Streams& streams)
+{
+    try {
+        return edit(request, streams);
+    } catch (const std::bad_alloc&) {
+        Outcome outcome;
+        outcome.error = QStringLiteral("There is not enough memory to edit %1.").arg(request.file);
+        return outcome;
+    }
 }
 
 QStringList describe(const Insertion& insertion)

@@ -2,6 +2,7 @@
 
 #include "core/gcode/GCodeWords.h"
 #include "core/text/LineBreaks.h"
+#include "core/text/Utility.h"
 
 #include <algorithm>
 #include <charconv>
@@ -299,8 +300,10 @@ std::optional<std::size_t> LayerIndex::layerAt(int row) const
 std::optional<std::size_t> LayerIndex::layerForHeight(double target) const
 {
     // Heights rise from layer to layer, so the first layer reaching target is found by halving.
-    const auto reaching = std::lower_bound(m_layers.begin(), m_layers.end(), target,
-                                           [](const Layer& layer, double t) { return layer.z < t; });
+    // Compared as whole nanometres, as a height search compares them.
+    const auto reaching = std::lower_bound(
+        m_layers.begin(), m_layers.end(), Utility::ToNanometres(target),
+        [](const Layer& layer, std::int64_t t) { return Utility::ToNanometres(layer.z) < t; });
     if (reaching == m_layers.end())
         return std::nullopt;
     if (reaching == m_layers.begin())

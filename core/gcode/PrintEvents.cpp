@@ -34,6 +34,40 @@ Command temperature(GCodeWords::Reader& words, int heater)
     return command;
 }
 
+// RepRapFirmware's tool temperatures, "G10 P<tool> S<active> R<standby>": a G10 with a P and an S
+// or R. Without them a G10 is a firmware retraction or sets a tool's offsets. The active
+// temperature is the setting; a standby one alone sets none.
+Command toolTemperatures(GCodeWords::Reader& words)
+{
+    std::optional<int> tool;
+    std::optional<int> active;
+    bool standby = false;
+    while (words.next()) {
+        const char letter = words.letter();
+        if (letter == 'P') {
+            tool = words.whole();
+        } else if (letter == 'S') {
+            if (const std::optional<double> value = words.value())
+                active = toInt(*value);
+        } else if (letter == 'R') {
+            standby = true;
+        }
+    }
+    if (!tool || (!active && !standby))
+        return {};
+    return {Kind::Temperature, *tool, active};
+}
+
+// Whether a row whose first byte (at p) is "G" may hold a G10, the one G command that is an event:
+// "G10", "G010", "g10 P0", not "G1", "G100" or "G10.5".
+bool mayBeG10(const char* p, const char* end)
+{
+    ++p;
+    while (p < end && *p == '0')
+        ++p;
+    return end - p >= 2 && p[0] == '1' && p[1] == '0' && (end - p == 2 || !GCodeWords::isNumberByte(p[2]));
+}
+
 } // namespace
 
 // Klipper's PAUSE and OctoPrint's @pause: a word of their own, not a letter and a number.
@@ -64,6 +98,8 @@ Command parse(std::string_view row)
     const int number = command.number;
     if (command.letter == 'T')
         return {Kind::ToolChange, number, std::nullopt};
+    if (command.letter == 'G')
+        return number == 10 ? toolTemperatures(words) : Command{};
     if (command.letter != 'M')
         return {};
     switch (number) {
@@ -101,9 +137,10 @@ std::vector<Event> findEvents(const RowSource& rows)
         const char* first = p;
         while (first < rowEnd && GCodeWords::isBlank(*first))
             ++first;
-        // Only these may begin a row whose command is an M or T, or a PAUSE or @pause.
+        // Only these may begin a row whose command is an M, a T or a G10, or a PAUSE or @pause.
         const char c = first < rowEnd ? GCodeWords::upper(*first) : 0;
-        if (c == 'M' || c == 'T' || c == 'N' || c == '(' || c == 'P' || c == '@') {
+        if (c == 'M' || c == 'T' || c == 'N' || c == '(' || c == 'P' || c == '@' ||
+            (c == 'G' && mayBeG10(first, rowEnd))) {
             const Command command = parse(std::string_view(first, std::size_t(rowEnd - first)));
             if (command.kind != Kind::None)
                 events.push_back({row, command});

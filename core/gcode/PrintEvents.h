@@ -2,8 +2,9 @@
 
 // The rows that change how a print goes on, as the editor marks them and warns about them:
 // a pause or filament change (M25, M0, M1, M125, M226, M600, M601, and the named pauses PAUSE of
-// Klipper and @pause of OctoPrint, in either case), a temperature (M104 or M109 for a
-// tool, M140 or M190 for the bed) and a tool change (T0, T1, ...).
+// Klipper and @pause of OctoPrint, in either case), a temperature (M104 or M109 for a tool,
+// RepRapFirmware's G10 P<tool> S<temperature> for a tool, M140 or M190 for the bed) and a tool
+// change (T0, T1, ...).
 //
 // A row's command and its words are read as GCodeWords reads them: the first word after an
 // optional line number ("N12"), a letter (either case) and a whole number, so "M1" is not "M104"
@@ -29,7 +30,8 @@ struct Command
     Kind kind = Kind::None;
     // Temperature: kBed, a tool number (its T word) or kActiveTool. Tool change: the new tool.
     int heater = kActiveTool;
-    // Temperature: the S value, or R where there is no S; none when the row names neither.
+    // Temperature: the S value, or for M104/M109/M140/M190 R where there is no S; none when the
+    // row names neither (a G10 with R only sets a standby temperature, which is no setting here).
     std::optional<int> value;
 };
 
@@ -48,7 +50,7 @@ struct Event
 };
 
 // Every marked row of the text, rows ascending. One pass over the bytes; a row is looked at
-// only where a line starts with a blank, "M", "T" or "N" (either case).
+// only where a line starts, after blanks, with "M", "T", "N", "(" or "G10" (either case).
 std::vector<Event> findEvents(const RowSource& rows);
 
 // Follows count rows put in at row: the later events move down, and the new rows' own events
@@ -60,7 +62,8 @@ int activeToolAt(const std::vector<Event>& events, int row);
 
 // The first temperature row at or after from that sets heater (a tool number or kBed) with a
 // value: M104/M109 for that tool, with or without a T word (without one it sets the tool active
-// there, following tool changes from activeTool at row from), or M140/M190 for the bed.
+// there, following tool changes from activeTool at row from), G10 P<that tool> S, or M140/M190
+// for the bed.
 std::optional<Event> nextSetting(const std::vector<Event>& events, int from, int heater, int activeTool);
 
 // The pauses of a text apart from the rows first to last (the rows just inserted): how many,

@@ -79,6 +79,7 @@ HeaderRead readHeader(QIODevice& device)
         got += n;
     } while (stream && got < first.size() && headerLength({first.constData(), qsizetype(got)}) < 0);
     first.truncate(qsizetype(got));
+    result.start = first.first(qMin<qsizetype>(first.size(), 16));
     const qsizetype length = headerLength(first);
     // The body starts after the header; without one, reading goes on where it stopped.
     const qint64 next = length >= 0 ? length : got;
@@ -166,48 +167,55 @@ BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& 
     return result;
 }
 
-QString bodySizeProblem(qint64 bodyBytes)
+QString bodySizeProblem(qint64 bodyBytes, qint64 maxBytes)
 {
-    if (bodyBytes <= kMaxBodyBytes)
+    if (bodyBytes <= maxBytes)
         return QString();
-    return QStringLiteral("Its body is %1 MB; the editor holds at most %2 MB.")
-        .arg(bodyBytes / 1'000'000)
-        .arg(kMaxBodyBytes / 1'000'000);
+    const auto amount = [](qint64 bytes) {
+        if (bytes >= 1'000'000)
+            return QStringLiteral("%1 MB").arg(bytes / 1'000'000);
+        return bytes == 1 ? QStringLiteral("1 byte") : QStringLiteral("%1 bytes").arg(bytes);
+    };
+    return QStringLiteral("It is too large: its body is %1, %2 more than the %3 the editor holds.")
+        .arg(amount(bodyBytes), amount(bodyBytes - maxBytes), amount(maxBytes));
 }
 
-QString rowLengthProblem(qint64 longestRow)
+QString rowLengthProblem(qint64 longestRow, qint64 maxRowBytes)
 {
-    if (longestRow <= kMaxRowBytes)
+    if (longestRow <= maxRowBytes)
         return QString();
     return QStringLiteral("It has a line longer than %1 bytes; G-code lines are short, and the editor "
                           "would freeze the window painting a longer one.")
-        .arg(kMaxRowBytes);
+        .arg(maxRowBytes);
+}
+
+bool writeBytes(QIODevice& device, QByteArrayView bytes, QString* problem)
+{
+    if (bytes.isEmpty())
+        return true;
+    const qint64 written = device.write(bytes.data(), bytes.size());
+    if (written == bytes.size())
+        return true;
+    // A write that takes fewer bytes than given without an error is what a full disk (or a
+    // file size limit) gives.
+    if (problem)
+        *problem = written >= 0 ? QStringLiteral("The disk is full: the file could not be written to its "
+                                                 "end (%1 of %2 bytes were taken).")
+                                      .arg(written)
+                                      .arg(bytes.size())
+                                : device.errorString();
+    return false;
 }
 
 bool writeOutput(QIODevice& device, QByteArrayView header, std::string_view text, QByteArrayView lineBreak,
                  QString* problem)
 {
-    auto write = [&](const char* data, qsizetype size) {
-        if (size == 0)
-            return true;
-        const qint64 written = device.write(data, size);
-        if (written == size)
-            return true;
-        // A write that takes fewer bytes than given without an error is what a full disk
-        // (or a file size limit) gives.
-        if (problem)
-            *problem = written >= 0 ? QStringLiteral("The disk is full: the file could not be written to its "
-                                                     "end (%1 of %2 bytes were taken).")
-                                          .arg(written)
-                                          .arg(size)
-                                    : device.errorString();
-        return false;
-    };
-    if (!write(header.data(), header.size()) || !write(text.data(), qsizetype(text.size())))
+    if (!writeBytes(device, header, problem) ||
+        !writeBytes(device, QByteArrayView(text.data(), qsizetype(text.size())), problem))
         return false;
     const bool endsWithBreak = !text.empty() && LineBreaks::isBreak(text.back());
     if (!text.empty() && !endsWithBreak)
-        return write(lineBreak.data(), lineBreak.size());
+        return writeBytes(device, lineBreak, problem);
     return true;
 }
 
@@ -231,6 +239,10 @@ QString outputNameProblem(const QString& name)
     const QString trimmed = name.trimmed();
     if (trimmed.isEmpty())
         return QStringLiteral("The file name is empty.");
+    // The file system would end the name at the NUL, and another file would be written.
+    if (name.contains(QChar(0)))
+        return QStringLiteral("The file name holds a NUL character, which no file name can hold; type the "
+                              "name again.");
     if (trimmed == u"." || trimmed == u".." || name.contains(u'/') || name.contains(u'\\'))
         return QStringLiteral("The file name \"%1\" leads outside the chosen folder; type a name without "
                               "\"/\" or \"\\\", or drop another folder to write there.")

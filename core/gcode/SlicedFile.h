@@ -43,6 +43,7 @@ struct HeaderRead
 {
     HeaderCheck check = HeaderCheck::ReadError;
     QByteArray bytes; // the header through its second LF; empty unless check is Fits
+    QByteArray start; // the file's first bytes (up to 16), whatever the check
 };
 // Reads the header once from the device's start. When it fits, the device is left at the
 // first body byte; otherwise the device's position is unspecified.
@@ -72,8 +73,12 @@ BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& 
 
 // Why a body of this size or with a row this long is not opened, in the user's words;
 // empty when it can be.
-QString bodySizeProblem(qint64 bodyBytes);
-QString rowLengthProblem(qint64 longestRow);
+QString bodySizeProblem(qint64 bodyBytes, qint64 maxBytes = kMaxBodyBytes);
+QString rowLengthProblem(qint64 longestRow, qint64 maxRowBytes = kMaxRowBytes);
+
+// Writes bytes whole. Returns false when a write fails; problem, when given, then tells why in
+// the user's words (a short write is a full disk).
+bool writeBytes(QIODevice& device, QByteArrayView bytes, QString* problem = nullptr);
 
 // Writes the output: the header when given, then the rows of text, each ended by a
 // line break (a last row without one gets lineBreak). Returns false when a write fails;
@@ -90,7 +95,7 @@ QString folderOf(const QString& path);
 QString outputFileNameFor(const QString& storedName, bool writeHeader);
 
 // Why a typed output name is refused, empty when it names a file in the chosen folder: a
-// blank name, "." or "..", or one holding a separator ("../x.gx", "a/b.gx", "/tmp/x.gx").
+// blank name, "." or "..", one holding a NUL character, or one holding a separator ("../x.gx", "a/b.gx", "/tmp/x.gx").
 QString outputNameProblem(const QString& name);
 
 } // namespace SlicedFile

@@ -49,6 +49,80 @@ QString changedWhileRead()
 
 } // namespace
 
+QString lookAlike(QByteArrayView firstBytes, const QString& path)
+{
+    struct Signature
+    {
+        QByteArrayView start;
+        const char* what;
+    };
+    static const Signature signatures[] = {
+        {QByteArrayView("PK\x03\x04", 4), "a zip archive"},
+        {QByteArrayView("PK\x05\x06", 4), "a zip archive"},
+        {QByteArrayView("\x89PNG\r\n\x1a\n", 8), "a PNG image"},
+        {QByteArrayView("\xff\xd8\xff", 3), "a JPEG image"},
+        {QByteArrayView("GIF8", 4), "a GIF image"},
+        {QByteArrayView("%PDF-", 5), "a PDF document"},
+        {QByteArrayView("\x1f\x8b", 2), "a gzip archive"},
+        {QByteArrayView("7z\xbc\xaf\x27\x1c", 6), "a 7-Zip archive"},
+        {QByteArrayView("Rar!\x1a\x07", 6), "a RAR archive"},
+        {QByteArrayView("\x7f"
+                        "ELF",
+                        4),
+         "a program"},
+        {QByteArrayView("GCDE", 4), "binary G-code"},
+    };
+    for (const Signature& signature : signatures) {
+        if (!firstBytes.startsWith(signature.start))
+            continue;
+        const QString what = QLatin1String(signature.what);
+        if (what == u"a zip archive" && path.endsWith(QStringLiteral(".3mf"), Qt::CaseInsensitive))
+            return QStringLiteral(
+                "This is a 3MF project, a zip archive: export plain G-code from the slicer.");
+        if (what == u"a zip archive")
+            return QStringLiteral("This is a zip archive (as a 3MF project is): export plain G-code from the "
+                                  "slicer, or unpack the G-code from the archive.");
+        if (what == u"binary G-code")
+            return QStringLiteral("This is binary G-code: export plain (text) G-code from the slicer.");
+        return QStringLiteral("This is %1, not G-code: export plain G-code from the slicer.").arg(what);
+    }
+    return QString();
+}
+
+bool MoveFinder::add(QByteArrayView piece)
+{
+    for (const char c : piece) {
+        switch (m_state) {
+        case State::Found:
+            return true;
+        case State::RowStart:
+            if (c == 'G' || c == 'g') {
+                m_state = State::AfterG;
+                m_number = -1;
+            } else if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
+                m_state = State::InRow;
+            }
+            break;
+        case State::AfterG:
+            if (c >= '0' && c <= '9') {
+                m_number = qMin(m_number < 0 ? 0 : m_number * 10, 100) + (c - '0');
+                break;
+            }
+            if (m_number == 0 || m_number == 1) {
+                m_state = State::Found;
+                return true;
+            }
+            m_state = c == '\n' || c == '\r' ? State::RowStart : State::InRow;
+            break;
+        case State::InRow:
+            if (c == '\n' || c == '\r')
+                m_state = State::RowStart;
+            break;
+        }
+    }
+    return m_state == State::Found;
+}
+
 Opened openRegularFile(QFile& file, const QString& path, QString* reason)
 {
     const auto failed = [reason](const QString& why) {
@@ -97,12 +171,15 @@ ReadResult refused(Refusal refusal, const QString& reason)
 
 // Reads the header and the body from the device's start: exactly fileBytes in all when that is
 // not negative (a file), or to the device's end (a stream, whose size is not known before).
-ReadResult readFrom(QIODevice& device, qint64 fileBytes, BodySink& body, const ReadOptions& options)
+ReadResult readFrom(QIODevice& device, const QString& path, qint64 fileBytes, BodySink& body,
+                    const ReadOptions& options)
 {
     HeaderRead header = readHeader(device);
     if (header.check == HeaderCheck::ReadError)
         return refused(Refusal::Unread,
                        QStringLiteral("It could not be read (%1).").arg(device.errorString()));
+    if (const QString looksLike = lookAlike(header.start, path); !looksLike.isEmpty())
+        return refused(Refusal::NotGCode, looksLike);
     if (header.check != HeaderCheck::Fits)
         return refused(Refusal::NotSliced, headerProblem(header.check));
     const bool sized = fileBytes >= 0;
@@ -111,7 +188,7 @@ ReadResult readFrom(QIODevice& device, qint64 fileBytes, BodySink& body, const R
         return refused(Refusal::Unread, changedWhileRead());
     // The size first, so that a body too big is refused before any of it is read.
     if (bodyBytes > options.maxBodyBytes)
-        return refused(Refusal::TooLarge, bodySizeProblem(bodyBytes));
+        return refused(Refusal::TooLarge, bodySizeProblem(bodyBytes, options.maxBodyBytes));
 
     ReadResult result;
     try {
@@ -120,6 +197,7 @@ ReadResult readFrom(QIODevice& device, qint64 fileBytes, BodySink& body, const R
         BackgroundLayerIndex layers{std::size_t(qMax<qint64>(bodyBytes, 0))};
         bool reserved = false;
         qint64 handedOver = 0;
+        MoveFinder moves;
         const BodyRead read = readBody(
             device,
             [&](QByteArrayView text) {
@@ -132,6 +210,8 @@ ReadResult readFrom(QIODevice& device, qint64 fileBytes, BodySink& body, const R
                 }
                 if (!body.append(text))
                     throw std::bad_alloc();
+                if (options.requireMove && !moves.found())
+                    moves.add(text);
                 if (const char* inPlace = body.bytesInPlace())
                     layers.addInPlace({inPlace + handedOver, text.size()});
                 else
@@ -143,11 +223,22 @@ ReadResult readFrom(QIODevice& device, qint64 fileBytes, BodySink& body, const R
             return refused(Refusal::Unread,
                            QStringLiteral("It could not be read to its end (%1).").arg(device.errorString()));
         if (read.tooLarge)
-            return refused(Refusal::TooLarge, bodySizeProblem(read.textBytes));
+            // A stream whose length was not known before: how much more it held is not read.
+            return refused(Refusal::TooLarge,
+                           QStringLiteral("It is too large: its body is over the %1 MB the "
+                                          "editor holds.")
+                               .arg(options.maxBodyBytes / 1'000'000));
         if (read.rowTooLong)
-            return refused(Refusal::RowTooLong, rowLengthProblem(read.longestRow));
+            return refused(Refusal::RowTooLong, rowLengthProblem(read.longestRow, options.maxRowBytes));
         if (read.endedEarly)
             return refused(Refusal::Unread, changedWhileRead());
+        if (options.requireMove && !moves.found()) {
+            // A move at the very end of the body: a last row "G1" without a line break.
+            if (!moves.add(QByteArrayView("\n", 1)))
+                return refused(Refusal::NotGCode,
+                               QStringLiteral("It has no G0 or G1 move, so it is no sliced G-code: open the "
+                                              "G-code file the slicer exported."));
+        }
         if (!body.finish())
             throw std::bad_alloc();
         result.layers = layers.finish();
@@ -183,7 +274,7 @@ ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
     const FileStamp opened = stampOf(file);
     const std::unique_ptr<QIODevice> wrapper = options.readDevice ? options.readDevice(file) : nullptr;
     ReadResult result =
-        readFrom(wrapper ? *wrapper : static_cast<QIODevice&>(file), opened.size, body, options);
+        readFrom(wrapper ? *wrapper : static_cast<QIODevice&>(file), path, opened.size, body, options);
     if (result.ok() && stampOf(file) != opened)
         return refused(Refusal::Unread, changedWhileRead());
     return result;
@@ -191,7 +282,7 @@ ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
 
 ReadResult read(QIODevice& stream, BodySink& body, const ReadOptions& options)
 {
-    return readFrom(stream, -1, body, options);
+    return readFrom(stream, QString(), -1, body, options);
 }
 
 QString refusalText(const QString& path, const ReadResult& result)
@@ -203,6 +294,7 @@ QString refusalText(const QString& path, const ReadResult& result)
         return QStringLiteral("Cannot open %1: %2").arg(path, result.reason);
     case Refusal::NotAFile:
     case Refusal::NotSliced:
+    case Refusal::NotGCode:
     case Refusal::RowTooLong:
         return QStringLiteral("%1 is not a sliced G-code file: %2").arg(path, result.reason);
     case Refusal::TooLarge:

@@ -46,6 +46,8 @@ struct ReadOptions
     qint64 maxBodyBytes = kMaxBodyBytes;
     // The longest row taken, its line break not counted; negative takes any row.
     qint64 maxRowBytes = kMaxRowBytes;
+    // A body with no G0/G1 move is no sliced file.
+    bool requireMove = true;
     // Tests put a device of their own between the file and the reader: one that fails or ends
     // part way, or counts what was read.
     std::function<std::unique_ptr<QIODevice>(QFile&)> readDevice;
@@ -56,6 +58,7 @@ enum class Refusal {
     CannotOpen, // the system would not open it (missing, no permission)
     NotAFile,   // a folder, a pipe, a device or a socket
     NotSliced,  // no header of two lines
+    NotGCode,   // an image, an archive, a document, or text without a single G0/G1 move
     TooLarge,   // a body over maxBodyBytes
     RowTooLong, // a row over maxRowBytes
     Unread,     // a read error, the file changed while it was read, or the memory ran out
@@ -78,6 +81,26 @@ ReadResult read(const QString& path, BodySink& body, const ReadOptions& options 
 // Reads a sliced file from a stream (standard input) to its end, with the same checks but none
 // of the file's (no size known before, no change to see).
 ReadResult read(QIODevice& stream, BodySink& body, const ReadOptions& options = {});
+
+// What a file that starts with these bytes is, when it is an image, an archive or a document
+// rather than G-code, in a sentence that tells what to do; empty otherwise. path gives the name's
+// suffix (a 3MF project is a zip archive).
+QString lookAlike(QByteArrayView firstBytes, const QString& path);
+
+// Whether a body holds a G0 or G1 move: a row whose first word, after blanks, is G0 or G1
+// (G00, G01, either case), handed over in pieces, in order.
+class MoveFinder
+{
+public:
+    // True once a move was found; the rest of the body need not be handed over.
+    bool add(QByteArrayView piece);
+    bool found() const { return m_state == State::Found; }
+
+private:
+    enum class State { RowStart, AfterG, InRow, Found };
+    State m_state = State::RowStart;
+    int m_number = -1; // the digits after G so far, -1 before the first
+};
 
 // A refusal in one line with the file's path, as the batch mode prints it.
 QString refusalText(const QString& path, const ReadResult& result);

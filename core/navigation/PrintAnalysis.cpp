@@ -2,6 +2,7 @@
 
 #include "core/gcode/GCodeWords.h"
 #include "core/navigation/RowScans.h"
+#include "core/text/Utility.h"
 
 #include <QString>
 
@@ -67,7 +68,8 @@ PrintStart findPrintStart(const RowSource& rows, const LayerIndex& layers, std::
     }
 }
 
-HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers, int startRow, double target)
+HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers, int startRow,
+                                std::int64_t target)
 {
     HeightChoice choice;
     const int lineCount = rows.lineCount();
@@ -86,8 +88,9 @@ HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers,
     const std::vector<Layer>& all = layers.layers();
     const auto first = std::lower_bound(all.begin(), all.end(), startRow,
                                         [](const Layer& layer, int row) { return layer.row < row; });
-    const auto reaching =
-        std::lower_bound(first, all.end(), target, [](const Layer& layer, double t) { return layer.z < t; });
+    const auto reaching = std::lower_bound(first, all.end(), target, [](const Layer& layer, std::int64_t t) {
+        return Utility::ToNanometres(layer.z) < t;
+    });
     if (reaching == all.end())
         return choice;
     const auto chosen = reaching == first ? first : reaching - 1;

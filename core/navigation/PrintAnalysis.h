@@ -7,6 +7,7 @@
 #include "core/text/RowSource.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
 struct PrintStart
@@ -35,7 +36,9 @@ struct HeightChoice
     std::optional<std::size_t> layer;
     bool examined = false; // false when startRow is at or past the last row, so nothing was looked at
 };
-// target is the typed height plus the start height. With a layer index: the change row of the last
-// layer below target from startRow on (the first such layer when it already reaches target; none
+// target is the typed height plus the start height, in nanometres (Utility::TypedNanometres), so
+// that a height typed exactly on a layer selects the layer below it. With a layer index: the change row of
+// the last layer below target from startRow on (the first such layer when it already reaches target; none
 // when no layer reaches it); without one, the Z line rule.
-HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers, int startRow, double target);
+HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers, int startRow,
+                                std::int64_t target);

@@ -280,7 +280,7 @@ std::optional<int> findLastZLine(const RowSource& rows, int lineCount)
     }
 }
 
-HeightSearch searchHeight(const RowSource& rows, int startRow, int lineCount, double target)
+HeightSearch searchHeight(const RowSource& rows, int startRow, int lineCount, std::int64_t target)
 {
     HeightSearch result;
     if (startRow >= lineCount)
@@ -302,7 +302,7 @@ HeightSearch searchHeight(const RowSource& rows, int startRow, int lineCount, do
         if (!isZLine(bytes))
             continue;
         const double z = zOf(bytes);
-        if (z >= target) {
+        if (Utility::ToNanometres(z) >= target) {
             // With no Z line below the target, the reaching line is the row.
             result.row = belowRow ? *belowRow : row;
             result.z = belowRow ? belowZ : z;

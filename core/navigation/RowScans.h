@@ -13,6 +13,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -47,16 +48,16 @@ std::optional<int> findRowWithZ(const RowSource& rows, int from, int step);
 // The last Z line, walking back from row lineCount to row 0.
 std::optional<int> findLastZLine(const RowSource& rows, int lineCount);
 
-// The height search over the Z lines from startRow on, below lineCount. The row is the
-// last Z line whose Z is below target; when the first Z line already reaches the target,
-// that line itself. No row when no Z line reaches the target. Examined is false when
-// startRow is at or past lineCount, so that no row was looked at.
+// The height search over the Z lines from startRow on, below lineCount, with target in nanometres. The row is
+// the last Z line whose Z is below target; when the first Z line already reaches the target, that line
+// itself. No row when no Z line reaches the target. Examined is false when startRow is at or past lineCount,
+// so that no row was looked at.
 struct HeightSearch
 {
     std::optional<int> row;
     double z = 0.0;
     bool examined = false;
 };
-HeightSearch searchHeight(const RowSource& rows, int startRow, int lineCount, double target);
+HeightSearch searchHeight(const RowSource& rows, int startRow, int lineCount, std::int64_t target);
 
 } // namespace RowScans

@@ -248,14 +248,15 @@ QString FormatFixed(double value, int decimals)
     return result;
 }
 
-std::optional<double> TypedNumber(const QString& text, const QString& decimalPoint)
+namespace {
+
+// A typed number as ASCII: an optional sign, digits with at most one "."; none for anything else.
+std::optional<std::string> typedDecimal(const QString& text, const QString& decimalPoint)
 {
     const QString typed = StripBlanks(text);
-    if (typed.isEmpty())
-        return 0.0;
     std::string ascii;
     qsizetype i = 0;
-    if (typed[0] == u'+' || typed[0] == u'-')
+    if (!typed.isEmpty() && (typed[0] == u'+' || typed[0] == u'-'))
         ascii += char(typed[i++].unicode());
     bool point = false;
     bool digits = false;
@@ -276,14 +277,67 @@ std::optional<double> TypedNumber(const QString& text, const QString& decimalPoi
     }
     if (!digits)
         return std::nullopt;
+    return ascii;
+}
+
+} // namespace
+
+std::optional<double> TypedNumber(const QString& text, const QString& decimalPoint)
+{
+    if (StripBlanks(text).isEmpty())
+        return 0.0;
+    const std::optional<std::string> ascii = typedDecimal(text, decimalPoint);
+    if (!ascii)
+        return std::nullopt;
     // std::from_chars takes no "+".
-    const std::size_t skip = ascii.front() == '+' ? 1 : 0;
+    const std::size_t skip = ascii->front() == '+' ? 1 : 0;
     double value = 0.0;
     const auto [end, ec] =
-        std::from_chars(ascii.data() + skip, ascii.data() + ascii.size(), value, std::chars_format::fixed);
-    if (ec != std::errc() || end != ascii.data() + ascii.size())
+        std::from_chars(ascii->data() + skip, ascii->data() + ascii->size(), value, std::chars_format::fixed);
+    if (ec != std::errc() || end != ascii->data() + ascii->size())
         return std::nullopt;
     return value;
+}
+
+std::optional<std::int64_t> TypedNanometres(const QString& text, const QString& decimalPoint)
+{
+    if (StripBlanks(text).isEmpty())
+        return 0;
+    const std::optional<std::string> ascii = typedDecimal(text, decimalPoint);
+    if (!ascii)
+        return std::nullopt;
+    const bool negative = ascii->front() == '-';
+    const std::string_view digits =
+        std::string_view(*ascii).substr(ascii->front() == '+' || negative ? 1 : 0);
+    const std::size_t point = std::min(digits.find('.'), digits.size());
+    const std::string_view whole = digits.substr(0, point);
+    const std::string_view fraction = digits.substr(std::min(point + 1, digits.size()));
+    // Millimetres beyond any printer's reach are all as high as the largest height.
+    if (whole.find_first_not_of('0') != std::string_view::npos &&
+        whole.size() - whole.find_first_not_of('0') > kMaxHeightDigits)
+        return negative ? -kMaxNanometres : kMaxNanometres;
+    std::int64_t nanometres = 0;
+    for (const char c : whole)
+        nanometres = nanometres * 10 + (c - '0');
+    for (std::size_t i = 0; i < 6; ++i)
+        nanometres = nanometres * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+    // Digits past the nanometre round up: a layer is below the typed height exactly when it is
+    // below the height rounded up to whole nanometres, as layer heights are whole nanometres.
+    const bool beyond = fraction.size() > 6 && fraction.find_first_not_of('0', 6) != std::string_view::npos;
+    return negative ? -nanometres : nanometres + (beyond ? 1 : 0);
+}
+
+std::int64_t ToNanometres(double millimetres)
+{
+    if (std::isnan(millimetres))
+        return 0;
+    const double nanometres = std::round(millimetres * 1e6);
+    return std::int64_t(std::clamp(nanometres, double(-kMaxNanometres), double(kMaxNanometres)));
+}
+
+double FromNanometres(std::int64_t nanometres)
+{
+    return double(nanometres) / 1e6;
 }
 
 bool IsDirectory(const QString& path)

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 
 namespace Utility {
@@ -36,6 +37,17 @@ QString FormatFixed(double value, int decimals);
 // A number typed into a field: blanks removed, an optional sign, digits with at most one
 // decimal separator (decimalPoint or "."). A blank field reads 0; any other text nullopt.
 std::optional<double> TypedNumber(const QString& text, const QString& decimalPoint);
+
+// Heights compared exactly, as whole nanometres: 0.2 + 3.2 is then 3.4, which in doubles it is not.
+// Heights beyond 10^12 mm either way all count as the largest.
+constexpr int kMaxHeightDigits = 12;
+constexpr std::int64_t kMaxNanometres = 1'000'000'000'000'000'000;
+// A height typed as TypedNumber reads it, taken as an exact decimal in nanometres: digits past the
+// sixth decimal round up, so that whether a height in whole nanometres lies below it stays exact.
+std::optional<std::int64_t> TypedNanometres(const QString& text, const QString& decimalPoint);
+// The whole nanometres nearest to millimetres: the exact height of a Z with up to six decimals.
+std::int64_t ToNanometres(double millimetres);
+double FromNanometres(std::int64_t nanometres);
 
 bool IsDirectory(const QString& path);
 // Splits into drive ("C:"), directory (up to the last "\" or "/"), name and extension.

@@ -1,5 +1,6 @@
 // Writing the edited file: "Create", the header option and the folder button.
 
+#include "core/gcode/OutputFile.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"
@@ -11,7 +12,6 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QUrl>
 
 namespace {
@@ -31,37 +31,71 @@ void TEditorForBorvane5_Form1::btnCreateClick()
 {
     OutputFileName = leditFileName->text();
     OutputPath = FolderPath + QDir::separator() + OutputFileName;
+    if (HeaderLength == 0) {
+        // Only a folder was dropped: there is no file to write.
+        Dialogs::ShowError(QStringLiteral("Nothing to Create"),
+                           QStringLiteral("There is nothing to write yet: drop or open a sliced G-code file "
+                                          "first. Nothing was written."));
+        return;
+    }
     if (const QString problem = SlicedFile::outputNameProblem(OutputFileName); !problem.isEmpty()) {
         Dialogs::ShowError(QStringLiteral("File Name Error"),
                            problem + QStringLiteral("\n\nNothing was written; your edits are still here."));
         leditFileName->setFocus();
         return;
     }
-    if (QFileInfo(OutputPath).isFile() &&
+    if (const QString problem = OutputFile::targetProblem(OutputPath); !problem.isEmpty()) {
+        showWriteError(OutputPath, problem);
+        leditFileName->setFocus();
+        return;
+    }
+    if (OutputFile::exists(OutputPath) &&
         Dialogs::AskOkCancel(QStringLiteral("This file exists, do you want to overwrite it?")) != 1) {
         leditFileName->setFocus();
         return;
     }
 
     // The target is replaced only when every byte has been written.
-    QSaveFile output;
-    if (!Dialogs::OpenForWrite(output, OutputPath))
-        return;
     const QByteArrayView header =
         WriteHeader ? QByteArrayView(HeaderBuffer.data(), HeaderLength) : QByteArrayView();
-    QString reason;
-    if (!SlicedFile::writeOutput(output, header, Memo1->bytes(), Memo1->lineBreakBytes(), &reason)) {
-        output.cancelWriting();
-        showWriteError(OutputPath, reason);
+    const OutputFile::Written written =
+        OutputFile::write(OutputPath, [&](QIODevice& device, QString& problem) {
+            return SlicedFile::writeOutput(device, header, Memo1->bytes(), Memo1->lineBreakBytes(), &problem);
+        });
+    if (written.failed == OutputFile::Written::Failed::Open) {
+        offerAnotherFolder(written.problem);
         return;
     }
-    if (!output.commit()) {
-        showWriteError(OutputPath, output.errorString());
+    if (!written.ok()) {
+        showWriteError(OutputPath, written.problem);
         return;
     }
 
     Dialogs::ShowNotice(OutputPath + QStringLiteral("\n") + QStringLiteral(" This file has been created."));
     close();
+}
+
+void TEditorForBorvane5_Form1::offerAnotherFolder(const QString& problem)
+{
+    const bool choose = Dialogs::AskYesNo(
+        QStringLiteral("File Write Error"),
+        QStringLiteral("The file cannot be created in this folder:\n%1\n\n%2\n\nNothing was written; your "
+                       "edits are still here. Choose another folder and create the file there?")
+            .arg(QDir::toNativeSeparators(OutputPath), problem));
+    if (choose && chooseOutputFolder())
+        btnCreateClick();
+}
+
+bool TEditorForBorvane5_Form1::chooseOutputFolder()
+{
+    const QString folder = Dialogs::ChooseFolder(QStringLiteral("Choose the folder to create the file in"),
+                                                 FolderPath.isEmpty() ? QDir::homePath() : FolderPath);
+    if (folder.isEmpty())
+        return false;
+    FolderPath = folder;
+    editFilePath->setText(FolderPath);
+    OutputPath = FolderPath + QDir::separator() + OutputFileName;
+    return true;
 }
 
 void TEditorForBorvane5_Form1::cboxHeaderClick()

@@ -104,8 +104,13 @@ TEditorForBorvane5_Form1::ReadSlicedFile(const QString& path)
     case SlicedFile::Refusal::NotAFile:
         Dialogs::ShowNotAFile(path);
         break;
-    case SlicedFile::Refusal::NotSliced:
     case SlicedFile::Refusal::TooLarge:
+        Dialogs::ShowError(
+            QStringLiteral("File Open Error"),
+            QStringLiteral("This file is too large and was not opened:\n%1\n\n%2").arg(path, result->reason));
+        break;
+    case SlicedFile::Refusal::NotSliced:
+    case SlicedFile::Refusal::NotGCode:
     case SlicedFile::Refusal::RowTooLong:
         showRefusal(path, result->reason);
         break;

@@ -12,6 +12,7 @@
 #include "gui/PrinterChoice.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
+#include <QPlainTextEdit>
 #include <QRadioButton>
 
 void TEditorForBorvane5_Form1::btnPauseClick()
@@ -141,24 +142,41 @@ void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
     const quint64 revision = m_print->revision();
     // One undo step takes back the lines of one click, and with them the row they moved to.
     Memo1->beginUndoAction();
-    Memo1->markUndoStep(int(m_insertionRows.size()));
-    m_insertionRows.push_back({rowBefore, CurrentRow});
+    Memo1->markUndoStep(int(m_insertionSteps.size()));
+    InsertionStep step{rowBefore, CurrentRow, memoMessage->toPlainText(), m_warningRows, {}, {}};
     Memo1->insertRows(CurrentRow, lines);
     Memo1->endUndoAction();
     m_print->rowsInserted(revision, CurrentRow, int(lines.size()));
     Memo1->PlaceCaretAtRow(CurrentRow);
-    Memo1->setFocus();
     warnAfterInsertion(CurrentRow, int(lines.size()));
+    step.messageAfter = memoMessage->toPlainText();
+    step.warningRowsAfter = m_warningRows;
+    m_insertionSteps.push_back(std::move(step));
 }
 
 void TEditorForBorvane5_Form1::insertionTakenBack(int step)
 {
-    if (step >= 0 && std::size_t(step) < m_insertionRows.size())
-        CurrentRow = m_insertionRows[std::size_t(step)].first;
+    if (step < 0 || std::size_t(step) >= m_insertionSteps.size())
+        return;
+    const InsertionStep& taken = m_insertionSteps[std::size_t(step)];
+    CurrentRow = taken.rowBefore;
+    // Its warnings go with it, unless something else has been said since.
+    if (memoMessage->toPlainText() == taken.messageAfter)
+        showMessageOf(taken.messageBefore, taken.warningRowsBefore);
 }
 
 void TEditorForBorvane5_Form1::insertionRedone(int step)
 {
-    if (step >= 0 && std::size_t(step) < m_insertionRows.size())
-        CurrentRow = m_insertionRows[std::size_t(step)].second;
+    if (step < 0 || std::size_t(step) >= m_insertionSteps.size())
+        return;
+    const InsertionStep& redone = m_insertionSteps[std::size_t(step)];
+    CurrentRow = redone.rowAfter;
+    if (memoMessage->toPlainText() == redone.messageBefore)
+        showMessageOf(redone.messageAfter, redone.warningRowsAfter);
+}
+
+void TEditorForBorvane5_Form1::showMessageOf(const QString& text, const std::map<int, int>& warningRows)
+{
+    memoMessage->setPlainText(text);
+    m_warningRows = warningRows;
 }

@@ -13,8 +13,12 @@
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QStyle>
+
+#include <algorithm>
 
 namespace {
 
@@ -25,6 +29,31 @@ QString zText(double z)
     return Utility::FormatFixed(z, 3);
 }
 
+// Shrinks the field's font from the size it inherits until its whole text fits (down to 6 points),
+// so that a field laid out for "9.700+0.300=10.000" also shows "199.700+0.300=200.000" whole, and
+// shows the text from its first character.
+void fitText(QLineEdit* edit)
+{
+    edit->setFont(QFont()); // back to the inherited font
+    QFont font = edit->font();
+    const int frame = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit);
+    const QMargins margins = edit->textMargins();
+    // QLineEdit keeps 2 pixels beside the text on either side, within the frame.
+    const int room = edit->width() - 2 * frame - margins.left() - margins.right() - 2 * 2;
+    const bool points = font.pointSizeF() > 0;
+    const auto size = [&] { return points ? font.pointSizeF() : qreal(font.pixelSize()); };
+    const qreal smallest = points ? 6.0 : 8.0;
+    while (QFontMetrics(font).horizontalAdvance(edit->text()) > room && size() > smallest) {
+        if (points)
+            font.setPointSizeF(std::max(smallest, size() - 0.5));
+        else
+            font.setPixelSize(int(std::max(smallest, size() - 1)));
+    }
+    if (font != edit->font())
+        edit->setFont(font);
+    edit->setCursorPosition(0);
+}
+
 } // namespace
 
 void TEditorForBorvane5_Form1::ScanForKeyword(const QString& keyword, const QString& exclusion, int step)
@@ -33,10 +62,24 @@ void TEditorForBorvane5_Form1::ScanForKeyword(const QString& keyword, const QStr
     if (keyword.isEmpty())
         return;
     const int lineCount = Memo1->lineCount();
-    const int row = RowScans::findKeywordRow(*Memo1, keyword, exclusion, CurrentRow + step, step, lineCount)
-                        .value_or(kNotFoundRow);
+    const int from = CurrentRow;
+    const std::optional<int> found =
+        RowScans::findKeywordRow(*Memo1, keyword, exclusion, from + step, step, lineCount);
+    const int row = found.value_or(kNotFoundRow);
     selectRow(row);
     ShowCurrentZ(row);
+    if (!found)
+        showNote(
+            QStringLiteral("\"%1\" was not found %2 row %3. Row %4 is selected: choose a row to insert at.")
+                .arg(keyword, step > 0 ? QStringLiteral("below") : QStringLiteral("above"))
+                .arg(from)
+                .arg(kNotFoundRow));
+}
+
+void TEditorForBorvane5_Form1::showNote(const QString& text)
+{
+    m_warningRows.clear();
+    memoMessage->setPlainText(text);
 }
 
 void TEditorForBorvane5_Form1::selectRow(int row, std::optional<double> z, std::optional<std::size_t> layer)
@@ -51,7 +94,6 @@ void TEditorForBorvane5_Form1::selectRow(int row, std::optional<double> z, std::
     lbleRow->setText(Utility::IntToPadded(row, 1));
     Memo1->SelectRow(row);
     Memo1->setReadOnly(true);
-    Memo1->setFocus();
     if (z)
         warnAfterHeightSearch();
 }
@@ -120,46 +162,56 @@ double TEditorForBorvane5_Form1::AnalysePrint()
     StartRow = *start.row;
     leditStartH->setText(zText(start.height));
 
-    // The max is the Z of the last Z line: a lift above the finished print, or a Z in a comment
-    // below it. Where that is not the top layer's height, the field's tooltip tells the top layer.
-    // Without any Z line the field says nothing.
-    QString topLayer;
-    if (const std::optional<int> lastRow = RowScans::findLastZLine(*Memo1, Memo1->lineCount())) {
-        const double max = RowScans::zOf(Memo1->rowBytes(*lastRow));
-        leditMaxZ->setText(zText(max - start.height) + u'+' + zText(start.height) + u'=' + zText(max));
-        if (!layers.isEmpty() && zText(max) != zText(layers.layers().back().z)) {
-            const double top = layers.layers().back().z;
-            topLayer =
-                QStringLiteral("Top layer at Z %1 (%2 above the start). The last Z line, on row %3, is at "
-                               "Z %4.")
-                    .arg(zText(top), zText(top - start.height))
-                    .arg(*lastRow)
-                    .arg(zText(max));
-        }
-    } else {
-        leditMaxZ->clear();
-    }
-    leditMaxZ->setToolTip(topLayer);
+    showMaxHeight(layers, start.height);
 
     lbleRow->setText(Utility::IntToPadded(kNotFoundRow, 1));
     goToRow(kNotFoundRow);
     return start.height;
 }
 
+void TEditorForBorvane5_Form1::showMaxHeight(const LayerIndex& layers, double startHeight)
+{
+    // The max is the top layer's height; the last Z line is most often the end code's lift or a
+    // relative move, so it stands only for a file with no layers, as in the height search. Where
+    // the last Z line says something else, the tooltip tells it.
+    const std::optional<int> lastRow = RowScans::findLastZLine(*Memo1, Memo1->lineCount());
+    const std::optional<double> lastZ =
+        lastRow ? std::optional<double>(RowScans::zOf(Memo1->rowBytes(*lastRow))) : std::nullopt;
+    std::optional<double> max = lastZ;
+    QString tooltip;
+    if (!layers.isEmpty()) {
+        const Layer& top = layers.layers().back();
+        max = top.z;
+        tooltip = QStringLiteral("Top layer %1 at Z %2, row %3.")
+                      .arg(layers.layers().size())
+                      .arg(zText(top.z))
+                      .arg(top.row);
+        if (lastZ && zText(*lastZ) != zText(top.z))
+            tooltip +=
+                QStringLiteral(" The last Z line, on row %1, is at Z %2.").arg(*lastRow).arg(zText(*lastZ));
+    }
+    if (max)
+        leditMaxZ->setText(zText(*max - startHeight) + u'+' + zText(startHeight) + u'=' + zText(*max));
+    else
+        leditMaxZ->clear();
+    leditMaxZ->setToolTip(tooltip);
+    fitText(leditMaxZ);
+}
+
 void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
 {
-    const std::optional<double> typed =
-        Utility::TypedNumber(leditPause->text(), QLocale::system().decimalPoint());
+    const std::optional<std::int64_t> typed =
+        Utility::TypedNanometres(leditPause->text(), QLocale::system().decimalPoint());
     if (!typed) {
         Dialogs::ShowError(QStringLiteral("Insert Height"),
                            QStringLiteral("\"%1\" is not a height. Type a number such as %2.")
                                .arg(leditPause->text(), u'2' + QLocale::system().decimalPoint() + u'4'));
         return;
     }
-    searchHeight(*typed + StartHeight);
+    searchHeight(*typed + Utility::ToNanometres(StartHeight));
 }
 
-void TEditorForBorvane5_Form1::searchHeight(double target)
+void TEditorForBorvane5_Form1::searchHeight(std::int64_t target)
 {
     const HeightChoice found = chooseRowForHeight(*Memo1, layerIndex(), StartRow, target);
     if (found.examined)
@@ -208,7 +260,6 @@ void TEditorForBorvane5_Form1::goToRow(int row)
     InsertEnabled = Insertion::canInsertAt(*Memo1, CurrentRow);
     SetInsertionControlsEnabled(InsertEnabled);
     Memo1->setReadOnly(CurrentRow == kNotFoundRow);
-    Memo1->setFocus();
 }
 
 void TEditorForBorvane5_Form1::Memo1Click()
@@ -216,9 +267,7 @@ void TEditorForBorvane5_Form1::Memo1Click()
     Memo1->setReadOnly(false);
     InsertEnabled = true;
     SetInsertionControlsEnabled(true);
-    CurrentRow = Memo1->CaretRow();
-    if (CurrentRow == 0)
-        CurrentRow = 1;
+    CurrentRow = qMax(1, Memo1->CaretRow());
     lbleRow->setText(Utility::IntToPadded(CurrentRow, 1));
     ShowCurrentZ(-1);
     Memo1->setFocus();

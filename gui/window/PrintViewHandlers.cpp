@@ -18,6 +18,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -111,7 +112,9 @@ void TEditorForBorvane5_Form1::warnAfterInsertion(int firstRow, int count)
         const int heater = command.heater == PrintEvents::kActiveTool ? activeTool : command.heater;
         const std::optional<PrintEvents::Event> again =
             PrintEvents::nextSetting(events, lastRow + 1, heater, activeTool);
-        if (!again)
+        // The end code switching the heaters off once the last layer is printed undoes nothing.
+        if (!again ||
+            (again->command.value == 0 && !index.isEmpty() && again->row > index.layers().back().row))
             continue;
         // Counted from the layer that the rows after the inserted ones belong to.
         const long layers = layerNumber(again->row) - layerNumber(lastRow + 1);
@@ -143,8 +146,26 @@ void TEditorForBorvane5_Form1::warnAfterInsertion(int firstRow, int count)
                                  .arg(heightAt(*pauses.nearest)),
                              *pauses.nearest});
     }
-    for (const int beside : {firstRow - 1, lastRow + 1}) {
-        if (Memo1->isInsertedRow(beside)) {
+    // Lines inserted earlier right above or below: a pause beside a temperature is the usual
+    // pair, but a second line of the same kind likely repeats or contradicts the first.
+    const auto kindsOf = [this](int from, int to) {
+        std::set<PrintEvents::Kind> kinds;
+        for (int row = from; row <= to; ++row)
+            kinds.insert(PrintEvents::parse(Memo1->rowBytes(row)).kind);
+        kinds.erase(PrintEvents::Kind::None);
+        return kinds;
+    };
+    const std::set<PrintEvents::Kind> inserted = kindsOf(firstRow, lastRow);
+    for (const int step : {-1, +1}) {
+        const int beside = step < 0 ? firstRow - 1 : lastRow + 1;
+        int end = beside;
+        while (Memo1->isInsertedRow(end + step))
+            end += step;
+        if (!Memo1->isInsertedRow(beside))
+            continue;
+        const std::set<PrintEvents::Kind> there = kindsOf(qMin(beside, end), qMax(beside, end));
+        if (std::any_of(there.begin(), there.end(),
+                        [&](PrintEvents::Kind kind) { return inserted.count(kind); })) {
             warnings.append(
                 {QStringLiteral("Row %1 already had lines inserted: this is a second insertion there.")
                      .arg(firstRow),
@@ -184,21 +205,9 @@ void TEditorForBorvane5_Form1::showWarnings(const QList<Warning>& warnings, bool
         if (warning.row)
             m_warningRows[memoMessage->document()->blockCount() - 1] = *warning.row;
     }
-    // The area shows two lines: the warnings, last, stay in view; the wheel scrolls back.
+    // The area grows to a third of the panel; beyond that the warnings, last, stay in view.
     if (!warnings.isEmpty())
         memoMessage->verticalScrollBar()->setValue(memoMessage->verticalScrollBar()->maximum());
-}
-
-bool TEditorForBorvane5_Form1::messageScrolled(QObject* watched, QEvent* event)
-{
-    // The message area is disabled, so that nothing can be typed there; its scroll bar takes
-    // the wheel all the same.
-    if (event->type() != QEvent::Wheel || watched != memoMessage->viewport())
-        return false;
-    QScrollBar* bar = memoMessage->verticalScrollBar();
-    const int notches = static_cast<QWheelEvent*>(event)->angleDelta().y() / 120;
-    bar->setValue(bar->value() - notches * bar->singleStep());
-    return true;
 }
 
 bool TEditorForBorvane5_Form1::warningClicked(QObject* watched, QEvent* event)

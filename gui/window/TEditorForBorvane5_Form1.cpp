@@ -31,7 +31,10 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QShowEvent>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QToolButton>
+#include <QtMath>
 
 #include <stdexcept>
 
@@ -227,6 +230,11 @@ void TEditorForBorvane5_Form1::buildLeftPanel()
 {
     using Pos = LabeledEdit::LabelPosition;
     sbtnExplorerOpen = makeSpeedButton(pnlLeft, "sbtnExplorerOpen", Glyphs::folder(), QRect(350, 24, 39, 38));
+    sbtnChooseFolder = named(new QToolButton(pnlLeft), "sbtnChooseFolder");
+    sbtnChooseFolder->setText(QStringLiteral("Choose\u2026"));
+    sbtnChooseFolder->setToolTip(QStringLiteral("Choose the folder the file is created in"));
+    sbtnChooseFolder->setGeometry(300, 2, 89, 21);
+    sbtnChooseFolder->setFocusPolicy(Qt::NoFocus); // a speed button, as the folder button beside it
 
     editFilePath = named(new QLineEdit(pnlLeft), "editFilePath");
     editFilePath->setGeometry(10, 30, 340, 29);
@@ -282,6 +290,9 @@ void TEditorForBorvane5_Form1::buildInsertPositionGroup()
     sbtnBack->setEnabled(false);
     sbtnGo = makeSpeedButton(gboxPause, "sbtnGo", Glyphs::keywordGo(), QRect(299, 155, 30, 29));
     sbtnGo->setEnabled(false);
+    // The keyword arrows are the only way up a list of finds: reachable with Tab, pressed with Space.
+    sbtnBack->setFocusPolicy(Qt::StrongFocus);
+    sbtnGo->setFocusPolicy(Qt::StrongFocus);
 }
 
 void TEditorForBorvane5_Form1::buildInsertionGroup()
@@ -339,10 +350,11 @@ void TEditorForBorvane5_Form1::buildRightPanel()
     for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
         messagePalette.setColor(group, QPalette::Base, tooltip);
     memoMessage->setPalette(messagePalette);
-    memoMessage->setEnabled(false);
+    // Read-only rather than disabled: black text, a scroll bar that works, and selectable.
+    memoMessage->setReadOnly(true);
+    memoMessage->setTabChangesFocus(true);
     memoMessage->setFixedHeight(kMessageHeightAfterDrop);
-    connect(memoMessage->document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged,
-            this, &TEditorForBorvane5_Form1::fitMessageHeight);
+    connect(memoMessage, &QPlainTextEdit::textChanged, this, &TEditorForBorvane5_Form1::fitMessageHeight);
     buildPrintView();
 
     // Inside the panel's border: the message on top, then the editor and, right of it,
@@ -360,26 +372,41 @@ void TEditorForBorvane5_Form1::buildRightPanel()
 
 void TEditorForBorvane5_Form1::orderTabs()
 {
-    // Within each parent as the control tree numbers it, parents in their own order.
+    // As the screen reads: the left panel from the top, each field before the button it feeds,
+    // then the message and the editor, and "Create" last.
     QWidget* const tabOrder[] = {
-        leditFileName, cboxHeader,        btnCreate,   // pnlLeft
-        leditPause,    bbtnHeightSearch,  cboxKeyword, // gboxPause
-        btnPause,      TemperarureInsert, leditT0Temperature, leditT1Temperature, leditBedTemperature,
-        lbleRow,       rbtnBefore,        rbtnAfter, // gboxInsertCommand
-        Memo1,                                       // pnlRight
+        leditFileName,
+        cboxHeader,
+        leditPause,
+        bbtnHeightSearch,
+        cboxKeyword,
+        sbtnGo,
+        sbtnBack,
+        lbleRow,
+        rbtnBefore,
+        rbtnAfter,
+        btnPause,
+        leditT0Temperature,
+        leditT1Temperature,
+        leditBedTemperature,
+        TemperarureInsert,
+        memoMessage,
+        Memo1,
+        btnCreate,
     };
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
-    // The printer choice, last in its group.
+    // The printer choice feeds the pause button.
     QWidget::setTabOrder(rbtnAfter, m_printerChoice->combo());
     QWidget::setTabOrder(m_printerChoice->combo(), m_printerChoice->settingsButton());
-    QWidget::setTabOrder(m_printerChoice->settingsButton(), Memo1);
+    QWidget::setTabOrder(m_printerChoice->settingsButton(), btnPause);
 }
 
 void TEditorForBorvane5_Form1::connectHandlers()
 {
     using Form = TEditorForBorvane5_Form1;
     connect(sbtnExplorerOpen, &QToolButton::clicked, this, &Form::sbtnExplorerOpenClick);
+    connect(sbtnChooseFolder, &QToolButton::clicked, this, &Form::chooseOutputFolder);
     connect(btnCreate, &QPushButton::clicked, this, &Form::btnCreateClick);
     connect(cboxHeader, &QCheckBox::clicked, this, &Form::cboxHeaderClick);
     connect(sbtnGo, &QToolButton::clicked, this, &Form::sbtnGoClick);
@@ -393,6 +420,25 @@ void TEditorForBorvane5_Form1::connectHandlers()
     connect(Memo1, &EditBuffer::stepRedone, this, &Form::insertionRedone);
     auto* open = new QShortcut(QKeySequence::Open, this);
     connect(open, &QShortcut::activated, this, &Form::OpenFileDialog);
+    // Enter in a field runs what its button does.
+    connect(leditPause, &QLineEdit::returnPressed, this, [this] {
+        if (bbtnHeightSearch->isEnabled())
+            bbtnHeightSearchClick();
+    });
+    connect(lbleRow, &QLineEdit::returnPressed, this, [this] {
+        if (sbtnGoRowNumber->isEnabled())
+            sbtnGoRowNumberClick();
+    });
+    connect(cboxKeyword->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+        if (sbtnGo->isEnabled())
+            sbtnGoClick();
+    });
+    // Ctrl+Z takes back an insertion wherever the focus is, as it stays where the user was;
+    // a field that has focus takes back its own typing first.
+    auto* undo = new QShortcut(QKeySequence::Undo, this);
+    connect(undo, &QShortcut::activated, this, [this] { Memo1->takeBackStep(false); });
+    auto* redo = new QShortcut(QKeySequence::Redo, this);
+    connect(redo, &QShortcut::activated, this, [this] { Memo1->takeBackStep(true); });
 }
 
 void TEditorForBorvane5_Form1::layoutPanels()
@@ -427,11 +473,18 @@ void TEditorForBorvane5_Form1::fitMessageHeight()
         memoMessage->setMinimumHeight(0);
         memoMessage->setMaximumHeight(QWIDGETSIZE_MAX);
     } else {
-        // Every line it holds, up to a third of the panel; beyond that it scrolls.
-        const QFontMetrics metrics(memoMessage->font());
-        const int lines = qMax(2, int(memoMessage->document()->documentLayout()->documentSize().height()));
-        const int frame = 2 * (memoMessage->frameWidth() + int(memoMessage->document()->documentMargin()));
-        const int wanted = lines * metrics.lineSpacing() + frame;
+        // Every line it holds, wrapped at its width, up to a third of the panel; beyond that it
+        // scrolls. Asking for a block's rectangle lays the block out.
+        const QTextDocument* text = memoMessage->document();
+        int lines = 0;
+        qreal height = 0;
+        for (QTextBlock block = text->firstBlock(); block.isValid(); block = block.next()) {
+            height += text->documentLayout()->blockBoundingRect(block).height();
+            lines += qMax(1, block.layout()->lineCount());
+        }
+        const int frame = 2 * (memoMessage->frameWidth() + int(text->documentMargin()));
+        // Two lines fit the strip it keeps after a drop.
+        const int wanted = lines <= 2 ? kMessageHeightAfterDrop : qCeil(height) + frame;
         const int most = qMax(kMessageHeightAfterDrop, pnlRight->height() / 3);
         memoMessage->setFixedHeight(qBound(kMessageHeightAfterDrop, wanted, most));
     }
@@ -523,7 +576,7 @@ void TEditorForBorvane5_Form1::SetInsertionControlsEnabled(bool enabled)
 
 bool TEditorForBorvane5_Form1::eventFilter(QObject* watched, QEvent* event)
 {
-    if (AppMessage(watched, event) || warningClicked(watched, event) || messageScrolled(watched, event))
+    if (AppMessage(watched, event) || warningClicked(watched, event))
         return true;
     return QWidget::eventFilter(watched, event);
 }

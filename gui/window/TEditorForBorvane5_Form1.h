@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -54,6 +55,7 @@ public:
     // group boxes and captions are private. Tests find every control by its object name too.
     QFrame* pnlLeft = nullptr;
     QToolButton* sbtnExplorerOpen = nullptr;
+    QToolButton* sbtnChooseFolder = nullptr; // beside it: choose the output folder with a dialog
     QLineEdit* editFilePath = nullptr;
     LabeledEdit* leditFileName = nullptr;
     QCheckBox* cboxHeader = nullptr;
@@ -114,6 +116,8 @@ private slots:
     void FormCreate();
     void FormClose();
     void sbtnExplorerOpenClick();
+    // Chooses the output folder with a dialog; false when the user cancels.
+    bool chooseOutputFolder();
     void btnCreateClick();
     void cboxHeaderClick();
     void sbtnGoClick();
@@ -191,11 +195,15 @@ private:
                    std::optional<std::size_t> layer = std::nullopt);
     // The row of the last layer below target (an absolute Z), as "Serch" chooses it; a box and
     // the print start's row when there is none.
-    void searchHeight(double target);
+    void searchHeight(std::int64_t target); // in nanometres, typed height plus the start
+    // "Max Height": the top layer's Z (the last Z line without layers), above the start, + start = max.
+    void showMaxHeight(const LayerIndex& layers, double startHeight);
     // Caret to the start of row, as the "Row Number" arrow goes there: insertion on for a row
     // of the text other than 1, the editor writable except on row 1.
     void goToRow(int row);
     void ScanForKeyword(const QString& keyword, const QString& exclusion, int step);
+    // A line in the message area in place of what it said, with no row to go to.
+    void showNote(const QString& text);
     double ShowCurrentZ(int row);
     double AnalysePrint();
     // Tells in the message area what the row chosen by a height search is and what a pause does there.
@@ -207,9 +215,23 @@ private:
     void insertLines(const QStringList& lines);
     // Ctrl+Z and redo of an insertion put CurrentRow back where that click found it or left it.
     void insertionTakenBack(int step);
+    // After the output could not be opened for the reason given: says so and offers to choose
+    // another folder, then creates the file there.
+    void offerAnotherFolder(const QString& problem);
     void insertionRedone(int step);
-    // Per insertion click, the current row before it and after it, by undo mark.
-    std::vector<std::pair<int, int>> m_insertionRows;
+    // Per insertion click, by undo mark: the current row and the message area before it and
+    // after it, so that Ctrl+Z and redo take the click's warnings with its lines.
+    struct InsertionStep
+    {
+        int rowBefore = 0;
+        int rowAfter = 0;
+        QString messageBefore;
+        std::map<int, int> warningRowsBefore;
+        QString messageAfter;
+        std::map<int, int> warningRowsAfter;
+    };
+    std::vector<InsertionStep> m_insertionSteps;
+    void showMessageOf(const QString& text, const std::map<int, int>& warningRows);
 
     // Seeing the print (PrintViewHandlers.cpp): the layer ruler, the margins' layer labels,
     // and warnings in the message area, each with the row a click on it goes to.
@@ -225,7 +247,6 @@ private:
     void warnAfterHeightSearch();
     void showWarnings(const QList<Warning>& warnings, bool append);
     bool warningClicked(QObject* watched, QEvent* event);
-    bool messageScrolled(QObject* watched, QEvent* event);
 
     // The message covers the editor until the first drop, then keeps a strip for the drop hint.
     static constexpr int kMessageHeightAtStart = 600;

@@ -7,6 +7,7 @@
 #include "core/gcode/SlicedFile.h"
 #include "core/navigation/PrintAnalysis.h"
 #include "core/text/RowSource.h"
+#include "core/text/Utility.h"
 
 #include "ReferenceLayers.h"
 #include "TestPaths.h"
@@ -52,6 +53,31 @@ QString describe(const QList<Layer>& layers)
     return items.join(u' ');
 }
 
+// Micrometres as the decimal text a slicer writes: 3400 -> "3.400", -200 -> "-0.200".
+QString micrometresText(int micrometres)
+{
+    return QStringLiteral("%1%2.%3")
+        .arg(micrometres < 0 ? "-" : "")
+        .arg(std::abs(micrometres) / 1000)
+        .arg(std::abs(micrometres) % 1000, 3, 10, QLatin1Char('0'));
+}
+
+// A body of count layers from first, step apart (micrometres): a prime line row, then per layer
+// a Z move and an extrusion. relative writes the Z moves as G91 steps. The change rows go to rows.
+QByteArray layeredBody(int first, int step, int count, bool relative, QList<int>& rows)
+{
+    QByteArray body = relative ? "M83\nG91\n" : "M83\n";
+    int row = relative ? 2 : 1;
+    for (int k = 0; k < count; ++k) {
+        const int z = relative ? (k == 0 ? first : step) : first + k * step;
+        body += "G1 Z" + micrometresText(z).toLatin1() + " F600\nG1 X" + QByteArray::number(k % 7 + 1) +
+                " Y5 E0.5\n";
+        rows.append(row);
+        row += 2;
+    }
+    return body;
+}
+
 } // namespace
 
 class TestLayerIndex : public QObject
@@ -71,6 +97,8 @@ private slots:
     void printStart();
     void heightChoice_data();
     void heightChoice();
+    void exactHeights_data();
+    void exactHeights();
     void realFile_data();
     void realFile();
 };
@@ -390,10 +418,64 @@ void TestLayerIndex::heightChoice()
     const QByteArray body = "G28\nG1 Z5\nG1 Z0.2\nG1 X1 Y1 E1\nG1 Z0.6 ;hop\nG1 X9 Y9\nG1 Z0.2\nG1 Z0.4\n"
                             "G1 X2 Y2 E2\n;next\nG1 Z0.6\nG1 X3 Y3 E3\nG1 Z20\n";
     const TextRows rows(body);
-    const HeightChoice choice = chooseRowForHeight(rows, LayerIndex::build(view(body)), startRow, target);
+    const HeightChoice choice =
+        chooseRowForHeight(rows, LayerIndex::build(view(body)), startRow, Utility::ToNanometres(target));
     QCOMPARE(choice.row.value_or(-1), row);
     QCOMPARE(choice.z, z);
     QCOMPARE(choice.examined, startRow < rows.lineCount());
+}
+
+void TestLayerIndex::exactHeights_data()
+{
+    QTest::addColumn<int>("first"); // micrometres
+    QTest::addColumn<int>("step");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("relative");
+
+    QTest::newRow("start 0.2, layers 0.1 apart (0.2 + 3.2 is above 3.4 in doubles)")
+        << 200 << 100 << 120 << false;
+    QTest::newRow("start 0.3, layers 0.1 apart") << 300 << 100 << 120 << false;
+    QTest::newRow("start 0.1, layers 0.1 apart") << 100 << 100 << 120 << false;
+    QTest::newRow("start 0.3, layers 0.15 apart") << 300 << 150 << 120 << false;
+    QTest::newRow("start 0.3, layers 0.2 apart as G91 steps") << 300 << 200 << 120 << true;
+}
+
+// A height typed as exactly a layer's height above the print start selects the layer below it,
+// however the doubles of the typed height and the start add up.
+void TestLayerIndex::exactHeights()
+{
+    QFETCH(int, first);
+    QFETCH(int, step);
+    QFETCH(int, count);
+    QFETCH(bool, relative);
+    QList<int> changeRows;
+    const QByteArray body = layeredBody(first, step, count, relative, changeRows);
+    const TextRows rows(body);
+    const LayerIndex index = LayerIndex::build(view(body));
+    const PrintStart start = findPrintStart(rows, index);
+    QCOMPARE(start.row.value_or(-1), changeRows.first());
+    QCOMPARE(start.height, micrometresText(first).toDouble());
+
+    int roundedOver = 0; // heights where typed + start in doubles lands above the layer's own double
+    for (int k = 0; k < count; ++k) {
+        const QString typed = micrometresText(k * step);
+        const double layerZ = micrometresText(first + k * step).toDouble();
+        roundedOver += typed.toDouble() + start.height > layerZ;
+
+        const std::int64_t target =
+            *Utility::TypedNanometres(typed, QStringLiteral(".")) + Utility::ToNanometres(start.height);
+        const HeightChoice choice = chooseRowForHeight(rows, index, *start.row, target);
+        const int below = std::max(k - 1, 0); // at the first layer's height: the first layer
+        QVERIFY2(choice.row == changeRows[below], qPrintable(QStringLiteral("typed %1: row %2, expected %3")
+                                                                 .arg(typed)
+                                                                 .arg(choice.row.value_or(-1))
+                                                                 .arg(changeRows[below])));
+        QCOMPARE(choice.layer, std::optional<std::size_t>(below));
+        QCOMPARE(choice.z, micrometresText(first + below * step).toDouble());
+    }
+    // The fixture holds heights whose doubles add up above the layer, which a comparison of
+    // doubles takes to the layer itself.
+    QVERIFY(roundedOver > 0);
 }
 
 void TestLayerIndex::realFile_data()

@@ -125,6 +125,22 @@ void TestPrintEvents::parseRow_data()
     QTest::newRow("S in the comment") << QByteArray("M104 ; S200") << Kind::Temperature << kActiveTool << -1;
     QTest::newRow("M140 with T stays bed") << QByteArray("M140 S60 T0") << Kind::Temperature << kBed << 60;
     QTest::newRow("M190") << QByteArray("M190 S70") << Kind::Temperature << kBed << 70;
+    // RepRapFirmware's G10: P is the tool, S its active temperature, R its standby one; a G10
+    // without P and S or R is a firmware retraction or a tool offset.
+    QTest::newRow("G10 P S R") << QByteArray("G10 P1 S205 R150") << Kind::Temperature << 1 << 205;
+    QTest::newRow("G10 R before S") << QByteArray("G10 P0 R175 S195") << Kind::Temperature << 0 << 195;
+    QTest::newRow("G10 standby only") << QByteArray("G10 P2 R140") << Kind::Temperature << 2 << -1;
+    QTest::newRow("g010 lower case, glued") << QByteArray("g010p0s200") << Kind::Temperature << 0 << 200;
+    QTest::newRow("G10 after a line number")
+        << QByteArray("N7 G10 P0 S190*12") << Kind::Temperature << 0 << 190;
+    QTest::newRow("bare G10 is a retraction") << QByteArray("G10") << Kind::None << kActiveTool << -1;
+    QTest::newRow("G10 with S but no P") << QByteArray("G10 S200") << Kind::None << kActiveTool << -1;
+    QTest::newRow("G10 P X Y is a tool offset")
+        << QByteArray("G10 P1 X-0.3 Y0.2 Z0") << Kind::None << kActiveTool << -1;
+    QTest::newRow("G10 S in a comment") << QByteArray("G10 P0 ; S200") << Kind::None << kActiveTool << -1;
+    QTest::newRow("G1 is no G10") << QByteArray("G1 P0 S200") << Kind::None << kActiveTool << -1;
+    QTest::newRow("G100 is no G10") << QByteArray("G100 P0 S200") << Kind::None << kActiveTool << -1;
+    QTest::newRow("M109 S") << QByteArray("M109 S215 T0") << Kind::Temperature << 0 << 215;
     QTest::newRow("T1") << QByteArray("T1") << Kind::ToolChange << 1 << -1;
     QTest::newRow("T1000") << QByteArray("T1000 ; load") << Kind::ToolChange << 1000 << -1;
     QTest::newRow("t0 lower case") << QByteArray("t0") << Kind::ToolChange << 0 << -1;
@@ -154,6 +170,9 @@ void TestPrintEvents::eventsOfRows_data()
     QTest::newRow("LF") << QByteArray("G1 Z1\nM25\nG1 X1\nT1\nM104 S200\n") << QList<int>{1, 3, 4};
     QTest::newRow("CR LF") << QByteArray("G1 Z1\r\nM25\r\nG1 X1\r\nT1\r\n") << QList<int>{1, 3};
     QTest::newRow("lone CR starts a row") << QByteArray("G1 Z1\rM25\nT0") << QList<int>{1, 2};
+    QTest::newRow("G10 tool temperatures, not G1, G100 or a bare G10")
+        << QByteArray("G1 X1\nG10 P0 S200\nG100 P0 S1\nG10\n g10 p1 r150\nG010 P1 S1\nG10.5 P0 S1\n")
+        << QList<int>{1, 4, 5};
     QTest::newRow("indented, tabbed and parenthesised rows")
         << QByteArray("  M25\n\tT1\n(heat) M104 S200\nG1 (M25) X1\n") << QList<int>{0, 1, 2};
     QTest::newRow("blank lines") << QByteArray("\n\nM600\n\n\rM140 S1") << QList<int>{2, 5};
@@ -241,6 +260,19 @@ void TestPrintEvents::nextSetting_data()
     QTest::newRow("bed M190") << dual << 6 << kBed << 0 << 7 << 0;
     QTest::newRow("from the setting row itself") << dual << 2 << 0 << 0 << 2 << 210;
     QTest::newRow("nothing after") << dual << 8 << 0 << 0 << -1 << 0;
+    // M109 sets as M104 does, and waits; G10 P<tool> S sets the tool's active temperature whichever
+    // tool is active, R alone (standby) sets none.
+    const QByteArray waitsAndG10("M109 S200 T0\n" // 0
+                                 "G10 P1 R150\n"  // 1: standby only
+                                 "G10 P0 S0\n"    // 2
+                                 "T1\n"           // 3
+                                 "G10 P1 S225\n"  // 4
+                                 "M109 S230\n");  // 5: now T1
+    QTest::newRow("M109 with T") << waitsAndG10 << 0 << 0 << 0 << 0 << 200;
+    QTest::newRow("G10 P0 S for T0") << waitsAndG10 << 1 << 0 << 0 << 2 << 0;
+    QTest::newRow("G10 P1 R is no setting, G10 P1 S is") << waitsAndG10 << 0 << 1 << 0 << 4 << 225;
+    QTest::newRow("M109 without T after a tool change") << waitsAndG10 << 5 << 1 << 1 << 5 << 230;
+    QTest::newRow("G10 for another tool is no setting for T0") << waitsAndG10 << 3 << 0 << 0 << -1 << 0;
     QTest::newRow("M104 without S is no setting")
         << QByteArray("M104 T0\nM104 S1 T0\n") << 0 << 0 << 0 << 1 << 1;
 }

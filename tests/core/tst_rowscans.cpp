@@ -3,6 +3,7 @@
 
 #include "core/navigation/RowScans.h"
 #include "core/text/RowSource.h"
+#include "core/text/Utility.h"
 
 #include <QMap>
 #include <QTest>
@@ -333,7 +334,8 @@ void TestRowScans::heightSearch()
     QFETCH(bool, examined);
 
     const TextRows rows(text);
-    const RowScans::HeightSearch found = RowScans::searchHeight(rows, startRow, rows.lineCount(), target);
+    const RowScans::HeightSearch found =
+        RowScans::searchHeight(rows, startRow, rows.lineCount(), Utility::ToNanometres(target));
     QCOMPARE(found.row.value_or(kNone), row);
     QCOMPARE(found.z, z);
     QCOMPARE(found.examined, examined);
@@ -369,8 +371,8 @@ void TestRowScans::scansOverAnEmptyView()
     for (const int row : {-1, 0, 1, 5}) {
         QVERIFY(!RowScans::findZLineAtOrBefore(rows, row).row);
         QVERIFY(!RowScans::findLastZLine(rows, row));
-        QVERIFY(!RowScans::searchHeight(rows, row, 1, 1.0).row);
-        QVERIFY(!RowScans::searchHeight(rows, 0, row, 0.0).row);
+        QVERIFY(!RowScans::searchHeight(rows, row, 1, 1'000'000).row);
+        QVERIFY(!RowScans::searchHeight(rows, 0, row, 0).row);
     }
 }
 

@@ -417,9 +417,14 @@ void TestSlicedFile::bodySizeProblem_data()
     QTest::newRow("empty") << qint64(0) << "";
     QTest::newRow("at the limit") << SlicedFile::kMaxBodyBytes << "";
     QTest::newRow("one byte over") << SlicedFile::kMaxBodyBytes + 1
-                                   << "Its body is 2000 MB; the editor holds at most 2000 MB.";
+                                   << "It is too large: its body is 2000 MB, 1 byte more than the 2000 MB "
+                                      "the editor holds.";
+    QTest::newRow("a few hundred bytes over") << SlicedFile::kMaxBodyBytes + 300
+                                              << "It is too large: its body is 2000 MB, 300 bytes more than "
+                                                 "the 2000 MB the editor holds.";
     QTest::newRow("past 2 GiB") << (qint64(1) << 31)
-                                << "Its body is 2147 MB; the editor holds at most 2000 MB.";
+                                << "It is too large: its body is 2147 MB, 147 MB more than the 2000 MB the "
+                                   "editor holds.";
 }
 
 void TestSlicedFile::bodySizeProblem()
@@ -435,6 +440,8 @@ void TestSlicedFile::outputNameProblem_data()
     QTest::addColumn<bool>("refused");
 
     QTest::newRow("plain name") << "Borvane.gx" << false;
+    QTest::newRow("a NUL in the name") << QString::fromUtf8("Borvane.gx\0.txt", 15) << true;
+    QTest::newRow("a NUL first") << QString::fromUtf8("\0x.gx", 5) << true;
     QTest::newRow("blanks around") << " my print " << false;
     QTest::newRow("dots inside") << "a..b.gx" << false;
     QTest::newRow("starts with two dots") << "..x.gx" << false;

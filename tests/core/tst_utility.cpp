@@ -54,6 +54,10 @@ private slots:
     void exeFolderKeepsALongPath();
     void typedNumber_data();
     void typedNumber();
+    void typedNanometres_data();
+    void typedNanometres();
+    void toNanometres_data();
+    void toNanometres();
 };
 
 void TestUtility::indexOfText_data()
@@ -760,6 +764,91 @@ void TestUtility::typedNumber()
     QCOMPARE(value.has_value(), isNumber);
     if (value)
         QCOMPARE(*value, expected);
+}
+
+void TestUtility::typedNanometres_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("decimalPoint");
+    QTest::addColumn<bool>("isNumber");
+    QTest::addColumn<qint64>("nanometres");
+
+    QTest::newRow("whole") << "3"
+                           << "." << true << qint64(3'000'000);
+    QTest::newRow("3.2, whose double is below 3.2") << "3.2"
+                                                    << "." << true << qint64(3'200'000);
+    QTest::newRow("0.1") << "0.1"
+                         << "." << true << qint64(100'000);
+    QTest::newRow("comma as the locale's point") << "0,3"
+                                                 << "," << true << qint64(300'000);
+    QTest::newRow("point beside a comma locale") << "0.3"
+                                                 << "," << true << qint64(300'000);
+    QTest::newRow("blanks inside") << " 1 2 . 5 "
+                                   << "." << true << qint64(12'500'000);
+    QTest::newRow("point first") << ".25"
+                                 << "." << true << qint64(250'000);
+    QTest::newRow("point last") << "7."
+                                << "." << true << qint64(7'000'000);
+    QTest::newRow("plus sign") << "+1.5"
+                               << "." << true << qint64(1'500'000);
+    QTest::newRow("minus sign") << "-0.5"
+                                << "." << true << qint64(-500'000);
+    QTest::newRow("six decimals exactly") << "0.000001"
+                                          << "." << true << qint64(1);
+    QTest::newRow("a seventh decimal rounds up") << "1.0000001"
+                                                 << "." << true << qint64(1'000'001);
+    QTest::newRow("zeros past the sixth change nothing") << "1.2000000"
+                                                         << "." << true << qint64(1'200'000);
+    QTest::newRow("negative: past the sixth rounds up, toward zero") << "-0.0000009"
+                                                                     << "." << true << qint64(0);
+    QTest::newRow("blank field reads 0") << "  "
+                                         << "." << true << qint64(0);
+    QTest::newRow("leading zeros") << "0003.5"
+                                   << "." << true << qint64(3'500'000);
+    QTest::newRow("beyond any printer: the largest height") << "99999999999999999999"
+                                                            << "." << true << qint64(kMaxNanometres);
+    QTest::newRow("letters") << "abc"
+                             << "." << false << qint64(0);
+    QTest::newRow("exponent") << "1e3"
+                              << "." << false << qint64(0);
+    QTest::newRow("two separators") << "2.4.1"
+                                    << "." << false << qint64(0);
+    QTest::newRow("sign only") << "-"
+                               << "." << false << qint64(0);
+}
+
+void TestUtility::typedNanometres()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, decimalPoint);
+    QFETCH(bool, isNumber);
+    QFETCH(qint64, nanometres);
+    const std::optional<std::int64_t> value = TypedNanometres(text, decimalPoint);
+    QCOMPARE(value.has_value(), isNumber);
+    if (value)
+        QCOMPARE(qint64(*value), nanometres);
+}
+
+void TestUtility::toNanometres_data()
+{
+    QTest::addColumn<double>("millimetres");
+    QTest::addColumn<qint64>("nanometres");
+
+    // Each double is the one its decimal text reads as; the sums are those that come out just off.
+    QTest::newRow("0.3") << 0.3 << qint64(300'000);
+    QTest::newRow("0.2 + 3.2 is 3.4000000000000004") << 0.2 + 3.2 << qint64(3'400'000);
+    QTest::newRow("0.1 + 0.2 is 0.30000000000000004") << 0.1 + 0.2 << qint64(300'000);
+    QTest::newRow("0.7 - 0.6 is 0.09999999999999998") << 0.7 - 0.6 << qint64(100'000);
+    QTest::newRow("negative") << -0.25 << qint64(-250'000);
+    QTest::newRow("six decimals") << 123.456789 << qint64(123'456'789);
+    QTest::newRow("infinity: the largest height") << qInf() << qint64(kMaxNanometres);
+}
+
+void TestUtility::toNanometres()
+{
+    QFETCH(double, millimetres);
+    QFETCH(qint64, nanometres);
+    QCOMPARE(qint64(ToNanometres(millimetres)), nanometres);
 }
 
 QTEST_GUILESS_MAIN(TestUtility)

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QList>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -65,7 +66,7 @@ void checkScans(const RowSource& rows, const QByteArray& text, const QByteArray&
 
     const int from = int(data[1] % (physical + 3)) - 1;
     const int step = data[2] & 1 ? 1 : -1;
-    const double target = (data[3] % 64) / 10.0;
+    const std::int64_t targetNanometres = std::int64_t(data[3] % 64) * 100'000; // tenths of a mm
 
     // Keyword scan: a keyword holding a line break stands in no row.
     const QString keyword = QString::fromLatin1(key);
@@ -110,19 +111,20 @@ void checkScans(const RowSource& rows, const QByteArray& text, const QByteArray&
     }
     check(RowScans::findRowWithZ(rows, from, step) == withZ);
 
-    // The height search: the last Z line below target, or the first that reaches it.
+    // The height search: the last Z line below target, or the first that reaches it, heights
+    // compared in whole nanometres.
     std::optional<int> height;
     std::optional<int> below;
     for (int row = qMax(from, 0); row < lineCount; ++row) {
         if (!RowScans::isZLine(view(plain[row])))
             continue;
-        if (RowScans::zOf(view(plain[row])) >= target) {
+        if (std::llround(RowScans::zOf(view(plain[row])) * 1e6) >= targetNanometres) {
             height = below ? below : row;
             break;
         }
         below = row;
     }
-    check(RowScans::searchHeight(rows, from, lineCount, target).row == height);
+    check(RowScans::searchHeight(rows, from, lineCount, targetNanometres).row == height);
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -23,6 +24,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,9 +32,17 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
 #include <memory>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using GuiTest::MessageBoxAnswers;
 
@@ -111,12 +121,16 @@ struct Start
     QByteArray input = QByteArray(); // written to its standard input, which is then closed
     // A shell line that runs the program as "$0" "$@", to set limits or redirect it.
     QString shell = QString();
+    // Runs in the child before the program starts (limits set with setrlimit).
+    std::function<void()> inChild = {};
 };
 
 // Runs the program as a script would, with no display to connect to (or the one named).
 Run runProgram(const QStringList& arguments, const Start& start = {})
 {
     QProcess process;
+    if (start.inChild)
+        process.setChildProcessModifier(start.inChild);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         environment.remove(QString::fromLatin1(name));
@@ -181,6 +195,12 @@ private slots:
     void refusedWritesNothing_data();
     void refusedWritesNothing();
     void existingOutputNeedsForce();
+    void pipeAsInputIsRefusedAtOnce();
+    void linksAndSpecialFilesAsOutput_data();
+    void linksAndSpecialFilesAsOutput();
+    void overItsLimits_data();
+    void overItsLimits();
+    void diskFullSaysSo();
     void helpAndVersion_data();
     void helpAndVersion();
     void severalPositionsOnRealFiles_data();
@@ -384,7 +404,6 @@ void TestBatchMode::sameBytesAsTheWindow_data()
             << false << Edit{.row = 12, .pause = true, .t0 = "200", .bed = "60", .after = true};
         row("no break at the end, before the last row")
             << false << Edit{.row = 12, .pause = true, .t1 = "190"};
-        row("header only: the pause is the body", {}) << true << Edit{.row = 0, .pause = true};
         row("height of the third layer", kStructuredBody) << true << Edit{.pause = true, .height = "0.4"};
         row("height between layers, temperature after", kStructuredBody)
             << true << Edit{.pause = true, .t0 = "210", .after = true, .height = "0.25"};
@@ -480,6 +499,16 @@ void TestBatchMode::realFilesHeightByTheSlicersComments_data()
         << 2.0;
     QTest::newRow("ideaMaker") << real.filePath(QStringLiteral("ideamaker_basic_747k.gcode"))
                                << QByteArray(";LAYER:") << 5.0;
+    // Exactly a layer's height above the start, where the doubles of height and start add up
+    // above the layer's own: the layer below it all the same.
+    QTest::newRow("PrusaSlicer, exactly on the layer at Z 3.4")
+        << real.filePath(QStringLiteral("prusaslicer_z-hop-large_3939k.gcode")) << QByteArray(";LAYER_CHANGE")
+        << 3.2;
+    QTest::newRow("PrusaSlicer, exactly on the layer at Z 38.4")
+        << real.filePath(QStringLiteral("prusaslicer_z-hop-large_3939k.gcode")) << QByteArray(";LAYER_CHANGE")
+        << 38.2;
+    QTest::newRow("ideaMaker, exactly on the layer at Z 2.4")
+        << real.filePath(QStringLiteral("ideamaker_basic_747k.gcode")) << QByteArray(";LAYER:") << 2.16;
 }
 
 void TestBatchMode::realFilesHeightByTheSlicersComments()
@@ -525,8 +554,11 @@ void TestBatchMode::realFilesHeightByTheSlicersComments()
     }
     QVERIFY(layersBefore >= 1 && layersBefore < layerZ.size());
     const double z = layerZ[layersBefore - 1];
-    const double target = height + layerZ.front(); // these prints start at their first layer
-    QVERIFY2(z < target && layerZ[layersBefore] >= target, qPrintable(QString::number(z)));
+    // These prints start at their first layer; heights compared exactly, as whole micrometres.
+    const auto micrometres = [](double millimetres) { return std::llround(millimetres * 1000); };
+    const qint64 target = micrometres(height) + micrometres(layerZ.front());
+    QVERIFY2(micrometres(z) < target && micrometres(layerZ[layersBefore]) >= target,
+             qPrintable(QString::number(z)));
 
     const QString expected = QStringLiteral("row %1, layer %2, Z %3, input row %1: M25\n")
                                  .arg(row)
@@ -647,7 +679,15 @@ void TestBatchMode::refusedWritesNothing_data()
     QTest::newRow("row 1") << QStringList{"--row", "1"} + pause << "--row 1 takes no insertion";
     QTest::newRow("row past the end") << QStringList{"--row", "14"} + pause << "Row 14 is past the end";
     QTest::newRow("row beyond any file")
-        << QStringList{"--row", "99999999999", "--after"} + pause << "Row 2147483647 is past the end";
+        << QStringList{"--row", "99999999999", "--after"} + pause
+        << "--row \"99999999999\" is out of range: give a row from 0 to 2147483647.";
+    QTest::newRow("largest row") << QStringList{"--row", "2147483647"} + pause
+                                 << "Row 2147483647 is past the end";
+    QTest::newRow("height far above any printer")
+        << QStringList{"--height", "1e300"} + pause
+        << "--height \"1e300\" is out of range: give a height from 0 to 100000 mm.";
+    QTest::newRow("infinite height") << QStringList{"--height", "inf"} + pause
+                                     << "--height \"inf\" is out of range";
     QTest::newRow("after the last row's end")
         << QStringList{"--row", "14", "--after"} + pause << "Row 14 is past the end";
     QTest::newRow("height not a number")
@@ -679,10 +719,19 @@ void TestBatchMode::refusedWritesNothing_data()
                                      << "longer than 35000 bytes";
     QTest::newRow("output exists") << QStringList{"--row", "4", "--pause", "-o", "DIR/old.gx", "FILE"}
                                    << "exists; give --force";
+    QTest::newRow("header only: no move")
+        << QStringList{"--row", "0", "--pause", "DIR/header-only.gcode"} << "has no G0 or G1 move";
+    QTest::newRow("text without a move")
+        << QStringList{"--row", "0", "--pause", "DIR/notes.gcode"} << "has no G0 or G1 move";
+    QTest::newRow("a PNG image") << QStringList{"--row", "0", "--pause", "DIR/picture.png"}
+                                 << "This is a PNG image, not G-code";
+    QTest::newRow("a 3MF project")
+        << QStringList{"--row", "0", "--pause", "DIR/plate.3mf"}
+        << "This is a 3MF project, a zip archive: export plain G-code from the slicer.";
     QTest::newRow("output folder missing")
         << QStringList{"--row", "4", "--pause", "-o", "DIR/no/such.gx", "FILE"} << "Cannot write";
     QTest::newRow("output is a folder")
-        << QStringList{"--row", "4", "--pause", "--force", "-o", "DIR", "FILE"} << "Cannot write";
+        << QStringList{"--row", "4", "--pause", "--force", "-o", "DIR", "FILE"} << "is a folder, not a file";
 }
 
 void TestBatchMode::refusedWritesNothing()
@@ -695,6 +744,13 @@ void TestBatchMode::refusedWritesNothing()
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("long-header.gcode")),
                                ";a\n" + QByteArray(35000, 'x') + "\nG28\n"));
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("old.gx")), "an older output\n"));
+    QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("header-only.gcode")), kHeader));
+    QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("notes.gcode")),
+                               kHeader + "G28 homes\nM104 S200 ; then G1 moves\n"));
+    QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("picture.png")),
+                               QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\nG1 X1\n", 25)));
+    QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("plate.3mf")),
+                               QByteArray("PK\x03\x04\x14\0\0\0\nG1 X1\nG1 X2\n", 21)));
     QCOMPARE(::mkfifo(QFile::encodeName(m_dir->filePath(QStringLiteral("pipe.gcode"))).constData(), 0600), 0);
     for (QString& argument : arguments) {
         argument.replace(QStringLiteral("FILE"), file);
@@ -760,6 +816,166 @@ void TestBatchMode::helpAndVersion()
     QCOMPARE(run.err, QByteArray());
     for (const QString& text : shows)
         QVERIFY2(run.out.contains(text.toUtf8()), qPrintable(text));
+}
+
+void TestBatchMode::pipeAsInputIsRefusedAtOnce()
+{
+#ifdef Q_OS_UNIX
+    const QString fifo = m_dir->filePath(QStringLiteral("pipe.gcode"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QElapsedTimer timer;
+    timer.start();
+    // No writer comes: a program that waited for one would be killed after a minute and fail.
+    const Run run =
+        runProgram({QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause"), fifo});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("is not a sliced G-code file: Only regular files are read"),
+             run.err.constData());
+    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("Borvane.gx"))));
+#else
+    QSKIP("pipes in the file system are a Unix thing");
+#endif
+}
+
+void TestBatchMode::linksAndSpecialFilesAsOutput_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("force");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("dangling link named like the output")
+        << "dangling" << false
+        << "Borvane.gx is a symbolic link to TARGET; the output is not written through a link.";
+    QTest::newRow("dangling link named like the output, with --force")
+        << "dangling" << true
+        << "Borvane.gx is a symbolic link to TARGET; the output is not written through a link.";
+    QTest::newRow("link to a file, with --force")
+        << "link" << true
+        << "Borvane.gx is a symbolic link to TARGET; the output is not written through a link.";
+    QTest::newRow("pipe named like the output, with --force")
+        << "pipe" << true
+        << "Borvane.gx is a pipe, not a file; only a regular file is replaced by the output.";
+}
+
+void TestBatchMode::linksAndSpecialFilesAsOutput()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QString, kind);
+    QFETCH(bool, force);
+    QFETCH(QString, reason);
+    const QString file = m_dir->filePath(QStringLiteral("out/part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(kBody, "\n")));
+    const QString output = m_dir->filePath(QStringLiteral("out/Borvane.gx"));
+    const QString target = m_dir->filePath(QStringLiteral("elsewhere/planted.txt"));
+    QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("elsewhere"))));
+    if (kind == u"link")
+        QVERIFY(GuiTest::writeFile(target, "planted\n"));
+    if (kind == u"pipe")
+        QCOMPARE(::mkfifo(QFile::encodeName(output).constData(), 0600), 0);
+    else
+        QVERIFY(QFile::link(QStringLiteral("../elsewhere/planted.txt"), output));
+
+    QStringList arguments{QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause"), file};
+    if (force)
+        arguments.prepend(QStringLiteral("--force"));
+    const Run run = runProgram(arguments);
+
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(QString::fromLocal8Bit(run.err).contains(reason.replace(QStringLiteral("TARGET"), target)),
+             run.err.constData());
+    if (kind == u"link")
+        QCOMPARE(GuiTest::readFile(target), QByteArray("planted\n"));
+    else
+        QVERIFY(!QFileInfo::exists(target));
+    const QFileInfo left(output);
+    QCOMPARE(left.isSymLink(), kind != u"pipe");
+    if (kind == u"pipe") {
+        struct stat status
+        {
+        };
+        QCOMPARE(::lstat(QFile::encodeName(output).constData(), &status), 0);
+        QVERIFY(S_ISFIFO(status.st_mode));
+    }
+#else
+    QSKIP("links and pipes as Unix has them");
+#endif
+}
+
+void TestBatchMode::overItsLimits_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<qint64>("addressSpace"); // 0 for no limit
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("a sparse body over 2000 MB") << qint64(2'200'000'000) << qint64(0)
+                                                << "is too large: It is too large: its body is 2199 MB, 199 "
+                                                   "MB more than the 2000 MB the editor holds.";
+    QTest::newRow("a 1.9 GB body under a 1 GiB address space")
+        << qint64(1'900'000'000) << (qint64(1) << 30) << "There is not enough memory to hold it.";
+}
+
+void TestBatchMode::overItsLimits()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(qint64, size);
+    QFETCH(qint64, addressSpace);
+    QFETCH(QString, reason);
+    const QString file = m_dir->filePath(QStringLiteral("big.gcode"));
+    {
+        QFile big(file);
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        const QByteArray start = kHeader + joined(kBody, "\n");
+        QCOMPARE(big.write(start), start.size());
+        if (!big.resize(size))
+            QSKIP("this file system cannot hold a sparse file this big");
+    }
+    const Run run =
+        runProgram({QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause"), file},
+                   Start{.inChild = [addressSpace] {
+                       if (addressSpace > 0) {
+                           const rlimit limit{rlim_t(addressSpace), rlim_t(addressSpace)};
+                           ::setrlimit(RLIMIT_AS, &limit);
+                       }
+                   }});
+    // A message of the program's own and status 1: no abort (134) on the way.
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(QString::fromLocal8Bit(run.err).contains(reason), run.err.constData());
+    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("Borvane.gx"))));
+#else
+    QSKIP("sets limits with setrlimit");
+#endif
+}
+
+void TestBatchMode::diskFullSaysSo()
+{
+#ifdef Q_OS_LINUX
+    if (geteuid() != 0)
+        QSKIP("mounting a small tmpfs as a full disk needs root");
+    const QString full = m_dir->filePath(QStringLiteral("full"));
+    QVERIFY(QDir().mkpath(full));
+    if (::mount("tmpfs", QFile::encodeName(full).constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("this machine does not let a test mount a tmpfs");
+    const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(full).constData(), MNT_DETACH); });
+    QList<QByteArray> rows = kBody;
+    for (int i = 0; i < 3000; ++i)
+        rows.append("G1 X" + QByteArray(96, '1'));
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + joined(rows, "\n")));
+    const QString output = full + QStringLiteral("/out.gx");
+
+    const Run run = runProgram({QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause"),
+                                QStringLiteral("-o"), output, file});
+
+    QCOMPARE(run.exitCode, 1);
+    // The window's words for the same fault (tst_dropcreate diskFullSaysSo).
+    QVERIFY2(run.err.startsWith("Cannot write " + output.toUtf8() +
+                                ": The disk is full: the file could not be written to its end ("),
+             run.err.constData());
+    QCOMPARE(QDir(full).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+#else
+    QSKIP("mounts a Linux tmpfs");
+#endif
 }
 
 void TestBatchMode::windowWithoutDisplay_data()

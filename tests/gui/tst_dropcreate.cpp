@@ -5,6 +5,7 @@
 #include "TestPaths.h"
 
 #include "core/text/Utility.h"
+#include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
@@ -31,6 +32,7 @@
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
@@ -127,6 +129,11 @@ private slots:
     void failedOpenForWrite();
     void failedWriteKeepsTheTarget();
     void diskFullSaysSo();
+    void linksAndSpecialFilesAsOutput_data();
+    void linksAndSpecialFilesAsOutput();
+    void readOnlyFolderOffersAnother();
+    void chooseFolderButton();
+    void crOnlyBodyKeepsItsLineEnd();
     void refusedOutputName_data();
     void refusedOutputName();
     void scansAndOutputPastNulAndFF();
@@ -325,20 +332,19 @@ void TestDropCreate::fileDrop_data()
     QTest::newRow("0x00 in the body is kept")
         << kHeader + QByteArray("G1\nG\x00G3\n", 8) << kHeader << QByteArray("G1\nG\x00G3\n", 8)
         << QStringList{"G1", QString::fromLatin1(QByteArray("G\x00G3", 4)), ""};
-    QTest::newRow("body of 0xFF bytes") << kHeader + repeated('\xFF', 100) << kHeader << repeated('\xFF', 100)
-                                        << QStringList{QString(100, QChar(0xFF))};
+    QTest::newRow("body of 0xFF bytes after a move")
+        << kHeader + "G1\n" + repeated('\xFF', 100) << kHeader << "G1\n" + repeated('\xFF', 100)
+        << QStringList{"G1", QString(100, QChar(0xFF))};
     QTest::newRow("0x00 and 0xFF in the header")
         << QByteArray(";\x00\xFF\n\xFF\x00\nG1\n", 10) << QByteArray(";\x00\xFF\n\xFF\x00\n", 7)
         << QByteArray("G1\n") << QStringList{"G1", ""};
-    QTest::newRow("file ends right after its header")
-        << kHeader << kHeader << QByteArray() << QStringList{""};
     QTest::newRow("bytes 0x80 to 0xFE read as Latin-1")
-        << kHeader + ";\x80\xA9\xE9\xFE\n"
-        << kHeader << QByteArray(";\x80\xA9\xE9\xFE\n")
-        << QStringList{QString::fromLatin1(";\x80\xA9\xE9\xFE"), ""};
-    QTest::newRow("row longer than 4096 characters") << kHeader + repeated('X', 10000) + "\n"
-                                                     << kHeader << repeated('X', 10000) + "\n"
-                                                     << QStringList{QString(10000, u'X'), ""};
+        << kHeader + "G0\n;\x80\xA9\xE9\xFE\n"
+        << kHeader << QByteArray("G0\n;\x80\xA9\xE9\xFE\n")
+        << QStringList{"G0", QString::fromLatin1(";\x80\xA9\xE9\xFE"), ""};
+    QTest::newRow("row longer than 4096 characters") << kHeader + "G1\n" + repeated('X', 10000) + "\n"
+                                                     << kHeader << "G1\n" + repeated('X', 10000) + "\n"
+                                                     << QStringList{"G1", QString(10000, u'X'), ""};
 }
 
 void TestDropCreate::fileDrop()
@@ -395,6 +401,26 @@ void TestDropCreate::refusedFile_data()
     QTest::newRow("empty file before any other") << QByteArray() << false << fewLines;
     QTest::newRow("second LF at byte 35001 before any other") << ";\n" + repeated('b', 34998) + "\nG1\n"
                                                               << false << tooLong;
+    const QString noMove =
+        QStringLiteral("It has no G0 or G1 move, so it is no sliced G-code: open the G-code "
+                       "file the slicer exported.");
+    QTest::newRow("file ends right after its header") << kHeader << true << noMove;
+    QTest::newRow("a text without a move") << kHeader + "# Notes\n\nG28 is home; G10 retracts\nM84\n"
+                                           << true << noMove;
+    QTest::newRow("G1 only in a comment") << kHeader + ";G1 X1\n M104 S200 ; G1\n" << false << noMove;
+    QTest::newRow("a PNG image") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\nG1\n", 22) << true
+                                 << QStringLiteral(
+                                        "This is a PNG image, not G-code: export plain G-code from the "
+                                        "slicer.");
+    QTest::newRow("a PDF document") << QByteArray("%PDF-1.7\n%\xe2\xe3\n1 0 obj\nG1\n") << false
+                                    << QStringLiteral(
+                                           "This is a PDF document, not G-code: export plain G-code "
+                                           "from the slicer.");
+    QTest::newRow("a zip archive") << QByteArray("PK\x03\x04\x14\0\0\0\nG1\nG1\n", 15) << true
+                                   << QStringLiteral(
+                                          "This is a zip archive (as a 3MF project is): export plain "
+                                          "G-code from the slicer, or unpack the G-code from the "
+                                          "archive.");
 }
 
 void TestDropCreate::refusedFile()
@@ -519,11 +545,14 @@ void TestDropCreate::folderBeforeAnyFile()
     QCOMPARE(m_window->HeaderLength, 0);
     QCOMPARE(m_boxes->boxes, QList<Box>());
 
-    // "Create" then writes an empty file.
+    // "Create" then has nothing to write, says so and writes nothing.
     m_boxes->answer(QMessageBox::Ok);
     clickCreate();
-    QCOMPARE(readFile(folder + "/Borvane.gx"), QByteArray());
-    QVERIFY(!m_window->isVisible());
+    QCOMPARE(m_boxes->boxes, QList<Box>{Box({"Nothing to Create",
+                                             "There is nothing to write yet: drop or open a sliced G-code "
+                                             "file first. Nothing was written."})});
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    QVERIFY(m_window->isVisible());
 }
 
 void TestDropCreate::folderAfterFileMovesOnlyTheOutputFolder()
@@ -574,8 +603,8 @@ void TestDropCreate::roundTrip_data()
                                               << kHeader + "G1 X1\n\n\nG1 X2\n\n";
     QTest::newRow("header of exactly 35000 bytes") << ";\n" + repeated('b', 34997) + "\nG1\n"
                                                    << ";\n" + repeated('b', 34997) + "\nG1\n";
-    QTest::newRow("row longer than 4096 characters") << kHeader + repeated('X', 10000) + "\nM84\n"
-                                                     << kHeader + repeated('X', 10000) + "\nM84\n";
+    QTest::newRow("row longer than 4096 characters") << kHeader + "G1\n" + repeated('X', 10000) + "\nM84\n"
+                                                     << kHeader + "G1\n" + repeated('X', 10000) + "\nM84\n";
     QTest::newRow("last line without LF gets one") << kHeader + "G1 X1\nM84" << kHeader + "G1 X1\nM84\n";
     QTest::newRow("CR LF body, last line without a break gets CR LF")
         << QByteArray(";a\r\n;b\r\nG1\r\nM84") << QByteArray(";a\r\n;b\r\nG1\r\nM84\r\n");
@@ -586,7 +615,6 @@ void TestDropCreate::roundTrip_data()
     QTest::newRow("Latin-1 comment with 0xE9 and 0xFF mid-body")
         << kHeader + "G1 X1\n;mesh caf\xe9 \xff end\nG1 X2\nM84\n"
         << kHeader + "G1 X1\n;mesh caf\xe9 \xff end\nG1 X2\nM84\n";
-    QTest::newRow("file ends right after its header") << kHeader << kHeader;
 }
 
 void TestDropCreate::roundTrip()
@@ -704,15 +732,26 @@ void TestDropCreate::failedOpenForWrite_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("removeFolder");
+    QTest::addColumn<QString>("box");
 
-    QTest::newRow("output folder removed after the drop") << "Borvane.gx" << true;
-    QTest::newRow("name of an existing folder") << "sub" << false;
+    QTest::newRow("output folder removed after the drop")
+        << "Borvane.gx" << true
+        << "[File Write Error] The file cannot be created in this folder:\nOUT\n\nNo such file or "
+           "directory\n\n"
+           "Nothing was written; your edits are still here. Choose another folder and create the file there?";
+    QTest::newRow("name of an existing folder")
+        << "sub" << false
+        << "[File Write Error] The file was not created:\nOUT\n\nOUT is a folder, not a file; only a regular "
+           "file is replaced by the output. Choose another name.\n\nNothing was changed; your edits are "
+           "still "
+           "here.";
 }
 
 void TestDropCreate::failedOpenForWrite()
 {
     QFETCH(QString, name);
     QFETCH(bool, removeFolder);
+    QFETCH(QString, box);
     const QString folder = path(QStringLiteral("in"));
     QVERIFY(dropPath(fixture(QStringLiteral("in/in.gcode"), kHeader + kBody)));
     QVERIFY(QDir().mkpath(folder + "/sub"));
@@ -721,11 +760,14 @@ void TestDropCreate::failedOpenForWrite()
     if (removeFolder)
         QVERIFY(QDir(folder).removeRecursively());
     m_window->leditFileName->setText(name);
+    m_boxes->answer(QMessageBox::No); // no other folder
 
     clickCreate();
 
     const QString output = QDir::toNativeSeparators(folder) + QDir::separator() + name;
-    QCOMPARE(m_boxes->boxes, QList<Box>{Box({"File Open Error", "No Open " + output})});
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    QCOMPARE(QStringLiteral("[%1] %2").arg(m_boxes->boxes[0].caption, m_boxes->boxes[0].text),
+             box.replace(QStringLiteral("OUT"), output));
     QVERIFY(m_window->isVisible());
     QCOMPARE(state().body, edited.body);
     QCOMPARE(state().header, edited.header);
@@ -740,7 +782,7 @@ void TestDropCreate::failedWriteKeepsTheTarget()
 {
 #ifdef Q_OS_UNIX
     // A file size limit makes the write fail part way, even for root.
-    const QByteArray body = repeated('G', 100) + "\n";
+    const QByteArray body = "G1 " + repeated('X', 97) + "\n";
     QByteArray bigBody;
     for (int i = 0; i < 3000; ++i)
         bigBody += body;
@@ -832,7 +874,7 @@ void TestDropCreate::diskFullSaysSo()
     const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(full).constData(), MNT_DETACH); });
     QByteArray bigBody;
     for (int i = 0; i < 3000; ++i)
-        bigBody += repeated('G', 100) + "\n";
+        bigBody += "G1 " + repeated('X', 97) + "\n";
     QVERIFY(dropPath(fixture(QStringLiteral("in.gcode"), kHeader + bigBody)));
     QVERIFY(dropPath(full));
     m_boxes->answer(QMessageBox::Ok);
@@ -957,6 +999,143 @@ void TestDropCreate::folderButton()
 
     const QString folder = expected == u"exe" ? QCoreApplication::applicationDirPath() + "/" : path(expected);
     QCOMPARE(recorder.urls, QList<QUrl>{QUrl::fromLocalFile(folder)});
+}
+
+void TestDropCreate::linksAndSpecialFilesAsOutput_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("dangling link named Borvane.gx")
+        << "dangling"
+        << "OUT is a symbolic link to TARGET; the output is not written through a link.";
+    QTest::newRow("link to a file named Borvane.gx")
+        << "link"
+        << "OUT is a symbolic link to TARGET; the output is not written through a link.";
+    QTest::newRow("pipe named Borvane.gx")
+        << "pipe"
+        << "OUT is a pipe, not a file; only a regular file is replaced by the output.";
+}
+
+// A link or a pipe at the output's name is refused without the overwrite question, and nothing
+// is written through it.
+void TestDropCreate::linksAndSpecialFilesAsOutput()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QVERIFY(dropPath(fixture(QStringLiteral("out/in.gcode"), kHeader + kBody)));
+    const QString output = QDir::toNativeSeparators(path(QStringLiteral("out/Borvane.gx")));
+    const QString target = path(QStringLiteral("elsewhere/planted.txt"));
+    QVERIFY(QDir().mkpath(path(QStringLiteral("elsewhere"))));
+    if (kind == u"link")
+        fixture(QStringLiteral("elsewhere/planted.txt"), "planted\n");
+    if (kind == u"pipe")
+        QCOMPARE(::mkfifo(QFile::encodeName(output).constData(), 0600), 0);
+    else
+        QVERIFY(QFile::link(QStringLiteral("../elsewhere/planted.txt"), output));
+    m_boxes->answer(QMessageBox::Ok);
+
+    clickCreate();
+
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    QCOMPARE(m_boxes->boxes[0].caption, QStringLiteral("File Write Error"));
+    const QString expected =
+        reason.replace(QStringLiteral("OUT"), output).replace(QStringLiteral("TARGET"), target);
+    QVERIFY2(m_boxes->boxes[0].text.contains(expected), qPrintable(m_boxes->boxes[0].text));
+    QVERIFY(m_window->isVisible());
+    if (kind == u"link")
+        QCOMPARE(readFile(target), QByteArray("planted\n"));
+    else
+        QVERIFY(!QFileInfo::exists(target));
+    struct stat status
+    {
+    };
+    QCOMPARE(::lstat(QFile::encodeName(output).constData(), &status), 0);
+    QVERIFY(kind == u"pipe" ? S_ISFIFO(status.st_mode) : S_ISLNK(status.st_mode));
+#else
+    QSKIP("links and pipes as Unix has them");
+#endif
+}
+
+// A folder that cannot be written (here a read-only file system) says why and offers another
+// folder; the file is then created there.
+void TestDropCreate::readOnlyFolderOffersAnother()
+{
+#ifdef Q_OS_LINUX
+    if (geteuid() != 0)
+        QSKIP("mounting a read-only tmpfs needs root");
+    const QString readOnly = path(QStringLiteral("readonly"));
+    QVERIFY(QDir().mkpath(readOnly));
+    if (::mount("tmpfs", QFile::encodeName(readOnly).constData(), "tmpfs", MS_RDONLY, "size=64k") != 0)
+        QSKIP("this machine does not let a test mount a tmpfs");
+    const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(readOnly).constData(), MNT_DETACH); });
+    QVERIFY(dropPath(fixture(QStringLiteral("in.gcode"), kHeader + kBody)));
+    QVERIFY(dropPath(readOnly));
+    const QString other = path(QStringLiteral("other"));
+    QVERIFY(QDir().mkpath(other));
+    QStringList asked;
+    Dialogs::setFolderChooser([&](const QString&, const QString& start) {
+        asked << start;
+        return QDir::toNativeSeparators(other);
+    });
+    const auto noChooser = qScopeGuard([] { Dialogs::setFolderChooser({}); });
+    m_boxes->answer(QMessageBox::Yes); // choose another folder
+    m_boxes->answer(QMessageBox::Ok);  // created
+
+    clickCreate();
+
+    QCOMPARE(m_boxes->boxes.size(), 2);
+    QCOMPARE(m_boxes->boxes[0].caption, QStringLiteral("File Write Error"));
+    QVERIFY2(m_boxes->boxes[0].text.startsWith("The file cannot be created in this folder:\n" +
+                                               QDir::toNativeSeparators(readOnly) + "/Borvane.gx\n\n" +
+                                               "Read-only file system\n\n"),
+             qPrintable(m_boxes->boxes[0].text));
+    QCOMPARE(asked, QStringList{QDir::toNativeSeparators(readOnly)});
+    QCOMPARE(readFile(other + "/Borvane.gx"), kHeader + kBody);
+    QCOMPARE(m_window->editFilePath->text(), QDir::toNativeSeparators(other));
+#else
+    QSKIP("mounts a Linux tmpfs");
+#endif
+}
+
+// The button beside the folder button chooses the output folder with a dialog; the folder
+// button itself still opens the folder in the file manager.
+void TestDropCreate::chooseFolderButton()
+{
+    QVERIFY(dropPath(fixture(QStringLiteral("in/in.gcode"), kHeader + kBody)));
+    const QString other = QDir::toNativeSeparators(path(QStringLiteral("chosen")));
+    QVERIFY(QDir().mkpath(other));
+    auto* button = m_window->findChild<QToolButton*>(QStringLiteral("sbtnChooseFolder"));
+    QVERIFY(button);
+    Dialogs::setFolderChooser([&](const QString&, const QString&) { return other; });
+    const auto noChooser = qScopeGuard([] { Dialogs::setFolderChooser({}); });
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(m_window->editFilePath->text(), other);
+    m_boxes->answer(QMessageBox::Ok);
+    clickCreate();
+    QCOMPARE(readFile(other + "/Borvane.gx"), kHeader + kBody);
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("in/Borvane.gx"))));
+
+    // Cancelling the dialog keeps the folder.
+    Dialogs::setFolderChooser([](const QString&, const QString&) { return QString(); });
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(m_window->editFilePath->text(), other);
+}
+
+// A body whose rows end in CR alone gets inserted lines ending in CR alone.
+void TestDropCreate::crOnlyBodyKeepsItsLineEnd()
+{
+    const QByteArray body = "G28\rG1 Z0.300 F420\rG1 X10 Y10 E1.0\rM84\r";
+    QVERIFY(dropPath(fixture(QStringLiteral("in.gcode"), kHeader + body)));
+    m_window->lbleRow->setText(QStringLiteral("2"));
+    QTest::mouseClick(m_window->sbtnGoRowNumber, Qt::LeftButton);
+    QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
+    m_boxes->answer(QMessageBox::Ok);
+    clickCreate();
+    QCOMPARE(readFile(path(QStringLiteral("Borvane.gx"))),
+             kHeader + "G28\rG1 Z0.300 F420\rM25\rG1 X10 Y10 E1.0\rM84\r");
 }
 
 QTEST_MAIN(TestDropCreate)

@@ -80,6 +80,43 @@ private:
     qint64* m_read;
 };
 
+// Reads through to a file as a file being rewritten reads: the read ends (returns 0) once
+// endAt bytes were read although the file is longer, or, with grow, the file gets longer
+// once the header has been read.
+class ChangingRead : public QIODevice
+{
+public:
+    ChangingRead(QFile& file, const QString& path, qint64 endAt, bool grow)
+        : m_file(file), m_path(path), m_endAt(endAt), m_grow(grow)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool seek(qint64 pos) override { return m_file.seek(pos) && QIODevice::seek(pos); }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        const qint64 pos = m_file.pos();
+        if (m_grow && pos > 0 && !m_grown) {
+            m_grown = true;
+            QFile more(m_path);
+            if (more.open(QIODevice::Append))
+                more.write("G1 X1 Y1 E9\n");
+        }
+        if (pos >= m_endAt)
+            return 0;
+        return m_file.read(data, qMin(maxSize, m_endAt - pos));
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QFile& m_file;
+    QString m_path;
+    qint64 m_endAt;
+    bool m_grow;
+    bool m_grown = false;
+};
+
 // What a failed drop must leave as it was.
 struct WindowState
 {
@@ -114,6 +151,8 @@ private slots:
 
     void failedDropKeepsTheEarlierFile_data();
     void failedDropKeepsTheEarlierFile();
+    void changedWhileReadKeepsTheEarlierFile_data();
+    void changedWhileReadKeepsTheEarlierFile();
     void bodyOverTheLimitIsRefusedBeforeItIsRead();
     void pipeIsRefusedWithoutWaiting();
     void memoryRunningOutKeepsTheEarlierFile();
@@ -258,6 +297,39 @@ void TestFailedLoad::failedDropKeepsTheEarlierFile()
     checkEarlierFileIntact(before);
 }
 
+void TestFailedLoad::changedWhileReadKeepsTheEarlierFile_data()
+{
+    QTest::addColumn<qint64>("endAt");
+    QTest::addColumn<bool>("grow");
+
+    // The size says 12.5 MB, the read gives 1 MiB: what a file cut short while it is dropped gives.
+    QTest::newRow("the read ends at 1 MiB of 12.5 MB") << qint64(1 << 20) << false;
+    QTest::newRow("the file grows while it is read") << std::numeric_limits<qint64>::max() << true;
+}
+
+void TestFailedLoad::changedWhileReadKeepsTheEarlierFile()
+{
+    QFETCH(qint64, endAt);
+    QFETCH(bool, grow);
+    loadAndEdit();
+    const WindowState before = state();
+    const QString changing = m_dir->filePath(QStringLiteral("changing/part.gcode"));
+    QVERIFY(GuiTest::writeFile(changing, kHeader + bodyRows(12'500'000)));
+    Dialogs::setReadDevice(
+        [&](QFile& f) { return std::make_unique<ChangingRead>(f, changing, endAt, grow); });
+
+    QVERIFY(GuiTest::dropFile(m_window.get(), changing));
+
+    QCOMPARE(m_boxes->seen.size(), 1);
+    QCOMPARE(m_boxes->seen[0].caption, QStringLiteral("File Open Error"));
+    QVERIFY2(
+        m_boxes->seen[0].text.contains(QStringLiteral("The file changed while it was read; try again when "
+                                                      "the slicer has finished writing it.")),
+        qPrintable(m_boxes->seen[0].text));
+    Dialogs::setReadDevice({});
+    checkEarlierFileIntact(before);
+}
+
 void TestFailedLoad::bodyOverTheLimitIsRefusedBeforeItIsRead()
 {
     loadAndEdit();
@@ -280,8 +352,11 @@ void TestFailedLoad::bodyOverTheLimitIsRefusedBeforeItIsRead()
 
     QVERIFY2(read >= 0 && read <= 35000, qPrintable(QString::number(read)));
     QCOMPARE(m_boxes->seen.size(), 1);
+    QVERIFY2(m_boxes->seen[0].text.startsWith(QStringLiteral("This file is too large and was not opened:")),
+             qPrintable(m_boxes->seen[0].text));
     QVERIFY2(m_boxes->seen[0].text.contains(
-                 QStringLiteral("Its body is 3221 MB; the editor holds at most 2000 MB.")),
+                 QStringLiteral("It is too large: its body is 3221 MB, 1221 MB more than the 2000 MB the "
+                                "editor holds.")),
              qPrintable(m_boxes->seen[0].text));
     Dialogs::setReadDevice({});
     checkEarlierFileIntact(before);

@@ -11,12 +11,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFontMetrics>
 #include <QMap>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -129,6 +131,7 @@ private slots:
     void heightSearch();
     void heightSearchAfterFileWithoutStart();
     void printAnalysisOnLayers();
+    void maxHeightShowsThreeDigitHeightsWhole();
     void heightSearchOnLayers_data();
     void heightSearchOnLayers();
     void currentZOnLayers_data();
@@ -144,6 +147,12 @@ private slots:
     void keyboardMoveIsNoClick();
     void selectionShowsTheRowFromItsStart_data();
     void selectionShowsTheRowFromItsStart();
+    void enterRunsTheSearch_data();
+    void enterRunsTheSearch();
+    void keywordArrowsFromTheKeyboard();
+    void keywordNotFoundIsSaid_data();
+    void keywordNotFoundIsSaid();
+    void undoWhereTheFocusIs();
 
 private:
     bool drop(const QByteArray& body);
@@ -370,7 +379,8 @@ void TestNavigation::heightSearch()
     QVERIFY(insertionControlsAre(insertionAfter));
     QCOMPARE(m_window->Memo1->selectedText(), m_window->Memo1->rowText(row));
     QVERIFY(m_window->Memo1->isReadOnly());
-    QVERIFY(memoHasFocus());
+    // The focus stays on the button the user pressed.
+    QCOMPARE(m_window->focusWidget(), static_cast<QWidget*>(m_window->bbtnHeightSearch));
 }
 
 // After a longer file with a start, a file without one: the search walks from row 0, not from
@@ -394,35 +404,64 @@ void TestNavigation::heightSearchAfterFileWithoutStart()
     QVERIFY(m_window->Memo1->isReadOnly());
 }
 
-// No structure comment: the first layer is the start; the max keeps the last Z line, and its
-// tooltip names the top layer that the final lift rises above.
+// No structure comment: the first layer is the start; the max is the top layer, and its tooltip
+// names the last Z line where that is elsewhere (the final lift, a Z in a comment).
 void TestNavigation::printAnalysisOnLayers()
 {
     QVERIFY(drop(g0Layers()));
     QCOMPARE(m_window->StartRow, 5);
     QCOMPARE(m_window->StartHeight, 0.3);
     QCOMPARE(m_window->leditStartH->text(), QStringLiteral("0.300"));
-    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("19.700+0.300=20.000"));
-    QCOMPARE(
-        m_window->leditMaxZ->toolTip(),
-        QStringLiteral(
-            "Top layer at Z 0.700 (0.400 above the start). The last Z line, on row 17, is at Z 20.000."));
+    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.400+0.300=0.700"));
+    QCOMPARE(m_window->leditMaxZ->toolTip(),
+             QStringLiteral("Top layer 3 at Z 0.700, row 15. The last Z line, on row 17, is at Z 20.000."));
     QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.300"));
     QCOMPARE(m_window->CurrentRow, 1);
     QVERIFY(!m_window->InsertEnabled);
 
     // A last Z line in a settings comment, below the top layer.
     QVERIFY(drop(g0Layers() + "; end_gcode = G1 Z3 F720\n"));
-    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("2.700+0.300=3.000"));
+    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.400+0.300=0.700"));
     QCOMPARE(m_window->leditMaxZ->toolTip(),
-             QStringLiteral(
-                 "Top layer at Z 0.700 (0.400 above the start). The last Z line, on row 19, is at Z 3.000."));
+             QStringLiteral("Top layer 3 at Z 0.700, row 15. The last Z line, on row 19, is at Z 3.000."));
 
-    // A file whose last Z line is its top layer has no such tooltip.
+    // A file whose last Z line is its top layer: the tooltip names the layer only.
     QVERIFY(drop(printingBody(30, {{3, "G1 Z0.2"}, {10, "G1 Z0.4"}})));
     QCOMPARE(m_window->StartRow, 3);
     QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.200+0.200=0.400"));
-    QCOMPARE(m_window->leditMaxZ->toolTip(), QString());
+    QCOMPARE(m_window->leditMaxZ->toolTip(), QStringLiteral("Top layer 2 at Z 0.400, row 10."));
+
+    // Relative moves after the top layer ("G1 Z+10" in G91, as Cura's end code lifts): still the top layer.
+    QVERIFY(
+        drop(printingBody(30, {{3, "G1 Z0.2"}, {10, "G1 Z0.4"}, {27, "G91"}, {28, "G1 Z+10"}, {29, "G90"}})));
+    QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.200+0.200=0.400"));
+}
+
+// A three-digit height: the field keeps its place and size and shows the whole text in a smaller
+// font; a short text afterwards has the field's own font again.
+void TestNavigation::maxHeightShowsThreeDigitHeightsWhole()
+{
+    const QRect geometry = m_window->leditMaxZ->geometry();
+    const QFont font = m_window->leditMaxZ->font();
+    QMap<int, QByteArray> tall{{3, "G1 Z0.2"}};
+    for (int layer = 1; layer < 40; ++layer)
+        tall.insert(3 + 2 * layer, "G1 Z" + QByteArray::number(0.2 + 5.0 * layer, 'f', 1));
+    tall.insert(3 + 2 * 40, "G1 Z199.9");
+    QVERIFY(drop(printingBody(100, tall)));
+    const QString text = m_window->leditMaxZ->text();
+    QCOMPARE(text, QStringLiteral("199.700+0.200=199.900"));
+    QCOMPARE(m_window->leditMaxZ->geometry(), geometry);
+    const int frame = m_window->leditMaxZ->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    const int room = m_window->leditMaxZ->width() - 2 * frame - 4; // QLineEdit keeps 2 pixels a side
+    QVERIFY2(QFontMetrics(font).horizontalAdvance(text) > room, "the field's own font clips this text");
+    QVERIFY2(QFontMetrics(m_window->leditMaxZ->font()).horizontalAdvance(text) <= room,
+             qPrintable(QStringLiteral("%1 pixels of text in %2")
+                            .arg(QFontMetrics(m_window->leditMaxZ->font()).horizontalAdvance(text))
+                            .arg(room)));
+    QCOMPARE(m_window->leditMaxZ->cursorPosition(), 0);
+
+    QVERIFY(drop(printingBody(30, {{3, "G1 Z0.2"}, {10, "G1 Z0.4"}})));
+    QCOMPARE(m_window->leditMaxZ->font(), font);
 }
 
 void TestNavigation::heightSearchOnLayers_data()
@@ -584,7 +623,8 @@ void TestNavigation::keywordScan()
         QVERIFY2(memo->selectedText() == memo->rowText(rows[i]), step);
         QVERIFY2(m_window->leditCurrentZ->text() == zTexts[i], step);
         QVERIFY2(memo->isReadOnly(), step);
-        QVERIFY2(memoHasFocus(), step);
+        QVERIFY2(m_window->focusWidget() == (buttons[i] == u'G' ? m_window->sbtnGo : m_window->sbtnBack),
+                 step);
     }
     QVERIFY(m_window->InsertEnabled);
     QVERIFY(insertionControlsAre(true));
@@ -642,6 +682,7 @@ void TestNavigation::rowNumber()
     clickRow(2);
     QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.300"));
     type(m_window->lbleRow, typed);
+    QWidget* const focus = m_window->focusWidget();
     click(m_window->sbtnGoRowNumber);
 
     EditBuffer* memo = m_window->Memo1;
@@ -655,7 +696,8 @@ void TestNavigation::rowNumber()
         QCOMPARE(memo->SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS), long(memo->rowStart(row)));
     QCOMPARE(m_window->lbleRow->text(), typed);
     QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.300"));
-    QVERIFY(memoHasFocus());
+    // The arrow takes no focus: it stays where the user was.
+    QCOMPARE(m_window->focusWidget(), focus);
 }
 
 void TestNavigation::click_data()
@@ -787,6 +829,116 @@ void TestNavigation::selectionShowsTheRowFromItsStart()
     QVERIFY2(row >= first && row < first + shown,
              qPrintable(QStringLiteral("rows %1 to %2").arg(first).arg(first + shown - 1)));
     QVERIFY2(qAbs(row - (first + shown / 2)) <= 1, "in the middle of the view");
+}
+
+void TestNavigation::enterRunsTheSearch_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("row");
+
+    // In layers(): Z 0.3 on row 37, 0.5 on row 60, 0.7 on row 90, the structure comment on row 40.
+    // clang-format off
+    QTest::newRow("Insert Height")  << "leditPause"  << "0.3"         << 60;
+    QTest::newRow("Row Number")     << "lbleRow"     << "9"           << 9;
+    QTest::newRow("Search Keyword") << "cboxKeyword" << "shell-inner" << 40;
+    // clang-format on
+}
+
+// Enter in a field does what its button does, and the focus stays in the field.
+void TestNavigation::enterRunsTheSearch()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, typed);
+    QFETCH(int, row);
+
+    QVERIFY(drop(layers()));
+    BoxAnswerer boxes;
+    QWidget* target = m_window->findChild<QWidget*>(field);
+    QVERIFY(target);
+    target->setFocus(Qt::TabFocusReason);
+    QWidget* typedInto = QApplication::focusWidget();
+    QVERIFY(typedInto == target || typedInto->parentWidget() == target);
+    QTest::keyClick(typedInto, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(typedInto, typed);
+    QTest::keyClick(typedInto, Qt::Key_Return);
+    QCOMPARE(boxes.texts, QStringList());
+    QCOMPARE(m_window->CurrentRow, row);
+    QCOMPARE(m_window->Memo1->CaretRow(), row);
+    QCOMPARE(QApplication::focusWidget(), typedInto);
+}
+
+// Tab reaches the keyword arrows after the keyword box; Space presses them.
+void TestNavigation::keywordArrowsFromTheKeyboard()
+{
+    QVERIFY(drop(keywords()));
+    m_window->cboxKeyword->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("M25"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m_window->sbtnGo));
+    QTest::keyClick(m_window->sbtnGo, Qt::Key_Space);
+    QCOMPARE(m_window->CurrentRow, 5);
+    QTest::keyClick(m_window->sbtnGo, Qt::Key_Space);
+    QCOMPARE(m_window->CurrentRow, 10);
+    QTest::keyClick(m_window->sbtnGo, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m_window->sbtnBack));
+    QTest::keyClick(m_window->sbtnBack, Qt::Key_Space);
+    QCOMPARE(m_window->CurrentRow, 5);
+}
+
+void TestNavigation::keywordNotFoundIsSaid_data()
+{
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<QString>("said");
+
+    QTest::newRow("nowhere in the text")
+        << "M999"
+        << "sbtnGo" << 1
+        << R"("M999" was not found below row 1. Row 1 is selected: choose a row to insert at.)";
+    QTest::newRow("not above the caret")
+        << "M117 mid"
+        << "sbtnBack" << 12
+        << R"("M117 mid" was not found above row 12. Row 1 is selected: choose a row to insert at.)";
+}
+
+// A keyword that is not found selects row 1 as before, and the message area says why.
+void TestNavigation::keywordNotFoundIsSaid()
+{
+    QFETCH(QString, keyword);
+    QFETCH(QString, button);
+    QFETCH(int, from);
+    QFETCH(QString, said);
+
+    QVERIFY(drop(keywords()));
+    type(m_window->lbleRow, QString::number(from));
+    click(m_window->sbtnGoRowNumber);
+    m_window->cboxKeyword->setEditText(keyword);
+    click(m_window->findChild<QWidget*>(button));
+    QCOMPARE(m_window->CurrentRow, 1);
+    QCOMPARE(m_window->memoMessage->toPlainText(), said);
+}
+
+// After a pause pressed from the keyboard, Ctrl+Z takes it back though the focus is on the button.
+void TestNavigation::undoWhereTheFocusIs()
+{
+    QVERIFY(drop(keywords()));
+    type(m_window->lbleRow, QStringLiteral("9"));
+    QTest::keyClick(m_window->lbleRow, Qt::Key_Return);
+    const QString before = m_window->Memo1->rowText(9);
+    m_window->btnPause->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(m_window->btnPause, Qt::Key_Space);
+    QCOMPARE(m_window->Memo1->rowText(9), QStringLiteral("M25"));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m_window->btnPause));
+    QTest::keyClick(m_window->btnPause, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(m_window->Memo1->rowText(9), before);
+    QTest::keySequence(m_window->btnPause, QKeySequence(QKeySequence::Redo));
+    QCOMPARE(m_window->Memo1->rowText(9), QStringLiteral("M25"));
+    // In a field, Ctrl+Z takes back the field's own typing and leaves the lines alone.
+    type(m_window->leditT0Temperature, QStringLiteral("215"));
+    QTest::keyClick(m_window->leditT0Temperature, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(m_window->Memo1->rowText(9), QStringLiteral("M25"));
 }
 
 QTEST_MAIN(TestNavigation)

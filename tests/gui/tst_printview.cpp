@@ -77,9 +77,15 @@ private slots:
     void marksOfRealFiles_data();
     void marksOfRealFiles();
     void insertedLinesAreMarkedUntilUndone();
+    void temperatureSetAgainIsWarned_data();
     void temperatureSetAgainIsWarned();
     void temperatureSetAgainInARealFile();
     void pauseWarnings();
+    void everyWarningCanBeRead();
+    void heaterOffAfterTheLastLayer_data();
+    void heaterOffAfterTheLastLayer();
+    void secondInsertionOfTheSameKind();
+    void undoTakesTheWarnings();
 
 private:
     bool drop(const QByteArray& body);
@@ -371,11 +377,27 @@ void TestPrintView::insertedLinesAreMarkedUntilUndone()
 
 // An inserted temperature that the file sets again a few layers up: the warning names the row,
 // its height, the new value and how many layers the inserted one holds; a click on it goes there.
+void TestPrintView::temperatureSetAgainIsWarned_data()
+{
+    QTest::addColumn<QByteArray>("t0Again");  // row 12, while T0 is active
+    QTest::addColumn<QByteArray>("t1Again");  // row 43, after the change to T1 on row 27
+    QTest::addColumn<QByteArray>("bedAgain"); // row 60
+
+    QTest::newRow("M104 and M140") << QByteArray("M104 S205") << QByteArray("M104 S190")
+                                   << QByteArray("M140 S50");
+    // M109 sets the active tool's temperature and waits; RepRapFirmware's G10 P1 S sets tool 1's.
+    QTest::newRow("M109, G10 P1 S R and M190")
+        << QByteArray("M109 S205") << QByteArray("G10 P1 S190 R150") << QByteArray("M190 S50");
+}
+
 void TestPrintView::temperatureSetAgainIsWarned()
 {
-    // T1 becomes active on row 27 (layer 5), so the bare M104 on row 43 (layer 8) sets T1, and
-    // the bare M104 on row 12 (layer 2) still sets T0.
-    QVERIFY(drop(print(20, {{12, "M104 S205"}, {27, "T1"}, {43, "M104 S190"}, {60, "M140 S50"}})));
+    QFETCH(QByteArray, t0Again);
+    QFETCH(QByteArray, t1Again);
+    QFETCH(QByteArray, bedAgain);
+    // T1 becomes active on row 27 (layer 5), so the bare setting on row 43 (layer 8) sets T1, and
+    // the bare one on row 12 (layer 2) still sets T0.
+    QVERIFY(drop(print(20, {{12, t0Again}, {27, "T1"}, {43, t1Again}, {60, bedAgain}})));
     searchHeight(QStringLiteral("0.1")); // layer 0
     QCOMPARE(m_window->CurrentRow, changeRow(0));
     type(m_window->leditT0Temperature, QStringLiteral("215"));
@@ -398,11 +420,12 @@ void TestPrintView::temperatureSetAgainIsWarned()
     clickMessageLine(2);
     QCOMPARE(m_window->CurrentRow, 46);
     QCOMPARE(m_window->Memo1->CaretRow(), 46);
-    QCOMPARE(m_window->Memo1->rowText(46), QStringLiteral("M104 S190"));
+    QCOMPARE(m_window->Memo1->rowText(46), QString::fromLatin1(t1Again));
 }
 
 // On the dual-extruder file: a T1 temperature inserted low in the print is set again where a
-// plain reading of the following lines, following the tool changes, says.
+// plain reading of the following lines, following the tool changes, says; where that is the end
+// code switching the heater off after the last layer, nothing is said.
 void TestPrintView::temperatureSetAgainInARealFile()
 {
     const QString name = QStringLiteral("simplify3d_dual-extruder-t0-t1_2352k.gcode");
@@ -445,7 +468,20 @@ void TestPrintView::temperatureSetAgainInARealFile()
         }
     }
     QVERIFY2(expected > 0, "the file sets T1 again after the insertion");
+    // The slicer's own comment before its last layer ("; layer 324, Z = 48.000"): a heater
+    // switched off after it belongs to the end code and undoes nothing.
+    int lastLayerComment = -1;
+    const QRegularExpression layerComment(QStringLiteral("^; layer \\d+, Z = "));
+    for (int row = memo->lineCount() - 1; row > at && lastLayerComment < 0; --row) {
+        if (layerComment.match(memo->rowText(row)).hasMatch())
+            lastLayerComment = row;
+    }
+    QVERIFY(lastLayerComment > 0);
     const QString warning = m_window->memoMessage->toPlainText();
+    if (value == QStringLiteral("0") && expected > lastLayerComment) {
+        QVERIFY2(!warning.contains(QStringLiteral("is set again")), qPrintable(warning));
+        return;
+    }
     QVERIFY2(warning.startsWith(
                  QStringLiteral("T1 230 on row %1 is set again on row %2 (Z ").arg(at).arg(expected)),
              qPrintable(warning));
@@ -494,6 +530,120 @@ void TestPrintView::pauseWarnings()
     QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
     QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(m_window->Memo1->rowText(51), QStringLiteral("G1 Z2.3 F420"));
+}
+
+// Three warnings and more: each line can be read in the area, black on its background, and where
+// they outgrow it the scroll bar's arrows move through them.
+void TestPrintView::everyWarningCanBeRead()
+{
+    QVERIFY(drop(print(20, {{12, "M104 S205"}, {27, "T1"}, {43, "M104 S190"}, {60, "M140 S50"}})));
+    searchHeight(QStringLiteral("0.1"));
+    type(m_window->leditT0Temperature, QStringLiteral("215"));
+    type(m_window->leditT1Temperature, QStringLiteral("200"));
+    type(m_window->leditBedTemperature, QStringLiteral("70"));
+    QTest::mouseClick(m_window->TemperarureInsert, Qt::LeftButton);
+    QPlainTextEdit* message = m_window->memoMessage;
+    QCOMPARE(message->document()->blockCount(), 3);
+    QVERIFY(message->isEnabled());
+    QCOMPARE(message->palette().color(QPalette::Active, QPalette::Text), QColor(Qt::black));
+    for (QTextBlock block = message->document()->firstBlock(); block.isValid(); block = block.next()) {
+        const QRect line = message->cursorRect(QTextCursor(block));
+        QVERIFY2(message->viewport()->rect().contains(line), qPrintable(block.text()));
+    }
+
+    // In the smallest window the lines wrap and outgrow the area: the down arrow scrolls.
+    m_window->resize(m_window->minimumSize());
+    QTRY_VERIFY(message->verticalScrollBar()->isVisible());
+    QScrollBar* bar = message->verticalScrollBar();
+    bar->setValue(0);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->height() - 3));
+    QVERIFY(bar->value() > 0);
+    const int down = bar->value();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, 3));
+    QVERIFY(bar->value() < down);
+}
+
+void TestPrintView::heaterOffAfterTheLastLayer_data()
+{
+    QTest::addColumn<QByteArray>("end");
+    QTest::addColumn<QStringList>("expected");
+
+    // Layer 19, the last, changes on row 96 and prints to row 100.
+    QTest::newRow("the end code switches the heaters off")
+        << QByteArray("G1 Z20\nM104 S0\nM140 S0\nM84\n") << QStringList{};
+    QTest::newRow("the end code sets a temperature that is not off")
+        << QByteArray("M104 S150 ;keep warm\nM140 S0\n")
+        << QStringList{"T0 215 on row 2 is set again on row 103 (Z 4.100) to 150: it holds for 19 layers."};
+}
+
+// The end code's heaters off, after the last layer, is no setting that undoes an insertion.
+void TestPrintView::heaterOffAfterTheLastLayer()
+{
+    QFETCH(QByteArray, end);
+    QFETCH(QStringList, expected);
+
+    QVERIFY(drop(print(20) + end));
+    searchHeight(QStringLiteral("0.1"));
+    type(m_window->leditT0Temperature, QStringLiteral("215"));
+    type(m_window->leditBedTemperature, QStringLiteral("70"));
+    QTest::mouseClick(m_window->TemperarureInsert, Qt::LeftButton);
+    QCOMPARE(m_window->Memo1->rowText(2), QStringLiteral("M104 S215 T0"));
+    QStringList warnings;
+    for (const QString& line : messageLines()) {
+        if (line.contains(QStringLiteral("set again")))
+            warnings << line;
+    }
+    QCOMPARE(warnings, expected);
+}
+
+// A pause and a temperature at one row are the usual pair; a second temperature there is not.
+void TestPrintView::secondInsertionOfTheSameKind()
+{
+    QVERIFY(drop(print(20)));
+    searchHeight(QStringLiteral("2.1")); // layer 10
+    const int row = changeRow(10);
+    const QString second =
+        QStringLiteral("Row %1 already had lines inserted: this is a second insertion there.");
+    type(m_window->leditT0Temperature, QStringLiteral("215"));
+    QTest::mouseClick(m_window->TemperarureInsert, Qt::LeftButton);
+    QCOMPARE(m_window->Memo1->rowText(row), QStringLiteral("M104 S215 T0"));
+    goToRow(row);
+    QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
+    QCOMPARE(m_window->Memo1->rowText(row), QStringLiteral("M25"));
+    QVERIFY2(!messageLines().contains(second.arg(row)), qPrintable(messageLines().join(u'\n')));
+
+    goToRow(row);
+    type(m_window->leditT0Temperature, QStringLiteral("220"));
+    QTest::mouseClick(m_window->TemperarureInsert, Qt::LeftButton);
+    QCOMPARE(m_window->Memo1->rowText(row + 2), QStringLiteral("M104 S215 T0"));
+    QVERIFY2(messageLines().contains(second.arg(row)), qPrintable(messageLines().join(u'\n')));
+}
+
+// Ctrl+Z takes an insertion's warnings with its lines, and redo brings them back.
+void TestPrintView::undoTakesTheWarnings()
+{
+    QVERIFY(drop(print(20, {{43, "M104 S190"}})));
+    searchHeight(QStringLiteral("0.1"));
+    const QString explained = m_window->memoMessage->toPlainText();
+    type(m_window->leditT0Temperature, QStringLiteral("215"));
+    QTest::mouseClick(m_window->TemperarureInsert, Qt::LeftButton);
+    const QStringList warned = messageLines();
+    QCOMPARE(warned,
+             QStringList{"T0 215 on row 1 is set again on row 44 (Z 1.900) to 190: it holds for 8 layers."});
+
+    QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(m_window->Memo1->rowText(1), QStringLiteral("G1 Z0.3 F420"));
+    QCOMPARE(m_window->memoMessage->toPlainText(), explained);
+    // A click on what is left goes nowhere: the warning's row went with it.
+    const int caret = m_window->Memo1->CaretRow();
+    clickMessageLine(0);
+    QCOMPARE(m_window->Memo1->CaretRow(), caret);
+
+    QTest::keySequence(m_window->Memo1, QKeySequence(QKeySequence::Redo));
+    QCOMPARE(m_window->Memo1->rowText(1), QStringLiteral("M104 S215 T0"));
+    QCOMPARE(messageLines(), warned);
+    clickMessageLine(0);
+    QCOMPARE(m_window->Memo1->CaretRow(), 44);
 }
 
 QTEST_MAIN(TestPrintView)

@@ -1,7 +1,7 @@
 // Real slicers' files through the real window: each is dropped, heights halfway between two
-// printing heights that the slicer announces are searched, and a pause is inserted and written
-// with "Create". The expected rows come from the slicer's layer comments and a plain reading
-// of the moves (tests/support/ReferenceLayers.h), never from the program's own index.
+// printing heights that the slicer announces and exactly on the upper one are searched, and a pause is
+// inserted and written with "Create". The expected rows come from the slicer's layer comments and a plain
+// reading of the moves (tests/support/ReferenceLayers.h), never from the program's own index.
 
 #include "GuiTestSupport.h"
 #include "ReferenceLayers.h"
@@ -22,6 +22,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -29,16 +30,45 @@ namespace {
 // Layer pairs searched per file: the first, the last, and some evenly between.
 constexpr int kPairsPerFile = 6;
 
-// The last layer below target among those changing at or after startRow; the first of them when
-// none is below; none when none reaches target.
+// A height as whole nanometres: the heights in these files have at most six decimals.
+qint64 nanometres(double millimetres)
+{
+    return std::llround(millimetres * 1e6);
+}
+
+// Whole nanometres as the shortest decimal text that says them: 3400000 -> "3.4".
+QString decimalText(qint64 nanometres)
+{
+    QString text = QStringLiteral("%1%2.%3")
+                       .arg(nanometres < 0 ? "-" : "")
+                       .arg(std::abs(nanometres) / 1'000'000)
+                       .arg(std::abs(nanometres) % 1'000'000, 6, 10, QLatin1Char('0'));
+    while (text.endsWith(u'0'))
+        text.chop(1);
+    if (text.endsWith(u'.'))
+        text.chop(1);
+    return text;
+}
+
+// Whole nanometres (a multiple of a micrometre) as a field shows millimetres: 3400000 -> "3.400".
+QString fieldText(qint64 nanometres)
+{
+    return QStringLiteral("%1%2.%3")
+        .arg(nanometres < 0 ? "-" : "")
+        .arg(std::abs(nanometres) / 1'000'000)
+        .arg(std::abs(nanometres) % 1'000'000 / 1000, 3, 10, QLatin1Char('0'));
+}
+
+// The last layer below target (in nanometres) among those changing at or after startRow; the first
+// of them when none is below; none when none reaches target.
 std::optional<Reference::LayerRow> expectedLayer(const QList<Reference::LayerRow>& layers, int startRow,
-                                                 double target)
+                                                 qint64 target)
 {
     std::optional<Reference::LayerRow> below;
     for (const Reference::LayerRow& layer : layers) {
         if (layer.row < startRow)
             continue;
-        if (layer.z >= target)
+        if (nanometres(layer.z) >= target)
             return below ? below : layer;
         below = layer;
     }
@@ -97,6 +127,13 @@ void TestRealFiles::heightSearchAndPause()
     QCOMPARE(window->StartHeight, layers.first().z);
     QCOMPARE(window->leditStartH->text(), QString::number(layers.first().z, 'f', 3));
 
+    // "Max Height" is the top layer by the plain reading of the moves, not the end code's lift.
+    const qint64 top = nanometres(layers.last().z);
+    const qint64 start = nanometres(layers.first().z);
+    QCOMPARE(top % 1000, 0); // these slicers write at most three decimals
+    QCOMPARE(window->leditMaxZ->text(),
+             fieldText(top - start) + u'+' + fieldText(start) + u'=' + fieldText(top));
+
     const int pairs = int(announced.size()) - 1;
     int lastRow = -1;
     {
@@ -105,7 +142,7 @@ void TestRealFiles::heightSearchAndPause()
             const int k = pairs <= kPairsPerFile ? i : int(qint64(i) * (pairs - 1) / (kPairsPerFile - 1));
             const double halfway = (announced[k].z + announced[k + 1].z) / 2;
             const QString typed = QString::number(halfway - window->StartHeight, 'f', 6);
-            const double target = typed.toDouble() + window->StartHeight;
+            const qint64 target = nanometres(typed.toDouble()) + nanometres(window->StartHeight);
             const std::optional<Reference::LayerRow> expected =
                 expectedLayer(layers, window->StartRow, target);
             QVERIFY(expected);
@@ -128,6 +165,28 @@ void TestRealFiles::heightSearchAndPause()
             QVERIFY2(notices.seen.isEmpty(), step);
             QVERIFY2(window->btnPause->isEnabled(), step);
             lastRow = expected->row;
+
+            // Typed as exactly the upper layer's height above the start, as the slicer announces it:
+            // the layer below it.
+            const qint64 exactTarget = nanometres(announced[k + 1].z);
+            const QString exact = decimalText(exactTarget - nanometres(window->StartHeight));
+            const std::optional<Reference::LayerRow> below =
+                expectedLayer(layers, window->StartRow, exactTarget);
+            QVERIFY(below);
+            if (!spiral)
+                QCOMPARE(below->row, announced[k].row);
+            QTest::keyClick(window->leditPause, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(window->leditPause, Qt::Key_Backspace);
+            QTest::keyClicks(window->leditPause, exact);
+            QTest::mouseClick(window->bbtnHeightSearch, Qt::LeftButton);
+            const QByteArray exactStep =
+                QStringLiteral("exactly Z %1 (typed %2)").arg(announced[k + 1].z).arg(exact).toUtf8();
+            QVERIFY2(window->CurrentRow == below->row, exactStep + " selected row " +
+                                                           QByteArray::number(window->CurrentRow) +
+                                                           ", expected " + QByteArray::number(below->row));
+            QVERIFY2(window->leditCurrentZ->text() == QString::number(below->z, 'f', 3), exactStep);
+            QVERIFY2(notices.seen.isEmpty(), exactStep);
+            lastRow = below->row;
         }
     }
 

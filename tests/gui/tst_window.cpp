@@ -220,8 +220,8 @@ void TestWindow::controlTree_data()
     row("btnCreate")          << "QPushButton"    << "pnlLeft"           << "Create" << QRect(10, 556, 380, 50) << false << false << true << 20;
     row("gboxPause")          << "QGroupBox"      << "pnlLeft"           << "Insert Position" << QRect(10, 130, 380, 195) << true << false << false << 17;
     row("lblKeyword")         << "QLabel"         << "gboxPause"         << "Search Keyword" << QRect(13, 130, -1, -1) << true << false << false << 17;
-    row("sbtnBack")           << "QToolButton"    << "gboxPause"         << "" << QRect(335, 155, 30, 29)  << false << false << false << 17;
-    row("sbtnGo")             << "QToolButton"    << "gboxPause"         << "" << QRect(299, 155, 30, 29)  << false << false << false << 17;
+    row("sbtnBack")           << "QToolButton"    << "gboxPause"         << "" << QRect(335, 155, 30, 29)  << false << false << true  << 17;
+    row("sbtnGo")             << "QToolButton"    << "gboxPause"         << "" << QRect(299, 155, 30, 29)  << false << false << true  << 17;
     row("leditStartH")        << "LabeledEdit"    << "gboxPause"         << "" << QRect(21, 50, 140, 29)   << true  << true  << false << 17;
     row("leditPause")         << "LabeledEdit"    << "gboxPause"         << "" << QRect(122, 90, 130, 29)  << true  << false << true  << 17;
     row("bbtnHeightSearch")   << "QPushButton"    << "gboxPause"         << "Serch" << QRect(265, 90, 100, 30) << false << false << true << 17;
@@ -247,7 +247,7 @@ void TestWindow::controlTree_data()
     row("layerRuler")         << "LayerRuler"     << "pnlRight"          << "" << QRect(409, 642, 64, 0)   << true  << false << false << 10;
     row("memoMessage")        << "QPlainTextEdit" << "pnlRight"
         << QStringLiteral("Drop the G-code file created by Borvane\n          or press Ctrl+O to open it.")
-        << QRect(1, 1, 472, 641) << false << false << true << 21;
+        << QRect(1, 1, 472, 641) << true << true << true << 21;
     // clang-format on
 }
 
@@ -395,12 +395,29 @@ void TestWindow::glyphSizes()
 
 void TestWindow::tabOrder()
 {
-    // Tab goes through the controls that take it, parent by parent in the window's order.
+    // Tab goes through the controls as the screen reads, each field before the button it feeds,
+    // the temperatures before theirs, and "Create" last.
     const QStringList expected = {
-        "leditFileName",       "cboxHeader", "btnCreate",         "leditPause",         "bbtnHeightSearch",
-        "cboxKeyword",         "btnPause",   "TemperarureInsert", "leditT0Temperature", "leditT1Temperature",
-        "leditBedTemperature", "lbleRow",    "rbtnBefore",        "rbtnAfter",          "cboxPrinter",
-        "sbtnPauseSettings",   "Memo1",      "memoMessage",
+        "leditFileName",
+        "cboxHeader",
+        "leditPause",
+        "bbtnHeightSearch",
+        "cboxKeyword",
+        "sbtnGo",
+        "sbtnBack",
+        "lbleRow",
+        "rbtnBefore",
+        "rbtnAfter",
+        "cboxPrinter",
+        "sbtnPauseSettings",
+        "btnPause",
+        "leditT0Temperature",
+        "leditT1Temperature",
+        "leditBedTemperature",
+        "TemperarureInsert",
+        "memoMessage",
+        "Memo1",
+        "btnCreate",
     };
     QStringList chain;
     QWidget* start = window->leditFileName;

@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "core/gcode/PrinterProfiles.h"
+
 #include "core/gcode/CommandLines.h"
 #include "core/gcode/Insertion.h"
 #include "core/text/Utility.h"
@@ -93,7 +95,25 @@ CommandLine::CommandLine()
       m_force(QStringLiteral("force"), QStringLiteral("Replace the output file when it exists.")),
       m_dryRun(QStringLiteral("dry-run"), QStringLiteral("Choose the rows and report them; write nothing.")),
       m_json(QStringLiteral("json"),
-             QStringLiteral("Report as one JSON object instead of a line per insertion."))
+             QStringLiteral("Report as one JSON object instead of a line per insertion.")),
+      m_printer(QStringLiteral("printer"),
+                QStringLiteral("The printer whose pause --pause inserts (default borvane5: the M25 line); "
+                               "--list-printers names them."),
+                QStringLiteral("NAME")),
+      m_lift(QStringLiteral("lift"),
+             QStringLiteral("For a printer whose pause parks the head: lift it MM above the print (at "
+                            "least 1; default 10)."),
+             QStringLiteral("MM")),
+      m_park(QStringLiteral("park"),
+             QStringLiteral("For a printer whose pause parks the head: park at X,Y (default: the position "
+                            "the file visits farthest from the print)."),
+             QStringLiteral("X,Y")),
+      m_standby(QStringLiteral("standby"),
+                QStringLiteral("For a printer whose pause parks the head: hold the nozzle at C while paused "
+                               "and heat it back before the print goes on."),
+                QStringLiteral("C")),
+      m_listPrinters(QStringLiteral("list-printers"),
+                     QStringLiteral("List the printers --printer knows: name and title, one per line."))
 {
     m_parser.setApplicationDescription(
         QStringLiteral("Inserts a pause or temperature lines into a sliced G-code file.\n"
@@ -105,7 +125,8 @@ CommandLine::CommandLine()
     m_parser.addHelpOption();
     m_parser.addVersionOption();
     m_parser.addOptions({m_height, m_row, m_layer, m_pause, m_t0, m_t1, m_bed, m_after, m_removeHeader,
-                         m_output, m_inPlace, m_force, m_dryRun, m_json});
+                         m_output, m_inPlace, m_force, m_dryRun, m_json, m_printer, m_lift, m_park, m_standby,
+                         m_listPrinters});
     m_parser.addPositionalArgument(QStringLiteral("FILE"),
                                    QStringLiteral("The sliced G-code file; - reads it from standard input "
                                                   "(a folder in the window sets the output folder)."));
@@ -140,6 +161,8 @@ CommandLine::Parsed CommandLine::parse(const QStringList& arguments)
         return parsed.mode = Mode::Help, parsed;
     if (m_parser.isSet(QStringLiteral("version")))
         return parsed.mode = Mode::Version, parsed;
+    if (m_parser.isSet(m_listPrinters))
+        return parsed.mode = Mode::ListPrinters, parsed;
 
     const QStringList files = m_parser.positionalArguments();
     if (files.size() > 1)
@@ -170,6 +193,9 @@ CommandLine::Parsed CommandLine::parse(const QStringList& arguments)
     if (!request.pause && request.temperatureLines.isEmpty())
         return refuse(QStringLiteral("Nothing to insert: give --pause, --t0 C, --t1 C or --bed C."));
 
+    if (!readPrinter(parsed))
+        return refuse(parsed.reason);
+
     request.after = m_parser.isSet(m_after);
     request.removeHeader = m_parser.isSet(m_removeHeader);
     request.force = m_parser.isSet(m_force);
@@ -193,6 +219,45 @@ CommandLine::Parsed CommandLine::parse(const QStringList& arguments)
                                          "give -o OUT, or -o - for standard output."));
     }
     return parsed;
+}
+
+bool CommandLine::readPrinter(Parsed& parsed) const
+{
+    parsed.printer = m_parser.isSet(m_printer) ? m_parser.value(m_printer)
+                                               : QString::fromLatin1(PrinterProfiles::kDefaultName);
+    if (m_parser.isSet(m_lift)) {
+        const std::optional<double> lift = heightNumber(m_parser.value(m_lift));
+        if (!lift || *lift < PauseSettings::kLeastLift || *lift > 1000) {
+            parsed.reason = QStringLiteral("--lift \"%1\" is not a lift in mm (a number from 1 to 1000).")
+                                .arg(m_parser.value(m_lift));
+            return false;
+        }
+        parsed.lift = lift;
+    }
+    if (m_parser.isSet(m_park)) {
+        const QStringList xy = m_parser.value(m_park).split(u',');
+        bool okX = false;
+        bool okY = false;
+        const double x = xy.size() == 2 ? QLocale::c().toDouble(xy[0].trimmed(), &okX) : 0.0;
+        const double y = xy.size() == 2 ? QLocale::c().toDouble(xy[1].trimmed(), &okY) : 0.0;
+        if (!okX || !okY || !std::isfinite(x) || !std::isfinite(y)) {
+            parsed.reason = QStringLiteral("--park \"%1\" is not a position X,Y in mm (\"0,200\").")
+                                .arg(m_parser.value(m_park));
+            return false;
+        }
+        parsed.park = PointXY{x, y};
+    }
+    if (m_parser.isSet(m_standby)) {
+        const std::optional<int> standby = CommandLines::checkedTemperature(m_parser.value(m_standby));
+        if (!standby) {
+            parsed.reason =
+                QStringLiteral("--standby \"%1\" is not a temperature (a whole number from 0 to 999).")
+                    .arg(m_parser.value(m_standby));
+            return false;
+        }
+        parsed.standby = standby;
+    }
+    return true;
 }
 
 bool CommandLine::readPositions(QList<Batch::Position>& positions, QString& reason) const

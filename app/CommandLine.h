@@ -5,26 +5,31 @@
 //   EditorForBorvane5 [FILE]
 //   EditorForBorvane5 (--height H | --row N | --layer N)... [--pause] [--t0 C] [--t1 C] [--bed C]
 //                     [--after] [--remove-header] [-o OUT | --in-place] [--force] [--dry-run]
-//                     [--json] FILE
+//                     [--json] [--printer NAME] [--lift MM] [--park X,Y] [--standby C] FILE
+//   EditorForBorvane5 --list-printers
 //
 // Only the arguments are read here; the edit itself is Batch::run's, in core.
 
 #include "core/batch/Batch.h"
+#include "core/gcode/MachineState.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class CommandLine
 {
 public:
     enum class Mode {
-        Window,  // no option: the window, with FILE loaded when given
-        Edit,    // any option besides FILE: the edit without a window
-        Help,    // --help
-        Version, // --version
-        Refused, // the arguments do not make a request; reason says why
+        Window,       // no option: the window, with FILE loaded when given
+        Edit,         // any option besides FILE: the edit without a window
+        Help,         // --help
+        Version,      // --version
+        ListPrinters, // --list-printers
+        Refused,      // the arguments do not make a request; reason says why
     };
 
     struct Parsed
@@ -34,6 +39,12 @@ public:
         QString file;           // absolute, native separators; empty when none was given
         Batch::Request request; // the edit, for Mode::Edit
         bool json = false;      // report as one JSON object instead of a line per press
+        // The printer whose pause --pause inserts, and the settings given for it; the profile
+        // itself is looked up once the program runs (see Program).
+        QString printer;
+        std::optional<double> lift;
+        std::optional<PointXY> park;
+        std::optional<int> standby;
     };
 
     CommandLine();
@@ -49,6 +60,8 @@ public:
 private:
     // Reads every --height, --row and --layer; false with reason when one is not a position.
     bool readPositions(QList<Batch::Position>& positions, QString& reason) const;
+    // Reads --printer, --lift, --park and --standby; false with parsed.reason when one is wrong.
+    bool readPrinter(Parsed& parsed) const;
 
     QCommandLineParser m_parser;
     QCommandLineOption m_height;
@@ -65,4 +78,9 @@ private:
     QCommandLineOption m_force;
     QCommandLineOption m_dryRun;
     QCommandLineOption m_json;
+    QCommandLineOption m_printer;
+    QCommandLineOption m_lift;
+    QCommandLineOption m_park;
+    QCommandLineOption m_standby;
+    QCommandLineOption m_listPrinters;
 };

@@ -2,6 +2,8 @@
 
 #include "app/CommandLine.h"
 #include "core/batch/Batch.h"
+#include "core/gcode/PrinterProfiles.h"
+#include "core/text/Utility.h"
 #include "gui/BorvaneApplication.h"
 #include "gui/Glyphs.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
@@ -141,5 +143,31 @@ int Program::run(int argc, char** argv)
     default:
         break;
     }
-    return runBatch(parsed);
+    // The printers: the shipped ones and the user's own, as the window has them.
+    const PrinterProfiles printers = PrinterProfiles::load(Utility::ExeFolder());
+    for (const ProfileProblem& problem : printers.problems())
+        print(stderr, QStringLiteral("Printer profiles: ") + problem.text() + u'\n');
+    if (parsed.mode == CommandLine::Mode::ListPrinters) {
+        for (const PrinterProfile& printer : printers.profiles())
+            print(stdout, printer.name + u'\t' + printer.title + u'\n');
+        return 0;
+    }
+    const PrinterProfile* printer = printers.find(parsed.printer);
+    if (!printer) {
+        print(stderr, QStringLiteral(
+                          "--printer \"%1\" is not a printer; the printers are: %2.\nTry --list-printers.\n")
+                          .arg(parsed.printer, printers.names().join(QStringLiteral(", "))));
+        return 2;
+    }
+    CommandLine::Parsed edit = parsed;
+    edit.request.printer = *printer;
+    PauseSettings& settings = edit.request.pauseSettings;
+    settings = printer->defaults;
+    if (parsed.lift)
+        settings.lift = *parsed.lift;
+    if (parsed.park)
+        settings.park = parsed.park;
+    if (parsed.standby)
+        settings.standby = parsed.standby;
+    return runBatch(edit);
 }

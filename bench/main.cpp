@@ -25,6 +25,7 @@
 #include "gui/LabeledEdit.h"
 #include "gui/LayerRuler.h"
 #include "gui/LayerView.h"
+#include "gui/PrinterChoice.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QApplication>
@@ -35,6 +36,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -310,6 +312,26 @@ double measureHeightSearch(Bench& bench, double memchrBase)
 }
 
 // Finding rows on the loaded window, each against a plain search of the same bytes in this run.
+// The same pause for Marlin, a block built from the machine's state at the row: the first on a
+// text also builds the state's checkpoints, later ones read on from the nearest. Against the
+// plain M25 line in the same row.
+void measurePrinterPause(TEditorForBorvane5_Form1& window, double plainInsertion)
+{
+    QComboBox* printers = window.printerChoice()->combo();
+    printers->setCurrentIndex(printers->findData(QStringLiteral("marlin")));
+    if (window.printerChoice()->profile().name != u"marlin") {
+        std::printf("no Marlin profile beside the bench: the Marlin pause is not measured\n");
+        return;
+    }
+    window.Memo1->bytes();
+    const double first = secondsOf([&] { window.btnPause->click(); });
+    printFigure("first Marlin pause on a text (+ checkpoints)", first);
+    const double marlin = best([&] { return secondsOf([&] { window.btnPause->click(); }); },
+                               [&] { window.Memo1->bytes(); });
+    printRatio("Marlin pause (park block), middle row", marlin, plainInsertion, "M25", 2.0);
+    printers->setCurrentIndex(printers->findData(QString::fromLatin1(PrinterProfiles::kDefaultName)));
+}
+
 void measureNavigation(Bench& bench)
 {
     TEditorForBorvane5_Form1& window = *bench.window;
@@ -353,6 +375,7 @@ void measureNavigation(Bench& bench)
         [&] { return secondsOf([&] { window.btnPause->click(); }); },
         [&] { window.Memo1->bytes(); }); // each time from the text's end, where reading it leaves the gap
     printRatio("pause inserted in the middle row", insertion, memchrBase, "memchr", 5.0);
+    measurePrinterPause(window, insertion);
     // The insertion moved the layers after it; the next search finds the index up to date.
     window.leditPause->setText(QString::number(middle, 'f', 3));
     const double afterInsertion = secondsOf([&] { window.bbtnHeightSearch->click(); });
@@ -806,6 +829,9 @@ void measureBatch(Bench& bench)
          oneHeight + QStringList{"-o", output, bench.input}},
         {"batch: five heights, one run", fiveHeights + QStringList{"-o", output, bench.input}},
         {"batch: five heights, --in-place", fiveHeights + QStringList{"--in-place", inPlace}},
+        // The Marlin pause: a block built from the machine read down to the row.
+        {"batch: --height 50 --pause --printer marlin",
+         QStringList{"--height", "50", "--pause", "--printer", "marlin", "-o", output, bench.input}},
     };
     // In turns, so that all meet the disk in the same state: how long a sync takes depends on
     // what the disk still has to write.
@@ -968,6 +994,8 @@ int main(int argc, char** argv)
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     qInstallMessageHandler(keepMessage); // before the application, which warns too
     QApplication app(argc, argv);
+    // The printer chosen for a measurement is remembered in the test configuration, not the user's.
+    QStandardPaths::setTestModeEnabled(true);
     const qint64 targetBytes = (argc > 1 ? QByteArray(argv[1]).toLongLong() : 85) * 1000 * 1000;
 
     Bench bench;

@@ -3,6 +3,8 @@
 #include "core/gcode/CommandLines.h"
 #include "core/gcode/Insertion.h"
 #include "core/gcode/LayerIndex.h"
+#include "core/gcode/MachineState.h"
+#include "core/gcode/PauseBlock.h"
 #include "core/gcode/OutputFile.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/gcode/SlicedFileReader.h"
@@ -71,6 +73,9 @@ private:
     std::optional<CountedRows> m_rows;
 };
 
+// Stands for a pause block in a press until the block is built at the row it lands on.
+const QString kBlockMark = QStringLiteral("\x01pause block");
+
 // The lines of each press, in the order the window's buttons are pressed: temperatures first,
 // then the pause.
 QList<QStringList> pressedLines(const Request& request)
@@ -79,7 +84,7 @@ QList<QStringList> pressedLines(const Request& request)
     if (!request.temperatureLines.isEmpty())
         presses.append(request.temperatureLines);
     if (request.pause)
-        presses.append({CommandLines::pauseLine()});
+        presses.append({request.printer.parks ? kBlockMark : request.printer.pauseLine});
     return presses;
 }
 
@@ -244,15 +249,44 @@ std::optional<QList<::Insertion::Placement>> plan(const Request& request, const 
     QList<::Insertion::Placement> placements;
     const QList<QStringList> lines = pressedLines(request);
     int shift = 0; // the lines put in above the current position
+    // The machine read from the top down to each position, the lines put in above it included.
+    MachineTracker machine;
+    std::size_t read = 0;
     for (const auto& [row, position] : chosen) {
-        const QList<::Insertion::Press> presses =
+        QList<::Insertion::Press> presses =
             ::Insertion::pressAll(row + shift, !request.after, print.rows.lineCount() + shift, lines);
         Insertion insertion;
         insertion.inputRow = row;
-        for (const ::Insertion::Press& press : presses)
-            insertion.presses.append({press.row, press.lines});
         insertion.lines = ::Insertion::mergedBlock(presses);
         insertion.outputRow = presses.front().row;
+        if (const qsizetype mark = insertion.lines.indexOf(kBlockMark); mark >= 0) {
+            const int inputRow = insertion.outputRow - shift;
+            const std::string_view text = print.rows.bytes();
+            const std::size_t offset = inputRow < print.rows.physicalRowCount()
+                                           ? std::size_t(print.rows.rowStart(inputRow))
+                                           : text.size();
+            machine.rows(text.substr(read, offset - read));
+            read = offset;
+            for (qsizetype i = 0; i < mark; ++i)
+                machine.row(insertion.lines[i].toStdString());
+            PauseContext context;
+            context.state = machine.state();
+            context.park = machine.farthestVisited(&context.parkClearance);
+            const PauseBlock block = PauseBlocks::build(request.printer, request.pauseSettings, context);
+            for (const QString& line : block.lines)
+                machine.row(line.toStdString());
+            for (qsizetype i = mark + 1; i < insertion.lines.size(); ++i)
+                machine.row(insertion.lines[i].toStdString());
+            insertion.lines.remove(mark);
+            for (qsizetype i = 0; i < block.lines.size(); ++i)
+                insertion.lines.insert(mark + i, block.lines[i]);
+            for (::Insertion::Press& press : presses) {
+                if (press.lines == QStringList{kBlockMark})
+                    press.lines = block.lines;
+            }
+        }
+        for (const ::Insertion::Press& press : presses)
+            insertion.presses.append({press.row, press.lines});
         const std::optional<::Insertion::Placement> placement =
             ::Insertion::place(print.rows, insertion.outputRow - shift, insertion.lines, lineBreak);
         if (!placement) {

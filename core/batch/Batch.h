@@ -4,6 +4,8 @@
 // core, chooses the row and inserts the lines as the window's buttons do, and writes what
 // "Create" would write. The arguments that make a request are read in app/CommandLine.
 
+#include "core/gcode/PrinterProfiles.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -50,6 +52,10 @@ struct Request
     bool force = false;   // replace an existing output
     bool inPlace = false; // replace FILE itself; output is then ignored
     bool dryRun = false;  // choose and report, write nothing
+    // The printer whose pause `pause` inserts, and its pause settings: for a printer that parks
+    // the head, a block built from the machine's state where it goes.
+    PrinterProfile printer = PrinterProfiles().profiles().front();
+    PauseSettings pauseSettings = {};
 };
 
 // One press of an insertion button.

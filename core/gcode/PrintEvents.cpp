@@ -70,8 +70,29 @@ bool mayBeG10(const char* p, const char* end)
 
 } // namespace
 
+// Klipper's PAUSE and OctoPrint's @pause: a word of their own, not a letter and a number.
+bool isNamedPause(std::string_view row)
+{
+    std::size_t i = 0;
+    while (i < row.size() && GCodeWords::isBlank(row[i]))
+        ++i;
+    if (i < row.size() && row[i] == '@')
+        ++i;
+    constexpr std::string_view kPause = "PAUSE";
+    if (row.size() - i < kPause.size())
+        return false;
+    for (std::size_t k = 0; k < kPause.size(); ++k) {
+        if (GCodeWords::upper(row[i + k]) != kPause[k])
+            return false;
+    }
+    i += kPause.size();
+    return i == row.size() || GCodeWords::isBlank(row[i]) || row[i] == ';';
+}
+
 Command parse(std::string_view row)
 {
+    if (isNamedPause(row))
+        return {Kind::Pause, kActiveTool, std::nullopt};
     GCodeWords::Reader words(row);
     const GCodeWords::Command command = GCodeWords::readCommand(words);
     const int number = command.number;
@@ -85,6 +106,8 @@ Command parse(std::string_view row)
     case 0:
     case 1:
     case 25:
+    case 125:
+    case 226:
     case 600:
     case 601:
         return {Kind::Pause, kActiveTool, std::nullopt};
@@ -114,9 +137,10 @@ std::vector<Event> findEvents(const RowSource& rows)
         const char* first = p;
         while (first < rowEnd && GCodeWords::isBlank(*first))
             ++first;
-        // Only these may begin a row whose command is an M, a T or a G10.
+        // Only these may begin a row whose command is an M, a T or a G10, or a PAUSE or @pause.
         const char c = first < rowEnd ? GCodeWords::upper(*first) : 0;
-        if (c == 'M' || c == 'T' || c == 'N' || c == '(' || (c == 'G' && mayBeG10(first, rowEnd))) {
+        if (c == 'M' || c == 'T' || c == 'N' || c == '(' || c == 'P' || c == '@' ||
+            (c == 'G' && mayBeG10(first, rowEnd))) {
             const Command command = parse(std::string_view(first, std::size_t(rowEnd - first)));
             if (command.kind != Kind::None)
                 events.push_back({row, command});

@@ -1,9 +1,10 @@
 #pragma once
 
 // The rows that change how a print goes on, as the editor marks them and warns about them:
-// a pause or filament change (M25, M0, M1, M600, M601), a temperature (M104 or M109 for a
-// tool, RepRapFirmware's G10 P<tool> S<temperature> for a tool, M140 or M190 for the bed) and a
-// tool change (T0, T1, ...).
+// a pause or filament change (M25, M0, M1, M125, M226, M600, M601, and the named pauses PAUSE of
+// Klipper and @pause of OctoPrint, in either case), a temperature (M104 or M109 for a tool,
+// RepRapFirmware's G10 P<tool> S<temperature> for a tool, M140 or M190 for the bed) and a tool
+// change (T0, T1, ...).
 //
 // A row's command and its words are read as GCodeWords reads them: the first word after an
 // optional line number ("N12"), a letter (either case) and a whole number, so "M1" is not "M104"

@@ -2,11 +2,14 @@
 
 #include "core/gcode/CommandLines.h"
 #include "core/gcode/Insertion.h"
+#include "core/gcode/MachineState.h"
+#include "core/gcode/PauseBlock.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
 #include "gui/PrintModel.h"
+#include "gui/PrinterChoice.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QPlainTextEdit>
@@ -16,7 +19,95 @@ void TEditorForBorvane5_Form1::btnPauseClick()
 {
     if (!InsertEnabled)
         return;
-    insertLines({CommandLines::pauseLine()});
+    const int row = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
+    QString summary;
+    const QStringList lines = pauseLines(row, summary);
+    const bool indexCurrent = m_pauseIndexRevision == Memo1->revision();
+    insertLines(lines);
+    if (indexCurrent) {
+        // The lines leave the machine as they found it: the checkpoints after them only move.
+        const std::size_t offset = std::size_t(Memo1->rowStart(CurrentRow));
+        const int next = CurrentRow + int(lines.size());
+        const std::size_t end =
+            next < Memo1->physicalRowCount() ? std::size_t(Memo1->rowStart(next)) : Memo1->bytes().size();
+        m_pauseIndex.bytesInserted(offset, end - offset);
+        m_pauseIndexRevision = Memo1->revision();
+    }
+    if (summary.isEmpty())
+        return;
+    QList<Warning> notes{{summary, CurrentRow}};
+    // A pause of another family in the file: the printer chosen here may not know it.
+    const QString family =
+        PauseBlocks::pauseFamily(PauseBlocks::commandWord(m_printerChoice->profile().pauseLine));
+    int others = 0;
+    std::optional<int> first;
+    QString otherWord;
+    for (const PrintEvents::Event& event : m_print->events()) {
+        if (event.command.kind != PrintEvents::Kind::Pause ||
+            (event.row >= CurrentRow && event.row < CurrentRow + int(lines.size())))
+            continue;
+        const QString word = PauseBlocks::commandWord(Memo1->rowText(event.row).trimmed());
+        if (PauseBlocks::pauseFamily(word) == family)
+            continue;
+        if (others++ == 0)
+            first = event.row, otherWord = word;
+    }
+    if (first)
+        notes.append({QStringLiteral("The file also pauses %1 with another command than %2 (%3 on row %4): "
+                                     "check that %5 knows it.")
+                          .arg(others == 1 ? QStringLiteral("once") : QStringLiteral("%1 times").arg(others))
+                          .arg(family, otherWord)
+                          .arg(*first)
+                          .arg(m_printerChoice->profile().title),
+                      *first});
+    showWarnings(notes, true);
+}
+
+QStringList TEditorForBorvane5_Form1::pauseLines(int row, QString& summary)
+{
+    const PrinterProfile& printer = m_printerChoice->profile();
+    if (printer.name == QLatin1String(PrinterProfiles::kDefaultName) &&
+        printer.pauseLine == CommandLines::pauseLine())
+        return {CommandLines::pauseLine()};
+    const PauseSettings settings = m_printerChoice->settings();
+    PauseContext context;
+    if (printer.parks) {
+        const std::string_view bytes = Memo1->bytes();
+        const std::size_t before =
+            row < Memo1->physicalRowCount() ? std::size_t(Memo1->rowStart(row)) : bytes.size();
+        if (m_pauseIndexRevision != Memo1->revision()) {
+            m_pauseIndex = PauseIndex::build(bytes);
+            m_pauseIndexRevision = Memo1->revision();
+        }
+        context = m_pauseIndex.contextAt(bytes, before);
+    }
+    const PauseBlock block = PauseBlocks::build(printer, settings, context);
+
+    QString where = QStringLiteral("at row %1").arg(row);
+    const LayerIndex& index = layerIndex();
+    if (const std::optional<std::size_t> layer = index.layerAt(row)) {
+        const Layer& at = index.layers()[*layer];
+        where = QStringLiteral("%1 layer %2 (Z %3)")
+                    .arg(at.row == row ? QStringLiteral("before") : QStringLiteral("in"))
+                    .arg(*layer + 1)
+                    .arg(Utility::FormatFixed(at.z, 3));
+    } else if (!index.isEmpty() && row <= index.layers().front().row) {
+        where =
+            QStringLiteral("before layer 1 (Z %1)").arg(Utility::FormatFixed(index.layers().front().z, 3));
+    }
+    const QString command = PauseBlocks::commandWord(printer.pauseLine);
+    const QString what = block.parked
+                             ? QStringLiteral("park at X%1 Y%2 Z%3, %4, back")
+                                   .arg(PauseBlocks::number(block.park.x), PauseBlocks::number(block.park.y),
+                                        Utility::FormatFixed(block.parkZ, 3), command)
+                             : command;
+    summary = QStringLiteral("Pause for %1 %2: %3; %4 %5")
+                  .arg(printer.title, where, what)
+                  .arg(block.lines.size())
+                  .arg(block.lines.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
+    if (!block.note.isEmpty())
+        summary += QStringLiteral(". Note: ") + block.note + u'.';
+    return block.lines;
 }
 
 void TEditorForBorvane5_Form1::TemperarureInsertClick()

@@ -99,13 +99,15 @@ void TEditorForBorvane5_Form1::warnAfterInsertion(int firstRow, int count)
         return layer ? zText(index.layers()[*layer].z) : QStringLiteral("-");
     };
     QList<Warning> warnings;
+    // A pause block's standby and reheat leave the nozzle's target as it was: no warning for them.
     bool insertedPause = false;
+    for (int row = firstRow; row <= lastRow; ++row)
+        insertedPause = insertedPause || PrintEvents::isPause(Memo1->rowBytes(row));
     const int activeTool = PrintEvents::activeToolAt(events, firstRow);
-    for (int row = firstRow; row <= lastRow; ++row) {
+    for (int row = firstRow; row <= lastRow && !insertedPause; ++row) {
         const QByteArray bytes = Memo1->rowText(row).toLatin1();
         const PrintEvents::Command command =
             PrintEvents::parse(std::string_view(bytes.constData(), bytes.size()));
-        insertedPause = insertedPause || command.kind == PrintEvents::Kind::Pause;
         if (command.kind != PrintEvents::Kind::Temperature || !command.value)
             continue;
         const int heater = command.heater == PrintEvents::kActiveTool ? activeTool : command.heater;

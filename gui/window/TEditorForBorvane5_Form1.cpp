@@ -8,6 +8,7 @@
 #include "gui/EditBuffer.h"
 #include "gui/Glyphs.h"
 #include "gui/LabeledEdit.h"
+#include "gui/PrinterChoice.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -312,6 +313,7 @@ void TEditorForBorvane5_Form1::buildInsertionGroup()
         makeRadioButton(group, "rbtnBefore", QStringLiteral("Before cursor"), QRect(10, 80, 120, 17));
     rbtnBefore->setChecked(true);
     rbtnAfter = makeRadioButton(group, "rbtnAfter", QStringLiteral("After cursor"), QRect(10, 110, 120, 17));
+    m_printerChoice = new PrinterChoice(group, QRect(10, 140, 144, 26), btnPause);
 
     lbleRow =
         makeLabeledEdit(group, "lbleRow", QStringLiteral("Row Number"), Pos::Left, QRect(240, 30, 80, 29));
@@ -396,6 +398,10 @@ void TEditorForBorvane5_Form1::orderTabs()
     };
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    // The printer choice feeds the pause button.
+    QWidget::setTabOrder(rbtnAfter, m_printerChoice->combo());
+    QWidget::setTabOrder(m_printerChoice->combo(), m_printerChoice->settingsButton());
+    QWidget::setTabOrder(m_printerChoice->settingsButton(), btnPause);
 }
 
 void TEditorForBorvane5_Form1::connectHandlers()
@@ -514,6 +520,10 @@ void TEditorForBorvane5_Form1::FormCreate()
 {
     OutputFileName = kDefaultOutputFileName;
     SearchKeyPath = keywordListPath(Utility::ExeFolder());
+    if (const QString problems = m_printerChoice->problemText(); !problems.isEmpty()) {
+        m_dropHint += u'\n' + problems;
+        memoMessage->setPlainText(m_dropHint);
+    }
     Memo1->clearRows();
     loadKeywordList();
     FileLoaded = false;

@@ -10,6 +10,7 @@
 #include "core/gcode/HollowFinder.h"
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/MoveReader.h"
+#include "core/gcode/MachineState.h"
 #include "core/gcode/SlicedFile.h"
 #include "gui/LayerRuler.h"
 #include "gui/LayerView.h"
@@ -29,6 +30,7 @@
 class BodyDocument;
 class EditBuffer;
 class LabeledEdit;
+class PrinterChoice;
 class QCheckBox;
 class QComboBox;
 class QFile;
@@ -104,6 +106,9 @@ public:
     // Opens a sliced file (or, for a folder, sets the output folder) exactly as dropping it does.
     void OpenPath(const QString& path);
 
+    // The "Printer" choice beside the pause button: what the pause inserts.
+    PrinterChoice* printerChoice() const { return m_printerChoice; }
+
     // Switches btnPause, TemperarureInsert, rbtnBefore, rbtnAfter and the three temperature edits.
     void SetInsertionControlsEnabled(bool enabled);
 
@@ -159,6 +164,15 @@ private:
     void layoutPanels();
     void setMemoMessageHeight(int height);
     void fitMessageHeight();
+
+    PrinterChoice* m_printerChoice = nullptr;
+    // The machine state by checkpoints, for the pause blocks: built at the first pause of a
+    // parking printer on a text, followed through the pauses inserted after it.
+    PauseIndex m_pauseIndex;
+    quint64 m_pauseIndexRevision = ~quint64(0);
+    // The lines of a pause for the chosen printer at the row they go to, and what the message
+    // area says of them (empty for the default printer, whose pause is the one line it always was).
+    QStringList pauseLines(int row, QString& summary);
 
     // Opening a file (DropHandlers.cpp).
     // Takes the drag-and-drop events aimed at this window, wherever they land on it.

@@ -95,6 +95,14 @@ void TestPrintEvents::parseRow_data()
     QTest::newRow("M1") << QByteArray("M1") << Kind::Pause << kActiveTool << -1;
     QTest::newRow("M600 indented") << QByteArray("  M600") << Kind::Pause << kActiveTool << -1;
     QTest::newRow("m601 lower case") << QByteArray("m601") << Kind::Pause << kActiveTool << -1;
+    QTest::newRow("M125 park") << QByteArray("M125") << Kind::Pause << kActiveTool << -1;
+    QTest::newRow("M226 RepRapFirmware") << QByteArray("M226") << Kind::Pause << kActiveTool << -1;
+    QTest::newRow("Klipper PAUSE") << QByteArray("PAUSE") << Kind::Pause << kActiveTool << -1;
+    QTest::newRow("pause with a comment") << QByteArray("  pause ; swap") << Kind::Pause << kActiveTool << -1;
+    QTest::newRow("OctoPrint @pause") << QByteArray("@pause") << Kind::Pause << kActiveTool << -1;
+    QTest::newRow("PAUSE_BASE is another macro")
+        << QByteArray("PAUSE_BASE") << Kind::None << kActiveTool << -1;
+    QTest::newRow("@pauses is no pause") << QByteArray("@pauses") << Kind::None << kActiveTool << -1;
     QTest::newRow("M104 is not M1") << QByteArray("M104") << Kind::Temperature << kActiveTool << -1;
     QTest::newRow("M250 is no pause") << QByteArray("M250") << Kind::None << kActiveTool << -1;
     QTest::newRow("M0.5 is no command") << QByteArray("M0.5") << Kind::None << kActiveTool << -1;

@@ -7,10 +7,12 @@
 
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
+#include "gui/PrinterChoice.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -23,6 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -170,8 +173,14 @@ class TestBatchMode : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
+
+    void printersListed();
+    void unknownPrinterWritesNothing();
+    void printerBlocksSameAsTheWindow_data();
+    void printerBlocksSameAsTheWindow();
 
     void sameBytesAsTheWindow_data();
     void sameBytesAsTheWindow();
@@ -213,6 +222,19 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
+void TestBatchMode::initTestCase()
+{
+    // The window's printer choice is remembered in the test's own configuration folder.
+    QStandardPaths::setTestModeEnabled(true);
+    QFile::remove(PrinterChoice::settingsPath());
+    // The shipped profiles beside the test, where the window looks for them beside the program.
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/TempFile");
+    QVERIFY(QDir().mkpath(folder));
+    QFile::remove(folder + QStringLiteral("/PrinterProfiles.json"));
+    QVERIFY(QFile::copy(QStringLiteral(BORVANE_RESOURCES_DIR "/PrinterProfiles.json"),
+                        folder + QStringLiteral("/PrinterProfiles.json")));
+}
+
 void TestBatchMode::init()
 {
     QVERIFY(QFileInfo(QStringLiteral(BORVANE_PROGRAM_PATH)).isExecutable());
@@ -222,6 +244,7 @@ void TestBatchMode::init()
 
 void TestBatchMode::cleanup()
 {
+    QFile::remove(PrinterChoice::settingsPath());
     m_dir.reset();
 }
 
@@ -256,6 +279,99 @@ QByteArray TestBatchMode::editInTheWindow(const QString& file, const Edit& edit)
     if (qApp->exec() != 0)
         return {};
     return GuiTest::readFile(QFileInfo(file).dir().filePath(window.leditFileName->text()));
+}
+
+void TestBatchMode::printersListed()
+{
+    const Run run = runProgram({QStringLiteral("--list-printers")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QByteArray("borvane5\tBorvane 5\nmarlin\tMarlin\nmarlin-m600\tMarlin, filament change\n"
+                                 "klipper\tKlipper\nreprapfirmware\tRepRapFirmware\nprusa\tPrusa\n"
+                                 "octoprint\tOctoPrint host\n"));
+}
+
+void TestBatchMode::unknownPrinterWritesNothing()
+{
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + GuiTest::joinLines(kBody)));
+    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+    const Run run = runProgram({QStringLiteral("--row"), QStringLiteral("6"), QStringLiteral("--pause"),
+                                QStringLiteral("--printer"), QStringLiteral("marlin2"), file});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains("borvane5, marlin, marlin-m600, klipper, reprapfirmware, prusa, octoprint"),
+             run.err);
+    QCOMPARE(snapshot(m_dir->path()), before);
+    for (const QStringList& wrong :
+         {QStringList{"--lift", "0.5"}, QStringList{"--park", "10"}, QStringList{"--standby", "hot"}}) {
+        const Run refused =
+            runProgram(QStringList{QStringLiteral("--row"), QStringLiteral("6"), QStringLiteral("--pause"),
+                                   QStringLiteral("--printer"), QStringLiteral("marlin")} +
+                       wrong + QStringList{file});
+        QCOMPARE(refused.exitCode, 2);
+        QVERIFY2(refused.err.startsWith("--" + wrong.front().mid(2).toLatin1()), refused.err);
+        QCOMPARE(snapshot(m_dir->path()), before);
+    }
+}
+
+void TestBatchMode::printerBlocksSameAsTheWindow_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("printer");
+    QTest::addColumn<QStringList>("settings"); // the batch's options; the window is given the same
+    for (const char* file :
+         {"cura_basic_256k.gcode", "kisslicer_crlf-small_22k.gcode", "prusaslicer_z-hop-large_3939k.gcode",
+          "simplify3d_dual-extruder-t0-t1_2352k.gcode"}) {
+        QTest::newRow(QByteArray(file) + ", marlin") << file << "marlin" << QStringList{};
+        QTest::newRow(QByteArray(file) + ", klipper, own settings")
+            << file << "klipper" << QStringList{"--lift", "5", "--park", "1,2.5", "--standby", "160"};
+        QTest::newRow(QByteArray(file) + ", prusa") << file << "prusa" << QStringList{};
+    }
+}
+
+// The batch mode and the window make the same block for a printer: the output files are equal.
+void TestBatchMode::printerBlocksSameAsTheWindow()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, printer);
+    QFETCH(QStringList, settings);
+    const QString source = QDir(QStringLiteral(BORVANE_REAL_FIXTURES_DIR)).filePath(name);
+    if (!QFileInfo::exists(source))
+        QSKIP("The real slicer files are not beside the repository.");
+    const QString file = m_dir->filePath(name);
+    QVERIFY(QFile::copy(source, file));
+    const QString output = m_dir->filePath(QStringLiteral("batch.gcode"));
+    const Run run = runProgram(QStringList{QStringLiteral("--layer"), QStringLiteral("5"),
+                                           QStringLiteral("--pause"), QStringLiteral("--printer"), printer} +
+                               settings + QStringList{QStringLiteral("-o"), output, file});
+    QCOMPARE(run.exitCode, 0);
+    const qsizetype at = run.out.indexOf("input row ");
+    QVERIFY2(at >= 0, run.out);
+    const int row = run.out.mid(at + 10, run.out.indexOf(':', at) - at - 10).toInt();
+
+    {
+        // The window remembers the printer and its settings for the next window.
+        TEditorForBorvane5_Form1 chooser;
+        QComboBox* printers = chooser.printerChoice()->combo();
+        printers->setCurrentIndex(printers->findData(printer));
+        QCOMPARE(chooser.printerChoice()->profile().name, printer);
+        PauseSettings pause = chooser.printerChoice()->profile().defaults;
+        for (qsizetype i = 0; i + 1 < settings.size(); i += 2) {
+            const QString value = settings[i + 1];
+            if (settings[i] == u"--lift")
+                pause.lift = value.toDouble();
+            else if (settings[i] == u"--park")
+                pause.park =
+                    PointXY{value.section(u',', 0, 0).toDouble(), value.section(u',', 1, 1).toDouble()};
+            else if (settings[i] == u"--standby")
+                pause.standby = value.toInt();
+        }
+        chooser.printerChoice()->setSettings(pause);
+    }
+    const QByteArray window = editInTheWindow(file, Edit{.row = row, .pause = true});
+    QVERIFY(!window.isEmpty());
+    const QByteArray batch = GuiTest::readFile(output);
+    QVERIFY(batch != GuiTest::readFile(file));
+    QCOMPARE(batch, window);
 }
 
 void TestBatchMode::sameBytesAsTheWindow_data()

@@ -408,6 +408,8 @@ void TestWindow::tabOrder()
         "lbleRow",
         "rbtnBefore",
         "rbtnAfter",
+        "cboxPrinter",
+        "sbtnPauseSettings",
         "btnPause",
         "leditT0Temperature",
         "leditT1Temperature",

@@ -16,6 +16,7 @@ set(metainfo ${prefix}/share/metainfo/${APP_ID}.metainfo.xml)
 foreach(expected
         bin/EditorForBorvane5
         ${DATA_DIR}/SearchKey.txt
+        ${DATA_DIR}/PrinterProfiles.json
         share/icons/hicolor/scalable/apps/EditorForBorvane5.svg
         share/applications/EditorForBorvane5.desktop
         share/metainfo/${APP_ID}.metainfo.xml

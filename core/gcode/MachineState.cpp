@@ -1,0 +1,486 @@
+#include "core/gcode/MachineState.h"
+
+#include "core/gcode/GCodeWords.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// --- The words of a row, through the project's one word reader --------------------------------
+
+struct Command
+{
+    char letter = 0; // G, M or T; 0 for anything else
+    int number = -1;
+    std::array<std::optional<double>, 26> words{};
+};
+
+Command readCommand(std::string_view text)
+{
+    Command command;
+    GCodeWords::Reader reader(text);
+    const GCodeWords::Command head = GCodeWords::readCommand(reader);
+    if (head.letter != 'G' && head.letter != 'M' && head.letter != 'T')
+        return command;
+    command.letter = head.letter;
+    command.number = head.number;
+    if (head.letter == 'M' &&
+        (head.number == 0 || head.number == 1 || head.number == 117 || head.number == 118))
+        return command; // a message follows, not words
+    while (reader.next()) {
+        const char letter = reader.letter();
+        if (const std::optional<double> value = reader.value())
+            command.words[std::size_t(letter - 'A')] = *value;
+    }
+    return command;
+}
+
+const std::optional<double>& word(const Command& command, char letter)
+{
+    return command.words[std::size_t(letter - 'A')];
+}
+
+// --- Cells of 1 mm -----------------------------------------------------------------------------
+
+// Cells of 2 mm: a long extrusion is sampled once per cell length, which keeps a pass over a large
+// file short; the park's distance from the print is then known to about 3 mm.
+constexpr double kCell = 2.0;
+constexpr std::int64_t kCellLimit = 1 << 30;
+
+std::int32_t cellOf(double v)
+{
+    const double c = std::floor(v / kCell);
+    return std::int32_t(std::clamp<double>(c, -double(kCellLimit), double(kCellLimit)));
+}
+
+std::uint64_t keyOf(std::int32_t cx, std::int32_t cy)
+{
+    return (std::uint64_t(std::uint32_t(cx)) << 32) | std::uint32_t(cy);
+}
+
+} // namespace
+
+bool CellGrid::markOutside(std::int32_t cx, std::int32_t cy, std::uint32_t part)
+{
+    if (grow(cx, cy))
+        return mark(cx, cy, part);
+    const auto [at, added] = m_far.emplace(key(cx, cy), part);
+    if (!added)
+        at->second = std::min(at->second, part);
+    return added;
+}
+
+// Makes the grid hold the cell, with room around it; false when that would take too many cells.
+bool CellGrid::grow(std::int32_t cx, std::int32_t cy)
+{
+    constexpr std::int64_t kMargin = 64;
+    const std::int64_t x0 = m_width ? std::min<std::int64_t>(m_x0, cx - kMargin) : cx - kMargin;
+    const std::int64_t y0 = m_height ? std::min<std::int64_t>(m_y0, cy - kMargin) : cy - kMargin;
+    const std::int64_t x1 = m_width ? std::max<std::int64_t>(m_x0 + m_width, cx + kMargin) : cx + kMargin;
+    const std::int64_t y1 = m_height ? std::max<std::int64_t>(m_y0 + m_height, cy + kMargin) : cy + kMargin;
+    if ((x1 - x0) * (y1 - y0) > kMostCells)
+        return false;
+    std::vector<std::uint32_t> first(std::size_t((x1 - x0) * (y1 - y0)), kUnmarked);
+    for (std::int64_t y = 0; y < m_height; ++y)
+        std::copy_n(m_first.begin() + std::ptrdiff_t(y * m_width), m_width,
+                    first.begin() + std::ptrdiff_t((m_y0 + y - y0) * (x1 - x0) + (m_x0 - x0)));
+    m_first = std::move(first);
+    m_x0 = x0, m_y0 = y0, m_width = x1 - x0, m_height = y1 - y0;
+    return true;
+}
+
+std::optional<double> MachineState::activeTarget() const
+{
+    const auto found = toolTargets.find(tool);
+    if (found == toolTargets.end())
+        return std::nullopt;
+    return found->second;
+}
+
+void MachineTracker::rows(std::string_view bytes)
+{
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c != '\n' && c != '\r')
+            continue;
+        row(bytes.substr(start, i - start));
+        if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < bytes.size())
+        row(bytes.substr(start));
+}
+
+void MachineTracker::row(std::string_view text)
+{
+    const Command command = readCommand(text);
+    MachineState& s = m_state;
+    if (command.letter == 'T') {
+        s.tool = command.number;
+        return;
+    }
+    if (command.letter == 'G') {
+        switch (command.number) {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+            move(command.number, command.words);
+            return;
+        case 10:
+            // RepRapFirmware's G10 P/L sets tool offsets and temperatures; without them it retracts.
+            if (word(command, 'P') || word(command, 'L'))
+                return;
+            s.firmwareRetraction = true;
+            s.firmwareRetracted = true;
+            return;
+        case 11:
+            s.firmwareRetraction = true;
+            s.firmwareRetracted = false;
+            return;
+        case 28: {
+            const bool any = word(command, 'X') || word(command, 'Y') || word(command, 'Z');
+            if (!any || word(command, 'X'))
+                s.x.reset();
+            if (!any || word(command, 'Y'))
+                s.y.reset();
+            if (!any || word(command, 'Z'))
+                s.z.reset();
+            // Where X and Y home is reachable, and the file's frame calls it X0 Y0 on printers that
+            // home to their minimum and on deltas (the centre). Only a park candidate: the axes
+            // stay unknown, as the file moves them before it prints.
+            if (!any || (word(command, 'X') && word(command, 'Y')))
+                markVisited(0.0, 0.0);
+            return;
+        }
+        case 90:
+            s.relativeXyz = false;
+            s.relativeE = false;
+            return;
+        case 91:
+            s.relativeXyz = true;
+            s.relativeE = true;
+            return;
+        case 92:
+            if (const auto& v = word(command, 'X'))
+                s.x = *v;
+            if (const auto& v = word(command, 'Y'))
+                s.y = *v;
+            if (const auto& v = word(command, 'Z'))
+                s.z = *v;
+            if (const auto& v = word(command, 'E'))
+                s.e = *v;
+            return;
+        default:
+            return;
+        }
+    }
+    if (command.letter != 'M')
+        return;
+    const auto& sWord = word(command, 'S');
+    switch (command.number) {
+    case 82:
+        s.relativeE = false;
+        return;
+    case 83:
+        s.relativeE = true;
+        return;
+    case 104:
+    case 109: {
+        const std::optional<double> value = sWord ? sWord : word(command, 'R');
+        if (!value)
+            return;
+        const auto& t = word(command, 'T');
+        s.toolTargets[t ? int(*t) : s.tool] = *value;
+        return;
+    }
+    case 140:
+    case 190: {
+        const std::optional<double> value = sWord ? sWord : word(command, 'R');
+        if (value)
+            s.bedTarget = *value;
+        return;
+    }
+    case 106: {
+        const auto& p = word(command, 'P');
+        s.fans[p ? int(*p) : 0] = sWord ? *sWord : 255.0;
+        return;
+    }
+    case 107: {
+        const auto& p = word(command, 'P');
+        s.fans[p ? int(*p) : 0] = 0.0;
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void MachineTracker::move(int command, const std::array<std::optional<double>, 26>& words)
+{
+    MachineState& s = m_state;
+    const auto& at = [&](char letter) -> const std::optional<double>& {
+        return words[std::size_t(letter - 'A')];
+    };
+    if (const auto& f = at('F'))
+        s.feed = *f;
+    const std::optional<double> fromX = s.x;
+    const std::optional<double> fromY = s.y;
+    const auto axis = [&](std::optional<double>& position, char letter) {
+        if (const auto& v = at(letter)) {
+            if (!s.relativeXyz)
+                position = *v;
+            else if (position)
+                position = *position + *v;
+        }
+    };
+    axis(s.x, 'X');
+    axis(s.y, 'Y');
+    axis(s.z, 'Z');
+    double delta = 0.0;
+    if (const auto& v = at('E')) {
+        delta = s.relativeE ? *v : *v - s.e;
+        s.e = s.relativeE ? s.e + *v : *v;
+    }
+    const bool movesXy = at('X') || at('Y') || (command >= 2 && (at('I') || at('J')));
+    if (delta < 0) {
+        s.retracted += -delta;
+        s.retractLength = s.retracted;
+        s.retractFeed = s.feed;
+    } else if (delta > 0) {
+        s.retracted = std::max(0.0, s.retracted - delta);
+    }
+    if (s.x && s.y)
+        markVisited(*s.x, *s.y);
+    if (movesXy && delta > 0 && s.z) {
+        if (fromX && fromY && s.x && s.y)
+            markPrinted(*fromX, *fromY, *s.x, *s.y);
+        s.lastExtrusionZ = s.z;
+        s.topZ = std::max(s.topZ, *s.z);
+    }
+}
+
+void MachineTracker::markVisited(double x, double y)
+{
+    const std::uint64_t key = keyOf(cellOf(x), cellOf(y));
+    if (key == m_lastVisited)
+        return;
+    m_lastVisited = key;
+    if (m_visitedCells.mark(cellOf(x), cellOf(y), m_part))
+        m_visitedOrder.push_back({key, PointXY{x, y}, m_part});
+}
+
+void MachineTracker::markPrinted(double x0, double y0, double x1, double y1)
+{
+    const double length = std::hypot(x1 - x0, y1 - y0);
+    const int steps = int(std::min(1e6, std::ceil(length / kCell)));
+    const double dx = steps ? (x1 - x0) / steps : 0.0;
+    const double dy = steps ? (y1 - y0) / steps : 0.0;
+    double x = x0;
+    double y = y0;
+    for (int i = 0; i <= steps; ++i, x += dx, y += dy) {
+        const std::int32_t cx = cellOf(i == steps ? x1 : x);
+        const std::int32_t cy = cellOf(i == steps ? y1 : y);
+        const std::uint64_t key = keyOf(cx, cy);
+        if (key == m_lastPrinted)
+            continue;
+        m_lastPrinted = key;
+        m_printed.mark(cx, cy, m_part);
+    }
+}
+
+std::optional<PointXY> MachineTracker::farthestVisited(double* clearance) const
+{
+    std::vector<PointXY> candidates;
+    candidates.reserve(m_visitedOrder.size());
+    for (const Visited& visited : m_visitedOrder)
+        candidates.push_back(visited.point);
+    std::vector<std::uint64_t> cells;
+    m_printed.forEach([&](std::uint64_t cell, std::uint32_t) { cells.push_back(cell); });
+    return farthest(candidates, cells, clearance);
+}
+
+std::optional<PointXY> MachineTracker::farthest(const std::vector<PointXY>& candidates,
+                                                const std::vector<std::uint64_t>& printedCells,
+                                                double* clearance)
+{
+    const auto cellKey = [](const PointXY& p) { return keyOf(cellOf(p.x), cellOf(p.y)); };
+    if (candidates.empty())
+        return std::nullopt;
+    if (printedCells.empty()) {
+        if (clearance)
+            *clearance = std::numeric_limits<double>::infinity();
+        return candidates.front();
+    }
+    // The distance of every cell to the nearest printed cell, by two chamfer passes over the
+    // box that holds both sets: linear in its cells where a candidate-by-cell search is quadratic.
+    std::int32_t minX = std::numeric_limits<std::int32_t>::max(), minY = minX;
+    std::int32_t maxX = std::numeric_limits<std::int32_t>::min(), maxY = maxX;
+    const auto grow = [&](std::uint64_t key) {
+        const auto cx = std::int32_t(std::uint32_t(key >> 32));
+        const auto cy = std::int32_t(std::uint32_t(key));
+        minX = std::min(minX, cx), maxX = std::max(maxX, cx);
+        minY = std::min(minY, cy), maxY = std::max(maxY, cy);
+    };
+    for (const PointXY& point : candidates)
+        grow(cellKey(point));
+    for (const std::uint64_t key : printedCells)
+        grow(key);
+    const std::int64_t width = std::int64_t(maxX) - minX + 1;
+    const std::int64_t height = std::int64_t(maxY) - minY + 1;
+    constexpr std::int64_t kMostCells = 16 * 1024 * 1024;
+    if (width * height > kMostCells) {
+        // Coordinates far apart (a stray move to X100000): the nearest printed cell by a plain search.
+        const PointXY* best = nullptr;
+        double bestDistance = -1;
+        for (const PointXY& point : candidates) {
+            double nearest = std::numeric_limits<double>::infinity();
+            for (const std::uint64_t printed : printedCells) {
+                const double px = std::int32_t(std::uint32_t(printed >> 32)) + 0.5;
+                const double py = std::int32_t(std::uint32_t(printed)) + 0.5;
+                nearest = std::min(nearest, std::hypot(point.x - px, point.y - py));
+            }
+            if (nearest > bestDistance)
+                bestDistance = nearest, best = &point;
+        }
+        if (clearance)
+            *clearance = bestDistance;
+        return *best;
+    }
+    std::vector<float> distance(std::size_t(width * height), std::numeric_limits<float>::infinity());
+    const auto index = [&](std::int64_t cx, std::int64_t cy) {
+        return std::size_t((cy - minY) * width + (cx - minX));
+    };
+    for (const std::uint64_t key : printedCells)
+        distance[index(std::int32_t(std::uint32_t(key >> 32)), std::int32_t(std::uint32_t(key)))] = 0.0f;
+    constexpr float kDiagonal = 1.41421356f;
+    for (std::int64_t y = 0; y < height; ++y) {
+        for (std::int64_t x = 0; x < width; ++x) {
+            float& d = distance[std::size_t(y * width + x)];
+            if (x > 0)
+                d = std::min(d, distance[std::size_t(y * width + x - 1)] + 1.0f);
+            if (y > 0) {
+                d = std::min(d, distance[std::size_t((y - 1) * width + x)] + 1.0f);
+                if (x > 0)
+                    d = std::min(d, distance[std::size_t((y - 1) * width + x - 1)] + kDiagonal);
+                if (x + 1 < width)
+                    d = std::min(d, distance[std::size_t((y - 1) * width + x + 1)] + kDiagonal);
+            }
+        }
+    }
+    for (std::int64_t y = height - 1; y >= 0; --y) {
+        for (std::int64_t x = width - 1; x >= 0; --x) {
+            float& d = distance[std::size_t(y * width + x)];
+            if (x + 1 < width)
+                d = std::min(d, distance[std::size_t(y * width + x + 1)] + 1.0f);
+            if (y + 1 < height) {
+                d = std::min(d, distance[std::size_t((y + 1) * width + x)] + 1.0f);
+                if (x + 1 < width)
+                    d = std::min(d, distance[std::size_t((y + 1) * width + x + 1)] + kDiagonal);
+                if (x > 0)
+                    d = std::min(d, distance[std::size_t((y + 1) * width + x - 1)] + kDiagonal);
+            }
+        }
+    }
+    const PointXY* best = &candidates.front();
+    float bestDistance = -1.0f;
+    for (const PointXY& point : candidates) {
+        const std::uint64_t key = cellKey(point);
+        const float d =
+            distance[index(std::int32_t(std::uint32_t(key >> 32)), std::int32_t(std::uint32_t(key)))];
+        if (d > bestDistance)
+            bestDistance = d, best = &point;
+    }
+    if (clearance)
+        *clearance = double(bestDistance) * kCell;
+    return *best;
+}
+
+PauseContext pauseContextAt(std::string_view bytesBefore)
+{
+    MachineTracker tracker;
+    tracker.rows(bytesBefore);
+    PauseContext context;
+    context.state = tracker.state();
+    context.park = tracker.farthestVisited(&context.parkClearance);
+    return context;
+}
+
+PauseIndex PauseIndex::build(std::string_view body)
+{
+    PauseIndex index;
+    MachineTracker tracker;
+    index.m_checkpoints.push_back({0, tracker.state()});
+    std::size_t start = 0;
+    std::size_t next = kSpacing;
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        const char c = body[i];
+        if (c != '\n' && c != '\r')
+            continue;
+        tracker.row(body.substr(start, i - start));
+        if (c == '\r' && i + 1 < body.size() && body[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+        if (start >= next) {
+            tracker.setPart(std::uint32_t(index.m_checkpoints.size()));
+            index.m_checkpoints.push_back({start, tracker.state()});
+            next = start + kSpacing;
+        }
+    }
+    if (start < body.size())
+        tracker.row(body.substr(start));
+    index.m_visited = tracker.visited();
+    index.m_printed = tracker.printed();
+    return index;
+}
+
+PauseContext PauseIndex::contextAt(std::string_view body, std::size_t offset) const
+{
+    if (m_checkpoints.empty())
+        return pauseContextAt(body.substr(0, offset));
+    const auto after =
+        std::upper_bound(m_checkpoints.begin(), m_checkpoints.end(), offset,
+                         [](std::size_t value, const Checkpoint& c) { return value < c.offset; });
+    const Checkpoint& from = *(after - 1);
+    const auto part = std::uint32_t(after - 1 - m_checkpoints.begin());
+    MachineTracker tail(from.state);
+    tail.setPart(part);
+    tail.rows(body.substr(from.offset, offset - from.offset));
+
+    // What was met before the checkpoint, then what the rows after it met.
+    std::vector<PointXY> candidates;
+    std::unordered_set<std::uint64_t> seen;
+    for (const MachineTracker::Visited& visited : m_visited) {
+        if (visited.part >= part)
+            break;
+        candidates.push_back(visited.point);
+        seen.insert(visited.cell);
+    }
+    for (const MachineTracker::Visited& visited : tail.visited()) {
+        if (seen.insert(visited.cell).second)
+            candidates.push_back(visited.point);
+    }
+    std::vector<std::uint64_t> cells;
+    m_printed.forEach([&](std::uint64_t cell, std::uint32_t first) {
+        if (first < part)
+            cells.push_back(cell);
+    });
+    tail.printed().forEach([&](std::uint64_t cell, std::uint32_t) { cells.push_back(cell); });
+    PauseContext context;
+    context.state = tail.state();
+    context.park = MachineTracker::farthest(candidates, cells, &context.parkClearance);
+    return context;
+}
+
+void PauseIndex::bytesInserted(std::size_t offset, std::size_t count)
+{
+    for (Checkpoint& checkpoint : m_checkpoints) {
+        if (checkpoint.offset >= offset && checkpoint.offset > 0)
+            checkpoint.offset += count;
+    }
+}

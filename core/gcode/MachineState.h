@@ -1,0 +1,185 @@
+#pragma once
+
+// What the printer's state is at a row of a sliced body, read from the rows before it as a
+// Marlin-style firmware reads them: G90/G91 set every axis absolute/relative, E included;
+// M82/M83 then set E alone; G92 sets logical positions; F is modal; T selects the tool.
+// This is what a park-and-resume block needs to leave the machine as it found it.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+struct MachineState
+{
+    // Logical positions as the rows set them; an axis is unknown until a move or G92 sets it.
+    std::optional<double> x, y, z;
+    double e = 0.0;
+    bool relativeXyz = false;   // G91
+    bool relativeE = false;     // M83, or G91 until an M82
+    std::optional<double> feed; // mm/min, the last F
+    int tool = 0;
+    std::map<int, double> toolTargets; // M104/M109 per tool
+    std::optional<double> bedTarget;   // M140/M190
+    std::map<int, double> fans;        // M106/M107 per fan index
+
+    bool firmwareRetraction = false;     // the rows use G10/G11
+    bool firmwareRetracted = false;      // a G10 not yet undone by G11
+    double retracted = 0.0;              // mm of filament the E moves have pulled back since the last push
+    std::optional<double> retractLength; // the file's own retraction: the latest retraction's depth
+    std::optional<double> retractFeed;   // the feed rate of that retraction
+
+    std::optional<double> lastExtrusionZ; // the printing height of the latest extrusion
+    double topZ = 0.0;                    // the highest printing height so far
+
+    bool isRetracted() const { return firmwareRetracted || retracted > kRetractedAtLeast; }
+    std::optional<double> activeTarget() const;
+
+    static constexpr double kRetractedAtLeast = 1e-6;
+};
+
+struct PointXY
+{
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// Cells that extrusions passed, each with the part of the text where it was first passed:
+// a dense grid that grows to hold them (a long extrusion passes a cell every half millimetre, and
+// a hash lookup per step would cost seconds on a large file), and a map for cells far outside it.
+class CellGrid
+{
+public:
+    // Marks the cell with part unless an earlier part marked it; true when it was not marked yet.
+    bool mark(std::int32_t cx, std::int32_t cy, std::uint32_t part)
+    {
+        const std::int64_t x = std::int64_t(cx) - m_x0;
+        const std::int64_t y = std::int64_t(cy) - m_y0;
+        if (x < 0 || y < 0 || x >= m_width || y >= m_height)
+            return markOutside(cx, cy, part);
+        std::uint32_t& first = m_first[std::size_t(y * m_width + x)];
+        const bool unmarked = first == kUnmarked;
+        first = first < part ? first : part;
+        return unmarked;
+    }
+    // f(cell key, part) for every marked cell.
+    template <typename F> void forEach(F f) const
+    {
+        for (std::int64_t y = 0; y < m_height; ++y) {
+            for (std::int64_t x = 0; x < m_width; ++x) {
+                const std::uint32_t part = m_first[std::size_t(y * m_width + x)];
+                if (part != kUnmarked)
+                    f(key(std::int32_t(m_x0 + x), std::int32_t(m_y0 + y)), part);
+            }
+        }
+        for (const auto& [cell, part] : m_far)
+            f(cell, part);
+    }
+    static std::uint64_t key(std::int32_t cx, std::int32_t cy)
+    {
+        return (std::uint64_t(std::uint32_t(cx)) << 32) | std::uint32_t(cy);
+    }
+
+private:
+    static constexpr std::uint32_t kUnmarked = ~std::uint32_t(0);
+    static constexpr std::int64_t kMostCells = 2048 * 2048;
+    bool markOutside(std::int32_t cx, std::int32_t cy, std::uint32_t part);
+    bool grow(std::int32_t cx, std::int32_t cy);
+
+    std::int64_t m_x0 = 0, m_y0 = 0, m_width = 0, m_height = 0;
+    std::vector<std::uint32_t> m_first;
+    std::unordered_map<std::uint64_t, std::uint32_t> m_far;
+};
+
+// Reads rows one by one and keeps the state, the X/Y positions the moves visited and the cells
+// that extrusions covered, so that a park position can be chosen away from the print. Each
+// visited position and covered cell carries the part (see setPart) in which it was first met.
+class MachineTracker
+{
+public:
+    MachineTracker() = default;
+    explicit MachineTracker(const MachineState& start) : m_state(start) {}
+
+    // One row, without its line break.
+    void row(std::string_view text);
+    // Every row of bytes (breaks LF, CR LF or CR).
+    void rows(std::string_view bytes);
+    // The part that later marks belong to.
+    void setPart(std::uint32_t part) { m_part = part; }
+
+    const MachineState& state() const { return m_state; }
+    // Of the X/Y positions the moves visited (a G28 of X and Y visits X0 Y0), the one farthest from
+    // every extrusion so far, measured on a grid of 2 mm cells; of equals, the earliest visited.
+    // None before any X/Y position is known.
+    // clearance: set to the park's distance from the nearest extrusion on that grid (mm).
+    std::optional<PointXY> farthestVisited(double* clearance = nullptr) const;
+
+    struct Visited
+    {
+        std::uint64_t cell;
+        PointXY point;
+        std::uint32_t part;
+    };
+    // The first position visited in each cell, in the order they were met.
+    const std::vector<Visited>& visited() const { return m_visitedOrder; }
+    // Each cell an extrusion passed, with the part it was first passed in.
+    const CellGrid& printed() const { return m_printed; }
+
+    // Of candidates, the one farthest from the printed cells (see farthestVisited).
+    static std::optional<PointXY> farthest(const std::vector<PointXY>& candidates,
+                                           const std::vector<std::uint64_t>& printedCells, double* clearance);
+
+private:
+    void move(int command, const std::array<std::optional<double>, 26>& words);
+    void markVisited(double x, double y);
+    void markPrinted(double x0, double y0, double x1, double y1);
+
+    MachineState m_state;
+    std::uint32_t m_part = 0;
+    CellGrid m_visitedCells;
+    std::vector<Visited> m_visitedOrder;
+    CellGrid m_printed;
+    std::uint64_t m_lastVisited = ~std::uint64_t(0);
+    std::uint64_t m_lastPrinted = ~std::uint64_t(0);
+};
+
+// The state and the default park position at the end of bytes (the rows before a pause).
+struct PauseContext
+{
+    MachineState state;
+    std::optional<PointXY> park;
+    double parkClearance = 0.0; // the park's distance from the print, to about 3 mm
+};
+PauseContext pauseContextAt(std::string_view bytesBefore);
+
+// The state at every row of a body without reading it from the start each time: the state
+// at a row start every kSpacing bytes, and the visited positions and printed cells by the part
+// of the body they were first met in. A row's state is the nearest checkpoint's, read on to it.
+class PauseIndex
+{
+public:
+    static constexpr std::size_t kSpacing = 256 * 1024;
+
+    static PauseIndex build(std::string_view body);
+
+    // The context at offset (a row start) of body, the text the index was built on (or followed).
+    PauseContext contextAt(std::string_view body, std::size_t offset) const;
+    // For count bytes put in at offset that leave the machine as it was (a pause block): the
+    // checkpoints after offset move with the text.
+    void bytesInserted(std::size_t offset, std::size_t count);
+    bool isEmpty() const { return m_checkpoints.empty(); }
+
+private:
+    struct Checkpoint
+    {
+        std::size_t offset;
+        MachineState state;
+    };
+    std::vector<Checkpoint> m_checkpoints;
+    std::vector<MachineTracker::Visited> m_visited;
+    CellGrid m_printed;
+};

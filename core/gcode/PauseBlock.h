@@ -1,0 +1,46 @@
+#pragma once
+
+// The lines a pause inserts for a printer profile. For a profile that parks: pull the filament
+// back, lift, travel to the park position, optionally cool to a standby temperature, pause; on
+// resume heat back (before anything extrudes), optionally prime at the park position, travel
+// back over the resume point at the lifted height, go down, push the filament back and restore
+// the feed rate, the E and XYZ modes and the logical E. No line moves X or Y while it extrudes.
+// For any other profile, the pause line alone.
+
+#include "core/gcode/MachineState.h"
+#include "core/gcode/PrinterProfiles.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+struct PauseBlock
+{
+    QStringList lines;
+    bool parked = false; // the block travels to a park position
+    PointXY park;        // where, when parked
+    double parkZ = 0.0;  // the lifted height
+    QString note;        // what was left out and why (a standby with no target to return to, ...)
+};
+
+namespace PauseBlocks {
+
+constexpr double kTravelFeed = 6000.0;  // mm/min for X/Y travel
+constexpr double kZFeed = 600.0;        // mm/min for the lift and the way down
+constexpr double kRetractFeed = 2100.0; // when the file shows no retraction of its own
+constexpr double kPrimeFeed = 300.0;
+constexpr double kDefaultRetraction = 1.0; // mm, when the file shows no retraction of its own
+
+PauseBlock build(const PrinterProfile& profile, const PauseSettings& settings, const PauseContext& context);
+
+// A number as G-code takes it back to the same double: fixed notation, as few digits as that needs.
+QString number(double value);
+
+// The command word of a pause line ("M0" of "M0 Click to resume", "@pause", "PAUSE").
+QString commandWord(const QString& pauseLine);
+
+// The family of a pause command word: the word in capitals, M1 counted with M0 (its alias).
+QString pauseFamily(const QString& commandWord);
+
+} // namespace PauseBlocks

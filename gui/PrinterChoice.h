@@ -1,0 +1,48 @@
+#pragma once
+
+// The "Printer" choice beside the pause button: the profiles (shipped and the user's own), the
+// chosen one and its pause settings, both remembered between runs, and the settings dialog.
+
+#include "core/gcode/PrinterProfiles.h"
+
+#include <QObject>
+#include <QString>
+
+class QComboBox;
+class QPushButton;
+class QRect;
+class QToolButton;
+class QWidget;
+
+class PrinterChoice : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Puts the combo box (cboxPrinter) and its settings button (sbtnPauseSettings) on parent;
+    // pauseButton's caption follows the chosen printer's pause command.
+    PrinterChoice(QWidget* parent, const QRect& geometry, QPushButton* pauseButton);
+
+    const PrinterProfile& profile() const;
+    // The chosen printer's pause settings: as last set in the window, else its defaults.
+    PauseSettings settings() const;
+    void setSettings(const PauseSettings& settings);
+    // Every profile file mistake, one per line; empty when there is none.
+    QString problemText() const;
+    // The caption of the pause button for a profile: "Pause Insert (M25)".
+    static QString pauseCaption(const PrinterProfile& profile);
+    // The file the choice and the settings are kept in.
+    static QString settingsPath();
+
+    QComboBox* combo() const { return m_combo; }
+    QToolButton* settingsButton() const { return m_settingsButton; }
+
+private:
+    void chosen(int index);
+    void editSettings();
+
+    PrinterProfiles m_profiles;
+    QComboBox* m_combo = nullptr;
+    QToolButton* m_settingsButton = nullptr;
+    QPushButton* m_pauseButton = nullptr;
+};

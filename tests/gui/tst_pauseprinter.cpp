@@ -1,0 +1,262 @@
+// The "Printer" choice through the window: the combo box and its remembered choice, the pause
+// button's caption, the block a click inserts, its message and one undo step for all of it.
+
+#include "GuiTestSupport.h"
+#include "TestPaths.h"
+
+#include "gui/EditBuffer.h"
+#include "gui/LabeledEdit.h"
+#include "gui/PrinterChoice.h"
+#include "gui/window/TEditorForBorvane5_Form1.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+class TestPausePrinter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void defaultPrinterInsertsTheOneM25Line();
+    void captionFollowsTheChoice_data();
+    void captionFollowsTheChoice();
+    void choiceIsRemembered();
+    void marlinBlockIsOneUndoStep();
+    void pauseOfAnotherFamilyIsWarned();
+    void settingsAreUsedAndRemembered();
+
+private:
+    void rebuildWindow();
+    void load(const QByteArray& body);
+    QComboBox* printers() const { return m_window->findChild<QComboBox*>(QStringLiteral("cboxPrinter")); }
+    void choose(const QString& title);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    TEditorForBorvane5_Form1* m_window = nullptr;
+};
+
+namespace {
+
+const QByteArray kHeader = "; header one\n; header two\n";
+
+// Rows (after the header): 0 G90, 1 M82, 2 M104, 3 travel, 4 skirt, ... layer 2 starts on row 8.
+const QByteArray kBody = "G90\n"
+                         "M82\n"
+                         "M104 S205\n"
+                         "G1 X10 Y10 Z0.2 F3000\n"
+                         "G1 X60 Y10 E2 F1200\n"
+                         "G1 E1.2 F2400\n"
+                         "G1 X200 Y150 F6000\n"
+                         "G1 X60 Y20 F6000\n"
+                         "G1 Z0.4 F600\n"
+                         "G1 E2\n"
+                         "G1 X10 Y20 E4 F1200\n"
+                         "G1 X10 Y30 E5\n";
+
+} // namespace
+
+void TestPausePrinter::initTestCase()
+{
+    // The choice and the settings are remembered in the configuration folder: the test's own.
+    QStandardPaths::setTestModeEnabled(true);
+    // The shipped profiles beside the program, where an installed program finds them.
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/TempFile");
+    QVERIFY(QDir().mkpath(folder));
+    QFile::remove(folder + QStringLiteral("/PrinterProfiles.json"));
+    QVERIFY(QFile::copy(QStringLiteral(BORVANE_RESOURCES_DIR "/PrinterProfiles.json"),
+                        folder + QStringLiteral("/PrinterProfiles.json")));
+}
+
+void TestPausePrinter::init()
+{
+    QFile::remove(PrinterChoice::settingsPath());
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_window = new TEditorForBorvane5_Form1;
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+}
+
+void TestPausePrinter::cleanup()
+{
+    delete m_window;
+    m_window = nullptr;
+    QFile::remove(PrinterChoice::settingsPath());
+}
+
+void TestPausePrinter::rebuildWindow()
+{
+    delete m_window;
+    m_window = new TEditorForBorvane5_Form1;
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+}
+
+void TestPausePrinter::load(const QByteArray& body)
+{
+    const QString path = m_dir->filePath(QStringLiteral("part.gcode"));
+    QVERIFY(GuiTest::writeFile(path, kHeader + body));
+    QVERIFY(GuiTest::dropFile(m_window, path));
+}
+
+// As a user does: open the list with the mouse and pick the entry with the keys.
+void TestPausePrinter::choose(const QString& title)
+{
+    QComboBox* combo = printers();
+    QVERIFY(combo);
+    const int index = combo->findText(title);
+    QVERIFY2(index >= 0, qPrintable(title));
+    combo->setFocus();
+    QTest::keyClick(combo, Qt::Key_Home);
+    for (int i = 0; i < index; ++i)
+        QTest::keyClick(combo, Qt::Key_Down);
+    QCOMPARE(combo->currentText(), title);
+}
+
+void TestPausePrinter::defaultPrinterInsertsTheOneM25Line()
+{
+    QCOMPARE(printers()->currentText(), QStringLiteral("Borvane 5"));
+    QCOMPARE(printers()->count(), 7);
+    QCOMPARE(m_window->btnPause->text(), QStringLiteral("Pause Insert (M25)"));
+    load(kBody);
+    m_window->lbleRow->setText(QStringLiteral("8"));
+    QTest::mouseClick(m_window->sbtnGoRowNumber, Qt::LeftButton);
+    const QString messageBefore = m_window->memoMessage->toPlainText();
+    QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
+    QCOMPARE(GuiTest::editorBytes(*m_window->Memo1),
+             kBody.left(kBody.indexOf("G1 Z0.4")) + "M25\n" + kBody.mid(kBody.indexOf("G1 Z0.4")));
+    QVERIFY(!m_window->memoMessage->toPlainText().contains(QStringLiteral("Pause for")));
+    Q_UNUSED(messageBefore);
+}
+
+void TestPausePrinter::captionFollowsTheChoice_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("Marlin") << "Marlin"
+                            << "Pause Insert (M0)";
+    QTest::newRow("Marlin, filament change") << "Marlin, filament change"
+                                             << "Pause Insert (M600)";
+    QTest::newRow("Klipper") << "Klipper"
+                             << "Pause Insert (PAUSE)";
+    QTest::newRow("RepRapFirmware") << "RepRapFirmware"
+                                    << "Pause Insert (M226)";
+    QTest::newRow("Prusa") << "Prusa"
+                           << "Pause Insert (M601)";
+    QTest::newRow("OctoPrint host") << "OctoPrint host"
+                                    << "Pause Insert (@pause)";
+    QTest::newRow("back to Borvane 5") << "Borvane 5"
+                                       << "Pause Insert (M25)";
+}
+
+void TestPausePrinter::captionFollowsTheChoice()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, caption);
+    choose(QStringLiteral("Prusa"));
+    choose(title);
+    QCOMPARE(m_window->btnPause->text(), caption);
+}
+
+void TestPausePrinter::choiceIsRemembered()
+{
+    choose(QStringLiteral("Klipper"));
+    rebuildWindow();
+    QCOMPARE(printers()->currentText(), QStringLiteral("Klipper"));
+    QCOMPARE(m_window->btnPause->text(), QStringLiteral("Pause Insert (PAUSE)"));
+}
+
+void TestPausePrinter::marlinBlockIsOneUndoStep()
+{
+    choose(QStringLiteral("Marlin"));
+    load(kBody);
+    m_window->lbleRow->setText(QStringLiteral("8"));
+    QTest::mouseClick(m_window->sbtnGoRowNumber, Qt::LeftButton);
+    QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
+    // Before row 8 the head is at X60 Y20 Z0.2, E 1.2, pulled back 0.8 mm by the file itself, so
+    // the block does not pull back again. The visited X200 Y150 lies farthest from the print.
+    const QByteArray block = "G1 Z10.2 F600\n"
+                             "G1 X200 Y150 F6000\n"
+                             "M0 Click to resume\n"
+                             "G1 X60 Y20 F6000\n"
+                             "G1 Z0.2 F600\n"
+                             "G1 F6000\n";
+    const qsizetype at = kBody.indexOf("G1 Z0.4");
+    QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), kBody.left(at) + block + kBody.mid(at));
+    QVERIFY2(m_window->memoMessage->toPlainText().contains(QStringLiteral(
+                 "Pause for Marlin before layer 2 (Z 0.400): park at X200 Y150 Z10.200, M0, back; 6 lines")),
+             qPrintable(m_window->memoMessage->toPlainText()));
+    QCOMPARE(m_window->CurrentRow, 8);
+
+    // Ctrl+Z takes the whole block back.
+    m_window->Memo1->setFocus();
+    QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), kBody);
+}
+
+void TestPausePrinter::pauseOfAnotherFamilyIsWarned()
+{
+    choose(QStringLiteral("Klipper"));
+    QByteArray body = kBody;
+    body.insert(body.indexOf("G1 X10 Y30"), "M600\n");
+    load(body);
+    m_window->lbleRow->setText(QStringLiteral("8"));
+    QTest::mouseClick(m_window->sbtnGoRowNumber, Qt::LeftButton);
+    QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
+    const QString message = m_window->memoMessage->toPlainText();
+    QVERIFY2(message.contains(QStringLiteral("with another command than PAUSE (M600 on row")),
+             qPrintable(message));
+}
+
+void TestPausePrinter::settingsAreUsedAndRemembered()
+{
+    choose(QStringLiteral("OctoPrint host"));
+    PauseSettings settings = m_window->printerChoice()->settings();
+    QCOMPARE(settings.lift, 10.0);
+    settings.lift = 3;
+    settings.park = PointXY{5, 195};
+    settings.standby = 170;
+    m_window->printerChoice()->setSettings(settings);
+    rebuildWindow();
+    const PauseSettings kept = m_window->printerChoice()->settings();
+    QCOMPARE(kept.lift, 3.0);
+    QVERIFY(kept.park && kept.park->x == 5 && kept.park->y == 195);
+    QCOMPARE(kept.standby, std::optional<int>(170));
+
+    load(kBody);
+    m_window->lbleRow->setText(QStringLiteral("8"));
+    QTest::mouseClick(m_window->sbtnGoRowNumber, Qt::LeftButton);
+    QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
+    const QByteArray block = "G1 Z3.2 F600\n"
+                             "G1 X5 Y195 F6000\n"
+                             "M104 S170\n"
+                             "@pause\n"
+                             "M109 S205\n"
+                             "G1 X60 Y20 F6000\n"
+                             "G1 Z0.2 F600\n"
+                             "G1 F6000\n";
+    const qsizetype at = kBody.indexOf("G1 Z0.4");
+    QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), kBody.left(at) + block + kBody.mid(at));
+    // The other printers keep their own settings.
+    choose(QStringLiteral("Marlin"));
+    QCOMPARE(m_window->printerChoice()->settings().lift, 10.0);
+    QVERIFY(!m_window->printerChoice()->settings().standby);
+}
+
+QTEST_MAIN(TestPausePrinter)
+#include "tst_pauseprinter.moc"

@@ -1,6 +1,7 @@
 #include "core/gcode/HollowFinder.h"
 
 #include "core/gcode/SlicedFile.h"
+#include "core/text/LineBreaks.h"
 
 #include <algorithm>
 #include <cmath>
@@ -365,17 +366,6 @@ private:
     std::vector<std::uint8_t> m_scratch;
 };
 
-// The length of the rows of piece whose breaks are surely whole: a CR as the last byte may be the
-// first half of a CR LF.
-std::size_t completeRowsLength(std::string_view piece)
-{
-    for (std::size_t i = piece.size(); i-- > 0;) {
-        if (piece[i] == '\n' || (piece[i] == '\r' && i + 1 < piece.size()))
-            return i + 1 + (piece[i] == '\r' && piece[i + 1] == '\n' ? 1 : 0);
-    }
-    return 0;
-}
-
 } // namespace
 
 struct HollowFinder::Builder::State
@@ -402,7 +392,7 @@ void HollowFinder::Builder::add(std::string_view bytes)
         const std::size_t firstBreak = bytes.find_first_of("\r\n");
         const std::size_t upTo =
             firstBreak == std::string_view::npos ? 0 : std::min(firstBreak + 2, bytes.size());
-        const std::size_t complete = completeRowsLength(bytes.substr(0, upTo));
+        const std::size_t complete = LineBreaks::completeRowsLength(bytes.substr(0, upTo));
         if (complete == 0) {
             state.carry.append(bytes);
             return;
@@ -412,7 +402,7 @@ void HollowFinder::Builder::add(std::string_view bytes)
         state.carry.clear();
         bytes.remove_prefix(complete);
     }
-    const std::size_t complete = completeRowsLength(bytes);
+    const std::size_t complete = LineBreaks::completeRowsLength(bytes);
     state.row = state.reader.read(bytes.substr(0, complete), state.row, state.sink);
     state.carry.assign(bytes.substr(complete));
 }

@@ -213,17 +213,6 @@ void walkRows(Scanner& scanner, const char* p, const char* const end, int& row)
     }
 }
 
-// The length of the rows of piece whose breaks are surely whole: a CR as the last byte may be the
-// first half of a CR LF.
-std::size_t completeRowsLength(std::string_view piece)
-{
-    for (std::size_t i = piece.size(); i-- > 0;) {
-        if (piece[i] == '\n' || (piece[i] == '\r' && i + 1 < piece.size()))
-            return i + 1 + (piece[i] == '\r' && piece[i + 1] == '\n' ? 1 : 0);
-    }
-    return 0;
-}
-
 } // namespace
 
 namespace {
@@ -256,7 +245,7 @@ void LayerIndex::Builder::add(std::string_view bytes)
     State& state = *m_state;
     if (!state.carry.empty()) {
         // The carried row ends at the first break of this piece.
-        const std::size_t complete = completeRowsLength(bytes.substr(0, firstBreakEnd(bytes)));
+        const std::size_t complete = LineBreaks::completeRowsLength(bytes.substr(0, firstBreakEnd(bytes)));
         if (complete == 0) {
             state.carry.append(bytes);
             return;
@@ -266,7 +255,7 @@ void LayerIndex::Builder::add(std::string_view bytes)
         state.carry.clear();
         bytes.remove_prefix(complete);
     }
-    const std::size_t complete = completeRowsLength(bytes);
+    const std::size_t complete = LineBreaks::completeRowsLength(bytes);
     walkRows(state.scanner, bytes.data(), bytes.data() + complete, state.row);
     state.carry.assign(bytes.substr(complete));
 }

@@ -8,6 +8,9 @@
 #include <QChar>
 #include <QtGlobal>
 
+#include <cstddef>
+#include <string_view>
+
 namespace LineBreaks {
 
 constexpr bool isBreak(char c)
@@ -82,6 +85,17 @@ inline Style styleOf(QByteArrayView text)
     StyleFinder finder;
     finder.add(text);
     return finder.style();
+}
+
+// The length of the rows of piece whose breaks are surely whole: a CR as the last byte may be the
+// first half of a CR LF.
+inline std::size_t completeRowsLength(std::string_view piece)
+{
+    for (std::size_t i = piece.size(); i-- > 0;) {
+        if (piece[i] == '\n' || (piece[i] == '\r' && i + 1 < piece.size()))
+            return i + 1 + (piece[i] == '\r' && piece[i + 1] == '\n' ? 1 : 0);
+    }
+    return 0;
 }
 
 } // namespace LineBreaks

@@ -130,15 +130,17 @@ void TestGCodeWords::numbers()
     QFETCH(double, value);
     QFETCH(int, whole);
 
-    // Each reading of the number alone, and the reader goes on past it.
-    GCodeWords::Reader byValue(view(row + " X1"));
+    // Each reading of the number alone, and the reader goes on past it. The reader reads the
+    // bytes where they lie, so they must outlive it.
+    const QByteArray rowAndMore = row + " X1";
+    GCodeWords::Reader byValue(view(rowAndMore));
     QVERIFY(byValue.next());
     QCOMPARE(byValue.value(), std::isnan(value) ? std::nullopt : std::optional<double>(value));
     QVERIFY(byValue.next());
     QCOMPARE(byValue.letter(), 'X');
     QVERIFY(!byValue.next());
 
-    GCodeWords::Reader byWhole(view(row + " X1"));
+    GCodeWords::Reader byWhole(view(rowAndMore));
     QVERIFY(byWhole.next());
     QCOMPARE(byWhole.whole(), whole < 0 ? std::nullopt : std::optional<int>(whole));
     QVERIFY(byWhole.next());

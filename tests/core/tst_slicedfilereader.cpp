@@ -212,7 +212,7 @@ void TestSlicedFileReader::refusals_data()
         << "plate.gcode.3mf" << QByteArray("PK\x03\x04\x14\0\0\0\nG1\nG1\n", 15) << SlicedFile::kMaxBodyBytes
         << noLimit << Refusal::NotGCode
         << "This is a 3MF project, a zip archive: export plain G-code from the slicer.";
-    QTest::newRow("a PNG image") << "a.gcode" << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\nG1\n", 22)
+    QTest::newRow("a PNG image") << "a.gcode" << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\nG1\n", 21)
                                  << SlicedFile::kMaxBodyBytes << noLimit << Refusal::NotGCode
                                  << "This is a PNG image, not G-code";
 }

@@ -748,7 +748,7 @@ void TestBatchMode::refusedWritesNothing()
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("notes.gcode")),
                                kHeader + "G28 homes\nM104 S200 ; then G1 moves\n"));
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("picture.png")),
-                               QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\nG1 X1\n", 25)));
+                               QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\nG1 X1\n", 24)));
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("plate.3mf")),
                                QByteArray("PK\x03\x04\x14\0\0\0\nG1 X1\nG1 X2\n", 21)));
     QCOMPARE(::mkfifo(QFile::encodeName(m_dir->filePath(QStringLiteral("pipe.gcode"))).constData(), 0600), 0);

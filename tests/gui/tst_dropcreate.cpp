@@ -408,7 +408,7 @@ void TestDropCreate::refusedFile_data()
     QTest::newRow("a text without a move") << kHeader + "# Notes\n\nG28 is home; G10 retracts\nM84\n"
                                            << true << noMove;
     QTest::newRow("G1 only in a comment") << kHeader + ";G1 X1\n M104 S200 ; G1\n" << false << noMove;
-    QTest::newRow("a PNG image") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\nG1\n", 22) << true
+    QTest::newRow("a PNG image") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\nG1\n", 21) << true
                                  << QStringLiteral(
                                         "This is a PNG image, not G-code: export plain G-code from the "
                                         "slicer.");

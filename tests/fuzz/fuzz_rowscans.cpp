@@ -118,7 +118,8 @@ void checkScans(const RowSource& rows, const QByteArray& text, const QByteArray&
     for (int row = qMax(from, 0); row < lineCount; ++row) {
         if (!RowScans::isZLine(view(plain[row])))
             continue;
-        if (std::llround(RowScans::zOf(view(plain[row])) * 1e6) >= targetNanometres) {
+        // Rounded in doubles, so a Z far beyond any printer (6e40) still reaches the target.
+        if (std::round(RowScans::zOf(view(plain[row])) * 1e6) >= double(targetNanometres)) {
             height = below ? below : row;
             break;
         }

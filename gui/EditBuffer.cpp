@@ -70,6 +70,17 @@ std::string_view EditBuffer::bytes() const
     return {text, std::size_t(length)};
 }
 
+std::string_view EditBuffer::rangeBytes(qsizetype start, qsizetype length) const
+{
+    // Moves the gap only when the range straddles it, where the whole-text pointer would move
+    // everything after the caret on each call.
+    if (length <= 0)
+        return {};
+    const auto* text = reinterpret_cast<const char*>(
+        intptr_t(SendScintilla(SCI_GETRANGEPOINTER, static_cast<unsigned long>(start), long(length))));
+    return {text, std::size_t(length)};
+}
+
 qsizetype EditBuffer::rowStart(int row) const
 {
     return SendScintilla(SCI_POSITIONFROMLINE, long(row));

@@ -64,6 +64,10 @@ public:
     qsizetype rowEnd(int row) const override;
     int rowAt(qsizetype offset) const override;
 
+protected:
+    std::string_view rangeBytes(qsizetype start, qsizetype length) const override;
+
+public:
     // Puts lines in front of row r so that they become rows r, r+1, ...; r == lineCount() appends
     // them. Any other r changes nothing. Works in the read-only state too.
     void insertRows(int row, const QStringList& lines);

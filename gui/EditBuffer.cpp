@@ -1,5 +1,7 @@
 #include "gui/EditBuffer.h"
 
+#include <QAccessibleWidget>
+
 #include "core/gcode/Insertion.h"
 
 #include <QKeyEvent>
@@ -12,6 +14,7 @@ EditBuffer::EditBuffer(QWidget* parent) : QsciScintilla(parent)
     SendScintilla(SCI_SETDOCPOINTER, 0UL, document);
     SendScintilla(SCI_RELEASEDOCUMENT, 0UL, document);
 
+    installPlainAccessible();
     setUtf8(false); // one byte per character
     SendScintilla(SCI_SETCODEPAGE, 0L);
     setWrapMode(QsciScintilla::WrapNone);
@@ -32,6 +35,27 @@ EditBuffer::EditBuffer(QWidget* parent) : QsciScintilla(parent)
                 onModified(type, token);
             });
     setUpMargins();
+}
+
+namespace {
+// QScintilla's accessible editor counts the characters from the start of the text to the caret on
+// every paint, a pass over half an 85 MB body per keystroke; the editor is described as a plain
+// editable widget instead. Factories installed later are asked first.
+QAccessibleInterface* plainEditorAccessible(const QString&, QObject* object)
+{
+    if (auto* buffer = qobject_cast<EditBuffer*>(object))
+        return new QAccessibleWidget(buffer, QAccessible::EditableText);
+    return nullptr;
+}
+} // namespace
+
+void EditBuffer::installPlainAccessible()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(plainEditorAccessible);
+        return true;
+    }();
+    Q_UNUSED(installed);
 }
 
 void EditBuffer::markUndoStep(int token)

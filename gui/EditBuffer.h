@@ -64,6 +64,9 @@ public:
     qsizetype rowEnd(int row) const override;
     int rowAt(qsizetype offset) const override;
 
+private:
+    static void installPlainAccessible();
+
 protected:
     std::string_view rangeBytes(qsizetype start, qsizetype length) const override;
 

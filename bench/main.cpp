@@ -36,8 +36,8 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -302,7 +302,7 @@ double measureHeightSearch(Bench& bench, double memchrBase)
         return 0.0;
     }
     const std::size_t middle = layers.size() / 2;
-    const double typed = (layers[middle - 1].z + layers[middle].z) / 2 - window.StartHeight;
+    const double typed = (layers[middle - 1].z() + layers[middle].z()) / 2 - window.StartHeight;
     window.leditPause->setText(QString::number(typed, 'f', 6));
     const double search = best([&] { return secondsOf([&] { window.bbtnHeightSearch->click(); }); });
     printRatio("height search halfway up, a layer found", search, memchrBase, "memchr", 2.0);
@@ -326,8 +326,8 @@ void measurePrinterPause(TEditorForBorvane5_Form1& window, double plainInsertion
     window.Memo1->bytes();
     const double first = secondsOf([&] { window.btnPause->click(); });
     printFigure("first Marlin pause on a text (+ checkpoints)", first);
-    const double marlin = best([&] { return secondsOf([&] { window.btnPause->click(); }); },
-                               [&] { window.Memo1->bytes(); });
+    const double marlin =
+        best([&] { return secondsOf([&] { window.btnPause->click(); }); }, [&] { window.Memo1->bytes(); });
     printRatio("Marlin pause (park block), middle row", marlin, plainInsertion, "M25", 2.0);
     printers->setCurrentIndex(printers->findData(QString::fromLatin1(PrinterProfiles::kDefaultName)));
 }

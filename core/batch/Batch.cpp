@@ -4,8 +4,8 @@
 #include "core/gcode/Insertion.h"
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/MachineState.h"
-#include "core/gcode/PauseBlock.h"
 #include "core/gcode/OutputFile.h"
+#include "core/gcode/PauseBlock.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/gcode/SlicedFileReader.h"
 #include "core/navigation/PrintAnalysis.h"
@@ -208,7 +208,7 @@ void locate(Insertion& insertion, const Print& print)
 {
     if (const std::optional<std::size_t> at = print.layers.layerAt(insertion.inputRow)) {
         insertion.layer = int(*at) + 1;
-        insertion.z = print.layers.layers()[*at].z;
+        insertion.z = print.layers.layers()[*at].z();
     } else if (const RowScans::ZLookup found = RowScans::findZLineAtOrBefore(print.rows, insertion.inputRow);
                found.row) {
         insertion.z = found.z;
@@ -366,7 +366,7 @@ static Outcome edit(const Request& request, const Streams& streams)
     if (const std::vector<Layer>& layers = read.layers.layers(); !layers.empty()) {
         outcome.topLayer = int(layers.size());
         outcome.topLayerRow = layers.back().row;
-        outcome.topLayerZ = layers.back().z;
+        outcome.topLayerZ = layers.back().z();
     }
     const std::optional<QList<::Insertion::Placement>> placements =
         plan(request, {rows, read.layers, start, request.file}, read.lineBreak, outcome);

@@ -63,8 +63,8 @@ std::optional<double> heightNumber(const QString& text, bool* outOfRange = nullp
 
 CommandLine::CommandLine()
     : m_height(QStringLiteral("height"),
-               QStringLiteral("Insert at the last layer below H mm above the print start. --height, --row "
-                              "and --layer may be given several times and mixed."),
+               QStringLiteral("Insert at the last layer below H mm above the print start. --height, --row, "
+                              "--layer and --hollow may be given several times and mixed."),
                QStringLiteral("H")),
       m_row(QStringLiteral("row"),
             QStringLiteral("Insert at row N, counted as the window's \"Row Number\" counts (from 0, "
@@ -74,6 +74,14 @@ CommandLine::CommandLine()
               QStringLiteral("Insert at the first row of layer N, counted from 1 as the window's margin "
                              "counts."),
               QStringLiteral("N")),
+      m_hollow(QStringLiteral("hollow"),
+               QStringLiteral("Insert before the layer that closes hollow K, counted from 1 as "
+                              "--list-hollows lists them."),
+               QStringLiteral("K")),
+      m_listHollows(QStringLiteral("list-hollows"),
+                    QStringLiteral("List the hollows of FILE a pause can wait for, one per line: the layer "
+                                   "that closes each, its Z and change row, the opening's area and centre. "
+                                   "Writes nothing.")),
       m_pause(QStringLiteral("pause"), QStringLiteral("Insert the pause line (M25).")),
       m_t0(QStringLiteral("t0"), QStringLiteral("Insert the T0 nozzle temperature C (0 to 999)."),
            QStringLiteral("C")),
@@ -124,9 +132,10 @@ CommandLine::CommandLine()
                        "arguments were refused."));
     m_parser.addHelpOption();
     m_parser.addVersionOption();
-    m_parser.addOptions({m_height, m_row, m_layer, m_pause, m_t0, m_t1, m_bed, m_after, m_removeHeader,
-                         m_output, m_inPlace, m_force, m_dryRun, m_json, m_printer, m_lift, m_park, m_standby,
-                         m_listPrinters});
+    m_parser.addOptions({m_height,  m_row,     m_layer,       m_hollow, m_listHollows,  m_pause,
+                         m_t0,      m_t1,      m_bed,         m_after,  m_removeHeader, m_output,
+                         m_inPlace, m_force,   m_dryRun,      m_json,   m_printer,      m_lift,
+                         m_park,    m_standby, m_listPrinters});
     m_parser.addPositionalArgument(QStringLiteral("FILE"),
                                    QStringLiteral("The sliced G-code file; - reads it from standard input "
                                                   "(a folder in the window sets the output folder)."));
@@ -179,6 +188,22 @@ CommandLine::Parsed CommandLine::parse(const QStringList& arguments)
         return refuse(QStringLiteral("FILE is missing: name the sliced G-code file to edit."));
     if (!readPositions(request.positions, parsed.reason))
         return refuse(parsed.reason);
+    if (m_parser.isSet(m_listHollows)) {
+        if (!request.positions.isEmpty() || m_parser.isSet(m_pause) || m_parser.isSet(m_t0) ||
+            m_parser.isSet(m_t1) || m_parser.isSet(m_bed) || m_parser.isSet(m_output) ||
+            m_parser.isSet(m_inPlace))
+            return refuse(QStringLiteral("--list-hollows only lists and writes nothing: leave out the rows, "
+                                         "the lines to insert and the output."));
+        request.listHollows = true;
+        parsed.json = m_parser.isSet(m_json);
+        if (files.front() == Batch::kStandardStream)
+            request.file = Batch::kStandardStream;
+        return parsed;
+    }
+    if (request.positions.isEmpty())
+        return refuse(
+            QStringLiteral("Choose the rows with --height H, --row N, --layer N or --hollow K (each "
+                           "may be given several times)."));
 
     const CommandLines::TemperatureCheck temperatures =
         CommandLines::checkTemperatures(m_parser.value(m_t0), m_parser.value(m_t1), m_parser.value(m_bed));
@@ -307,10 +332,13 @@ bool CommandLine::readPositions(QList<Batch::Position>& positions, QString& reas
         }
         positions.append({.by = Batch::Position::By::Layer, .number = *layer});
     }
-    if (positions.isEmpty()) {
-        reason = QStringLiteral("Choose the rows with --height H, --row N or --layer N (each may be given "
-                                "several times).");
-        return false;
+    for (const QString& text : m_parser.values(m_hollow)) {
+        const std::optional<int> hollow = rowNumber(text);
+        if (!hollow || *hollow < 1) {
+            reason = QStringLiteral("--hollow \"%1\" is not a hollow number (digits, from 1).").arg(text);
+            return false;
+        }
+        positions.append({.by = Batch::Position::By::Hollow, .number = *hollow});
     }
     return true;
 }

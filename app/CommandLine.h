@@ -3,10 +3,12 @@
 // The program's arguments: which file the window opens, or an edit done without a window.
 //
 //   EditorForBorvane5 [FILE]
-//   EditorForBorvane5 (--height H | --row N | --layer N)... [--pause] [--t0 C] [--t1 C] [--bed C]
+//   EditorForBorvane5 (--height H | --row N | --layer N | --hollow K)... [--pause] [--t0 C] [--t1 C] [--bed
+//   C]
 //                     [--after] [--remove-header] [-o OUT | --in-place] [--force] [--dry-run]
 //                     [--json] [--printer NAME] [--lift MM] [--park X,Y] [--standby C] FILE
 //   EditorForBorvane5 --list-printers
+//   EditorForBorvane5 --list-hollows [--json] FILE
 //
 // Only the arguments are read here; the edit itself is Batch::run's, in core.
 
@@ -58,7 +60,7 @@ public:
     static QString versionText();
 
 private:
-    // Reads every --height, --row and --layer; false with reason when one is not a position.
+    // Reads every --height, --row, --layer and --hollow; false with reason when one is not a position.
     bool readPositions(QList<Batch::Position>& positions, QString& reason) const;
     // Reads --printer, --lift, --park and --standby; false with parsed.reason when one is wrong.
     bool readPrinter(Parsed& parsed) const;
@@ -67,6 +69,8 @@ private:
     QCommandLineOption m_height;
     QCommandLineOption m_row;
     QCommandLineOption m_layer;
+    QCommandLineOption m_hollow;
+    QCommandLineOption m_listHollows;
     QCommandLineOption m_pause;
     QCommandLineOption m_t0;
     QCommandLineOption m_t1;

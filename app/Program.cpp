@@ -107,6 +107,8 @@ int runBatch(const CommandLine::Parsed& parsed)
         const QByteArray json = QJsonDocument(Batch::toJson(outcome)).toJson(QJsonDocument::Indented);
         std::fwrite(json.constData(), 1, std::size_t(json.size()), report);
     } else {
+        for (const Batch::ListedHollow& hollow : outcome.hollows.value_or(QList<Batch::ListedHollow>{}))
+            print(report, Batch::describe(hollow) + u'\n');
         for (const Batch::Insertion& insertion : outcome.insertions)
             print(report, Batch::describe(insertion).join(u'\n') + u'\n');
     }

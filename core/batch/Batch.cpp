@@ -1,6 +1,7 @@
 #include "core/batch/Batch.h"
 
 #include "core/gcode/CommandLines.h"
+#include "core/gcode/HollowFinder.h"
 #include "core/gcode/Insertion.h"
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/MachineState.h"
@@ -152,7 +153,8 @@ struct Print
     const RowSource& rows;
     const LayerIndex& layers;
     const PrintStart& start;
-    QString file; // for messages
+    QString file;                       // for messages
+    const std::vector<Hollow>& hollows; // found only when a position or the request needs them
 };
 
 QString pastTheEnd(int row, const Print& print, const Position& position)
@@ -182,6 +184,15 @@ std::optional<int> chooseRow(const Position& position, const Print& print, QStri
             return std::nullopt;
         }
         return layers[std::size_t(position.number) - 1].row;
+    }
+    case Position::By::Hollow: {
+        if (position.number < 1 || std::size_t(position.number) > print.hollows.size()) {
+            error = QStringLiteral("%1: %2 has %3 hollow(s) a pause can wait for; --list-hollows lists them.")
+                        .arg(position.text(), print.file)
+                        .arg(print.hollows.size());
+            return std::nullopt;
+        }
+        return print.hollows[std::size_t(position.number) - 1].row;
     }
     case Position::By::Height:
         break;
@@ -312,6 +323,8 @@ QString Position::text() const
         return QStringLiteral("--row %1").arg(number);
     case By::Layer:
         return QStringLiteral("--layer %1").arg(number);
+    case By::Hollow:
+        return QStringLiteral("--hollow %1").arg(number);
     }
     return {};
 }
@@ -327,18 +340,20 @@ static Outcome edit(const Request& request, const Streams& streams)
         outcome.outputPath = defaultOutputPath(request.file, request.removeHeader);
     else
         outcome.outputPath = request.output;
-    if (request.positions.isEmpty()) {
+    if (request.listHollows)
+        outcome.outputPath.clear(); // nothing is written
+    if (request.positions.isEmpty() && !request.listHollows) {
         outcome.error = QStringLiteral("No row chosen: give --height H, --row N or --layer N.");
         return outcome;
     }
     // A link or a special file is refused whatever --force says.
-    if (outcome.outputPath != kStandardStream) {
+    if (!request.listHollows && outcome.outputPath != kStandardStream) {
         if (const QString problem = OutputFile::targetProblem(outcome.outputPath); !problem.isEmpty()) {
             outcome.error = problem;
             return outcome;
         }
     }
-    if (!request.inPlace && !request.force && outcome.outputPath != kStandardStream &&
+    if (!request.listHollows && !request.inPlace && !request.force && outcome.outputPath != kStandardStream &&
         OutputFile::exists(outcome.outputPath)) {
         outcome.error = QStringLiteral("%1 exists; give --force to replace it.").arg(outcome.outputPath);
         return outcome;
@@ -368,8 +383,21 @@ static Outcome edit(const Request& request, const Streams& streams)
         outcome.topLayerRow = layers.back().row;
         outcome.topLayerZ = layers.back().z();
     }
+    // The same search as the window runs after a drop, on the body as read.
+    std::vector<Hollow> hollows;
+    if (request.listHollows || std::any_of(request.positions.begin(), request.positions.end(),
+                                           [](const Position& p) { return p.by == Position::By::Hollow; }))
+        hollows = HollowFinder::find(rows.bytes(), read.layers);
+    if (request.listHollows) {
+        QList<ListedHollow> listed;
+        for (const Hollow& hollow : hollows)
+            listed.append({int(hollow.layer) + 1, hollow.z, hollow.row, hollow.area, hollow.x, hollow.y});
+        outcome.hollows = std::move(listed);
+        outcome.ok = true;
+        return outcome;
+    }
     const std::optional<QList<::Insertion::Placement>> placements =
-        plan(request, {rows, read.layers, start, request.file}, read.lineBreak, outcome);
+        plan(request, {rows, read.layers, start, request.file, hollows}, read.lineBreak, outcome);
     if (!placements)
         return outcome;
     read.layers = LayerIndex(); // gone before the write
@@ -411,6 +439,16 @@ QStringList describe(const Insertion& insertion)
     return lines;
 }
 
+QString describe(const ListedHollow& hollow)
+{
+    const QLocale c = QLocale::c();
+    return QStringLiteral("layer %1, Z %2, row %3: hollow of %4 mm² at X %5 Y %6")
+        .arg(hollow.layer)
+        .arg(c.toString(hollow.z, 'f', 3))
+        .arg(hollow.row)
+        .arg(c.toString(hollow.area, 'f', 1), c.toString(hollow.x, 'f', 1), c.toString(hollow.y, 'f', 1));
+}
+
 QJsonObject toJson(const Outcome& outcome)
 {
     const auto orNull = [](const auto& value) { return value ? QJsonValue(*value) : QJsonValue(); };
@@ -433,11 +471,23 @@ QJsonObject toJson(const Outcome& outcome)
         topLayer = QJsonObject{{QStringLiteral("layer"), *outcome.topLayer},
                                {QStringLiteral("row"), outcome.topLayerRow},
                                {QStringLiteral("z"), outcome.topLayerZ}};
-    return QJsonObject{
+    QJsonObject report{
         {QStringLiteral("input"), outcome.inputPath}, {QStringLiteral("output"), outcome.outputPath},
         {QStringLiteral("written"), outcome.written}, {QStringLiteral("printStart"), printStart},
         {QStringLiteral("topLayer"), topLayer},       {QStringLiteral("insertions"), insertions},
     };
+    if (outcome.hollows) {
+        QJsonArray hollows;
+        for (const ListedHollow& hollow : *outcome.hollows)
+            hollows.append(QJsonObject{{QStringLiteral("layer"), hollow.layer},
+                                       {QStringLiteral("z"), hollow.z},
+                                       {QStringLiteral("row"), hollow.row},
+                                       {QStringLiteral("area"), hollow.area},
+                                       {QStringLiteral("x"), hollow.x},
+                                       {QStringLiteral("y"), hollow.y}});
+        report.insert(QStringLiteral("hollows"), hollows);
+    }
+    return report;
 }
 
 } // namespace Batch

@@ -24,10 +24,11 @@ struct Position
         Height, // above the print start, as typed into "Insert Height"
         Row,    // as typed into "Row Number" (from 0, after the two header lines)
         Layer,  // the layer's first row, layers counted from 1 as the margin shows them
+        Hollow, // the change row of the layer that closes hollow K, counted from 1 as listed
     };
     By by = By::Row;
     double height = 0.0; // for By::Height
-    int number = 0;      // for By::Row and By::Layer
+    int number = 0;      // for By::Row, By::Layer and By::Hollow
 
     // As the command line gives it ("--height 2.5"), for messages.
     QString text() const;
@@ -48,10 +49,11 @@ struct Request
     QStringList temperatureLines = {}; // the lines of "Temperarure Insert"; empty for none
     bool after = false;
     bool removeHeader = false;
-    QString output = {};  // kStandardStream, a path, or empty for the name "Create" would use beside FILE
-    bool force = false;   // replace an existing output
-    bool inPlace = false; // replace FILE itself; output is then ignored
-    bool dryRun = false;  // choose and report, write nothing
+    QString output = {};      // kStandardStream, a path, or empty for the name "Create" would use beside FILE
+    bool force = false;       // replace an existing output
+    bool inPlace = false;     // replace FILE itself; output is then ignored
+    bool dryRun = false;      // choose and report, write nothing
+    bool listHollows = false; // find the hollows and list them; no position, nothing written
     // The printer whose pause `pause` inserts, and its pause settings: for a printer that parks
     // the head, a block built from the machine's state where it goes.
     PrinterProfile printer = PrinterProfiles().profiles().front();
@@ -76,6 +78,16 @@ struct Insertion
     QList<Press> presses;     // in the order pressed
 };
 
+// A hollow whose roof a pause can wait for: what --list-hollows lists.
+struct ListedHollow
+{
+    int layer = 0;           // the layer that closes it, from 1
+    double z = 0.0;          // that layer's height
+    int row = 0;             // that layer's change row, counted as "Row Number" counts
+    double area = 0.0;       // mm², of the opening under the roof
+    double x = 0.0, y = 0.0; // the opening's centre
+};
+
 struct Outcome
 {
     bool ok = false;
@@ -88,7 +100,8 @@ struct Outcome
     std::optional<int> topLayer; // the number of the top layer, from 1, when the file has layers
     int topLayerRow = 0;
     double topLayerZ = 0.0;
-    QList<Insertion> insertions; // top to bottom
+    QList<Insertion> insertions;                // top to bottom
+    std::optional<QList<ListedHollow>> hollows; // lowest first, when the request listed them
 };
 
 // The devices kStandardStream stands for: the program's standard input and output, or buffers.
@@ -105,6 +118,9 @@ Outcome run(const Request& request, const Streams& streams = {});
 
 // The report's lines, one per press: "row 12, layer 3, Z 0.600, input row 10: M25".
 QStringList describe(const Insertion& insertion);
+
+// "layer 16, Z 3.200, row 1234: hollow of 80.0 mm² at X 25.0 Y 24.0"
+QString describe(const ListedHollow& hollow);
 
 // The report as one JSON object; its keys are listed in the README and stay as they are.
 QJsonObject toJson(const Outcome& outcome);

@@ -653,7 +653,7 @@ void TestBatchMode::refusedWritesNothing_data()
     const QStringList pause{"--pause", "FILE"};
     QTest::newRow("no FILE") << QStringList{"--row", "4", "--pause"} << "FILE is missing";
     QTest::newRow("two files") << QStringList{"--row", "4", "--pause", "FILE", "FILE"} << "one FILE";
-    QTest::newRow("no row chosen") << pause << "--height H, --row N or --layer N";
+    QTest::newRow("no row chosen") << pause << "--height H, --row N, --layer N or --hollow K";
     // The print starts at Z 0.3; 0.25 above it, the last layer below is the one at Z 0.5, row 6.
     QTest::newRow("a height and a row on one row") << QStringList{"--height", "0.25", "--row", "6"} + pause
                                                    << "--height 0.25 and --row 6 both choose row 6";

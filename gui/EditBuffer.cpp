@@ -287,11 +287,7 @@ bool BodyDocument::reserve(qint64 bytes)
 
 bool BodyDocument::finish()
 {
-    const qsizetype length = size();
-    // Room beyond the body: Scintilla grows its text by copying all of it into a new block,
-    // which would take a tenth of a second on the first insertion into a big file. A
-    // sixteenth more leaves room for many inserted lines.
-    reserve(length + qMax<qsizetype>(64 * 1024, length / 16));
+    reserve(size() + kRoomForEdits);
     m_view->SendScintilla(QsciScintillaBase::SCI_SETUNDOCOLLECTION, 1L);
     m_view->SendScintilla(QsciScintillaBase::SCI_EMPTYUNDOBUFFER);
     m_view->SendScintilla(QsciScintillaBase::SCI_SETSAVEPOINT);

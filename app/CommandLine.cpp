@@ -195,6 +195,8 @@ CommandLine::Parsed CommandLine::parse(const QStringList& arguments)
             return refuse(QStringLiteral("--list-hollows only lists and writes nothing: leave out the rows, "
                                          "the lines to insert and the output."));
         request.listHollows = true;
+        if (!readPrinter(parsed)) // the program looks the printer up even when it only lists
+            return refuse(parsed.reason);
         parsed.json = m_parser.isSet(m_json);
         if (files.front() == Batch::kStandardStream)
             request.file = Batch::kStandardStream;

@@ -36,8 +36,8 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -95,6 +95,7 @@ struct Bench
     std::unique_ptr<TEditorForBorvane5_Form1> window;
     std::map<std::string, double> seconds; // the best time of each measured step, by name
     qint64 peakBeforeLoad = -1;            // bytes: generating the file and the floor
+    qint64 residentBeforeDrop = 0;         // bytes: the empty window before the measured drop
 };
 
 struct Measurement
@@ -194,6 +195,17 @@ bool resetPeakMemory()
     return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
 }
 
+// Resident memory now, in bytes, after the memory freed so far went back to the system: the
+// allocator keeps freed blocks resident, which a later allocation would take without showing.
+qint64 residentBytes()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+    return statusKilobytes("VmRSS") * 1024;
+}
+
 // What the drop left: rows, bytes, layers, and whether the index was ready when it returned.
 void reportLoaded(Bench& bench)
 {
@@ -217,7 +229,8 @@ void measureIndexAlone(Bench& bench)
 
 // A fresh window, as after start-up, and the time from the drop to the first paint of the
 // loaded text. hideRuler hides the layer ruler first, for its share of the load.
-double loadOnce(Bench& bench, bool hideRuler = false)
+// An empty window, shown, as after start-up; the one before is closed first.
+void freshWindow(Bench& bench, bool hideRuler = false)
 {
     bench.window.reset();
     bench.window = std::make_unique<TEditorForBorvane5_Form1>();
@@ -225,10 +238,20 @@ double loadOnce(Bench& bench, bool hideRuler = false)
         bench.window->findChild<QWidget*>(QStringLiteral("layerRuler"))->hide();
     bench.window->show();
     QCoreApplication::processEvents();
+}
+
+double dropOnce(Bench& bench)
+{
     return secondsOf([&] {
         GuiTest::dropFile(bench.window.get(), bench.input);
         QCoreApplication::processEvents(); // the first paint of the loaded text
     });
+}
+
+double loadOnce(Bench& bench, bool hideRuler = false)
+{
+    freshWindow(bench, hideRuler);
+    return dropOnce(bench);
 }
 
 void measureLoad(Bench& bench)
@@ -247,10 +270,13 @@ void measureLoad(Bench& bench)
     bench.seconds["load"] = load;
     printFigure("floor again, in turns with the drop", floor);
     printRatio("load: drop to editable, layer index built", bench.seconds["load"], floor, "floor", 1.5);
-    // The floor's copies of the file are no part of the program's peak: one more drop, alone.
+    // The floor's copies of the file and the last window's text are no part of the program's
+    // peak: one more drop, alone, on an empty window, the peak counted from there.
+    freshWindow(bench);
+    bench.residentBeforeDrop = residentBytes();
     if (!resetPeakMemory())
         bench.peakBeforeLoad = -1;
-    loadOnce(bench);
+    dropOnce(bench);
     reportLoaded(bench);
 }
 
@@ -302,7 +328,7 @@ double measureHeightSearch(Bench& bench, double memchrBase)
         return 0.0;
     }
     const std::size_t middle = layers.size() / 2;
-    const double typed = (layers[middle - 1].z + layers[middle].z) / 2 - window.StartHeight;
+    const double typed = (layers[middle - 1].z() + layers[middle].z()) / 2 - window.StartHeight;
     window.leditPause->setText(QString::number(typed, 'f', 6));
     const double search = best([&] { return secondsOf([&] { window.bbtnHeightSearch->click(); }); });
     printRatio("height search halfway up, a layer found", search, memchrBase, "memchr", 2.0);
@@ -326,8 +352,8 @@ void measurePrinterPause(TEditorForBorvane5_Form1& window, double plainInsertion
     window.Memo1->bytes();
     const double first = secondsOf([&] { window.btnPause->click(); });
     printFigure("first Marlin pause on a text (+ checkpoints)", first);
-    const double marlin = best([&] { return secondsOf([&] { window.btnPause->click(); }); },
-                               [&] { window.Memo1->bytes(); });
+    const double marlin =
+        best([&] { return secondsOf([&] { window.btnPause->click(); }); }, [&] { window.Memo1->bytes(); });
     printRatio("Marlin pause (park block), middle row", marlin, plainInsertion, "M25", 2.0);
     printers->setCurrentIndex(printers->findData(QString::fromLatin1(PrinterProfiles::kDefaultName)));
 }
@@ -628,22 +654,16 @@ void reportPeakMemory(Bench& bench)
     const double ratio = double(peak) / double(bench.fileBytes);
     const char* label = bench.peakBeforeLoad >= 0 ? "peak resident memory from the drop on (VmHWM)"
                                                   : "peak resident memory (VmHWM)";
-    std::printf("%-44s %8.1f MB  %5.2fx file size (target <= 2.0x: %s)\n", label, megabytes(peak), ratio,
-                ratio <= 2.0 ? "met" : "MISSED");
+    std::printf("%-44s %8.1f MB  %5.2fx file size\n", label, megabytes(peak), ratio);
+    if (bench.peakBeforeLoad >= 0) {
+        // What the file costs: the peak above the empty window the file was dropped on.
+        const double above = double(peak - bench.residentBeforeDrop) / double(bench.fileBytes);
+        std::printf("%-44s %8.1f MB  %5.2fx file size (target <= 1.3x: %s)\n", "  above the empty window",
+                    megabytes(peak - bench.residentBeforeDrop), above, above <= 1.3 ? "met" : "MISSED");
+    }
     if (bench.peakBeforeLoad >= 0)
         std::printf("%-44s %8.1f MB  %5.2fx file size\n", "  peak before, generating the file and the floor",
                     megabytes(bench.peakBeforeLoad), double(bench.peakBeforeLoad) / double(bench.fileBytes));
-}
-
-// Resident memory now, in bytes, after the memory freed so far went back to the system: the
-// allocator keeps freed blocks resident, which a later allocation would take without showing.
-qint64 residentBytes()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-#ifdef __GLIBC__
-    malloc_trim(0);
-#endif
-    return statusKilobytes("VmRSS") * 1024;
 }
 
 // The memory above the body after a drop, each part as a share of the file: what stays (the body,
@@ -665,7 +685,8 @@ void reportMemoryAccounts(Bench& bench)
     const LayerIndex& index = window.layerIndex();
     QCoreApplication::processEvents();
     const qint64 body = qint64(window.Memo1->bytes().size());
-    const qint64 layers = qint64(index.layers().capacity() * sizeof(Layer));
+    // Its room beyond the layers found was reserved, never written, so it is not resident.
+    const qint64 layers = qint64(index.layers().size() * sizeof(Layer));
     const std::size_t marked = PrintEvents::findEvents(*window.Memo1).size();
     const qint64 marks = qint64(marked * (sizeof(PrintEvents::Event) + sizeof(LayerRuler::Mark)));
     const qint64 after = residentBytes();

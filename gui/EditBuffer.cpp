@@ -1,5 +1,7 @@
 #include "gui/EditBuffer.h"
 
+#include <QAccessibleWidget>
+
 #include "core/gcode/Insertion.h"
 
 #include <QKeyEvent>
@@ -12,6 +14,7 @@ EditBuffer::EditBuffer(QWidget* parent) : QsciScintilla(parent)
     SendScintilla(SCI_SETDOCPOINTER, 0UL, document);
     SendScintilla(SCI_RELEASEDOCUMENT, 0UL, document);
 
+    installPlainAccessible();
     setUtf8(false); // one byte per character
     SendScintilla(SCI_SETCODEPAGE, 0L);
     setWrapMode(QsciScintilla::WrapNone);
@@ -32,6 +35,27 @@ EditBuffer::EditBuffer(QWidget* parent) : QsciScintilla(parent)
                 onModified(type, token);
             });
     setUpMargins();
+}
+
+namespace {
+// QScintilla's accessible editor counts the characters from the start of the text to the caret on
+// every paint, a pass over half an 85 MB body per keystroke; the editor is described as a plain
+// editable widget instead. Factories installed later are asked first.
+QAccessibleInterface* plainEditorAccessible(const QString&, QObject* object)
+{
+    if (auto* buffer = qobject_cast<EditBuffer*>(object))
+        return new QAccessibleWidget(buffer, QAccessible::EditableText);
+    return nullptr;
+}
+} // namespace
+
+void EditBuffer::installPlainAccessible()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(plainEditorAccessible);
+        return true;
+    }();
+    Q_UNUSED(installed);
 }
 
 void EditBuffer::markUndoStep(int token)
@@ -67,6 +91,17 @@ std::string_view EditBuffer::bytes() const
     if (length == 0)
         return {};
     const auto* text = static_cast<const char*>(SendScintillaPtrResult(SCI_GETCHARACTERPOINTER));
+    return {text, std::size_t(length)};
+}
+
+std::string_view EditBuffer::rangeBytes(qsizetype start, qsizetype length) const
+{
+    // Moves the gap only when the range straddles it, where the whole-text pointer would move
+    // everything after the caret on each call.
+    if (length <= 0)
+        return {};
+    const auto* text = reinterpret_cast<const char*>(
+        intptr_t(SendScintilla(SCI_GETRANGEPOINTER, static_cast<unsigned long>(start), long(length))));
     return {text, std::size_t(length)};
 }
 
@@ -252,11 +287,7 @@ bool BodyDocument::reserve(qint64 bytes)
 
 bool BodyDocument::finish()
 {
-    const qsizetype length = size();
-    // Room beyond the body: Scintilla grows its text by copying all of it into a new block,
-    // which would take a tenth of a second on the first insertion into a big file. A
-    // sixteenth more leaves room for many inserted lines.
-    reserve(length + qMax<qsizetype>(64 * 1024, length / 16));
+    reserve(size() + kRoomForEdits);
     m_view->SendScintilla(QsciScintillaBase::SCI_SETUNDOCOLLECTION, 1L);
     m_view->SendScintilla(QsciScintillaBase::SCI_EMPTYUNDOBUFFER);
     m_view->SendScintilla(QsciScintillaBase::SCI_SETSAVEPOINT);

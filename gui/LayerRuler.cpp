@@ -48,7 +48,7 @@ QColor markColour(const LayerRuler::Mark& mark)
 double topGap(const std::vector<Layer>& layers)
 {
     const std::size_t n = layers.size();
-    return n >= 2 && layers[n - 1].z > layers[n - 2].z ? layers[n - 1].z - layers[n - 2].z : 0.2;
+    return n >= 2 && layers[n - 1].z() > layers[n - 2].z() ? layers[n - 1].z() - layers[n - 2].z() : 0.2;
 }
 
 // A round step of heights that leaves at least minGap pixels between labels.
@@ -105,7 +105,7 @@ std::optional<LayerRuler::Scale> LayerRuler::scale(const std::vector<Layer>& lay
 {
     if (layers.empty() || height() <= 2 * kEnd)
         return std::nullopt;
-    return Scale{layers.front().z, layers.back().z + topGap(layers), height() - kEnd, kEnd};
+    return Scale{layers.front().z(), layers.back().z() + topGap(layers), height() - kEnd, kEnd};
 }
 
 QRect LayerRuler::bandOf(std::size_t layer) const
@@ -117,8 +117,9 @@ QRect LayerRuler::bandOf(std::size_t layer) const
     if (!s)
         return {};
     const std::vector<Layer>& layers = *v.layers;
-    const double upper = layer + 1 < layers.size() ? layers[layer + 1].z : layers[layer].z + topGap(layers);
-    const int bottom = int(std::floor(s->yOf(layers[layer].z)));
+    const double upper =
+        layer + 1 < layers.size() ? layers[layer + 1].z() : layers[layer].z() + topGap(layers);
+    const int bottom = int(std::floor(s->yOf(layers[layer].z())));
     const int top = int(std::ceil(s->yOf(upper)));
     return QRect(QPoint(0, std::min(top, bottom)), QPoint(width() - 1, std::max(top, bottom)));
 }
@@ -139,7 +140,7 @@ std::optional<std::size_t> LayerRuler::layerAt(int y) const
     const double h = heightAt(y);
     // The last layer below h, as a height search takes it; the bottom layer at or below it.
     const auto above = std::lower_bound(layers.begin(), layers.end(), h,
-                                        [](const Layer& layer, double z) { return layer.z < z; });
+                                        [](const Layer& layer, double z) { return layer.z() < z; });
     return above == layers.begin() ? 0 : std::size_t(above - layers.begin() - 1);
 }
 
@@ -149,8 +150,9 @@ double LayerRuler::heightInBand(std::size_t layer) const
     if (!v.layers || layer >= v.layers->size())
         return 0.0;
     const std::vector<Layer>& layers = *v.layers;
-    const double upper = layer + 1 < layers.size() ? layers[layer + 1].z : layers[layer].z + topGap(layers);
-    return (layers[layer].z + upper) / 2;
+    const double upper =
+        layer + 1 < layers.size() ? layers[layer + 1].z() : layers[layer].z() + topGap(layers);
+    return (layers[layer].z() + upper) / 2;
 }
 
 void LayerRuler::choose(std::optional<std::size_t> layer)
@@ -207,10 +209,12 @@ bool LayerRuler::event(QEvent* event)
         return true;
     }
     const Layer& l = (*v.layers)[*layer];
-    QToolTip::showText(
-        help->globalPos(),
-        QStringLiteral("Layer %1\nZ %2\nRow %3").arg(*layer + 1).arg(Utility::FormatFixed(l.z, 3)).arg(l.row),
-        this, bandOf(*layer));
+    QToolTip::showText(help->globalPos(),
+                       QStringLiteral("Layer %1\nZ %2\nRow %3")
+                           .arg(*layer + 1)
+                           .arg(Utility::FormatFixed(l.z(), 3))
+                           .arg(l.row),
+                       this, bandOf(*layer));
     return true;
 }
 
@@ -234,7 +238,7 @@ void LayerRuler::paintEvent(QPaintEvent*)
         if (!layer || layer == lastTick)
             continue;
         lastTick = layer;
-        const int ty = int(std::lround(s->yOf(layers[*layer].z)));
+        const int ty = int(std::lround(s->yOf(layers[*layer].z())));
         painter.drawLine(kTickLeft + 4, ty, kTickRight, ty);
     }
 
@@ -251,7 +255,7 @@ void LayerRuler::paintEvent(QPaintEvent*)
 
     // The print start: a green line with a flag.
     if (v.start && *v.start < layers.size()) {
-        const int y = int(std::lround(s->yOf(layers[*v.start].z)));
+        const int y = int(std::lround(s->yOf(layers[*v.start].z())));
         painter.setPen(QPen(kStart, 2));
         painter.drawLine(kTickLeft - 2, y, width(), y);
         painter.setPen(Qt::NoPen);
@@ -265,7 +269,7 @@ void LayerRuler::paintEvent(QPaintEvent*)
         for (const Mark& mark : *v.marks) {
             if (mark.layer >= layers.size())
                 continue;
-            const double y = s->yOf(layers[mark.layer].z);
+            const double y = s->yOf(layers[mark.layer].z());
             painter.setPen(Qt::NoPen);
             painter.setBrush(markColour(mark));
             if (mark.inserted)
@@ -290,7 +294,7 @@ void LayerRuler::paintEvent(QPaintEvent*)
         for (const std::size_t layer : *v.hollows) {
             if (layer >= layers.size())
                 continue;
-            const double y = s->yOf(layers[layer].z);
+            const double y = s->yOf(layers[layer].z());
             painter.drawPolyline(
                 QPolygonF({QPointF(kTickLeft - 1, y + 1), QPointF((kTickLeft + kTickRight) / 2.0, y - 5),
                            QPointF(kTickRight + 1, y + 1)}));
@@ -301,7 +305,7 @@ void LayerRuler::paintEvent(QPaintEvent*)
     // The selected row's layer: its band and a pointer.
     if (v.selected && *v.selected < layers.size()) {
         const QRect band = bandOf(*v.selected);
-        const int y = int(std::lround(s->yOf(layers[*v.selected].z)));
+        const int y = int(std::lround(s->yOf(layers[*v.selected].z())));
         painter.setPen(Qt::NoPen);
         QColor fill = kSelected;
         fill.setAlpha(60);

@@ -198,7 +198,7 @@ void LayerView::render(QPainter& painter, const QRect& area)
     const QString corner = QStringLiteral("Layer %1 of %2   Z %3   Row %4")
                                .arg(layer + 1)
                                .arg(layers.size())
-                               .arg(Utility::FormatFixed(layers[layer].z, 3))
+                               .arg(Utility::FormatFixed(layers[layer].z(), 3))
                                .arg(frame.row);
     QFont font = painter.font();
     painter.setFont(font);

@@ -219,7 +219,7 @@ void locate(Insertion& insertion, const Print& print)
 {
     if (const std::optional<std::size_t> at = print.layers.layerAt(insertion.inputRow)) {
         insertion.layer = int(*at) + 1;
-        insertion.z = print.layers.layers()[*at].z;
+        insertion.z = print.layers.layers()[*at].z();
     } else if (const RowScans::ZLookup found = RowScans::findZLineAtOrBefore(print.rows, insertion.inputRow);
                found.row) {
         insertion.z = found.z;
@@ -381,7 +381,7 @@ static Outcome edit(const Request& request, const Streams& streams)
     if (const std::vector<Layer>& layers = read.layers.layers(); !layers.empty()) {
         outcome.topLayer = int(layers.size());
         outcome.topLayerRow = layers.back().row;
-        outcome.topLayerZ = layers.back().z;
+        outcome.topLayerZ = layers.back().z();
     }
     // The same search as the window runs after a drop, on the body as read.
     std::vector<Hollow> hollows;

@@ -441,7 +441,7 @@ void HollowFinder::resolve(std::vector<Hollow>& hollows, const LayerIndex& layer
             return true;
         hollow.layer = *layer;
         hollow.row = layers.layers()[*layer].row;
-        hollow.z = layers.layers()[*layer].z;
+        hollow.z = layers.layers()[*layer].z();
         return false;
     });
     std::stable_sort(hollows.begin(), hollows.end(), [](const Hollow& a, const Hollow& b) {

@@ -69,7 +69,7 @@ public:
     const Layer& back() const { return m_changes.back(); }
     void push_back(const Layer& change)
     {
-        if (m_changes.empty() || change.z < m_changes[m_lowest].z)
+        if (m_changes.empty() || change.nanometres < m_changes[m_lowest].nanometres)
             m_lowest = m_changes.size();
         m_changes.push_back(change);
     }
@@ -85,7 +85,7 @@ public:
     {
         std::size_t kept = 0;
         for (std::size_t i = m_lowest; i < m_changes.size(); ++i) {
-            if (kept == 0 || m_changes[i].z > m_changes[kept - 1].z)
+            if (kept == 0 || m_changes[i].nanometres > m_changes[kept - 1].nanometres)
                 m_changes[kept++] = m_changes[i];
         }
         m_changes.resize(kept);
@@ -97,6 +97,7 @@ public:
 
 private:
     static constexpr std::size_t kFewestBytesPerChange = 24;
+    static_assert(sizeof(Layer) == 8);
     static constexpr std::size_t kSmallList = 64 * 1024;
 
     std::vector<Layer> m_changes;
@@ -172,18 +173,24 @@ private:
 
     void extrusion(int row)
     {
-        if (m_changes.empty() || m_changes.back().z != m_z) {
+        const Layer change(0, m_z);
+        if (m_changes.empty() || m_changes.back().nanometres != change.nanometres) {
             // The first move that set this height since the last extrusion; without one (the
             // height was set before it), the extruding row itself.
             const auto set = std::find_if(m_zSets.begin(), m_zSets.end(),
-                                          [this](const Layer& zSet) { return zSet.z == m_z; });
+                                          [this](const ZSet& zSet) { return zSet.z == m_z; });
             m_changes.push_back({set != m_zSets.end() ? set->row : row, m_z});
         }
         m_zSets.clear();
     }
 
-    ChangeList& m_changes;      // every change of the printing height, in row order
-    std::vector<Layer> m_zSets; // Z set by moves since the last extrusion, in row order
+    ChangeList& m_changes; // every change of the printing height, in row order
+    struct ZSet
+    {
+        int row;
+        double z;
+    };
+    std::vector<ZSet> m_zSets; // Z set by moves since the last extrusion, in row order
     double m_z = 0.0;
     double m_e = 0.0;
     bool m_zKnown = false;
@@ -214,6 +221,12 @@ void walkRows(Scanner& scanner, const char* p, const char* const end, int& row)
 }
 
 } // namespace
+
+Layer::Layer(int changeRow, double height)
+    : row(changeRow),
+      nanometres(std::int32_t(std::clamp<std::int64_t>(Utility::ToNanometres(height), INT32_MIN, INT32_MAX)))
+{
+}
 
 namespace {
 
@@ -290,9 +303,9 @@ std::optional<std::size_t> LayerIndex::layerForHeight(double target) const
 {
     // Heights rise from layer to layer, so the first layer reaching target is found by halving.
     // Compared as whole nanometres, as a height search compares them.
-    const auto reaching = std::lower_bound(
-        m_layers.begin(), m_layers.end(), Utility::ToNanometres(target),
-        [](const Layer& layer, std::int64_t t) { return Utility::ToNanometres(layer.z) < t; });
+    const auto reaching =
+        std::lower_bound(m_layers.begin(), m_layers.end(), Utility::ToNanometres(target),
+                         [](const Layer& layer, std::int64_t t) { return layer.nanometres < t; });
     if (reaching == m_layers.end())
         return std::nullopt;
     if (reaching == m_layers.begin())

@@ -13,16 +13,26 @@
 // undone before extruding, start and end moves and the final lift make no layer.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+// A spiral vase has a layer per line, millions of them, so a layer is kept in eight bytes: its row
+// and its height in whole nanometres. A Z with up to six decimals (every slicer writes fewer) gives
+// back the very double its text gives; a finer one is taken to the nanometre, as a height search
+// and a relative move's sum already take it, and one beyond about 2 m is held at the bound.
 struct Layer
 {
-    int row = 0;    // the layer change row: 0-based body row, rows counted as RowSource counts them
-    double z = 0.0; // the layer's printing height
+    Layer() = default;
+    Layer(int changeRow, double height);
+
+    double z() const { return double(nanometres) / 1e6; } // the layer's printing height
+
+    int row = 0; // the layer change row: 0-based body row, rows counted as RowSource counts them
+    std::int32_t nanometres = 0;
 };
 
 class LayerIndex

@@ -55,7 +55,7 @@ PrintStart findPrintStart(const RowSource& rows, const LayerIndex& layers, std::
     }
     if (!layers.isEmpty()) {
         const Layer& first = layers.layers().front();
-        return PrintStart{first.row, first.z, std::nullopt};
+        return PrintStart{first.row, first.z(), std::nullopt};
     }
     for (int from = kFirstScannedRow;;) {
         const std::optional<int> shell = RowScans::findKeywordRow(
@@ -89,13 +89,13 @@ HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers,
     const auto first = std::lower_bound(all.begin(), all.end(), startRow,
                                         [](const Layer& layer, int row) { return layer.row < row; });
     const auto reaching = std::lower_bound(first, all.end(), target, [](const Layer& layer, std::int64_t t) {
-        return Utility::ToNanometres(layer.z) < t;
+        return std::int64_t(layer.nanometres) < t;
     });
     if (reaching == all.end())
         return choice;
     const auto chosen = reaching == first ? first : reaching - 1;
     choice.row = chosen->row;
-    choice.z = chosen->z;
+    choice.z = chosen->z();
     choice.layer = std::size_t(chosen - all.begin());
     return choice;
 }

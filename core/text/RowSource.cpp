@@ -10,7 +10,7 @@ std::string_view RowSource::rowBytes(int row) const
     if (!hasRow(row))
         return {};
     const qsizetype start = rowStart(row);
-    return bytes().substr(std::size_t(start), std::size_t(rowEnd(row) - start));
+    return rangeBytes(start, rowEnd(row) - start);
 }
 
 QString RowSource::rowText(int row) const

@@ -34,6 +34,14 @@ public:
     std::string_view rowBytes(int row) const;
     // The row as text (byte n is character n); empty for a row the text does not have.
     QString rowText(int row) const;
+
+protected:
+    // The bytes from start for length; an editor overrides it to reach them without first
+    // moving everything after its gap, which bytes() may cost.
+    virtual std::string_view rangeBytes(qsizetype start, qsizetype length) const
+    {
+        return bytes().substr(std::size_t(start), std::size_t(length));
+    }
 };
 
 // Rows of a text held in memory, indexed once.

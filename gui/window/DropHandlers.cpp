@@ -60,7 +60,7 @@ public:
     bool reserve(qint64 bodyBytes) override
     {
         m_headerBytes = qMax<qint64>(0, m_fileBytes - bodyBytes);
-        return m_document.reserve(bodyBytes + qMax<qint64>(64 * 1024, bodyBytes / 16));
+        return m_document.reserve(bodyBytes + BodyDocument::kRoomForEdits);
     }
     bool append(QByteArrayView bytes) override
     {

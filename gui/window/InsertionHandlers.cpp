@@ -90,10 +90,10 @@ QStringList TEditorForBorvane5_Form1::pauseLines(int row, QString& summary)
         where = QStringLiteral("%1 layer %2 (Z %3)")
                     .arg(at.row == row ? QStringLiteral("before") : QStringLiteral("in"))
                     .arg(*layer + 1)
-                    .arg(Utility::FormatFixed(at.z, 3));
+                    .arg(Utility::FormatFixed(at.z(), 3));
     } else if (!index.isEmpty() && row <= index.layers().front().row) {
         where =
-            QStringLiteral("before layer 1 (Z %1)").arg(Utility::FormatFixed(index.layers().front().z, 3));
+            QStringLiteral("before layer 1 (Z %1)").arg(Utility::FormatFixed(index.layers().front().z(), 3));
     }
     const QString command = PauseBlocks::commandWord(printer.pauseLine);
     const QString what = block.parked

@@ -121,7 +121,7 @@ double TEditorForBorvane5_Form1::ShowCurrentZ(int row)
         leditCurrentZ->clear();
         return 0.0;
     }
-    const double z = layers.layers()[*layer].z;
+    const double z = layers.layers()[*layer].z();
     leditCurrentZ->setText(zText(z));
     return z;
 }
@@ -181,12 +181,12 @@ void TEditorForBorvane5_Form1::showMaxHeight(const LayerIndex& layers, double st
     QString tooltip;
     if (!layers.isEmpty()) {
         const Layer& top = layers.layers().back();
-        max = top.z;
+        max = top.z();
         tooltip = QStringLiteral("Top layer %1 at Z %2, row %3.")
                       .arg(layers.layers().size())
-                      .arg(zText(top.z))
+                      .arg(zText(top.z()))
                       .arg(top.row);
-        if (lastZ && zText(*lastZ) != zText(top.z))
+        if (lastZ && zText(*lastZ) != zText(top.z()))
             tooltip +=
                 QStringLiteral(" The last Z line, on row %1, is at Z %2.").arg(*lastRow).arg(zText(*lastZ));
     }
@@ -237,7 +237,7 @@ void TEditorForBorvane5_Form1::explainHeightChoice(int row, double z, std::optio
                    .arg(row);
         text += *layer == 0
                     ? QStringLiteral("A pause here stops before layer 1.")
-                    : QStringLiteral("A pause here stops after Z %1.").arg(zText(layers[*layer - 1].z));
+                    : QStringLiteral("A pause here stops after Z %1.").arg(zText(layers[*layer - 1].z()));
     } else {
         text = QStringLiteral("Z line at Z %1, row %2.\nA pause here stops before this move.")
                    .arg(zText(z))

@@ -59,7 +59,7 @@ void TEditorForBorvane5_Form1::buildPrintView()
                                       [](const Layer& l, int row) { return l.row < row; });
         for (; layer != layers.end() && layer->row <= last; ++layer)
             labels.emplace_back(
-                layer->row, QStringLiteral("%1  %2").arg(layer - layers.begin() + 1).arg(zText(layer->z)));
+                layer->row, QStringLiteral("%1  %2").arg(layer - layers.begin() + 1).arg(zText(layer->z())));
         return labels;
     });
 }
@@ -85,7 +85,7 @@ void TEditorForBorvane5_Form1::rulerHeightChosen(double height)
     // The layer whose band holds the height, as a height search for it finds it; above the top
     // layer's height, which no height search reaches, the top layer.
     const std::size_t layer = index.layerForHeight(height).value_or(layers.size() - 1);
-    selectRow(layers[layer].row, layers[layer].z, layer);
+    selectRow(layers[layer].row, layers[layer].z(), layer);
 }
 
 void TEditorForBorvane5_Form1::warnAfterInsertion(int firstRow, int count)
@@ -96,7 +96,7 @@ void TEditorForBorvane5_Form1::warnAfterInsertion(int firstRow, int count)
     const auto layerNumber = [&](int row) { return index.layerAt(row) ? long(*index.layerAt(row)) : -1L; };
     const auto heightAt = [&](int row) {
         const std::optional<std::size_t> layer = index.layerAt(row);
-        return layer ? zText(index.layers()[*layer].z) : QStringLiteral("-");
+        return layer ? zText(index.layers()[*layer].z()) : QStringLiteral("-");
     };
     QList<Warning> warnings;
     // A pause block's standby and reheat leave the nozzle's target as it was: no warning for them.
@@ -188,7 +188,7 @@ void TEditorForBorvane5_Form1::warnAfterHeightSearch()
         warnings.append({QStringLiteral("The file already pauses %1; the nearest on row %2 (Z %3).")
                              .arg(timesText(pauses.count))
                              .arg(*pauses.nearest)
-                             .arg(layer ? zText(index.layers()[*layer].z) : QStringLiteral("-")),
+                             .arg(layer ? zText(index.layers()[*layer].z()) : QStringLiteral("-")),
                          *pauses.nearest});
     }
     showWarnings(warnings, true);

@@ -155,7 +155,7 @@ void TestGCodeWords::parenthesisedCommentInEveryReader()
     const LayerIndex index = LayerIndex::build("G1 Z0.2\nG1 X1 Y1 E1\nG1 (lift) Z0.4\nG1 X2 Y2 (print) E2\n");
     QCOMPARE(index.layers().size(), std::size_t(2));
     QCOMPARE(index.layers()[1].row, 2);
-    QCOMPARE(index.layers()[1].z, 0.4);
+    QCOMPARE(index.layers()[1].z(), 0.4);
 
     const PrintEvents::Command heat = PrintEvents::parse("M104 (heat) S200");
     QCOMPARE(heat.kind, PrintEvents::Kind::Temperature);

@@ -49,7 +49,7 @@ QString describe(const QList<Layer>& layers)
 {
     QStringList items;
     for (const Layer& layer : layers)
-        items << QStringLiteral("%1:%2").arg(layer.row).arg(layer.z);
+        items << QStringLiteral("%1:%2").arg(layer.row).arg(layer.z());
     return items.join(u' ');
 }
 
@@ -256,7 +256,7 @@ void TestLayerIndex::layers()
     QCOMPARE(index.isEmpty(), expected.isEmpty());
     for (qsizetype i = 0; i < expected.size(); ++i) {
         QCOMPARE(index.layers()[std::size_t(i)].row, expected[i].row);
-        QCOMPARE(index.layers()[std::size_t(i)].z, expected[i].z);
+        QCOMPARE(index.layers()[std::size_t(i)].z(), expected[i].z());
     }
 
     // Handed over in pieces, as a file is read: in two at every byte, and in pieces of 1 to 5.
@@ -525,13 +525,13 @@ void TestLayerIndex::realFile()
     const std::vector<Layer>& layers = index.layers();
     for (const Reference::LayerRow& layer : announced) {
         const auto match = std::find_if(layers.begin(), layers.end(),
-                                        [&](const Layer& l) { return Reference::sameZ(l.z, layer.z); });
+                                        [&](const Layer& l) { return Reference::sameZ(l.z(), layer.z); });
         QVERIFY2(match != layers.end(), qPrintable(QStringLiteral("no layer at %1").arg(layer.z)));
         QCOMPARE(match->row, layer.row);
     }
     if (!path.contains(u"spiral-vase")) {
         const std::size_t count = std::size_t(announced.size());
-        QVERIFY2(layers.size() == count || (layers.size() == count + 1 && layers[0].z < announced[0].z),
+        QVERIFY2(layers.size() == count || (layers.size() == count + 1 && layers[0].z() < announced[0].z),
                  qPrintable(QStringLiteral("%1 layers, %2 announced").arg(layers.size()).arg(count)));
     }
 }

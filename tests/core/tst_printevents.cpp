@@ -354,7 +354,7 @@ void TestPrintEvents::insertedRowsMatchAFreshScan()
     QCOMPARE(layers.layers().size(), freshLayers.layers().size());
     for (std::size_t i = 0; i < freshLayers.layers().size(); ++i) {
         QCOMPARE(layers.layers()[i].row, freshLayers.layers()[i].row);
-        QCOMPARE(layers.layers()[i].z, freshLayers.layers()[i].z);
+        QCOMPARE(layers.layers()[i].z(), freshLayers.layers()[i].z());
     }
 }
 

@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     for (qsizetype i = 0; i < expected.size(); ++i) {
         if (layers[std::size_t(i)].row != expected[i].row ||
-            !Reference::sameZ(layers[std::size_t(i)].z, expected[i].z))
+            !Reference::sameZ(layers[std::size_t(i)].z(), expected[i].z))
             std::abort();
     }
     for (int row = -1; row <= rows.physicalRowCount(); ++row) {

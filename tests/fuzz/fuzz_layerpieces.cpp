@@ -20,7 +20,7 @@ bool sameLayers(const LayerIndex& a, const LayerIndex& b)
         return false;
     for (std::size_t i = 0; i < a.layers().size(); ++i) {
         // Both read the same digits the same way: equal to the bit.
-        if (a.layers()[i].row != b.layers()[i].row || a.layers()[i].z != b.layers()[i].z)
+        if (a.layers()[i].row != b.layers()[i].row || a.layers()[i].nanometres != b.layers()[i].nanometres)
             return false;
     }
     return true;

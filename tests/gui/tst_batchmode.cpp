@@ -2,6 +2,7 @@
 // QProcess, no display. Its output must be the bytes the window writes for the same edit,
 // and every refusal must leave the folder as it was.
 
+#include "GeneratedPrints.h"
 #include "GuiTestSupport.h"
 #include "TestPaths.h"
 
@@ -205,6 +206,7 @@ private slots:
     void helpAndVersion();
     void severalPositionsOnRealFiles_data();
     void severalPositionsOnRealFiles();
+    void hollowsListedAndPausedBefore();
     void dryRunReportsAndWritesNothing();
     void inPlace();
     void inPlaceFailureLeavesTheFile();
@@ -1120,6 +1122,65 @@ void TestBatchMode::severalPositionsOnRealFiles()
     for (qsizetype i = insertions.size() - 1; i >= 0; --i)
         after.remove(insertions[i].toObject()[u"outputRow"].toInt());
     QVERIFY(after == before);
+}
+
+// A generated box with two hollows, their roofs at layers 11 and 31 (0-based 10 and 30): the
+// listing names each roof layer's change row as the generator wrote it, and --hollow K pauses there.
+void TestBatchMode::hollowsListedAndPausedBefore()
+{
+    GeneratedPrints::Box box;
+    box.layers = 40;
+    box.holes = {{14, 14, 22, 22, 3, 9}, {27, 27, 36, 35, 6, 29}};
+    GeneratedPrints::Writer writer(box);
+    const QString file = m_dir->filePath(QStringLiteral("box.gcode"));
+    QVERIFY(GuiTest::writeFile(file, writer.file()));
+    const int roofRows[] = {writer.layerRows()[10], writer.layerRows()[30]};
+    const double areas[] = {8.0 * 8.0, 9.0 * 8.0};
+    const double centres[][2] = {{18.0, 18.0}, {31.5, 31.0}};
+
+    const QMap<QString, QByteArray> before = snapshot(m_dir->path());
+    const Run listed = runProgram({QStringLiteral("--list-hollows"), file});
+    QCOMPARE(listed.exitCode, 0);
+    const QList<QByteArray> lines = listed.out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    const char* const starts[] = {"layer 11, Z 2.200, row ", "layer 31, Z 6.200, row "};
+    for (int k = 0; k < 2; ++k) {
+        const QByteArray start = starts[k] + QByteArray::number(roofRows[k]) + ": hollow of ";
+        QVERIFY2(lines[k].startsWith(start), lines[k].constData());
+        const double area = lines[k].mid(start.size()).split(' ').front().toDouble();
+        QVERIFY2(std::abs(area - areas[k]) <= 0.04 * areas[k], lines[k].constData());
+    }
+
+    const Run json = runProgram({QStringLiteral("--list-hollows"), QStringLiteral("--json"), file});
+    QCOMPARE(json.exitCode, 0);
+    const QJsonArray hollows =
+        QJsonDocument::fromJson(json.out).object().value(QStringLiteral("hollows")).toArray();
+    QCOMPARE(hollows.size(), 2);
+    for (int k = 0; k < 2; ++k) {
+        const QJsonObject hollow = hollows[k].toObject();
+        QCOMPARE(hollow.value(QStringLiteral("layer")).toInt(), k == 0 ? 11 : 31);
+        QCOMPARE(hollow.value(QStringLiteral("row")).toInt(), roofRows[k]);
+        QVERIFY(std::abs(hollow.value(QStringLiteral("z")).toDouble() - writer.zOf(k == 0 ? 10 : 30)) < 1e-9);
+        QVERIFY(std::abs(hollow.value(QStringLiteral("area")).toDouble() - areas[k]) <= 0.04 * areas[k]);
+        QVERIFY(std::abs(hollow.value(QStringLiteral("x")).toDouble() - centres[k][0]) < 0.1);
+        QVERIFY(std::abs(hollow.value(QStringLiteral("y")).toDouble() - centres[k][1]) < 0.1);
+    }
+    QCOMPARE(snapshot(m_dir->path()), before); // listing writes nothing
+
+    const QString output = m_dir->filePath(QStringLiteral("paused.gcode"));
+    const Run paused = runProgram({QStringLiteral("--hollow"), QStringLiteral("2"), QStringLiteral("--pause"),
+                                   QStringLiteral("--remove-header"), QStringLiteral("-o"), output, file});
+    QCOMPARE(paused.exitCode, 0);
+    QList<QByteArray> expected = writer.body().split('\n');
+    expected.insert(roofRows[1], "M25");
+    QCOMPARE(GuiTest::readFile(output), expected.join('\n'));
+
+    const Run tooFar =
+        runProgram({QStringLiteral("--hollow"), QStringLiteral("3"), QStringLiteral("--pause"),
+                    QStringLiteral("-o"), m_dir->filePath(QStringLiteral("never.gcode")), file});
+    QCOMPARE(tooFar.exitCode, 1);
+    QVERIFY2(tooFar.err.contains("has 2 hollow(s)"), tooFar.err.constData());
+    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("never.gcode"))));
 }
 
 void TestBatchMode::dryRunReportsAndWritesNothing()

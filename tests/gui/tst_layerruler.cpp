@@ -29,7 +29,7 @@ std::size_t lastLayerBelow(const std::vector<Layer>& layers, double target)
 {
     std::size_t found = 0;
     for (std::size_t i = 0; i < layers.size(); ++i) {
-        if (layers[i].z < target)
+        if (layers[i].z() < target)
             found = i;
     }
     return found;

@@ -34,8 +34,9 @@ bool sameLayers(const LayerIndex& a, const LayerIndex& b)
     const auto& x = a.layers();
     const auto& y = b.layers();
     return x.size() == y.size() &&
-           std::equal(x.begin(), x.end(), y.begin(),
-                      [](const Layer& l, const Layer& r) { return l.row == r.row && l.z == r.z; });
+           std::equal(x.begin(), x.end(), y.begin(), [](const Layer& l, const Layer& r) {
+               return l.row == r.row && l.nanometres == r.nanometres;
+           });
 }
 
 bool sameEvents(const std::vector<PrintEvents::Event>& a, const std::vector<PrintEvents::Event>& b)

@@ -25,7 +25,7 @@ private slots:
 void TestCommandLine::positions_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("positions"); // "h0.25 r6 l3": by and value, in the order read
+    QTest::addColumn<QString>("positions"); // "h0.25 r6 l3 k1": by and value, in the order read
     QTest::newRow("one height") << QStringList{"--height", "12.5"} << "h12.5";
     QTest::newRow("a height with '='") << QStringList{"--height=0.25"} << "h0.25";
     QTest::newRow("three heights, each kept")
@@ -33,6 +33,9 @@ void TestCommandLine::positions_data()
     QTest::newRow("mixed and given in any order")
         << QStringList{"--layer", "3", "--row", "40", "--height", "2", "--row", "7"} << "h2 r40 r7 l3";
     QTest::newRow("row 0 and the first layer") << QStringList{"--row", "0", "--layer", "1"} << "r0 l1";
+    QTest::newRow("a hollow") << QStringList{"--hollow", "2"} << "k2";
+    QTest::newRow("hollows read after the other positions")
+        << QStringList{"--hollow", "1", "--row", "7", "--hollow", "3"} << "r7 k1 k3";
 }
 
 void TestCommandLine::positions()
@@ -54,6 +57,9 @@ void TestCommandLine::positions()
             break;
         case By::Layer:
             read << u'l' + QString::number(position.number);
+            break;
+        case By::Hollow:
+            read << u'k' + QString::number(position.number);
             break;
         }
     }

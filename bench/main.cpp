@@ -322,7 +322,7 @@ double plainStrstrOnce(std::string_view text, const char* absent)
 double measureHeightSearch(Bench& bench, double memchrBase)
 {
     TEditorForBorvane5_Form1& window = *bench.window;
-    const std::vector<Layer>& layers = window.layerIndex().layers();
+    const LayerSpan layers = window.layerIndex().layers();
     if (layers.size() < 2) {
         std::printf("height search in the middle layer: the file has no two layers; not measured\n");
         return 0.0;
@@ -685,8 +685,7 @@ void reportMemoryAccounts(Bench& bench)
     const LayerIndex& index = window.layerIndex();
     QCoreApplication::processEvents();
     const qint64 body = qint64(window.Memo1->bytes().size());
-    // Its room beyond the layers found was reserved, never written, so it is not resident.
-    const qint64 layers = qint64(index.layers().size() * sizeof(Layer));
+    const qint64 layers = qint64(index.memoryBytes());
     const std::size_t marked = PrintEvents::findEvents(*window.Memo1).size();
     const qint64 marks = qint64(marked * (sizeof(PrintEvents::Event) + sizeof(LayerRuler::Mark)));
     const qint64 after = residentBytes();
@@ -957,7 +956,7 @@ void measureLayerView(Bench& bench)
 {
     EditBuffer& memo = *bench.window->Memo1;
     const LayerIndex& layers = bench.window->layerIndex();
-    const std::vector<Layer>& all = layers.layers();
+    const LayerSpan all = layers.layers();
     std::size_t densest = 0;
     int most = 0;
     for (std::size_t i = 0; i < all.size(); ++i) {

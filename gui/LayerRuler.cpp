@@ -45,7 +45,7 @@ QColor markColour(const LayerRuler::Mark& mark)
 }
 
 // The gap above the top layer: the one below it, or a common layer height for a single layer.
-double topGap(const std::vector<Layer>& layers)
+double topGap(const LayerSpan& layers)
 {
     const std::size_t n = layers.size();
     return n >= 2 && layers[n - 1].z() > layers[n - 2].z() ? layers[n - 1].z() - layers[n - 2].z() : 0.2;
@@ -101,7 +101,7 @@ LayerRuler::View LayerRuler::view() const
     return m_source ? m_source() : View{};
 }
 
-std::optional<LayerRuler::Scale> LayerRuler::scale(const std::vector<Layer>& layers) const
+std::optional<LayerRuler::Scale> LayerRuler::scale(const LayerSpan& layers) const
 {
     if (layers.empty() || height() <= 2 * kEnd)
         return std::nullopt;
@@ -111,12 +111,12 @@ std::optional<LayerRuler::Scale> LayerRuler::scale(const std::vector<Layer>& lay
 QRect LayerRuler::bandOf(std::size_t layer) const
 {
     const View v = view();
-    if (!v.layers || layer >= v.layers->size())
+    if (layer >= v.layers.size())
         return {};
-    const std::optional<Scale> s = scale(*v.layers);
+    const std::optional<Scale> s = scale(v.layers);
     if (!s)
         return {};
-    const std::vector<Layer>& layers = *v.layers;
+    const LayerSpan& layers = v.layers;
     const double upper =
         layer + 1 < layers.size() ? layers[layer + 1].z() : layers[layer].z() + topGap(layers);
     const int bottom = int(std::floor(s->yOf(layers[layer].z())));
@@ -127,16 +127,16 @@ QRect LayerRuler::bandOf(std::size_t layer) const
 double LayerRuler::heightAt(int y) const
 {
     const View v = view();
-    const std::optional<Scale> s = v.layers ? scale(*v.layers) : std::nullopt;
+    const std::optional<Scale> s = scale(v.layers);
     return s ? s->zOf(y + 0.5) : 0.0;
 }
 
 std::optional<std::size_t> LayerRuler::layerAt(int y) const
 {
     const View v = view();
-    if (!v.layers || v.layers->empty())
+    if (v.layers.empty())
         return std::nullopt;
-    const std::vector<Layer>& layers = *v.layers;
+    const LayerSpan& layers = v.layers;
     const double h = heightAt(y);
     // The last layer below h, as a height search takes it; the bottom layer at or below it.
     const auto above = std::lower_bound(layers.begin(), layers.end(), h,
@@ -147,9 +147,9 @@ std::optional<std::size_t> LayerRuler::layerAt(int y) const
 double LayerRuler::heightInBand(std::size_t layer) const
 {
     const View v = view();
-    if (!v.layers || layer >= v.layers->size())
+    if (layer >= v.layers.size())
         return 0.0;
-    const std::vector<Layer>& layers = *v.layers;
+    const LayerSpan& layers = v.layers;
     const double upper =
         layer + 1 < layers.size() ? layers[layer + 1].z() : layers[layer].z() + topGap(layers);
     return (layers[layer].z() + upper) / 2;
@@ -182,7 +182,7 @@ void LayerRuler::mouseMoveEvent(QMouseEvent* event)
 void LayerRuler::wheelEvent(QWheelEvent* event)
 {
     const View v = view();
-    if (!v.layers || v.layers->empty())
+    if (v.layers.empty())
         return QWidget::wheelEvent(event);
     // One layer per notch (120 units), up the print for a wheel turned away from the user.
     m_wheelRemainder += event->angleDelta().y();
@@ -191,7 +191,7 @@ void LayerRuler::wheelEvent(QWheelEvent* event)
     event->accept();
     if (steps == 0)
         return;
-    const long last = long(v.layers->size()) - 1;
+    const long last = long(v.layers.size()) - 1;
     const long from = v.selected ? long(*v.selected) : (steps > 0 ? -1 : last + 1);
     choose(std::size_t(std::clamp(from + steps, 0L, last)));
 }
@@ -208,7 +208,7 @@ bool LayerRuler::event(QEvent* event)
         event->ignore();
         return true;
     }
-    const Layer& l = (*v.layers)[*layer];
+    const Layer l = v.layers[*layer];
     QToolTip::showText(help->globalPos(),
                        QStringLiteral("Layer %1\nZ %2\nRow %3")
                            .arg(*layer + 1)
@@ -223,10 +223,10 @@ void LayerRuler::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Window));
     const View v = view();
-    const std::optional<Scale> s = v.layers ? scale(*v.layers) : std::nullopt;
+    const std::optional<Scale> s = scale(v.layers);
     if (!s)
         return;
-    const std::vector<Layer>& layers = *v.layers;
+    const LayerSpan& layers = v.layers;
     painter.fillRect(QRect(kTickLeft - 2, kEnd, width() - kTickLeft + 2, height() - 2 * kEnd), kTrack);
 
     // Ticks: the layer under every few pixels, found by height, so the cost follows the

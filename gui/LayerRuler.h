@@ -28,7 +28,7 @@ public:
     // What the ruler draws, asked for at each paint; layers and marks must live until the next ask.
     struct View
     {
-        const std::vector<Layer>* layers = nullptr;
+        LayerSpan layers;
         const std::vector<Mark>* marks = nullptr;
         std::optional<std::size_t> selected;
         std::optional<std::size_t> start;
@@ -74,7 +74,7 @@ private:
         double zOf(double y) const;
     };
     View view() const;
-    std::optional<Scale> scale(const std::vector<Layer>& layers) const;
+    std::optional<Scale> scale(const LayerSpan& layers) const;
     void choose(std::optional<std::size_t> layer);
 
     Source m_source;

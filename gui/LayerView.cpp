@@ -110,7 +110,7 @@ void LayerView::readLayer(const Frame& frame, std::size_t layer)
     m_read.revision = frame.revision;
     m_read.layer = layer;
     m_read.row = frame.row;
-    const std::vector<Layer>& layers = frame.layers->layers();
+    const LayerSpan layers = frame.layers->layers();
     const RowSource& rows = *frame.rows;
     const int first = layer > 0 ? layers[layer - 1].row : layers[layer].row;
     const int last = layer + 1 < layers.size() ? layers[layer + 1].row : rows.physicalRowCount();
@@ -157,7 +157,7 @@ void LayerView::render(QPainter& painter, const QRect& area)
         m_nozzle.reset();
         return;
     }
-    const std::vector<Layer>& layers = frame.layers->layers();
+    const LayerSpan layers = frame.layers->layers();
     const std::size_t layer = frame.layers->layerAt(frame.row).value_or(0);
     if (m_read.revision != frame.revision || m_read.layer != layer || m_read.row != frame.row)
         readLayer(frame, layer);

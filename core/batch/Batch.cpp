@@ -177,7 +177,7 @@ std::optional<int> chooseRow(const Position& position, const Print& print, QStri
         }
         return position.number;
     case Position::By::Layer: {
-        const std::vector<Layer>& layers = print.layers.layers();
+        const LayerSpan layers = print.layers.layers();
         if (position.number < 1 || std::size_t(position.number) > layers.size()) {
             error =
                 QStringLiteral("%1: %2 has %3 layers.").arg(position.text(), print.file).arg(layers.size());
@@ -378,7 +378,7 @@ static Outcome edit(const Request& request, const Streams& streams)
     const PrintStart start = findPrintStart(rows, read.layers, structureRow);
     outcome.printStartRow = start.row;
     outcome.printStartZ = start.row ? start.height : 0.0;
-    if (const std::vector<Layer>& layers = read.layers.layers(); !layers.empty()) {
+    if (const LayerSpan layers = read.layers.layers(); !layers.empty()) {
         outcome.topLayer = int(layers.size());
         outcome.topLayerRow = layers.back().row;
         outcome.topLayerZ = layers.back().z();

@@ -61,47 +61,52 @@ void readWords(GCodeWords::Reader& reader, Words& words)
 }
 
 // Every change of the printing height, in row order. A spiral vase has one per line; the layers
-// are then picked out where they lie, so that no second list is ever held.
+// are picked out as the changes come, so that no list of the changes is ever held.
 class ChangeList
 {
 public:
-    bool empty() const { return m_changes.empty(); }
-    const Layer& back() const { return m_changes.back(); }
+    bool empty() const { return !m_any; }
+    const Layer& back() const { return m_last; }
+    // The layers start at the first change at the lowest height, and from there at each change
+    // that rises above the layer before it: a change below all before it starts them anew.
     void push_back(const Layer& change)
     {
-        if (m_changes.empty() || change.nanometres < m_changes[m_lowest].nanometres)
-            m_lowest = m_changes.size();
-        m_changes.push_back(change);
+        if (!m_any || change.nanometres < m_lowest) {
+            m_layers.clear();
+            m_lowest = change.nanometres;
+            keep(change);
+        } else if (change.nanometres > m_top.nanometres) {
+            keep(change);
+        }
+        m_last = change;
+        m_any = true;
     }
 
-    // Room for the changes of a body of about bytes, so that the list is never copied to grow
-    // while it is built. A spiral vase line is hardly shorter than "G1 X1.1 Y1.1 Z0.1 E0.1" and
-    // its break; the pages of the room are only taken from the system as changes fill them.
-    void reserveFor(std::size_t bytes) { m_changes.reserve(bytes / kFewestBytesPerChange); }
+    // Room in the store's list of blocks for the layers of a body of about bytes: a spiral vase
+    // line is hardly shorter than "G1 X1.1 Y1.1 Z0.1 E0.1" and its break. The pages of the room
+    // are only taken from the system as layers fill them.
+    void reserveFor(std::size_t bytes) { m_layers.reserve(bytes / kFewestBytesPerChange); }
 
-    // The changes that start a layer: from the first one at the lowest height, each that rises
-    // above the layer before it.
-    std::vector<Layer> takeLayers()
+    LayerStore takeLayers()
     {
-        std::size_t kept = 0;
-        for (std::size_t i = m_lowest; i < m_changes.size(); ++i) {
-            if (kept == 0 || m_changes[i].nanometres > m_changes[kept - 1].nanometres)
-                m_changes[kept++] = m_changes[i];
-        }
-        m_changes.resize(kept);
-        if (kept < kSmallList)
-            m_changes.shrink_to_fit(); // a copy that costs nothing gives back the unused room
-        m_lowest = 0;
-        return std::move(m_changes);
+        m_any = false;
+        return std::move(m_layers);
     }
 
 private:
-    static constexpr std::size_t kFewestBytesPerChange = 24;
-    static_assert(sizeof(Layer) == 8);
-    static constexpr std::size_t kSmallList = 64 * 1024;
+    void keep(const Layer& layer)
+    {
+        m_layers.append(layer);
+        m_top = layer;
+    }
 
-    std::vector<Layer> m_changes;
-    std::size_t m_lowest = 0; // the first change at the lowest height
+    static constexpr std::size_t kFewestBytesPerChange = 24;
+
+    LayerStore m_layers;
+    Layer m_last; // the last change
+    Layer m_top;  // the last layer kept
+    std::int32_t m_lowest = 0;
+    bool m_any = false;
 };
 
 // The state of the machine that the rows drive, as far as layers need it.
@@ -292,43 +297,36 @@ LayerIndex LayerIndex::build(std::string_view body)
 
 std::optional<std::size_t> LayerIndex::layerAt(int row) const
 {
-    const auto after = std::upper_bound(m_layers.begin(), m_layers.end(), row,
-                                        [](int r, const Layer& layer) { return r < layer.row; });
-    if (after == m_layers.begin())
+    const std::size_t after = m_layers.partitionPoint([row](const Layer& layer) { return layer.row <= row; });
+    if (after == 0)
         return std::nullopt;
-    return std::size_t(after - m_layers.begin()) - 1;
+    return after - 1;
 }
 
 std::optional<std::size_t> LayerIndex::layerForHeight(double target) const
 {
     // Heights rise from layer to layer, so the first layer reaching target is found by halving.
     // Compared as whole nanometres, as a height search compares them.
-    const auto reaching =
-        std::lower_bound(m_layers.begin(), m_layers.end(), Utility::ToNanometres(target),
-                         [](const Layer& layer, std::int64_t t) { return layer.nanometres < t; });
-    if (reaching == m_layers.end())
+    const std::int64_t nanometres = Utility::ToNanometres(target);
+    const std::size_t reaching =
+        m_layers.partitionPoint([nanometres](const Layer& layer) { return layer.nanometres < nanometres; });
+    if (reaching == m_layers.size())
         return std::nullopt;
-    if (reaching == m_layers.begin())
+    if (reaching == 0)
         return 0;
-    return std::size_t(reaching - m_layers.begin()) - 1;
+    return reaching - 1;
 }
 
 void LayerIndex::rowsInserted(int row, int count)
 {
-    const auto from = std::lower_bound(m_layers.begin(), m_layers.end(), row,
-                                       [](const Layer& layer, int r) { return layer.row < r; });
-    for (auto it = from; it != m_layers.end(); ++it)
-        it->row += count;
+    m_layers.shiftRows(m_layers.partitionPoint([row](const Layer& layer) { return layer.row < row; }), count);
 }
 
 void LayerIndex::rowsShifted(int last, int by)
 {
     if (by == 0)
         return;
-    auto first = std::upper_bound(m_layers.begin(), m_layers.end(), last,
-                                  [](int row, const Layer& layer) { return row < layer.row; });
-    for (; first != m_layers.end(); ++first)
-        first->row += by;
+    m_layers.shiftRows(m_layers.partitionPoint([last](const Layer& layer) { return layer.row <= last; }), by);
 }
 
 std::string LayerIndex::rowEffect(std::string_view row)

@@ -12,6 +12,8 @@
 // row is the first G0/G1 move setting its height after the last extrusion below it, so lifts
 // undone before extruding, start and end moves and the final lift make no layer.
 
+#include "core/gcode/LayerStore.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -19,21 +21,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-// A spiral vase has a layer per line, millions of them, so a layer is kept in eight bytes: its row
-// and its height in whole nanometres. A Z with up to six decimals (every slicer writes fewer) gives
-// back the very double its text gives; a finer one is taken to the nanometre, as a height search
-// and a relative move's sum already take it, and one beyond about 2 m is held at the bound.
-struct Layer
-{
-    Layer() = default;
-    Layer(int changeRow, double height);
-
-    double z() const { return double(nanometres) / 1e6; } // the layer's printing height
-
-    int row = 0; // the layer change row: 0-based body row, rows counted as RowSource counts them
-    std::int32_t nanometres = 0;
-};
 
 class LayerIndex
 {
@@ -61,7 +48,7 @@ public:
     };
 
     bool isEmpty() const { return m_layers.empty(); }
-    const std::vector<Layer>& layers() const { return m_layers; } // bottom to top, rows ascending
+    LayerSpan layers() const { return LayerSpan(m_layers); } // bottom to top, rows ascending
     // The layer a row belongs to: the last layer whose change row is at or before row; none before the first.
     std::optional<std::size_t> layerAt(int row) const;
     // The last layer whose height is below target; the first layer when target is at or below
@@ -80,6 +67,9 @@ public:
     // are the same, row by row, give the same layers.
     static std::string rowEffect(std::string_view row);
 
+    // The bytes the layers take in memory.
+    std::size_t memoryBytes() const { return m_layers.memoryBytes(); }
+
 private:
-    std::vector<Layer> m_layers;
+    LayerStore m_layers;
 };

@@ -85,7 +85,7 @@ HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers,
     choice.examined = true;
 
     // The layers from startRow on; heights rise with the rows, so both ends are found by halving.
-    const std::vector<Layer>& all = layers.layers();
+    const LayerSpan all = layers.layers();
     const auto first = std::lower_bound(all.begin(), all.end(), startRow,
                                         [](const Layer& layer, int row) { return layer.row < row; });
     const auto reaching = std::lower_bound(first, all.end(), target, [](const Layer& layer, std::int64_t t) {

@@ -188,7 +188,7 @@ bool TEditorForBorvane5_Form1::hollowClicked(QObject* watched, QEvent* event)
         }
     }
     // As a height search selects a layer: its change row, its height told and explained.
-    const std::vector<Layer>& layers = layerIndex().layers();
+    const LayerSpan layers = layerIndex().layers();
     if (layer < layers.size())
         selectRow(layers[layer].row, layers[layer].z(), layer);
     return true;

@@ -229,7 +229,7 @@ void TEditorForBorvane5_Form1::explainHeightChoice(int row, double z, std::optio
     // Two short lines: the area shows no more above the editor.
     QString text;
     if (layer) {
-        const std::vector<Layer>& layers = layerIndex().layers();
+        const LayerSpan layers = layerIndex().layers();
         text = QStringLiteral("Layer %1 of %2 at Z %3, row %4.\n")
                    .arg(*layer + 1)
                    .arg(layers.size())

@@ -54,7 +54,7 @@ void TEditorForBorvane5_Form1::buildPrintView()
         std::vector<std::pair<int, QString>> labels;
         if (!m_print->current(false))
             return labels;
-        const std::vector<Layer>& layers = m_print->layers().layers();
+        const LayerSpan layers = m_print->layers().layers();
         auto layer = std::lower_bound(layers.begin(), layers.end(), first,
                                       [](const Layer& l, int row) { return l.row < row; });
         for (; layer != layers.end() && layer->row <= last; ++layer)
@@ -70,7 +70,7 @@ LayerRuler::View TEditorForBorvane5_Form1::rulerView()
         return {};
     const LayerIndex& index = m_print->layers();
     const std::vector<LayerRuler::Mark>* marks = m_print->current(true) ? &m_print->rulerMarks() : nullptr;
-    return {&index.layers(), marks, index.layerAt(Memo1->CaretRow()), index.layerAt(StartRow),
+    return {index.layers(), marks, index.layerAt(Memo1->CaretRow()), index.layerAt(StartRow),
             &m_hollowLayers};
 }
 
@@ -79,7 +79,7 @@ void TEditorForBorvane5_Form1::rulerHeightChosen(double height)
     if (!bbtnHeightSearch->isEnabled())
         return;
     const LayerIndex& index = layerIndex();
-    const std::vector<Layer>& layers = index.layers();
+    const LayerSpan layers = index.layers();
     if (layers.empty())
         return;
     // The layer whose band holds the height, as a height search for it finds it; above the top

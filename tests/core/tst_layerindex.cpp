@@ -18,6 +18,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cstdio>
 #include <optional>
 
 namespace {
@@ -91,6 +92,8 @@ private slots:
     void layerAt();
     void rowsInserted_data();
     void rowsInserted();
+    void rowsMovedInAVase_data();
+    void rowsMovedInAVase();
     void layerForHeight_data();
     void layerForHeight();
     void printStart_data();
@@ -335,6 +338,77 @@ void TestLayerIndex::rowsInserted()
     QCOMPARE(describe(toList(index)), describe(toList(LayerIndex::build(view(lines.join('\n'))))));
 }
 
+namespace {
+
+// A spiral vase of count layers, one a row, rising 0.7 um a row; three comment rows stand before
+// the change row of each layer in commented.
+QByteArray vaseBody(int count, const QList<int>& commented)
+{
+    QByteArray body = "M83\n";
+    char row[96];
+    for (int k = 0; k < count; ++k) {
+        if (commented.contains(k))
+            body += ";TYPE:WALL-OUTER\n;WIDTH:0.45\n;HEIGHT:0.2\n";
+        const int n = std::snprintf(row, sizeof row, "G1 X%d Y5 Z%.4f E0.02\n", k % 9 + 1, 0.2 + k * 0.0007);
+        body.append(row, n);
+    }
+    return body;
+}
+
+QString describe(const QList<Reference::LayerRow>& layers)
+{
+    QStringList items;
+    for (const Reference::LayerRow& layer : layers)
+        items << QStringLiteral("%1:%2").arg(layer.row).arg(layer.z);
+    return items.join(u' ');
+}
+
+} // namespace
+
+void TestLayerIndex::rowsMovedInAVase_data()
+{
+    QTest::addColumn<int>("layer"); // the layer whose change row the edit is next to
+    QTest::addColumn<int>("rows");  // rows put in front of it; negative: its comment rows taken out
+
+    // The index keeps its layers in blocks of 64: the edges of the first blocks.
+    for (const int layer : {0, 1, 63, 64, 65, 127, 128, 200}) {
+        QTest::addRow("a pause before layer %d", layer) << layer << 1;
+        QTest::addRow("a pause block of 12 rows before layer %d", layer) << layer << 12;
+        QTest::addRow("the comments before layer %d taken out", layer) << layer << -3;
+    }
+}
+
+// Rows put in or taken out next to a layer's change row give the layers of the text so edited,
+// as the tests' plain reading finds them.
+void TestLayerIndex::rowsMovedInAVase()
+{
+    QFETCH(int, layer);
+    QFETCH(int, rows);
+    const QList<int> commented{0, 1, 63, 64, 65, 127, 128, 200};
+    const QByteArray body = vaseBody(201, commented);
+    LayerIndex index = LayerIndex::build(view(body));
+    QCOMPARE(index.layers().size(), std::size_t(201));
+    const int changeRow = index.layers()[std::size_t(layer)].row;
+    QList<QByteArray> lines = body.split('\n');
+    if (rows > 0) {
+        for (int i = 0; i < rows; ++i)
+            lines.insert(changeRow, i == 0 ? "M25" : "M104 S200 T0");
+        index.rowsInserted(changeRow, rows);
+    } else {
+        lines.remove(changeRow + rows, -rows);
+        index.rowsShifted(changeRow - 1, rows);
+    }
+    const TextRows edited(lines.join('\n'));
+    const QList<Reference::LayerRow> expected = Reference::allLayers(Reference::referenceEffects(edited));
+    QCOMPARE(describe(toList(index)), describe(expected));
+    for (int row = 0; row < edited.physicalRowCount(); ++row) {
+        std::optional<std::size_t> at;
+        for (qsizetype i = 0; i < expected.size() && expected[i].row <= row; ++i)
+            at = std::size_t(i);
+        QCOMPARE(index.layerAt(row), at);
+    }
+}
+
 void TestLayerIndex::layerForHeight_data()
 {
     QTest::addColumn<double>("target");
@@ -522,7 +596,7 @@ void TestLayerIndex::realFile()
         return;
     }
     QVERIFY(!announced.isEmpty());
-    const std::vector<Layer>& layers = index.layers();
+    const LayerSpan layers = index.layers();
     for (const Reference::LayerRow& layer : announced) {
         const auto match = std::find_if(layers.begin(), layers.end(),
                                         [&](const Layer& l) { return Reference::sameZ(l.z(), layer.z); });

@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const TextRows rows(text);
     const LayerIndex index = LayerIndex::build(rows.bytes());
     const QList<Reference::LayerRow> expected = Reference::allLayers(Reference::referenceEffects(rows));
-    const std::vector<Layer>& layers = index.layers();
+    const LayerSpan layers = index.layers();
     if (qsizetype(layers.size()) != expected.size())
         std::abort();
     for (qsizetype i = 0; i < expected.size(); ++i) {

@@ -51,7 +51,10 @@ private slots:
     void manyLayersAreThinned();
 
 private:
-    std::vector<Layer> m_layers;
+    void setLayers(std::vector<Layer> layers);
+
+    std::vector<Layer> m_layers; // the reference the expectations are found in
+    LayerStore m_store;          // the same layers, as the ruler reads them
     std::vector<LayerRuler::Mark> m_marks;
     std::optional<std::size_t> m_selected;
     std::unique_ptr<LayerRuler> m_ruler;
@@ -59,14 +62,22 @@ private:
 
 void TestLayerRuler::init()
 {
-    m_layers = unevenLayers();
+    setLayers(unevenLayers());
     m_marks = {{5, PrintEvents::Kind::Pause, false}, {30, PrintEvents::Kind::Temperature, true}};
     m_selected.reset();
     m_ruler = std::make_unique<LayerRuler>();
     m_ruler->resize(64, 640);
-    m_ruler->setSource([this] { return LayerRuler::View{&m_layers, &m_marks, m_selected, 0}; });
+    m_ruler->setSource([this] { return LayerRuler::View{LayerSpan(m_store), &m_marks, m_selected, 0}; });
     m_ruler->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_ruler.get()));
+}
+
+void TestLayerRuler::setLayers(std::vector<Layer> layers)
+{
+    m_layers = std::move(layers);
+    m_store.clear();
+    for (const Layer& layer : m_layers)
+        m_store.append(layer);
 }
 
 void TestLayerRuler::cleanup()
@@ -150,9 +161,10 @@ void TestLayerRuler::tooltipNamesTheLayer()
 // neighbourhood, and the picture shows the marks.
 void TestLayerRuler::manyLayersAreThinned()
 {
-    m_layers.clear();
+    std::vector<Layer> layers;
     for (int i = 0; i < 20000; ++i)
-        m_layers.push_back({i * 3, 0.2 + i * 0.01});
+        layers.push_back({i * 3, 0.2 + i * 0.01});
+    setLayers(std::move(layers));
     m_marks = {{10000, PrintEvents::Kind::Pause, false}};
     QSignalSpy chosen(m_ruler.get(), &LayerRuler::heightChosen);
     const int y = m_ruler->bandOf(10000).center().y();

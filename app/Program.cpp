@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "core/batch/Batch.h"
 #include "core/gcode/PrinterProfiles.h"
+#include "core/system/ProcessMemory.h"
 #include "core/text/Utility.h"
 #include "gui/BorvaneApplication.h"
 #include "gui/Glyphs.h"
@@ -119,6 +120,7 @@ int runBatch(const CommandLine::Parsed& parsed)
 
 int Program::run(int argc, char** argv)
 {
+    ProcessMemory::returnLargeBlocksAtOnce();
     QCoreApplication::setApplicationName(QStringLiteral("EditorForBorvane5"));
     QCoreApplication::setApplicationVersion(CommandLine::version());
 

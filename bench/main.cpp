@@ -21,6 +21,7 @@
 #include "core/gcode/MoveReader.h"
 #include "core/gcode/PrintEvents.h"
 #include "core/gcode/SlicedFile.h"
+#include "core/system/ProcessMemory.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
 #include "gui/LayerRuler.h"
@@ -1009,6 +1010,7 @@ void measureSpiralVase(Bench& bench)
 
 int main(int argc, char** argv)
 {
+    ProcessMemory::returnLargeBlocksAtOnce(); // as the program does
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");

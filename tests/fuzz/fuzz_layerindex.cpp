@@ -1,10 +1,12 @@
 // The layer index, built in one pass over the bytes, agrees with the tests' plain reading of
-// the rows (tests/support/ReferenceLayers.h), and every layer lookup with a walk over its layers.
+// the rows (tests/support/ReferenceLayers.h), and every layer lookup (by row, by height) with a
+// walk over its layers.
 
 #include "ReferenceLayers.h"
 
 #include "core/gcode/LayerIndex.h"
 #include "core/text/RowSource.h"
+#include "core/text/Utility.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -74,6 +76,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         if (index.layerAt(row) != at)
             std::abort();
+    }
+    // The height search halves over the layers' blocks: at, just below and just above each
+    // layer's height, compared as whole nanometres, it picks the layer a walk picks.
+    for (std::size_t k = 0; k < layers.size(); ++k) {
+        for (const double target : {layers[k].z(), layers[k].z() - 1e-6, layers[k].z() + 1e-6}) {
+            const std::int64_t nanometres = Utility::ToNanometres(target);
+            std::size_t reaching = 0;
+            while (reaching < layers.size() && layers[reaching].nanometres < nanometres)
+                ++reaching;
+            const std::optional<std::size_t> expected =
+                reaching == layers.size() ? std::nullopt
+                                          : std::optional<std::size_t>(reaching > 0 ? reaching - 1 : 0);
+            if (index.layerForHeight(target) != expected)
+                std::abort();
+        }
     }
     return 0;
 }

@@ -139,9 +139,8 @@ std::optional<std::size_t> LayerRuler::layerAt(int y) const
     const LayerSpan& layers = v.layers;
     const double h = heightAt(y);
     // The last layer below h, as a height search takes it; the bottom layer at or below it.
-    const auto above = std::lower_bound(layers.begin(), layers.end(), h,
-                                        [](const Layer& layer, double z) { return layer.z() < z; });
-    return above == layers.begin() ? 0 : std::size_t(above - layers.begin() - 1);
+    const std::size_t above = layers.partitionPoint([h](const Layer& layer) { return layer.z() < h; });
+    return above == 0 ? 0 : above - 1;
 }
 
 double LayerRuler::heightInBand(std::size_t layer) const

@@ -230,6 +230,11 @@ public:
     Layer back() const { return (*m_store)[size() - 1]; }
     const_iterator begin() const { return m_store ? m_store->begin() : const_iterator(); }
     const_iterator end() const { return m_store ? m_store->end() : const_iterator(); }
+    // As LayerStore::partitionPoint: std::partition_point's answer, as an index, reading one block.
+    template <class Pred> std::size_t partitionPoint(Pred pred) const
+    {
+        return m_store ? m_store->partitionPoint(pred) : 0;
+    }
 
 private:
     const LayerStore* m_store = nullptr;

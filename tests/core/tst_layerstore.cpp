@@ -88,7 +88,8 @@ bool same(const Layer& a, const Layer& b)
 }
 
 // The first index where store and reference differ, by each way of reading; empty when none.
-// step: every how many layers each is read on its own (each such read decodes up to a block).
+// step: every how many layers each is read on its own and walked back to (each such read decodes
+// up to a block).
 QString firstDifference(const LayerStore& store, const std::vector<Layer>& reference, std::size_t step = 1)
 {
     if (store.size() != reference.size())
@@ -112,7 +113,7 @@ QString firstDifference(const LayerStore& store, const std::vector<Layer>& refer
     auto it = store.end();
     for (std::size_t k = reference.size(); k-- > 0;) {
         --it;
-        if (!same(*it, reference[k]) || it->row != reference[k].row)
+        if (k % step == 0 && (!same(*it, reference[k]) || it->row != reference[k].row))
             return QStringLiteral("walking back, at %1").arg(k);
     }
     return QString();

@@ -4,7 +4,11 @@
 #include <QUrl>
 
 #ifdef Q_OS_UNIX
+#include <QFile>
+
 #include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -191,6 +195,51 @@ QUrl toUrl(const QString& path)
     if (!hasStrayBytes(path))
         return QUrl::fromLocalFile(path);
     return QUrl::fromEncoded("file://" + toBytes(QDir::fromNativeSeparators(path)).toPercentEncoding("/"));
+}
+
+QString resolveReplaced(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    const QString generic = QDir::fromNativeSeparators(path);
+    if (!generic.contains(QChar::ReplacementCharacter))
+        return path;
+    const auto exists = [](const QByteArray& bytes) {
+        struct stat status
+        {
+        };
+        return ::lstat(bytes.constData(), &status) == 0;
+    };
+    const QStringList parts = generic.split(u'/');
+    QByteArray resolved;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            resolved += '/';
+        const QByteArray part = toBytes(parts[i]);
+        if (!parts[i].contains(QChar::ReplacementCharacter) || exists(resolved + part)) {
+            resolved += part;
+            continue;
+        }
+        DIR* folder = ::opendir(resolved.isEmpty() ? "." : resolved.constData());
+        if (!folder)
+            return path;
+        QByteArray match;
+        int matches = 0;
+        while (const dirent* entry = ::readdir(folder)) {
+            // Read as Qt's listing reads it.
+            if (QFile::decodeName(entry->d_name) == parts[i]) {
+                match = entry->d_name;
+                ++matches;
+            }
+        }
+        ::closedir(folder);
+        if (matches != 1)
+            return path;
+        resolved += match;
+    }
+    return QDir::toNativeSeparators(fromBytes(resolved));
+#else
+    return path;
+#endif
 }
 
 QString absolute(const QString& path)

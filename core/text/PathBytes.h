@@ -37,6 +37,12 @@ QString fromUrl(const QUrl& url);
 // The URL of a local path, its bytes percent-encoded.
 QUrl toUrl(const QString& path);
 
+// The path a Qt file dialog or folder listing gives, back as the bytes of the entry it names. Qt
+// reads a byte that is no UTF-8 in a name as U+FFFD; each part of path that names nothing and holds
+// U+FFFD is matched against its folder's entries read as bytes, and replaced when exactly one of
+// them reads the same. The path itself when nothing needs that or nothing matches exactly once.
+QString resolveReplaced(const QString& path);
+
 // The path made absolute against the working folder's bytes, cleaned as QDir::cleanPath does,
 // with native separators.
 QString absolute(const QString& path);

@@ -12,6 +12,8 @@
 #include <memory>
 
 #ifdef Q_OS_UNIX
+#include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -42,6 +44,8 @@ private slots:
     void fileManagerUrls_data();
     void fileManagerUrls();
     void absoluteAgainstAWorkingFolderThatIsNoUtf8();
+    void namesReadAsReplacementCharacters_data();
+    void namesReadAsReplacementCharacters();
 };
 
 void TestPathBytes::everySingleByte()
@@ -205,6 +209,64 @@ void TestPathBytes::absoluteAgainstAWorkingFolderThatIsNoUtf8()
     QCOMPARE(absolute, dir.path() + QStringLiteral("/d") + units({0xDCE9}) + QStringLiteral("p/o") +
                            units({0xDCFE}) + QStringLiteral(".gx"));
     QCOMPARE(PathBytes::absolute(QStringLiteral("/a/./b/../c")), QStringLiteral("/a/c"));
+#else
+    QSKIP("file names are bytes on Unix only");
+#endif
+}
+
+void TestPathBytes::namesReadAsReplacementCharacters_data()
+{
+    QTest::addColumn<QByteArrayList>("entries"); // made in the test folder; a trailing / makes a folder
+    QTest::addColumn<QByteArray>("picked");      // the entry a dialog hands over, read as Qt reads it
+    QTest::addColumn<QByteArray>("found");       // the bytes the path resolves to; empty: unchanged
+
+    QTest::newRow("Latin-1 file") << QByteArrayList{"lat\xe9n.gcode"} << QByteArray("lat\xe9n.gcode")
+                                  << QByteArray("lat\xe9n.gcode");
+    QTest::newRow("Latin-1 folder and 0xFE file")
+        << QByteArrayList{"d\xe9p/", "d\xe9p/o\xfe.gx"} << QByteArray("d\xe9p/o\xfe.gx")
+        << QByteArray("d\xe9p/o\xfe.gx");
+    QTest::newRow("a neighbour that is valid UTF-8")
+        << QByteArrayList{"lat\xc3\xa9n.gcode", "lat\xe9n.gcode"} << QByteArray("lat\xe9n.gcode")
+        << QByteArray("lat\xe9n.gcode");
+    // Both read as "a\uFFFD.gx": which one was meant cannot be told.
+    QTest::newRow("two names that read the same")
+        << QByteArrayList{"a\xe9.gx", "a\xe8.gx"} << QByteArray("a\xe9.gx") << QByteArray();
+    QTest::newRow("a real replacement character")
+        << QByteArrayList{"a\xef\xbf\xbd.gx"} << QByteArray("a\xef\xbf\xbd.gx")
+        << QByteArray("a\xef\xbf\xbd.gx");
+    QTest::newRow("no such file") << QByteArrayList{"b\xe9.gx"} << QByteArray("a\xe9.gx") << QByteArray();
+}
+
+// A desktop's file dialog gives a name as Qt reads it, each stray byte as U+FFFD; the path goes
+// back to the bytes of the one entry that reads so.
+void TestPathBytes::namesReadAsReplacementCharacters()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QByteArrayList, entries);
+    QFETCH(QByteArray, picked);
+    QFETCH(QByteArray, found);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray root = QFile::encodeName(dir.path()) + '/';
+    QByteArrayList made;
+    const auto removeEntries = qScopeGuard([&] {
+        for (auto it = made.crbegin(); it != made.crend(); ++it)
+            ::remove(it->constData());
+    });
+    for (const QByteArray& entry : entries) {
+        const QByteArray path = root + entry;
+        if (entry.endsWith('/')) {
+            QCOMPARE(::mkdir(path.constData(), 0700), 0);
+        } else {
+            const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+            QVERIFY(fd >= 0);
+            ::close(fd);
+        }
+        made << path;
+    }
+    const QString given = dir.path() + u'/' + QFile::decodeName(picked);
+    const QString resolved = PathBytes::resolveReplaced(given);
+    QCOMPARE(PathBytes::toBytes(resolved), found.isEmpty() ? PathBytes::toBytes(given) : root + found);
 #else
     QSKIP("file names are bytes on Unix only");
 #endif

@@ -317,6 +317,12 @@ std::optional<std::size_t> LayerIndex::layerForHeight(double target) const
     return reaching - 1;
 }
 
+bool LayerIndex::nextLayerIsAt(int row, double height) const
+{
+    const std::size_t next = m_layers.partitionPoint([row](const Layer& layer) { return layer.row < row; });
+    return next < m_layers.size() && m_layers[next].nanometres == Layer(0, height).nanometres;
+}
+
 void LayerIndex::rowsInserted(int row, int count)
 {
     m_layers.shiftRows(m_layers.partitionPoint([row](const Layer& layer) { return layer.row < row; }), count);

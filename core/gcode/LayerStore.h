@@ -1,11 +1,11 @@
 #pragma once
 
-// The layers of a body, kept in about two bytes a layer when they come one per row or two, as a
-// spiral vase's do.
+// The layers of a body, kept in little more than a byte a layer when they come one per row or two,
+// as a spiral vase's do.
 //
 // Layers are kept in blocks of kBlockLayers: a block holds its first layer whole and the others as
-// the steps from the layer before, row and height, in one byte each when both are small and in
-// zig-zag varints else; the height steps are counted in the block's largest common step, so that
+// the steps from the layer before, row and height, both in one byte when both are small and in
+// two zig-zag varints else; the height steps are counted in the block's largest common step, so that
 // a Z written with four decimals steps in hundreds of nanometres, not in thousands. The bytes are
 // appended in chunks of at most kChunkBytes, so that the store never copies more than a chunk to
 // grow. The last, unfinished block is held plain until it is full.
@@ -79,7 +79,7 @@ private:
         void step();
     };
     Reader readerAt(std::size_t block) const;
-    // The layer at index, which lies in group (a block, or the tail after the blocks).
+    // The blocks and, after them, the tail, each a group of layers.
     std::size_t groups() const { return m_blocks.size() + (m_tail.empty() ? 0 : 1); }
     Layer firstOf(std::size_t group) const;
 
@@ -96,7 +96,7 @@ private:
     std::vector<Block> m_blocks;
     std::vector<std::vector<std::uint8_t>> m_chunks;
     std::vector<Layer> m_tail;   // the layers after the last block, fewer than kBlockLayers
-    std::size_t m_liveBytes = 0; // bytes of the chunks that blocks use
+    std::size_t m_liveBytes = 0; // bytes written to the chunks, those of moved blocks included
     std::size_t m_deadBytes = 0; // bytes of blocks that were written again elsewhere
 };
 

@@ -305,8 +305,12 @@ void MachineTracker::move(int command, const std::array<std::optional<double>, 2
     if (s.x && s.y)
         markVisited(*s.x, *s.y);
     if (movesXy && delta > 0 && s.z) {
-        if (fromX && fromY && s.x && s.y)
-            markPrinted(*fromX, *fromY, *s.x, *s.y);
+        if (fromX && fromY && s.x && s.y) {
+            if (command >= 2)
+                markArcMove(command, *fromX, *fromY, *s.x, *s.y, words);
+            else
+                markPrinted(*fromX, *fromY, *s.x, *s.y);
+        }
         s.lastExtrusionZ = s.z;
         s.topZ = std::max(s.topZ, *s.z);
     }
@@ -338,6 +342,68 @@ void MachineTracker::markPrinted(double x0, double y0, double x1, double y1)
             continue;
         m_lastPrinted = key;
         m_printed.mark(cx, cy, m_part);
+    }
+}
+
+// Arcs as Marlin documents them (G2 clockwise, G3 counter-clockwise): I and J offset the centre
+// from the start, and with neither X nor Y given, or P whole circles, the arc is a whole circle;
+// R gives the radius, of which two centres fit, and as which one a firmware takes is not agreed,
+// both arcs are marked: the park keeps clear of either.
+void MachineTracker::markArcMove(int command, double x0, double y0, double x1, double y1,
+                                 const std::array<std::optional<double>, 26>& words)
+{
+    const auto& at = [&](char letter) -> const std::optional<double>& {
+        return words[std::size_t(letter - 'A')];
+    };
+    const bool clockwise = command == 2;
+    if (at('I') || at('J')) {
+        const bool whole = (!at('X') && !at('Y')) || (at('P') && *at('P') >= 1);
+        markArc(x0, y0, x1, y1, x0 + at('I').value_or(0.0), y0 + at('J').value_or(0.0), clockwise, whole);
+        return;
+    }
+    const std::optional<double>& r = at('R');
+    const double dx = (x1 - x0) / 2, dy = (y1 - y0) / 2;
+    const double half = std::hypot(dx, dy);
+    if (!r || half == 0.0 || !std::isfinite(*r)) {
+        markPrinted(x0, y0, x1, y1);
+        return;
+    }
+    // The centres lie on the perpendicular bisector, h from the chord's middle.
+    const double h = std::sqrt(std::max(0.0, (*r - half) * (*r + half)));
+    const double ux = -dy / half, uy = dx / half;
+    for (const double side : {1.0, -1.0})
+        markArc(x0, y0, x1, y1, x0 + dx + side * h * ux, y0 + dy + side * h * uy, clockwise, false);
+}
+
+void MachineTracker::markArc(double x0, double y0, double x1, double y1, double cx, double cy, bool clockwise,
+                             bool whole)
+{
+    constexpr double kTurn = 2 * 3.14159265358979323846;
+    const double radius = std::hypot(x0 - cx, y0 - cy);
+    const double from = std::atan2(y0 - cy, x0 - cx);
+    const double to = std::atan2(y1 - cy, x1 - cx);
+    // The angle swept, in (0, a turn]: the whole turn when the arc ends where it starts.
+    double sweep = clockwise ? from - to : to - from;
+    sweep = std::fmod(sweep, kTurn);
+    if (sweep <= 1e-12)
+        sweep += kTurn;
+    if (whole)
+        sweep = kTurn;
+    // Chords of at most half a cell: they stay within a tenth of a cell of the arc.
+    const double pieces = std::ceil(sweep * radius / (kCell / 2));
+    if (!std::isfinite(pieces) || pieces > 1e6) {
+        markPrinted(x0, y0, x1, y1);
+        return;
+    }
+    const int n = std::max(1, int(pieces));
+    const double step = (clockwise ? -sweep : sweep) / n;
+    double x = x0, y = y0;
+    for (int i = 1; i <= n; ++i) {
+        const bool last = i == n && !whole;
+        const double nx = last ? x1 : cx + radius * std::cos(from + step * i);
+        const double ny = last ? y1 : cy + radius * std::sin(from + step * i);
+        markPrinted(x, y, nx, ny);
+        x = nx, y = ny;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "core/gcode/MachineState.h"
 
 #include "core/gcode/GCodeWords.h"
+#include "core/text/LineBreaks.h"
 
 #include <algorithm>
 #include <charconv>
@@ -111,18 +112,13 @@ std::optional<double> MachineState::activeTarget() const
 
 void MachineTracker::rows(std::string_view bytes)
 {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        if (c != '\n' && c != '\r')
-            continue;
-        row(bytes.substr(start, i - start));
-        if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-            ++i;
-        start = i + 1;
+    for (std::size_t start = 0; start < bytes.size();) {
+        const std::size_t end = LineBreaks::nextBreak(bytes, start);
+        row(bytes.substr(start, end - start));
+        if (end == bytes.size())
+            return;
+        start = end + (bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n' ? 2 : 1);
     }
-    if (start < bytes.size())
-        row(bytes.substr(start));
 }
 
 void MachineTracker::followLayerPass(char letter, int number,
@@ -328,8 +324,29 @@ void MachineTracker::markVisited(double x, double y)
 
 void MachineTracker::markPrinted(double x0, double y0, double x1, double y1)
 {
-    const double length = std::hypot(x1 - x0, y1 - y0);
+    // Only the number of steps hangs on it: the square root is enough, where hypot is careful.
+    const double length = std::sqrt((x1 - x0) * (x1 - x0) + (y1 - y0) * (y1 - y0));
     const int steps = int(std::min(1e6, std::ceil(length / kCell)));
+    // The points i/steps of the way, in whole 2^-20 cells: a cell is then the point shifted right,
+    // which is what floor(v / kCell) gives, for a fraction of the cost; far out, the plain way.
+    constexpr double kFraction = double(1 << 20) / kCell;
+    constexpr double kFar = 1e9;
+    if (std::abs(x0) < kFar && std::abs(y0) < kFar && std::abs(x1) < kFar && std::abs(y1) < kFar) {
+        const auto fixed = [](double v) { return std::int64_t(std::floor(v * kFraction)); };
+        const std::int64_t fx0 = fixed(x0), fy0 = fixed(y0);
+        const std::int64_t dx = steps ? (fixed(x1) - fx0) / steps : 0;
+        const std::int64_t dy = steps ? (fixed(y1) - fy0) / steps : 0;
+        for (int i = 0; i <= steps; ++i) {
+            const auto cx = std::int32_t(i == steps ? fixed(x1) >> 20 : (fx0 + dx * i) >> 20);
+            const auto cy = std::int32_t(i == steps ? fixed(y1) >> 20 : (fy0 + dy * i) >> 20);
+            const std::uint64_t key = keyOf(cx, cy);
+            if (key == m_lastPrinted)
+                continue;
+            m_lastPrinted = key;
+            m_printed.mark(cx, cy, m_part);
+        }
+        return;
+    }
     const double dx = steps ? (x1 - x0) / steps : 0.0;
     const double dy = steps ? (y1 - y0) / steps : 0.0;
     double x = x0;
@@ -529,24 +546,19 @@ PauseIndex PauseIndex::build(std::string_view body)
     PauseIndex index;
     MachineTracker tracker;
     index.m_checkpoints.push_back({0, tracker.state()});
-    std::size_t start = 0;
     std::size_t next = kSpacing;
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        const char c = body[i];
-        if (c != '\n' && c != '\r')
-            continue;
-        tracker.row(body.substr(start, i - start));
-        if (c == '\r' && i + 1 < body.size() && body[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-        if (start >= next) {
+    for (std::size_t start = 0; start < body.size();) {
+        const std::size_t end = LineBreaks::nextBreak(body, start);
+        tracker.row(body.substr(start, end - start));
+        if (end == body.size())
+            break;
+        start = end + (body[end] == '\r' && end + 1 < body.size() && body[end + 1] == '\n' ? 2 : 1);
+        if (start >= next && start < body.size()) {
             tracker.setPart(std::uint32_t(index.m_checkpoints.size()));
             index.m_checkpoints.push_back({start, tracker.state()});
             next = start + kSpacing;
         }
     }
-    if (start < body.size())
-        tracker.row(body.substr(start));
     index.m_visited = tracker.visited();
     index.m_printed = tracker.printed();
     return index;

@@ -28,6 +28,9 @@ EditBuffer::EditBuffer(QWidget* parent) : QsciScintilla(parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     for (int margin = 0; margin < 5; ++margin)
         setMarginWidth(margin, 0);
+    // QScintilla shows annotations, which no row here has; shown, each new body has its every row
+    // asked for them: 0.02 s on an 85 MB body, a quarter of the time the file takes to read.
+    SendScintilla(SCI_ANNOTATIONSETVISIBLE, long(ANNOTATION_HIDDEN));
     SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1L);
     SendScintilla(SCI_SETSCROLLWIDTH, 1L);
     setLineBreak(LineBreak::LF);

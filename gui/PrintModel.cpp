@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -49,6 +50,8 @@ void PrintModel::beforeEdit(qsizetype position, qsizetype length, bool deletes)
     edit.first = m_text.rowAt(position);
     edit.last = deletes ? m_text.rowAt(position + length) : edit.first;
     edit.rowsBefore = m_text.physicalRowCount();
+    edit.insertsRows = !deletes && edit.first < edit.rowsBefore && position == m_text.rowStart(edit.first);
+    edit.restoringLift = std::exchange(m_restoringLift, std::nullopt);
     if (edit.last - edit.first > kMostRowsFollowed) {
         m_layersValid = m_eventsValid = false;
         return;
@@ -86,6 +89,8 @@ void PrintModel::followEdit()
         // layers, the ones below the edit moved by its rows.
         if (effects == edit.effects || (none(effects) && none(edit.effects)))
             m_layers.rowsShifted(edit.last, shift);
+        else if (insertedRowsKeepLayers(edit, effects))
+            m_layers.rowsInserted(edit.first, shift);
         else
             m_layersValid = false;
     }
@@ -104,6 +109,22 @@ void PrintModel::followEdit()
         from = m_events.erase(from, to);
         m_events.insert(from, found.begin(), found.end());
     }
+}
+
+bool PrintModel::insertedRowsKeepLayers(const Edit& edit, const std::vector<std::string>& effects) const
+{
+    const std::size_t count = effects.size() - 1;
+    if (!edit.insertsRows || count == 0 || effects.back() != edit.effects.front())
+        return false;
+    // Rows the pass passes over change nothing it finds, only where the rows below lie.
+    if (std::all_of(effects.begin(), effects.end() - 1, [](const std::string& e) { return e.empty(); }))
+        return true;
+    // A block that restores the machine extrudes nothing, so the extrusions and their heights stay;
+    // a layer's change row is the first move setting its height since the extrusion before it. The
+    // block sets the height it found, which a move before it set first, and its lift: that could
+    // take the change only of the first extrusion after it, where no move since the extrusion
+    // before set that height, which is then the first layer changing at or after the block.
+    return edit.restoringLift && !m_layers.nextLayerIsAt(edit.first, *edit.restoringLift);
 }
 
 const LayerIndex& PrintModel::layers()

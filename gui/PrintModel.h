@@ -40,6 +40,12 @@ public:
     // after the editor took the new body); the marks are found again.
     void adoptLayers(LayerIndex layers);
 
+    // The next edit puts in rows that extrude nothing and leave the height, E and the modes as
+    // they found them, lifting on the way to liftedTo (a pause's park-and-resume block); none:
+    // no such rows are expected. Their moves then change no layer unless one lies at liftedTo,
+    // where the lift could take its change: the layers below only move down.
+    void expectRestoringRows(std::optional<double> liftedTo) { m_restoringLift = liftedTo; }
+
     // Whether the layers (and, withEvents, the events) match the text without a pass over it;
     // when not, they are found shortly and refreshed() is sent.
     bool current(bool withEvents);
@@ -55,7 +61,11 @@ private:
         int last = 0;
         int rowsBefore = 0; // the editor's row count before the edit
         std::vector<std::string> effects;
+        bool insertsRows = false;            // text put in at the start of row first, nothing taken out
+        std::optional<double> restoringLift; // see expectRestoringRows
     };
+    // Whether the rows the insertion put in front of edit.first leave the layers as they were.
+    bool insertedRowsKeepLayers(const Edit& edit, const std::vector<std::string>& effects) const;
     void beforeEdit(qsizetype position, qsizetype length, bool deletes);
     // Follows the edit noted last, now that the text holds its result.
     void followEdit();
@@ -70,6 +80,7 @@ private:
     quint64 m_changes = 0; // counts every edit followed and every new finding
     quint64 m_rulerMarksChanges = ~quint64(0);
     std::optional<Edit> m_edit;
+    std::optional<double> m_restoringLift;
     quint64 m_pendingChanges = ~quint64(0);
     QTimer* m_refreshTimer = nullptr;
 };

@@ -317,6 +317,13 @@ std::optional<std::size_t> LayerIndex::layerForHeight(double target) const
     return std::size_t(reaching - m_layers.begin()) - 1;
 }
 
+bool LayerIndex::nextLayerIsAt(int row, double height) const
+{
+    const auto next = std::lower_bound(m_layers.begin(), m_layers.end(), row,
+                                       [](const Layer& layer, int r) { return layer.row < r; });
+    return next != m_layers.end() && next->nanometres == Layer(0, height).nanometres;
+}
+
 void LayerIndex::rowsInserted(int row, int count)
 {
     const auto from = std::lower_bound(m_layers.begin(), m_layers.end(), row,

@@ -67,6 +67,9 @@ public:
     // The last layer whose height is below target; the first layer when target is at or below
     // the first layer's height; none when no layer reaches target.
     std::optional<std::size_t> layerForHeight(double target) const;
+    // Whether the first layer whose change row is at or after row lies at height (compared in
+    // whole nanometres).
+    bool nextLayerIsAt(int row, double height) const;
 
     // For count rows put in front of row that hold no move and change no extrusion mode (a pause,
     // a temperature): the change rows at or after row move down by count.

@@ -16,6 +16,7 @@ struct Command
     char letter = 0; // G, M or T; 0 for anything else
     int number = -1;
     std::array<std::optional<double>, 26> words{};
+    bool anyWord = false; // a word stands, with a number or not (a Z or E without one is none)
 };
 
 Command readCommand(std::string_view text)
@@ -32,8 +33,10 @@ Command readCommand(std::string_view text)
         return command; // a message follows, not words
     while (reader.next()) {
         const char letter = reader.letter();
-        if (const std::optional<double> value = reader.value())
+        const std::optional<double> value = reader.value();
+        if (value)
             command.words[std::size_t(letter - 'A')] = *value;
+        command.anyWord = command.anyWord || value || (letter != 'Z' && letter != 'E');
     }
     return command;
 }
@@ -92,6 +95,12 @@ bool CellGrid::grow(std::int32_t cx, std::int32_t cy)
     return true;
 }
 
+bool MachineState::layerPassAgrees() const
+{
+    return z && layerPass.zKnown && layerPass.z == *z && !relativeXyz && !layerPass.relativeAxes &&
+           layerPass.e == e && layerPass.relativeE == relativeE;
+}
+
 std::optional<double> MachineState::activeTarget() const
 {
     const auto found = toolTargets.find(tool);
@@ -116,10 +125,48 @@ void MachineTracker::rows(std::string_view bytes)
         row(bytes.substr(start));
 }
 
+void MachineTracker::followLayerPass(char letter, int number,
+                                     const std::array<std::optional<double>, 26>& words, bool anyWord)
+{
+    MachineState::LayerPass& pass = m_state.layerPass;
+    const auto& at = [&](char l) -> const std::optional<double>& { return words[std::size_t(l - 'A')]; };
+    if (letter == 'M') {
+        if (number == 82 || number == 83)
+            pass.relativeE = number == 83;
+        return;
+    }
+    if (letter != 'G')
+        return;
+    if (number >= 0 && number <= 3) {
+        if (const auto& z = at('Z'); z && number <= 1) {
+            pass.z = pass.relativeAxes ? std::round((pass.z + *z) * 1e6) / 1e6 : *z;
+            pass.zKnown = true;
+        }
+        if (const auto& e = at('E'))
+            pass.e = pass.relativeE || pass.relativeAxes ? pass.e + *e : *e;
+    } else if (number == 90 || number == 91) {
+        pass.relativeAxes = number == 91;
+    } else if (number == 92) {
+        if (const auto& e = at('E'))
+            pass.e = *e;
+        else if (!anyWord)
+            pass.e = 0.0;
+    }
+}
+
 void MachineTracker::row(std::string_view text)
 {
     const Command command = readCommand(text);
     MachineState& s = m_state;
+    if (command.letter == 'G' || command.letter == 'M') {
+        // The layer pass reads a command only from a row that starts with one of these.
+        std::size_t first = 0;
+        while (first < text.size() && GCodeWords::isBlank(text[first]))
+            ++first;
+        const char c = first < text.size() ? GCodeWords::upper(text[first]) : 0;
+        if (c == 'G' || c == 'M' || c == 'N' || c == '(')
+            followLayerPass(command.letter, command.number, command.words, command.anyWord);
+    }
     if (command.letter == 'T') {
         s.tool = command.number;
         return;

@@ -33,10 +33,26 @@ struct MachineState
     std::optional<double> retractLength; // the file's own retraction: the latest retraction's depth
     std::optional<double> retractFeed;   // the feed rate of that retraction
 
+    // The rows as the layer pass reads them (LayerIndex.h), where it differs from a firmware: it
+    // takes Z from G0/G1 alone, not from G92 or arcs, sums relative heights to the nanometre, reads
+    // E as relative under M83 or G91 alike, and a bare G92 zeroes its E. A block whose rows leave
+    // this as they found it, and extrude nothing, moves no layer the pass finds after it.
+    struct LayerPass
+    {
+        bool zKnown = false;
+        double z = 0.0;
+        double e = 0.0;
+        bool relativeAxes = false;
+        bool relativeE = false;
+    } layerPass;
+
     std::optional<double> lastExtrusionZ; // the printing height of the latest extrusion
     double topZ = 0.0;                    // the highest printing height so far
 
     bool isRetracted() const { return firmwareRetracted || retracted > kRetractedAtLeast; }
+    // Whether the layer pass reads the head's height, E and modes as this state has them, with
+    // absolute X, Y and Z: then a block written from this state leaves the pass's state as it found it.
+    bool layerPassAgrees() const;
     std::optional<double> activeTarget() const;
 
     static constexpr double kRetractedAtLeast = 1e-6;
@@ -135,6 +151,8 @@ public:
 
 private:
     void move(int command, const std::array<std::optional<double>, 26>& words);
+    void followLayerPass(char letter, int number, const std::array<std::optional<double>, 26>& words,
+                         bool anyWord);
     void markVisited(double x, double y);
     void markPrinted(double x0, double y0, double x1, double y1);
 

@@ -21,11 +21,13 @@ void TEditorForBorvane5_Form1::btnPauseClick()
         return;
     const int row = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
     QString summary;
-    const QStringList lines = pauseLines(row, summary);
+    std::optional<double> restoringLift;
+    const QStringList lines = pauseLines(row, summary, restoringLift);
     const bool indexCurrent = m_pauseIndexRevision == Memo1->revision();
-    insertLines(lines);
-    if (indexCurrent) {
-        // The lines leave the machine as they found it: the checkpoints after them only move.
+    insertLines(lines, restoringLift);
+    // A lone pause line, or a block that leaves the machine as it found it as both readers see it:
+    // the checkpoints after them only move. Another block is read again at the next pause.
+    if (indexCurrent && (restoringLift || lines.size() == 1)) {
         const std::size_t offset = std::size_t(Memo1->rowStart(CurrentRow));
         const int next = CurrentRow + int(lines.size());
         const std::size_t end =
@@ -63,7 +65,8 @@ void TEditorForBorvane5_Form1::btnPauseClick()
     showWarnings(notes, true);
 }
 
-QStringList TEditorForBorvane5_Form1::pauseLines(int row, QString& summary)
+QStringList TEditorForBorvane5_Form1::pauseLines(int row, QString& summary,
+                                                 std::optional<double>& restoringLift)
 {
     const PrinterProfile& printer = m_printerChoice->profile();
     if (printer.name == QLatin1String(PrinterProfiles::kDefaultName) &&
@@ -82,6 +85,10 @@ QStringList TEditorForBorvane5_Form1::pauseLines(int row, QString& summary)
         context = m_pauseIndex.contextAt(bytes, before);
     }
     const PauseBlock block = PauseBlocks::build(printer, settings, context);
+    // Where the layer pass reads the rows before as this state does, the block leaves it as it
+    // found it; elsewhere (a G92 Z, relative heights, ...) the layers are found again.
+    if (block.parked && context.state.layerPassAgrees())
+        restoringLift = block.parkZ;
 
     QString where = QStringLiteral("at row %1").arg(row);
     const LayerIndex& index = layerIndex();
@@ -134,7 +141,7 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
     insertLines(check.lines);
 }
 
-void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
+void TEditorForBorvane5_Form1::insertLines(const QStringList& lines, std::optional<double> restoringLift)
 {
     const int rowBefore = CurrentRow;
     CurrentRow = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
@@ -144,7 +151,9 @@ void TEditorForBorvane5_Form1::insertLines(const QStringList& lines)
     Memo1->beginUndoAction();
     Memo1->markUndoStep(int(m_insertionSteps.size()));
     InsertionStep step{rowBefore, CurrentRow, memoMessage->toPlainText(), m_warningRows, {}, {}};
+    m_print->expectRestoringRows(restoringLift);
     Memo1->insertRows(CurrentRow, lines);
+    m_print->expectRestoringRows(std::nullopt);
     Memo1->endUndoAction();
     followInsertedMoves(revision, CurrentRow, int(lines.size()));
     Memo1->PlaceCaretAtRow(CurrentRow);

@@ -9,8 +9,8 @@
 
 #include "core/gcode/HollowFinder.h"
 #include "core/gcode/LayerIndex.h"
-#include "core/gcode/MoveReader.h"
 #include "core/gcode/MachineState.h"
+#include "core/gcode/MoveReader.h"
 #include "core/gcode/SlicedFile.h"
 #include "gui/LayerRuler.h"
 #include "gui/LayerView.h"
@@ -172,7 +172,9 @@ private:
     quint64 m_pauseIndexRevision = ~quint64(0);
     // The lines of a pause for the chosen printer at the row they go to, and what the message
     // area says of them (empty for the default printer, whose pause is the one line it always was).
-    QStringList pauseLines(int row, QString& summary);
+    // restoringLift: the lifted height of a park-and-resume block that leaves the machine as it
+    // found it (see PrintModel::expectRestoringRows).
+    QStringList pauseLines(int row, QString& summary, std::optional<double>& restoringLift);
 
     // Opening a file (DropHandlers.cpp).
     // Takes the drag-and-drop events aimed at this window, wherever they land on it.
@@ -216,8 +218,9 @@ private:
 
     // Inserting (InsertionHandlers.cpp).
     // Puts lines at the current row (or after it, by the insert-position choice), top to
-    // bottom, as one undo step; the caret goes to the first of them. The layer index follows them.
-    void insertLines(const QStringList& lines);
+    // bottom, as one undo step; the caret goes to the first of them. The layer index follows them;
+    // restoringLift: the lines are a block that leaves the machine as it found it, lifting to it.
+    void insertLines(const QStringList& lines, std::optional<double> restoringLift = std::nullopt);
     // Ctrl+Z and redo of an insertion put CurrentRow back where that click found it or left it.
     void insertionTakenBack(int step);
     // After the output could not be opened for the reason given: says so and offers to choose

@@ -2,8 +2,12 @@
 // button's caption, the block a click inserts, its message and one undo step for all of it.
 
 #include "GuiTestSupport.h"
+#include "ReferenceLayers.h"
 #include "TestPaths.h"
 
+#include "core/gcode/LayerIndex.h"
+#include "core/gcode/SlicedFile.h"
+#include "core/text/RowSource.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
 #include "gui/PrinterChoice.h"
@@ -39,10 +43,16 @@ private slots:
     void marlinBlockIsOneUndoStep();
     void pauseOfAnotherFamilyIsWarned();
     void settingsAreUsedAndRemembered();
+    void layersFollowTheBlock_data();
+    void layersFollowTheBlock();
+    void layersFollowBlocksInRealFiles_data();
+    void layersFollowBlocksInRealFiles();
 
 private:
     void rebuildWindow();
     void load(const QByteArray& body);
+    void pauseAt(int row);
+    void compareWithPlainReading();
     QComboBox* printers() const { return m_window->findChild<QComboBox*>(QStringLiteral("cboxPrinter")); }
     void choose(const QString& title);
 
@@ -256,6 +266,96 @@ void TestPausePrinter::settingsAreUsedAndRemembered()
     choose(QStringLiteral("Marlin"));
     QCOMPARE(m_window->printerChoice()->settings().lift, 10.0);
     QVERIFY(!m_window->printerChoice()->settings().standby);
+}
+
+void TestPausePrinter::layersFollowTheBlock_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("row");
+    // Before the change row of layer 2 and inside layer 2: the block's moves make no layer.
+    QTest::newRow("before a layer") << kBody << 8;
+    QTest::newRow("inside a layer") << kBody << 10;
+    // The lift (10 mm over Z0.2) is the next layer's height: lifted there after the last extrusion
+    // below it, the head has set that height first, so the block's lift row starts the layer.
+    QTest::newRow("lift onto the next layer")
+        << QByteArray("G90\nM82\nG1 X10 Y10 Z0.2 F3000\nG1 X60 Y10 E2 F1200\nG1 X60 Y60 E4\n"
+                      "G1 Z10.2 F600\nG1 X10 Y60 E6 F1200\nG1 X10 Y10 E8\n")
+        << 5;
+    // A G92 Z renames the height without a move: the layers are read from the moves' own Z, which
+    // the block's way back down (to the renamed height) would change.
+    QTest::newRow("height renamed by G92")
+        << QByteArray("G90\nM82\nG1 X10 Y10 Z0.2 F3000\nG1 X60 Y10 E2 F1200\nG92 Z5\n"
+                      "G1 X60 Y60 E4\nG1 Z0.4 F600\nG1 X10 Y60 E6 F1200\n")
+        << 5;
+    // E is relative under G91 alone: the block, written with absolute moves, sets M83 to keep E
+    // relative, which outlasts the file's own G90 below. Read absolute, E1 after E8 pulls back;
+    // read relative, it prints a layer at Z0.6.
+    QTest::newRow("relative moves")
+        << QByteArray("G90\nM82\nG1 X10 Y10 Z0.2 F3000\nG91\nG1 X50 E2 F1200\nG1 Y50 E2\nG1 Z0.2 F600\n"
+                      "G1 X-50 E2 F1200\nG1 Y-50 E2\nG90\nG1 Z0.6 F600\nG1 X20 Y20 E1 F1200\n")
+        << 8;
+}
+
+void TestPausePrinter::pauseAt(int row)
+{
+    m_window->lbleRow->setText(QString::number(row));
+    QTest::mouseClick(m_window->sbtnGoRowNumber, Qt::LeftButton);
+    QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
+}
+
+// The layers the window knows are the layers a plain reading of its text finds.
+void TestPausePrinter::compareWithPlainReading()
+{
+    const TextRows rows(GuiTest::editorBytes(*m_window->Memo1));
+    const QList<Reference::LayerRow> expected = Reference::allLayers(Reference::referenceEffects(rows));
+    const auto& found = m_window->layerIndex().layers();
+    QCOMPARE(qsizetype(found.size()), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QCOMPARE(found[std::size_t(i)].row, expected[i].row);
+        QVERIFY(Reference::sameZ(found[std::size_t(i)].z(), expected[i].z));
+    }
+}
+
+void TestPausePrinter::layersFollowTheBlock()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, row);
+    choose(QStringLiteral("Marlin"));
+    load(body);
+    QVERIFY(!m_window->layerIndex().isEmpty());
+    pauseAt(row);
+    QVERIFY(GuiTest::editorBytes(*m_window->Memo1).size() > body.size());
+    compareWithPlainReading();
+}
+
+void TestPausePrinter::layersFollowBlocksInRealFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    const QStringList files = Reference::realFiles(QStringLiteral(BORVANE_REAL_FIXTURES_DIR));
+    if (files.isEmpty())
+        QSKIP("The real slicer files are not beside the repository.");
+    for (const QString& name : files)
+        QTest::newRow(qPrintable(name)) << name;
+}
+
+// Blocks before the change row of a layer halfway up and inside a layer a quarter up, in files
+// of real slicers.
+void TestPausePrinter::layersFollowBlocksInRealFiles()
+{
+    QFETCH(QString, name);
+    const QString path = m_dir->filePath(name);
+    QVERIFY(QFile::copy(QDir(QStringLiteral(BORVANE_REAL_FIXTURES_DIR)).filePath(name), path));
+    const QByteArray input = GuiTest::readFile(path);
+    const TextRows rows(input.mid(SlicedFile::headerLength(input)));
+    const QList<Reference::LayerRow> layers = Reference::allLayers(Reference::referenceEffects(rows));
+    QVERIFY(layers.size() >= 2);
+    choose(QStringLiteral("Marlin"));
+    QVERIFY(GuiTest::dropFile(m_window, path));
+    pauseAt(layers[layers.size() / 2].row);
+    QVERIFY(m_window->memoMessage->toPlainText().contains(QStringLiteral("park at")));
+    compareWithPlainReading();
+    pauseAt(layers[layers.size() / 4].row + 3);
+    compareWithPlainReading();
 }
 
 QTEST_MAIN(TestPausePrinter)

@@ -403,8 +403,9 @@ bool BodyDocument::reserve(qint64 bytes)
 {
     if (m_loader || size() != 0 || m_failed)
         return allocate(bytes);
+    ScintillaLoader* loader = nullptr;
     try {
-        auto* const loader = reinterpret_cast<ScintillaLoader*>(
+        loader = reinterpret_cast<ScintillaLoader*>(
             m_view->SendScintilla(QsciScintillaBase::SCI_CREATELOADER, (unsigned long)qMax<qint64>(bytes, 0),
                                   long(QsciScintillaBase::SC_DOCUMENTOPTION_STYLES_NONE)));
         if (!loader)
@@ -418,6 +419,8 @@ bool BodyDocument::reserve(qint64 bytes)
         m_view->SendScintilla(QsciScintillaBase::SCI_SETDOCPOINTER, 0UL, 0L);
         m_loader = std::make_unique<Loader>(loader);
     } catch (const std::exception&) { // no memory or no thread
+        if (loader && !m_loader)
+            loader->Release();
         m_failed = true;
     }
     return !m_failed;

@@ -4,11 +4,10 @@
 
 #include "core/gcode/CommandLines.h"
 #include "core/gcode/Insertion.h"
+#include "core/text/PathBytes.h"
 #include "core/text/Utility.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QLocale>
 
 #include <cmath>
@@ -18,9 +17,10 @@
 
 namespace {
 
+// The working folder is read as bytes: a folder named in Latin-1 keeps its name.
 QString nativeAbsolute(const QString& path)
 {
-    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    return PathBytes::absolute(path);
 }
 
 // The tallest height taken: far above any printer, low enough to print as a plain number.

@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "core/batch/Batch.h"
 #include "core/gcode/PrinterProfiles.h"
+#include "core/text/PathBytes.h"
 #include "core/text/Utility.h"
 #include "gui/BorvaneApplication.h"
 #include "gui/Glyphs.h"
@@ -20,7 +21,7 @@ namespace {
 
 void print(std::FILE* stream, const QString& text)
 {
-    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fputs(PathBytes::shown(text).toLocal8Bit().constData(), stream);
 }
 
 const char* const kBatchWorksWithoutDisplay = " The batch options work without one: see --help.\n";
@@ -123,9 +124,16 @@ int Program::run(int argc, char** argv)
     QCoreApplication::setApplicationVersion(CommandLine::version());
 
     // The arguments decide the kind of application: a batch edit never makes a widget.
+    // A file name is bytes: one that is no UTF-8 (a Latin-1 "lat\xe9n.gcode") keeps them, where
+    // QCoreApplication::arguments() would turn them into U+FFFD and name no file.
     QStringList arguments;
-    for (int i = 0; i < argc; ++i)
+    for (int i = 0; i < argc; ++i) {
+#ifdef Q_OS_UNIX
+        arguments << PathBytes::fromBytes(argv[i]);
+#else
         arguments << QString::fromLocal8Bit(argv[i]);
+#endif
+    }
     CommandLine commandLine;
     const CommandLine::Parsed parsed = commandLine.parse(arguments);
     if (parsed.mode == CommandLine::Mode::Window)

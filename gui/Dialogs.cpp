@@ -1,6 +1,7 @@
 #include "gui/Dialogs.h"
 
 #include "core/gcode/SlicedFileReader.h"
+#include "core/text/PathBytes.h"
 
 #include <QApplication>
 #include <QDir>
@@ -21,9 +22,11 @@ Answerer& answerer()
     return instance;
 }
 
-int showBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
+int showBox(QMessageBox::Icon icon, const QString& caption, const QString& message,
             QMessageBox::StandardButtons buttons)
 {
+    // A file name's bytes that are no UTF-8 are written as \xE9, which a person can read and type.
+    const QString text = PathBytes::shown(message);
     const QPointer<QWidget> owner = QApplication::activeWindow();
     if (answerer())
         return answerer()(BoxRequest{caption, text, icon, buttons, owner});
@@ -145,7 +148,8 @@ QString ChooseFolder(const QString& caption, const QString& start)
     const QString folder = QFileDialog::getExistingDirectory(owner, caption, start);
     if (owner)
         owner->activateWindow();
-    return folder.isEmpty() ? QString() : QDir::toNativeSeparators(folder);
+    // A dialog that read a byte of the folder's name as U+FFFD names no folder; its bytes are found.
+    return folder.isEmpty() ? QString() : PathBytes::resolveReplaced(QDir::toNativeSeparators(folder));
 }
 
 void setFolderChooser(FolderChooser chooser)

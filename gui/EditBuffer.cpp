@@ -134,14 +134,15 @@ void EditBuffer::insertBytesAt(qsizetype offset, const QByteArray& bytes)
     editAsProgram([&] { SendScintilla(SCI_INSERTTEXT, uintptr_t(offset), bytes.constData()); });
 }
 
-void EditBuffer::insertRows(int row, const QStringList& lines)
+void EditBuffer::insertRows(int row, const QStringList& lines, std::optional<qsizetype> blockMark)
 {
     const std::optional<Insertion::Placement> placement = Insertion::place(*this, row, lines, m_lineBreak);
     if (!placement)
         return;
     insertBytesAt(placement->offset, placement->bytes);
     for (qsizetype i = 0; i < lines.size(); ++i)
-        markInserted(placement->offset + placement->lineStarts[i], lines[i].size());
+        markInserted(placement->offset + placement->lineStarts[i], lines[i].size(),
+                     blockMark && *blockMark != i);
     updateMarginWidths();
 }
 

@@ -89,8 +89,10 @@ protected:
 
 public:
     // Puts lines in front of row r so that they become rows r, r+1, ...; r == lineCount() appends
-    // them. Any other r changes nothing. Works in the read-only state too.
-    void insertRows(int row, const QStringList& lines);
+    // them. Any other r changes nothing. Works in the read-only state too. blockMark: the lines
+    // make one block (a pause that parks) whose line blockMark alone carries a mark in the
+    // margin and on the ruler; its other lines are inserted lines with no mark of their own.
+    void insertRows(int row, const QStringList& lines, std::optional<qsizetype> blockMark = std::nullopt);
     void insertRow(int row, const QString& s) { insertRows(row, {s}); }
     void appendRow(const QString& s);
     void clearRows();
@@ -150,6 +152,8 @@ public:
     QByteArray rowHead(int row, qsizetype limit) const;
     // A line that insertRow put in since the body was loaded and that is still there.
     bool isInsertedRow(int row) const;
+    // An inserted line of a block that another of its lines marks (see insertRows).
+    bool isUnmarkedBlockRow(int row) const;
     // Every such line, rows ascending.
     std::vector<int> insertedRows() const;
     // A row the user changed by typing, pasting or dropping text since the body was loaded.
@@ -195,7 +199,7 @@ private:
     // The margins (EditBufferMargins.cpp).
     void setUpMargins();
     void updateMarginWidths();
-    void markInserted(qsizetype offset, qsizetype length);
+    void markInserted(qsizetype offset, qsizetype length, bool unmarkedBlockLine = false);
     // Runs a user's edit and marks the rows it changed. Modification events are not asked for:
     // QScintilla answers each with work in proportion to the text before the change.
     template <typename Edit> void markTyping(Edit edit)

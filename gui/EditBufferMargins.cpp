@@ -14,6 +14,10 @@ namespace {
 
 enum Margin { kNumberMargin = 0, kLayerMargin = 1, kMarkMargin = 2 };
 constexpr int kInsertedIndicator = 8; // the first indicator left to the container
+// The inserted indicator's values: a line the program put in, and one of a block whose mark
+// another of its lines carries.
+constexpr long kInsertedLine = 1;
+constexpr long kUnmarkedBlockLine = 2;
 constexpr int kTypedIndicator = 9;
 constexpr int kMarkMarginWidth = 20;
 constexpr int kLayerLabelChars = 13; // "99999  999.999"
@@ -117,14 +121,15 @@ void EditBuffer::setLayerLabels(LayerLabels labels)
     viewport()->update();
 }
 
-void EditBuffer::markInserted(qsizetype offset, qsizetype length)
+void EditBuffer::markInserted(qsizetype offset, qsizetype length, bool unmarkedBlockLine)
 {
     if (length <= 0)
         return;
     // The current indicator and its value belong to the document, which a new body replaces.
     SendScintilla(SCI_SETINDICATORCURRENT, kInsertedIndicator);
-    SendScintilla(SCI_SETINDICATORVALUE, 1L);
+    SendScintilla(SCI_SETINDICATORVALUE, unmarkedBlockLine ? kUnmarkedBlockLine : kInsertedLine);
     SendScintilla(SCI_INDICATORFILLRANGE, (unsigned long)offset, long(length));
+    SendScintilla(SCI_SETINDICATORVALUE, kInsertedLine);
 }
 
 void EditBuffer::markTyped(long from, long caret)
@@ -169,6 +174,12 @@ std::vector<int> EditBuffer::typedRows() const
         position = end;
     }
     return rows;
+}
+
+bool EditBuffer::isUnmarkedBlockRow(int row) const
+{
+    return hasRow(row) && rowEnd(row) > rowStart(row) &&
+           SendScintilla(SCI_INDICATORVALUEAT, kInsertedIndicator, long(rowStart(row))) == kUnmarkedBlockLine;
 }
 
 bool EditBuffer::isInsertedRow(int row) const
@@ -233,7 +244,8 @@ std::vector<EditBuffer::MarginLine> EditBuffer::marginLines() const
         if (label != labels.cend() && label->first == row)
             line.layer = label->second;
         const QByteArray head = rowHead(row, kCommandHead);
-        line.mark = PrintEvents::parse(std::string_view(head.constData(), std::size_t(head.size()))).kind;
+        if (!isUnmarkedBlockRow(row))
+            line.mark = PrintEvents::parse(std::string_view(head.constData(), std::size_t(head.size()))).kind;
         line.inserted = isInsertedRow(row);
         line.typed = isTypedRow(row);
         lines.push_back(std::move(line));

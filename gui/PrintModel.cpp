@@ -156,6 +156,8 @@ const std::vector<LayerRuler::Mark>& PrintModel::rulerMarks()
     if (m_changes != m_rulerMarksChanges) {
         m_rulerMarks.clear();
         for (const PrintEvents::Event& event : found) {
+            if (m_text.isUnmarkedBlockRow(event.row))
+                continue; // a pause block's standby and reheat: the block is marked once, as a pause
             if (const std::optional<std::size_t> layer = index.layerAt(event.row))
                 m_rulerMarks.push_back({*layer, event.command.kind, m_text.isInsertedRow(event.row)});
         }

@@ -11,6 +11,7 @@
 #include "core/gcode/SlicedFileReader.h"
 #include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
+#include "core/text/PathBytes.h"
 #include "core/text/RowSource.h"
 #include "core/text/Utility.h"
 
@@ -143,7 +144,7 @@ bool write(const QString& path, QIODevice* standardOutput, QByteArrayView header
         return writeEdited(device, header, body, lineBreak, placements, problem);
     });
     if (!written.ok())
-        error = QStringLiteral("Cannot write %1: %2").arg(path, written.problem);
+        error = QStringLiteral("Cannot write %1: %2").arg(PathBytes::shown(path), written.problem);
     return written.ok();
 }
 
@@ -355,7 +356,8 @@ static Outcome edit(const Request& request, const Streams& streams)
     }
     if (!request.listHollows && !request.inPlace && !request.force && outcome.outputPath != kStandardStream &&
         OutputFile::exists(outcome.outputPath)) {
-        outcome.error = QStringLiteral("%1 exists; give --force to replace it.").arg(outcome.outputPath);
+        outcome.error = QStringLiteral("%1 exists; give --force to replace it.")
+                            .arg(PathBytes::shown(outcome.outputPath));
         return outcome;
     }
     std::optional<int> structureRow;
@@ -397,7 +399,8 @@ static Outcome edit(const Request& request, const Streams& streams)
         return outcome;
     }
     const std::optional<QList<::Insertion::Placement>> placements =
-        plan(request, {rows, read.layers, start, request.file, hollows}, read.lineBreak, outcome);
+        plan(request, {rows, read.layers, start, PathBytes::shown(request.file), hollows}, read.lineBreak,
+             outcome);
     if (!placements)
         return outcome;
     read.layers = LayerIndex(); // gone before the write
@@ -472,9 +475,12 @@ QJsonObject toJson(const Outcome& outcome)
                                {QStringLiteral("row"), outcome.topLayerRow},
                                {QStringLiteral("z"), outcome.topLayerZ}};
     QJsonObject report{
-        {QStringLiteral("input"), outcome.inputPath}, {QStringLiteral("output"), outcome.outputPath},
-        {QStringLiteral("written"), outcome.written}, {QStringLiteral("printStart"), printStart},
-        {QStringLiteral("topLayer"), topLayer},       {QStringLiteral("insertions"), insertions},
+        {QStringLiteral("input"), PathBytes::shown(outcome.inputPath)},
+        {QStringLiteral("output"), PathBytes::shown(outcome.outputPath)},
+        {QStringLiteral("written"), outcome.written},
+        {QStringLiteral("printStart"), printStart},
+        {QStringLiteral("topLayer"), topLayer},
+        {QStringLiteral("insertions"), insertions},
     };
     if (outcome.hollows) {
         QJsonArray hollows;

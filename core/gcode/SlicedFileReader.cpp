@@ -1,6 +1,8 @@
 #include "core/gcode/SlicedFileReader.h"
 
 #include "core/gcode/BackgroundLayerIndex.h"
+#include "core/text/PathBytes.h"
+#include "core/text/Utility.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -133,7 +135,7 @@ Opened openRegularFile(QFile& file, const QString& path, QString* reason)
     if (path.isEmpty())
         return failed(QStringLiteral("No file was named."));
 #ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(PathBytes::toBytes(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return failed(qt_error_string(errno));
     struct stat status
@@ -267,7 +269,7 @@ ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
     case Opened::NotAFile:
         return refused(
             Refusal::NotAFile,
-            QFileInfo(path).isDir()
+            Utility::IsDirectory(path)
                 ? QStringLiteral("It is a folder.")
                 : QStringLiteral("Only regular files are read; this is a pipe, a device or a socket, "
                                  "which could keep the program waiting."));
@@ -287,8 +289,9 @@ ReadResult read(QIODevice& stream, BodySink& body, const ReadOptions& options)
     return readFrom(stream, QString(), -1, body, options);
 }
 
-QString refusalText(const QString& path, const ReadResult& result)
+QString refusalText(const QString& file, const ReadResult& result)
 {
+    const QString path = PathBytes::shown(file);
     switch (result.refusal) {
     case Refusal::None:
         return QString();

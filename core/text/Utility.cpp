@@ -1,5 +1,7 @@
 #include "core/text/Utility.h"
 
+#include "core/text/PathBytes.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -11,6 +13,10 @@
 #include <limits>
 #include <string>
 #include <string_view>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace Utility {
 
@@ -342,7 +348,29 @@ double FromNanometres(std::int64_t nanometres)
 
 bool IsDirectory(const QString& path)
 {
+#ifdef Q_OS_UNIX
+    struct stat status
+    {
+    };
+    return !path.isEmpty() && ::stat(PathBytes::toBytes(path).constData(), &status) == 0 &&
+           S_ISDIR(status.st_mode);
+#else
     return !path.isEmpty() && QFileInfo(path).isDir();
+#endif
+}
+
+qint64 FileSize(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    struct stat status
+    {
+    };
+    return !path.isEmpty() && ::stat(PathBytes::toBytes(path).constData(), &status) == 0
+               ? qint64(status.st_size)
+               : 0;
+#else
+    return QFileInfo(path).size();
+#endif
 }
 
 QString SplitPath(const QString& path, QString& drive, QString& directory, QString& name, QString& extension)

@@ -49,7 +49,10 @@ std::optional<std::int64_t> TypedNanometres(const QString& text, const QString& 
 std::int64_t ToNanometres(double millimetres);
 double FromNanometres(std::int64_t nanometres);
 
+// Whether path (its bytes as PathBytes carries them) names a folder, or a link to one.
 bool IsDirectory(const QString& path);
+// The size of the file at path (its bytes as PathBytes carries them), 0 when there is none.
+qint64 FileSize(const QString& path);
 // Splits into drive ("C:"), directory (up to the last "\" or "/"), name and extension.
 QString SplitPath(const QString& path, QString& drive, QString& directory, QString& name, QString& extension);
 QString BaseName(const QString& path);

@@ -2,6 +2,7 @@
 
 #include "core/gcode/OutputFile.h"
 #include "core/gcode/SlicedFile.h"
+#include "core/text/PathBytes.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
@@ -22,7 +23,7 @@ void showWriteError(const QString& path, const QString& reason)
         QStringLiteral("File Write Error"),
         QStringLiteral("The file was not created:\n%1\n\n%2\n\nNothing was changed; your edits are "
                        "still here.")
-            .arg(QDir::toNativeSeparators(path), reason));
+            .arg(PathBytes::shown(QDir::toNativeSeparators(path)), reason));
 }
 
 } // namespace
@@ -72,7 +73,8 @@ void TEditorForBorvane5_Form1::btnCreateClick()
         return;
     }
 
-    Dialogs::ShowNotice(OutputPath + QStringLiteral("\n") + QStringLiteral(" This file has been created."));
+    Dialogs::ShowNotice(PathBytes::shown(OutputPath) + QStringLiteral("\n") +
+                        QStringLiteral(" This file has been created."));
     close();
 }
 
@@ -82,7 +84,7 @@ void TEditorForBorvane5_Form1::offerAnotherFolder(const QString& problem)
         QStringLiteral("File Write Error"),
         QStringLiteral("The file cannot be created in this folder:\n%1\n\n%2\n\nNothing was written; your "
                        "edits are still here. Choose another folder and create the file there?")
-            .arg(QDir::toNativeSeparators(OutputPath), problem));
+            .arg(PathBytes::shown(QDir::toNativeSeparators(OutputPath)), problem));
     if (choose && chooseOutputFolder())
         btnCreateClick();
 }
@@ -94,7 +96,7 @@ bool TEditorForBorvane5_Form1::chooseOutputFolder()
     if (folder.isEmpty())
         return false;
     FolderPath = folder;
-    editFilePath->setText(FolderPath);
+    editFilePath->setText(PathBytes::shown(FolderPath));
     OutputPath = FolderPath + QDir::separator() + OutputFileName;
     return true;
 }
@@ -109,5 +111,5 @@ void TEditorForBorvane5_Form1::cboxHeaderClick()
 void TEditorForBorvane5_Form1::sbtnExplorerOpenClick()
 {
     const QString folder = FolderPath.isEmpty() ? Utility::ExeFolder() : FolderPath;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    QDesktopServices::openUrl(PathBytes::toUrl(folder));
 }

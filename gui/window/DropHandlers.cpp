@@ -2,6 +2,7 @@
 
 #include "core/gcode/SlicedFile.h"
 #include "core/gcode/SlicedFileReader.h"
+#include "core/text/PathBytes.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
@@ -38,8 +39,9 @@ std::optional<QString> firstLocalPath(const QMimeData* drop)
     if (!drop || !drop->hasUrls())
         return std::nullopt;
     for (const QUrl& url : drop->urls()) {
-        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
-            return QDir::toNativeSeparators(url.toLocalFile());
+        // The file manager's name as the bytes it was, which toLocalFile() would lose.
+        if (const QString path = PathBytes::fromUrl(url); !path.isEmpty())
+            return QDir::toNativeSeparators(path);
     }
     return std::nullopt;
 }
@@ -51,7 +53,7 @@ class DocumentSink : public SlicedFile::BodySink
 {
 public:
     DocumentSink(BodyDocument& document, QWidget* window, const QString& path)
-        : m_document(document), m_window(window), m_path(path), m_fileBytes(QFileInfo(path).size())
+        : m_document(document), m_window(window), m_path(path), m_fileBytes(Utility::FileSize(path))
     {
         m_clock.start();
     }
@@ -103,7 +105,7 @@ private:
         }
         const qint64 done = m_headerBytes + m_read;
         m_progress->setLabelText(QStringLiteral("Reading %1\n%2 of %3 MB")
-                                     .arg(QDir::toNativeSeparators(m_path))
+                                     .arg(PathBytes::shown(QDir::toNativeSeparators(m_path)))
                                      .arg(double(done) / 1e6, 0, 'f', 1)
                                      .arg(double(m_fileBytes) / 1e6, 0, 'f', 1));
         m_progress->setValue(int(qMin(done / kUnit, qint64(m_progress->maximum()))));
@@ -121,6 +123,42 @@ private:
     bool m_cancelled = false;
     QElapsedTimer m_clock;
     std::unique_ptr<QProgressDialog> m_progress;
+};
+
+// Qt's own file dialog reads a byte that is no UTF-8 in a name as U+FFFD and then finds no file of
+// that name; this one takes the name when it stands for exactly one file by its bytes.
+class OpenDialog : public QFileDialog
+{
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (files.size() == 1 && !QFileInfo::exists(files.front())) {
+            const QString resolved = PathBytes::resolveReplaced(files.front());
+            if (resolved != files.front() && !Utility::IsDirectory(resolved)) {
+                m_resolved = resolved;
+                QDialog::accept();
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+
+    // The chosen file, its bytes as the file system has them.
+    QString chosen() const
+    {
+        if (!m_resolved.isEmpty())
+            return m_resolved;
+        // A portal's dialog hands over the file's URL, whose bytes fromUrl keeps.
+        const QList<QUrl> urls = selectedUrls();
+        const QString path = urls.isEmpty() ? QString() : PathBytes::fromUrl(urls.front());
+        return path.isEmpty() ? QString() : PathBytes::resolveReplaced(QDir::toNativeSeparators(path));
+    }
+
+private:
+    QString m_resolved;
 };
 
 void showRefusal(const QString& path, const QString& reason)
@@ -240,7 +278,7 @@ void TEditorForBorvane5_Form1::OpenPath(const QString& path)
     DroppedPath = path;
     FolderPath = isFolder ? DroppedPath : SlicedFile::folderOf(DroppedPath);
     FileLoaded = !isFolder;
-    editFilePath->setText(FolderPath);
+    editFilePath->setText(PathBytes::shown(FolderPath));
     leditFileName->setText(OutputFileName);
     OutputPath = FolderPath + QDir::separator() + OutputFileName;
     Memo1->setEnabled(true);
@@ -254,14 +292,15 @@ void TEditorForBorvane5_Form1::OpenPath(const QString& path)
 
 void TEditorForBorvane5_Form1::OpenFileDialog()
 {
-    QFileDialog dialog(this, QStringLiteral("Open a sliced G-code file"),
-                       FolderPath.isEmpty() ? QDir::homePath() : FolderPath);
+    OpenDialog dialog(this, QStringLiteral("Open a sliced G-code file"),
+                      FolderPath.isEmpty() ? QDir::homePath() : FolderPath);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(
         {QStringLiteral("Sliced G-code files (*.gx *.g *.gcode *.gco)"), QStringLiteral("All files (*)")});
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (dialog.exec() != QDialog::Accepted)
         return;
-    OpenPath(QDir::toNativeSeparators(dialog.selectedFiles().front()));
+    if (const QString path = dialog.chosen(); !path.isEmpty())
+        OpenPath(path);
 }
 
 void TEditorForBorvane5_Form1::LoadSlicedFile(ReadFile* read)

@@ -24,7 +24,9 @@ void TEditorForBorvane5_Form1::btnPauseClick()
     std::optional<double> restoringLift;
     const QStringList lines = pauseLines(row, summary, restoringLift);
     const bool indexCurrent = m_pauseIndexRevision == Memo1->revision();
-    insertLines(lines, restoringLift);
+    const qsizetype pauseLine = lines.indexOf(m_printerChoice->profile().pauseLine);
+    insertLines(lines, restoringLift,
+                lines.size() > 1 && pauseLine >= 0 ? std::optional<qsizetype>(pauseLine) : std::nullopt);
     // A lone pause line, or a block that leaves the machine as it found it as both readers see it:
     // the checkpoints after them only move. Another block is read again at the next pause.
     if (indexCurrent && (restoringLift || lines.size() == 1)) {
@@ -141,7 +143,8 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
     insertLines(check.lines);
 }
 
-void TEditorForBorvane5_Form1::insertLines(const QStringList& lines, std::optional<double> restoringLift)
+void TEditorForBorvane5_Form1::insertLines(const QStringList& lines, std::optional<double> restoringLift,
+                                           std::optional<qsizetype> blockMark)
 {
     const int rowBefore = CurrentRow;
     CurrentRow = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
@@ -152,7 +155,7 @@ void TEditorForBorvane5_Form1::insertLines(const QStringList& lines, std::option
     Memo1->markUndoStep(int(m_insertionSteps.size()));
     InsertionStep step{rowBefore, CurrentRow, memoMessage->toPlainText(), m_warningRows, {}, {}};
     m_print->expectRestoringRows(restoringLift);
-    Memo1->insertRows(CurrentRow, lines);
+    Memo1->insertRows(CurrentRow, lines, blockMark);
     m_print->expectRestoringRows(std::nullopt);
     Memo1->endUndoAction();
     followInsertedMoves(revision, CurrentRow, int(lines.size()));

@@ -2,6 +2,7 @@
 // the ruler, named in the message area, outlined in the view.
 
 #include "core/gcode/HollowFinder.h"
+#include "core/gcode/SlicedFileReader.h"
 #include "core/text/Utility.h"
 #include "gui/EditBuffer.h"
 #include "gui/LayerRuler.h"
@@ -99,8 +100,9 @@ void TEditorForBorvane5_Form1::startHollowSearch(const QString& path)
 void TEditorForBorvane5_Form1::runHollowSearch(const QString& path, quint64 generation)
 {
     m_hollowThread = std::thread([this, path, generation] {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
+        QFile file;
+        // By the name's bytes, as the drop read it.
+        if (SlicedFile::openRegularFile(file, path) != SlicedFile::Opened::Yes)
             return;
         std::optional<std::vector<Hollow>> found = HollowFinder::findInFile(file, m_hollowCancel);
         if (!found)

@@ -219,8 +219,10 @@ private:
     // Inserting (InsertionHandlers.cpp).
     // Puts lines at the current row (or after it, by the insert-position choice), top to
     // bottom, as one undo step; the caret goes to the first of them. The layer index follows them;
-    // restoringLift: the lines are a block that leaves the machine as it found it, lifting to it.
-    void insertLines(const QStringList& lines, std::optional<double> restoringLift = std::nullopt);
+    // restoringLift: the lines are a block that leaves the machine as it found it, lifting to it;
+    // blockMark: the lines are one pause block, marked once, on this line (see EditBuffer::insertRows).
+    void insertLines(const QStringList& lines, std::optional<double> restoringLift = std::nullopt,
+                     std::optional<qsizetype> blockMark = std::nullopt);
     // Ctrl+Z and redo of an insertion put CurrentRow back where that click found it or left it.
     void insertionTakenBack(int step);
     // After the output could not be opened for the reason given: says so and offers to choose

@@ -153,6 +153,24 @@ Run runProgram(const QStringList& arguments, const Start& start = {})
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
+// A shell word that gives these bytes, whatever they are: printf of each byte in octal.
+QString shellBytes(const QByteArray& bytes)
+{
+    QString format;
+    for (const char c : bytes)
+        format += QStringLiteral("\\%1").arg(uint(uchar(c)), 3, 8, QChar(u'0'));
+    return QStringLiteral("\"$(printf '%1')\"").arg(format);
+}
+
+// How a name reads in a message: each byte from 0x80 on as \xE9 (the names here hold no UTF-8).
+QByteArray escapedName(const QByteArray& bytes)
+{
+    QByteArray text;
+    for (const char c : bytes)
+        text += uchar(c) < 0x80 ? QByteArray(1, c) : "\\x" + QByteArray::number(uchar(c), 16).toUpper();
+    return text;
+}
+
 // Every file under folder with its bytes, to see that a refusal wrote nothing.
 QMap<QString, QByteArray> snapshot(const QString& folder)
 {
@@ -196,6 +214,10 @@ private slots:
     void refusedWritesNothing_data();
     void refusedWritesNothing();
     void existingOutputNeedsForce();
+    void namesThatAreNoUtf8_data();
+    void namesThatAreNoUtf8();
+    void namesThatAreNoUtf8InMessages_data();
+    void namesThatAreNoUtf8InMessages();
     void pipeAsInputIsRefusedAtOnce();
     void linksAndSpecialFilesAsOutput_data();
     void linksAndSpecialFilesAsOutput();
@@ -246,6 +268,9 @@ void TestBatchMode::init()
 
 void TestBatchMode::cleanup()
 {
+#ifdef Q_OS_UNIX
+    GuiTest::removeRawTree(QFile::encodeName(m_dir->path())); // names QTemporaryDir cannot remove
+#endif
     QFile::remove(PrinterChoice::settingsPath());
     m_dir.reset();
 }
@@ -793,6 +818,116 @@ void TestBatchMode::existingOutputNeedsForce()
                                     QStringLiteral("--force"), QStringLiteral("-o"), file, file});
     QCOMPARE(inPlace.exitCode, 0);
     QCOMPARE(GuiTest::readFile(file), kHeader + joined(expected, "\n"));
+}
+
+void TestBatchMode::namesThatAreNoUtf8_data()
+{
+    QTest::addColumn<QByteArray>("folder"); // in the test folder; the program runs in it
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("output"); // -o's name; empty for none, "--in-place" for that
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QList<QByteArray>>("names"); // the folder's names afterwards
+
+    QTest::newRow("Latin-1 input, output beside it")
+        << QByteArray("in") << QByteArray("lat\xe9n.gcode") << QByteArray() << QByteArray("Borvane.gx")
+        << QList<QByteArray>{"Borvane.gx", "lat\xe9n.gcode"};
+    QTest::newRow("Latin-1 folder") << QByteArray("d\xe9p") << QByteArray("part.gcode") << QByteArray()
+                                    << QByteArray("Borvane.gx")
+                                    << QList<QByteArray>{"Borvane.gx", "part.gcode"};
+    QTest::newRow("-o with 0xFE") << QByteArray("in") << QByteArray("part.gcode") << QByteArray("o\xfe.gx")
+                                  << QByteArray("o\xfe.gx") << QList<QByteArray>{"o\xfe.gx", "part.gcode"};
+    QTest::newRow("-o with 0xFE, Latin-1 input in a Latin-1 folder")
+        << QByteArray("d\xe9p") << QByteArray("lat\xe9n.gcode") << QByteArray("o\xfe.gx")
+        << QByteArray("o\xfe.gx") << QList<QByteArray>{"lat\xe9n.gcode", "o\xfe.gx"};
+    QTest::newRow("--in-place on a Latin-1 name")
+        << QByteArray("in") << QByteArray("lat\xe9n.gcode") << QByteArray("--in-place")
+        << QByteArray("lat\xe9n.gcode") << QList<QByteArray>{"lat\xe9n.gcode"};
+}
+
+// A file name is bytes: one that is no UTF-8 (a Latin-1 system's) names the input read and the
+// output written, relative to a working folder that may be such a name too, and the report
+// shows each such byte as \xE9.
+void TestBatchMode::namesThatAreNoUtf8()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QByteArray, folder);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, output);
+    QFETCH(QByteArray, written);
+    QFETCH(QList<QByteArray>, names);
+    const QByteArray dir = QFile::encodeName(m_dir->path()) + '/' + folder;
+    QCOMPARE(::mkdir(dir.constData(), 0700), 0);
+    QVERIFY(GuiTest::writeRawFile(dir + '/' + input, kHeader + joined(kBody, "\n")));
+
+    QString shell = QStringLiteral("cd %1 && exec \"$0\" \"$@\"").arg(shellBytes(dir));
+    if (output == "--in-place")
+        shell += QStringLiteral(" --in-place");
+    else if (!output.isEmpty())
+        shell += QStringLiteral(" -o ") + shellBytes(output);
+    shell += u' ' + shellBytes(input);
+    const Run run = runProgram(
+        {QStringLiteral("--json"), QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause")},
+        {.shell = shell});
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+
+    QCOMPARE(GuiTest::rawNames(dir), names);
+    QList<QByteArray> expected = kBody;
+    expected.insert(4, "M25");
+    QCOMPARE(GuiTest::readRawFile(dir + '/' + written), kHeader + joined(expected, "\n"));
+    const QJsonObject report = QJsonDocument::fromJson(run.out).object();
+    QCOMPARE(report.value(QStringLiteral("input")).toString().toUtf8(), escapedName(dir + '/' + input));
+    QCOMPARE(report.value(QStringLiteral("output")).toString().toUtf8(), escapedName(dir + '/' + written));
+#else
+    QSKIP("file names are bytes on Unix only");
+#endif
+}
+
+void TestBatchMode::namesThatAreNoUtf8InMessages_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("output"); // -o's name, made beforehand when not empty
+    QTest::addColumn<QByteArray>("message");
+
+    QTest::newRow("no such Latin-1 input") << QByteArray("lat\xe9n.gcode") << QByteArray()
+                                           << QByteArray("lat\\xE9n.gcode: No such file or directory");
+    QTest::newRow("an output with 0xFE that exists")
+        << QByteArray("part.gcode") << QByteArray("o\xfe.gx") << QByteArray("o\\xFE.gx exists; give --force");
+    QTest::newRow("an input that is no sliced file")
+        << QByteArray("x\xff.gcode") << QByteArray()
+        << QByteArray("x\\xFF.gcode is not a sliced G-code file");
+}
+
+// What the batch mode tells of such a name reads each stray byte as \xE9, never as a "?" or a
+// replacement character, and nothing is written.
+void TestBatchMode::namesThatAreNoUtf8InMessages()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, output);
+    QFETCH(QByteArray, message);
+    const QByteArray dir = QFile::encodeName(m_dir->path());
+    QVERIFY(GuiTest::writeRawFile(dir + "/part.gcode", kHeader + joined(kBody, "\n")));
+    QVERIFY(GuiTest::writeRawFile(dir + "/x\xff.gcode", "G28\n"));
+    if (!output.isEmpty())
+        QVERIFY(GuiTest::writeRawFile(dir + '/' + output, "an older output\n"));
+    const QList<QByteArray> before = GuiTest::rawNames(dir);
+
+    QString shell = QStringLiteral("exec \"$0\" \"$@\"");
+    if (!output.isEmpty())
+        shell += QStringLiteral(" -o ") + shellBytes(dir + '/' + output);
+    shell += u' ' + shellBytes(dir + '/' + input);
+    const Run run = runProgram({QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause")},
+                               {.shell = shell});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(message), run.err.constData());
+    QVERIFY2(!run.err.contains("\xef\xbf\xbd") && !run.err.contains('?'), run.err.constData());
+    QCOMPARE(GuiTest::rawNames(dir), before);
+    if (!output.isEmpty())
+        QCOMPARE(GuiTest::readRawFile(dir + '/' + output), QByteArray("an older output\n"));
+#else
+    QSKIP("file names are bytes on Unix only");
+#endif
 }
 
 void TestBatchMode::helpAndVersion_data()

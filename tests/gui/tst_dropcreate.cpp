@@ -12,10 +12,12 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -77,6 +79,22 @@ struct WindowState
     int messageHeight = 0;
 };
 
+// How a name reads in a message: each byte from 0x80 on as \xE9 (the names here hold no UTF-8).
+QString escapedName(const QByteArray& bytes)
+{
+    QString text;
+    for (const char c : bytes)
+        text += uchar(c) < 0x80 ? QString(QChar(c))
+                                : QStringLiteral("\\x") + QString::number(uchar(c), 16).toUpper();
+    return text;
+}
+
+// The URI list a file manager drops for the file at path: its bytes percent-encoded.
+QByteArray uriList(const QByteArray& path)
+{
+    return "file://" + path.toPercentEncoding("/") + "\r\n";
+}
+
 QByteArray repeated(char c, qsizetype n)
 {
     return QByteArray(n, c);
@@ -136,6 +154,9 @@ private slots:
     void crOnlyBodyKeepsItsLineEnd();
     void refusedOutputName_data();
     void refusedOutputName();
+    void namesThatAreNoUtf8_data();
+    void namesThatAreNoUtf8();
+    void nameThatIsNoUtf8InTheRefusal();
     void scansAndOutputPastNulAndFF();
     void realFixturesRoundTrip_data();
     void realFixturesRoundTrip();
@@ -179,6 +200,9 @@ void TestDropCreate::cleanup()
 {
     m_boxes.reset();
     m_window.reset();
+#ifdef Q_OS_UNIX
+    GuiTest::removeRawTree(QFile::encodeName(m_dir->path())); // names QTemporaryDir cannot remove
+#endif
     m_dir.reset();
 }
 
@@ -910,6 +934,10 @@ void TestDropCreate::refusedOutputName_data()
     QTest::newRow("into a folder below") << "a/b.gx" << outside;
     QTest::newRow("absolute path") << "<absolute>" << outside; // a file beside the test folder
     QTest::newRow("backslash") << "..\\x.gx" << outside;
+    // No key types a NUL; it comes pasted.
+    const QString nul = QStringLiteral("NUL character");
+    QTest::newRow("a NUL pasted in the name") << QString::fromUtf8("Borvane.gx\0.txt", 15) << nul;
+    QTest::newRow("a NUL pasted after the input's name") << QString::fromUtf8("in.gcode\0.gx", 12) << nul;
 }
 
 void TestDropCreate::refusedOutputName()
@@ -919,12 +947,20 @@ void TestDropCreate::refusedOutputName()
     if (name == u"<absolute>")
         name = path(QStringLiteral("elsewhere.gx"));
     const QString folder = path(QStringLiteral("in"));
-    QVERIFY(dropPath(fixture(QStringLiteral("in/in.gcode"), kHeader + kBody)));
+    const QString input = fixture(QStringLiteral("in/in.gcode"), kHeader + kBody);
+    QVERIFY(dropPath(input));
     QVERIFY(QDir().mkpath(folder + "/a"));
     m_window->Memo1->appendRow(QStringLiteral("M25"));
     const WindowState edited = state();
     m_window->leditFileName->clear();
-    QTest::keyClicks(m_window->leditFileName, name);
+    if (name.contains(QChar(0))) {
+        QApplication::clipboard()->setText(name);
+        m_window->leditFileName->setFocus();
+        QTest::keySequence(m_window->leditFileName, QKeySequence::Paste);
+    } else {
+        QTest::keyClicks(m_window->leditFileName, name);
+    }
+    QCOMPARE(m_window->leditFileName->text(), name);
 
     clickCreate();
 
@@ -942,6 +978,68 @@ void TestDropCreate::refusedOutputName()
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              (QStringList{"a", "in.gcode"}));
     QCOMPARE(QDir(folder + "/a").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(readFile(input), kHeader + kBody);
+}
+
+void TestDropCreate::namesThatAreNoUtf8_data()
+{
+    QTest::addColumn<QByteArray>("folder"); // in the test folder
+    QTest::addColumn<QByteArray>("input");
+
+    QTest::newRow("Latin-1 file") << QByteArray("in") << QByteArray("lat\xe9n.gcode");
+    QTest::newRow("Latin-1 folder") << QByteArray("d\xe9p") << QByteArray("part.gcode");
+    QTest::newRow("0xFF file in a Latin-1 folder") << QByteArray("d\xe9p") << QByteArray("x\xff.gcode");
+}
+
+// A file manager drops a file named in Latin-1 as the URL of its bytes: the window opens that
+// file, shows its folder readably, and "Create" writes beside it under the name given.
+void TestDropCreate::namesThatAreNoUtf8()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QByteArray, folder);
+    QFETCH(QByteArray, input);
+    const QByteArray dir = QFile::encodeName(m_dir->path()) + '/' + folder;
+    QCOMPARE(::mkdir(dir.constData(), 0700), 0);
+    QVERIFY(GuiTest::writeRawFile(dir + '/' + input, kHeader + kBody));
+
+    QVERIFY(GuiTest::dropUriList(m_window->Memo1, uriList(dir + '/' + input)));
+    QCOMPARE(m_boxes->boxes, QList<Box>());
+    QCOMPARE(editorBytes(), kBody);
+    QCOMPARE(m_window->editFilePath->text(), escapedName(dir));
+    m_window->Memo1->appendRow(QStringLiteral("M25"));
+    m_boxes->answer(QMessageBox::Ok);
+
+    clickCreate();
+
+    QCOMPARE(m_boxes->boxes,
+             QList<Box>{Box({"Message", escapedName(dir + "/Borvane.gx") + "\n" + kCreated})});
+    QCOMPARE(GuiTest::rawNames(dir), (QList<QByteArray>{"Borvane.gx", input}));
+    QCOMPARE(GuiTest::readRawFile(dir + "/Borvane.gx"), kHeader + kBody + "M25\n");
+    QCOMPARE(GuiTest::readRawFile(dir + '/' + input), kHeader + kBody);
+#else
+    QSKIP("file names are bytes on Unix only");
+#endif
+}
+
+// The box that refuses such a file names it with each stray byte as \xE9, not as a character
+// that looks the same for every byte.
+void TestDropCreate::nameThatIsNoUtf8InTheRefusal()
+{
+#ifdef Q_OS_UNIX
+    const QByteArray file = QFile::encodeName(m_dir->path()) + "/lat\xe9n.gcode";
+    QVERIFY(GuiTest::writeRawFile(file, "G28\n"));
+    const WindowState before = state();
+
+    QVERIFY(GuiTest::dropUriList(m_window->Memo1, uriList(file)));
+
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    QCOMPARE(m_boxes->boxes[0].caption, QStringLiteral("File Open Error"));
+    QVERIFY2(m_boxes->boxes[0].text.contains(QStringLiteral("\n") + escapedName(file) + QStringLiteral("\n")),
+             qPrintable(m_boxes->boxes[0].text));
+    compareState(state(), before);
+#else
+    QSKIP("file names are bytes on Unix only");
+#endif
 }
 
 void TestDropCreate::realFixturesRoundTrip_data()

@@ -13,13 +13,19 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -41,6 +47,7 @@ private slots:
     void fileArgumentLoadsAsADrop();
     void refusedFileArgumentChangesNothing();
     void ctrlOOpensTheChosenFile();
+    void ctrlOOpensALatin1Name();
     void ctrlOCancelledChangesNothing();
     void dropHintMentionsCtrlO();
 
@@ -159,6 +166,50 @@ void TestOpenFile::ctrlOOpensTheChosenFile()
     QCOMPARE(filters, (QStringList{QStringLiteral("Sliced G-code files (*.gx *.g *.gcode *.gco)"),
                                    QStringLiteral("All files (*)")}));
     QCOMPARE(GuiTest::loadedView(*window), afterDrop);
+}
+
+// A desktop's file dialog hands over a Latin-1 byte in a name as U+FFFD (Qt's reading of the
+// name); the file picked there is still opened by its own bytes.
+void TestOpenFile::ctrlOOpensALatin1Name()
+{
+#ifdef Q_OS_UNIX
+    const QByteArray file = QFile::encodeName(m_dir->path()) + "/lat\xe9n.gcode";
+    QVERIFY(GuiTest::writeRawFile(file, kHeader + kBody));
+    const auto removeFile = qScopeGuard([&] { ::unlink(file.constData()); });
+    auto window = newWindow();
+    QVERIFY(window);
+    QString listed;
+    QString refusedByTheDialog;
+    bool answered = false;
+    QTimer::singleShot(0, window.get(), [&] {
+        QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        dialog->setDirectory(m_dir->path());
+        listed = QFile::decodeName("lat\xe9n.gcode");
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QVERIFY(name);
+        name->setText(listed);
+        // A dialog that finds no such file says so in a box of its own: closed, and the dialog
+        // with it, so that the check fails instead of waiting.
+        QTimer::singleShot(2000, dialog, [&, dialog] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                refusedByTheDialog = box->text();
+                box->reject();
+                QTimer::singleShot(0, dialog, &QDialog::reject);
+            }
+        });
+        QTest::keyClick(name, Qt::Key_Return);
+        answered = true;
+    });
+    QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+    QVERIFY(answered);
+    QVERIFY(listed.contains(QChar::ReplacementCharacter));
+    QCOMPARE(refusedByTheDialog, QString());
+    QCOMPARE(GuiTest::loadedView(*window).text, kBody);
+    QCOMPARE(window->editFilePath->text(), m_dir->path());
+#else
+    QSKIP("file names are bytes on Unix only");
+#endif
 }
 
 void TestOpenFile::ctrlOCancelledChangesNothing()

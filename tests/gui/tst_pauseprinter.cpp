@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -43,6 +44,7 @@ private slots:
     void marlinBlockIsOneUndoStep();
     void pauseOfAnotherFamilyIsWarned();
     void settingsAreUsedAndRemembered();
+    void blockIsMarkedOnceAsAPause();
     void layersFollowTheBlock_data();
     void layersFollowTheBlock();
     void layersFollowBlocksInRealFiles_data();
@@ -266,6 +268,47 @@ void TestPausePrinter::settingsAreUsedAndRemembered()
     choose(QStringLiteral("Marlin"));
     QCOMPARE(m_window->printerChoice()->settings().lift, 10.0);
     QVERIFY(!m_window->printerChoice()->settings().standby);
+}
+
+// A block with a standby cools and heats the nozzle only for the pause: the margin shows the one
+// pause mark, the ruler a pause and no temperature change, as the standby is the block's own.
+void TestPausePrinter::blockIsMarkedOnceAsAPause()
+{
+    choose(QStringLiteral("Marlin"));
+    PauseSettings settings = m_window->printerChoice()->settings();
+    settings.standby = 150;
+    m_window->printerChoice()->setSettings(settings);
+    load(kBody);
+    pauseAt(8);
+    QVERIFY(GuiTest::editorBytes(*m_window->Memo1).contains("M104 S150\nM0 Click to resume\nM109 S205\n"));
+    m_window->Memo1->PlaceCaretAtRow(8);
+    QList<PrintEvents::Kind> marks;
+    int inserted = 0;
+    for (const EditBuffer::MarginLine& line : m_window->Memo1->marginLines()) {
+        inserted += line.inserted;
+        if (line.inserted && line.mark != PrintEvents::Kind::None)
+            marks.append(line.mark);
+    }
+    QCOMPARE(inserted, 8);
+    QCOMPARE(marks, QList<PrintEvents::Kind>{PrintEvents::Kind::Pause});
+
+    // The ruler as drawn once the marks are found, a moment after the paint that asked for them.
+    QWidget* ruler = m_window->findChild<QWidget*>(QStringLiteral("layerRuler"));
+    QVERIFY(ruler);
+    ruler->grab();
+    QTest::qWait(400);
+    const QImage picture = ruler->grab().toImage();
+    const auto shows = [&](const QColor& colour) {
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                if (picture.pixelColor(x, y) == colour)
+                    return true;
+            }
+        }
+        return false;
+    };
+    QVERIFY(shows(QColor(200, 30, 30)));  // the pause
+    QVERIFY(!shows(QColor(230, 120, 0))); // no temperature change
 }
 
 void TestPausePrinter::layersFollowTheBlock_data()

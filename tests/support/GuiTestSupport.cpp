@@ -18,7 +18,32 @@
 #include <QStringList>
 #include <QTest>
 
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace GuiTest {
+
+namespace {
+
+bool sendDrop(QWidget* target, QMimeData& data)
+{
+    const QPoint pos = target->rect().center();
+    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    QDropEvent drop(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return enter.isAccepted() && move.isAccepted() && drop.isAccepted();
+}
+
+} // namespace
 
 bool dropUrls(QWidget* target, const QList<QUrl>& urls)
 {
@@ -28,14 +53,14 @@ bool dropUrls(QWidget* target, const QList<QUrl>& urls)
     for (const QUrl& url : urls)
         text << url.toString();
     data.setText(text.join(u'\n'));
-    const QPoint pos = target->rect().center();
-    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    QDragMoveEvent move(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &move);
-    QDropEvent drop(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
-    return enter.isAccepted() && move.isAccepted() && drop.isAccepted();
+    return sendDrop(target, data);
+}
+
+bool dropUriList(QWidget* target, const QByteArray& uriList)
+{
+    QMimeData data;
+    data.setData(QStringLiteral("text/uri-list"), uriList);
+    return sendDrop(target, data);
 }
 
 bool dropFile(QWidget* target, const QString& path)
@@ -94,6 +119,65 @@ QByteArray readFile(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<cannot read>");
 }
+
+#ifdef Q_OS_UNIX
+
+bool writeRawFile(const QByteArray& path, const QByteArray& bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, bytes.constData(), size_t(bytes.size())) == ssize_t(bytes.size());
+    return ::close(fd) == 0 && written;
+}
+
+QByteArray readRawFile(const QByteArray& path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QByteArrayLiteral("<cannot read>");
+    QByteArray bytes;
+    char buffer[65536];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+        bytes.append(buffer, got);
+    ::close(fd);
+    return got < 0 ? QByteArrayLiteral("<cannot read>") : bytes;
+}
+
+QList<QByteArray> rawNames(const QByteArray& folder)
+{
+    QList<QByteArray> names;
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names << name;
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void removeRawTree(const QByteArray& path)
+{
+    struct stat status
+    {
+    };
+    if (::lstat(path.constData(), &status) != 0)
+        return;
+    if (S_ISDIR(status.st_mode)) {
+        for (const QByteArray& name : rawNames(path))
+            removeRawTree(path + '/' + name);
+        ::rmdir(path.constData());
+    } else {
+        ::unlink(path.constData());
+    }
+}
+
+#endif
 
 namespace {
 

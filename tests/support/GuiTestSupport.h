@@ -28,6 +28,9 @@ bool dropUrls(QWidget* target, const QList<QUrl>& urls);
 
 // Drops the local file or folder at path onto target.
 bool dropFile(QWidget* target, const QString& path);
+// Drops a URI list as a file manager puts it on the clipboard, its bytes as they are
+// ("file:///tmp/lat%E9n.gcode\r\n" for a Latin-1 name).
+bool dropUriList(QWidget* target, const QByteArray& uriList);
 
 // Writes bytes to path, creating its folder first; true when all of them were written.
 bool writeFile(const QString& path, const QByteArray& bytes);
@@ -58,6 +61,16 @@ QByteArray joinLines(const QList<QByteArray>& lines);
 // The bytes of the file at path, or "<cannot read>" when it cannot be opened, so that a
 // missing file never compares equal to an empty one.
 QByteArray readFile(const QString& path);
+
+// Files named by their bytes, as a system with a Latin-1 locale names them ("lat\xe9n.gcode"),
+// which Qt's own file classes would read as another name. Unix only.
+bool writeRawFile(const QByteArray& path, const QByteArray& bytes);
+// As readFile: "<cannot read>" when the file cannot be opened.
+QByteArray readRawFile(const QByteArray& path);
+// The names in folder as the file system has them, sorted, without "." and "..".
+QList<QByteArray> rawNames(const QByteArray& folder);
+// Removes path and everything under it, whatever the names' bytes; QTemporaryDir cannot.
+void removeRawTree(const QByteArray& path);
 
 // Answers the message boxes that open while it lives, each with the next queued answer,
 // and records what each showed. A box with no answer left gets Esc, so an unexpected box

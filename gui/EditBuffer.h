@@ -32,9 +32,16 @@ public:
     BodyDocument& operator=(const BodyDocument&) = delete;
 
     // Appends bytes as they are; false when the memory ran out (the document is then unusable).
+    // After reserve, a copy of them goes into the document on a thread of its own.
     bool append(QByteArrayView bytes);
+    // That copy of the bytes last appended, shared and never changed, so that another reader
+    // (the layer index) need not copy them again; empty before reserve.
+    QByteArray lastPiece() const { return m_lastPiece; }
     // Room for a body of this many bytes in all, taken at once, so that the text is not copied
-    // into a bigger block again and again as it grows; false when the memory ran out.
+    // into a bigger block again and again as it grows. Scintilla reads every byte put into a
+    // document to find the line ends, which takes longer than reading the file: from here to
+    // finish() that is done on a thread of its own, while the file is read. False when the
+    // memory ran out.
     bool reserve(qint64 bytes);
     // Makes room for inserted lines once the body is whole; false when the memory ran out.
     bool finish();
@@ -47,9 +54,14 @@ public:
 
 private:
     friend class EditBuffer;
+    class Loader;
     bool ok() const;
+    bool allocate(qint64 bytes);
     std::unique_ptr<QsciScintillaBase> m_view; // never shown: it only holds the document
     bool m_failed = false;
+    std::unique_ptr<Loader> m_loader; // from reserve to finish
+    QByteArray m_lastPiece;
+    qint64 m_appended = 0; // bytes handed to the loader
 };
 
 class EditBuffer : public QsciScintilla, public RowSource

@@ -24,6 +24,11 @@ void BackgroundLayerIndex::add(QByteArrayView bytes)
     push(QByteArray(bytes.data(), bytes.size()), true);
 }
 
+void BackgroundLayerIndex::addShared(QByteArray piece)
+{
+    push(std::move(piece), true);
+}
+
 void BackgroundLayerIndex::addInPlace(QByteArrayView bytes)
 {
     push(QByteArray::fromRawData(bytes.data(), bytes.size()), false);

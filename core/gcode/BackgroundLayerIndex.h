@@ -26,6 +26,8 @@ public:
 
     // Hands over a copy of the next piece of the body; waits while the thread is several copies behind.
     void add(QByteArrayView bytes);
+    // Hands over a copy of the next piece that others share too; it must never change.
+    void addShared(QByteArray piece);
     // Hands over the next piece of the body where it lies; the bytes must stay there, unchanged,
     // until finish() returns.
     void addInPlace(QByteArrayView bytes);

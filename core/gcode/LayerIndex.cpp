@@ -44,9 +44,12 @@ struct Words
     double zValue = 0.0, eValue = 0.0;
 };
 
-// Reads the command's words up to the row's end or its comment.
-void readWords(GCodeWords::Reader& reader, Words& words)
+// Reads the command's words from p up to the row's end or its comment; returns where reading
+// stopped. A reader of its own keeps its place in registers, where one handed in by reference is
+// written to memory at every byte.
+const char* readWords(const char* p, const char* end, Words& words)
 {
+    GCodeWords::Reader reader(p, end);
     while (reader.next()) {
         const char letter = reader.letter();
         // Only these two numbers are needed; the other words count by standing there.
@@ -58,6 +61,7 @@ void readWords(GCodeWords::Reader& reader, Words& words)
         }
         words.letters |= 1u << (letter - 'A');
     }
+    return reader.position();
 }
 
 // Every change of the printing height, in row order. A spiral vase has one per line; the layers
@@ -131,8 +135,7 @@ public:
             case 1:
             case 2:
             case 3:
-                move(command.number, reader, row);
-                break;
+                return move(command.number, reader.position(), end, row);
             case 90:
                 m_relativeAxes = false;
                 break;
@@ -141,10 +144,10 @@ public:
                 break;
             case 92: {
                 Words words;
-                readWords(reader, words);
+                p = readWords(reader.position(), end, words);
                 if (words.has('E') || !words.any())
                     m_e = words.has('E') ? words.eValue : 0.0;
-                break;
+                return p;
             }
             default:
                 break;
@@ -154,10 +157,10 @@ public:
     }
 
 private:
-    void move(int number, GCodeWords::Reader& reader, int row)
+    const char* move(int number, const char* p, const char* end, int row)
     {
         Words words;
-        readWords(reader, words);
+        p = readWords(p, end, words);
         if (words.has('Z') && number <= 1) {
             const double z = m_relativeAxes ? sumOfHeights(m_z, words.zValue) : words.zValue;
             if (!m_zKnown || z != m_z || m_zSets.empty())
@@ -166,7 +169,7 @@ private:
             m_zKnown = true;
         }
         if (!words.has('E'))
-            return;
+            return p;
         const bool relative = m_relativeE || m_relativeAxes;
         const bool grows = relative ? words.eValue > 0.0 : words.eValue > m_e;
         m_e = relative ? m_e + words.eValue : words.eValue;
@@ -174,6 +177,7 @@ private:
             words.has('X') || words.has('Y') || (number >= 2 && (words.has('I') || words.has('J')));
         if (number >= 1 && grows && travels && m_zKnown)
             extrusion(row);
+        return p;
     }
 
     void extrusion(int row)
@@ -357,7 +361,7 @@ std::string LayerIndex::rowEffect(std::string_view row)
     std::string effect = "G" + std::to_string(number);
     if (number <= 3 || number == 92) {
         Words words;
-        readWords(reader, words);
+        readWords(reader.position(), end, words);
         // The letters that stand and the numbers' bits: a number the pass reads differently is a
         // different effect.
         char bits[sizeof words.letters + 2 * sizeof(double)];

@@ -1,6 +1,7 @@
 #include "core/gcode/MachineState.h"
 
 #include "core/gcode/GCodeWords.h"
+#include "core/text/LineBreaks.h"
 
 #include <algorithm>
 #include <charconv>
@@ -111,18 +112,13 @@ std::optional<double> MachineState::activeTarget() const
 
 void MachineTracker::rows(std::string_view bytes)
 {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        if (c != '\n' && c != '\r')
-            continue;
-        row(bytes.substr(start, i - start));
-        if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-            ++i;
-        start = i + 1;
+    for (std::size_t start = 0; start < bytes.size();) {
+        const std::size_t end = LineBreaks::nextBreak(bytes, start);
+        row(bytes.substr(start, end - start));
+        if (end == bytes.size())
+            return;
+        start = end + (bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n' ? 2 : 1);
     }
-    if (start < bytes.size())
-        row(bytes.substr(start));
 }
 
 void MachineTracker::followLayerPass(char letter, int number,
@@ -305,8 +301,12 @@ void MachineTracker::move(int command, const std::array<std::optional<double>, 2
     if (s.x && s.y)
         markVisited(*s.x, *s.y);
     if (movesXy && delta > 0 && s.z) {
-        if (fromX && fromY && s.x && s.y)
-            markPrinted(*fromX, *fromY, *s.x, *s.y);
+        if (fromX && fromY && s.x && s.y) {
+            if (command >= 2)
+                markArcMove(command, *fromX, *fromY, *s.x, *s.y, words);
+            else
+                markPrinted(*fromX, *fromY, *s.x, *s.y);
+        }
         s.lastExtrusionZ = s.z;
         s.topZ = std::max(s.topZ, *s.z);
     }
@@ -324,8 +324,29 @@ void MachineTracker::markVisited(double x, double y)
 
 void MachineTracker::markPrinted(double x0, double y0, double x1, double y1)
 {
-    const double length = std::hypot(x1 - x0, y1 - y0);
+    // Only the number of steps hangs on it: the square root is enough, where hypot is careful.
+    const double length = std::sqrt((x1 - x0) * (x1 - x0) + (y1 - y0) * (y1 - y0));
     const int steps = int(std::min(1e6, std::ceil(length / kCell)));
+    // The points i/steps of the way, in whole 2^-20 cells: a cell is then the point shifted right,
+    // which is what floor(v / kCell) gives, for a fraction of the cost; far out, the plain way.
+    constexpr double kFraction = double(1 << 20) / kCell;
+    constexpr double kFar = 1e9;
+    if (std::abs(x0) < kFar && std::abs(y0) < kFar && std::abs(x1) < kFar && std::abs(y1) < kFar) {
+        const auto fixed = [](double v) { return std::int64_t(std::floor(v * kFraction)); };
+        const std::int64_t fx0 = fixed(x0), fy0 = fixed(y0);
+        const std::int64_t dx = steps ? (fixed(x1) - fx0) / steps : 0;
+        const std::int64_t dy = steps ? (fixed(y1) - fy0) / steps : 0;
+        for (int i = 0; i <= steps; ++i) {
+            const auto cx = std::int32_t(i == steps ? fixed(x1) >> 20 : (fx0 + dx * i) >> 20);
+            const auto cy = std::int32_t(i == steps ? fixed(y1) >> 20 : (fy0 + dy * i) >> 20);
+            const std::uint64_t key = keyOf(cx, cy);
+            if (key == m_lastPrinted)
+                continue;
+            m_lastPrinted = key;
+            m_printed.mark(cx, cy, m_part);
+        }
+        return;
+    }
     const double dx = steps ? (x1 - x0) / steps : 0.0;
     const double dy = steps ? (y1 - y0) / steps : 0.0;
     double x = x0;
@@ -338,6 +359,68 @@ void MachineTracker::markPrinted(double x0, double y0, double x1, double y1)
             continue;
         m_lastPrinted = key;
         m_printed.mark(cx, cy, m_part);
+    }
+}
+
+// Arcs as Marlin documents them (G2 clockwise, G3 counter-clockwise): I and J offset the centre
+// from the start, and with neither X nor Y given, or P whole circles, the arc is a whole circle;
+// R gives the radius, of which two centres fit, and as which one a firmware takes is not agreed,
+// both arcs are marked: the park keeps clear of either.
+void MachineTracker::markArcMove(int command, double x0, double y0, double x1, double y1,
+                                 const std::array<std::optional<double>, 26>& words)
+{
+    const auto& at = [&](char letter) -> const std::optional<double>& {
+        return words[std::size_t(letter - 'A')];
+    };
+    const bool clockwise = command == 2;
+    if (at('I') || at('J')) {
+        const bool whole = (!at('X') && !at('Y')) || (at('P') && *at('P') >= 1);
+        markArc(x0, y0, x1, y1, x0 + at('I').value_or(0.0), y0 + at('J').value_or(0.0), clockwise, whole);
+        return;
+    }
+    const std::optional<double>& r = at('R');
+    const double dx = (x1 - x0) / 2, dy = (y1 - y0) / 2;
+    const double half = std::hypot(dx, dy);
+    if (!r || half == 0.0 || !std::isfinite(*r)) {
+        markPrinted(x0, y0, x1, y1);
+        return;
+    }
+    // The centres lie on the perpendicular bisector, h from the chord's middle.
+    const double h = std::sqrt(std::max(0.0, (*r - half) * (*r + half)));
+    const double ux = -dy / half, uy = dx / half;
+    for (const double side : {1.0, -1.0})
+        markArc(x0, y0, x1, y1, x0 + dx + side * h * ux, y0 + dy + side * h * uy, clockwise, false);
+}
+
+void MachineTracker::markArc(double x0, double y0, double x1, double y1, double cx, double cy, bool clockwise,
+                             bool whole)
+{
+    constexpr double kTurn = 2 * 3.14159265358979323846;
+    const double radius = std::hypot(x0 - cx, y0 - cy);
+    const double from = std::atan2(y0 - cy, x0 - cx);
+    const double to = std::atan2(y1 - cy, x1 - cx);
+    // The angle swept, in (0, a turn]: the whole turn when the arc ends where it starts.
+    double sweep = clockwise ? from - to : to - from;
+    sweep = std::fmod(sweep, kTurn);
+    if (sweep <= 1e-12)
+        sweep += kTurn;
+    if (whole)
+        sweep = kTurn;
+    // Chords of at most half a cell: they stay within a tenth of a cell of the arc.
+    const double pieces = std::ceil(sweep * radius / (kCell / 2));
+    if (!std::isfinite(pieces) || pieces > 1e6) {
+        markPrinted(x0, y0, x1, y1);
+        return;
+    }
+    const int n = std::max(1, int(pieces));
+    const double step = (clockwise ? -sweep : sweep) / n;
+    double x = x0, y = y0;
+    for (int i = 1; i <= n; ++i) {
+        const bool last = i == n && !whole;
+        const double nx = last ? x1 : cx + radius * std::cos(from + step * i);
+        const double ny = last ? y1 : cy + radius * std::sin(from + step * i);
+        markPrinted(x, y, nx, ny);
+        x = nx, y = ny;
     }
 }
 
@@ -463,24 +546,19 @@ PauseIndex PauseIndex::build(std::string_view body)
     PauseIndex index;
     MachineTracker tracker;
     index.m_checkpoints.push_back({0, tracker.state()});
-    std::size_t start = 0;
     std::size_t next = kSpacing;
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        const char c = body[i];
-        if (c != '\n' && c != '\r')
-            continue;
-        tracker.row(body.substr(start, i - start));
-        if (c == '\r' && i + 1 < body.size() && body[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-        if (start >= next) {
+    for (std::size_t start = 0; start < body.size();) {
+        const std::size_t end = LineBreaks::nextBreak(body, start);
+        tracker.row(body.substr(start, end - start));
+        if (end == body.size())
+            break;
+        start = end + (body[end] == '\r' && end + 1 < body.size() && body[end + 1] == '\n' ? 2 : 1);
+        if (start >= next && start < body.size()) {
             tracker.setPart(std::uint32_t(index.m_checkpoints.size()));
             index.m_checkpoints.push_back({start, tracker.state()});
             next = start + kSpacing;
         }
     }
-    if (start < body.size())
-        tracker.row(body.substr(start));
     index.m_visited = tracker.visited();
     index.m_printed = tracker.printed();
     return index;

@@ -155,6 +155,12 @@ private:
                          bool anyWord);
     void markVisited(double x, double y);
     void markPrinted(double x0, double y0, double x1, double y1);
+    // An arc from (x0, y0) to (x1, y1) around (cx, cy), clockwise or not; a whole circle when
+    // whole or when it ends where it starts.
+    void markArc(double x0, double y0, double x1, double y1, double cx, double cy, bool clockwise,
+                 bool whole);
+    void markArcMove(int command, double x0, double y0, double x1, double y1,
+                     const std::array<std::optional<double>, 26>& words);
 
     MachineState m_state;
     std::uint32_t m_part = 0;

@@ -216,6 +216,8 @@ ReadResult readFrom(QIODevice& device, const QString& path, qint64 fileBytes, Bo
                     moves.add(text);
                 if (const char* inPlace = body.bytesInPlace())
                     layers.addInPlace({inPlace + handedOver, text.size()});
+                else if (QByteArray piece = body.lastPiece(); piece.size() == text.size())
+                    layers.addShared(std::move(piece));
                 else
                     layers.add(text);
                 handedOver += text.size();

@@ -36,6 +36,9 @@ public:
     // Where the bytes appended so far lie, when they stay there unchanged until read() returns,
     // so that the layer index reads them in place; null when the index must read a copy.
     virtual const char* bytesInPlace() const { return nullptr; }
+    // Otherwise, a copy of the bytes last appended that the sink shares and never changes, so that
+    // the layer index reads it instead of a copy of its own; empty when the sink keeps none.
+    virtual QByteArray lastPiece() const { return {}; }
     // The body is whole; runs while the layer index finishes. False when the memory ran out.
     virtual bool finish() { return true; }
 };

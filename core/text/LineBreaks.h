@@ -31,6 +31,16 @@ template <typename Text> qsizetype breakLength(const Text& text, qsizetype i)
     return text[i] == '\r' && i + 1 < qsizetype(text.size()) && text[i + 1] == '\n' ? 2 : 1;
 }
 
+// The index of the first break (CR or LF) at or after from, or text.size(): LF found first, so a
+// body of LF rows is searched once for each kind of byte.
+inline std::size_t nextBreak(std::string_view text, std::size_t from)
+{
+    const std::size_t lf = text.find('\n', from);
+    const std::size_t limit = lf == std::string_view::npos ? text.size() : lf;
+    const std::size_t cr = text.substr(0, limit).find('\r', from);
+    return cr == std::string_view::npos ? limit : cr;
+}
+
 // The line end a body uses, found at its first break; new rows get the same.
 enum class Style { LF, CRLF, CR };
 

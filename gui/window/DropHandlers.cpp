@@ -71,6 +71,7 @@ public:
         m_read += bytes.size();
         return !answerWhileReading();
     }
+    QByteArray lastPiece() const override { return m_document.lastPiece(); }
     bool finish() override { return m_document.finish(); }
     // Whether the user cancelled the read.
     bool cancelled() const { return m_cancelled; }

@@ -122,6 +122,18 @@ void TestGCodeWords::numbers_data()
     QTest::newRow("nine digits are whole") << QByteArray("M123456789") << 123456789.0 << 123456789;
     QTest::newRow("ten digits are not") << QByteArray("M1234567890") << 1234567890.0 << -1;
     QTest::newRow("trailing point is not whole") << QByteArray("S200.") << 200.0 << -1;
+    // The nearest double to the text, however many digits it has.
+    QTest::newRow("sixteen digits") << QByteArray("Z1234567.891234567") << 1234567.891234567 << -1;
+    QTest::newRow("nineteen digits") << QByteArray("Z0.1234567890123456789") << 0.1234567890123456789 << -1;
+    QTest::newRow("twenty digits") << QByteArray("E12345678901234567890") << 12345678901234567890.0 << -1;
+    QTest::newRow("whole number past 2^53 rounds to even")
+        << QByteArray("E9007199254740993") << 9007199254740992.0 << -1;
+    QTest::newRow("2^53 itself") << QByteArray("E9007199254740992") << 9007199254740992.0 << -1;
+    QTest::newRow("twenty-two decimals") << QByteArray("Z0.0000000000000000000001") << 1e-22 << -1;
+    QTest::newRow("twenty-three decimals") << QByteArray("Z0.00000000000000000000001") << 1e-23 << -1;
+    QTest::newRow("twenty leading zeros") << QByteArray("Z-00000000000000000000.25") << -0.25 << -1;
+    QTest::newRow("halfway between two doubles")
+        << QByteArray("Z0.30000000000000004") << 0.30000000000000004 << -1;
 }
 
 void TestGCodeWords::numbers()

@@ -34,6 +34,8 @@ private slots:
     void numbers();
     void handmadeBlock_data();
     void handmadeBlock();
+    void parkKeepsClearOfArcs_data();
+    void parkKeepsClearOfArcs();
     void realFile_data();
     void realFile();
 };
@@ -435,6 +437,37 @@ void TestPauseBlock::handmadeBlock()
     for (const QString& line : rows.split(u'\n'))
         walk.run(line);
     checkBlock(*printer, settings, built.lines, walk.machine, walk.lastLayer);
+}
+
+void TestPauseBlock::parkKeepsClearOfArcs_data()
+{
+    // The head visits X100 Y128 and X100 Y72, 28 mm above and below X100 Y100, then prints an arc
+    // of radius 30 around X100 Y100 from X130 Y100. The straight line from start to end is not what
+    // is printed: the park is the visited point on the side the arc does not pass.
+    QTest::addColumn<QString>("arc");
+    QTest::addColumn<double>("parkX");
+    QTest::addColumn<double>("parkY");
+    QTest::newRow("G2 I J: clockwise, by the bottom") << "G2 X70 Y100 I-30 J0 E5" << 100.0 << 128.0;
+    QTest::newRow("G3 I J: counter-clockwise, by the top") << "G3 X70 Y100 I-30 J0 E5" << 100.0 << 72.0;
+    QTest::newRow("G2 R: a half circle has one centre") << "G2 X70 Y100 R30 E5" << 100.0 << 128.0;
+    // Ending where it starts, the arc is a whole circle: the centre, 30 mm from all of it.
+    QTest::newRow("G3 whole circle") << "G3 X130 Y100 I-30 J0 E5" << 100.0 << 100.0;
+    QTest::newRow("G2 without X and Y: a whole circle") << "G2 I-30 J0 E5" << 100.0 << 100.0;
+}
+
+void TestPauseBlock::parkKeepsClearOfArcs()
+{
+    QFETCH(QString, arc);
+    QFETCH(double, parkX);
+    QFETCH(double, parkY);
+    const QByteArray bytes = ("G90\nM82\nG1 X100 Y128 Z0.2 F6000\nG1 X100 Y72\nG1 X100 Y100\nG1 X130 Y100\n" +
+                              arc + "\nG1 X130 Y100 F6000\n")
+                                 .toLatin1();
+    const PauseContext context =
+        pauseContextAt(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    QVERIFY(context.park);
+    QCOMPARE(context.park->x, parkX);
+    QCOMPARE(context.park->y, parkY);
 }
 
 void TestPauseBlock::realFile_data()

@@ -1,12 +1,15 @@
 // The number reader and FormatFixed: a printed number reads back to within half its last
-// decimal; a checked temperature prints and checks back to itself; no text makes any reader fail.
+// decimal; a checked temperature prints and checks back to itself; no text makes any reader fail; the
+// G-code reader's number is std::from_chars's.
 
 #include "core/gcode/CommandLines.h"
+#include "core/gcode/GCodeWords.h"
 #include "core/text/Utility.h"
 
 #include <QLocale>
 #include <QString>
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -27,6 +30,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (const std::optional<int> degrees = CommandLines::checkedTemperature(text)) {
         if (*degrees < 0 || *degrees > 999 ||
             CommandLines::checkedTemperature(QString::number(*degrees)) != degrees)
+            std::abort();
+    }
+
+    // The G-code reader's number is the one std::from_chars reads, and reading goes on after it.
+    const QByteArray word = "Z" + QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
+    GCodeWords::Reader reader(word.constData(), word.constData() + word.size());
+    if (reader.next() && reader.position() == word.constData() + 1) { // the number after the first Z
+        const char* start = word.constData() + 1;
+        start += *start == '+';
+        double plain = 0.0;
+        const auto [end, error] =
+            std::from_chars(start, word.constData() + word.size(), plain, std::chars_format::fixed);
+        const std::optional<double> value = reader.value();
+        if (value.has_value() != (error == std::errc()))
+            std::abort();
+        if (value && (std::memcmp(&*value, &plain, sizeof plain) != 0 || reader.position() != end))
             std::abort();
     }
 

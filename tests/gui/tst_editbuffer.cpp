@@ -13,11 +13,22 @@ using GuiTest::editorBytes;
 
 namespace {
 
-void fill(EditBuffer* memo, const QByteArray& bytes, bool crlf)
+// pieceBytes 0: the bytes in one append, as tests and short texts take them; else room for
+// them first and pieces of that many bytes, as a read of a file hands them over (a CR LF may
+// then be split between two pieces).
+void fill(EditBuffer* memo, const QByteArray& bytes, bool crlf, qsizetype pieceBytes = 0)
 {
     memo->setLineBreak(crlf ? EditBuffer::LineBreak::CRLF : EditBuffer::LineBreak::LF);
     BodyDocument body;
-    QVERIFY(body.append(bytes) && body.finish());
+    if (pieceBytes == 0) {
+        QVERIFY(body.append(bytes));
+    } else {
+        QVERIFY(body.reserve(bytes.size() + BodyDocument::kRoomForEdits));
+        for (qsizetype at = 0; at < bytes.size(); at += pieceBytes)
+            QVERIFY(body.append(QByteArrayView(bytes).sliced(at, qMin(pieceBytes, bytes.size() - at))));
+        QCOMPARE(body.size(), bytes.size());
+    }
+    QVERIFY(body.finish());
     memo->takeBody(body);
 }
 
@@ -43,6 +54,7 @@ private slots:
     void appendRow_data();
     void appendRow();
     void clearRows();
+    void bodyLetGoPartWay();
     void lineIndex_data();
     void lineIndex();
     void placeCaretAtRow();
@@ -97,17 +109,23 @@ void TestEditBuffer::rowsAndLineCount()
     QFETCH(bool, crlf);
     QFETCH(QStringList, rows);
 
-    fill(m_memo, bytes, crlf);
-    QCOMPARE(bytesOf(m_memo), bytes);
-    QCOMPARE(m_memo->lineCount(), rows.size());
-    QStringList actual;
-    for (int r = 0; r < m_memo->lineCount(); ++r)
-        actual << m_memo->rowText(r);
-    QCOMPARE(actual, rows);
-    // Rows the buffer does not have read as empty text.
-    QCOMPARE(m_memo->rowText(-1), QString());
-    QCOMPARE(m_memo->rowText(int(rows.size())), QString());
-    QCOMPARE(m_memo->rowText(int(rows.size()) + 5), QString());
+    // Whole, and in pieces of one and of two bytes through the room taken first.
+    for (const qsizetype pieceBytes : {0, 1, 2}) {
+        EditBuffer memo;
+        fill(&memo, bytes, crlf, pieceBytes);
+        QCOMPARE(bytesOf(&memo), bytes);
+        QCOMPARE(memo.lineCount(), rows.size());
+        QStringList actual;
+        for (int r = 0; r < memo.lineCount(); ++r)
+            actual << memo.rowText(r);
+        QCOMPARE(actual, rows);
+        // Rows the buffer does not have read as empty text.
+        QCOMPARE(memo.rowText(-1), QString());
+        QCOMPARE(memo.rowText(int(rows.size())), QString());
+        QCOMPARE(memo.rowText(int(rows.size()) + 5), QString());
+        // The load is no step to take back.
+        QCOMPARE(memo.SendScintilla(QsciScintillaBase::SCI_CANUNDO), 0L);
+    }
 }
 
 void TestEditBuffer::insertRow_data()
@@ -188,6 +206,21 @@ void TestEditBuffer::clearRows()
     QCOMPARE(m_memo->lineCount(), 0);
     QVERIFY(m_memo->bytes().empty());
     QCOMPARE(m_memo->isReadOnly(), true);
+}
+
+// A read that stops part way (refused, cancelled) lets its document go unfinished, with pieces
+// still waiting; the text shown stays as it was.
+void TestEditBuffer::bodyLetGoPartWay()
+{
+    fill(m_memo, "G1 X1\n", false);
+    {
+        BodyDocument body;
+        QVERIFY(body.reserve(4 * 1024 * 1024));
+        const QByteArray piece(256 * 1024, '\n');
+        for (int i = 0; i < 8; ++i)
+            QVERIFY(body.append(piece));
+    }
+    QCOMPARE(bytesOf(m_memo), QByteArray("G1 X1\n"));
 }
 
 void TestEditBuffer::lineIndex_data()

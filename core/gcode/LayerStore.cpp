@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <numeric>
 #include <stdexcept>
 
 namespace {
@@ -119,20 +118,53 @@ const Layer& LayerStore::Iterator::current() const
     return m_reader.layer;
 }
 
+namespace {
+
+constexpr std::uint32_t kPowersOfTen[] = {1, 10, 100, 1'000, 10'000, 100'000, 1'000'000};
+constexpr int kLargestPower = 6;
+
+// size / 10^k, by a constant divisor in each case (a multiplication); a block takes one case
+// for all its steps.
+std::uint32_t countOfPower(std::uint32_t size, int k)
+{
+    switch (k) {
+    case 6:
+        return size / 1'000'000;
+    case 5:
+        return size / 100'000;
+    case 4:
+        return size / 10'000;
+    case 3:
+        return size / 1'000;
+    case 2:
+        return size / 100;
+    case 1:
+        return size / 10;
+    default:
+        return size;
+    }
+}
+
+} // namespace
+
 std::size_t LayerStore::encode(const Layer* layers, std::uint8_t* out)
 {
-    std::uint64_t scale = 0;
+    // The height steps are counted in the largest power of ten, up to a millimetre, that each is
+    // a whole number of: a Z written with d decimals steps in 10^(6-d) nanometres.
+    std::uint32_t sizes[kBlockLayers];
+    int k = kLargestPower;
     for (std::size_t i = 1; i < kBlockLayers; ++i) {
         const std::int64_t step = std::int64_t(layers[i].nanometres) - layers[i - 1].nanometres;
-        scale = std::gcd(scale, std::uint64_t(step < 0 ? -step : step));
+        sizes[i] = std::uint32_t(step < 0 ? -step : step);
+        while (k > 0 && countOfPower(sizes[i], k) * kPowersOfTen[k] != sizes[i])
+            --k;
     }
-    if (scale == 0)
-        scale = 1;
-    std::uint8_t* p = putVarint(out, scale);
+    std::uint8_t* p = putVarint(out, kPowersOfTen[k]);
     for (std::size_t i = 1; i < kBlockLayers; ++i) {
         const std::uint64_t rowStep = zigZag(std::int64_t(layers[i].row) - layers[i - 1].row);
+        const std::int64_t steps = countOfPower(sizes[i], k);
         const std::uint64_t heightStep =
-            zigZag((std::int64_t(layers[i].nanometres) - layers[i - 1].nanometres) / std::int64_t(scale));
+            zigZag(layers[i].nanometres < layers[i - 1].nanometres ? -steps : steps);
         if (rowStep < kShortRowSteps && heightStep < kShortHeightSteps) {
             *p++ = std::uint8_t(rowStep << 4 | heightStep);
         } else {

@@ -5,8 +5,8 @@
 //
 // Layers are kept in blocks of kBlockLayers: a block holds its first layer whole and the others as
 // the steps from the layer before, row and height, both in one byte when both are small and in
-// two zig-zag varints else; the height steps are counted in the block's largest common step, so that
-// a Z written with four decimals steps in hundreds of nanometres, not in thousands. The bytes are
+// two zig-zag varints else; the height steps are counted in the largest power of ten that they all
+// are whole numbers of, so that a Z written with four decimals steps in hundreds of nanometres. The bytes are
 // appended in chunks of at most kChunkBytes, so that the store never copies more than a chunk to
 // grow. The last, unfinished block is held plain until it is full.
 

@@ -16,7 +16,7 @@ struct Command
 {
     char letter = 0; // G, M or T; 0 for anything else
     int number = -1;
-    std::array<std::optional<double>, 26> words{};
+    WordValues words;
     bool anyWord = false; // a word stands, with a number or not (a Z or E without one is none)
 };
 
@@ -36,15 +36,15 @@ Command readCommand(std::string_view text)
         const char letter = reader.letter();
         const std::optional<double> value = reader.value();
         if (value)
-            command.words[std::size_t(letter - 'A')] = *value;
+            command.words.set(letter, *value);
         command.anyWord = command.anyWord || value || (letter != 'Z' && letter != 'E');
     }
     return command;
 }
 
-const std::optional<double>& word(const Command& command, char letter)
+std::optional<double> word(const Command& command, char letter)
 {
-    return command.words[std::size_t(letter - 'A')];
+    return command.words[letter];
 }
 
 // --- Cells of 1 mm -----------------------------------------------------------------------------
@@ -121,11 +121,10 @@ void MachineTracker::rows(std::string_view bytes)
     }
 }
 
-void MachineTracker::followLayerPass(char letter, int number,
-                                     const std::array<std::optional<double>, 26>& words, bool anyWord)
+void MachineTracker::followLayerPass(char letter, int number, const WordValues& words, bool anyWord)
 {
     MachineState::LayerPass& pass = m_state.layerPass;
-    const auto& at = [&](char l) -> const std::optional<double>& { return words[std::size_t(l - 'A')]; };
+    const auto at = [&](char l) { return words[l]; };
     if (letter == 'M') {
         if (number == 82 || number == 83)
             pass.relativeE = number == 83;
@@ -264,12 +263,10 @@ void MachineTracker::row(std::string_view text)
     }
 }
 
-void MachineTracker::move(int command, const std::array<std::optional<double>, 26>& words)
+void MachineTracker::move(int command, const WordValues& words)
 {
     MachineState& s = m_state;
-    const auto& at = [&](char letter) -> const std::optional<double>& {
-        return words[std::size_t(letter - 'A')];
-    };
+    const auto at = [&](char letter) { return words[letter]; };
     if (const auto& f = at('F'))
         s.feed = *f;
     const std::optional<double> fromX = s.x;
@@ -367,11 +364,9 @@ void MachineTracker::markPrinted(double x0, double y0, double x1, double y1)
 // R gives the radius, of which two centres fit, and as which one a firmware takes is not agreed,
 // both arcs are marked: the park keeps clear of either.
 void MachineTracker::markArcMove(int command, double x0, double y0, double x1, double y1,
-                                 const std::array<std::optional<double>, 26>& words)
+                                 const WordValues& words)
 {
-    const auto& at = [&](char letter) -> const std::optional<double>& {
-        return words[std::size_t(letter - 'A')];
-    };
+    const auto at = [&](char letter) { return words[letter]; };
     const bool clockwise = command == 2;
     if (at('I') || at('J')) {
         const bool whole = (!at('X') && !at('Y')) || (at('P') && *at('P') >= 1);

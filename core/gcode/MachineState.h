@@ -58,6 +58,25 @@ struct MachineState
     static constexpr double kRetractedAtLeast = 1e-6;
 };
 
+// The numbers of a row's words, by letter: a number only where its letter stands.
+struct WordValues
+{
+    std::optional<double> operator[](char letter) const
+    {
+        const int i = letter - 'A';
+        return present & (1u << i) ? std::optional<double>(values[std::size_t(i)]) : std::nullopt;
+    }
+    void set(char letter, double value)
+    {
+        const int i = letter - 'A';
+        values[std::size_t(i)] = value;
+        present |= 1u << i;
+    }
+
+    std::array<double, 26> values; // read only where present says
+    std::uint32_t present = 0;
+};
+
 struct PointXY
 {
     double x = 0.0;
@@ -150,17 +169,15 @@ public:
                                            const std::vector<std::uint64_t>& printedCells, double* clearance);
 
 private:
-    void move(int command, const std::array<std::optional<double>, 26>& words);
-    void followLayerPass(char letter, int number, const std::array<std::optional<double>, 26>& words,
-                         bool anyWord);
+    void move(int command, const WordValues& words);
+    void followLayerPass(char letter, int number, const WordValues& words, bool anyWord);
     void markVisited(double x, double y);
     void markPrinted(double x0, double y0, double x1, double y1);
     // An arc from (x0, y0) to (x1, y1) around (cx, cy), clockwise or not; a whole circle when
     // whole or when it ends where it starts.
     void markArc(double x0, double y0, double x1, double y1, double cx, double cy, bool clockwise,
                  bool whole);
-    void markArcMove(int command, double x0, double y0, double x1, double y1,
-                     const std::array<std::optional<double>, 26>& words);
+    void markArcMove(int command, double x0, double y0, double x1, double y1, const WordValues& words);
 
     MachineState m_state;
     std::uint32_t m_part = 0;

@@ -74,6 +74,7 @@ void TestPrintModel::followsTypingAndUndo_data()
     QTest::newRow("Z of the lift lowered below the layer") << 9 << 5 << "" << 1;
     QTest::newRow("rows split above a layer") << 1 << -1 << "\n\n" << 0;
     QTest::newRow("row break taken out before a layer row") << 6 << 0 << "" << 1;
+    QTest::newRow("blank rows typed in front of a layer row") << 6 << 0 << "\n\n" << 0;
     QTest::newRow("move typed as a new row") << 4 << -1 << "\nG1 Z0.3 X5 E1.5" << 0;
     QTest::newRow("temperature typed as a new row") << 7 << -1 << "\nM109 S200" << 0;
     QTest::newRow("pause made a temperature") << 11 << 2 << "04 S5" << 1;

@@ -1,5 +1,6 @@
 #include "core/batch/Batch.h"
 
+#include "core/gcode/BackgroundPauseIndex.h"
 #include "core/gcode/CommandLines.h"
 #include "core/gcode/HollowFinder.h"
 #include "core/gcode/Insertion.h"
@@ -47,6 +48,8 @@ public:
         m_inPlace = bodyBytes >= 0;
         if (m_inPlace)
             m_text.reserve(qsizetype(bodyBytes));
+        if (m_inPlace && m_followStates)
+            m_states.emplace(m_text.constData());
         m_capacity = m_inPlace ? bodyBytes : std::numeric_limits<qint64>::max();
         return true;
     }
@@ -55,6 +58,8 @@ public:
         if (m_text.size() + bytes.size() > m_capacity)
             return false; // never: the reader hands over no more than it reserved
         m_text.append(bytes);
+        if (m_states)
+            m_states->filled(std::size_t(m_text.size()));
         return true;
     }
     const char* bytesInPlace() const override { return m_inPlace ? m_text.constData() : nullptr; }
@@ -66,6 +71,10 @@ public:
 
     const QByteArray& text() const { return m_text; }
     const CountedRows& rows() const { return *m_rows; }
+    // Reads the machine's state beside the read (for a pause block); call before the read.
+    void followStates() { m_followStates = true; }
+    // The state read beside the read, when followed; it ends with the buffer.
+    BackgroundPauseIndex* states() { return m_states ? &*m_states : nullptr; }
 
 private:
     std::function<void(const RowSource&)> m_whileIndexing;
@@ -73,6 +82,8 @@ private:
     qint64 m_capacity = 0;
     bool m_inPlace = true;
     std::optional<CountedRows> m_rows;
+    bool m_followStates = false;
+    std::optional<BackgroundPauseIndex> m_states;
 };
 
 // Stands for a pause block in a press until the block is built at the row it lands on.
@@ -154,8 +165,9 @@ struct Print
     const RowSource& rows;
     const LayerIndex& layers;
     const PrintStart& start;
-    QString file;                       // for messages
-    const std::vector<Hollow>& hollows; // found only when a position or the request needs them
+    QString file;                           // for messages
+    const std::vector<Hollow>& hollows;     // found only when a position or the request needs them
+    BackgroundPauseIndex* states = nullptr; // the machine's state read beside the read, when a block needs it
 };
 
 QString pastTheEnd(int row, const Print& print, const Position& position)
@@ -277,7 +289,12 @@ std::optional<QList<::Insertion::Placement>> plan(const Request& request, const 
             const std::size_t offset = inputRow < print.rows.physicalRowCount()
                                            ? std::size_t(print.rows.rowStart(inputRow))
                                            : text.size();
-            machine.rows(text.substr(read, offset - read));
+            if (read == 0 && print.states) {
+                // The first block: read on from the checkpoint the thread beside the read left.
+                machine = print.states->finishAt(offset, text.size()).trackerAt(text, offset);
+            } else {
+                machine.rows(text.substr(read, offset - read));
+            }
             read = offset;
             for (qsizetype i = 0; i < mark; ++i)
                 machine.row(insertion.lines[i].toStdString());
@@ -362,6 +379,8 @@ static Outcome edit(const Request& request, const Streams& streams)
     }
     std::optional<int> structureRow;
     BodyBuffer body([&](const RowSource& rows) { structureRow = findStructureRow(rows); });
+    if (request.pause && request.printer.parks && !request.listHollows)
+        body.followStates();
     SlicedFile::ReadOptions options;
     options.maxRowBytes = -1; // no row is painted here
     const bool fromStream = request.file == kStandardStream;
@@ -399,8 +418,8 @@ static Outcome edit(const Request& request, const Streams& streams)
         return outcome;
     }
     const std::optional<QList<::Insertion::Placement>> placements =
-        plan(request, {rows, read.layers, start, PathBytes::shown(request.file), hollows}, read.lineBreak,
-             outcome);
+        plan(request, {rows, read.layers, start, PathBytes::shown(request.file), hollows, body.states()},
+             read.lineBreak, outcome);
     if (!placements)
         return outcome;
     read.layers = LayerIndex(); // gone before the write

@@ -309,6 +309,23 @@ void MachineTracker::move(int command, const WordValues& words)
     }
 }
 
+void MachineTracker::adopt(const std::vector<Visited>& visited, const CellGrid& printed, std::uint32_t part)
+{
+    for (const Visited& v : visited) {
+        if (v.part >= part)
+            break;
+        const auto cx = std::int32_t(std::uint32_t(v.cell >> 32));
+        const auto cy = std::int32_t(std::uint32_t(v.cell));
+        if (m_visitedCells.mark(cx, cy, m_part))
+            m_visitedOrder.push_back({v.cell, v.point, m_part});
+    }
+    printed.forEach([&](std::uint64_t cell, std::uint32_t first) {
+        if (first < part)
+            m_printed.mark(std::int32_t(std::uint32_t(cell >> 32)), std::int32_t(std::uint32_t(cell)),
+                           m_part);
+    });
+}
+
 void MachineTracker::markVisited(double x, double y)
 {
     const std::uint64_t key = keyOf(cellOf(x), cellOf(y));
@@ -536,38 +553,76 @@ PauseContext pauseContextAt(std::string_view bytesBefore)
     return context;
 }
 
-PauseIndex PauseIndex::build(std::string_view body)
+PauseIndex::Builder::Builder()
 {
-    PauseIndex index;
-    MachineTracker tracker;
-    index.m_checkpoints.push_back({0, tracker.state()});
-    std::size_t next = kSpacing;
-    for (std::size_t start = 0; start < body.size();) {
-        const std::size_t end = LineBreaks::nextBreak(body, start);
-        tracker.row(body.substr(start, end - start));
-        if (end == body.size())
-            break;
-        start = end + (body[end] == '\r' && end + 1 < body.size() && body[end + 1] == '\n' ? 2 : 1);
-        if (start >= next && start < body.size()) {
-            tracker.setPart(std::uint32_t(index.m_checkpoints.size()));
-            index.m_checkpoints.push_back({start, tracker.state()});
-            next = start + kSpacing;
+    m_checkpoints.push_back({0, m_tracker.state()});
+}
+
+void PauseIndex::Builder::advance(std::string_view text, bool complete)
+{
+    while (m_start < text.size()) {
+        const std::size_t end = LineBreaks::nextBreak(text, m_start);
+        // A row whose break has not come yet, or a CR that may be the first half of a CR LF.
+        if (!complete && (end == text.size() || (text[end] == '\r' && end + 1 == text.size())))
+            return;
+        m_tracker.row(text.substr(m_start, end - m_start));
+        if (end == text.size()) {
+            m_start = end;
+            return;
+        }
+        m_start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+        if (m_start >= m_next && m_start < text.size()) {
+            m_tracker.setPart(std::uint32_t(m_checkpoints.size()));
+            m_checkpoints.push_back({m_start, m_tracker.state()});
+            m_next = m_start + kSpacing;
         }
     }
-    index.m_visited = tracker.visited();
-    index.m_printed = tracker.printed();
+}
+
+PauseIndex PauseIndex::Builder::finish()
+{
+    PauseIndex index;
+    index.m_checkpoints = std::move(m_checkpoints);
+    index.m_visited = m_tracker.visited();
+    index.m_printed = m_tracker.printed();
     return index;
+}
+
+PauseIndex PauseIndex::build(std::string_view body)
+{
+    Builder builder;
+    builder.advance(body, true);
+    return builder.finish();
+}
+
+std::pair<const PauseIndex::Checkpoint*, std::uint32_t> PauseIndex::checkpointFor(std::size_t offset) const
+{
+    const auto after =
+        std::upper_bound(m_checkpoints.begin(), m_checkpoints.end(), offset,
+                         [](std::size_t value, const Checkpoint& c) { return value < c.offset; });
+    return {&*(after - 1), std::uint32_t(after - 1 - m_checkpoints.begin())};
+}
+
+MachineTracker PauseIndex::trackerAt(std::string_view body, std::size_t offset) const
+{
+    if (m_checkpoints.empty()) {
+        MachineTracker tracker;
+        tracker.rows(body.substr(0, offset));
+        return tracker;
+    }
+    const auto [from, part] = checkpointFor(offset);
+    MachineTracker tracker(from->state);
+    tracker.adopt(m_visited, m_printed, part);
+    tracker.rows(body.substr(from->offset, offset - from->offset));
+    return tracker;
 }
 
 PauseContext PauseIndex::contextAt(std::string_view body, std::size_t offset) const
 {
     if (m_checkpoints.empty())
         return pauseContextAt(body.substr(0, offset));
-    const auto after =
-        std::upper_bound(m_checkpoints.begin(), m_checkpoints.end(), offset,
-                         [](std::size_t value, const Checkpoint& c) { return value < c.offset; });
-    const Checkpoint& from = *(after - 1);
-    const auto part = std::uint32_t(after - 1 - m_checkpoints.begin());
+    const auto [checkpoint, part] = checkpointFor(offset);
+    const Checkpoint& from = *checkpoint;
     MachineTracker tail(from.state);
     tail.setPart(part);
     tail.rows(body.substr(from.offset, offset - from.offset));

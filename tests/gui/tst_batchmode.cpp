@@ -345,14 +345,21 @@ void TestBatchMode::printerBlocksSameAsTheWindow_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("printer");
     QTest::addColumn<QStringList>("settings"); // the batch's options; the window is given the same
+    QTest::addColumn<int>("layer");
     for (const char* file :
          {"cura_basic_256k.gcode", "kisslicer_crlf-small_22k.gcode", "prusaslicer_z-hop-large_3939k.gcode",
           "simplify3d_dual-extruder-t0-t1_2352k.gcode"}) {
-        QTest::newRow(QByteArray(file) + ", marlin") << file << "marlin" << QStringList{};
+        QTest::newRow(QByteArray(file) + ", marlin") << file << "marlin" << QStringList{} << 5;
         QTest::newRow(QByteArray(file) + ", klipper, own settings")
-            << file << "klipper" << QStringList{"--lift", "5", "--park", "1,2.5", "--standby", "160"};
-        QTest::newRow(QByteArray(file) + ", prusa") << file << "prusa" << QStringList{};
+            << file << "klipper" << QStringList{"--lift", "5", "--park", "1,2.5", "--standby", "160"} << 5;
+        QTest::newRow(QByteArray(file) + ", prusa") << file << "prusa" << QStringList{} << 5;
     }
+    // Megabytes into the file, where the batch reads on from a state the thread beside the read
+    // left, and the window from its own checkpoints.
+    for (const char* file :
+         {"prusaslicer_z-hop-large_3939k.gcode", "simplify3d_dual-extruder-t0-t1_2352k.gcode",
+          "bambustudio_multicolor-t0-t3-z-hop_3222k.gcode"})
+        QTest::newRow(QByteArray(file) + ", marlin, layer 30") << file << "marlin" << QStringList{} << 30;
 }
 
 // The batch mode and the window make the same block for a printer: the output files are equal.
@@ -361,13 +368,14 @@ void TestBatchMode::printerBlocksSameAsTheWindow()
     QFETCH(QString, name);
     QFETCH(QString, printer);
     QFETCH(QStringList, settings);
+    QFETCH(int, layer);
     const QString source = QDir(QStringLiteral(BORVANE_REAL_FIXTURES_DIR)).filePath(name);
     if (!QFileInfo::exists(source))
         QSKIP("The real slicer files are not beside the repository.");
     const QString file = m_dir->filePath(name);
     QVERIFY(QFile::copy(source, file));
     const QString output = m_dir->filePath(QStringLiteral("batch.gcode"));
-    const Run run = runProgram(QStringList{QStringLiteral("--layer"), QStringLiteral("5"),
+    const Run run = runProgram(QStringList{QStringLiteral("--layer"), QString::number(layer),
                                            QStringLiteral("--pause"), QStringLiteral("--printer"), printer} +
                                settings + QStringList{QStringLiteral("-o"), output, file});
     QCOMPARE(run.exitCode, 0);

@@ -198,7 +198,8 @@ bool TEditorForBorvane5_Form1::hollowClicked(QObject* watched, QEvent* event)
 
 void TEditorForBorvane5_Form1::followInsertedMoves(quint64 revisionBefore, int row, int count)
 {
-    // Command lines hold no move: the layer view's checkpoints only shift.
+    // Command lines hold no move, and a pause block brings the head back where it found it: the
+    // layer view's checkpoints after them only shift.
     if (m_checkpointsRevision == revisionBefore) {
         m_moveCheckpoints.rowsInserted(row, count);
         m_checkpointsRevision = Memo1->revision();

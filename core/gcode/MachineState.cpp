@@ -621,8 +621,10 @@ PauseContext PauseIndex::contextAt(std::string_view body, std::size_t offset) co
 {
     if (m_checkpoints.empty())
         return pauseContextAt(body.substr(0, offset));
-    const auto [checkpoint, part] = checkpointFor(offset);
-    const Checkpoint& from = *checkpoint;
+    // Not a structured binding: the lambdas below take part, which clang 14 cannot capture.
+    const std::pair<const Checkpoint*, std::uint32_t> found = checkpointFor(offset);
+    const Checkpoint& from = *found.first;
+    const std::uint32_t part = found.second;
     MachineTracker tail(from.state);
     tail.setPart(part);
     tail.rows(body.substr(from.offset, offset - from.offset));

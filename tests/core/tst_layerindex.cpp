@@ -554,12 +554,8 @@ void TestLayerIndex::exactHeights()
 
 void TestLayerIndex::realFile_data()
 {
-    QTest::addColumn<QString>("path");
-    const QStringList files = Reference::realFiles(QStringLiteral(BORVANE_REAL_FIXTURES_DIR));
-    if (files.isEmpty())
+    if (!Reference::addRealFileRows(QStringLiteral(BORVANE_REAL_FIXTURES_DIR), "path"))
         QSKIP("The real slicer files are not beside the repository.");
-    for (const QString& name : files)
-        QTest::newRow(qPrintable(name)) << QDir(QStringLiteral(BORVANE_REAL_FIXTURES_DIR)).filePath(name);
 }
 
 // The index equals the plain reading of the definition, and every layer the slicer announces

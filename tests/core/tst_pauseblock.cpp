@@ -472,12 +472,8 @@ void TestPauseBlock::parkKeepsClearOfArcs()
 
 void TestPauseBlock::realFile_data()
 {
-    QTest::addColumn<QString>("path");
-    const QStringList files = Reference::realFiles(QStringLiteral(BORVANE_REAL_FIXTURES_DIR));
-    if (files.isEmpty())
+    if (!Reference::addRealFileRows(QStringLiteral(BORVANE_REAL_FIXTURES_DIR), "path"))
         QSKIP("The real slicer files are not beside the repository.");
-    for (const QString& name : files)
-        QTest::newRow(qPrintable(name)) << QDir(QStringLiteral(BORVANE_REAL_FIXTURES_DIR)).filePath(name);
 }
 
 // Every profile, with its defaults and with a standby, a prime and a lift of its own, before the

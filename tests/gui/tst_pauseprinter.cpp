@@ -373,12 +373,8 @@ void TestPausePrinter::layersFollowTheBlock()
 
 void TestPausePrinter::layersFollowBlocksInRealFiles_data()
 {
-    QTest::addColumn<QString>("name");
-    const QStringList files = Reference::realFiles(QStringLiteral(BORVANE_REAL_FIXTURES_DIR));
-    if (files.isEmpty())
+    if (!Reference::addRealFileRows(QStringLiteral(BORVANE_REAL_FIXTURES_DIR), "name"))
         QSKIP("The real slicer files are not beside the repository.");
-    for (const QString& name : files)
-        QTest::newRow(qPrintable(name)) << name;
 }
 
 // Blocks before the change row of a layer halfway up and inside a layer a quarter up, in files

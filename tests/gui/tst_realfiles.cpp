@@ -88,12 +88,8 @@ private slots:
 
 void TestRealFiles::heightSearchAndPause_data()
 {
-    QTest::addColumn<QString>("name");
-    const QStringList files = Reference::realFiles(QStringLiteral(BORVANE_REAL_FIXTURES_DIR));
-    if (files.isEmpty())
+    if (!Reference::addRealFileRows(QStringLiteral(BORVANE_REAL_FIXTURES_DIR), "name"))
         QSKIP("The real slicer files are not beside the repository.");
-    for (const QString& name : files)
-        QTest::newRow(qPrintable(name)) << name;
 }
 
 void TestRealFiles::heightSearchAndPause()

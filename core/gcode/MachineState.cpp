@@ -619,38 +619,10 @@ MachineTracker PauseIndex::trackerAt(std::string_view body, std::size_t offset) 
 
 PauseContext PauseIndex::contextAt(std::string_view body, std::size_t offset) const
 {
-    if (m_checkpoints.empty())
-        return pauseContextAt(body.substr(0, offset));
-    // Not a structured binding: the lambdas below take part, which clang 14 cannot capture.
-    const std::pair<const Checkpoint*, std::uint32_t> found = checkpointFor(offset);
-    const Checkpoint& from = *found.first;
-    const std::uint32_t part = found.second;
-    MachineTracker tail(from.state);
-    tail.setPart(part);
-    tail.rows(body.substr(from.offset, offset - from.offset));
-
-    // What was met before the checkpoint, then what the rows after it met.
-    std::vector<PointXY> candidates;
-    std::unordered_set<std::uint64_t> seen;
-    for (const MachineTracker::Visited& visited : m_visited) {
-        if (visited.part >= part)
-            break;
-        candidates.push_back(visited.point);
-        seen.insert(visited.cell);
-    }
-    for (const MachineTracker::Visited& visited : tail.visited()) {
-        if (seen.insert(visited.cell).second)
-            candidates.push_back(visited.point);
-    }
-    std::vector<std::uint64_t> cells;
-    m_printed.forEach([&](std::uint64_t cell, std::uint32_t first) {
-        if (first < part)
-            cells.push_back(cell);
-    });
-    tail.printed().forEach([&](std::uint64_t cell, std::uint32_t) { cells.push_back(cell); });
+    const MachineTracker tracker = trackerAt(body, offset);
     PauseContext context;
-    context.state = tail.state();
-    context.park = MachineTracker::farthest(candidates, cells, &context.parkClearance);
+    context.state = tracker.state();
+    context.park = tracker.farthestVisited(&context.parkClearance);
     return context;
 }
 

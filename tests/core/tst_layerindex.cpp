@@ -9,6 +9,7 @@
 #include "core/text/RowSource.h"
 #include "core/text/Utility.h"
 
+#include "RealFileRows.h"
 #include "ReferenceLayers.h"
 #include "TestPaths.h"
 

@@ -3,6 +3,7 @@
 // on handmade rows and on every real slicer file beside the repository, at three heights each.
 
 #include "GCodeMachine.h"
+#include "RealFileRows.h"
 #include "ReferenceLayers.h"
 #include "TestPaths.h"
 

@@ -2,6 +2,7 @@
 // button's caption, the block a click inserts, its message and one undo step for all of it.
 
 #include "GuiTestSupport.h"
+#include "RealFileRows.h"
 #include "ReferenceLayers.h"
 #include "TestPaths.h"
 

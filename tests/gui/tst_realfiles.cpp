@@ -4,6 +4,7 @@
 // reading of the moves (tests/support/ReferenceLayers.h), never from the program's own index.
 
 #include "GuiTestSupport.h"
+#include "RealFileRows.h"
 #include "ReferenceLayers.h"
 #include "TestPaths.h"
 

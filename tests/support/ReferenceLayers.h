@@ -13,7 +13,6 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
-#include <QTest>
 
 #include <algorithm>
 #include <cmath>
@@ -227,18 +226,6 @@ inline QList<LayerRow> announcedLayers(const RowSource& rows, const QList<RowEff
 inline QStringList realFiles(const QString& folder)
 {
     return QDir(folder).entryList({QStringLiteral("*.gcode")}, QDir::Files, QDir::Name);
-}
-
-// A data row per real slicer file in folder, in a column named column: "path" holds the file's
-// path, any other its name. False when there is none, for the caller to skip the test.
-inline bool addRealFileRows(const QString& folder, const char* column)
-{
-    const QStringList files = realFiles(folder);
-    const bool byPath = QByteArray(column) == "path";
-    QTest::addColumn<QString>(column);
-    for (const QString& name : files)
-        QTest::newRow(qPrintable(name)) << (byPath ? QDir(folder).filePath(name) : name);
-    return !files.isEmpty();
 }
 
 } // namespace Reference

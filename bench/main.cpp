@@ -46,6 +46,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -122,6 +123,14 @@ qint64 statusKilobytes(const char* field)
             return line.mid(key.size()).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
+}
+
+// The processor time of all the program's threads so far, in seconds.
+double processCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
 // Runs step kRepeats times and keeps the best time; prepare runs before each, untimed.
@@ -277,7 +286,11 @@ void measureLoad(Bench& bench)
     bench.residentBeforeDrop = residentBytes();
     if (!resetPeakMemory())
         bench.peakBeforeLoad = -1;
-    dropOnce(bench);
+    const double cpuBefore = processCpuSeconds();
+    const double wall = dropOnce(bench);
+    const double cpu = processCpuSeconds() - cpuBefore;
+    std::printf("%-44s %8.3f s  %5.2fx floor, over %.3f s (%.2f cores busy)\n",
+                "  processor time of one drop", cpu, cpu / floor, wall, cpu / wall);
     reportLoaded(bench);
 }
 

@@ -366,9 +366,7 @@ void MachineTracker::markPrinted(double x0, double y0, double x1, double y1)
         const auto cx0 = std::int32_t(fx0 >> 20), cy0 = std::int32_t(fy0 >> 20);
         const auto cx1 = std::int32_t(fx1 >> 20), cy1 = std::int32_t(fy1 >> 20);
         if (m_printed.holds(std::min(cx0, cx1), std::min(cy0, cy1), std::max(cx0, cx1), std::max(cy0, cy1))) {
-            for (int i = 0; i < steps; ++i)
-                m_printed.markInside(std::int32_t((fx0 + dx * i) >> 20), std::int32_t((fy0 + dy * i) >> 20),
-                                     m_part);
+            m_printed.markInsideAlong(fx0, fy0, dx, dy, steps, m_part);
             m_printed.markInside(cx1, cy1, m_part);
             m_lastPrinted = keyOf(cx1, cy1);
             return;

@@ -111,6 +111,17 @@ public:
         std::uint32_t& first = m_first[std::size_t((cy - m_y0) * m_width + (cx - m_x0))];
         first = first < part ? first : part;
     }
+    // markInside() for the cells of count points in whole 2^-20 cells, from (fx, fy) on by (dx, dy).
+    void markInsideAlong(std::int64_t fx, std::int64_t fy, std::int64_t dx, std::int64_t dy, int count,
+                         std::uint32_t part)
+    {
+        std::uint32_t* const cells = m_first.data();
+        const std::int64_t x0 = m_x0, y0 = m_y0, width = m_width;
+        for (int i = 0; i < count; ++i, fx += dx, fy += dy) {
+            std::uint32_t& first = cells[std::size_t(((fy >> 20) - y0) * width + ((fx >> 20) - x0))];
+            first = first < part ? first : part;
+        }
+    }
     // f(cell key, part) for every marked cell.
     template <typename F> void forEach(F f) const
     {

@@ -1,5 +1,7 @@
 #include "core/system/ProcessMemory.h"
 
+#include <cstdlib> // defines __GLIBC__ where it is the C library
+
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif

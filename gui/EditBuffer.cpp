@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <new>
@@ -298,6 +299,22 @@ public:
     Loader(const Loader&) = delete;
     Loader& operator=(const Loader&) = delete;
 
+    // A piece the thread has put in and nobody else holds, to be filled anew: a fresh megabyte
+    // would be taken from the system and faulted in page by page on every piece. Empty when
+    // there is none.
+    QByteArray spentPiece()
+    {
+        std::lock_guard lock(m_mutex);
+        while (!m_spent.empty()) {
+            QByteArray piece = std::move(m_spent.back());
+            m_spent.pop_back();
+            // Still held by another reader (the layer index) is not ours to write into.
+            if (piece.isDetached())
+                return piece;
+        }
+        return {};
+    }
+
     // Waits while the thread is several pieces behind; false once the memory ran out there.
     bool add(QByteArray piece)
     {
@@ -322,7 +339,11 @@ public:
     }
 
 private:
-    static constexpr std::size_t kMaxWaiting = 4;
+    // The pieces in memory at once: the waiting ones, the one being put in and the spent ones.
+    // The thread puts a piece in more slowly than the file is read, so a longer queue only
+    // holds more memory.
+    static constexpr std::size_t kMaxWaiting = 2;
+    static constexpr std::size_t kMaxSpent = 2;
 
     void stop(bool discard)
     {
@@ -344,7 +365,7 @@ private:
             m_changed.wait(lock, [this] { return !m_waiting.empty() || m_ended; });
             if (m_waiting.empty())
                 return;
-            const QByteArray piece = std::move(m_waiting.front());
+            QByteArray piece = std::move(m_waiting.front());
             m_waiting.pop_front();
             m_changed.notify_all();
             if (m_failed)
@@ -355,6 +376,8 @@ private:
             if (!added) {
                 m_failed = true;
                 m_changed.notify_all();
+            } else if (m_spent.size() < kMaxSpent) {
+                m_spent.push_back(std::move(piece));
             }
         }
     }
@@ -363,6 +386,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<QByteArray> m_waiting;
+    std::vector<QByteArray> m_spent; // put in, kept to be filled again
     bool m_ended = false;
     bool m_failed = false;
     std::thread m_thread;
@@ -393,14 +417,22 @@ bool BodyDocument::append(QByteArrayView bytes)
     if (m_loader) {
         if (bytes.isEmpty())
             return !m_failed;
+        // The reader has handed the last piece on; held here, it could not be filled again.
+        m_lastPiece.clear();
+        QByteArray piece = m_loader->spentPiece();
         try {
-            m_lastPiece = QByteArray(bytes.data(), bytes.size());
+            if (piece.capacity() < bytes.size())
+                piece = QByteArray(bytes.size(), Qt::Uninitialized);
+            else
+                piece.resize(bytes.size());
         } catch (const std::bad_alloc&) {
             m_failed = true;
             return false;
         }
+        std::memcpy(piece.data(), bytes.data(), std::size_t(bytes.size()));
+        m_lastPiece = piece;
         m_appended += bytes.size();
-        if (!m_loader->add(m_lastPiece))
+        if (!m_loader->add(std::move(piece)))
             m_failed = true;
         return !m_failed;
     }

@@ -55,6 +55,7 @@ private slots:
     void appendRow();
     void clearRows();
     void bodyLetGoPartWay();
+    void piecesFilledAgainKeepTheirBytes();
     void lineIndex_data();
     void lineIndex();
     void placeCaretAtRow();
@@ -221,6 +222,31 @@ void TestEditBuffer::bodyLetGoPartWay()
             QVERIFY(body.append(piece));
     }
     QCOMPARE(bytesOf(m_memo), QByteArray("G1 X1\n"));
+}
+
+// The document fills the pieces it has put in again with later bytes, never one that another
+// reader still holds (as the layer index holds the last piece while it reads it): the text and
+// every piece held stay the bytes they were given.
+void TestEditBuffer::piecesFilledAgainKeepTheirBytes()
+{
+    constexpr qsizetype kPieceBytes = 4096;
+    QByteArray bytes;
+    for (int row = 0; bytes.size() < 64 * kPieceBytes; ++row)
+        bytes += "G1 X" + QByteArray::number(row) + " Y" + QByteArray::number(row % 97) + "\n";
+    BodyDocument body;
+    QVERIFY(body.reserve(bytes.size() + BodyDocument::kRoomForEdits));
+    std::vector<std::pair<qsizetype, QByteArray>> held; // where each held piece starts, and it
+    for (qsizetype at = 0; at < bytes.size(); at += kPieceBytes) {
+        const QByteArrayView piece = QByteArrayView(bytes).sliced(at, qMin(kPieceBytes, bytes.size() - at));
+        QVERIFY(body.append(piece));
+        if ((at / kPieceBytes) % 3 == 0)
+            held.emplace_back(at, body.lastPiece());
+    }
+    QVERIFY(body.finish());
+    m_memo->takeBody(body);
+    QCOMPARE(bytesOf(m_memo), bytes);
+    for (const auto& [at, piece] : held)
+        QCOMPARE(piece, bytes.mid(at, kPieceBytes));
 }
 
 void TestEditBuffer::lineIndex_data()

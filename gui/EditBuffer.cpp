@@ -299,9 +299,8 @@ public:
     Loader(const Loader&) = delete;
     Loader& operator=(const Loader&) = delete;
 
-    // A piece the thread has put in and nobody else holds, to be filled anew: a fresh megabyte
-    // would be taken from the system and faulted in page by page on every piece. Empty when
-    // there is none.
+    // A piece the thread has put in and nobody else holds, to be filled anew rather than a fresh
+    // one taken and written page by page for every piece. Empty when there is none.
     QByteArray spentPiece()
     {
         std::lock_guard lock(m_mutex);

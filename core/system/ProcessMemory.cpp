@@ -9,7 +9,6 @@
 void ProcessMemory::returnLargeBlocksAtOnce()
 {
 #ifdef __GLIBC__
-    // A read piece (a megabyte and its header) is one such block too.
     constexpr int kLargeBlock = 1024 * 1024;
     mallopt(M_MMAP_THRESHOLD, kLargeBlock);
 #endif

@@ -181,25 +181,22 @@ private:
     {
         const bool negative = *p == '-';
         p += negative;
-        std::uint64_t digits = 0;
-        int count = 0;
+        // The whole part, then the decimals: two plain loops, where one with a state for the point
+        // costs a pass over a large file a tenth more.
+        const char* const whole = p;
+        std::uint64_t digits = 0; // wraps past 19 digits, which are then refused below
+        for (; p < m_end && isDigit(*p); ++p)
+            digits = digits * 10 + std::uint64_t(*p - '0');
+        int count = int(p - whole);
         int decimals = 0;
-        bool point = false;
-        for (; p < m_end; ++p) {
-            const char c = *p;
-            if (isDigit(c)) {
-                digits = digits * 10 + std::uint64_t(c - '0');
-                ++count;
-                decimals += point;
-            } else if (c == '.' && !point) {
-                point = true;
-            } else {
-                break;
-            }
-            if (count > 19)
-                return false;
+        if (p < m_end && *p == '.') {
+            const char* const fraction = ++p;
+            for (; p < m_end && isDigit(*p); ++p)
+                digits = digits * 10 + std::uint64_t(*p - '0');
+            decimals = int(p - fraction);
+            count += decimals;
         }
-        if (count == 0 || digits > (std::uint64_t(1) << 53) || decimals > 22)
+        if (count == 0 || count > 19 || digits > (std::uint64_t(1) << 53) || decimals > 22)
             return false;
         static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,

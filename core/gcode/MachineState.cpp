@@ -54,10 +54,20 @@ std::optional<double> word(const Command& command, char letter)
 constexpr double kCell = 2.0;
 constexpr std::int64_t kCellLimit = 1 << 30;
 
+// floor(v) as a whole number, for |v| below 2^62: the library's floor is a call on the target
+// this is built for, and a pass over a large file takes several per move.
+std::int64_t floorToInt(double v)
+{
+    const auto i = std::int64_t(v);
+    return double(i) > v ? i - 1 : i;
+}
+
 std::int32_t cellOf(double v)
 {
-    const double c = std::floor(v / kCell);
-    return std::int32_t(std::clamp<double>(c, -double(kCellLimit), double(kCellLimit)));
+    const double c = v / kCell;
+    if (std::abs(c) < double(kCellLimit))
+        return std::int32_t(floorToInt(c));
+    return std::int32_t(std::clamp<double>(std::floor(c), -double(kCellLimit), double(kCellLimit)));
 }
 
 std::uint64_t keyOf(std::int32_t cx, std::int32_t cy)
@@ -328,11 +338,12 @@ void MachineTracker::adopt(const std::vector<Visited>& visited, const CellGrid& 
 
 void MachineTracker::markVisited(double x, double y)
 {
-    const std::uint64_t key = keyOf(cellOf(x), cellOf(y));
+    const std::int32_t cx = cellOf(x), cy = cellOf(y);
+    const std::uint64_t key = keyOf(cx, cy);
     if (key == m_lastVisited)
         return;
     m_lastVisited = key;
-    if (m_visitedCells.mark(cellOf(x), cellOf(y), m_part))
+    if (m_visitedCells.mark(cx, cy, m_part))
         m_visitedOrder.push_back({key, PointXY{x, y}, m_part});
 }
 
@@ -346,13 +357,25 @@ void MachineTracker::markPrinted(double x0, double y0, double x1, double y1)
     constexpr double kFraction = double(1 << 20) / kCell;
     constexpr double kFar = 1e9;
     if (std::abs(x0) < kFar && std::abs(y0) < kFar && std::abs(x1) < kFar && std::abs(y1) < kFar) {
-        const auto fixed = [](double v) { return std::int64_t(std::floor(v * kFraction)); };
-        const std::int64_t fx0 = fixed(x0), fy0 = fixed(y0);
-        const std::int64_t dx = steps ? (fixed(x1) - fx0) / steps : 0;
-        const std::int64_t dy = steps ? (fixed(y1) - fy0) / steps : 0;
+        const auto fixed = [](double v) { return floorToInt(v * kFraction); };
+        const std::int64_t fx0 = fixed(x0), fy0 = fixed(y0), fx1 = fixed(x1), fy1 = fixed(y1);
+        const std::int64_t dx = steps ? (fx1 - fx0) / steps : 0;
+        const std::int64_t dy = steps ? (fy1 - fy0) / steps : 0;
+        // The points before the last lie between the ends, as the steps round towards the start:
+        // where the grid holds both ends' cells, every step is marked without a look outside it.
+        const auto cx0 = std::int32_t(fx0 >> 20), cy0 = std::int32_t(fy0 >> 20);
+        const auto cx1 = std::int32_t(fx1 >> 20), cy1 = std::int32_t(fy1 >> 20);
+        if (m_printed.holds(std::min(cx0, cx1), std::min(cy0, cy1), std::max(cx0, cx1), std::max(cy0, cy1))) {
+            for (int i = 0; i < steps; ++i)
+                m_printed.markInside(std::int32_t((fx0 + dx * i) >> 20), std::int32_t((fy0 + dy * i) >> 20),
+                                     m_part);
+            m_printed.markInside(cx1, cy1, m_part);
+            m_lastPrinted = keyOf(cx1, cy1);
+            return;
+        }
         for (int i = 0; i <= steps; ++i) {
-            const auto cx = std::int32_t(i == steps ? fixed(x1) >> 20 : (fx0 + dx * i) >> 20);
-            const auto cy = std::int32_t(i == steps ? fixed(y1) >> 20 : (fy0 + dy * i) >> 20);
+            const auto cx = std::int32_t(i == steps ? cx1 : (fx0 + dx * i) >> 20);
+            const auto cy = std::int32_t(i == steps ? cy1 : (fy0 + dy * i) >> 20);
             const std::uint64_t key = keyOf(cx, cy);
             if (key == m_lastPrinted)
                 continue;

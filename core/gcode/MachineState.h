@@ -100,6 +100,17 @@ public:
         first = first < part ? first : part;
         return unmarked;
     }
+    // Whether the grid holds every cell of the box from (x0, y0) to (x1, y1).
+    bool holds(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1) const
+    {
+        return x0 >= m_x0 && y0 >= m_y0 && x1 < m_x0 + m_width && y1 < m_y0 + m_height;
+    }
+    // mark() for a cell the grid holds.
+    void markInside(std::int32_t cx, std::int32_t cy, std::uint32_t part)
+    {
+        std::uint32_t& first = m_first[std::size_t((cy - m_y0) * m_width + (cx - m_x0))];
+        first = first < part ? first : part;
+    }
     // f(cell key, part) for every marked cell.
     template <typename F> void forEach(F f) const
     {

@@ -19,7 +19,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
+#include <random>
+#include <set>
+#include <string>
 
 class TestPauseBlock : public QObject
 {
@@ -37,6 +42,8 @@ private slots:
     void handmadeBlock();
     void parkKeepsClearOfArcs_data();
     void parkKeepsClearOfArcs();
+    void printedCellsFollowTheExtrusions_data();
+    void printedCellsFollowTheExtrusions();
     void realFile_data();
     void realFile();
 };
@@ -469,6 +476,93 @@ void TestPauseBlock::parkKeepsClearOfArcs()
     QVERIFY(context.park);
     QCOMPARE(context.park->x, parkX);
     QCOMPARE(context.park->y, parkY);
+}
+
+void TestPauseBlock::printedCellsFollowTheExtrusions_data()
+{
+    // Random extrusions and travels in a box of the bed (mm), from a fixed seed.
+    QTest::addColumn<double>("low");
+    QTest::addColumn<double>("high");
+    QTest::addColumn<int>("moves");
+    QTest::newRow("a bed from zero") << 0.0 << 220.0 << 300;
+    QTest::newRow("a delta bed round zero") << -120.0 << 120.0 << 300;
+    QTest::newRow("short moves in a corner") << 40.0 << 46.0 << 300;
+    // Wider than the dense grid the cells are kept in: the far ones go elsewhere.
+    QTest::newRow("metres apart") << -3000.0 << 6000.0 << 12;
+}
+
+// The cells of 2 mm the tracker marks as printed, checked against the extrusions themselves: each
+// marked cell touches an extrusion, and each point of an extrusion lies in a marked cell or next to
+// one (an extrusion is sampled once per cell length).
+void TestPauseBlock::printedCellsFollowTheExtrusions()
+{
+    QFETCH(double, low);
+    QFETCH(double, high);
+    QFETCH(int, moves);
+    struct Segment
+    {
+        double x0, y0, x1, y1;
+    };
+    std::mt19937 random(20261211);
+    std::uniform_real_distribution<double> along(low, high);
+    std::string rows = "G90\nM82\nG1 Z0.2 F3000\n";
+    std::vector<Segment> printed;
+    double x = along(random), y = along(random), e = 0.0;
+    rows += "G1 X" + std::to_string(x) + " Y" + std::to_string(y) + "\n";
+    for (int i = 0; i < moves; ++i) {
+        // std::to_string writes six decimals: the segment is taken as the text says.
+        const double nx = std::stod(std::to_string(along(random)));
+        const double ny = std::stod(std::to_string(along(random)));
+        const bool extrudes = i % 3 != 0;
+        rows += "G1 X" + std::to_string(nx) + " Y" + std::to_string(ny);
+        if (extrudes) {
+            e += 1.0;
+            rows += " E" + std::to_string(e);
+            printed.push_back({x, y, nx, ny});
+        }
+        rows += "\n";
+        x = nx, y = ny;
+    }
+    MachineTracker tracker;
+    tracker.rows(rows);
+
+    const auto distanceToSegment = [](double px, double py, const Segment& s) {
+        const double dx = s.x1 - s.x0, dy = s.y1 - s.y0;
+        const double length2 = dx * dx + dy * dy;
+        const double t =
+            length2 > 0 ? std::clamp(((px - s.x0) * dx + (py - s.y0) * dy) / length2, 0.0, 1.0) : 0.0;
+        return std::hypot(px - (s.x0 + t * dx), py - (s.y0 + t * dy));
+    };
+    std::set<std::pair<std::int32_t, std::int32_t>> marked;
+    tracker.printed().forEach([&](std::uint64_t cell, std::uint32_t) {
+        marked.insert({std::int32_t(std::uint32_t(cell >> 32)), std::int32_t(std::uint32_t(cell))});
+    });
+    for (const auto& [cx, cy] : marked) {
+        // A segment touches the 2 mm cell only if it passes within half its diagonal of the centre.
+        const double centreX = 2.0 * cx + 1.0, centreY = 2.0 * cy + 1.0;
+        double nearest = std::numeric_limits<double>::infinity();
+        for (const Segment& segment : printed)
+            nearest = std::min(nearest, distanceToSegment(centreX, centreY, segment));
+        QVERIFY2(
+            nearest <= std::sqrt(2.0) + 1e-3,
+            qPrintable(
+                QStringLiteral("cell %1 %2 is %3 mm from every extrusion").arg(cx).arg(cy).arg(nearest)));
+    }
+    QVERIFY(!marked.empty());
+    for (const Segment& segment : printed) {
+        const double length = std::hypot(segment.x1 - segment.x0, segment.y1 - segment.y0);
+        const int points = int(std::ceil(length / 0.5)) + 1;
+        for (int i = 0; i <= points; ++i) {
+            const double t = double(i) / points;
+            const auto cx = std::int32_t(std::floor((segment.x0 + t * (segment.x1 - segment.x0)) / 2.0));
+            const auto cy = std::int32_t(std::floor((segment.y0 + t * (segment.y1 - segment.y0)) / 2.0));
+            bool near = false;
+            for (std::int32_t ox = -1; ox <= 1 && !near; ++ox)
+                for (std::int32_t oy = -1; oy <= 1 && !near; ++oy)
+                    near = marked.count({cx + ox, cy + oy}) > 0;
+            QVERIFY2(near, qPrintable(QStringLiteral("no marked cell next to cell %1 %2").arg(cx).arg(cy)));
+        }
+    }
 }
 
 void TestPauseBlock::realFile_data()

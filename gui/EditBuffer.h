@@ -43,7 +43,8 @@ public:
     // finish() that is done on a thread of its own, while the file is read. False when the
     // memory ran out.
     bool reserve(qint64 bytes);
-    // Makes room for inserted lines once the body is whole; false when the memory ran out.
+    // The body is whole: room for inserted lines, and an undo history from here on (for a body
+    // read after reserve, from when the editor takes it); false when the memory ran out.
     bool finish();
     // The room beyond the body for edits. Scintilla grows its text by copying all of it into a
     // new block, which takes a tenth of a second on a big file; a megabyte holds thousands of
@@ -60,7 +61,10 @@ private:
     std::unique_ptr<QsciScintillaBase> m_view; // never shown: it only holds the document
     bool m_failed = false;
     std::unique_ptr<Loader> m_loader; // from reserve to finish
+    // The loaded document and its one reference, from finish until the editor takes it.
+    void* m_document = nullptr;
     QByteArray m_lastPiece;
+    qint64 m_reserved = 0; // the room the loader's document took
     qint64 m_appended = 0; // bytes handed to the loader
 };
 

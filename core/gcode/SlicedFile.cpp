@@ -46,6 +46,30 @@ qint64 longestRowIn(QByteArrayView text, char before, qint64 run, qint64 limit, 
     return run;
 }
 
+// As longestRowIn, but where every stretch of limit bytes holds an LF it only looks for the last
+// LF of each stretch from its end, instead of for each row: the figure it gives is then the
+// longest stretch between two such LFs, at least the longest row and at most the limit, as the
+// caller takes it. Stretches without an LF (a lone CR's rows, a long row) and the row left open
+// at the end are measured row by row.
+qint64 rowsWithinLimit(QByteArrayView text, char before, qint64 run, qint64 limit, qint64& longest)
+{
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end && run <= limit) {
+        const qsizetype stretch = qsizetype(qMin<qint64>(end - p, limit - run + 1));
+        const qsizetype lf = QByteArrayView(p, stretch).lastIndexOf('\n');
+        if (lf < 0)
+            break;
+        longest = qMax(longest, run + lf);
+        run = 0;
+        p += lf + 1;
+    }
+    if (p == end)
+        return run;
+    const char previous = p > text.data() ? p[-1] : before;
+    return longestRowIn(QByteArrayView(p, end - p), previous, run, limit, longest);
+}
+
 } // namespace
 
 qsizetype headerLength(QByteArrayView firstBytes)
@@ -151,7 +175,7 @@ BodyRead readBody(QIODevice& device, const std::function<void(QByteArrayView)>& 
         const QByteArrayView text(chunk.constData(), qsizetype(got));
         lineBreak.add(text);
         if (maxRowBytes >= 0) {
-            run = longestRowIn(text, previous, run, maxRowBytes, result.longestRow);
+            run = rowsWithinLimit(text, previous, run, maxRowBytes, result.longestRow);
             if (qMax(run, result.longestRow) > maxRowBytes) {
                 result.longestRow = qMax(run, result.longestRow);
                 result.rowTooLong = true;

@@ -17,9 +17,12 @@ class QIODevice;
 namespace SlicedFile {
 
 constexpr qsizetype kHeaderCapacity = 35000;
-// The bytes read at once. The chunk is held beside the body while a file is read, so it is kept
-// small: a megabyte costs no measurable time over four and keeps the peak three megabytes lower.
-constexpr qsizetype kReadChunk = 1024 * 1024;
+// The bytes read at once. The chunk, and in the window the few pieces on their way into the
+// editor's document, are held beside the body while a file is read, so they are kept small: a
+// quarter of a megabyte costs no measurable time over one and keeps the window's peak 4 MB lower
+// on an 85 MB file (0.05x); below the C library's bound for blocks of their own, freed pieces are
+// taken again from its heap instead of being faulted in anew.
+constexpr qsizetype kReadChunk = 256 * 1024;
 // The largest body the editor holds. Its positions are 32-bit, so the text must stay below
 // 2 GiB; what is left above this is room for inserted lines.
 constexpr qint64 kMaxBodyBytes = 2'000'000'000;

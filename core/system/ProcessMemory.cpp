@@ -1,5 +1,7 @@
 #include "core/system/ProcessMemory.h"
 
+#include <cstdlib> // defines __GLIBC__ where it is the C library
+
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -7,7 +9,6 @@
 void ProcessMemory::returnLargeBlocksAtOnce()
 {
 #ifdef __GLIBC__
-    // A read piece (a megabyte and its header) is one such block too.
     constexpr int kLargeBlock = 1024 * 1024;
     mallopt(M_MMAP_THRESHOLD, kLargeBlock);
 #endif

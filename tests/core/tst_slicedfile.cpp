@@ -347,6 +347,19 @@ void TestSlicedFile::longestRow_data()
     QTest::newRow("lone CRs, one row too long")
         << QByteArray(60000, 'a') + "\r" + longRow + "\r" << qsizetype(7);
     QTest::newRow("0x00 and 0xFF are row bytes") << QByteArray("a\0\xff\0b\n", 6) + longRow << qsizetype(64);
+    // Whole in one chunk, as a file is read, the short rows before and after in the same stretch.
+    const QByteArray shortRows = QByteArray("G1 X1 Y2\n").repeated(9000);
+    const QByteArray rowAtLimit(SlicedFile::kMaxRowBytes, 'X');
+    const qsizetype wholeChunk = SlicedFile::kReadChunk;
+    QTest::newRow("row at the limit among short rows")
+        << shortRows + rowAtLimit + "\n" + shortRows << wholeChunk;
+    QTest::newRow("row one past the limit among short rows")
+        << shortRows + rowAtLimit + "X\n" + shortRows << wholeChunk;
+    QTest::newRow("row at the limit and its CR LF among short rows")
+        << shortRows + rowAtLimit + "\r\n" + shortRows << wholeChunk;
+    QTest::newRow("lone CRs end rows, one chunk")
+        << shortRows + QByteArray(60000, 'a') + "\r" + QByteArray(60000, 'b') + "\r" + shortRows
+        << wholeChunk;
 }
 
 void TestSlicedFile::longestRow()

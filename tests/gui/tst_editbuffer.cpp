@@ -54,7 +54,9 @@ private slots:
     void appendRow_data();
     void appendRow();
     void clearRows();
+    void bodyLetGoPartWay_data();
     void bodyLetGoPartWay();
+    void piecesFilledAgainKeepTheirBytes();
     void lineIndex_data();
     void lineIndex();
     void placeCaretAtRow();
@@ -209,9 +211,17 @@ void TestEditBuffer::clearRows()
 }
 
 // A read that stops part way (refused, cancelled) lets its document go unfinished, with pieces
-// still waiting; the text shown stays as it was.
+// still waiting, or finished (refused after its last byte); the text shown stays as it was.
+void TestEditBuffer::bodyLetGoPartWay_data()
+{
+    QTest::addColumn<bool>("finished");
+    QTest::newRow("pieces still waiting") << false;
+    QTest::newRow("finished, never taken") << true;
+}
+
 void TestEditBuffer::bodyLetGoPartWay()
 {
+    QFETCH(bool, finished);
     fill(m_memo, "G1 X1\n", false);
     {
         BodyDocument body;
@@ -219,8 +229,45 @@ void TestEditBuffer::bodyLetGoPartWay()
         const QByteArray piece(256 * 1024, '\n');
         for (int i = 0; i < 8; ++i)
             QVERIFY(body.append(piece));
+        if (finished) {
+            QVERIFY(body.finish());
+            QCOMPARE(body.size(), 8 * piece.size());
+        }
     }
     QCOMPARE(bytesOf(m_memo), QByteArray("G1 X1\n"));
+    QVERIFY(!m_memo->isUndoAvailable());
+}
+
+// The document fills the pieces it has put in again with later bytes, never one that another
+// reader still holds (as the layer index holds the last piece while it reads it): the text and
+// every piece held stay the bytes they were given.
+void TestEditBuffer::piecesFilledAgainKeepTheirBytes()
+{
+    constexpr qsizetype kPieceBytes = 4096;
+    QByteArray bytes;
+    for (int row = 0; bytes.size() < 64 * kPieceBytes; ++row)
+        bytes += "G1 X" + QByteArray::number(row) + " Y" + QByteArray::number(row % 97) + "\n";
+    BodyDocument body;
+    QVERIFY(body.reserve(bytes.size() + BodyDocument::kRoomForEdits));
+    std::vector<std::pair<qsizetype, QByteArray>> held; // where each held piece starts, and it
+    for (qsizetype at = 0; at < bytes.size(); at += kPieceBytes) {
+        const QByteArrayView piece = QByteArrayView(bytes).sliced(at, qMin(kPieceBytes, bytes.size() - at));
+        QVERIFY(body.append(piece));
+        if ((at / kPieceBytes) % 3 == 0)
+            held.emplace_back(at, body.lastPiece());
+    }
+    QVERIFY(body.finish());
+    m_memo->takeBody(body);
+    QCOMPARE(bytesOf(m_memo), bytes);
+    for (const auto& [at, piece] : held)
+        QCOMPARE(piece, bytes.mid(at, kPieceBytes));
+    // The load itself is no step to take back; an edit after it is.
+    QVERIFY(!m_memo->isUndoAvailable());
+    m_memo->insertRows(1, {QStringLiteral("M117 inserted")}, std::nullopt);
+    QVERIFY(bytesOf(m_memo).contains("\nM117 inserted\n"));
+    QVERIFY(m_memo->isUndoAvailable());
+    m_memo->takeBackStep(false);
+    QCOMPARE(bytesOf(m_memo), bytes);
 }
 
 void TestEditBuffer::lineIndex_data()

@@ -12,6 +12,7 @@
 #include "core/gcode/SlicedFileReader.h"
 #include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
+#include "core/system/ProcessMemory.h"
 #include "core/text/PathBytes.h"
 #include "core/text/RowSource.h"
 #include "core/text/Utility.h"
@@ -46,8 +47,10 @@ public:
     bool reserve(qint64 bodyBytes) override
     {
         m_inPlace = bodyBytes >= 0;
-        if (m_inPlace)
+        if (m_inPlace) {
             m_text.reserve(qsizetype(bodyBytes));
+            ProcessMemory::preferLargePages(m_text.data(), std::size_t(bodyBytes));
+        }
         if (m_inPlace && m_followStates)
             m_states.emplace(m_text.constData());
         m_capacity = m_inPlace ? bodyBytes : std::numeric_limits<qint64>::max();

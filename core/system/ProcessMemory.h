@@ -2,6 +2,8 @@
 
 // How the program takes memory from the system and gives it back.
 
+#include <cstddef>
+
 namespace ProcessMemory {
 
 // A block of a megabyte or more is taken from the system on its own and given back the moment it
@@ -11,5 +13,11 @@ namespace ProcessMemory {
 // first (on the 85 MB spiral vase 5 to 12 MB more at the peak, 0.06x to 0.15x the file). Called
 // once, at the start, before any big block is taken.
 void returnLargeBlocksAtOnce();
+
+// Asks the system to back the whole 2 MB pages within bytes at data with large pages, where it
+// offers them on request: a body of 85 MB is then faulted in by some forty faults, not twenty
+// thousand, which the batch mode's read spent a tenth of its time on. Call it before the block is
+// first written. Nothing happens elsewhere, or when the system declines.
+void preferLargePages(void* data, std::size_t bytes);
 
 } // namespace ProcessMemory

@@ -47,7 +47,7 @@ std::optional<double> word(const Command& command, char letter)
     return command.words[letter];
 }
 
-// --- Cells of 1 mm -----------------------------------------------------------------------------
+// --- Cells of 2 mm -----------------------------------------------------------------------------
 
 // Cells of 2 mm: a long extrusion is sampled once per cell length, which keeps a pass over a large
 // file short; the park's distance from the print is then known to about 3 mm.

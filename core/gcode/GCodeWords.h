@@ -114,7 +114,7 @@ public:
     char letter() const { return m_letter; }
 
     // The word's number; none when it does not fit a double or holds no digit ("..").
-    std::optional<double> value()
+    GCODEWORDS_INLINE std::optional<double> value()
     {
         const char* p = m_number;
         if (*p == '+')

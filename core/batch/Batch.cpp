@@ -171,6 +171,7 @@ struct Print
     QString file;                           // for messages
     const std::vector<Hollow>& hollows;     // found only when a position or the request needs them
     BackgroundPauseIndex* states = nullptr; // the machine's state read beside the read, when a block needs it
+    const BedShape* bed = nullptr;          // where a block may park when no visited position is clear
 };
 
 QString pastTheEnd(int row, const Print& print, const Position& position)
@@ -301,10 +302,21 @@ std::optional<QList<::Insertion::Placement>> plan(const Request& request, const 
             read = offset;
             for (qsizetype i = 0; i < mark; ++i)
                 machine.row(insertion.lines[i].toStdString());
-            PauseContext context;
-            context.state = machine.state();
-            context.park = machine.farthestVisited(&context.parkClearance);
+            const PauseContext context = machine.pauseContext(print.bed);
             const PauseBlock block = PauseBlocks::build(request.printer, request.pauseSettings, context);
+            if (!block.parkClear) {
+                outcome.error =
+                    QStringLiteral("%1 (row %2): %3. Give --park X,Y, or a \"bed\" in the printer's "
+                                   "profile where the file describes none.")
+                        .arg(position->text())
+                        .arg(row)
+                        .arg(block.notes.value(0));
+                return std::nullopt;
+            }
+            insertion.notes = block.notes;
+            if (context.bedRefused)
+                insertion.notes << QStringLiteral("%1 does not hold the print: it is not used")
+                                       .arg(print.bed ? print.bed->source : QString());
             for (const QString& line : block.lines)
                 machine.row(line.toStdString());
             for (qsizetype i = mark + 1; i < insertion.lines.size(); ++i)
@@ -420,8 +432,13 @@ static Outcome edit(const Request& request, const Streams& streams)
         outcome.ok = true;
         return outcome;
     }
+    std::optional<BedShape> bed;
+    if (request.pause && request.printer.parks)
+        bed = PauseBlocks::bedFor(request.printer, rows.bytes());
     const std::optional<QList<::Insertion::Placement>> placements =
-        plan(request, {rows, read.layers, start, PathBytes::shown(request.file), hollows, body.states()},
+        plan(request,
+             {rows, read.layers, start, PathBytes::shown(request.file), hollows, body.states(),
+              bed ? &*bed : nullptr},
              read.lineBreak, outcome);
     if (!placements)
         return outcome;
@@ -485,6 +502,7 @@ QJsonObject toJson(const Outcome& outcome)
             {QStringLiteral("layer"), orNull(insertion.layer)},
             {QStringLiteral("z"), orNull(insertion.z)},
             {QStringLiteral("lines"), QJsonArray::fromStringList(insertion.lines)},
+            {QStringLiteral("notes"), QJsonArray::fromStringList(insertion.notes)},
         });
     }
     QJsonValue printStart;

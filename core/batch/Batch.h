@@ -76,6 +76,7 @@ struct Insertion
     std::optional<double> z;  // the height of the chosen row's layer or Z line
     QStringList lines;        // as they stand in the output, top to bottom
     QList<Press> presses;     // in the order pressed
+    QStringList notes = {};   // what the pause block left out or chose, and why, as the window notes it
 };
 
 // A hollow whose roof a pause can wait for: what --list-hollows lists.

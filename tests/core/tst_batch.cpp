@@ -427,7 +427,7 @@ void TestBatch::printStartAndTopLayer()
     const QJsonArray insertions = json[u"insertions"].toArray();
     QCOMPARE(insertions.size(), 1);
     const QJsonObject insertion = insertions.first().toObject();
-    QCOMPARE(insertion.keys(), (QStringList{"inputRow", "layer", "lines", "outputRow", "z"}));
+    QCOMPARE(insertion.keys(), (QStringList{"inputRow", "layer", "lines", "notes", "outputRow", "z"}));
     QCOMPARE(insertion[u"inputRow"].toInt(), layers[1].moveRow);
     QCOMPARE(insertion[u"outputRow"].toInt(), layers[1].moveRow);
     QCOMPARE(insertion[u"layer"].toInt(), 2);

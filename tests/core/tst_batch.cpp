@@ -414,8 +414,11 @@ void TestBatch::printStartAndTopLayer()
 
     // Through the JSON text, as a script reads it.
     const QJsonObject json = QJsonDocument::fromJson(QJsonDocument(Batch::toJson(outcome)).toJson()).object();
-    QCOMPARE(json.keys(),
-             (QStringList{"input", "insertions", "output", "printStart", "topLayer", "written"}));
+    QCOMPARE(json.keys(), (QStringList{"input", "insertions", "output", "printStart", "printTime", "timeSource",
+                                       "topLayer", "written"}));
+    // The test's file carries no slicer's figures: the program's estimate, a time for its few moves.
+    QCOMPARE(json[u"timeSource"].toString(), QStringLiteral("estimate"));
+    QVERIFY(json[u"printTime"].toDouble() > 0);
     QCOMPARE(json[u"input"].toString(), file);
     QCOMPARE(json[u"output"].toString(), m_dir->filePath(QStringLiteral("Borvane.gx")));
     QCOMPARE(json[u"written"].toBool(), true);
@@ -427,7 +430,9 @@ void TestBatch::printStartAndTopLayer()
     const QJsonArray insertions = json[u"insertions"].toArray();
     QCOMPARE(insertions.size(), 1);
     const QJsonObject insertion = insertions.first().toObject();
-    QCOMPARE(insertion.keys(), (QStringList{"inputRow", "layer", "lines", "outputRow", "z"}));
+    QCOMPARE(insertion.keys(), (QStringList{"elapsed", "inputRow", "layer", "lines", "outputRow", "z"}));
+    QVERIFY(insertion[u"elapsed"].toDouble() > 0);
+    QVERIFY(insertion[u"elapsed"].toDouble() < json[u"printTime"].toDouble());
     QCOMPARE(insertion[u"inputRow"].toInt(), layers[1].moveRow);
     QCOMPARE(insertion[u"outputRow"].toInt(), layers[1].moveRow);
     QCOMPARE(insertion[u"layer"].toInt(), 2);
@@ -660,17 +665,17 @@ void TestBatch::reportLines_data()
 {
     QTest::addColumn<Batch::Insertion>("insertion");
     QTest::addColumn<QStringList>("lines");
-    QTest::newRow("in a layer") << Batch::Insertion{7, 9, 2, 0.4, {"M25"}, {{9, {"M25"}}}}
-                                << QStringList{"row 9, layer 2, Z 0.400, input row 7: M25"};
+    QTest::newRow("in a layer") << Batch::Insertion{7, 9, 2, 0.4, {"M25"}, {{9, {"M25"}}}, 4335.4}
+                                << QStringList{"row 9, layer 2, Z 0.400, 1 h 12 min into the print, input row 7: M25"};
     QTest::newRow("two presses")
-        << Batch::Insertion{11, 12, 3, 0.6, {}, {{12, {"M140 S60 T0", "M104 S210 T0"}}, {13, {"M25"}}}}
-        << QStringList{"row 12, layer 3, Z 0.600, input row 11: M140 S60 T0 | M104 S210 T0",
-                       "row 13, layer 3, Z 0.600, input row 11: M25"};
+        << Batch::Insertion{11, 12, 3, 0.6, {}, {{12, {"M140 S60 T0", "M104 S210 T0"}}, {13, {"M25"}}}, 725.0}
+        << QStringList{"row 12, layer 3, Z 0.600, 12 min 5 s into the print, input row 11: M140 S60 T0 | M104 S210 T0",
+                       "row 13, layer 3, Z 0.600, 12 min 5 s into the print, input row 11: M25"};
     QTest::newRow("before the first layer, below a Z line")
         << Batch::Insertion{3, 3, std::nullopt, 5.0, {}, {{3, {"M25"}}}}
-        << QStringList{"row 3, Z 5.000, input row 3: M25"};
+        << QStringList{"row 3, Z 5.000, 0 s into the print, input row 3: M25"};
     QTest::newRow("no layer, no Z") << Batch::Insertion{0, 0, std::nullopt, std::nullopt, {}, {{0, {"M25"}}}}
-                                    << QStringList{"row 0, input row 0: M25"};
+                                    << QStringList{"row 0, 0 s into the print, input row 0: M25"};
 }
 
 void TestBatch::reportLines()

@@ -25,6 +25,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -50,6 +51,14 @@ using GuiTest::MessageBoxAnswers;
 namespace {
 
 const QByteArray kHeader(";FLAVOR:Marlin\n;Generated with a test\n");
+
+// A report without the time each line gives ("…, 12 min 5 s into the print, input row …"), for the
+// checks of rows and lines; the times are checked against the slicers' own figures in tst_batch.
+QByteArray withoutTimes(const QByteArray& report)
+{
+    static const QRegularExpression time(QStringLiteral(", [^,:]* into the print"));
+    return QString::fromUtf8(report).remove(time).toUtf8();
+}
 
 QByteArray joined(const QList<QByteArray>& lines, const QByteArray& lineBreak)
 {
@@ -599,7 +608,7 @@ void TestBatchMode::realFilesHeightByTheSlicersComments()
                                  .arg(row)
                                  .arg(layersBefore)
                                  .arg(z, 0, 'f', 3);
-    QCOMPARE(QString::fromLocal8Bit(run.out), expected);
+    QCOMPARE(QString::fromLocal8Bit(withoutTimes(run.out)), expected);
 }
 
 void TestBatchMode::pauseAndTemperaturesInTheWindowsOrder_data()
@@ -676,7 +685,7 @@ void TestBatchMode::rowsLongerThanTheWindowTakes()
         runProgram({QStringLiteral("--height"), QStringLiteral("0.3"), QStringLiteral("--pause"), file});
     QCOMPARE(run.err, QByteArray());
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QByteArray("row 7, layer 2, Z 0.500, input row 7: M25\n"));
+    QCOMPARE(withoutTimes(run.out), QByteArray("row 7, layer 2, Z 0.500, input row 7: M25\n"));
     body.insert(7, "M25");
     QCOMPARE(GuiTest::readFile(m_dir->filePath(QStringLiteral("Borvane.gx"))), kHeader + joined(body, "\n"));
 }
@@ -1337,7 +1346,7 @@ void TestBatchMode::dryRunReportsAndWritesNothing()
                                 QStringLiteral("200"), QStringLiteral("--pause"), file});
     QCOMPARE(run.err, QByteArray());
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QByteArray("row 6, layer 2, Z 0.500, input row 6: M104 S200 T0\n"
+    QCOMPARE(withoutTimes(run.out), QByteArray("row 6, layer 2, Z 0.500, input row 6: M104 S200 T0\n"
                                  "row 6, layer 2, Z 0.500, input row 6: M25\n"
                                  "row 13, layer 3, Z 0.700, input row 11: M104 S200 T0\n"
                                  "row 13, layer 3, Z 0.700, input row 11: M25\n"));
@@ -1396,7 +1405,7 @@ void TestBatchMode::standardOutput()
     QList<QByteArray> expected = kBody;
     expected.insert(4, "M140 S60 T0");
     QCOMPARE(run.out, kHeader + joined(expected, "\n"));
-    QCOMPARE(run.err, QByteArray("row 4, layer 1, Z 0.300, input row 4: M140 S60 T0\n"));
+    QCOMPARE(withoutTimes(run.err), QByteArray("row 4, layer 1, Z 0.300, input row 4: M140 S60 T0\n"));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"part.gcode"});
 }
 

@@ -697,7 +697,7 @@ void TestBatchMode::refusedWritesNothing_data()
     const QStringList pause{"--pause", "FILE"};
     QTest::newRow("no FILE") << QStringList{"--row", "4", "--pause"} << "FILE is missing";
     QTest::newRow("two files") << QStringList{"--row", "4", "--pause", "FILE", "FILE"} << "one FILE";
-    QTest::newRow("no row chosen") << pause << "--height H, --row N, --layer N or --hollow K";
+    QTest::newRow("no row chosen") << pause << "--height H, --row N, --layer N, --hollow K or --time T";
     // The print starts at Z 0.3; 0.25 above it, the last layer below is the one at Z 0.5, row 6.
     QTest::newRow("a height and a row on one row") << QStringList{"--height", "0.25", "--row", "6"} + pause
                                                    << "--height 0.25 and --row 6 both choose row 6";
@@ -707,6 +707,15 @@ void TestBatchMode::refusedWritesNothing_data()
         << QStringList{"--height", "0.1", "--height", "5", "--height", "0.3"} + pause
         << "--height 5: the height 5 mm above the print start (Z 5.300) was not found";
     QTest::newRow("layer 0") << QStringList{"--layer", "0"} + pause << "--layer \"0\" is not a layer number";
+    QTest::newRow("a time that is no time") << QStringList{"--time", "1h30"} + pause
+                                            << "--time \"1h30\" is not a time into the print";
+    QTest::newRow("a time past the print's end") << QStringList{"--time", "100h"} + pause << "prints for";
+    QTest::newRow("a message with a semicolon")
+        << QStringList{"--row", "4", "--message", "Insert; now"} + pause << "read the rest of the line as a comment";
+    QTest::newRow("a message the screen cannot show")
+        << QStringList{"--row", "4", "--message", QString::fromUtf8("Einsätze")} + pause << "printable ASCII";
+    QTest::newRow("a message without a pause")
+        << QStringList{"--row", "4", "--t0", "200", "--message", "Go", "FILE"} << "--message goes with --pause";
     QTest::newRow("layer above the top") << QStringList{"--layer", "4"} + pause << "has 3 layers";
     QTest::newRow("in place and an output")
         << QStringList{"--row", "4", "--in-place", "-o", "DIR/x.gx"} + pause << "leave -o out";

@@ -23,7 +23,10 @@ void TEditorForBorvane5_Form1::btnPauseClick()
     QString summary;
     std::optional<double> restoringLift;
     const QStringList lines = pauseLines(row, summary, restoringLift);
-    if (summary.isEmpty())
+    // The default printer's one line is told plainly; a chosen printer's block by its summary,
+    // with the file's pauses of another family.
+    const bool chosenPrinter = !summary.isEmpty();
+    if (!chosenPrinter)
         summary = QStringLiteral("Pause line %1 inserted %2, row %3.").arg(lines.join(u' '), placeOf(row)).arg(row);
     const bool indexCurrent = m_pauseIndexRevision == Memo1->revision();
     const qsizetype pauseLine = lines.indexOf(m_printerChoice->profile().pauseLine);
@@ -58,7 +61,7 @@ void TEditorForBorvane5_Form1::btnPauseClick()
     };
     insertLines(lines, summary, restoringLift,
                 lines.size() > 1 && pauseLine >= 0 ? std::optional<qsizetype>(pauseLine) : std::nullopt,
-                otherFamilies);
+                chosenPrinter ? std::function<QList<Warning>()>(otherFamilies) : nullptr);
     // A lone pause line, or a block that leaves the machine as it found it as both readers see it:
     // the checkpoints after them only move. Another block is read again at the next pause.
     if (indexCurrent && (restoringLift || lines.size() == 1)) {
@@ -136,10 +139,11 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
         return;
     }
     const int row = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
-    insertLines(check.lines, QStringLiteral("Inserted %1, row %2: %3.")
-                                 .arg(placeOf(row))
+    // One short line (the warnings under it need the room): one line named, more counted.
+    insertLines(check.lines, QStringLiteral("Inserted at row %1: %2.")
                                  .arg(row)
-                                 .arg(check.lines.join(QStringLiteral(", "))));
+                                 .arg(check.lines.size() == 1 ? check.lines.front()
+                                                              : QStringLiteral("%1 lines").arg(check.lines.size())));
 }
 
 void TEditorForBorvane5_Form1::insertLines(const QStringList& lines, const QString& summary,

@@ -364,6 +364,7 @@ void TestChosenRow::closingWithUnwrittenEdits()
     if (answer == -3)
         key(m_window->Memo1, QStringLiteral("Ctrl+Z"));
     const bool asks = answer >= 0 || answer == GuiTest::MessageBoxAnswers::PressEscape;
+    m_boxes.reset(); // its end lets go of the answerer: before the next one takes it
     m_boxes = std::make_unique<GuiTest::MessageBoxAnswers>(asks ? QList<int>{answer} : QList<int>{});
     if (written)
         m_boxes->answer(QMessageBox::Ok); // "This file has been created."

@@ -303,7 +303,8 @@ QByteArray TestBatchMode::editInTheWindow(const QString& file, const Edit& edit)
 
     MessageBoxAnswers answers({QMessageBox::Ok});
     QTimer::singleShot(0, &window, [&window] { QTest::mouseClick(window.btnCreate, Qt::LeftButton); });
-    QTimer::singleShot(30000, qApp, [] { qApp->exit(99); });
+    // Bound to this window: a run that ended in time leaves no timer to end a later run's loop.
+    QTimer::singleShot(30000, &window, [] { qApp->exit(99); });
     if (qApp->exec() != 0)
         return {};
     return GuiTest::readFile(QFileInfo(file).dir().filePath(window.leditFileName->text()));

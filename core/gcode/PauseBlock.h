@@ -48,7 +48,7 @@ PauseBlock build(const PrinterProfile& profile, const PauseSettings& settings, c
 // The bed a pause in body may park on: the one the file's comments describe, else the profile's.
 std::optional<BedShape> bedFor(const PrinterProfile& profile, std::string_view body);
 
-// A number as G-code takes it back to the same double: fixed notation, as few digits as that needs.
+// A number as the file would write it: the exact decimal of its whole nanometres (Utility::DecimalText).
 QString number(double value);
 
 // The command word of a pause line ("M0" of "M0 Click to resume", "@pause", "PAUSE").

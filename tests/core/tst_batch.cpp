@@ -415,7 +415,7 @@ void TestBatch::printStartAndTopLayer()
     // Through the JSON text, as a script reads it.
     const QJsonObject json = QJsonDocument::fromJson(QJsonDocument(Batch::toJson(outcome)).toJson()).object();
     QCOMPARE(json.keys(),
-             (QStringList{"input", "insertions", "output", "printStart", "topLayer", "written"}));
+             (QStringList{"input", "insertions", "output", "parts", "printStart", "topLayer", "written"}));
     QCOMPARE(json[u"input"].toString(), file);
     QCOMPARE(json[u"output"].toString(), m_dir->filePath(QStringLiteral("Borvane.gx")));
     QCOMPARE(json[u"written"].toBool(), true);
@@ -427,10 +427,16 @@ void TestBatch::printStartAndTopLayer()
     const QJsonArray insertions = json[u"insertions"].toArray();
     QCOMPARE(insertions.size(), 1);
     const QJsonObject insertion = insertions.first().toObject();
-    QCOMPARE(insertion.keys(), (QStringList{"inputRow", "layer", "lines", "outputRow", "z"}));
+    QCOMPARE(insertion.keys(), (QStringList{"inputRow", "layer", "lines", "outputRow", "part", "z"}));
     QCOMPARE(insertion[u"inputRow"].toInt(), layers[1].moveRow);
     QCOMPARE(insertion[u"outputRow"].toInt(), layers[1].moveRow);
     QCOMPARE(insertion[u"layer"].toInt(), 2);
+    QCOMPARE(insertion[u"part"].toInt(), 1);
+    const QJsonArray parts = json[u"parts"].toArray();
+    QCOMPARE(parts.size(), 1);
+    QCOMPARE(parts[0][u"part"].toInt(), 1);
+    QCOMPARE(parts[0][u"firstRow"].toInt(), layers.front().moveRow);
+    QCOMPARE(parts[0][u"topLayer"].toObject(), json[u"topLayer"].toObject());
     QCOMPARE(insertion[u"z"].toDouble(), layers[1].z);
     QCOMPARE(insertion[u"lines"].toArray(), QJsonArray{"M25"});
 }

@@ -12,13 +12,33 @@
 #include "gui/PrinterChoice.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
+#include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+
+void TEditorForBorvane5_Form1::pressInEveryPart(const std::function<void()>& press)
+{
+    if (cboxEveryPart->isChecked() && m_partChoices.size() > 1 && m_partChoices.front().row == CurrentRow) {
+        const int selected = CurrentRow;
+        for (std::size_t i = m_partChoices.size() - 1; i > 0; --i) {
+            CurrentRow = m_partChoices[i].row;
+            press();
+        }
+        CurrentRow = selected;
+        m_partChoices.clear(); // the later parts' rows have moved
+    }
+    press();
+}
 
 void TEditorForBorvane5_Form1::btnPauseClick()
 {
     if (!InsertEnabled)
         return;
+    pressInEveryPart([this] { pressPause(); });
+}
+
+void TEditorForBorvane5_Form1::pressPause()
+{
     const int row = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
     QString summary;
     std::optional<double> restoringLift;
@@ -140,7 +160,7 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
     }
     if (check.lines.isEmpty())
         return;
-    insertLines(check.lines);
+    pressInEveryPart([this, &check] { insertLines(check.lines); });
 }
 
 void TEditorForBorvane5_Form1::insertLines(const QStringList& lines, std::optional<double> restoringLift,

@@ -12,6 +12,7 @@
 #include "gui/PrintModel.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QLocale>
@@ -144,10 +145,13 @@ void TEditorForBorvane5_Form1::sbtnBackClick()
 double TEditorForBorvane5_Form1::AnalysePrint()
 {
     const LayerIndex& layers = layerIndex();
+    m_partChoices.clear();
     const PrintStart start = findPrintStart(*Memo1, layers);
     if (!start.row) {
         // Nothing found: row 1 selected, and nothing of an earlier file shown or used.
         StartRow = 0;
+        cboxEveryPart->hide();
+        cboxEveryPart->setFocusPolicy(Qt::NoFocus);
         leditStartH->clear();
         leditMaxZ->clear();
         leditMaxZ->setToolTip(QString());
@@ -163,6 +167,8 @@ double TEditorForBorvane5_Form1::AnalysePrint()
     leditStartH->setText(zText(start.height));
 
     showMaxHeight(layers, start.height);
+    cboxEveryPart->setVisible(layers.partCount() > 1);
+    cboxEveryPart->setFocusPolicy(layers.partCount() > 1 ? Qt::StrongFocus : Qt::NoFocus);
 
     lbleRow->setText(Utility::IntToPadded(kNotFoundRow, 1));
     goToRow(kNotFoundRow);
@@ -180,12 +186,26 @@ void TEditorForBorvane5_Form1::showMaxHeight(const LayerIndex& layers, double st
     std::optional<double> max = lastZ;
     QString tooltip;
     if (!layers.isEmpty()) {
-        const Layer& top = layers.layers().back();
+        // The tallest part's top (the first of equals); a file of one part has one.
+        std::size_t tallest = 0;
+        for (std::size_t part = 1; part < layers.partCount(); ++part) {
+            if (layers.layers()[layers.partEnd(part) - 1].nanometres >
+                layers.layers()[layers.partEnd(tallest) - 1].nanometres)
+                tallest = part;
+        }
+        const Layer top = layers.layers()[layers.partEnd(tallest) - 1];
         max = top.z();
-        tooltip = QStringLiteral("Top layer %1 at Z %2, row %3.")
-                      .arg(layers.layers().size())
-                      .arg(zText(top.z()))
-                      .arg(top.row);
+        tooltip = layers.partCount() > 1
+                      ? QStringLiteral("Top layer %1 of part %2 of %3 at Z %4, row %5.")
+                            .arg(layers.partEnd(tallest) - layers.partBegin(tallest))
+                            .arg(tallest + 1)
+                            .arg(layers.partCount())
+                            .arg(zText(top.z()))
+                            .arg(top.row)
+                      : QStringLiteral("Top layer %1 at Z %2, row %3.")
+                            .arg(layers.layers().size())
+                            .arg(zText(top.z()))
+                            .arg(top.row);
         if (lastZ && zText(*lastZ) != zText(top.z()))
             tooltip +=
                 QStringLiteral(" The last Z line, on row %1, is at Z %2.").arg(*lastRow).arg(zText(*lastZ));
@@ -216,6 +236,12 @@ void TEditorForBorvane5_Form1::searchHeight(std::int64_t target)
     const HeightChoice found = chooseRowForHeight(*Memo1, layerIndex(), StartRow, target);
     if (found.examined)
         leditCurrentZ->clear();
+    m_partChoices.clear();
+    if (found.row && layerIndex().partCount() > 1) {
+        // The same height in every part that spans it: the first is selected, the others listed.
+        for (const HeightChoice& choice : chooseRowsForHeight(*Memo1, layerIndex(), StartRow, target))
+            m_partChoices.push_back({*choice.row, choice.z, *choice.layer});
+    }
     if (found.row) {
         selectRow(*found.row, found.z, found.layer);
     } else {
@@ -228,7 +254,22 @@ void TEditorForBorvane5_Form1::explainHeightChoice(int row, double z, std::optio
 {
     // Two short lines: the area shows no more above the editor.
     QString text;
-    if (layer) {
+    if (layer && layerIndex().partCount() > 1) {
+        // Counted within the layer's part.
+        const LayerIndex& index = layerIndex();
+        const std::size_t part = index.partOf(*layer);
+        const std::size_t begin = index.partBegin(part);
+        text = QStringLiteral("Layer %1 of %2 in part %3 of %4 at Z %5, row %6.\n")
+                   .arg(*layer - begin + 1)
+                   .arg(index.partEnd(part) - begin)
+                   .arg(part + 1)
+                   .arg(index.partCount())
+                   .arg(zText(z))
+                   .arg(row);
+        text += *layer == begin ? QStringLiteral("A pause here stops before the part's layer 1.")
+                                : QStringLiteral("A pause here stops after Z %1.")
+                                      .arg(zText(index.layers()[*layer - 1].z()));
+    } else if (layer) {
         const LayerSpan layers = layerIndex().layers();
         text = QStringLiteral("Layer %1 of %2 at Z %3, row %4.\n")
                    .arg(*layer + 1)

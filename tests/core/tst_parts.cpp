@@ -5,6 +5,7 @@
 
 #include "core/batch/Batch.h"
 #include "core/gcode/LayerIndex.h"
+#include "core/gcode/PrinterProfiles.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/navigation/PrintAnalysis.h"
 #include "core/text/RowSource.h"
@@ -18,9 +19,12 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRectF>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 
 namespace {
@@ -125,6 +129,7 @@ private slots:
     void layerAndPartChosen_data();
     void layerAndPartChosen();
     void reportNamesTheParts();
+    void pauseInALaterPart();
     void onePartReportsOnePart();
 };
 
@@ -424,6 +429,90 @@ void TestParts::onePartReportsOnePart()
     QCOMPARE(outcome.insertions.size(), 1);
     QCOMPARE(outcome.insertions[0].part, std::optional<int>(1));
     QCOMPARE(Batch::describe(outcome.insertions[0]), QStringList{QStringLiteral("row 2, layer 2, Z 0.400, input row 2: M25")});
+}
+
+// A parking pause in the third of four boxes, printed after a 3 mm and a 6 mm box: walked line by
+// line, the block travels only above the tallest box printed so far and parks clear of every box
+// printed so far (each box's extruded outline, read from the file's own moves).
+void TestParts::pauseInALaterPart()
+{
+    const QString path = sequential(kFourBoxes);
+    const std::optional<Read> read = readFile(path);
+    QVERIFY(read);
+    PrinterProfiles profiles;
+    profiles.addFile(QStringLiteral(BORVANE_RESOURCES_DIR "/PrinterProfiles.json"));
+    const PrinterProfile* marlin = profiles.find(QStringLiteral("marlin"));
+    QVERIFY(marlin && marlin->parks);
+    // The least lift, 1 mm over the pause's Z 1.2: far below the 6 mm box printed before.
+    PauseSettings settings = marlin->defaults;
+    settings.lift = PauseSettings::kLeastLift;
+    const Batch::Outcome outcome = Batch::run({.file = path,
+                                               .positions = {{.by = Batch::Position::By::Height, .height = 1.0}},
+                                               .parts = {3},
+                                               .pause = true,
+                                               .dryRun = true,
+                                               .printer = *marlin,
+                                               .pauseSettings = settings});
+    QVERIFY2(outcome.ok, qPrintable(outcome.error));
+    QCOMPARE(outcome.insertions.size(), 1);
+    const Batch::Insertion& insertion = outcome.insertions.front();
+    QCOMPARE(insertion.part, std::optional<int>(3));
+
+    // The outline and top of each box printed before the pause, from the extrusions before its row.
+    const TextRows rows(read->body);
+    const QList<Reference::RowEffect> effects = Reference::referenceEffects(rows);
+    static const QRegularExpression word(QStringLiteral("([XY])([-+]?[0-9]*\\.?[0-9]+)"));
+    QList<QRectF> printed;
+    double tallest = 0.0;
+    double x = 0.0, y = 0.0;
+    for (int row = 0; row < insertion.inputRow; ++row) {
+        const QString text = rows.rowText(row).section(u';', 0, 0);
+        const double fromX = x, fromY = y;
+        for (const QRegularExpressionMatch& match : word.globalMatch(text))
+            (match.captured(1) == u"X" ? x : y) = match.captured(2).toDouble();
+        if (!text.startsWith(u"G1") || !effects[row].extrusionAtZ)
+            continue;
+        qsizetype part = 0;
+        while (part + 1 < read->partStarts.size() && read->announced[read->partStarts[part + 1]].row <= row)
+            ++part;
+        while (printed.size() <= part)
+            printed.append(QRectF());
+        const QRectF move = QRectF(QPointF(fromX, fromY), QPointF(x, y)).normalized();
+        printed[part] = printed[part].isNull() ? move : printed[part].united(move);
+        tallest = std::max(tallest, *effects[row].extrusionAtZ);
+    }
+    QCOMPARE(printed.size(), 3);
+    QVERIFY(Reference::sameZ(tallest, 6.0));
+
+    // The block walked: every travel in X or Y is above the tallest box, and the park is clear of each.
+    static const QRegularExpression move(QStringLiteral("^G[01] "));
+    static const QRegularExpression zWord(QStringLiteral(" Z([-+]?[0-9]*\\.?[0-9]+)"));
+    double z = *insertion.z;
+    int travels = 0;
+    std::optional<QPointF> park;
+    for (const QString& line : insertion.lines) {
+        if (!move.match(line).hasMatch())
+            continue;
+        if (const QRegularExpressionMatch match = zWord.match(line); match.hasMatch())
+            z = match.captured(1).toDouble();
+        QPointF to(std::nan(""), std::nan(""));
+        bool travelsXY = false;
+        for (const QRegularExpressionMatch& match : word.globalMatch(line)) {
+            travelsXY = true;
+            (match.captured(1) == u"X" ? to.rx() : to.ry()) = match.captured(2).toDouble();
+        }
+        if (!travelsXY)
+            continue;
+        ++travels;
+        QVERIFY2(z > tallest, qPrintable(QStringLiteral("\"%1\" travels at Z %2").arg(line).arg(z)));
+        if (!park)
+            park = to;
+    }
+    QVERIFY(travels >= 2); // to the park and back
+    QVERIFY(park && !std::isnan(park->x()) && !std::isnan(park->y()));
+    for (const QRectF& box : printed)
+        QVERIFY2(!box.adjusted(-1, -1, 1, 1).contains(*park),
+                 qPrintable(QStringLiteral("park X %1 Y %2 is over a printed box").arg(park->x()).arg(park->y())));
 }
 
 QTEST_GUILESS_MAIN(TestParts)

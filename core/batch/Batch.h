@@ -28,9 +28,9 @@ struct Position
         Time,   // the change row of the last layer that starts at or before this time into the print
     };
     By by = By::Row;
-    double height = 0.0; // for By::Height
+    double height = 0.0;  // for By::Height
     double seconds = 0.0; // for By::Time
-    int number = 0;      // for By::Row, By::Layer and By::Hollow
+    int number = 0;       // for By::Row, By::Layer and By::Hollow
 
     // As the command line gives it ("--height 2.5"), for messages.
     QString text() const;
@@ -84,6 +84,7 @@ struct Insertion
     QStringList lines;        // as they stand in the output, top to bottom
     QList<Press> presses;     // in the order pressed
     double elapsed = 0.0;     // seconds from the start of the print to where the lines go in
+    QStringList notes = {};   // what the pause block left out or chose, and why, as the window notes it
     std::optional<int> part;  // the chosen row's part, from 1, when it lies in a layer
     bool manyParts = false;   // the file has more than one part, so the report names it
 };

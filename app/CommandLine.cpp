@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -81,6 +82,11 @@ CommandLine::CommandLine()
                QStringLiteral("Insert before the layer that closes hollow K, counted from 1 as "
                               "--list-hollows lists them."),
                QStringLiteral("K")),
+      m_part(QStringLiteral("part"),
+             QStringLiteral("In a file that prints its objects one after another, look for --height and "
+                            "--layer in part N only (from 1; may be given several times). Without it a "
+                            "height is looked for in every part and a layer in the first."),
+             QStringLiteral("N")),
       m_listHollows(QStringLiteral("list-hollows"),
                     QStringLiteral("List the hollows of FILE a pause can wait for, one per line: the layer "
                                    "that closes each, its Z and change row, the opening's area and centre. "
@@ -146,7 +152,7 @@ CommandLine::CommandLine()
                        "arguments were refused."));
     m_parser.addHelpOption();
     m_parser.addVersionOption();
-    m_parser.addOptions({m_height,  m_row,     m_layer,       m_hollow, m_listHollows,  m_pause,
+    m_parser.addOptions({m_height,  m_row,     m_layer,       m_hollow, m_part,         m_listHollows,  m_pause,
                          m_t0,      m_t1,      m_bed,         m_after,  m_removeHeader, m_output,
                          m_inPlace, m_force,   m_dryRun,      m_json,   m_printer,      m_lift,
                          m_park,    m_standby, m_listPrinters, m_time, m_estimate, m_message});
@@ -202,6 +208,17 @@ CommandLine::Parsed CommandLine::parse(const QStringList& arguments)
         return refuse(QStringLiteral("FILE is missing: name the sliced G-code file to edit."));
     if (!readPositions(request.positions, parsed.reason))
         return refuse(parsed.reason);
+    for (const QString& text : m_parser.values(m_part)) {
+        const std::optional<int> part = rowNumber(text);
+        if (!part || *part < 1)
+            return refuse(QStringLiteral("--part \"%1\" is not a part number (digits, from 1).").arg(text));
+        request.parts.append(*part);
+    }
+    if (!request.parts.isEmpty() &&
+        std::none_of(request.positions.begin(), request.positions.end(), [](const Batch::Position& position) {
+            return position.by == Batch::Position::By::Height || position.by == Batch::Position::By::Layer;
+        }))
+        return refuse(QStringLiteral("--part chooses where --height and --layer look: give one of them."));
     if (m_parser.isSet(m_listHollows)) {
         if (!request.positions.isEmpty() || m_parser.isSet(m_pause) || m_parser.isSet(m_t0) ||
             m_parser.isSet(m_t1) || m_parser.isSet(m_bed) || m_parser.isSet(m_output) ||

@@ -70,6 +70,7 @@ private:
     QCommandLineOption m_row;
     QCommandLineOption m_layer;
     QCommandLineOption m_hollow;
+    QCommandLineOption m_part;
     QCommandLineOption m_listHollows;
     QCommandLineOption m_pause;
     QCommandLineOption m_t0;

@@ -195,11 +195,18 @@ void LayerView::render(QPainter& painter, const QRect& area)
     }
     painter.restore();
 
-    const QString corner = QStringLiteral("Layer %1 of %2   Z %3   Row %4")
-                               .arg(layer + 1)
-                               .arg(layers.size())
-                               .arg(Utility::FormatFixed(layers[layer].z(), 3))
-                               .arg(frame.row);
+    // In a file of several parts, the layer counted within its part.
+    const LayerIndex& index = *frame.layers;
+    const std::size_t part = index.partCount() > 1 ? index.partOf(layer) : 0;
+    const QString corner =
+        (index.partCount() > 1 ? QStringLiteral("Part %1 of %2, layer %3 of %4   Z %5   Row %6")
+                                     .arg(part + 1)
+                                     .arg(index.partCount())
+                                     .arg(layer - index.partBegin(part) + 1)
+                                     .arg(index.partEnd(part) - index.partBegin(part))
+                               : QStringLiteral("Layer %1 of %2   Z %3   Row %4").arg(layer + 1).arg(layers.size()))
+            .arg(Utility::FormatFixed(layers[layer].z(), 3))
+            .arg(frame.row);
     QFont font = painter.font();
     painter.setFont(font);
     const QRect box = painter.fontMetrics().boundingRect(corner).adjusted(-4, -2, 4, 2);

@@ -199,8 +199,36 @@ QString pastTheEnd(int row, const Print& print, const Position& position)
         .arg(position.text());
 }
 
-// The row a position selects in the input, as the window's field selects it, or none with the reason.
-std::optional<int> chooseRow(const Position& position, const Print& print, QString& error)
+// The parts of print a request looks in, from 0: those it names, or all of them (first only for layers).
+std::optional<std::vector<std::size_t>> partsOf(const Request& request, const Print& print, bool firstOnly,
+                                                const Position& position, QString& error)
+{
+    std::vector<std::size_t> parts;
+    const std::size_t count = print.layers.partCount();
+    for (const int part : request.parts) {
+        if (part < 1 || std::size_t(part) > count) {
+            error = QStringLiteral("%1 --part %2: %3 has %4 part(s).")
+                        .arg(position.text())
+                        .arg(part)
+                        .arg(print.file)
+                        .arg(count);
+            return std::nullopt;
+        }
+        if (std::find(parts.begin(), parts.end(), std::size_t(part - 1)) == parts.end())
+            parts.push_back(std::size_t(part - 1));
+    }
+    std::sort(parts.begin(), parts.end());
+    if (parts.empty()) {
+        for (std::size_t part = 0; part < (firstOnly ? std::min<std::size_t>(count, 1) : count); ++part)
+            parts.push_back(part);
+    }
+    return parts;
+}
+
+// The rows a position selects in the input, as the window's field selects them (a height or a
+// layer in each part asked for), or none with the reason.
+std::optional<QList<int>> chooseRows(const Request& request, const Position& position, const Print& print,
+                                     QString& error)
 {
     switch (position.by) {
     case Position::By::Row:
@@ -208,15 +236,40 @@ std::optional<int> chooseRow(const Position& position, const Print& print, QStri
             error = pastTheEnd(position.number, print, position);
             return std::nullopt;
         }
-        return position.number;
+        return QList<int>{position.number};
     case Position::By::Layer: {
         const LayerSpan layers = print.layers.layers();
-        if (position.number < 1 || std::size_t(position.number) > layers.size()) {
-            error =
-                QStringLiteral("%1: %2 has %3 layers.").arg(position.text(), print.file).arg(layers.size());
+        if (print.layers.partCount() <= 1 && request.parts.isEmpty()) {
+            if (position.number < 1 || std::size_t(position.number) > layers.size()) {
+                error = QStringLiteral("%1: %2 has %3 layers.")
+                            .arg(position.text(), print.file)
+                            .arg(layers.size());
+                return std::nullopt;
+            }
+            return QList<int>{layers[std::size_t(position.number) - 1].row};
+        }
+        const std::optional<std::vector<std::size_t>> parts = partsOf(request, print, true, position, error);
+        if (!parts)
+            return std::nullopt;
+        if (parts->empty()) {
+            error = QStringLiteral("%1: %2 has 0 layers.").arg(position.text(), print.file);
             return std::nullopt;
         }
-        return layers[std::size_t(position.number) - 1].row;
+        QList<int> rows;
+        for (const std::size_t part : *parts) {
+            const std::size_t begin = print.layers.partBegin(part);
+            const std::size_t count = print.layers.partEnd(part) - begin;
+            if (position.number < 1 || std::size_t(position.number) > count) {
+                error = QStringLiteral("%1: part %2 of %3 has %4 layers.")
+                            .arg(position.text())
+                            .arg(part + 1)
+                            .arg(print.file)
+                            .arg(count);
+                return std::nullopt;
+            }
+            rows.append(layers[begin + std::size_t(position.number) - 1].row);
+        }
+        return rows;
     }
     case Position::By::Hollow: {
         if (position.number < 1 || std::size_t(position.number) > print.hollows.size()) {
@@ -225,7 +278,7 @@ std::optional<int> chooseRow(const Position& position, const Print& print, QStri
                         .arg(print.hollows.size());
             return std::nullopt;
         }
-        return print.hollows[std::size_t(position.number) - 1].row;
+        return QList<int>{print.hollows[std::size_t(position.number) - 1].row};
     }
     case Position::By::Time: {
         const LayerSpan layers = print.layers.layers();
@@ -246,7 +299,7 @@ std::optional<int> chooseRow(const Position& position, const Print& print, QStri
                                          .arg(formatDuration(elapsedAt(print, layers[0].row))));
             return std::nullopt;
         }
-        return row;
+        return QList<int>{*row};
     }
     case Position::By::Height:
         break;
@@ -256,23 +309,40 @@ std::optional<int> chooseRow(const Position& position, const Print& print, QStri
     const double startHeight = print.start.row ? print.start.height : 0.0;
     // Compared as whole nanometres, as the window compares a typed height.
     const std::int64_t target = Utility::ToNanometres(position.height) + Utility::ToNanometres(startHeight);
-    const HeightChoice choice = chooseRowForHeight(print.rows, print.layers, startRow, target);
-    if (!choice.row) {
+    const std::optional<std::vector<std::size_t>> parts = partsOf(request, print, false, position, error);
+    if (!parts)
+        return std::nullopt;
+    QList<int> rows;
+    for (const HeightChoice& choice : chooseRowsForHeight(print.rows, print.layers, startRow, target)) {
+        if (request.parts.isEmpty() || std::find(parts->begin(), parts->end(), choice.part) != parts->end())
+            rows.append(*choice.row);
+    }
+    if (rows.isEmpty()) {
         const QLocale c = QLocale::c();
+        QString where = print.file;
+        if (!request.parts.isEmpty()) {
+            QStringList named;
+            for (const std::size_t part : *parts)
+                named.append(QString::number(part + 1));
+            where = QStringLiteral("part %1 of %2").arg(named.join(QStringLiteral(", ")), print.file);
+        }
         error = QStringLiteral("%1: the height %2 mm above the print start (Z %3) was not found in %4: the "
                                "print is lower.")
                     .arg(position.text(), c.toString(position.height, 'g', 10),
-                         c.toString(Utility::FromNanometres(target), 'f', 3), print.file);
+                         c.toString(Utility::FromNanometres(target), 'f', 3), where);
         return std::nullopt;
     }
-    return choice.row;
+    return rows;
 }
 
 // The layer and height of a chosen row.
 void locate(Insertion& insertion, const Print& print)
 {
     if (const std::optional<std::size_t> at = print.layers.layerAt(insertion.inputRow)) {
-        insertion.layer = int(*at) + 1;
+        const std::size_t part = print.layers.partOf(*at);
+        insertion.layer = int(*at - print.layers.partBegin(part)) + 1;
+        insertion.part = int(part) + 1;
+        insertion.manyParts = print.layers.partCount() > 1;
         insertion.z = print.layers.layers()[*at].z();
     } else if (const RowScans::ZLookup found = RowScans::findZLineAtOrBefore(print.rows, insertion.inputRow);
                found.row) {
@@ -288,17 +358,19 @@ std::optional<QList<::Insertion::Placement>> plan(const Request& request, const 
 {
     QList<std::pair<int, const Position*>> chosen;
     for (const Position& position : request.positions) {
-        const std::optional<int> row = chooseRow(position, print, outcome.error);
-        if (!row)
+        const std::optional<QList<int>> rows = chooseRows(request, position, print, outcome.error);
+        if (!rows)
             return std::nullopt;
-        if (!::Insertion::canInsertAt(print.rows, *row)) {
-            outcome.error = QStringLiteral("Row %1 takes no insertion: the window keeps it for searches that "
-                                           "find nothing (%2 chose it).")
-                                .arg(*row)
-                                .arg(position.text());
-            return std::nullopt;
+        for (const int row : *rows) {
+            if (!::Insertion::canInsertAt(print.rows, row)) {
+                outcome.error = QStringLiteral("Row %1 takes no insertion: the window keeps it for searches "
+                                               "that find nothing (%2 chose it).")
+                                    .arg(row)
+                                    .arg(position.text());
+                return std::nullopt;
+            }
+            chosen.append({row, &position});
         }
-        chosen.append({*row, &position});
     }
     std::stable_sort(chosen.begin(), chosen.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -467,9 +539,17 @@ static Outcome edit(const Request& request, const Streams& streams)
     outcome.printStartRow = start.row;
     outcome.printStartZ = start.row ? start.height : 0.0;
     if (const LayerSpan layers = read.layers.layers(); !layers.empty()) {
-        outcome.topLayer = int(layers.size());
-        outcome.topLayerRow = layers.back().row;
-        outcome.topLayerZ = layers.back().z();
+        for (std::size_t part = 0; part < read.layers.partCount(); ++part) {
+            const std::size_t begin = read.layers.partBegin(part);
+            const std::size_t end = read.layers.partEnd(part);
+            const Layer top = layers[end - 1];
+            outcome.parts.append({layers[begin].row, int(end - begin), top.row, top.z()});
+            if (!outcome.topLayer || top.nanometres > Layer(0, outcome.topLayerZ).nanometres) {
+                outcome.topLayer = int(end - begin);
+                outcome.topLayerRow = top.row;
+                outcome.topLayerZ = top.z();
+            }
+        }
     }
     // The times, on a thread of their own beside the rest of the edit.
     std::shared_future<PrintTimes> timesFuture =
@@ -535,6 +615,8 @@ Outcome run(const Request& request, const Streams& streams)
 QStringList describe(const Insertion& insertion)
 {
     QString where;
+    if (insertion.part && insertion.manyParts)
+        where += QStringLiteral(", part %1").arg(*insertion.part);
     if (insertion.layer)
         where += QStringLiteral(", layer %1").arg(*insertion.layer);
     if (insertion.z)
@@ -571,6 +653,7 @@ QJsonObject toJson(const Outcome& outcome)
             {QStringLiteral("inputRow"), insertion.inputRow},
             {QStringLiteral("outputRow"), insertion.outputRow},
             {QStringLiteral("layer"), orNull(insertion.layer)},
+            {QStringLiteral("part"), orNull(insertion.part)},
             {QStringLiteral("z"), insertion.z ? exact(*insertion.z) : QJsonValue()},
             {QStringLiteral("elapsed"), insertion.elapsed},
             {QStringLiteral("lines"), QJsonArray::fromStringList(insertion.lines)},
@@ -586,6 +669,15 @@ QJsonObject toJson(const Outcome& outcome)
         topLayer = QJsonObject{{QStringLiteral("layer"), *outcome.topLayer},
                                {QStringLiteral("row"), outcome.topLayerRow},
                                {QStringLiteral("z"), exact(outcome.topLayerZ)}};
+    QJsonArray parts;
+    for (qsizetype i = 0; i < outcome.parts.size(); ++i) {
+        const Outcome::Part& part = outcome.parts[i];
+        parts.append(QJsonObject{{QStringLiteral("part"), int(i) + 1},
+                                 {QStringLiteral("firstRow"), part.firstRow},
+                                 {QStringLiteral("topLayer"), QJsonObject{{QStringLiteral("layer"), part.topLayer},
+                                                                          {QStringLiteral("row"), part.topLayerRow},
+                                                                          {QStringLiteral("z"), exact(part.topLayerZ)}}}});
+    }
     QJsonObject report{
         {QStringLiteral("input"), PathBytes::shown(outcome.inputPath)},
         // A run that writes nothing (a list) names no output.
@@ -594,6 +686,7 @@ QJsonObject toJson(const Outcome& outcome)
         {QStringLiteral("written"), outcome.written},
         {QStringLiteral("printStart"), printStart},
         {QStringLiteral("topLayer"), topLayer},
+        {QStringLiteral("parts"), parts},
         {QStringLiteral("insertions"), insertions},
     };
     if (!outcome.timeSource.isEmpty()) {

@@ -47,6 +47,9 @@ struct Request
     QString file = {}; // the sliced G-code file, or kStandardStream
 
     QList<Position> positions = {}; // one or more, in any order
+    // The parts (from 1) that heights and layers are looked for in; empty for every part a
+    // height reaches and the first part's layers.
+    QList<int> parts = {};
     bool pause = false;
     QStringList temperatureLines = {}; // the lines of "Temperarure Insert"; empty for none
     bool after = false;
@@ -76,12 +79,14 @@ struct Insertion
 {
     int inputRow = 0;         // the row the position chose in the input
     int outputRow = 0;        // the row of the first inserted line in the output
-    std::optional<int> layer; // the chosen row's layer, from 1, when it lies in one
+    std::optional<int> layer; // the chosen row's layer, from 1 within its part, when it lies in one
     std::optional<double> z;  // the height of the chosen row's layer or Z line
     QStringList lines;        // as they stand in the output, top to bottom
     QList<Press> presses;     // in the order pressed
     double elapsed = 0.0;     // seconds from the start of the print to where the lines go in
     QStringList notes = {};   // what the pause block left out or chose, and why, as the window notes it
+    std::optional<int> part;  // the chosen row's part, from 1, when it lies in a layer
+    bool manyParts = false;   // the file has more than one part, so the report names it
 };
 
 // A hollow whose roof a pause can wait for: what --list-hollows lists.
@@ -104,11 +109,22 @@ struct Outcome
     bool written = false;
     std::optional<int> printStartRow; // where the print starts, as "Molding start height" shows it
     double printStartZ = 0.0;
-    std::optional<int> topLayer; // the number of the top layer, from 1, when the file has layers
+    // The top layer of the tallest part (the first of equals), from 1 within its part, when the
+    // file has layers.
+    std::optional<int> topLayer;
     int topLayerRow = 0;
     double topLayerZ = 0.0;
-    double printTime = 0.0;                     // seconds, the whole print's
-    QString timeSource;                         // "slicer" or "estimate"
+    double printTime = 0.0; // seconds, the whole print's
+    QString timeSource;     // "slicer" or "estimate"
+    // One per part, in print order (a file with layers has at least one).
+    struct Part
+    {
+        int firstRow = 0; // its first layer's change row
+        int topLayer = 0; // its top layer, from 1 within the part
+        int topLayerRow = 0;
+        double topLayerZ = 0.0;
+    };
+    QList<Part> parts;
     QList<Insertion> insertions;                // top to bottom
     std::optional<QList<ListedHollow>> hollows; // lowest first, when the request listed them
 };

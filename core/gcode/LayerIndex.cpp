@@ -72,14 +72,19 @@ public:
     bool empty() const { return !m_any; }
     const Layer& back() const { return m_last; }
     // The layers start at the first change at the lowest height, and from there at each change
-    // that rises above the layer before it: a change below all before it starts them anew.
+    // that rises above the layer before it: a change below all before it starts them anew. A
+    // change more than a part's drop below the last layer kept starts a part.
     void push_back(const Layer& change)
     {
         if (!m_any || change.nanometres < m_lowest) {
             m_layers.clear();
+            m_partStarts.clear();
             m_lowest = change.nanometres;
             keep(change);
         } else if (change.nanometres > m_top.nanometres) {
+            keep(change);
+        } else if (std::int64_t(change.nanometres) < std::int64_t(m_top.nanometres) - LayerIndex::kPartDrop) {
+            m_partStarts.push_back(m_layers.size());
             keep(change);
         }
         m_last = change;
@@ -96,6 +101,7 @@ public:
         m_any = false;
         return std::move(m_layers);
     }
+    std::vector<std::size_t> takePartStarts() { return std::move(m_partStarts); }
 
 private:
     void keep(const Layer& layer)
@@ -107,6 +113,7 @@ private:
     static constexpr std::size_t kFewestBytesPerChange = 24;
 
     LayerStore m_layers;
+    std::vector<std::size_t> m_partStarts; // the first layer of each part after the first
     Layer m_last; // the last change
     Layer m_top;  // the last layer kept
     std::int32_t m_lowest = 0;
@@ -287,6 +294,7 @@ LayerIndex LayerIndex::Builder::finish()
     State& state = *m_state;
     walkRows(state.scanner, state.carry.data(), state.carry.data() + state.carry.size(), state.row);
     LayerIndex index;
+    index.m_partStarts = state.changes.takePartStarts();
     index.m_layers = state.changes.takeLayers();
     m_state = std::make_unique<State>(0);
     return index;
@@ -307,8 +315,41 @@ std::optional<std::size_t> LayerIndex::layerAt(int row) const
     return after - 1;
 }
 
+std::size_t LayerIndex::partOf(std::size_t layer) const
+{
+    return std::size_t(std::upper_bound(m_partStarts.begin(), m_partStarts.end(), layer) - m_partStarts.begin());
+}
+
+std::vector<std::size_t> LayerIndex::layersForHeight(std::int64_t target, std::size_t fromLayer) const
+{
+    std::vector<std::size_t> chosen;
+    const LayerSpan all = layers();
+    for (std::size_t part = 0; part < partCount(); ++part) {
+        const std::size_t end = partEnd(part);
+        const std::size_t begin = std::max(partBegin(part), fromLayer);
+        if (begin >= end)
+            continue;
+        // Heights rise within a part, so the first layer reaching target is found by halving.
+        const auto reaching = std::partition_point(all.begin() + std::ptrdiff_t(begin), all.begin() + std::ptrdiff_t(end),
+                                                   [target](const Layer& layer) { return layer.nanometres < target; });
+        const auto at = std::size_t(reaching - all.begin());
+        if (at == end)
+            continue; // the part's top is below target
+        if (at > begin)
+            chosen.push_back(at - 1);
+        else if (part == 0)
+            chosen.push_back(begin);
+    }
+    return chosen;
+}
+
 std::optional<std::size_t> LayerIndex::layerForHeight(double target) const
 {
+    if (!m_partStarts.empty()) {
+        const std::vector<std::size_t> chosen = layersForHeight(Utility::ToNanometres(target));
+        return chosen.empty() ? std::nullopt : std::optional<std::size_t>(chosen.front());
+    }
+
     // Heights rise from layer to layer, so the first layer reaching target is found by halving.
     // Compared as whole nanometres, as a height search compares them.
     const std::int64_t nanometres = Utility::ToNanometres(target);

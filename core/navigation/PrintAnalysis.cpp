@@ -83,6 +83,10 @@ HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers,
     if (startRow >= lineCount)
         return choice;
     choice.examined = true;
+    if (layers.partCount() > 1) {
+        const std::vector<HeightChoice> all = chooseRowsForHeight(rows, layers, startRow, target);
+        return all.empty() ? choice : all.front();
+    }
 
     // The layers from startRow on; heights rise with the rows, so both ends are found by halving.
     const LayerSpan all = layers.layers();
@@ -98,4 +102,28 @@ HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers,
     choice.z = chosen->z();
     choice.layer = std::size_t(chosen - all.begin());
     return choice;
+}
+
+std::vector<HeightChoice> chooseRowsForHeight(const RowSource& rows, const LayerIndex& layers, int startRow,
+                                              std::int64_t target)
+{
+    if (layers.partCount() <= 1) {
+        const HeightChoice one = chooseRowForHeight(rows, layers, startRow, target);
+        return one.row ? std::vector<HeightChoice>{one} : std::vector<HeightChoice>{};
+    }
+    std::vector<HeightChoice> choices;
+    if (startRow >= rows.lineCount())
+        return choices;
+    const LayerSpan all = layers.layers();
+    const std::size_t first = all.partitionPoint([startRow](const Layer& layer) { return layer.row < startRow; });
+    for (const std::size_t layer : layers.layersForHeight(target, first)) {
+        HeightChoice choice;
+        choice.row = all[layer].row;
+        choice.z = all[layer].z();
+        choice.layer = layer;
+        choice.part = layers.partOf(layer);
+        choice.examined = true;
+        choices.push_back(choice);
+    }
+    return choices;
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 struct PrintStart
 {
@@ -34,6 +35,7 @@ struct HeightChoice
     std::optional<int> row;
     double z = 0.0;
     std::optional<std::size_t> layer;
+    std::size_t part = 0; // the part of the layer, from 0
     bool examined = false; // false when startRow is at or past the last row, so nothing was looked at
 };
 // target is the typed height plus the start height, in nanometres (Utility::TypedNanometres), so
@@ -42,3 +44,8 @@ struct HeightChoice
 // when no layer reaches it); without one, the Z line rule.
 HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers, int startRow,
                                 std::int64_t target);
+// The same in every part that spans target (LayerIndex::layersForHeight), in part order: one
+// choice for a file of one part, as chooseRowForHeight chooses it; none when no part spans target.
+// The first is the one chooseRowForHeight gives.
+std::vector<HeightChoice> chooseRowsForHeight(const RowSource& rows, const LayerIndex& layers, int startRow,
+                                              std::int64_t target);

@@ -12,13 +12,33 @@
 #include "gui/PrinterChoice.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
+#include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+
+void TEditorForBorvane5_Form1::pressInEveryPart(const std::function<void()>& press)
+{
+    if (cboxEveryPart->isChecked() && m_partChoices.size() > 1 && m_partChoices.front().row == CurrentRow) {
+        const int selected = CurrentRow;
+        for (std::size_t i = m_partChoices.size() - 1; i > 0; --i) {
+            CurrentRow = m_partChoices[i].row;
+            press();
+        }
+        CurrentRow = selected;
+        m_partChoices.clear(); // the later parts' rows have moved
+    }
+    press();
+}
 
 void TEditorForBorvane5_Form1::btnPauseClick()
 {
     if (!InsertEnabled)
         return;
+    pressInEveryPart([this] { pressPause(); });
+}
+
+void TEditorForBorvane5_Form1::pressPause()
+{
     const int row = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
     QString summary;
     std::optional<double> restoringLift;
@@ -157,12 +177,14 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
         showNote(QStringLiteral("Nothing was inserted: type a temperature for T0, T1 or the bed first."));
         return;
     }
-    const int row = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
-    // One short line (the warnings under it need the room): one line named, more counted.
-    insertLines(check.lines, QStringLiteral("Inserted at row %1: %2.")
-                                 .arg(row)
-                                 .arg(check.lines.size() == 1 ? check.lines.front()
-                                                              : QStringLiteral("%1 lines").arg(check.lines.size())));
+    pressInEveryPart([this, &check] {
+        const int row = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
+        // One short line (the warnings under it need the room): one line named, more counted.
+        insertLines(check.lines, QStringLiteral("Inserted at row %1: %2.")
+                                     .arg(row)
+                                     .arg(check.lines.size() == 1 ? check.lines.front()
+                                                                  : QStringLiteral("%1 lines").arg(check.lines.size())));
+    });
 }
 
 void TEditorForBorvane5_Form1::insertLines(const QStringList& lines, const QString& summary,

@@ -12,6 +12,7 @@
 #include "gui/PrintModel.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -170,22 +171,29 @@ QString TEditorForBorvane5_Form1::rowDescription(int row, std::optional<double> 
             layer = index.layerAt(row);
         if (layer && *layer < layers.size()) {
             const Layer& at = layers[*layer];
+            // In a file of several parts, layers are counted within their part.
+            const std::size_t part = index.partOf(*layer);
+            const std::size_t first = index.partBegin(part);
+            const QString of = index.partCount() > 1
+                                   ? QStringLiteral("%1 in part %2 of %3").arg(index.partEnd(part) - first).arg(part + 1).arg(index.partCount())
+                                   : QString::number(layers.size());
             if (at.row != row)
                 return QStringLiteral("Row %1, in layer %2 of %3 at Z %4 (from row %5).\n"
                                       "A pause here stops within this layer.")
                     .arg(row)
-                    .arg(*layer + 1)
-                    .arg(layers.size())
+                    .arg(*layer - first + 1)
+                    .arg(of)
                     .arg(zText(at.z()))
                     .arg(at.row);
             QString text = QStringLiteral("Layer %1 of %2 at Z %3, row %4.\n")
-                               .arg(*layer + 1)
-                               .arg(layers.size())
+                               .arg(*layer - first + 1)
+                               .arg(of)
                                .arg(zText(at.z()))
                                .arg(row);
-            return text + (*layer == 0 ? QStringLiteral("A pause here stops before layer 1.")
-                                       : QStringLiteral("A pause here stops after Z %1.")
-                                             .arg(zText(layers[*layer - 1].z())));
+            if (*layer == first)
+                return text + (index.partCount() > 1 ? QStringLiteral("A pause here stops before the part's layer 1.")
+                                                     : QStringLiteral("A pause here stops before layer 1."));
+            return text + QStringLiteral("A pause here stops after Z %1.").arg(zText(layers[*layer - 1].z()));
         }
         return QStringLiteral("Row %1, before layer 1 (Z %2).\nA pause here stops before the print starts.")
             .arg(row)
@@ -265,6 +273,7 @@ void TEditorForBorvane5_Form1::sbtnBackClick()
 double TEditorForBorvane5_Form1::AnalysePrint()
 {
     const LayerIndex& layers = layerIndex();
+    m_partChoices.clear();
     const PrintStart start = findPrintStart(*Memo1, layers);
     if (!layers.isEmpty()) {
         // The margin is as wide as the longest label ("120  24.800"): the highest layer has it.
@@ -279,6 +288,8 @@ double TEditorForBorvane5_Form1::AnalysePrint()
     if (!start.row) {
         // Nothing found: row 1 selected, and nothing of an earlier file shown or used.
         StartRow = 0;
+        cboxEveryPart->hide();
+        cboxEveryPart->setFocusPolicy(Qt::NoFocus);
         leditStartH->clear();
         leditMaxZ->clear();
         leditMaxZ->setToolTip(QString());
@@ -289,6 +300,8 @@ double TEditorForBorvane5_Form1::AnalysePrint()
     leditStartH->setText(zText(start.height));
 
     showMaxHeight(layers, start.height);
+    cboxEveryPart->setVisible(layers.partCount() > 1);
+    cboxEveryPart->setFocusPolicy(layers.partCount() > 1 ? Qt::StrongFocus : Qt::NoFocus);
     showRow(kNotFoundRow, RowShown::Jump, Insertable::ByRow, std::nullopt, fileSummary());
     return start.height;
 }
@@ -318,12 +331,26 @@ void TEditorForBorvane5_Form1::showMaxHeight(const LayerIndex& layers, double st
     std::optional<double> max = lastZ;
     QString tooltip;
     if (!layers.isEmpty()) {
-        const Layer& top = layers.layers().back();
+        // The tallest part's top (the first of equals); a file of one part has one.
+        std::size_t tallest = 0;
+        for (std::size_t part = 1; part < layers.partCount(); ++part) {
+            if (layers.layers()[layers.partEnd(part) - 1].nanometres >
+                layers.layers()[layers.partEnd(tallest) - 1].nanometres)
+                tallest = part;
+        }
+        const Layer top = layers.layers()[layers.partEnd(tallest) - 1];
         max = top.z();
-        tooltip = QStringLiteral("Top layer %1 at Z %2, row %3.")
-                      .arg(layers.layers().size())
-                      .arg(zText(top.z()))
-                      .arg(top.row);
+        tooltip = layers.partCount() > 1
+                      ? QStringLiteral("Top layer %1 of part %2 of %3 at Z %4, row %5.")
+                            .arg(layers.partEnd(tallest) - layers.partBegin(tallest))
+                            .arg(tallest + 1)
+                            .arg(layers.partCount())
+                            .arg(zText(top.z()))
+                            .arg(top.row)
+                      : QStringLiteral("Top layer %1 at Z %2, row %3.")
+                            .arg(layers.layers().size())
+                            .arg(zText(top.z()))
+                            .arg(top.row);
         if (lastZ && zText(*lastZ) != zText(top.z()))
             tooltip +=
                 QStringLiteral(" The last Z line, on row %1, is at Z %2.").arg(*lastRow).arg(zText(*lastZ));
@@ -352,15 +379,25 @@ void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
 void TEditorForBorvane5_Form1::searchHeight(std::int64_t target)
 {
     const HeightChoice found = chooseRowForHeight(*Memo1, layerIndex(), StartRow, target);
+    m_partChoices.clear();
+    if (found.row && layerIndex().partCount() > 1) {
+        // The same height in every part that spans it: the first is selected, the others listed.
+        for (const HeightChoice& choice : chooseRowsForHeight(*Memo1, layerIndex(), StartRow, target))
+            m_partChoices.push_back({*choice.row, choice.z, *choice.layer});
+    }
     if (found.row) {
         selectRow(*found.row, found.z, found.layer);
         return;
     }
     const LayerIndex& index = layerIndex();
     QString top;
-    if (!index.isEmpty())
-        top = QStringLiteral(" The top layer is at Z %1 (%2 above the start).")
-                  .arg(zText(index.layers().back().z()), zText(index.layers().back().z() - StartHeight));
+    if (!index.isEmpty()) {
+        // The tallest part's top: a file that prints its objects one after another ends on any.
+        double highest = index.layers().front().z();
+        for (const Layer& layer : index.layers())
+            highest = std::max(highest, layer.z());
+        top = QStringLiteral(" The top layer is at Z %1 (%2 above the start).").arg(zText(highest), zText(highest - StartHeight));
+    }
     else if (const std::optional<int> last = RowScans::findLastZLine(*Memo1, Memo1->lineCount()))
         top = QStringLiteral(" The last Z line is at Z %1.").arg(zText(RowScans::zOf(Memo1->rowBytes(*last))));
     Dialogs::ShowNotice(QStringLiteral("That height was not found.") + top);

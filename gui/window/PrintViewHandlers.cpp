@@ -54,12 +54,19 @@ void TEditorForBorvane5_Form1::buildPrintView()
         std::vector<std::pair<int, QString>> labels;
         if (!m_print->current(false))
             return labels;
-        const LayerSpan layers = m_print->layers().layers();
+        const LayerIndex& index = m_print->layers();
+        const LayerSpan layers = index.layers();
         auto layer = std::lower_bound(layers.begin(), layers.end(), first,
                                       [](const Layer& l, int row) { return l.row < row; });
-        for (; layer != layers.end() && layer->row <= last; ++layer)
-            labels.emplace_back(
-                layer->row, QStringLiteral("%1  %2").arg(layer - layers.begin() + 1).arg(zText(layer->z())));
+        // In a file of several parts, the part before the layer within it: "2·25  5.000".
+        const bool parts = index.partCount() > 1;
+        for (; layer != layers.end() && layer->row <= last; ++layer) {
+            const auto at = std::size_t(layer - layers.begin());
+            const std::size_t part = parts ? index.partOf(at) : 0;
+            const QString number = parts ? QStringLiteral("%1\u00B7%2").arg(part + 1).arg(at - index.partBegin(part) + 1)
+                                         : QString::number(at + 1);
+            labels.emplace_back(layer->row, QStringLiteral("%1  %2").arg(number, zText(layer->z())));
+        }
         return labels;
     });
 }
@@ -182,6 +189,23 @@ void TEditorForBorvane5_Form1::warnAfterHeightSearch()
     const PrintEvents::Pauses pauses =
         PrintEvents::pausesApart(m_print->events(), CurrentRow, CurrentRow - 1);
     QList<Warning> warnings;
+    // The same height in the other parts that span it, each line a link to its row.
+    if (m_partChoices.size() > 1 && m_partChoices.front().row == CurrentRow) {
+        const LayerIndex& index = layerIndex();
+        warnings.append({QStringLiteral("The height is also in %1 more part(s); \"in every part\" inserts at each:")
+                             .arg(m_partChoices.size() - 1),
+                         std::nullopt});
+        for (std::size_t i = 1; i < m_partChoices.size(); ++i) {
+            const PartChoice& choice = m_partChoices[i];
+            const std::size_t part = index.partOf(choice.layer);
+            warnings.append({QStringLiteral("part %1, layer %2 at Z %3, row %4")
+                                 .arg(part + 1)
+                                 .arg(choice.layer - index.partBegin(part) + 1)
+                                 .arg(zText(choice.z))
+                                 .arg(choice.row),
+                             choice.row});
+        }
+    }
     if (pauses.count > 0) {
         const LayerIndex& index = layerIndex();
         const std::optional<std::size_t> layer = index.layerAt(*pauses.nearest);

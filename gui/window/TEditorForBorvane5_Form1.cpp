@@ -326,6 +326,13 @@ void TEditorForBorvane5_Form1::buildInsertionGroup()
         makeRadioButton(group, "rbtnBefore", QStringLiteral("Before cursor"), QRect(10, 80, 120, 17));
     rbtnBefore->setChecked(true);
     rbtnAfter = makeRadioButton(group, "rbtnAfter", QStringLiteral("After cursor"), QRect(10, 110, 120, 17));
+    cboxEveryPart = named(new QCheckBox(QStringLiteral("in every part"), group), "cboxEveryPart");
+    cboxEveryPart->setGeometry(10, 61, 140, 17);
+    cboxEveryPart->setToolTip(QStringLiteral("In a file that prints its objects one after another: insert at the "
+                                             "height search's row in every part that reaches the height."));
+    // Shown, and reached with Tab, for a file of several parts only.
+    cboxEveryPart->hide();
+    cboxEveryPart->setFocusPolicy(Qt::NoFocus);
     m_printerChoice = new PrinterChoice(group, QRect(10, 140, 144, 26), btnPause);
 
     lbleRow =
@@ -400,6 +407,7 @@ void TEditorForBorvane5_Form1::orderTabs()
         lbleRow,
         rbtnBefore,
         rbtnAfter,
+        cboxEveryPart,
         btnPause,
         leditT0Temperature,
         leditT1Temperature,

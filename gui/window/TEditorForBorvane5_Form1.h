@@ -21,6 +21,7 @@
 #include <functional>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -82,6 +83,8 @@ public:
     QPushButton* TemperarureInsert = nullptr;
     QRadioButton* rbtnBefore = nullptr;
     QRadioButton* rbtnAfter = nullptr;
+    // In a file of several parts: the lines go at the row a height search chose in every part.
+    QCheckBox* cboxEveryPart = nullptr;
     QComboBox* cboxKeyword = nullptr;
     QToolButton* sbtnBack = nullptr;
     QToolButton* sbtnGo = nullptr;
@@ -134,6 +137,10 @@ private slots:
     void bbtnHeightSearchClick();
     void btnPauseClick();
     void TemperarureInsertClick();
+    // press at the current row, and first, with "in every part" ticked, at the rows the height
+    // search chose in the later parts (from the last up, so that the rows above stay where they are).
+    void pressInEveryPart(const std::function<void()>& press);
+    void pressPause();
     // Ctrl+O: asks for a sliced file and opens it as a drop would.
     void OpenFileDialog();
 
@@ -341,6 +348,15 @@ private:
 
     PrintModel* m_print = nullptr;    // the layers and marked rows of the editor's text
     std::map<int, int> m_warningRows; // message line to the row a click on it goes to
+    // The rows the last height search chose in each part that spans it, in part order (the
+    // first selected); empty for a file of one part or after another choice.
+    struct PartChoice
+    {
+        int row = 0;
+        double z = 0.0;
+        std::size_t layer = 0;
+    };
+    std::vector<PartChoice> m_partChoices;
     QString m_dropHint;               // the message area's text until a height search tells about its row
 };
 

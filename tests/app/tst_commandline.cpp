@@ -20,6 +20,8 @@ private slots:
     void positions();
     void filesAndSwitches_data();
     void filesAndSwitches();
+    void parts_data();
+    void parts();
 };
 
 void TestCommandLine::positions_data()
@@ -131,6 +133,38 @@ void TestCommandLine::filesAndSwitches()
     QCOMPARE(set.join(u' '), switches);
     QVERIFY(request.pause);
     QCOMPARE(request.positions.size(), 1);
+}
+
+void TestCommandLine::parts_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // before "--pause part.gcode"
+    QTest::addColumn<QString>("parts");         // as read, or "refused"
+    QTest::newRow("none: every part") << QStringList{"--height", "5"} << "";
+    QTest::newRow("two, in the order given") << QStringList{"--part", "4", "--height", "5", "--part", "2"} << "4 2";
+    QTest::newRow("with a layer") << QStringList{"--layer", "3", "--part=1"} << "1";
+    QTest::newRow("part 0") << QStringList{"--height", "5", "--part", "0"} << "refused";
+    QTest::newRow("not a number") << QStringList{"--height", "5", "--part", "two"} << "refused";
+    QTest::newRow("with rows only, where it chooses nothing") << QStringList{"--row", "4", "--part", "2"}
+                                                              << "refused";
+}
+
+void TestCommandLine::parts()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, parts);
+    CommandLine commandLine;
+    const CommandLine::Parsed parsed =
+        commandLine.parse(QStringList{"EditorForBorvane5"} + arguments + QStringList{"--pause", "part.gcode"});
+    if (parts == u"refused") {
+        QCOMPARE(parsed.mode, CommandLine::Mode::Refused);
+        QVERIFY(parsed.reason.contains(QStringLiteral("--part")));
+        return;
+    }
+    QCOMPARE(parsed.mode, CommandLine::Mode::Edit);
+    QStringList read;
+    for (const int part : parsed.request.parts)
+        read << QString::number(part);
+    QCOMPARE(read.join(u' '), parts);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

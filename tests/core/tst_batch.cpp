@@ -422,8 +422,8 @@ void TestBatch::printStartAndTopLayer()
 
     // Through the JSON text, as a script reads it.
     const QJsonObject json = QJsonDocument::fromJson(QJsonDocument(Batch::toJson(outcome)).toJson()).object();
-    QCOMPARE(json.keys(), (QStringList{"input", "insertions", "output", "printStart", "printTime",
-                                       "timeSource", "topLayer", "written"}));
+    QCOMPARE(json.keys(), (QStringList{"input", "insertions", "output", "parts", "printStart", "printTime", "timeSource",
+                                       "topLayer", "written"}));
     // The test's file carries no slicer's figures: the program's estimate, a time for its few moves.
     QCOMPARE(json[u"timeSource"].toString(), QStringLiteral("estimate"));
     QVERIFY(json[u"printTime"].toDouble() > 0);
@@ -439,12 +439,18 @@ void TestBatch::printStartAndTopLayer()
     QCOMPARE(insertions.size(), 1);
     const QJsonObject insertion = insertions.first().toObject();
     QCOMPARE(insertion.keys(),
-             (QStringList{"elapsed", "inputRow", "layer", "lines", "notes", "outputRow", "z"}));
+             (QStringList{"elapsed", "inputRow", "layer", "lines", "notes", "outputRow", "part", "z"}));
     QVERIFY(insertion[u"elapsed"].toDouble() > 0);
     QVERIFY(insertion[u"elapsed"].toDouble() < json[u"printTime"].toDouble());
     QCOMPARE(insertion[u"inputRow"].toInt(), layers[1].moveRow);
     QCOMPARE(insertion[u"outputRow"].toInt(), layers[1].moveRow);
     QCOMPARE(insertion[u"layer"].toInt(), 2);
+    QCOMPARE(insertion[u"part"].toInt(), 1);
+    const QJsonArray parts = json[u"parts"].toArray();
+    QCOMPARE(parts.size(), 1);
+    QCOMPARE(parts[0][u"part"].toInt(), 1);
+    QCOMPARE(parts[0][u"firstRow"].toInt(), layers.front().moveRow);
+    QCOMPARE(parts[0][u"topLayer"].toObject(), json[u"topLayer"].toObject());
     QCOMPARE(insertion[u"z"].toDouble(), layers[1].z);
     QCOMPARE(insertion[u"lines"].toArray(), QJsonArray{"M25"});
 }

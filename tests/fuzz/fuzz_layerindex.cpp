@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -59,10 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     const TextRows rows(text);
     const LayerIndex index = LayerIndex::build(rows.bytes());
-    const QList<Reference::LayerRow> expected = Reference::allLayers(Reference::referenceEffects(rows));
+    QList<int> partStarts;
+    const QList<Reference::LayerRow> expected =
+        Reference::allLayers(Reference::referenceEffects(rows), &partStarts);
     const LayerSpan layers = index.layers();
-    if (qsizetype(layers.size()) != expected.size())
+    if (qsizetype(layers.size()) != expected.size() || qsizetype(index.partCount()) != partStarts.size())
         std::abort();
+    for (qsizetype p = 0; p < partStarts.size(); ++p) {
+        if (index.partBegin(std::size_t(p)) != std::size_t(partStarts[p]))
+            std::abort();
+    }
     for (qsizetype i = 0; i < expected.size(); ++i) {
         if (layers[std::size_t(i)].row != expected[i].row ||
             !Reference::sameZ(layers[std::size_t(i)].z(), expected[i].z))
@@ -78,17 +85,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
     }
     // The height search halves over the layers' blocks: at, just below and just above each
-    // layer's height, compared as whole nanometres, it picks the layer a walk picks.
+    // layer's height, compared as whole nanometres, it picks in each part the layer a walk over
+    // the part picks (the first part also at or below its first layer).
     for (std::size_t k = 0; k < layers.size(); ++k) {
         for (const double target : {layers[k].z(), layers[k].z() - 1e-6, layers[k].z() + 1e-6}) {
             const std::int64_t nanometres = Utility::ToNanometres(target);
-            std::size_t reaching = 0;
-            while (reaching < layers.size() && layers[reaching].nanometres < nanometres)
-                ++reaching;
-            const std::optional<std::size_t> expected =
-                reaching == layers.size() ? std::nullopt
-                                          : std::optional<std::size_t>(reaching > 0 ? reaching - 1 : 0);
-            if (index.layerForHeight(target) != expected)
+            std::vector<std::size_t> walked;
+            for (qsizetype p = 0; p < partStarts.size(); ++p) {
+                const auto begin = std::size_t(partStarts[p]);
+                const std::size_t end = p + 1 < partStarts.size() ? std::size_t(partStarts[p + 1]) : layers.size();
+                std::size_t reaching = begin;
+                while (reaching < end && layers[reaching].nanometres < nanometres)
+                    ++reaching;
+                if (reaching == end)
+                    continue;
+                if (reaching > begin)
+                    walked.push_back(reaching - 1);
+                else if (p == 0)
+                    walked.push_back(begin);
+            }
+            if (index.layersForHeight(nanometres) != walked)
+                std::abort();
+            const std::optional<std::size_t> first =
+                walked.empty() ? std::nullopt : std::optional<std::size_t>(walked.front());
+            if (index.layerForHeight(target) != first)
                 std::abort();
         }
     }

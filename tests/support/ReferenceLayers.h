@@ -126,7 +126,7 @@ struct CommentLayer
 // The layer comments of the slicers tried: ";LAYER:n" (with ";Z:h" on the next row where given),
 // ";LAYER_CHANGE" then ";Z:h", ";AFTER_LAYER_CHANGE" then ";h", "; CHANGE_LAYER" then
 // "; Z_HEIGHT: h", "; layer n, Z = h", "; BEGIN_LAYER_... z=h", and the display message
-// "M117 INDICATOR-Layer n" of a layer change script.
+// "M117 INDICATOR-Layer n" of a layer change script, and Slic3r's "; move to next layer (n)".
 inline QList<CommentLayer> commentLayers(const RowSource& rows)
 {
     static const QRegularExpression heightOnNextRow(QStringLiteral("^;\\s*(?:Z:|Z_HEIGHT:|)\\s*([0-9.]+)$"));
@@ -137,6 +137,13 @@ inline QList<CommentLayer> commentLayers(const RowSource& rows)
         const QString text = rows.rowText(row);
         if (text.startsWith(u"M117 INDICATOR-Layer")) {
             layers.append({row, std::nullopt});
+            continue;
+        }
+        // Slic3r's commented G-code: "G1 Z0.500 F7800.000 ; move to next layer (1)".
+        if (text.contains(u"; move to next layer (")) {
+            static const QRegularExpression zWord(QStringLiteral("^G1 Z([0-9.]+)"));
+            if (const auto match = zWord.match(text); match.hasMatch())
+                layers.append({row, match.captured(1).toDouble()});
             continue;
         }
         if (!text.startsWith(u';'))
@@ -166,40 +173,87 @@ inline int printStartRow(const QList<RowEffect>& effects)
     return start;
 }
 
-// Every layer as defined: from the print start, each extrusion above the height so far starts one.
-inline QList<LayerRow> allLayers(const QList<RowEffect>& effects)
+// More than this below the top of the part being printed, an extrusion starts a part (mm).
+constexpr double kPartDrop = 0.5;
+
+inline bool startsPart(double z, double partTop)
+{
+    return z < partTop - kPartDrop - 1e-9;
+}
+
+// The change row of a part's first layer at height z, whose first extrusion is at or after from:
+// the first move setting z after the last extrusion before it, whatever its height.
+inline std::optional<int> referencePartChangeRow(const QList<RowEffect>& effects, int from, double z)
+{
+    int firstAtZ = from;
+    while (firstAtZ < effects.size() &&
+           !(effects[firstAtZ].extrusionAtZ && sameZ(*effects[firstAtZ].extrusionAtZ, z)))
+        ++firstAtZ;
+    if (firstAtZ == effects.size())
+        return std::nullopt;
+    int last = firstAtZ - 1;
+    while (last >= 0 && !effects[last].extrusionAtZ)
+        --last;
+    for (int row = last + 1; row <= firstAtZ; ++row) {
+        if (effects[row].zSet && sameZ(*effects[row].zSet, z))
+            return row;
+    }
+    return std::nullopt;
+}
+
+// Every layer as defined: from the print start, each extrusion above the height so far in its
+// part starts one, and each more than kPartDrop below the part's top starts a part and its first
+// layer. partStarts, when given, gets the index of each part's first layer.
+inline QList<LayerRow> allLayers(const QList<RowEffect>& effects, QList<int>* partStarts = nullptr)
 {
     QList<LayerRow> layers;
     const int start = printStartRow(effects);
+    if (partStarts)
+        partStarts->clear();
     if (start < 0)
         return layers;
+    if (partStarts)
+        partStarts->append(0);
     for (int row = start; row < effects.size(); ++row) {
         const std::optional<double> z = effects[row].extrusionAtZ;
-        if (!z || (!layers.isEmpty() && *z <= layers.last().z + 1e-9))
+        if (!z)
             continue;
-        // Walk back to the last extrusion below z (before the first layer: any, a prime line at a
-        // greater height), then forward to the first move setting z.
+        // Heights rise within a part, so its top is its last layer.
+        const bool newPart = !layers.isEmpty() && startsPart(*z, layers.last().z);
+        if (!newPart && !layers.isEmpty() && *z <= layers.last().z + 1e-9)
+            continue;
+        // Walk back to the last extrusion below z (before the first layer or a part's: any, a
+        // prime line at a greater height or the part before), then forward to the first move setting z.
         int below = row - 1;
         while (below >= 0 && !(effects[below].extrusionAtZ &&
-                               (layers.isEmpty() || *effects[below].extrusionAtZ < *z - 1e-9)))
+                               (layers.isEmpty() || newPart || *effects[below].extrusionAtZ < *z - 1e-9)))
             --below;
         int change = below + 1;
         while (change < row && !(effects[change].zSet && sameZ(*effects[change].zSet, *z)))
             ++change;
+        if (newPart && partStarts)
+            partStarts->append(int(layers.size()));
         layers.append({change, *z});
     }
     return layers;
 }
 
-// The layers the slicer announces that start a layer as defined, bottom to top, each with its
-// change row: a comment's height above every height printed since the print start. A comment
-// naming no height (";LAYER:n") announces the height of its first extrusion.
-inline QList<LayerRow> announcedLayers(const RowSource& rows, const QList<RowEffect>& effects)
+// The layers the slicer announces that start a layer as defined, bottom to top within each part,
+// each with its change row: a comment's height above every height printed since the print start
+// (since its part's start in a later part). A comment naming no height (";LAYER:n") announces the
+// height of its first extrusion. A height more than kPartDrop below the part's top announced so
+// far starts a part; partStarts, when given, gets the index of each part's first layer.
+inline QList<LayerRow> announcedLayers(const RowSource& rows, const QList<RowEffect>& effects,
+                                       QList<int>* partStarts = nullptr)
 {
     QList<LayerRow> announced;
     const int start = printStartRow(effects);
+    if (partStarts)
+        partStarts->clear();
     if (start < 0)
         return announced;
+    int partFrom = start;       // the row the part being announced starts at
+    qsizetype partFirst = 0;    // its first layer in announced
     for (const CommentLayer& comment : commentLayers(rows)) {
         int firstExtrusion = comment.row;
         while (firstExtrusion < effects.size() && !effects[firstExtrusion].extrusionAtZ)
@@ -207,16 +261,31 @@ inline QList<LayerRow> announcedLayers(const RowSource& rows, const QList<RowEff
         if (firstExtrusion == effects.size())
             continue; // announced after the last extrusion
         const double z = comment.z.value_or(*effects[firstExtrusion].extrusionAtZ);
-        if (std::any_of(announced.begin(), announced.end(), [z](const LayerRow& a) { return sameZ(a.z, z); }))
+        const bool newPart = announced.size() > partFirst && startsPart(z, announced.last().z);
+        if (newPart) {
+            const std::optional<int> change = referencePartChangeRow(effects, comment.row, z);
+            if (!change)
+                continue;
+            partFirst = announced.size();
+            partFrom = *change;
+            if (partStarts)
+                partStarts->append(int(partFirst));
+            announced.append({*change, z});
+            continue;
+        }
+        if (std::any_of(announced.begin() + partFirst, announced.end(),
+                        [z](const LayerRow& a) { return sameZ(a.z, z); }))
             continue;
         const std::optional<int> change = referenceChangeRow(effects, comment.row, z);
         if (!change)
             continue; // a spiral vase's announced height that no move sets exactly
         double printedBefore = -1e300;
-        for (int row = start; row < *change; ++row)
+        for (int row = partFrom; row < *change; ++row)
             printedBefore = std::max(printedBefore, effects[row].extrusionAtZ.value_or(-1e300));
         if (printedBefore >= z - 1e-9)
-            continue; // not above the print's height so far: no layer starts
+            continue; // not above the part's height so far: no layer starts
+        if (partStarts && partStarts->isEmpty())
+            partStarts->append(0);
         announced.append({*change, z});
     }
     return announced;

@@ -122,7 +122,7 @@ QStringList describe(const Insertion& insertion);
 // "layer 16, Z 3.200, row 1234: hollow of 80.0 mm² at X 25.0 Y 24.0"
 QString describe(const ListedHollow& hollow);
 
-// The report as one JSON object; its keys are listed in the README and stay as they are.
+// The report as one JSON object; its keys are listed in docs/command-line.md and stay as they are.
 QJsonObject toJson(const Outcome& outcome);
 
 } // namespace Batch

@@ -48,16 +48,6 @@ struct Grid
     }
 };
 
-double distanceSquared(double px, double py, const Segment& s)
-{
-    const double dx = s.x1 - s.x0, dy = s.y1 - s.y0;
-    const double lengthSquared = dx * dx + dy * dy;
-    double t = lengthSquared > 0 ? ((px - s.x0) * dx + (py - s.y0) * dy) / lengthSquared : 0.0;
-    t = std::clamp(t, 0.0, 1.0);
-    const double ex = s.x0 + t * dx - px, ey = s.y0 + t * dy - py;
-    return ex * ex + ey * ey;
-}
-
 // A cell index along one axis for a coordinate, kept within [0, count) even for coordinates far off.
 int cellIndex(double offset, double cell, int count)
 {
@@ -68,21 +58,62 @@ int cellIndex(double offset, double cell, int count)
 }
 
 // Calls f with the index of each cell whose centre lies within radius of the segment's line.
+// Along each row of cell centres those points make one stretch (the bead is convex): the union of
+// what its two round ends and its straight band take of the row, worked out, not tried cell by cell.
 template <typename F> void forCellsNear(const Grid& grid, const Segment& s, double radius, F f)
 {
     if (std::max(s.x0, s.x1) + radius < grid.ox || std::min(s.x0, s.x1) - radius > grid.xMax() ||
         std::max(s.y0, s.y1) + radius < grid.oy || std::min(s.y0, s.y1) - radius > grid.yMax())
         return;
-    const int i0 = cellIndex(std::min(s.x0, s.x1) - radius - grid.ox, grid.cell, grid.width);
-    const int i1 = cellIndex(std::max(s.x0, s.x1) + radius - grid.ox, grid.cell, grid.width);
     const int j0 = cellIndex(std::min(s.y0, s.y1) - radius - grid.oy, grid.cell, grid.height);
     const int j1 = cellIndex(std::max(s.y0, s.y1) + radius - grid.oy, grid.cell, grid.height);
+    const double x0 = s.x0, y0 = s.y0, x1 = s.x1, y1 = s.y1;
+    const double dx = x1 - x0, dy = y1 - y0;
+    const double lengthSquared = dx * dx + dy * dy;
     const double r2 = radius * radius;
+    const double rl = radius * std::sqrt(lengthSquared);
     for (int j = j0; j <= j1; ++j) {
-        for (int i = i0; i <= i1; ++i) {
-            if (distanceSquared(grid.cx(i), grid.cy(j), s) <= r2)
-                f(std::size_t(j) * std::size_t(grid.width) + std::size_t(i));
+        const double y = grid.cy(j);
+        double lo = HUGE_VAL, hi = -HUGE_VAL;
+        const auto end = [&](double px, double py) {
+            const double h = r2 - (y - py) * (y - py);
+            if (h >= 0) {
+                const double w = std::sqrt(h);
+                lo = std::min(lo, px - w), hi = std::max(hi, px + w);
+            }
+        };
+        end(x0, y0);
+        end(x1, y1);
+        if (lengthSquared > 0) {
+            // Within radius of the line: |dx (y - y0) - dy (x - x0)| <= r L; beside the segment:
+            // 0 <= dx (x - x0) + dy (y - y0) <= L².
+            double bandLo = -HUGE_VAL, bandHi = HUGE_VAL;
+            const double across = dx * (y - y0);
+            if (dy != 0) {
+                const double a = x0 + (across - rl) / dy, b = x0 + (across + rl) / dy;
+                bandLo = std::min(a, b), bandHi = std::max(a, b);
+            } else if (std::abs(across) > rl) {
+                bandLo = HUGE_VAL;
+            }
+            const double along = dy * (y - y0);
+            if (dx != 0) {
+                const double a = x0 - along / dx, b = x0 + (lengthSquared - along) / dx;
+                bandLo = std::max(bandLo, std::min(a, b)), bandHi = std::min(bandHi, std::max(a, b));
+            } else if (along < 0 || along > lengthSquared) {
+                bandLo = HUGE_VAL;
+            }
+            if (bandLo <= bandHi)
+                lo = std::min(lo, bandLo), hi = std::max(hi, bandHi);
         }
+        if (!(lo <= hi))
+            continue;
+        const double first = std::ceil((lo - grid.ox) / grid.cell - 0.5);
+        const double last = std::floor((hi - grid.ox) / grid.cell - 0.5);
+        const int i0 = first < 0 ? 0 : int(std::min(first, double(grid.width)));
+        const int i1 = last >= grid.width - 1 ? grid.width - 1 : int(std::max(last, -1.0));
+        const std::size_t row = std::size_t(j) * std::size_t(grid.width);
+        for (int i = i0; i <= i1; ++i)
+            f(row + std::size_t(i));
     }
 }
 
@@ -663,13 +694,23 @@ private:
             forCellsNear(grid, m_segments[k], m_segments[k].width / 2.0,
                          [&](std::size_t cell) { m_dense[cell] = 0; });
 
+        // Kept as runs along the rows, counted and centred as they are found.
         double sumX = 0, sumY = 0;
         for (int j = 0; j < grid.height; ++j) {
-            for (int i = 0; i < grid.width; ++i) {
-                if (m_dense[std::size_t(j) * std::size_t(grid.width) + std::size_t(i)]) {
-                    ++candidate.openingCells;
-                    sumX += grid.cx(i), sumY += grid.cy(j);
-                }
+            const std::uint8_t* row = m_dense.data() + std::size_t(j) * std::size_t(grid.width);
+            const std::uint8_t* const rowEnd = row + grid.width;
+            for (const std::uint8_t* p = row; p < rowEnd;) {
+                p = std::find(p, rowEnd, std::uint8_t(1));
+                if (p == rowEnd)
+                    break;
+                const std::uint8_t* q = std::find(p, rowEnd, std::uint8_t(0));
+                const int first = int(p - row), last = int(q - row) - 1;
+                const double cells = double(last - first + 1);
+                candidate.runs.push_back({j, first, last});
+                candidate.openingCells += std::size_t(last - first + 1);
+                sumX += cells * (grid.ox + (first + last + 1) * 0.5 * grid.cell);
+                sumY += cells * grid.cy(j);
+                p = q;
             }
         }
         candidate.area = double(candidate.openingCells) * grid.cell * grid.cell;
@@ -695,20 +736,6 @@ private:
         if (hits > allowed)
             return std::nullopt;
 
-        // Kept as runs along the rows.
-        for (int j = 0; j < grid.height; ++j) {
-            const std::uint8_t* row = m_dense.data() + std::size_t(j) * std::size_t(grid.width);
-            for (int i = 0; i < grid.width;) {
-                if (!row[i]) {
-                    ++i;
-                    continue;
-                }
-                const int first = i;
-                while (i < grid.width && row[i])
-                    ++i;
-                candidate.runs.push_back({j, first, i - 1});
-            }
-        }
         candidate.runs.shrink_to_fit();
         candidate.outline = std::move(points);
         return candidate;

@@ -167,6 +167,11 @@ int runBatch(const CommandLine::Parsed& parsed)
         print(stderr, outcome.error + u'\n');
         return 1;
     }
+    // What a pause block left out or chose: to standard error, as the window notes it.
+    for (const Batch::Insertion& insertion : outcome.insertions) {
+        for (const QString& note : insertion.notes)
+            print(stderr, QStringLiteral("Note: input row %1: %2.\n").arg(insertion.inputRow).arg(note));
+    }
     QByteArray report;
     if (parsed.json) {
         report = QJsonDocument(Batch::toJson(outcome)).toJson(QJsonDocument::Indented);

@@ -122,8 +122,8 @@ CommandLine::CommandLine()
                             "least 1; default 10)."),
              QStringLiteral("MM")),
       m_park(QStringLiteral("park"),
-             QStringLiteral("For a printer whose pause parks the head: park at X,Y (default: the position "
-                            "the file visits farthest from the print)."),
+             QStringLiteral("For a printer whose pause parks the head: park at X,Y, each from -2000 to 2000 "
+                            "(default: the position the file visits farthest from the print)."),
              QStringLiteral("X,Y")),
       m_standby(QStringLiteral("standby"),
                 QStringLiteral("For a printer whose pause parks the head: hold the nozzle at C while paused "
@@ -147,9 +147,11 @@ CommandLine::CommandLine()
         QStringLiteral("Inserts a pause or temperature lines into a sliced G-code file.\n"
                        "Without options it opens the window, with FILE loaded when given; any option "
                        "edits FILE without a window, and needs no display.\n"
-                       "Exit status: 0 when the edit was written (with --dry-run: could be), 1 when it "
-                       "failed (nothing is written) or no display was found for the window, 2 when the "
-                       "arguments were refused."));
+                       "Exit status: 0 when the edit was written, even if its report could not be "
+                       "printed (a warning on standard error says so); with --dry-run, --list-hollows "
+                       "and --list-printers, when the report was printed. 1 when nothing was written "
+                       "(the edit failed, or such a report could not be printed) or no display was "
+                       "found for the window. 2 when the arguments were refused."));
     m_parser.addHelpOption();
     m_parser.addVersionOption();
     m_parser.addOptions({m_height,  m_row,     m_layer,       m_hollow, m_part,         m_listHollows,  m_pause,
@@ -294,7 +296,7 @@ bool CommandLine::readPrinter(Parsed& parsed) const
                                                : QString::fromLatin1(PrinterProfiles::kDefaultName);
     if (m_parser.isSet(m_lift)) {
         const std::optional<double> lift = heightNumber(m_parser.value(m_lift));
-        if (!lift || *lift < PauseSettings::kLeastLift || *lift > 1000) {
+        if (!lift || !PauseSettings::liftFits(*lift)) {
             parsed.reason = QStringLiteral("--lift \"%1\" is not a lift in mm (a number from 1 to 1000).")
                                 .arg(m_parser.value(m_lift));
             return false;
@@ -310,6 +312,13 @@ bool CommandLine::readPrinter(Parsed& parsed) const
         if (!okX || !okY || !std::isfinite(x) || !std::isfinite(y)) {
             parsed.reason = QStringLiteral("--park \"%1\" is not a position X,Y in mm (\"0,200\").")
                                 .arg(m_parser.value(m_park));
+            return false;
+        }
+        if (!PauseSettings::parkFits(x) || !PauseSettings::parkFits(y)) {
+            parsed.reason = QStringLiteral("--park \"%1\" is out of range: X and Y lie from %2 to %3 mm.")
+                                .arg(m_parser.value(m_park))
+                                .arg(-PauseSettings::kParkLimit)
+                                .arg(PauseSettings::kParkLimit);
             return false;
         }
         parsed.park = PointXY{x, y};

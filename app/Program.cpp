@@ -14,9 +14,17 @@
 #include <QFile>
 #include <QJsonDocument>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -86,10 +94,65 @@ int runWindow(int argc, char** argv, const QString& file)
     return 0;
 }
 
+// The standard streams the program was started without. Each one closed is opened on the null
+// device at once, so that no file the program opens takes its number (and a report printed to a
+// closed standard output never lands in the edited file); what goes to it is then known lost.
+struct ClosedStreams
+{
+    bool in = false, out = false;
+};
+
+ClosedStreams fillClosedStreams()
+{
+    ClosedStreams closed;
+#ifdef Q_OS_UNIX
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int null = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+        if (fd == STDIN_FILENO)
+            closed.in = true;
+        else if (fd == STDOUT_FILENO)
+            closed.out = true;
+    }
+    // A reader that went away makes a write fail with EPIPE, told like any other failed write,
+    // instead of ending the program by a signal after the file was written.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    return closed;
+}
+
+ClosedStreams g_closed;
+
+// Writes text to standard output; the reason when it could not be written there whole.
+QString printToStandardOutput(const QByteArray& text)
+{
+    if (text.isEmpty())
+        return {}; // nothing to lose
+    if (g_closed.out)
+        return QStringLiteral("it is closed");
+    std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout);
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return {};
+    return errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("a write failed");
+}
+
 // The edit without a window: "-" stands for standard input and output; the report goes to
-// standard error when the edited file goes to standard output.
+// standard error when the edited file goes to standard output. The status tells what became of
+// the file: 0 when it was written, even when the report could not be (a warning on standard
+// error says so); 1 when nothing was written.
 int runBatch(const CommandLine::Parsed& parsed)
 {
+    const bool toStandardOutput = !parsed.request.inPlace && parsed.request.output == Batch::kStandardStream;
+    if (toStandardOutput && g_closed.out) {
+        print(stderr, QStringLiteral("Cannot write to standard output: it is closed.\n"));
+        return 1;
+    }
     QFile in;
     QFile out;
     // Output unbuffered: a failing write (a full disk, a closed pipe) shows at once, not at a late
@@ -99,7 +162,7 @@ int runBatch(const CommandLine::Parsed& parsed)
         print(stderr, QStringLiteral("Cannot use standard input and output.\n"));
         return 1;
     }
-    const Batch::Outcome outcome = Batch::run(parsed.request, {&in, &out});
+    const Batch::Outcome outcome = Batch::run(parsed.request, {g_closed.in ? nullptr : &in, &out});
     if (!outcome.ok) {
         print(stderr, outcome.error + u'\n');
         return 1;
@@ -109,17 +172,45 @@ int runBatch(const CommandLine::Parsed& parsed)
         for (const QString& note : insertion.notes)
             print(stderr, QStringLiteral("Note: input row %1: %2.\n").arg(insertion.inputRow).arg(note));
     }
-    std::FILE* report = outcome.outputPath == Batch::kStandardStream ? stderr : stdout;
+    QByteArray report;
     if (parsed.json) {
-        const QByteArray json = QJsonDocument(Batch::toJson(outcome)).toJson(QJsonDocument::Indented);
-        std::fwrite(json.constData(), 1, std::size_t(json.size()), report);
+        report = QJsonDocument(Batch::toJson(outcome)).toJson(QJsonDocument::Indented);
     } else {
+        QString lines;
         for (const Batch::ListedHollow& hollow : outcome.hollows.value_or(QList<Batch::ListedHollow>{}))
-            print(report, Batch::describe(hollow) + u'\n');
+            lines += Batch::describe(hollow) + u'\n';
         for (const Batch::Insertion& insertion : outcome.insertions)
-            print(report, Batch::describe(insertion).join(u'\n') + u'\n');
+            lines += Batch::describe(insertion).join(u'\n') + u'\n';
+        report = PathBytes::shown(lines).toLocal8Bit();
     }
-    return std::fflush(report) == 0 ? 0 : 1;
+    if (outcome.outputPath == Batch::kStandardStream) {
+        std::fwrite(report.constData(), 1, std::size_t(report.size()), stderr);
+        std::fflush(stderr);
+        return 0;
+    }
+    const QString problem = printToStandardOutput(report);
+    if (problem.isEmpty())
+        return 0;
+    if (outcome.written) {
+        print(stderr, QStringLiteral("Warning: %1 was written, but its report could not be written to "
+                                     "standard output: %2.\n")
+                          .arg(PathBytes::shown(outcome.outputPath), problem));
+        return 0;
+    }
+    print(stderr, QStringLiteral("Cannot write the report to standard output: %1. Nothing was written.\n")
+                      .arg(problem));
+    return 1;
+}
+
+// Help, version and the printers' list: the text is all they make, so a text that could not be
+// written is a failure.
+int printResult(const QString& text)
+{
+    const QString problem = printToStandardOutput(PathBytes::shown(text).toLocal8Bit());
+    if (problem.isEmpty())
+        return 0;
+    print(stderr, QStringLiteral("Cannot write to standard output: %1.\n").arg(problem));
+    return 1;
 }
 
 } // namespace
@@ -127,6 +218,7 @@ int runBatch(const CommandLine::Parsed& parsed)
 int Program::run(int argc, char** argv)
 {
     ProcessMemory::returnLargeBlocksAtOnce();
+    g_closed = fillClosedStreams();
     QCoreApplication::setApplicationName(QStringLiteral("EditorForBorvane5"));
     QCoreApplication::setApplicationVersion(CommandLine::version());
 
@@ -149,11 +241,9 @@ int Program::run(int argc, char** argv)
     QCoreApplication app(argc, argv);
     switch (parsed.mode) {
     case CommandLine::Mode::Help:
-        print(stdout, commandLine.helpText());
-        return 0;
+        return printResult(commandLine.helpText());
     case CommandLine::Mode::Version:
-        print(stdout, CommandLine::versionText());
-        return 0;
+        return printResult(CommandLine::versionText());
     case CommandLine::Mode::Refused:
         print(stderr, parsed.reason + QStringLiteral("\nTry --help.\n"));
         return 2;
@@ -165,9 +255,10 @@ int Program::run(int argc, char** argv)
     for (const ProfileProblem& problem : printers.problems())
         print(stderr, QStringLiteral("Printer profiles: ") + problem.text() + u'\n');
     if (parsed.mode == CommandLine::Mode::ListPrinters) {
+        QString list;
         for (const PrinterProfile& printer : printers.profiles())
-            print(stdout, printer.name + u'\t' + printer.title + u'\n');
-        return 0;
+            list += printer.name + u'\t' + printer.title + u'\n';
+        return printResult(list);
     }
     const PrinterProfile* printer = printers.find(parsed.printer);
     if (!printer) {

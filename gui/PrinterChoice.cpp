@@ -49,27 +49,29 @@ public:
             form->addRow(reason);
         }
         m_lift =
-            spin(form, "lift", QStringLiteral("Lift (mm)"), PauseSettings::kLeastLift, 1000, settings.lift);
+            spin(form, "lift", QStringLiteral("Lift (mm)"), PauseSettings::kLeastLift, PauseSettings::kMostLift,
+                 settings.lift);
         m_park =
             new QCheckBox(QStringLiteral("Park at X, Y (else the visited position farthest from the print)"));
         m_park->setObjectName(QStringLiteral("park"));
         m_park->setChecked(settings.park.has_value());
         form->addRow(m_park);
-        m_parkX = spin(form, "parkX", QStringLiteral("Park X (mm)"), -10000, 10000,
-                       settings.park ? settings.park->x : 0);
-        m_parkY = spin(form, "parkY", QStringLiteral("Park Y (mm)"), -10000, 10000,
-                       settings.park ? settings.park->y : 0);
+        m_parkX = spin(form, "parkX", QStringLiteral("Park X (mm)"), -PauseSettings::kParkLimit,
+                       PauseSettings::kParkLimit, settings.park ? settings.park->x : 0);
+        m_parkY = spin(form, "parkY", QStringLiteral("Park Y (mm)"), -PauseSettings::kParkLimit,
+                       PauseSettings::kParkLimit, settings.park ? settings.park->y : 0);
         m_standby = new QCheckBox(QStringLiteral("Standby nozzle temperature while paused"));
         m_standby->setObjectName(QStringLiteral("standby"));
         m_standby->setChecked(settings.standby.has_value());
         form->addRow(m_standby);
         m_standbyDegrees = new QSpinBox;
         m_standbyDegrees->setObjectName(QStringLiteral("standbyDegrees"));
-        m_standbyDegrees->setRange(0, 999);
+        m_standbyDegrees->setRange(0, PauseSettings::kMostTemperature);
         m_standbyDegrees->setValue(settings.standby.value_or(150));
         form->addRow(QStringLiteral("Standby (\u00B0C)"), m_standbyDegrees);
         m_prime =
-            spin(form, "prime", QStringLiteral("Prime at the park on resume (mm)"), 0, 100, settings.prime);
+            spin(form, "prime", QStringLiteral("Prime at the park on resume (mm)"), 0, PauseSettings::kMostPrime,
+                 settings.prime);
         // A position or a temperature is edited only while its box is ticked: unticked, it is not used.
         const auto follow = [this] {
             m_parkX->setEnabled(m_park->isEnabled() && m_park->isChecked());
@@ -170,17 +172,27 @@ PauseSettings PrinterChoice::settings() const
     PauseSettings settings = printer.defaults;
     const std::unique_ptr<QSettings> stored = store();
     QSettings& s = *stored;
-    settings.lift = qMax(PauseSettings::kLeastLift, s.value(key(printer, "lift"), settings.lift).toDouble());
-    if (s.contains(key(printer, "parkX")) && s.contains(key(printer, "parkY")))
-        settings.park =
-            PointXY{s.value(key(printer, "parkX")).toDouble(), s.value(key(printer, "parkY")).toDouble()};
-    else if (s.value(key(printer, "parkSet")).toString() == u"no")
+    // A stored value out of its range (a settings file edited by hand) is passed over.
+    if (const double lift = s.value(key(printer, "lift"), settings.lift).toDouble(); PauseSettings::liftFits(lift))
+        settings.lift = lift;
+    if (s.contains(key(printer, "parkX")) && s.contains(key(printer, "parkY"))) {
+        const double x = s.value(key(printer, "parkX")).toDouble();
+        const double y = s.value(key(printer, "parkY")).toDouble();
+        if (PauseSettings::parkFits(x) && PauseSettings::parkFits(y))
+            settings.park = PointXY{x, y};
+    } else if (s.value(key(printer, "parkSet")).toString() == u"no") {
         settings.park.reset();
+    }
     if (s.contains(key(printer, "standby"))) {
         const int standby = s.value(key(printer, "standby")).toInt();
-        settings.standby = standby >= 0 ? std::optional<int>(standby) : std::nullopt;
+        if (standby < 0)
+            settings.standby.reset();
+        else if (PauseSettings::temperatureFits(standby))
+            settings.standby = standby;
     }
-    settings.prime = s.value(key(printer, "prime"), settings.prime).toDouble();
+    if (const double prime = s.value(key(printer, "prime"), settings.prime).toDouble();
+        PauseSettings::primeFits(prime))
+        settings.prime = prime;
     return settings;
 }
 

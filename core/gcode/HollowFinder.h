@@ -3,14 +3,24 @@
 // Where a hollow in the print gets its roof, so that a pause just before it lets the user drop
 // something in (a magnet, a nut, a weight).
 //
-// A wall is a closed loop of extrusion: consecutive extrusion moves of one tool, with no travel
-// between them, that come back to where they started within half their width. Its hollow is
-// what the loop encloses beyond half a width inside its line. A hollow counts when it is at
-// least kMinArea and no other extrusion of its layer lies in it (loops around infill or inner
-// walls are no hollows). It closes at the first later layer whose extrusion, drawn at its
-// width, covers at least kCoveredShare of it; a hollow no layer covers (a cup, open at the top)
-// is not listed. Where the same hollow goes on from layer to layer, the highest loop under the
-// roof is the one reported: it is the opening the user sees when the print pauses.
+// A loop is a closed path of extrusion: consecutive extrusion moves of one tool and one feature,
+// with no travel between them, that come back to where they started within half their width.
+// A hollow's wall is a loop that is a wall of the model: where the file names its features
+// (Moves::featureComment), a loop extruded as an outer or inner perimeter; where it names none,
+// a loop that is its whole chain of extrusion, from a travel to the next (up to a seam's overlap
+// of 2 mm), for an infill pattern that closes a cell goes on from it without a travel, layer
+// after layer. Its hollow is what the loop encloses beyond half a width inside its line. A
+// hollow counts when it is at least kMinArea and no other extrusion of its layer lies in it
+// (loops around infill or inner walls are no hollows). It closes at the first later layer whose
+// extrusion, drawn at its width, covers at least kCoveredShare of it; a hollow no layer covers
+// (a cup, open at the top) is not listed. Where the same hollow goes on from layer to layer,
+// the highest loop under the roof is the one reported: it is the opening the user sees when the
+// print pauses. Every hollow is listed, however many.
+//
+// The search takes time near in proportion to the extrusion: a layer's segments are indexed by
+// the cells of the bed they pass, and the open hollows by squares of the bed, so that each
+// loop and each open hollow meets only the extrusion near it. An open hollow keeps its opening
+// as runs of cells along its rows.
 
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/MoveReader.h"
@@ -61,7 +71,10 @@ public:
     class Builder
     {
     public:
-        explicit Builder(double filamentDiameter = Moves::kDefaultFilamentDiameter);
+        // Once cancel is set, the bytes added are no longer looked at and finish() finds what it
+        // found so far.
+        explicit Builder(double filamentDiameter = Moves::kDefaultFilamentDiameter,
+                         const std::atomic<bool>* cancel = nullptr);
         ~Builder();
         Builder(const Builder&) = delete;
         Builder& operator=(const Builder&) = delete;
@@ -74,6 +87,7 @@ public:
 
     private:
         struct State;
+        const std::atomic<bool>* m_cancel = nullptr;
         std::unique_ptr<State> m_state;
     };
 };

@@ -74,6 +74,38 @@ std::optional<double> widthComment(const char* p, const char* end)
     return std::nullopt;
 }
 
+bool equalNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return upper(x) == upper(y); });
+}
+
+// Whether name is one of names, case aside.
+bool oneOf(std::string_view name, std::initializer_list<std::string_view> names)
+{
+    return std::any_of(names.begin(), names.end(), [&](std::string_view n) { return equalNoCase(name, n); });
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && (isBlank(text.back()) || text.back() == '\r'))
+        text.remove_suffix(1);
+    return text;
+}
+
+// Simplify3D's feature names, as it writes them alone (up to 4.0) or after "feature " (4.1).
+Feature simplifyFeature(std::string_view name)
+{
+    if (oneOf(name, {"outer perimeter", "inner perimeter"}))
+        return Feature::Wall;
+    if (oneOf(name, {"infill", "solid layer", "gap fill", "bridge", "skirt", "support", "dense support", "raft",
+                     "prime pillar", "ooze shield"}))
+        return Feature::Other;
+    return Feature::Unnamed;
+}
+
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr double kThinnestLayer = 0.04;
 
@@ -92,6 +124,34 @@ double sweepOf(double a0, double a1, bool clockwise)
 }
 
 } // namespace
+
+Feature featureComment(std::string_view comment)
+{
+    std::string_view text = trimmed(comment.substr(1));
+    if (text.empty())
+        return Feature::Unnamed;
+    if (startsWithNoCase(text.data(), text.data() + text.size(), "TYPE:")) {
+        const std::string_view name = trimmed(text.substr(5));
+        return oneOf(name, {"WALL-OUTER", "WALL-INNER", "External perimeter", "Perimeter", "Overhang perimeter"})
+                   ? Feature::Wall
+                   : Feature::Other;
+    }
+    if (text.starts_with("FEATURE:")) {
+        const std::string_view name = trimmed(text.substr(8));
+        return oneOf(name, {"Outer wall", "Inner wall", "Overhang wall"}) ? Feature::Wall : Feature::Other;
+    }
+    if (text.starts_with("feature "))
+        return simplifyFeature(trimmed(text.substr(8)));
+    if (text.front() == '\'') {
+        // KISSlicer: "; 'Perimeter', 0.4 [feed mm/s], 20.0 [head mm/s]"; a name alone is no feature.
+        const std::size_t close = text.find('\'', 1);
+        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ',')
+            return Feature::Unnamed;
+        const std::string_view name = text.substr(1, close - 1);
+        return oneOf(name, {"Perimeter", "Loop"}) ? Feature::Wall : Feature::Other;
+    }
+    return simplifyFeature(text);
+}
 
 MoveReader::MoveReader(double filamentDiameter, MachineState start)
     : m_state(start), m_filamentArea(std::numbers::pi / 4.0 * filamentDiameter * filamentDiameter)
@@ -130,6 +190,8 @@ void MoveReader::row(const char* p, const char* end, int row, const Sink& sink)
     if (*p == ';') {
         if (const std::optional<double> width = widthComment(p, end))
             m_state.commentWidth = *width;
+        else if (const Feature feature = featureComment({p, std::size_t(end - p)}); feature != Feature::Unnamed)
+            m_state.feature = feature;
         return;
     }
     GCodeWords::Reader reader(p, end);
@@ -239,6 +301,7 @@ void MoveReader::move(int number, GCodeWords::Reader& reader, int row, const Sin
     Move m;
     m.row = row;
     m.tool = std::uint16_t(std::clamp(s.tool, 0, 0xFFFF));
+    m.feature = s.feature;
     m.x0 = float(x0), m.y0 = float(y0), m.x1 = float(x1), m.y1 = float(y1);
     m.z = float(s.z);
     double length = -1.0; // worked out only where a width needs it

@@ -13,6 +13,10 @@
 // length and layer height, with the rounded sides of a bead ((w - h) * h + pi * h^2 / 4). The
 // volume is E times the filament's cross-section; after M200 D<d> (d > 0) E counts cubic
 // millimetres itself, as in volumetric extrusion.
+//
+// An extrusion's feature is what the slicer's last feature comment before it names: a wall of
+// the model (its outer or inner perimeter) or anything else (infill, skin, support, skirt), in
+// each slicer's own form (see featureComment()). Before any such comment it is Unnamed.
 
 #include <QRectF>
 
@@ -28,6 +32,25 @@ class Reader;
 namespace Moves {
 
 constexpr double kDefaultFilamentDiameter = 1.75;
+
+enum class Feature : std::uint8_t {
+    Unnamed, // the file has named no feature so far
+    Wall,    // an outer or inner perimeter of the model
+    Other,   // infill, skin, support, skirt, a bridge, a prime tower...
+};
+
+// The feature a comment row names, or Unnamed when it names none. The forms, as the slicers
+// write them (the rest of each slicer's names are Other):
+//   ";TYPE:WALL-OUTER", ";TYPE:WALL-INNER"                 Cura, ideaMaker
+//   ";TYPE:External perimeter", ";TYPE:Perimeter",
+//   ";TYPE:Overhang perimeter"                             PrusaSlicer
+//   "; FEATURE: Outer wall", "; FEATURE: Inner wall",
+//   "; FEATURE: Overhang wall"                             Bambu Studio
+//   "; feature outer perimeter", "; feature inner perimeter" Simplify3D 4.1
+//   "; outer perimeter", "; inner perimeter"               Simplify3D up to 4.0 (its names alone)
+//   "; 'Perimeter', ...", "; 'Loop', ..."                  KISSlicer
+// comment: the row from its ';' on.
+Feature featureComment(std::string_view comment);
 
 // Where the nozzle is and how the rows that follow are read. Copyable, so that a reader can go
 // on from any row once it knows the state there.
@@ -45,6 +68,7 @@ struct MachineState
     double layerZ = 0.0;
     double layerHeight = 0.0;
     bool inLayer = false;
+    Feature feature = Feature::Unnamed; // the last feature comment's
 };
 
 struct Move
@@ -55,6 +79,7 @@ struct Move
     bool clockwise = false;
     bool startsLayer = false; // the first extrusion above every layer before it
     std::uint16_t tool = 0;
+    Feature feature = Feature::Unnamed;
     int row = 0;
     float x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     float cx = 0, cy = 0; // an arc's centre

@@ -13,6 +13,14 @@
 #include <cmath>
 #include <vector>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 int lineOf(QByteArrayView bytes, qsizetype offset)
@@ -64,10 +72,6 @@ bool isName(const QString& name)
     return true;
 }
 
-bool isOneLine(const QString& text)
-{
-    return !text.trimmed().isEmpty() && !text.contains(u'\n') && !text.contains(u'\r');
-}
 
 // One entry of the array, or the reason it is refused.
 std::optional<PrinterProfile> readEntry(const QJsonValue& value, QString& error)
@@ -84,8 +88,8 @@ std::optional<PrinterProfile> readEntry(const QJsonValue& value, QString& error)
         QStringLiteral("minExtrudeTemp"), QStringLiteral("motorsHold"), QStringLiteral("motorsRelease")};
     for (const QString& key : object.keys()) {
         if (!known.contains(key)) {
-            error =
-                QStringLiteral("unknown key \"%1\" (known: %2)").arg(key, known.join(QStringLiteral(", ")));
+            error = QStringLiteral("unknown key \"%1\" (known: %2)")
+                        .arg(ProfileText::printable(key), known.join(QStringLiteral(", ")));
             return std::nullopt;
         }
     }
@@ -99,12 +103,17 @@ std::optional<PrinterProfile> readEntry(const QJsonValue& value, QString& error)
         error = QStringLiteral("printer \"%1\": %2").arg(profile.name, why);
         return std::nullopt;
     };
-    profile.title = object.value(QStringLiteral("title")).toString();
-    if (!isOneLine(profile.title))
-        return refuse(QStringLiteral("\"title\" must be a text of one line"));
-    profile.pauseLine = object.value(QStringLiteral("pause")).toString();
-    if (!isOneLine(profile.pauseLine) || profile.pauseLine.trimmed() != profile.pauseLine)
-        return refuse(QStringLiteral("\"pause\" must be one G-code line without leading or trailing blanks"));
+    const QJsonValue title = object.value(QStringLiteral("title"));
+    profile.title = title.toString();
+    if (const QString problem = ProfileText::titleProblem(profile.title); !title.isString() || !problem.isEmpty())
+        return refuse(QStringLiteral("\"title\" must be printable text of one line: %1")
+                          .arg(title.isString() ? problem : QStringLiteral("it is no text")));
+    const QJsonValue pause = object.value(QStringLiteral("pause"));
+    profile.pauseLine = pause.toString();
+    if (const QString problem = ProfileText::pauseLineProblem(profile.pauseLine);
+        !pause.isString() || !problem.isEmpty())
+        return refuse(QStringLiteral("\"pause\" must be one printable G-code line: %1")
+                          .arg(pause.isString() ? problem : QStringLiteral("it is no text")));
     const QJsonValue parks = object.value(QStringLiteral("parks"));
     if (!parks.isUndefined() && !parks.isBool())
         return refuse(QStringLiteral("\"parks\" must be true or false"));
@@ -112,35 +121,37 @@ std::optional<PrinterProfile> readEntry(const QJsonValue& value, QString& error)
 
     PauseSettings& settings = profile.defaults;
     if (const QJsonValue lift = object.value(QStringLiteral("lift")); !lift.isUndefined()) {
-        if (!lift.isDouble() || !(lift.toDouble() >= PauseSettings::kLeastLift) || lift.toDouble() > 1000)
+        if (!lift.isDouble() || !PauseSettings::liftFits(lift.toDouble()))
             return refuse(QStringLiteral("\"lift\" must be a number of mm from 1 to 1000"));
         settings.lift = lift.toDouble();
     }
     if (const QJsonValue park = object.value(QStringLiteral("park")); !park.isUndefined()) {
         const QJsonArray xy = park.toArray();
-        if (!park.isArray() || xy.size() != 2 || !xy[0].isDouble() || !xy[1].isDouble())
-            return refuse(QStringLiteral("\"park\" must be [X, Y] in mm"));
+        if (!park.isArray() || xy.size() != 2 || !xy[0].isDouble() || !xy[1].isDouble() ||
+            !PauseSettings::parkFits(xy[0].toDouble()) || !PauseSettings::parkFits(xy[1].toDouble()))
+            return refuse(QStringLiteral("\"park\" must be [X, Y] in mm, each from -2000 to 2000"));
         settings.park = PointXY{xy[0].toDouble(), xy[1].toDouble()};
     }
     if (const QJsonValue standby = object.value(QStringLiteral("standby")); !standby.isUndefined()) {
         const double degrees = standby.toDouble(-1);
-        if (!standby.isDouble() || degrees < 0 || degrees > 999 || std::floor(degrees) != degrees)
+        if (!standby.isDouble() || !PauseSettings::temperatureFits(degrees))
             return refuse(QStringLiteral("\"standby\" must be whole degrees from 0 to 999"));
         settings.standby = int(degrees);
     }
     if (const QJsonValue prime = object.value(QStringLiteral("prime")); !prime.isUndefined()) {
-        if (!prime.isDouble() || !(prime.toDouble() >= 0) || prime.toDouble() > 100)
+        if (!prime.isDouble() || !PauseSettings::primeFits(prime.toDouble()))
             return refuse(QStringLiteral("\"prime\" must be a number of mm from 0 to 100"));
         settings.prime = prime.toDouble();
     }
     if (const QJsonValue bed = object.value(QStringLiteral("bed")); !bed.isUndefined()) {
         const QJsonArray box = bed.toArray();
-        const bool numbers =
-            bed.isArray() && box.size() == 4 &&
-            std::all_of(box.begin(), box.end(), [](const QJsonValue& v) { return v.isDouble(); });
+        const bool numbers = bed.isArray() && box.size() == 4 &&
+                             std::all_of(box.begin(), box.end(), [](const QJsonValue& v) {
+                                 return v.isDouble() && PauseSettings::parkFits(v.toDouble());
+                             });
         if (!numbers || !(box[0].toDouble() < box[2].toDouble()) || !(box[1].toDouble() < box[3].toDouble()))
             return refuse(
-                QStringLiteral("\"bed\" must be [X0, Y0, X1, Y1] in mm, X0 below X1 and Y0 below Y1"));
+                QStringLiteral("\"bed\" must be [X0, Y0, X1, Y1] in mm, each from -2000 to 2000, X0 below X1 and Y0 below Y1"));
         profile.bed = BedShape::box(box[0].toDouble(), box[1].toDouble(), box[2].toDouble(),
                                     box[3].toDouble(), QStringLiteral("the printer's bed"));
     }
@@ -154,10 +165,10 @@ std::optional<PrinterProfile> readEntry(const QJsonValue& value, QString& error)
         const QJsonValue value = object.value(QLatin1String(key));
         if (value.isUndefined())
             continue;
-        if (!value.isString() || !isOneLine(value.toString()) ||
-            value.toString().trimmed() != value.toString())
-            return refuse(QStringLiteral("\"%1\" must be one G-code line without leading or trailing blanks")
-                              .arg(QLatin1String(key)));
+        if (const QString problem = ProfileText::pauseLineProblem(value.toString());
+            !value.isString() || !problem.isEmpty())
+            return refuse(QStringLiteral("\"%1\" must be one printable G-code line: %2")
+                              .arg(QLatin1String(key), value.isString() ? problem : QStringLiteral("it is no text")));
         *target = value.toString();
     }
     if (profile.motorsHold.isEmpty() != profile.motorsRelease.isEmpty())
@@ -165,7 +176,81 @@ std::optional<PrinterProfile> readEntry(const QJsonValue& value, QString& error)
     return profile;
 }
 
+// Whether c may stand in a line a firmware reads or a title a terminal shows: no control or
+// format character, no separator but the plain space, nothing unassigned or private.
+bool isPrintable(char32_t c)
+{
+    if (c == U' ')
+        return true;
+    switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Other_PrivateUse:
+    case QChar::Other_NotAssigned:
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// Why text holds a character that is not printable, naming the first; empty when none.
+QString unprintable(const QString& text)
+{
+    for (const char32_t c : text.toUcs4()) {
+        if (!isPrintable(c))
+            return QStringLiteral("it holds U+%1, which is not printable")
+                .arg(QString::number(uint(c), 16).toUpper().rightJustified(4, u'0'));
+    }
+    return {};
+}
+
 } // namespace
+
+namespace ProfileText {
+
+QString pauseLineProblem(const QString& text)
+{
+    if (text.trimmed().isEmpty())
+        return QStringLiteral("it is empty");
+    if (text.trimmed() != text)
+        return QStringLiteral("it has leading or trailing blanks");
+    if (const QString problem = unprintable(text); !problem.isEmpty())
+        return problem;
+    if (const qsizetype bytes = text.toUtf8().size(); bytes > kLongestPauseLine)
+        return QStringLiteral("it is %1 bytes long, more than the %2 a firmware reads in one line")
+            .arg(bytes)
+            .arg(kLongestPauseLine);
+    return {};
+}
+
+QString titleProblem(const QString& text)
+{
+    if (text.trimmed().isEmpty())
+        return QStringLiteral("it is empty");
+    if (const QString problem = unprintable(text); !problem.isEmpty())
+        return problem;
+    if (text.size() > kLongestTitle)
+        return QStringLiteral("it is %1 characters long, more than %2").arg(text.size()).arg(kLongestTitle);
+    return {};
+}
+
+QString printable(const QString& text)
+{
+    QString shown;
+    for (const char32_t c : text.toUcs4()) {
+        if (isPrintable(c))
+            shown += QString::fromUcs4(&c, 1);
+        else
+            shown += QStringLiteral("\\u%1").arg(uint(c), 4, 16, QChar(u'0'));
+    }
+    return shown;
+}
+
+} // namespace ProfileText
 
 QString ProfileProblem::text() const
 {
@@ -178,7 +263,7 @@ PrinterProfiles::PrinterProfiles()
     borvane.name = QString::fromLatin1(kDefaultName);
     borvane.title = QStringLiteral("Borvane 5");
     borvane.pauseLine = QStringLiteral("M25");
-    m_profiles.append(borvane);
+    put(borvane);
 }
 
 PrinterProfiles PrinterProfiles::load(const QString& exeFolder)
@@ -215,14 +300,78 @@ QString PrinterProfiles::userFolder()
     return config.isEmpty() ? QString() : config + QStringLiteral("/printers");
 }
 
+// The bytes of a regular file of at most PrinterProfiles::kLargestFile bytes; none, with the
+// reason, for anything else. A pipe or a device (or a link to one) is never read: a pipe nobody
+// writes would wait for ever, and a device like /dev/zero would never end.
+static std::optional<QByteArray> readProfileFile(const QString& path, QString& problem)
+{
+    constexpr qint64 kLimit = PrinterProfiles::kLargestFile;
+    const QString notRegular = QStringLiteral("is not a regular file (a pipe, a device or a folder, or a link "
+                                              "to one), so it is not read");
+    const QString tooLarge =
+        QStringLiteral("is larger than %1 MB, more than any profile file needs, so it is not read")
+            .arg(kLimit / (1024 * 1024));
+    QFile file;
+#ifdef Q_OS_UNIX
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status;
+    if (::stat(name.constData(), &status) != 0) {
+        problem = QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return std::nullopt;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        problem = notRegular;
+        return std::nullopt;
+    }
+    // Opened without waiting, and looked at again: the name may have changed since.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        problem = QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return std::nullopt;
+    }
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        problem = notRegular;
+        return std::nullopt;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        problem = QStringLiteral("cannot be read: %1").arg(file.errorString());
+        return std::nullopt;
+    }
+#else
+    const QFileInfo info(path);
+    if (!info.isFile() || info.isSymLink() && !QFileInfo(info.symLinkTarget()).isFile()) {
+        problem = notRegular;
+        return std::nullopt;
+    }
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem = QStringLiteral("cannot be read: %1").arg(file.errorString());
+        return std::nullopt;
+    }
+#endif
+    if (file.size() > kLimit) {
+        problem = tooLarge;
+        return std::nullopt;
+    }
+    QByteArray bytes = file.read(kLimit + 1); // a file that grows meanwhile stops at the limit
+    if (bytes.size() > kLimit) {
+        problem = tooLarge;
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 void PrinterProfiles::addFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_problems.append({path, 1, QStringLiteral("cannot be read: %1").arg(file.errorString())});
+    QString problem;
+    const std::optional<QByteArray> bytes = readProfileFile(path, problem);
+    if (!bytes) {
+        m_problems.append({path, 1, problem});
         return;
     }
-    addBytes(file.readAll(), path);
+    addBytes(*bytes, path);
 }
 
 void PrinterProfiles::addBytes(QByteArrayView bytes, const QString& path)
@@ -255,22 +404,19 @@ void PrinterProfiles::addBytes(QByteArrayView bytes, const QString& path)
 
 void PrinterProfiles::put(PrinterProfile profile)
 {
-    for (PrinterProfile& existing : m_profiles) {
-        if (existing.name == profile.name) {
-            existing = std::move(profile);
-            return;
-        }
+    // Looked up by name, so that loading n profiles takes time in proportion to n.
+    if (const auto at = m_byName.constFind(profile.name); at != m_byName.constEnd()) {
+        m_profiles[*at] = std::move(profile);
+        return;
     }
+    m_byName.insert(profile.name, m_profiles.size());
     m_profiles.append(std::move(profile));
 }
 
 const PrinterProfile* PrinterProfiles::find(const QString& name) const
 {
-    for (const PrinterProfile& profile : m_profiles) {
-        if (profile.name == name)
-            return &profile;
-    }
-    return nullptr;
+    const auto at = m_byName.constFind(name);
+    return at == m_byName.constEnd() ? nullptr : &m_profiles[*at];
 }
 
 QStringList PrinterProfiles::names() const

@@ -17,11 +17,18 @@
 //   "motorsHold": "M84 S0"        a line before the pause that keeps idle motors on, and
 //   "motorsRelease": "M84 S120"   one at the end of the block that gives the firmware's idle
 //                                 timeout back (see docs/printers-and-pauses.md)
+//
+// The pause line goes into the file as it stands, so it must be one printable G-code line of at
+// most kLongestPauseLine bytes; the title is shown in the window and on a terminal, so it must be
+// printable text of at most kLongestTitle characters; every number lies within the range
+// PauseSettings names. A profile file is a regular file of at most kLargestFile bytes; anything
+// else in the printers folder (a pipe, a device, a link to one) is reported and never read.
 
 #include "core/gcode/BedShape.h"
 #include "core/gcode/MachineState.h"
 
 #include <QByteArrayView>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -32,6 +39,22 @@ struct PauseSettings
 {
     static constexpr double kDefaultLift = 10.0;
     static constexpr double kLeastLift = 1.0;
+    static constexpr double kMostLift = 1000.0;
+    // A park position's X and Y lie within this many mm of the origin: room for the largest
+    // beds, and a G-code number of plain digits.
+    static constexpr double kParkLimit = 2000.0;
+    static constexpr int kMostTemperature = 999;
+    static constexpr double kMostPrime = 100.0;
+
+    // Whether each setting lies in its range; the window, the profiles and the command line
+    // take only such settings.
+    static bool liftFits(double mm) { return mm >= kLeastLift && mm <= kMostLift; }
+    static bool parkFits(double mm) { return mm >= -kParkLimit && mm <= kParkLimit; }
+    static bool temperatureFits(double degrees)
+    {
+        return degrees >= 0 && degrees <= kMostTemperature && degrees == double(int(degrees));
+    }
+    static bool primeFits(double mm) { return mm >= 0 && mm <= kMostPrime; }
 
     double lift = kDefaultLift;  // mm above the nozzle's height at the row; never below kLeastLift
     std::optional<PointXY> park; // none: the visited position farthest from the print
@@ -66,11 +89,31 @@ struct ProfileProblem
     QString text() const;
 };
 
+namespace ProfileText {
+
+// Why text is no pause line a profile may hold (empty when it is one): one line of printable
+// characters (no control or format character, no line or paragraph separator, no space but the
+// plain one), without leading or trailing blanks, of at most kLongestPauseLine bytes in UTF-8.
+QString pauseLineProblem(const QString& text);
+// Why text is no title (empty when it is one): printable as above, not blank, at most
+// kLongestTitle characters.
+QString titleProblem(const QString& text);
+// The text with each character a terminal or a message could take for something else (a control
+// character, an escape sequence's start, a line separator) written as \uXXXX.
+QString printable(const QString& text);
+
+// Marlin reads a line into a buffer of MAX_CMD_SIZE (96) bytes and drops what does not fit.
+constexpr int kLongestPauseLine = 96;
+constexpr int kLongestTitle = 80;
+
+} // namespace ProfileText
+
 class PrinterProfiles
 {
 public:
     static constexpr const char* kDefaultName = "borvane5";
     static constexpr const char* kFileName = "PrinterProfiles.json";
+    static constexpr qint64 kLargestFile = 4 * 1024 * 1024;
 
     // The built-in default alone, so that the program pauses as it always did even without
     // a profile file.
@@ -102,5 +145,6 @@ private:
     void put(PrinterProfile profile);
 
     QList<PrinterProfile> m_profiles;
+    QHash<QString, qsizetype> m_byName; // each profile's place in m_profiles
     QList<ProfileProblem> m_problems;
 };

@@ -8,10 +8,13 @@
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/SlicedFile.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QTest>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numbers>
 
@@ -70,6 +73,10 @@ private slots:
     void piecesGiveTheSameHollows();
     void realFiles_data();
     void realFiles();
+    void slicedModels_data();
+    void slicedModels();
+    void everyHollowOfAManyLoopLayer();
+    void cancelledSearchStops();
 };
 
 void TestHollowFinder::generatedBoxes_data()
@@ -114,6 +121,19 @@ void TestHollowFinder::generatedBoxes_data()
     Box sparse;
     sparse.sparseSpacing = 2.5;
     QTest::newRow("box with sparse infill and no hollow") << sparse << std::vector<Expected>{};
+
+    // Cells of sparse infill are no hollows, though the infill closes them layer after layer and
+    // the first top layer covers them: by the slicer's feature names where the file has them, by
+    // the infill's lines crossing where it has none.
+    Box crossed;
+    crossed.crossedCell = true;
+    QTest::newRow("a cell the infill closes with crossing lines, no features named")
+        << crossed << std::vector<Expected>{};
+    crossed.namedFeatures = true;
+    QTest::newRow("the same, its features named (;TYPE:FILL)") << crossed << std::vector<Expected>{};
+    crossed.holes = {middle};
+    QTest::newRow("the same with a hollow, its walls named (;TYPE:WALL-INNER)")
+        << crossed << std::vector{square(middle)};
 }
 
 void TestHollowFinder::generatedBoxes()
@@ -232,6 +252,129 @@ void TestHollowFinder::realFiles()
                                                 .arg(sparse)
                                                 .arg(other)));
     }
+}
+
+void TestHollowFinder::slicedModels_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("hollows"); // 0, or 1: the cavity from Z 3 to 8 under the box's centre
+    // The commands that made each are in tests/fixtures/sliced/README.md.
+    QTest::newRow("PrusaSlicer, tower 10 x 10 x 40, 20% stars infill") << "prusaslicer_tower-stars.gcode" << 0;
+    QTest::newRow("Slic3r, the same tower (no feature comments)") << "slic3r_tower-stars.gcode" << 0;
+    QTest::newRow("PrusaSlicer, solid cylinder") << "prusaslicer_cylinder.gcode" << 0;
+    QTest::newRow("PrusaSlicer, box with a closed cavity") << "prusaslicer_cavity-box.gcode" << 1;
+    QTest::newRow("Slic3r, box with a closed cavity (no feature comments)") << "slic3r_cavity-box.gcode" << 1;
+}
+
+// Files real slicers wrote from models of known shape: no hollow in a solid model, and the
+// closed cavity at the first layer the slicer prints above its top (Z 8), by the file's own
+// "G1 Z" lines. The models stand centred on the slicers' 200 x 200 mm bed.
+void TestHollowFinder::slicedModels()
+{
+    QFETCH(QString, name);
+    QFETCH(int, hollows);
+    const QByteArray body = bodyOf(QStringLiteral(BORVANE_SLICED_FIXTURES_DIR "/") + name);
+    QVERIFY(!body.isEmpty());
+    const std::string_view bytes(body.constData(), std::size_t(body.size()));
+    const LayerIndex layers = LayerIndex::build(bytes);
+    const std::vector<Hollow> found = HollowFinder::find(bytes, layers);
+    for (const Hollow& hollow : found)
+        qInfo("layer %zu, Z %.3f: hollow of %.1f mm² at X %.2f Y %.2f", hollow.layer + 1, hollow.z, hollow.area,
+              hollow.x, hollow.y);
+    QCOMPARE(int(found.size()), hollows);
+    if (hollows == 0)
+        return;
+    double roofZ = 0;
+    for (const QByteArray& row : body.split('\n')) {
+        if (row.startsWith("G1 Z")) {
+            const double z = row.mid(4).split(' ').front().toDouble();
+            if (z > 8.0) {
+                roofZ = z;
+                break;
+            }
+        }
+    }
+    QVERIFY(roofZ > 8.0);
+    const Hollow& cavity = found.front();
+    QCOMPARE(cavity.z, roofZ);
+    QVERIFY2(std::abs(cavity.area - 64.0) <= 0.05 * 64.0, qPrintable(QString::number(cavity.area)));
+    QVERIFY(std::abs(cavity.x - 100.0) < 0.2 && std::abs(cavity.y - 100.0) < 0.2);
+}
+
+// A layer of many small round walls, each covered by the next layer: every one is listed, not
+// the first few hundred, with its own centre.
+void TestHollowFinder::everyHollowOfAManyLoopLayer()
+{
+    constexpr int kSide = 40; // 1600 hollows
+    QByteArray body = "G90\nM82\nG92 E0\n;WIDTH:0.4\n";
+    double e = 0;
+    const auto g1 = [&](double x, double y) {
+        e += 0.05;
+        body += "G1 X" + QByteArray::number(x, 'f', 3) + " Y" + QByteArray::number(y, 'f', 3) + " E" +
+                QByteArray::number(e, 'f', 5) + '\n';
+    };
+    const auto centre = [](int k) { return 10.0 + 5.0 * k; };
+    body += "G1 Z0.2\n";
+    for (int i = 0; i < kSide; ++i) {
+        for (int j = 0; j < kSide; ++j) {
+            body += "G0 X" + QByteArray::number(centre(i) + 2, 'f', 3) + " Y" + QByteArray::number(centre(j), 'f', 3) + '\n';
+            for (int k = 1; k <= 24; ++k)
+                g1(centre(i) + 2 * std::cos(k * std::numbers::pi / 12), centre(j) + 2 * std::sin(k * std::numbers::pi / 12));
+        }
+    }
+    body += "G1 Z0.4\n"; // a roof over each: lines 0.4 apart across its square
+    for (int i = 0; i < kSide; ++i) {
+        for (int j = 0; j < kSide; ++j) {
+            body += "G0 X" + QByteArray::number(centre(i) - 2, 'f', 3) + " Y" + QByteArray::number(centre(j) - 2, 'f', 3) + '\n';
+            for (int k = 0; k <= 10; ++k) {
+                g1(k % 2 ? centre(i) - 2 : centre(i) + 2, centre(j) - 2 + 0.4 * k);
+                if (k < 10)
+                    g1(k % 2 ? centre(i) - 2 : centre(i) + 2, centre(j) - 2 + 0.4 * (k + 1));
+            }
+        }
+    }
+    const std::string_view bytes(body.constData(), std::size_t(body.size()));
+    const LayerIndex layers = LayerIndex::build(bytes);
+    QCOMPARE(layers.layers().size(), std::size_t(2));
+    const std::vector<Hollow> hollows = HollowFinder::find(bytes, layers);
+    QCOMPARE(hollows.size(), std::size_t(kSide * kSide));
+    std::vector<std::pair<int, int>> centres;
+    for (const Hollow& hollow : hollows) {
+        QCOMPARE(hollow.layer, std::size_t(1));
+        const int i = int(std::lround((hollow.x - 10.0) / 5.0)), j = int(std::lround((hollow.y - 10.0) / 5.0));
+        QVERIFY(std::abs(hollow.x - centre(i)) < 0.1 && std::abs(hollow.y - centre(j)) < 0.1);
+        centres.emplace_back(i, j);
+    }
+    std::sort(centres.begin(), centres.end());
+    QVERIFY(std::adjacent_find(centres.begin(), centres.end()) == centres.end()); // each once
+}
+
+// The window stops a search it no longer needs (another file dropped, the window closed): a set
+// cancel stops the search within the layer it is in, and the file's hollows are not given.
+void TestHollowFinder::cancelledSearchStops()
+{
+    Box box;
+    box.holes = {{14, 14, 22, 22, 15, 20}}; // in the last third of the body
+    GeneratedPrints::Writer writer(box);
+    QByteArray file = writer.file();
+    QBuffer device(&file);
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    std::atomic<bool> cancel{false};
+    const std::optional<std::vector<Hollow>> found = HollowFinder::findInFile(device, cancel);
+    QVERIFY(found);
+    QCOMPARE(found->size(), std::size_t(1));
+
+    cancel = true;
+    QVERIFY(device.seek(0));
+    QVERIFY(!HollowFinder::findInFile(device, cancel));
+    // Set while the body is read: the builder looks at nothing more.
+    const QByteArray body = writer.body();
+    std::atomic<bool> later{false};
+    HollowFinder::Builder builder(Moves::kDefaultFilamentDiameter, &later);
+    builder.add(std::string_view(body.constData(), std::size_t(body.size() / 3)));
+    later = true;
+    builder.add(std::string_view(body.constData() + body.size() / 3, std::size_t(body.size() - body.size() / 3)));
+    QVERIFY(builder.finish().empty());
 }
 
 QTEST_GUILESS_MAIN(TestHollowFinder)

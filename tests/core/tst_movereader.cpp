@@ -13,6 +13,8 @@
 
 #include <cmath>
 #include <numbers>
+#include <utility>
+#include <vector>
 
 using Moves::Move;
 
@@ -76,6 +78,8 @@ private slots:
     void moves();
     void filamentDiameter_data();
     void filamentDiameter();
+    void featureComments_data();
+    void featureComments();
     void checkpointsReadOnAsFromTheStart_data();
     void checkpointsReadOnAsFromTheStart();
 };
@@ -163,6 +167,61 @@ void TestMoveReader::filamentDiameter()
     QFETCH(QByteArray, body);
     QFETCH(double, diameter);
     QCOMPARE(Moves::filamentDiameter(std::string_view(body.constData(), std::size_t(body.size()))), diameter);
+}
+
+Q_DECLARE_METATYPE(Moves::Feature)
+
+void TestMoveReader::featureComments_data()
+{
+    QTest::addColumn<QByteArray>("comment");
+    QTest::addColumn<Moves::Feature>("feature");
+    using F = Moves::Feature;
+    // Rows as they stand in the real files (../shared/fixtures/real), one slicer after another.
+    const std::pair<const char*, F> rows[] = {
+        {";TYPE:WALL-OUTER", F::Wall},             // Cura, ideaMaker
+        {";TYPE:WALL-INNER", F::Wall},
+        {";TYPE:FILL", F::Other},
+        {";TYPE:SKIN", F::Other},
+        {";TYPE:SOLID-FILL", F::Other},            // ideaMaker
+        {";TYPE:External perimeter", F::Wall},     // PrusaSlicer
+        {";TYPE:Perimeter", F::Wall},
+        {";TYPE:Overhang perimeter", F::Wall},
+        {";TYPE:Internal infill", F::Other},
+        {";TYPE:Solid infill", F::Other},
+        {"; FEATURE: Outer wall", F::Wall},        // Bambu Studio
+        {"; FEATURE: Inner wall", F::Wall},
+        {"; FEATURE: Sparse infill", F::Other},
+        {"; FEATURE: Gap infill", F::Other},
+        {"; feature outer perimeter\r", F::Wall}, // Simplify3D 4.1, CRLF
+        {"; feature solid layer\r", F::Other},
+        {"; outer perimeter", F::Wall},            // Simplify3D 3.0 and 4.0
+        {"; inner perimeter", F::Wall},
+        {"; infill", F::Other},
+        {"; gap fill", F::Other},
+        {"; 'Perimeter', 0.4 [feed mm/s], 20.0 [head mm/s]", F::Wall}, // KISSlicer
+        {"; 'Crown', 0.2 [feed mm/s], 10.1 [head mm/s]", F::Other},
+        {"; 'thinbox.gcode'", F::Unnamed},         // a name, no feature
+        {";LAYER:3", F::Unnamed},
+        {"; layer 3, Z = 0.9", F::Unnamed},
+        {";", F::Unnamed},
+    };
+    for (const auto& [comment, feature] : rows)
+        QTest::newRow(comment) << QByteArray(comment) << feature;
+}
+
+void TestMoveReader::featureComments()
+{
+    QFETCH(QByteArray, comment);
+    QFETCH(Moves::Feature, feature);
+    QCOMPARE(Moves::featureComment(std::string_view(comment.constData(), std::size_t(comment.size()))), feature);
+    // A move takes the feature of the last comment that names one.
+    Moves::MoveReader reader;
+    const QByteArray body = ";TYPE:FILL\nG1 Z0.2\n" + comment + "\nG1 X5 Y0 E1\n";
+    std::vector<Move> moves;
+    reader.read(std::string_view(body.constData(), std::size_t(body.size())), 0,
+                [&](const Move& move) { moves.push_back(move); });
+    QCOMPARE(moves.size(), std::size_t(1));
+    QCOMPARE(moves.front().feature, feature == Moves::Feature::Unnamed ? Moves::Feature::Other : feature);
 }
 
 void TestMoveReader::checkpointsReadOnAsFromTheStart_data()

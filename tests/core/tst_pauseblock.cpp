@@ -27,6 +27,10 @@
 #include <set>
 #include <string>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 class TestPauseBlock : public QObject
 {
     Q_OBJECT
@@ -37,6 +41,8 @@ private slots:
     void profileFiles_data();
     void profileFiles();
     void userFileOverrides();
+    void specialFilesAreNotRead();
+    void manyProfilesEachFoundByName();
     void numbers_data();
     void numbers();
     void handmadeBlock_data();
@@ -159,6 +165,61 @@ void TestPauseBlock::profileFiles_data()
         << QStringList{} << 1 << QStringLiteral("\"park\"");
     QTest::newRow("no printers array")
         << QByteArray("{\"printer\": []}") << QStringList{} << 1 << QStringLiteral("printers");
+
+    // A pause line goes into the file as it stands: each of these would put something there
+    // that is no G-code line (JSON escapes, as a file would hold them; the entry is on line 2).
+    const auto pause = [](const char* escaped) {
+        return QByteArray("{\"printers\":[\n{\"name\":\"a\",\"title\":\"A\",\"pause\":\"") + escaped +
+               "\"}]}";
+    };
+    QTest::newRow("a pause with a NUL") << pause("M0\\u0000G28") << QStringList{} << 2 << "U+0000";
+    QTest::newRow("a pause with a vertical tab") << pause("M0\\u000bG28") << QStringList{} << 2 << "U+000B";
+    QTest::newRow("a pause with a form feed") << pause("M0\\fG28") << QStringList{} << 2 << "U+000C";
+    QTest::newRow("a pause with a tab") << pause("M0\\tG28") << QStringList{} << 2 << "U+0009";
+    QTest::newRow("a pause with NEL (U+0085)") << pause("M0\\u0085G28") << QStringList{} << 2 << "U+0085";
+    QTest::newRow("a pause with a line separator (U+2028)")
+        << pause("M0\\u2028G28") << QStringList{} << 2 << "U+2028";
+    QTest::newRow("a pause with a paragraph separator (U+2029)")
+        << pause("M0\\u2029G28") << QStringList{} << 2 << "U+2029";
+    QTest::newRow("a pause with an escape") << pause("M117 \\u001b[2J") << QStringList{} << 2 << "U+001B";
+    QTest::newRow("a pause with a zero-width joiner (a format character)")
+        << pause("M0\\u200d") << QStringList{} << 2 << "U+200D";
+    QTest::newRow("a pause of 97 bytes")
+        << pause(("M117 " + QByteArray(92, 'x')).constData()) << QStringList{} << 2 << "97 bytes";
+    QTest::newRow("a pause of 96 bytes, its longest")
+        << pause(("M117 " + QByteArray(91, 'x')).constData()) << QStringList{"a"} << 0 << QString();
+    QTest::newRow("a pause with a degree sign, printable")
+        << pause("M117 Cool to 50\\u00b0C") << QStringList{"a"} << 0 << QString();
+    QTest::newRow("a pause that is no text") << QByteArray("{\"printers\":[{\"name\":\"a\",\"title\":\"A\",\"pause\":25}]}")
+                                             << QStringList{} << 1 << "\"pause\"";
+    const auto title = [](const char* escaped) {
+        return QByteArray("{\"printers\":[\n\n{\"name\":\"a\",\"title\":\"") + escaped +
+               "\",\"pause\":\"M0\"}]}";
+    };
+    QTest::newRow("a title with an escape sequence") << title("\\u001b]0;owned\\u0007") << QStringList{} << 3
+                                                     << "U+001B";
+    QTest::newRow("a title with a bell") << title("A\\u0007") << QStringList{} << 3 << "U+0007";
+    QTest::newRow("a title of 81 characters") << title(QByteArray(81, 'T').constData()) << QStringList{} << 3
+                                              << "81 characters";
+    QTest::newRow("a title in Greek, printable") << title("\\u0395\\u03BA\\u03C4\\u03C5\\u03C0\\u03C9\\u03C4\\u03AE\\u03C2")
+                                                 << QStringList{"a"} << 0 << QString();
+    QTest::newRow("an unknown key with an escape, shown escaped")
+        << QByteArray("{\"printers\":[{\"name\":\"a\",\"title\":\"A\",\"pause\":\"M0\",\"\\u001b[31m\":1}]}")
+        << QStringList{} << 1 << "\\u001b[31m";
+
+    // Every number of a block has its range: a bed is not a kilometre wide.
+    const auto settings = [](const char* members) {
+        return QByteArray("{\"printers\":[{\"name\":\"a\",\"title\":\"A\",\"pause\":\"M0\",") + members +
+               "}]}";
+    };
+    QTest::newRow("a park of 1e308") << settings("\"park\":[1e308,-1e308]") << QStringList{} << 1 << "\"park\"";
+    QTest::newRow("a park past 2000 mm") << settings("\"park\":[0,2000.5]") << QStringList{} << 1 << "\"park\"";
+    QTest::newRow("a park at the ends of its range")
+        << settings("\"park\":[-2000,2000]") << QStringList{"a"} << 0 << QString();
+    QTest::newRow("a lift of 1e308") << settings("\"lift\":1e308") << QStringList{} << 1 << "\"lift\"";
+    QTest::newRow("a standby of 1000") << settings("\"standby\":1000") << QStringList{} << 1 << "\"standby\"";
+    QTest::newRow("a standby below 0") << settings("\"standby\":-1") << QStringList{} << 1 << "\"standby\"";
+    QTest::newRow("a prime of 1e308") << settings("\"prime\":1e308") << QStringList{} << 1 << "\"prime\"";
 }
 
 void TestPauseBlock::profileFiles()
@@ -216,6 +277,63 @@ void TestPauseBlock::userFileOverrides()
     QCOMPARE(profiles.problems().size(), 1);
     QCOMPARE(profiles.problems().front().path, dir.filePath(QStringLiteral("c.json")));
     QCOMPARE(profiles.problems().front().line, 3);
+}
+
+// A pipe nobody writes would hold the read for ever, /dev/zero would never end, and neither is a
+// profile file: a link to either is reported and passed over, as is a file past the size limit.
+void TestPauseBlock::specialFilesAreNotRead()
+{
+#ifdef Q_OS_UNIX
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString fifo = dir.filePath(QStringLiteral("pipe"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(QFile::link(fifo, dir.filePath(QStringLiteral("a.json"))));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dir.filePath(QStringLiteral("b.json"))));
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("c.json"))));
+    {
+        QFile large(dir.filePath(QStringLiteral("d.json")));
+        QVERIFY(large.open(QIODevice::WriteOnly));
+        QVERIFY(large.resize(PrinterProfiles::kLargestFile + 1)); // sparse: no disk space taken
+    }
+    QFile good(dir.filePath(QStringLiteral("e.json")));
+    QVERIFY(good.open(QIODevice::WriteOnly));
+    good.write("{\"printers\":[{\"name\":\"mine\",\"title\":\"Mine\",\"pause\":\"M0\"}]}");
+    good.close();
+
+    PrinterProfiles profiles; // a read that waits on the pipe never ends, and the test times out
+    for (const char* name : {"a.json", "b.json", "c.json", "d.json", "e.json"})
+        profiles.addFile(dir.filePath(QString::fromLatin1(name)));
+    QCOMPARE(profiles.names(), (QStringList{"borvane5", "mine"}));
+    QCOMPARE(profiles.problems().size(), 4);
+    for (int k = 0; k < 3; ++k)
+        QVERIFY2(profiles.problems()[k].message.contains(u"not a regular file"),
+                 qPrintable(profiles.problems()[k].text()));
+    QVERIFY2(profiles.problems()[3].message.contains(u"larger than 4 MB"), qPrintable(profiles.problems()[3].text()));
+#else
+    QSKIP("makes a pipe and links to devices");
+#endif
+}
+
+// Many profiles in one file, each a distinct name, then the same file again: each replaces its
+// own, in its place, as found by its name.
+void TestPauseBlock::manyProfilesEachFoundByName()
+{
+    QByteArray bytes = "{\"printers\":[\n";
+    constexpr int kCount = 5000;
+    for (int i = 0; i < kCount; ++i)
+        bytes += "{\"name\":\"p" + QByteArray::number(i) + "\",\"title\":\"P\",\"pause\":\"M0\"}" +
+                 (i + 1 < kCount ? ",\n" : "\n");
+    bytes += "]}\n";
+    PrinterProfiles profiles;
+    profiles.addBytes(bytes, QStringLiteral("many.json"));
+    profiles.addBytes(bytes, QStringLiteral("again.json"));
+    QCOMPARE(profiles.profiles().size(), kCount + 1);
+    QCOMPARE(profiles.problems().size(), 0);
+    const PrinterProfile* last = profiles.find(QStringLiteral("p4999"));
+    QVERIFY(last);
+    QCOMPARE(last->source, QStringLiteral("again.json"));
+    QCOMPARE(profiles.profiles().back().name, QStringLiteral("p4999"));
 }
 
 void TestPauseBlock::numbers_data()

@@ -246,6 +246,8 @@ private slots:
     void inPlaceFailureLeavesTheFile();
     void standardOutput();
     void standardOutputThatFails();
+    void reportThatCannotBeWritten_data();
+    void reportThatCannotBeWritten();
     void standardInputToStandardOutput();
     void windowWithoutDisplay_data();
     void windowWithoutDisplay();
@@ -824,6 +826,16 @@ void TestBatchMode::refusedWritesNothing_data()
         << "--height \"1e300\" is out of range: give a height from 0 to 100000 mm.";
     QTest::newRow("infinite height") << QStringList{"--height", "inf"} + pause
                                      << "--height \"inf\" is out of range";
+    // A park a bed could have: X and Y from -2000 to 2000 mm, as a profile's "park".
+    const QStringList marlin{"--row", "4", "--printer", "marlin"};
+    QTest::newRow("park at 1e308") << marlin + QStringList{"--park", "1e308,0"} + pause
+                                   << "--park \"1e308,0\" is out of range: X and Y lie from -2000 to 2000 mm.";
+    QTest::newRow("park past the range") << marlin + QStringList{"--park", "0,-2000.5"} + pause
+                                         << "--park \"0,-2000.5\" is out of range";
+    QTest::newRow("lift of 1e308") << marlin + QStringList{"--lift", "1e308"} + pause
+                                   << "--lift \"1e308\" is not a lift in mm";
+    QTest::newRow("standby of 1000") << marlin + QStringList{"--standby", "1000"} + pause
+                                     << "--standby \"1000\" is not a temperature";
     QTest::newRow("after the last row's end")
         << QStringList{"--row", "14", "--after"} + pause << "Row 14 is past the end";
     QTest::newRow("height not a number")
@@ -1515,6 +1527,93 @@ void TestBatchMode::standardOutputThatFails()
                                {.shell = QStringLiteral("exec \"$0\" \"$@\" > /dev/full")});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.startsWith("Cannot write to standard output"), run.err.constData());
+}
+
+// Standard output full or closed, in every output mode: the status says what became of the file.
+// 0 when it was written (the lost report is a warning on standard error), 1 when nothing was;
+// an --in-place run that said 1 after replacing FILE would be run again and pause twice.
+void TestBatchMode::reportThatCannotBeWritten_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("redirect");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("error"); // how standard error starts
+    const char* const redirects[][2] = {{"full", "> /dev/full"}, {"closed", ">&-"}};
+    for (const auto& [name, redirect] : redirects) {
+        const auto row = [&](const char* mode, int status, const QByteArray& error) {
+            QTest::addRow("%s, standard output %s", mode, name)
+                << QString::fromLatin1(mode) << QString::fromLatin1(redirect) << status << error;
+        };
+        row("-o FILE", 0, "Warning: ");
+        row("default output", 0, "Warning: ");
+        row("--in-place", 0, "Warning: ");
+        row("--json -o FILE", 0, "Warning: ");
+        row("-o -", 1, "Cannot write to standard output: ");
+        row("--dry-run", 1, "Cannot write the report to standard output: ");
+        row("--list-hollows", 1, "Cannot write the report to standard output: ");
+        row("--list-printers", 1, "Cannot write to standard output: ");
+    }
+}
+
+void TestBatchMode::reportThatCannotBeWritten()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, redirect);
+    QFETCH(int, status);
+    QFETCH(QByteArray, error);
+    const QString file = m_dir->filePath(QStringLiteral("part.gcode"));
+    GeneratedPrints::Box box; // a hollow to list
+    box.holes = {{14, 14, 22, 22, 3, 9}};
+    const QByteArray input =
+        mode == u"--list-hollows" ? GeneratedPrints::Writer(box).file() : kHeader + joined(kBody, "\n");
+    QVERIFY(GuiTest::writeFile(file, input));
+    QList<QByteArray> edited = kBody;
+    edited.insert(4, "M25");
+    const QByteArray output = kHeader + joined(edited, "\n");
+    const QString named = m_dir->filePath(QStringLiteral("out.gx"));
+    const QString beside = m_dir->filePath(QStringLiteral("Borvane.gx"));
+
+    QStringList arguments{QStringLiteral("--row"), QStringLiteral("4"), QStringLiteral("--pause")};
+    if (mode == u"-o FILE")
+        arguments << QStringLiteral("-o") << named;
+    else if (mode == u"--in-place")
+        arguments << QStringLiteral("--in-place");
+    else if (mode == u"--json -o FILE")
+        arguments << QStringLiteral("--json") << QStringLiteral("-o") << named;
+    else if (mode == u"-o -")
+        arguments << QStringLiteral("-o") << QStringLiteral("-");
+    else if (mode == u"--dry-run")
+        arguments << QStringLiteral("--dry-run");
+    else if (mode == u"--list-hollows")
+        arguments = QStringList{QStringLiteral("--list-hollows")};
+    else if (mode == u"--list-printers")
+        arguments = QStringList{QStringLiteral("--list-printers")};
+    if (mode != u"--list-printers")
+        arguments << file;
+
+    const Run run = runProgram(arguments, {.shell = QStringLiteral("exec \"$0\" \"$@\" ") + redirect});
+    QCOMPARE(run.exitCode, status);
+    QVERIFY2(run.err.startsWith(error), run.err.constData());
+    if (status == 0)
+        QVERIFY2(run.err.contains("its report could not be written to standard output"), run.err.constData());
+    QCOMPARE(run.out, QByteArray());
+
+    // The file as the status tells: written once, or nothing written at all.
+    QStringList files{QStringLiteral("part.gcode")};
+    if (mode == u"--in-place") {
+        QCOMPARE(GuiTest::readFile(file), output);
+    } else {
+        QCOMPARE(GuiTest::readFile(file), input);
+        if (mode == u"-o FILE" || mode == u"--json -o FILE") {
+            QCOMPARE(GuiTest::readFile(named), output);
+            files << QStringLiteral("out.gx");
+        } else if (mode == u"default output") {
+            QCOMPARE(GuiTest::readFile(beside), output);
+            files << QStringLiteral("Borvane.gx");
+        }
+    }
+    files.sort();
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), files);
 }
 
 // In a pipe: the sliced file on standard input, the edited file on standard output, the report

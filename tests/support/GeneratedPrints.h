@@ -34,6 +34,14 @@ struct Box
     double sparseSpacing = 3.0;        // between infill lines elsewhere
     bool relative = false;             // G91 moves and M83 extrusion instead of G90 and M82
     std::vector<Hole> holes;
+    // A cell that the sparse infill closes on every sparse layer, as stars or grid infill closes
+    // its cells: four lines that cross at its corners, drawn as one chain from a travel to the
+    // next; no other extrusion of a sparse layer lies in it, and solid layers cover it.
+    bool crossedCell = false;
+    double cellX0 = 30, cellY0 = 30, cellX1 = 35, cellY1 = 35;
+    // Each feature named as Cura names it (";TYPE:WALL-OUTER", ";TYPE:WALL-INNER", ";TYPE:FILL",
+    // ";TYPE:SKIN").
+    bool namedFeatures = false;
 };
 
 class Writer
@@ -129,7 +137,9 @@ private:
                 line("G1 Z" + n(layer == 0 ? zOf(0) : b.layerHeight) + " F420");
             else
                 line("G1 Z" + n(zOf(layer)) + " F420");
+            feature("WALL-OUTER");
             rectangle(b.x0 + w / 2, b.y0 + w / 2, b.x1 - w / 2, b.y1 - w / 2);
+            feature("WALL-INNER");
             rectangle(b.x0 + 1.5 * w, b.y0 + 1.5 * w, b.x1 - 1.5 * w, b.y1 - 1.5 * w);
             std::vector<const Hole*> open;
             for (const Hole& hole : b.holes) {
@@ -137,6 +147,7 @@ private:
                     open.push_back(&hole);
             }
             for (const Hole* hole : open) {
+                feature("WALL-INNER");
                 for (const double inset : {-1.5 * w, -0.5 * w}) { // the outer wall first, then the inner one
                     if (hole->round) {
                         const double r = (hole->x1 - hole->x0) / 2 - inset;
@@ -150,12 +161,41 @@ private:
                                std::any_of(b.holes.begin(), b.holes.end(), [&](const Hole& hole) {
                                    return layer == hole.lastLayer + 1; // the roof
                                });
+            feature(solid ? "SKIN" : "FILL");
+            Hole cell{b.cellX0, b.cellY0, b.cellX1, b.cellY1, 0, 0};
+            if (b.crossedCell && !solid) {
+                crossedCell();
+                open.push_back(&cell); // the infill's other lines keep out of it
+            }
             infill(solid ? w : b.sparseSpacing, open);
         }
         if (b.relative)
             line("G90");
         line("G1 Z" + n(zOf(b.layers) + 10) + " F600");
         line("M84");
+    }
+
+    void feature(const char* name)
+    {
+        if (m_box.namedFeatures)
+            line(QByteArray(";TYPE:") + name);
+    }
+
+    // Four lines crossing at the cell's corners, 1 mm past them, in one chain that ends where it
+    // starts: up the left side, along the top, down the right side, along the bottom.
+    void crossedCell()
+    {
+        const Box& b = m_box;
+        const double e = 1.0;
+        travel(b.cellX0, b.cellY0 - e);
+        extrude(b.cellX0, b.cellY1 + e);
+        extrude(b.cellX0 - e, b.cellY1);
+        extrude(b.cellX1 + e, b.cellY1);
+        extrude(b.cellX1, b.cellY1 + e);
+        extrude(b.cellX1, b.cellY0 - e);
+        extrude(b.cellX1 + e, b.cellY0);
+        extrude(b.cellX0 - e, b.cellY0);
+        extrude(b.cellX0, b.cellY0 - e);
     }
 
     // Lines along X across the inside of the box, stopping short of each open hole's walls.

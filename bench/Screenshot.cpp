@@ -6,6 +6,7 @@
 //   xvfb-run -a ./build/bench/borvane_screenshot view.png part.gcode 12.5
 // Or, to see the window on a whole screen at a scale,
 //   QT_SCALE_FACTOR=1.25 xvfb-run -a -s "-screen 0 1366x768x24" ./build/bench/borvane_screenshot s.png screen
+// ("screen-view" in place of "screen" opens the layer view first).
 
 #include "GuiTestSupport.h"
 
@@ -100,8 +101,13 @@ int main(int argc, char** argv)
     // The pause in the middle of the editor rather than on its last line.
     window.Memo1->SendScintilla(QsciScintillaBase::SCI_SETFIRSTVISIBLELINE, long(window.CurrentRow - 14));
     QTest::qWait(200);
-    // "screen" as a second argument takes the whole screen, to see where the window lies on it.
-    if (argc > 2 && QByteArray(argv[2]) == "screen")
+    // "screen" as a second argument takes the whole screen, to see where the window lies on it;
+    // "screen-view" the same with the layer view open (F3).
+    if (argc > 2 && QByteArray(argv[2]) == "screen-view") {
+        QTest::keyClick(&window, Qt::Key_F3);
+        QTest::qWait(300);
+    }
+    if (argc > 2 && QByteArray(argv[2]).startsWith("screen"))
         return window.screen()->grabWindow(0).save(output) ? 0 : 1;
     return window.grab().save(output) ? 0 : 1;
 }

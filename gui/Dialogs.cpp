@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QPointer>
 #include <QSaveFile>
 
@@ -23,7 +24,7 @@ Answerer& answerer()
 }
 
 int showBox(QMessageBox::Icon icon, const QString& caption, const QString& message,
-            QMessageBox::StandardButtons buttons)
+            QMessageBox::StandardButtons buttons, const std::function<void(QMessageBox&)>& adjust = {})
 {
     // A file name's bytes that are no UTF-8 are written as \xE9, which a person can read and type.
     const QString text = PathBytes::shown(message);
@@ -31,6 +32,8 @@ int showBox(QMessageBox::Icon icon, const QString& caption, const QString& messa
     if (answerer())
         return answerer()(BoxRequest{caption, text, icon, buttons, owner});
     QMessageBox box(icon, caption, text, buttons, owner);
+    if (adjust)
+        adjust(box);
     const int answer = box.exec();
     // Not every window system gives the activation back when a modal box closes.
     if (owner)
@@ -128,6 +131,19 @@ bool AskYesNo(const QString& caption, const QString& text)
 {
     return showBox(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
+}
+
+Closing askClose(const QString& text)
+{
+    const int answer = showBox(QMessageBox::Warning, QStringLiteral("Unwritten Edits"), text,
+                               QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                               [](QMessageBox& box) {
+                                   box.button(QMessageBox::Save)->setText(QStringLiteral("Create"));
+                                   box.setDefaultButton(QMessageBox::Save);
+                               });
+    return answer == QMessageBox::Save      ? Closing::Create
+           : answer == QMessageBox::Discard ? Closing::Discard
+                                            : Closing::Cancel;
 }
 
 namespace {

@@ -41,6 +41,9 @@ int AskOkCancel(const QString& text);
 void ShowError(const QString& caption, const QString& text);
 // A warning box that asks a question with Yes and No; true for Yes.
 bool AskYesNo(const QString& caption, const QString& text);
+// Closing with edits not yet written: "Create" (Save), Discard, or Cancel (Esc, the close button).
+enum class Closing { Create, Discard, Cancel };
+Closing askClose(const QString& text);
 // A dialog that chooses an existing folder, starting at start; empty when the user cancels.
 QString ChooseFolder(const QString& caption, const QString& start);
 // While a chooser is set, ChooseFolder asks it instead of showing a dialog. Tests set one.

@@ -46,6 +46,11 @@ EditBuffer::EditBuffer(QWidget* parent) : QsciScintilla(parent)
                 onModified(type, token);
             });
     setUpMargins();
+    // The caret's row is the chosen row, where the next lines go: it is marked whether or not the
+    // editor has the focus.
+    setCaretLineVisible(true);
+    setCaretLineBackgroundColor(QColor(255, 236, 160));
+    SendScintilla(SCI_SETCARETLINEVISIBLEALWAYS, 1L);
 }
 
 namespace {
@@ -549,35 +554,61 @@ void EditBuffer::mouseReleaseEvent(QMouseEvent* event)
 
 void EditBuffer::takeBackStep(bool redoIt)
 {
-    editAsProgram([&] { redoIt ? redo() : undo(); });
+    editAsProgram([&] { redoIt ? QsciScintilla::redo() : QsciScintilla::undo(); });
+    emit takenBack(redoIt);
+}
+
+void EditBuffer::undo()
+{
+    takeBackStep(false);
+}
+
+void EditBuffer::redo()
+{
+    takeBackStep(true);
+}
+
+bool EditBuffer::isUndoKey(const QKeyEvent* event)
+{
+    return event->matches(QKeySequence::Undo) ||
+           QKeySequence(event->keyCombination()) == QKeySequence(Qt::CTRL | Qt::Key_Z);
+}
+
+bool EditBuffer::isRedoKey(const QKeyEvent* event)
+{
+    const QKeySequence pressed(event->keyCombination());
+    return event->matches(QKeySequence::Redo) || pressed == QKeySequence(Qt::CTRL | Qt::Key_Y) ||
+           pressed == QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
 }
 
 void EditBuffer::keyPressEvent(QKeyEvent* event)
 {
-    const bool undoKey = event->matches(QKeySequence::Undo);
-    if (isReadOnly() && (undoKey || event->matches(QKeySequence::Redo))) {
-        editAsProgram([&] { undoKey ? undo() : redo(); });
+    // Undo and redo are never typing: Scintilla's own Ctrl+Y would otherwise be marked as typed,
+    // from the caret before it to the caret after it.
+    const bool undoKey = isUndoKey(event);
+    if (undoKey || isRedoKey(event)) {
+        takeBackStep(!undoKey);
         event->accept();
         return;
     }
-    if (undoKey || event->matches(QKeySequence::Redo)) {
-        QsciScintilla::keyPressEvent(event);
-        return;
-    }
     markTyping([&] { QsciScintilla::keyPressEvent(event); });
+    emit userKeyed();
 }
 
 void EditBuffer::inputMethodEvent(QInputMethodEvent* event)
 {
     markTyping([&] { QsciScintilla::inputMethodEvent(event); });
+    emit userKeyed();
 }
 
 void EditBuffer::dropEvent(QDropEvent* event)
 {
     markTyping([&] { QsciScintilla::dropEvent(event); });
+    emit userKeyed();
 }
 
 void EditBuffer::paste()
 {
     markTyping([&] { QsciScintilla::paste(); });
+    emit userKeyed();
 }

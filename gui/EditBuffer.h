@@ -121,7 +121,12 @@ public:
     // endUndoAction); undoing or redoing that step sends stepTakenBack or stepRedone with it.
     void markUndoStep(int token);
     // Undo (or redo) of the last step, also in the read-only state, as Ctrl+Z in the editor does.
+    // Every undo and redo of the editor comes here (keys, its menu, the window's shortcuts), and
+    // ends with takenBack.
     void takeBackStep(bool redo);
+    // Ctrl+Z; Ctrl+Y and Ctrl+Shift+Z (redo on either system).
+    static bool isUndoKey(const QKeyEvent* event);
+    static bool isRedoKey(const QKeyEvent* event);
 
     // Shows body's document in place of the current one, which goes with its undo history;
     // the caret goes to the start, nothing selected, and the read-only state stays.
@@ -152,8 +157,14 @@ public:
     // The layer labels of the layer change rows from first to last, rows ascending.
     using LayerLabels = std::function<std::vector<std::pair<int, QString>>(int first, int last)>;
     void setLayerLabels(LayerLabels labels);
+    // The layer labels' margin as wide as its longest label ("120  24.800" is 11 characters), so
+    // that it takes no more of the text's width than its numbers need; 0 hides it.
+    void setLayerLabelChars(int chars);
     // Up to the first limit bytes of a row, copied without moving the editor's gap.
     QByteArray rowHead(int row, qsizetype limit) const;
+    // Marks rows row .. row+count-1 as lines inserted by the program, as insertRows marks them, and
+    // as nothing typed: a redo puts lines back without their marks, or with a neighbour's.
+    void markInsertedRows(int row, int count, std::optional<qsizetype> blockMark = std::nullopt);
     // A line that insertRow put in since the body was loaded and that is still there.
     bool isInsertedRow(int row) const;
     // An inserted line of a block that another of its lines marks (see insertRows).
@@ -172,6 +183,11 @@ signals:
     void clicked();
     void stepTakenBack(int token);
     void stepRedone(int token);
+    // After every undo or redo, once the text is as it left it.
+    void takenBack(bool redo);
+    // After a key, typed text, a paste or a drop of the user's has been handled: the caret may
+    // stand on another row.
+    void userKeyed();
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -182,6 +198,9 @@ protected:
 
 public slots:
     void paste() override;
+    // The editor's menu undoes and redoes through these: as takeBackStep.
+    void undo() override;
+    void redo() override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

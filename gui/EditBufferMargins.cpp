@@ -115,6 +115,12 @@ int EditBuffer::marginsWidth() const
     return marginWidth(kNumberMargin) + marginWidth(kLayerMargin) + marginWidth(kMarkMargin);
 }
 
+void EditBuffer::setLayerLabelChars(int chars)
+{
+    const int digit = QFontMetrics(m_marginFont).horizontalAdvance(QLatin1Char('9'));
+    setMarginWidth(kLayerMargin, chars > 0 ? digit * qMin(chars, kLayerLabelChars) + kMarginPadding : 0);
+}
+
 void EditBuffer::setLayerLabels(LayerLabels labels)
 {
     m_layerLabels = std::move(labels);
@@ -143,6 +149,21 @@ void EditBuffer::markTyped(long from, long caret)
     SendScintilla(SCI_SETINDICATORVALUE, 1L);
     SendScintilla(SCI_INDICATORFILLRANGE, (unsigned long)start, end - start);
     SendScintilla(SCI_SETINDICATORCURRENT, kInsertedIndicator);
+}
+
+void EditBuffer::markInsertedRows(int row, int count, std::optional<qsizetype> blockMark)
+{
+    if (count <= 0 || !hasRow(row) || !hasRow(row + count - 1))
+        return;
+    const long start = long(rowStart(row));
+    const long end = hasRow(row + count) ? long(rowStart(row + count)) : SendScintilla(SCI_GETLENGTH);
+    for (const int indicator : {kInsertedIndicator, kTypedIndicator}) {
+        SendScintilla(SCI_SETINDICATORCURRENT, indicator);
+        SendScintilla(SCI_INDICATORCLEARRANGE, (unsigned long)start, end - start);
+    }
+    for (int i = 0; i < count; ++i)
+        markInserted(rowStart(row + i), rowEnd(row + i) - rowStart(row + i), blockMark && *blockMark != i);
+    viewport()->update();
 }
 
 bool EditBuffer::isTypedRow(int row) const

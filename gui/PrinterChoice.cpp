@@ -63,6 +63,15 @@ public:
         form->addRow(QStringLiteral("Standby (\u00B0C)"), m_standbyDegrees);
         m_prime =
             spin(form, "prime", QStringLiteral("Prime at the park on resume (mm)"), 0, 100, settings.prime);
+        // A position or a temperature is edited only while its box is ticked: unticked, it is not used.
+        const auto follow = [this] {
+            m_parkX->setEnabled(m_park->isEnabled() && m_park->isChecked());
+            m_parkY->setEnabled(m_park->isEnabled() && m_park->isChecked());
+            m_standbyDegrees->setEnabled(m_standby->isEnabled() && m_standby->isChecked());
+        };
+        connect(m_park, &QCheckBox::toggled, this, follow);
+        connect(m_standby, &QCheckBox::toggled, this, follow);
+        follow();
         if (!profile.parks) {
             for (QWidget* widget : {static_cast<QWidget*>(m_lift), static_cast<QWidget*>(m_park),
                                     static_cast<QWidget*>(m_parkX), static_cast<QWidget*>(m_parkY),

@@ -546,6 +546,8 @@ QString describe(const ListedHollow& hollow)
 
 QJsonObject toJson(const Outcome& outcome)
 {
+    // Numbers as the file writes them, without a double's binary noise (100.00000000000146).
+    const auto exact = [](double value) { return QJsonValue(Utility::RoundedToNanometres(value)); };
     const auto orNull = [](const auto& value) { return value ? QJsonValue(*value) : QJsonValue(); };
     QJsonArray insertions;
     for (const Insertion& insertion : outcome.insertions) {
@@ -553,7 +555,7 @@ QJsonObject toJson(const Outcome& outcome)
             {QStringLiteral("inputRow"), insertion.inputRow},
             {QStringLiteral("outputRow"), insertion.outputRow},
             {QStringLiteral("layer"), orNull(insertion.layer)},
-            {QStringLiteral("z"), orNull(insertion.z)},
+            {QStringLiteral("z"), insertion.z ? exact(*insertion.z) : QJsonValue()},
             {QStringLiteral("elapsed"), insertion.elapsed},
             {QStringLiteral("lines"), QJsonArray::fromStringList(insertion.lines)},
         });
@@ -561,15 +563,17 @@ QJsonObject toJson(const Outcome& outcome)
     QJsonValue printStart;
     if (outcome.printStartRow)
         printStart = QJsonObject{{QStringLiteral("row"), *outcome.printStartRow},
-                                 {QStringLiteral("z"), outcome.printStartZ}};
+                                 {QStringLiteral("z"), exact(outcome.printStartZ)}};
     QJsonValue topLayer;
     if (outcome.topLayer)
         topLayer = QJsonObject{{QStringLiteral("layer"), *outcome.topLayer},
                                {QStringLiteral("row"), outcome.topLayerRow},
-                               {QStringLiteral("z"), outcome.topLayerZ}};
+                               {QStringLiteral("z"), exact(outcome.topLayerZ)}};
     QJsonObject report{
         {QStringLiteral("input"), PathBytes::shown(outcome.inputPath)},
-        {QStringLiteral("output"), PathBytes::shown(outcome.outputPath)},
+        // A run that writes nothing (a list) names no output.
+        {QStringLiteral("output"), outcome.outputPath.isEmpty() ? QJsonValue()
+                                                                 : QJsonValue(PathBytes::shown(outcome.outputPath))},
         {QStringLiteral("written"), outcome.written},
         {QStringLiteral("printStart"), printStart},
         {QStringLiteral("topLayer"), topLayer},
@@ -583,11 +587,11 @@ QJsonObject toJson(const Outcome& outcome)
         QJsonArray hollows;
         for (const ListedHollow& hollow : *outcome.hollows)
             hollows.append(QJsonObject{{QStringLiteral("layer"), hollow.layer},
-                                       {QStringLiteral("z"), hollow.z},
+                                       {QStringLiteral("z"), exact(hollow.z)},
                                        {QStringLiteral("row"), hollow.row},
-                                       {QStringLiteral("area"), hollow.area},
-                                       {QStringLiteral("x"), hollow.x},
-                                       {QStringLiteral("y"), hollow.y},
+                                       {QStringLiteral("area"), exact(hollow.area)},
+                                       {QStringLiteral("x"), exact(hollow.x)},
+                                       {QStringLiteral("y"), exact(hollow.y)},
                                        {QStringLiteral("elapsed"), hollow.elapsed}});
         report.insert(QStringLiteral("hollows"), hollows);
     }

@@ -1,5 +1,7 @@
 #include "core/gcode/PauseBlock.h"
 
+#include "core/text/Utility.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -9,14 +11,7 @@ namespace PauseBlocks {
 
 QString number(double value)
 {
-    if (value == 0.0)
-        return QStringLiteral("0"); // not "-0"
-    std::array<char, 400> text{};
-    const auto [end, error] =
-        std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
-    if (error != std::errc())
-        return QStringLiteral("0");
-    return QString::fromLatin1(text.data(), end - text.data());
+    return Utility::DecimalText(value);
 }
 
 QString commandWord(const QString& pauseLine)

@@ -34,7 +34,7 @@ constexpr double kDefaultRetraction = 1.0; // mm, when the file shows no retract
 
 PauseBlock build(const PrinterProfile& profile, const PauseSettings& settings, const PauseContext& context);
 
-// A number as G-code takes it back to the same double: fixed notation, as few digits as that needs.
+// A number as the file would write it: the exact decimal of its whole nanometres (Utility::DecimalText).
 QString number(double value);
 
 // The command word of a pause line ("M0" of "M0 Click to resume", "@pause", "PAUSE").

@@ -8,6 +8,8 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -344,6 +346,37 @@ std::int64_t ToNanometres(double millimetres)
 double FromNanometres(std::int64_t nanometres)
 {
     return double(nanometres) / 1e6;
+}
+
+QString DecimalText(double millimetres)
+{
+    if (!std::isfinite(millimetres) || std::abs(millimetres) * 1e6 >= double(kMaxNanometres)) {
+        std::array<char, 400> text{};
+        const auto end = std::to_chars(text.data(), text.data() + text.size(), millimetres,
+                                       std::chars_format::fixed);
+        return end.ec == std::errc() ? QString::fromLatin1(text.data(), end.ptr - text.data())
+                                     : QString::number(millimetres);
+    }
+    const std::int64_t nanometres = ToNanometres(millimetres);
+    if (nanometres == 0)
+        return QStringLiteral("0");
+    const std::uint64_t magnitude = nanometres < 0 ? std::uint64_t(-nanometres) : std::uint64_t(nanometres);
+    QString text = QString::number(magnitude / 1'000'000);
+    if (std::uint64_t fraction = magnitude % 1'000'000) {
+        int digits = 6;
+        for (; fraction % 10 == 0; fraction /= 10)
+            --digits;
+        text += u'.' + QStringLiteral("%1").arg(fraction, digits, 10, QLatin1Char('0'));
+    }
+    return nanometres < 0 ? u'-' + text : text;
+}
+
+double RoundedToNanometres(double millimetres)
+{
+    if (!std::isfinite(millimetres) || std::abs(millimetres) * 1e6 >= double(kMaxNanometres))
+        return millimetres;
+    // The decimal's own double: read back from its text, not divided, which can land a unit off.
+    return DecimalText(millimetres).toDouble();
 }
 
 bool IsDirectory(const QString& path)

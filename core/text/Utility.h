@@ -48,6 +48,14 @@ std::optional<std::int64_t> TypedNanometres(const QString& text, const QString& 
 // The whole nanometres nearest to millimetres: the exact height of a Z with up to six decimals.
 std::int64_t ToNanometres(double millimetres);
 double FromNanometres(std::int64_t nanometres);
+// A length, an amount or a feed as G-code and the reports write it, computed as the exact decimal
+// the file would hold: its whole nanometres (as heights are compared) as a decimal with a ".", no
+// trailing zeros and no "-0". A sum of doubles such as 1.65814 - 0.8 + 0.8 is 1.6581400000000002;
+// its text is "1.65814". Beyond the nanometres' range, the double's shortest text.
+QString DecimalText(double millimetres);
+// The double nearest that decimal, for a report that prints doubles by their shortest text
+// (JSON): 100.00000000000146 becomes 100.
+double RoundedToNanometres(double millimetres);
 
 // Whether path (its bytes as PathBytes carries them) names a folder, or a link to one.
 bool IsDirectory(const QString& path);

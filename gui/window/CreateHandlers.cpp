@@ -30,6 +30,18 @@ void showWriteError(const QString& path, const QString& reason)
 
 void TEditorForBorvane5_Form1::btnCreateClick()
 {
+    // The program ends once the file is written, as it always did.
+    if (createFile())
+        close();
+}
+
+bool TEditorForBorvane5_Form1::hasUnwrittenEdits() const
+{
+    return FileLoaded && !m_written && Memo1->isUndoAvailable();
+}
+
+bool TEditorForBorvane5_Form1::createFile()
+{
     OutputFileName = leditFileName->text();
     OutputPath = FolderPath + QDir::separator() + OutputFileName;
     if (HeaderLength == 0) {
@@ -37,23 +49,24 @@ void TEditorForBorvane5_Form1::btnCreateClick()
         Dialogs::ShowError(QStringLiteral("Nothing to Create"),
                            QStringLiteral("There is nothing to write yet: drop or open a sliced G-code file "
                                           "first. Nothing was written."));
-        return;
+        return false;
     }
     if (const QString problem = SlicedFile::outputNameProblem(OutputFileName); !problem.isEmpty()) {
         Dialogs::ShowError(QStringLiteral("File Name Error"),
                            problem + QStringLiteral("\n\nNothing was written; your edits are still here."));
         leditFileName->setFocus();
-        return;
+        return false;
     }
     if (const QString problem = OutputFile::targetProblem(OutputPath); !problem.isEmpty()) {
         showWriteError(OutputPath, problem);
         leditFileName->setFocus();
-        return;
+        return false;
     }
     if (OutputFile::exists(OutputPath) &&
-        Dialogs::AskOkCancel(QStringLiteral("This file exists, do you want to overwrite it?")) != 1) {
+        Dialogs::AskOkCancel(QStringLiteral("This file exists, do you want to overwrite it?\n%1")
+                                 .arg(QDir::toNativeSeparators(OutputPath))) != 1) {
         leditFileName->setFocus();
-        return;
+        return false;
     }
 
     listTypedRows();
@@ -64,29 +77,27 @@ void TEditorForBorvane5_Form1::btnCreateClick()
         OutputFile::write(OutputPath, [&](QIODevice& device, QString& problem) {
             return SlicedFile::writeOutput(device, header, Memo1->bytes(), Memo1->lineBreakBytes(), &problem);
         });
-    if (written.failed == OutputFile::Written::Failed::Open) {
-        offerAnotherFolder(written.problem);
-        return;
-    }
+    if (written.failed == OutputFile::Written::Failed::Open)
+        return offerAnotherFolder(written.problem);
     if (!written.ok()) {
         showWriteError(OutputPath, written.problem);
-        return;
+        return false;
     }
 
     Dialogs::ShowNotice(PathBytes::shown(OutputPath) + QStringLiteral("\n") +
                         QStringLiteral(" This file has been created."));
-    close();
+    m_written = true;
+    return true;
 }
 
-void TEditorForBorvane5_Form1::offerAnotherFolder(const QString& problem)
+bool TEditorForBorvane5_Form1::offerAnotherFolder(const QString& problem)
 {
     const bool choose = Dialogs::AskYesNo(
         QStringLiteral("File Write Error"),
         QStringLiteral("The file cannot be created in this folder:\n%1\n\n%2\n\nNothing was written; your "
                        "edits are still here. Choose another folder and create the file there?")
             .arg(PathBytes::shown(QDir::toNativeSeparators(OutputPath)), problem));
-    if (choose && chooseOutputFolder())
-        btnCreateClick();
+    return choose && chooseOutputFolder() && createFile();
 }
 
 bool TEditorForBorvane5_Form1::chooseOutputFolder()

@@ -284,6 +284,12 @@ void TEditorForBorvane5_Form1::OpenPath(const QString& path)
     Memo1->setEnabled(true);
     btnCreate->setEnabled(true);
     LoadSlicedFile(read ? &*read : nullptr);
+    if (read) {
+        // The file's name before the caption, as desktop editors show it.
+        setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" \u2014 ") + m_caption);
+        m_written = false;
+        m_insertionSteps.clear();
+    }
     if (read)
         startHollowSearch(path); // in the background: the window answers meanwhile
     StartHeight = AnalysePrint();

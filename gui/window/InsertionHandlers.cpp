@@ -23,10 +23,45 @@ void TEditorForBorvane5_Form1::btnPauseClick()
     QString summary;
     std::optional<double> restoringLift;
     const QStringList lines = pauseLines(row, summary, restoringLift);
+    // The default printer's one line is told plainly; a chosen printer's block by its summary,
+    // with the file's pauses of another family.
+    const bool chosenPrinter = !summary.isEmpty();
+    if (!chosenPrinter)
+        summary = QStringLiteral("Pause line %1 inserted %2, row %3.").arg(lines.join(u' '), placeOf(row)).arg(row);
     const bool indexCurrent = m_pauseIndexRevision == Memo1->revision();
     const qsizetype pauseLine = lines.indexOf(m_printerChoice->profile().pauseLine);
-    insertLines(lines, restoringLift,
-                lines.size() > 1 && pauseLine >= 0 ? std::optional<qsizetype>(pauseLine) : std::nullopt);
+    // A pause of another family in the file: the printer chosen here may not know it.
+    const auto otherFamilies = [this, count = int(lines.size())] {
+        QList<Warning> notes;
+        const QString family =
+            PauseBlocks::pauseFamily(PauseBlocks::commandWord(m_printerChoice->profile().pauseLine));
+        int others = 0;
+        std::optional<int> first;
+        QString otherWord;
+        for (const PrintEvents::Event& event : m_print->events()) {
+            if (event.command.kind != PrintEvents::Kind::Pause ||
+                (event.row >= CurrentRow && event.row < CurrentRow + count))
+                continue;
+            const QString word = PauseBlocks::commandWord(Memo1->rowText(event.row).trimmed());
+            if (PauseBlocks::pauseFamily(word) == family)
+                continue;
+            if (others++ == 0)
+                first = event.row, otherWord = word;
+        }
+        if (first)
+            notes.append(
+                {QStringLiteral("The file also pauses %1 with another command than %2 (%3 on row %4): "
+                                "check that %5 knows it.")
+                     .arg(others == 1 ? QStringLiteral("once") : QStringLiteral("%1 times").arg(others))
+                     .arg(family, otherWord)
+                     .arg(*first)
+                     .arg(m_printerChoice->profile().title),
+                 *first});
+        return notes;
+    };
+    insertLines(lines, summary, restoringLift,
+                lines.size() > 1 && pauseLine >= 0 ? std::optional<qsizetype>(pauseLine) : std::nullopt,
+                chosenPrinter ? std::function<QList<Warning>()>(otherFamilies) : nullptr);
     // A lone pause line, or a block that leaves the machine as it found it as both readers see it:
     // the checkpoints after them only move. Another block is read again at the next pause.
     if (indexCurrent && (restoringLift || lines.size() == 1)) {
@@ -37,34 +72,6 @@ void TEditorForBorvane5_Form1::btnPauseClick()
         m_pauseIndex.bytesInserted(offset, end - offset);
         m_pauseIndexRevision = Memo1->revision();
     }
-    if (summary.isEmpty())
-        return;
-    QList<Warning> notes{{summary, CurrentRow}};
-    // A pause of another family in the file: the printer chosen here may not know it.
-    const QString family =
-        PauseBlocks::pauseFamily(PauseBlocks::commandWord(m_printerChoice->profile().pauseLine));
-    int others = 0;
-    std::optional<int> first;
-    QString otherWord;
-    for (const PrintEvents::Event& event : m_print->events()) {
-        if (event.command.kind != PrintEvents::Kind::Pause ||
-            (event.row >= CurrentRow && event.row < CurrentRow + int(lines.size())))
-            continue;
-        const QString word = PauseBlocks::commandWord(Memo1->rowText(event.row).trimmed());
-        if (PauseBlocks::pauseFamily(word) == family)
-            continue;
-        if (others++ == 0)
-            first = event.row, otherWord = word;
-    }
-    if (first)
-        notes.append({QStringLiteral("The file also pauses %1 with another command than %2 (%3 on row %4): "
-                                     "check that %5 knows it.")
-                          .arg(others == 1 ? QStringLiteral("once") : QStringLiteral("%1 times").arg(others))
-                          .arg(family, otherWord)
-                          .arg(*first)
-                          .arg(m_printerChoice->profile().title),
-                      *first});
-    showWarnings(notes, true);
 }
 
 QStringList TEditorForBorvane5_Form1::pauseLines(int row, QString& summary,
@@ -92,18 +99,7 @@ QStringList TEditorForBorvane5_Form1::pauseLines(int row, QString& summary,
     if (block.parked && context.state.layerPassAgrees())
         restoringLift = block.parkZ;
 
-    QString where = QStringLiteral("at row %1").arg(row);
-    const LayerIndex& index = layerIndex();
-    if (const std::optional<std::size_t> layer = index.layerAt(row)) {
-        const Layer& at = index.layers()[*layer];
-        where = QStringLiteral("%1 layer %2 (Z %3)")
-                    .arg(at.row == row ? QStringLiteral("before") : QStringLiteral("in"))
-                    .arg(*layer + 1)
-                    .arg(Utility::FormatFixed(at.z(), 3));
-    } else if (!index.isEmpty() && row <= index.layers().front().row) {
-        where =
-            QStringLiteral("before layer 1 (Z %1)").arg(Utility::FormatFixed(index.layers().front().z(), 3));
-    }
+    const QString where = placeOf(row);
     const QString command = PauseBlocks::commandWord(printer.pauseLine);
     const QString what = block.parked
                              ? QStringLiteral("park at X%1 Y%2 Z%3, %4, back")
@@ -138,57 +134,43 @@ void TEditorForBorvane5_Form1::TemperarureInsertClick()
         field->setFocus();
         return;
     }
-    if (check.lines.isEmpty())
+    if (check.lines.isEmpty()) {
+        showNote(QStringLiteral("Nothing was inserted: type a temperature for T0, T1 or the bed first."));
         return;
-    insertLines(check.lines);
+    }
+    const int row = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
+    // One short line (the warnings under it need the room): one line named, more counted.
+    insertLines(check.lines, QStringLiteral("Inserted at row %1: %2.")
+                                 .arg(row)
+                                 .arg(check.lines.size() == 1 ? check.lines.front()
+                                                              : QStringLiteral("%1 lines").arg(check.lines.size())));
 }
 
-void TEditorForBorvane5_Form1::insertLines(const QStringList& lines, std::optional<double> restoringLift,
-                                           std::optional<qsizetype> blockMark)
+void TEditorForBorvane5_Form1::insertLines(const QStringList& lines, const QString& summary,
+                                           std::optional<double> restoringLift,
+                                           std::optional<qsizetype> blockMark,
+                                           const std::function<QList<Warning>()>& notes)
 {
     const int rowBefore = CurrentRow;
-    CurrentRow = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
+    const int row = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
     // The layer view's checkpoints of the text before follow the lines, as none of them is a move.
     const quint64 revision = Memo1->revision();
     // One undo step takes back the lines of one click, and with them the row they moved to.
     Memo1->beginUndoAction();
     Memo1->markUndoStep(int(m_insertionSteps.size()));
-    InsertionStep step{rowBefore, CurrentRow, memoMessage->toPlainText(), m_warningRows, {}, {}};
+    InsertionStep step{rowBefore, row, int(lines.size()), blockMark, {}, {}};
     m_print->expectRestoringRows(restoringLift);
-    Memo1->insertRows(CurrentRow, lines, blockMark);
+    Memo1->insertRows(row, lines, blockMark);
     m_print->expectRestoringRows(std::nullopt);
     Memo1->endUndoAction();
-    followInsertedMoves(revision, CurrentRow, int(lines.size()));
-    Memo1->PlaceCaretAtRow(CurrentRow);
-    warnAfterInsertion(CurrentRow, int(lines.size()));
+    followInsertedMoves(revision, row, int(lines.size()));
+    // The first of the lines is the row shown, told by what went in; the warnings follow.
+    showRow(row, RowShown::Place, Insertable::On, std::nullopt, summary);
+    m_warningRows[0] = row; // the summary goes to the lines
+    warnAfterInsertion(row, int(lines.size()));
+    if (notes)
+        showWarnings(notes(), true);
     step.messageAfter = memoMessage->toPlainText();
     step.warningRowsAfter = m_warningRows;
     m_insertionSteps.push_back(std::move(step));
-}
-
-void TEditorForBorvane5_Form1::insertionTakenBack(int step)
-{
-    if (step < 0 || std::size_t(step) >= m_insertionSteps.size())
-        return;
-    const InsertionStep& taken = m_insertionSteps[std::size_t(step)];
-    CurrentRow = taken.rowBefore;
-    // Its warnings go with it, unless something else has been said since.
-    if (memoMessage->toPlainText() == taken.messageAfter)
-        showMessageOf(taken.messageBefore, taken.warningRowsBefore);
-}
-
-void TEditorForBorvane5_Form1::insertionRedone(int step)
-{
-    if (step < 0 || std::size_t(step) >= m_insertionSteps.size())
-        return;
-    const InsertionStep& redone = m_insertionSteps[std::size_t(step)];
-    CurrentRow = redone.rowAfter;
-    if (memoMessage->toPlainText() == redone.messageBefore)
-        showMessageOf(redone.messageAfter, redone.warningRowsAfter);
-}
-
-void TEditorForBorvane5_Form1::showMessageOf(const QString& text, const std::map<int, int>& warningRows)
-{
-    memoMessage->setPlainText(text);
-    m_warningRows = warningRows;
 }

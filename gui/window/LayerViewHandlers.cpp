@@ -31,7 +31,7 @@ void TEditorForBorvane5_Form1::buildLayerView()
 {
     m_layerView = new LayerView(pnlRight);
     m_layerView->hide();
-    m_layerView->setMinimumWidth(m_layerView->sizeHint().width() / 2);
+    m_layerView->setMinimumWidth(m_layerView->sizeHint().width() / 3);
     m_layerView->setSource([this] { return layerViewFrame(); });
     // A small button in the ruler's top corner opens the view beside it.
     m_layerViewButton = new QToolButton(m_layerRuler);
@@ -54,8 +54,12 @@ void TEditorForBorvane5_Form1::setLayerViewShown(bool shown)
 {
     m_layerView->setVisible(shown);
     m_layerViewButton->setText(shown ? QStringLiteral("◂") : QStringLiteral("▸"));
-    // The editor gives the view its width, up to what the view asks for.
-    m_editorRow->setStretchFactor(m_layerView, shown ? 1 : 0);
+    // The editor gives the view at most two fifths of the row and keeps the room for its margins
+    // and 20 characters of text, so the rows stay readable beside the view.
+    m_editorRow->setStretchFactor(Memo1, shown ? 3 : 1);
+    m_editorRow->setStretchFactor(m_layerView, shown ? 2 : 0);
+    const int character = Memo1->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    Memo1->setMinimumWidth(shown ? Memo1->marginsWidth() + 20 * character : 0);
     layoutPanels();
 }
 

@@ -13,6 +13,7 @@
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -58,18 +59,17 @@ void fitText(QLineEdit* edit)
 
 void TEditorForBorvane5_Form1::ScanForKeyword(const QString& keyword, const QString& exclusion, int step)
 {
-    CurrentRow = Memo1->CaretRow();
     if (keyword.isEmpty())
         return;
     const int lineCount = Memo1->lineCount();
     const int from = CurrentRow;
     const std::optional<int> found =
         RowScans::findKeywordRow(*Memo1, keyword, exclusion, from + step, step, lineCount);
-    const int row = found.value_or(kNotFoundRow);
-    selectRow(row);
-    ShowCurrentZ(row);
-    if (!found)
-        showNote(
+    if (found) {
+        showRow(*found, RowShown::Select, Insertable::Keep);
+        return;
+    }
+    showRow(kNotFoundRow, RowShown::Select, Insertable::Keep, std::nullopt,
             QStringLiteral("\"%1\" was not found %2 row %3. Row %4 is selected: choose a row to insert at.")
                 .arg(keyword, step > 0 ? QStringLiteral("below") : QStringLiteral("above"))
                 .arg(from)
@@ -82,48 +82,168 @@ void TEditorForBorvane5_Form1::showNote(const QString& text)
     memoMessage->setPlainText(text);
 }
 
-void TEditorForBorvane5_Form1::selectRow(int row, std::optional<double> z, std::optional<std::size_t> layer)
+void TEditorForBorvane5_Form1::showRow(int row, RowShown how, Insertable insertable, std::optional<double> z,
+                                       std::optional<QString> message)
 {
     CurrentRow = row;
-    if (z) {
-        leditCurrentZ->setText(zText(*z));
-        InsertEnabled = true;
-        SetInsertionControlsEnabled(true);
-        explainHeightChoice(row, *z, layer);
+    switch (how) {
+    case RowShown::Select:
+        Memo1->SelectRow(row);
+        Memo1->setReadOnly(true);
+        break;
+    case RowShown::Jump:
+        Memo1->PlaceCaretAtRow(row);
+        Memo1->setReadOnly(row == kNotFoundRow);
+        break;
+    case RowShown::Place:
+        Memo1->PlaceCaretAtRow(row);
+        break;
+    case RowShown::Follow:
+        break;
     }
+    if (insertable != Insertable::Keep) {
+        InsertEnabled = insertable == Insertable::On || Insertion::canInsertAt(*Memo1, row);
+        SetInsertionControlsEnabled(InsertEnabled);
+    }
+    // Setting the text also ends the field's own undo history: Ctrl+Z there cannot bring back
+    // a number that names another row than the one shown.
     lbleRow->setText(Utility::IntToPadded(row, 1));
-    Memo1->SelectRow(row);
-    Memo1->setReadOnly(true);
+    if (!z)
+        z = heightAt(row);
     if (z)
-        warnAfterHeightSearch();
+        leditCurrentZ->setText(zText(*z));
+    else
+        leditCurrentZ->clear();
+    if (message) {
+        showNote(*message);
+    } else {
+        showNote(rowDescription(row, z));
+    }
+    // The hollows' names stay at the end of the area while the file is open: each a way to its layer.
+    if (!m_hollowMessage.isEmpty() && !memoMessage->toPlainText().contains(m_hollowMessage))
+        memoMessage->appendPlainText(m_hollowMessage);
+}
+
+void TEditorForBorvane5_Form1::selectRow(int row, std::optional<double> z, std::optional<std::size_t> layer)
+{
+    if (!z) {
+        showRow(row, RowShown::Select, Insertable::Keep);
+        return;
+    }
+    showRow(row, RowShown::Select, Insertable::On, z, rowDescription(row, z, layer));
+    warnAfterHeightSearch();
+}
+
+std::optional<double> TEditorForBorvane5_Form1::heightAt(int row)
+{
+    if (!Memo1->hasRow(row))
+        return std::nullopt;
+    const LayerIndex& layers = layerIndex();
+    if (layers.isEmpty()) {
+        const RowScans::ZLookup found = RowScans::findZLineAtOrBefore(*Memo1, row);
+        return found.row ? std::optional<double>(found.z) : std::nullopt;
+    }
+    if (row < 0)
+        return std::nullopt;
+    const std::optional<std::size_t> layer = layers.layerAt(row);
+    return layer ? std::optional<double>(layers.layers()[*layer].z()) : std::nullopt;
 }
 
 double TEditorForBorvane5_Form1::ShowCurrentZ(int row)
 {
-    if (row == -1)
-        row = CurrentRow;
-    const LayerIndex& layers = layerIndex();
-    if (layers.isEmpty()) {
-        const RowScans::ZLookup found = RowScans::findZLineAtOrBefore(*Memo1, row);
-        if (found.examined)
-            leditCurrentZ->clear();
-        if (!found.row)
-            return 0.0;
-        leditCurrentZ->setText(zText(found.z));
-        return found.z;
-    }
-    // With layers, the height of the layer the row belongs to, and nothing before the first
-    // layer. As with Z lines, row 0 is never examined and leaves the field as it is.
-    if (row <= 0)
-        return 0.0;
-    const std::optional<std::size_t> layer = layers.layerAt(row);
-    if (!layer) {
+    const std::optional<double> z = heightAt(row == -1 ? CurrentRow : row);
+    if (z)
+        leditCurrentZ->setText(zText(*z));
+    else
         leditCurrentZ->clear();
-        return 0.0;
+    return z.value_or(0.0);
+}
+
+QString TEditorForBorvane5_Form1::rowDescription(int row, std::optional<double> z, std::optional<std::size_t> layer)
+{
+    // Two short lines: the area shows no more above the editor.
+    const LayerIndex& index = layerIndex();
+    const LayerSpan layers = index.layers();
+    if (!layers.empty()) {
+        if (!layer && row >= 0)
+            layer = index.layerAt(row);
+        if (layer && *layer < layers.size()) {
+            const Layer& at = layers[*layer];
+            if (at.row != row)
+                return QStringLiteral("Row %1, in layer %2 of %3 at Z %4 (from row %5).\n"
+                                      "A pause here stops within this layer.")
+                    .arg(row)
+                    .arg(*layer + 1)
+                    .arg(layers.size())
+                    .arg(zText(at.z()))
+                    .arg(at.row);
+            QString text = QStringLiteral("Layer %1 of %2 at Z %3, row %4.\n")
+                               .arg(*layer + 1)
+                               .arg(layers.size())
+                               .arg(zText(at.z()))
+                               .arg(row);
+            return text + (*layer == 0 ? QStringLiteral("A pause here stops before layer 1.")
+                                       : QStringLiteral("A pause here stops after Z %1.")
+                                             .arg(zText(layers[*layer - 1].z())));
+        }
+        return QStringLiteral("Row %1, before layer 1 (Z %2).\nA pause here stops before the print starts.")
+            .arg(row)
+            .arg(zText(layers.front().z()));
     }
-    const double z = layers.layers()[*layer].z();
-    leditCurrentZ->setText(zText(z));
-    return z;
+    if (!Memo1->hasRow(row))
+        return QStringLiteral("Row %1 is past the end of the text (%2 rows): there is no row to insert at.")
+            .arg(row)
+            .arg(Memo1->lineCount());
+    if (z && RowScans::isZLine(Memo1->rowBytes(row)))
+        return QStringLiteral("Z line at Z %1, row %2.\nA pause here stops before this move.")
+            .arg(zText(*z))
+            .arg(row);
+    if (z)
+        return QStringLiteral("Row %1, at Z %2.").arg(row).arg(zText(*z));
+    return QStringLiteral("Row %1, before the first Z line.").arg(row);
+}
+
+QString TEditorForBorvane5_Form1::placeOf(int row)
+{
+    const LayerIndex& index = layerIndex();
+    if (const std::optional<std::size_t> layer = index.layerAt(row)) {
+        const Layer& at = index.layers()[*layer];
+        return QStringLiteral("%1 layer %2 (Z %3)")
+            .arg(at.row == row ? QStringLiteral("before") : QStringLiteral("in"))
+            .arg(*layer + 1)
+            .arg(zText(at.z()));
+    }
+    if (!index.isEmpty() && row <= index.layers().front().row)
+        return QStringLiteral("before layer 1 (Z %1)").arg(zText(index.layers().front().z()));
+    return QStringLiteral("at row %1").arg(row);
+}
+
+void TEditorForBorvane5_Form1::followCaret()
+{
+    if (!FileLoaded)
+        return;
+    const int row = Memo1->CaretRow();
+    if (row != CurrentRow)
+        showRow(row, RowShown::Follow, Insertable::Keep);
+}
+
+void TEditorForBorvane5_Form1::textTakenBack(bool redo)
+{
+    const std::optional<int> token = std::exchange(m_takenStep, std::nullopt);
+    if (token && *token >= 0 && std::size_t(*token) < m_insertionSteps.size()) {
+        const InsertionStep& step = m_insertionSteps[std::size_t(*token)];
+        if (redo) {
+            // The lines come back without their marks (or with a neighbour's): they get their own.
+            Memo1->markInsertedRows(step.rowAfter, step.count, step.blockMark);
+            showRow(step.rowAfter, RowShown::Place, Insertable::On, std::nullopt, step.messageAfter);
+            m_warningRows = step.warningRowsAfter;
+        } else {
+            showRow(step.rowBefore, RowShown::Place, Insertable::ByRow);
+        }
+        return;
+    }
+    // Typing taken back or done again: the row where it happened.
+    showRow(Memo1->CaretRow(), RowShown::Place, Insertable::Keep);
 }
 
 const LayerIndex& TEditorForBorvane5_Form1::layerIndex()
@@ -145,28 +265,45 @@ double TEditorForBorvane5_Form1::AnalysePrint()
 {
     const LayerIndex& layers = layerIndex();
     const PrintStart start = findPrintStart(*Memo1, layers);
+    if (!layers.isEmpty()) {
+        // The margin is as wide as the longest label ("120  24.800"): the highest layer has it.
+        const LayerSpan all = layers.layers();
+        double highest = 0.0;
+        for (const Layer& layer : all)
+            highest = std::max(highest, layer.z());
+        Memo1->setLayerLabelChars(int(QString::number(all.size()).size() + 2 + zText(highest).size()));
+    } else {
+        Memo1->setLayerLabelChars(0);
+    }
     if (!start.row) {
         // Nothing found: row 1 selected, and nothing of an earlier file shown or used.
         StartRow = 0;
         leditStartH->clear();
         leditMaxZ->clear();
         leditMaxZ->setToolTip(QString());
-        selectRow(kNotFoundRow);
-        ShowCurrentZ(kNotFoundRow);
+        showRow(kNotFoundRow, RowShown::Select, Insertable::Keep, std::nullopt, fileSummary());
         return 0.0;
     }
-
-    // The Z field shows what the keyword scan leaves there: the height at the structure comment,
-    // or at the first layer.
-    ShowCurrentZ(start.keywordRow.value_or(*start.row));
     StartRow = *start.row;
     leditStartH->setText(zText(start.height));
 
     showMaxHeight(layers, start.height);
-
-    lbleRow->setText(Utility::IntToPadded(kNotFoundRow, 1));
-    goToRow(kNotFoundRow);
+    showRow(kNotFoundRow, RowShown::Jump, Insertable::ByRow, std::nullopt, fileSummary());
     return start.height;
+}
+
+QString TEditorForBorvane5_Form1::fileSummary()
+{
+    // In place of the drop hint: which file is open and what to do next.
+    if (!FileLoaded)
+        return m_dropHint;
+    const LayerSpan layers = layerIndex().layers();
+    QString text = QStringLiteral("%1: %2 rows").arg(QFileInfo(DroppedPath).fileName()).arg(Memo1->lineCount());
+    if (!layers.empty())
+        text += QStringLiteral(", %1 layers from Z %2 to Z %3")
+                    .arg(layers.size())
+                    .arg(zText(layers.front().z()), zText(layers.back().z()));
+    return text + QStringLiteral(".\nType a height and press Serch, or choose a row, to insert at.");
 }
 
 void TEditorForBorvane5_Form1::showMaxHeight(const LayerIndex& layers, double startHeight)
@@ -214,36 +351,19 @@ void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
 void TEditorForBorvane5_Form1::searchHeight(std::int64_t target)
 {
     const HeightChoice found = chooseRowForHeight(*Memo1, layerIndex(), StartRow, target);
-    if (found.examined)
-        leditCurrentZ->clear();
     if (found.row) {
         selectRow(*found.row, found.z, found.layer);
-    } else {
-        Dialogs::ShowNotice(QStringLiteral("That height was not found."));
-        selectRow(StartRow);
+        return;
     }
-}
-
-void TEditorForBorvane5_Form1::explainHeightChoice(int row, double z, std::optional<std::size_t> layer)
-{
-    // Two short lines: the area shows no more above the editor.
-    QString text;
-    if (layer) {
-        const LayerSpan layers = layerIndex().layers();
-        text = QStringLiteral("Layer %1 of %2 at Z %3, row %4.\n")
-                   .arg(*layer + 1)
-                   .arg(layers.size())
-                   .arg(zText(z))
-                   .arg(row);
-        text += *layer == 0
-                    ? QStringLiteral("A pause here stops before layer 1.")
-                    : QStringLiteral("A pause here stops after Z %1.").arg(zText(layers[*layer - 1].z()));
-    } else {
-        text = QStringLiteral("Z line at Z %1, row %2.\nA pause here stops before this move.")
-                   .arg(zText(z))
-                   .arg(row);
-    }
-    memoMessage->setPlainText(text);
+    const LayerIndex& index = layerIndex();
+    QString top;
+    if (!index.isEmpty())
+        top = QStringLiteral(" The top layer is at Z %1 (%2 above the start).")
+                  .arg(zText(index.layers().back().z()), zText(index.layers().back().z() - StartHeight));
+    else if (const std::optional<int> last = RowScans::findLastZLine(*Memo1, Memo1->lineCount()))
+        top = QStringLiteral(" The last Z line is at Z %1.").arg(zText(RowScans::zOf(Memo1->rowBytes(*last))));
+    Dialogs::ShowNotice(QStringLiteral("That height was not found.") + top);
+    showRow(StartRow, RowShown::Select, Insertable::Keep);
 }
 
 void TEditorForBorvane5_Form1::sbtnGoRowNumberClick()
@@ -253,22 +373,14 @@ void TEditorForBorvane5_Form1::sbtnGoRowNumberClick()
 
 void TEditorForBorvane5_Form1::goToRow(int row)
 {
-    CurrentRow = row;
-    Memo1->PlaceCaretAtRow(CurrentRow);
     // Lines go before or after a row the editor has (the empty row after a last line break
     // included); past its end there is none to insert at.
-    InsertEnabled = Insertion::canInsertAt(*Memo1, CurrentRow);
-    SetInsertionControlsEnabled(InsertEnabled);
-    Memo1->setReadOnly(CurrentRow == kNotFoundRow);
+    showRow(row, RowShown::Jump, Insertable::ByRow);
 }
 
 void TEditorForBorvane5_Form1::Memo1Click()
 {
     Memo1->setReadOnly(false);
-    InsertEnabled = true;
-    SetInsertionControlsEnabled(true);
-    CurrentRow = qMax(1, Memo1->CaretRow());
-    lbleRow->setText(Utility::IntToPadded(CurrentRow, 1));
-    ShowCurrentZ(-1);
+    showRow(Memo1->CaretRow(), RowShown::Follow, Insertable::On);
     Memo1->setFocus();
 }

@@ -174,7 +174,7 @@ void TEditorForBorvane5_Form1::warnAfterInsertion(int firstRow, int count)
             break;
         }
     }
-    showWarnings(warnings, false);
+    showWarnings(warnings, true);
 }
 
 void TEditorForBorvane5_Form1::warnAfterHeightSearch()
@@ -197,10 +197,10 @@ void TEditorForBorvane5_Form1::warnAfterHeightSearch()
 void TEditorForBorvane5_Form1::showWarnings(const QList<Warning>& warnings, bool append)
 {
     // Warnings of an earlier action go; a height search adds to what the search itself said.
-    const bool earlierWarnings = !m_warningRows.empty();
-    m_warningRows.clear();
-    if (!append && (earlierWarnings || !warnings.isEmpty()))
+    if (!append) {
+        m_warningRows.clear();
         memoMessage->clear();
+    }
     for (const Warning& warning : warnings) {
         memoMessage->appendPlainText(warning.text);
         if (warning.row)
@@ -220,9 +220,13 @@ bool TEditorForBorvane5_Form1::warningClicked(QObject* watched, QEvent* event)
     const auto row = m_warningRows.find(block);
     if (click->button() != Qt::LeftButton || row == m_warningRows.end())
         return false;
-    lbleRow->setText(Utility::IntToPadded(row->second, 1));
-    goToRow(row->second);
-    ShowCurrentZ(row->second);
+    // The list stays, each line a way to its row; the row chosen is shown as a jump shows it.
+    const QString list = memoMessage->toPlainText();
+    const std::map<int, int> rows = m_warningRows;
+    const int scrolled = memoMessage->verticalScrollBar()->value();
+    showRow(row->second, RowShown::Jump, Insertable::ByRow, std::nullopt, list);
+    m_warningRows = rows;
+    memoMessage->verticalScrollBar()->setValue(scrolled);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "core/text/KeywordList.h"
 #include "core/text/Utility.h"
 #include "gui/BorvaneApplication.h"
+#include "gui/Dialogs.h"
 #include "gui/DigitsOnlyFilter.h"
 #include "gui/EditBuffer.h"
 #include "gui/Glyphs.h"
@@ -35,6 +36,8 @@
 #include <QTextLayout>
 #include <QToolButton>
 #include <QtMath>
+#include <QTimer>
+#include <QKeyEvent>
 
 #include <stdexcept>
 
@@ -45,9 +48,11 @@ namespace {
 constexpr int kClientWidth = 874;
 constexpr int kClientHeight = 663;
 constexpr int kBottomPanelHeight = 20;
-// The left panel's controls end with "Create" at 606; below that height the panel scrolls.
+// The left panel's controls end with the insertion group at 550; below that height the panel
+// scrolls. "Create" sits under it in a strip of its own that never scrolls.
 constexpr int kLeftPanelWidth = 400;
-constexpr int kLeftPanelHeight = 619;
+constexpr int kLeftPanelHeight = 556;
+constexpr int kCreatePanelHeight = 62;
 // The smallest window: the left panel (scrolling), a strip of editor and the ruler, and a few
 // rows. It fits a 1024 x 576 screen with a panel and a title bar to spare.
 constexpr int kMinimumWidth = 660;
@@ -159,6 +164,7 @@ TEditorForBorvane5_Form1::TEditorForBorvane5_Form1(QWidget* parent) : QWidget(pa
     connectHandlers();
 
     setWindowTitle(windowTitle() + QStringLiteral(" Ver1.6 "));
+    m_caption = windowTitle();
     setAcceptDrops(true);
     qApp->installEventFilter(this);
     WriteHeader = !cboxHeader->isChecked();
@@ -206,6 +212,10 @@ void TEditorForBorvane5_Form1::buildControls()
     pnlTop->setGeometry(0, 0, 0, 0);
     pnlTop->hide();
     pnlBottom = makePanel(this, "pnlBottom");
+    // The main action is always in view, whatever the panel above it scrolls to.
+    pnlCreate = makePanel(this, "pnlCreate");
+    pnlCreate->setFixedHeight(kCreatePanelHeight);
+    pnlCreate->setFont(tahoma(17));
     pnlBottom->setFixedHeight(kBottomPanelHeight);
     pnlRight = makePanel(this, "pnlRight");
 
@@ -220,8 +230,9 @@ void TEditorForBorvane5_Form1::buildControls()
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setSpacing(0);
     grid->addWidget(m_leftScroll, 0, 0);
-    grid->addWidget(pnlRight, 0, 1);
-    grid->addWidget(pnlBottom, 1, 0, 1, 2);
+    grid->addWidget(pnlCreate, 1, 0);
+    grid->addWidget(pnlRight, 0, 1, 2, 1);
+    grid->addWidget(pnlBottom, 2, 0, 1, 2);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(0, 1);
     layoutPanels();
@@ -247,10 +258,10 @@ void TEditorForBorvane5_Form1::buildLeftPanel()
                                     Pos::Above, QRect(10, 85, 210, 29));
     leditFileName->setText(kDefaultOutputFileName);
 
-    cboxHeader = named(new QCheckBox(QStringLiteral("Remove the header"), pnlLeft), "cboxHeader");
-    cboxHeader->setGeometry(230, 91, 165, 17);
+    cboxHeader = named(new QCheckBox(QStringLiteral("Remove the header"), pnlCreate), "cboxHeader");
+    cboxHeader->setGeometry(10, 22, 165, 17);
 
-    btnCreate = makeButton(pnlLeft, "btnCreate", QStringLiteral("Create"), QRect(10, 556, 380, 50));
+    btnCreate = makeButton(pnlCreate, "btnCreate", QStringLiteral("Create"), QRect(180, 6, 210, 50));
     btnCreate->setFont(tahoma(20));
     btnCreate->setEnabled(false);
 
@@ -418,8 +429,11 @@ void TEditorForBorvane5_Form1::connectHandlers()
     connect(bbtnHeightSearch, &QPushButton::clicked, this, &Form::bbtnHeightSearchClick);
     connect(btnPause, &QPushButton::clicked, this, &Form::btnPauseClick);
     connect(TemperarureInsert, &QPushButton::clicked, this, &Form::TemperarureInsertClick);
-    connect(Memo1, &EditBuffer::stepTakenBack, this, &Form::insertionTakenBack);
-    connect(Memo1, &EditBuffer::stepRedone, this, &Form::insertionRedone);
+    connect(Memo1, &EditBuffer::stepTakenBack, this, [this](int step) { m_takenStep = step; });
+    connect(Memo1, &EditBuffer::stepRedone, this, [this](int step) { m_takenStep = step; });
+    connect(Memo1, &EditBuffer::takenBack, this, &Form::textTakenBack);
+    // The caret moved by a key or by typing: its row becomes the chosen row.
+    connect(Memo1, &EditBuffer::userKeyed, this, &Form::followCaret);
     auto* open = new QShortcut(QKeySequence::Open, this);
     connect(open, &QShortcut::activated, this, &Form::OpenFileDialog);
     // Enter in a field runs what its button does.
@@ -436,17 +450,21 @@ void TEditorForBorvane5_Form1::connectHandlers()
             sbtnGoClick();
     });
     // Ctrl+Z takes back an insertion wherever the focus is, as it stays where the user was;
-    // a field that has focus takes back its own typing first.
-    auto* undo = new QShortcut(QKeySequence::Undo, this);
+    // a field that has focus takes back its own typing first (see eventFilter). Redo is Ctrl+Y
+    // and Ctrl+Shift+Z on every system.
+    auto* undo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this);
     connect(undo, &QShortcut::activated, this, [this] { Memo1->takeBackStep(false); });
-    auto* redo = new QShortcut(QKeySequence::Redo, this);
-    connect(redo, &QShortcut::activated, this, [this] { Memo1->takeBackStep(true); });
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)}) {
+        auto* redo = new QShortcut(keys, this);
+        connect(redo, &QShortcut::activated, this, [this] { Memo1->takeBackStep(true); });
+    }
 }
 
 void TEditorForBorvane5_Form1::layoutPanels()
 {
     // The scroll bar takes its width beside the panel, not out of it, and only when it shows.
-    const bool scrolls = height() - kBottomPanelHeight < kLeftPanelHeight;
+    const bool scrolls = height() - kBottomPanelHeight - kCreatePanelHeight < kLeftPanelHeight;
     const int bar = scrolls ? m_leftScroll->verticalScrollBar()->sizeHint().width() : 0;
     m_leftScroll->setFixedWidth(kLeftPanelWidth + bar);
     m_leftScroll->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
@@ -561,6 +579,17 @@ void TEditorForBorvane5_Form1::FormClose()
 
 void TEditorForBorvane5_Form1::closeEvent(QCloseEvent* event)
 {
+    // Edits not yet written are not lost without a question, as in every desktop editor.
+    if (hasUnwrittenEdits()) {
+        const Dialogs::Closing answer = Dialogs::askClose(
+            QStringLiteral("The edits of %1 are not written yet.\n\nCreate %2 with them before closing?")
+                .arg(QFileInfo(DroppedPath).fileName(), QDir::toNativeSeparators(FolderPath + QDir::separator() +
+                                                                                  leditFileName->text())));
+        if (answer == Dialogs::Closing::Cancel || (answer == Dialogs::Closing::Create && !createFile())) {
+            event->ignore();
+            return;
+        }
+    }
     FormClose();
     QWidget::closeEvent(event);
 }
@@ -580,5 +609,18 @@ bool TEditorForBorvane5_Form1::eventFilter(QObject* watched, QEvent* event)
 {
     if (AppMessage(watched, event) || hollowClicked(watched, event) || warningClicked(watched, event))
         return true;
+    // Ctrl+Z or redo in a field with nothing of its own to take back is the window's: it takes
+    // back an insertion, and the fields follow. A field never undoes to a text that names
+    // another row than the one shown.
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto* const edit = qobject_cast<QLineEdit*>(watched);
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (edit && isAncestorOf(edit)) {
+            const bool undoKey = EditBuffer::isUndoKey(key);
+            if ((undoKey && !edit->isUndoAvailable()) ||
+                (EditBuffer::isRedoKey(key) && !edit->isRedoAvailable()))
+                return true; // not taken by the field: the window's shortcut runs
+        }
+    }
     return QWidget::eventFilter(watched, event);
 }

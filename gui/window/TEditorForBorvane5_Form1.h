@@ -18,6 +18,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -63,9 +64,10 @@ public:
     QToolButton* sbtnChooseFolder = nullptr; // beside it: choose the output folder with a dialog
     QLineEdit* editFilePath = nullptr;
     LabeledEdit* leditFileName = nullptr;
-    QCheckBox* cboxHeader = nullptr;
     QFrame* pnlTop = nullptr;
     QFrame* pnlBottom = nullptr;
+    QFrame* pnlCreate = nullptr; // under the left panel, never scrolled: the header choice and "Create"
+    QCheckBox* cboxHeader = nullptr;
     QPushButton* btnCreate = nullptr;
     QFrame* pnlRight = nullptr;
     EditBuffer* Memo1 = nullptr;
@@ -193,11 +195,35 @@ private:
     // or only places the caret (folder drop); then enables navigation and goes to the next row.
     void LoadSlicedFile(ReadFile* read);
 
-    // Choosing the row (NavigationHandlers.cpp). Every way of choosing ends in one of these.
-    // Shows row as a search shows what it found: the whole row selected, its number in
-    // "Row Number", the editor read-only. With z (a height search or the ruler), the Z field
-    // shows it, insertion is on and the message area tells what a pause there does (layer:
-    // the layer whose change row it is; none for a Z line of a file without layers).
+    // A line of the message area, with the row a click on it goes to.
+    struct Warning
+    {
+        QString text;
+        std::optional<int> row;
+    };
+
+    // Choosing the row (NavigationHandlers.cpp). Every way of choosing a row, and every change
+    // of the text (an insertion, undo, redo, typing), ends in showRow.
+    //
+    // How the editor shows the chosen row: Select selects its text and makes the editor
+    // read-only (a search, the ruler, a hollow's name); Jump puts the caret at its start, the
+    // editor writable except on the not-found row ("Row Number", a warning); Place puts the
+    // caret there and leaves the read-only state (an insertion, undo, redo); Follow moves nothing
+    // (the user put the caret there, by a click or a key).
+    enum class RowShown { Select, Jump, Place, Follow };
+    // What insertion is after it: as it was, on, or on where the text has a row to insert at.
+    enum class Insertable { Keep, On, ByRow };
+    // The one place that shows the row the next insertion goes by: CurrentRow, the editor's
+    // selection or caret (and with it the margins, the ruler and the layer view, which follow
+    // the caret), "Row Number", the Z field (z, or the height of the row's layer or Z line),
+    // insertion on or off, and the message area: message, or else what the row is and what a
+    // pause there does.
+    void showRow(int row, RowShown how, Insertable insertable, std::optional<double> z = std::nullopt,
+                 std::optional<QString> message = std::nullopt);
+    // Shows row as a search shows what it found (Select). With z (a height search, the ruler or a
+    // hollow's name), insertion is on and the message area tells what a pause there does (layer:
+    // the layer whose change row it is; none for a Z line of a file without layers) and which
+    // pauses the file already has.
     void selectRow(int row, std::optional<double> z = std::nullopt,
                    std::optional<std::size_t> layer = std::nullopt);
     // The row of the last layer below target (an absolute Z), as "Serch" chooses it; a box and
@@ -211,45 +237,61 @@ private:
     void ScanForKeyword(const QString& keyword, const QString& exclusion, int step);
     // A line in the message area in place of what it said, with no row to go to.
     void showNote(const QString& text);
+    // The height the Z field shows for row: its layer's, or without layers the last Z line's at
+    // or before it; none before the first.
+    std::optional<double> heightAt(int row);
     double ShowCurrentZ(int row);
     double AnalysePrint();
-    // Tells in the message area what the row chosen by a height search is and what a pause does there.
-    void explainHeightChoice(int row, double z, std::optional<std::size_t> layer);
+    // What the message area says after a file is opened: its name, rows and layers.
+    QString fileSummary();
+    // What the message area says of a chosen row: its layer and what a pause there does.
+    QString rowDescription(int row, std::optional<double> z = std::nullopt,
+                           std::optional<std::size_t> layer = std::nullopt);
+    // Where lines inserted at row go, in words: "before layer 3 (Z 0.600)", "at row 12".
+    QString placeOf(int row);
+    // The caret moved by the user (a key, a click): the row it is on becomes the chosen row.
+    void followCaret();
+    // Ctrl+Z or redo ended: the row the step's click found or left is shown again.
+    void textTakenBack(bool redo);
+    std::optional<int> m_takenStep; // the insertion step that the running undo or redo met
 
     // Inserting (InsertionHandlers.cpp).
     // Puts lines at the current row (or after it, by the insert-position choice), top to
     // bottom, as one undo step; the caret goes to the first of them. The layer index follows them;
     // restoringLift: the lines are a block that leaves the machine as it found it, lifting to it;
     // blockMark: the lines are one pause block, marked once, on this line (see EditBuffer::insertRows).
-    void insertLines(const QStringList& lines, std::optional<double> restoringLift = std::nullopt,
-                     std::optional<qsizetype> blockMark = std::nullopt);
-    // Ctrl+Z and redo of an insertion put CurrentRow back where that click found it or left it.
-    void insertionTakenBack(int step);
+    // summary: the first line of the message area after them (what went in, and where);
+    // notes: more lines for it, asked once the lines are in.
+    void insertLines(const QStringList& lines, const QString& summary,
+                     std::optional<double> restoringLift = std::nullopt,
+                     std::optional<qsizetype> blockMark = std::nullopt,
+                     const std::function<QList<Warning>()>& notes = {});
     // After the output could not be opened for the reason given: says so and offers to choose
     // another folder, then creates the file there.
-    void offerAnotherFolder(const QString& problem);
-    void insertionRedone(int step);
-    // Per insertion click, by undo mark: the current row and the message area before it and
-    // after it, so that Ctrl+Z and redo take the click's warnings with its lines.
+    // True when it was created there.
+    bool offerAnotherFolder(const QString& problem);
+    // "Create" without the end of the program: true when the file was written.
+    bool createFile();
+    // Lines inserted or typed since the file was opened, not taken back and not written.
+    bool hasUnwrittenEdits() const;
+    bool m_written = false;
+    QString m_caption; // the window's caption without a file's name
+    // Per insertion click, by undo mark: the current row before it and after it, its lines and
+    // the message area after it, so that Ctrl+Z goes back to the row the click found and redo
+    // brings back its lines' marks, its row and its warnings.
     struct InsertionStep
     {
         int rowBefore = 0;
         int rowAfter = 0;
-        QString messageBefore;
-        std::map<int, int> warningRowsBefore;
+        int count = 0;
+        std::optional<qsizetype> blockMark;
         QString messageAfter;
         std::map<int, int> warningRowsAfter;
     };
     std::vector<InsertionStep> m_insertionSteps;
-    void showMessageOf(const QString& text, const std::map<int, int>& warningRows);
 
     // Seeing the print (PrintViewHandlers.cpp): the layer ruler, the margins' layer labels,
     // and warnings in the message area, each with the row a click on it goes to.
-    struct Warning
-    {
-        QString text;
-        std::optional<int> row;
-    };
     LayerRuler::View rulerView();
     void rulerHeightChosen(double height);
     // After count lines were inserted from firstRow on.

@@ -58,6 +58,8 @@ private slots:
     void typedNanometres();
     void toNanometres_data();
     void toNanometres();
+    void decimalText_data();
+    void decimalText();
 };
 
 void TestUtility::indexOfText_data()
@@ -851,5 +853,32 @@ void TestUtility::toNanometres()
     QCOMPARE(qint64(ToNanometres(millimetres)), nanometres);
 }
 
-QTEST_GUILESS_MAIN(TestUtility)
+// Numbers written for the file and the reports: the decimal the file would hold, to the nanometre.
+void TestUtility::decimalText_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("rounded"); // the double a JSON report prints
+
+    QTest::newRow("E after a retraction and its prime") << 1.65814 - 0.8 + 0.8 << "1.65814" << 1.65814;
+    QTest::newRow("a hollow's centre") << 100.00000000000146 << "100" << 100.0;
+    QTest::newRow("0.1 + 0.2") << 0.1 + 0.2 << "0.3" << 0.3;
+    QTest::newRow("negative") << -12.5 << "-12.5" << -12.5;
+    QTest::newRow("negative zero") << -0.0 << "0" << 0.0;
+    QTest::newRow("below half a nanometre") << -0.0000004 << "0" << 0.0;
+    QTest::newRow("one nanometre") << 0.000001 << "0.000001" << 0.000001;
+    QTest::newRow("a feed") << 2400.0 << "2400" << 2400.0;
+    QTest::newRow("beyond the nanometres' range") << 1e13 << "10000000000000" << 1e13;
+}
+
+void TestUtility::decimalText()
+{
+    QFETCH(double, value);
+    QFETCH(QString, text);
+    QFETCH(double, rounded);
+    QCOMPARE(Utility::DecimalText(value), text);
+    QCOMPARE(Utility::RoundedToNanometres(value), rounded);
+}
+
+QTEST_MAIN(TestUtility)
 #include "tst_utility.moc"

@@ -739,7 +739,8 @@ void TestDropCreate::overwrite()
 
     clickCreate();
 
-    const Box question{"Message", "This file exists, do you want to overwrite it?"};
+    // The question names the file it would replace.
+    const Box question{"Message", "This file exists, do you want to overwrite it?\n" + output};
     if (answer == QMessageBox::Ok) {
         QCOMPARE(readFile(output), kHeader + kBody);
         QCOMPARE(m_boxes->boxes, (QList<Box>{question, Box({"Message", output + "\n" + kCreated})}));

@@ -182,7 +182,8 @@ void TestEndToEnd::existingOutputFile()
     if (answer == QMessageBox::Ok) {
         MessageBoxAnswers answers({QMessageBox::Ok, QMessageBox::Ok});
         QCOMPARE(createAndExit(), 0);
-        QCOMPARE(answers.seen[0].text, QStringLiteral("This file exists, do you want to overwrite it?"));
+        QCOMPARE(answers.seen[0].text,
+                 QStringLiteral("This file exists, do you want to overwrite it?\n") + outputPath);
         QCOMPARE(GuiTest::readFile(outputPath), kHeader + GuiTest::joinLines(kBody));
     } else {
         MessageBoxAnswers answers({answer});

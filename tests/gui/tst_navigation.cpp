@@ -144,7 +144,7 @@ private slots:
     void rowNumber();
     void click_data();
     void click();
-    void keyboardMoveIsNoClick();
+    void keyboardMoveIsFollowed();
     void selectionShowsTheRowFromItsStart_data();
     void selectionShowsTheRowFromItsStart();
     void enterRunsTheSearch_data();
@@ -225,13 +225,13 @@ void TestNavigation::printAnalysis_data()
     QTest::addColumn<double>("startHeight");
     QTest::addColumn<QString>("startText");
     QTest::addColumn<QString>("maxText");
-    QTest::addColumn<QString>("zText"); // left by the keyword scan: the Z at or before the keyword row
+    QTest::addColumn<QString>("zText"); // of row 1, where the caret is: before every Z line, none
 
     QTest::newRow("shell-inner on row 40, Z0.3 on row 37")
-        << layers() << 37 << 0.3 << u"0.300"_s << u"0.400+0.300=0.700"_s << u"0.300"_s;
+        << layers() << 37 << 0.3 << u"0.300"_s << u"0.400+0.300=0.700"_s << u""_s;
     QTest::newRow("no shell-inner: fallback walks forward to row 14")
         << body(30, {{9, "G1 Z0.1 F420"}, {12, "M117 shell"}, {14, "G1 Z0.25 F420"}, {20, "G1 Z0.45 F420"}})
-        << 14 << 0.25 << u"0.250"_s << u"0.200+0.250=0.450"_s << u"0.100"_s;
+        << 14 << 0.25 << u"0.250"_s << u"0.200+0.250=0.450"_s << u""_s;
     QTest::newRow("fallback skips lines holding shells")
         << body(30, {{5, "M117 structure:shells"},
                      {6, "M117 shells ;shell"},
@@ -239,27 +239,27 @@ void TestNavigation::printAnalysis_data()
                      {12, "M117 structure:shell-outer"},
                      {14, "G1 Z0.4 F420"},
                      {25, "G1 Z0.6 F420"}})
-        << 14 << 0.4 << u"0.400"_s << u"0.200+0.400=0.600"_s << u"0.200"_s;
+        << 14 << 0.4 << u"0.400"_s << u"0.200+0.400=0.600"_s << u""_s;
     QTest::newRow("max is the last Z line, not the greatest")
         << body(100, {{37, "G1 Z0.3 F420"},
                       {40, ";structure:shell-inner"},
                       {60, "G1 Z30 F600 ;park"},
                       {90, "G1 Z20.1 F420"}})
-        << 37 << 0.3 << u"0.300"_s << u"19.800+0.300=20.100"_s << u"0.300"_s;
+        << 37 << 0.3 << u"0.300"_s << u"19.800+0.300=20.100"_s << u""_s;
     QTest::newRow("final lift taken as the max")
         << body(100, {{37, "G1 Z0.3 F420"},
                       {40, ";structure:shell-inner"},
                       {90, "G1 Z20.1 F420"},
                       {98, "G1 Z25 F600 ;lift"},
                       {99, "M84"}})
-        << 37 << 0.3 << u"0.300"_s << u"24.700+0.300=25.000"_s << u"0.300"_s;
+        << 37 << 0.3 << u"0.300"_s << u"24.700+0.300=25.000"_s << u""_s;
     QTest::newRow("walk stops at a comment holding Z")
         << body(100, {{37, "G1 Z0.3 F420"}, {39, ";Zone B"}, {40, ";structure:shell-inner"}, {90, "G1 Z0.7"}})
-        << 39 << 0.0 << u"0.000"_s << u"0.700+0.000=0.700"_s << u"0.300"_s;
+        << 39 << 0.0 << u"0.000"_s << u"0.700+0.000=0.700"_s << u""_s;
     QTest::newRow("vase-mode lines") << body(100, {{37, "G1 X1 Y2 Z0.3 E1.2"},
                                                    {40, ";structure:shell-inner"},
                                                    {90, "G1 X5 Y2 Z0.7 E9.5"}})
-                                     << 37 << 0.3 << u"0.300"_s << u"0.400+0.300=0.700"_s << u"0.300"_s;
+                                     << 37 << 0.3 << u"0.300"_s << u"0.400+0.300=0.700"_s << u""_s;
 }
 
 void TestNavigation::printAnalysis()
@@ -338,8 +338,8 @@ void TestNavigation::heightSearch_data()
         << u"0.3"_s << false << 60 << u"0.500"_s << false << true;
     QTest::newRow("0.2: Z equal to the target reaches it")
         << u"0.2"_s << false << 37 << u"0.300"_s << false << true;
-    QTest::newRow("1: not found") << u"1"_s << false << 37 << u""_s << true << false;
-    QTest::newRow("1: not found keeps insertion on") << u"1"_s << true << 37 << u""_s << true << true;
+    QTest::newRow("1: not found") << u"1"_s << false << 37 << u"0.300"_s << true << false;
+    QTest::newRow("1: not found keeps insertion on") << u"1"_s << true << 37 << u"0.300"_s << true << true;
     QTest::newRow("0: the start row reaches it") << u"0"_s << false << 37 << u"0.300"_s << false << true;
     QTest::newRow("empty: the start row reaches it") << u""_s << false << 37 << u"0.300"_s << false << true;
 }
@@ -360,13 +360,17 @@ void TestNavigation::heightSearch()
         click(m_window->sbtnGoRowNumber);
         QVERIFY(m_window->InsertEnabled);
     }
-    QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.300"));
+    // Row 1 or 5, before the first Z line: no height.
+    QCOMPARE(m_window->leditCurrentZ->text(), QString());
 
     type(m_window->leditPause, height);
     BoxAnswerer boxes;
     click(m_window->bbtnHeightSearch);
 
-    QCOMPARE(boxes.texts, notice ? QStringList{QStringLiteral("That height was not found.")} : QStringList());
+    // The box tells the last height there is: the last Z line of this body without layers.
+    QCOMPARE(boxes.texts,
+             notice ? QStringList{QStringLiteral("That height was not found. The last Z line is at Z 0.700.")}
+                    : QStringList());
     if (!notice) // no layers in this body: the Z line's row, told in the message area
         QCOMPARE(m_window->memoMessage->toPlainText(),
                  QStringLiteral("Z line at Z %1, row %2.\nA pause here stops before this move.")
@@ -415,7 +419,7 @@ void TestNavigation::printAnalysisOnLayers()
     QCOMPARE(m_window->leditMaxZ->text(), QStringLiteral("0.400+0.300=0.700"));
     QCOMPARE(m_window->leditMaxZ->toolTip(),
              QStringLiteral("Top layer 3 at Z 0.700, row 15. The last Z line, on row 17, is at Z 20.000."));
-    QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.300"));
+    QCOMPARE(m_window->leditCurrentZ->text(), QString()); // row 1, before the first layer
     QCOMPARE(m_window->CurrentRow, 1);
     QVERIFY(!m_window->InsertEnabled);
 
@@ -484,8 +488,10 @@ void TestNavigation::heightSearchOnLayers_data()
     QTest::newRow("0.39: the last layer below 0.69")
         << u"0.39"_s << 12 << u"0.500"_s
         << u"Layer 2 of 3 at Z 0.500, row 12.\nA pause here stops after Z 0.300."_s;
-    QTest::newRow("0.41: above the top layer, none reaches it") << u"0.41"_s << 5 << u""_s << QString();
-    QTest::newRow("1: above the top layer, the lift is none") << u"1"_s << 5 << u""_s << QString();
+    // Not found: a box, and the start row is shown as any chosen row is.
+    QTest::newRow("0.41: above the top layer, none reaches it")
+        << u"0.41"_s << 5 << u"0.300"_s << QString();
+    QTest::newRow("1: above the top layer, the lift is none") << u"1"_s << 5 << u"0.300"_s << QString();
 }
 
 void TestNavigation::heightSearchOnLayers()
@@ -501,18 +507,24 @@ void TestNavigation::heightSearchOnLayers()
     BoxAnswerer boxes;
     click(m_window->bbtnHeightSearch);
 
-    QCOMPARE(boxes.texts,
-             message.isEmpty() ? QStringList{QStringLiteral("That height was not found.")} : QStringList());
+    // The box names the top layer's height, above the start and in all.
+    QCOMPARE(boxes.texts, message.isEmpty() ? QStringList{QStringLiteral(
+                                                  "That height was not found. The top layer is at Z 0.700 "
+                                                  "(0.400 above the start).")}
+                                            : QStringList());
     QCOMPARE(m_window->CurrentRow, row);
     QCOMPARE(m_window->lbleRow->text(), QString::number(row));
     QCOMPARE(m_window->Memo1->selectedText(), m_window->Memo1->rowText(row));
     QCOMPARE(m_window->leditCurrentZ->text(), zText);
     QCOMPARE(m_window->InsertEnabled, !message.isEmpty());
-    QCOMPARE(m_window->memoMessage->toPlainText(), message.isEmpty() ? hint : message);
+    QCOMPARE(m_window->memoMessage->toPlainText(),
+             message.isEmpty() ? u"Layer 1 of 3 at Z 0.300, row 5.\nA pause here stops before layer 1."_s : message);
+    QVERIFY(hint.contains(u"19 rows, 3 layers from Z 0.300 to Z 0.700"_s));
 
     // The next drop says nothing of this file's rows.
     QVERIFY(drop(layers()));
-    QCOMPARE(m_window->memoMessage->toPlainText(), hint);
+    QVERIFY(!m_window->memoMessage->toPlainText().contains(u"row 5"_s));
+    QVERIFY(!m_window->memoMessage->toPlainText().contains(u"row 12"_s));
 }
 
 void TestNavigation::currentZOnLayers_data()
@@ -589,8 +601,8 @@ void TestNavigation::keywordScan_data()
         << u"M25"_s << u"GGB"_s << QList<int>{5, 10, 5} << QStringList{"0.300", "0.500", "0.300"};
     QTest::newRow("backward from row 1 without a match above")
         << u"M25"_s << u"B"_s << QList<int>{1} << QStringList{""};
-    QTest::newRow("match on row 0 keeps the Z shown")
-        << u"M117"_s << u"GB"_s << QList<int>{15, 0} << QStringList{"0.500", "0.500"};
+    QTest::newRow("match on row 0, before the first layer: no Z")
+        << u"M117"_s << u"GB"_s << QList<int>{15, 0} << QStringList{"0.500", ""};
     QTest::newRow("forward never reaches rows 0 and 1 again")
         << u"M117"_s << u"GGG"_s << QList<int>{15, 1, 15} << QStringList{"0.500", "", "0.500"};
     QTest::newRow("lower-case keyword") << u"m25"_s << u"G"_s << QList<int>{12} << QStringList{"0.500"};
@@ -630,24 +642,24 @@ void TestNavigation::keywordScan()
     QVERIFY(insertionControlsAre(true));
 }
 
-// An empty keyword only takes the caret row; nothing else changes.
+// An empty keyword changes nothing.
 void TestNavigation::emptyKeyword()
 {
     QVERIFY(drop(keywords()));
-    type(m_window->lbleRow, QStringLiteral("500"));
+    type(m_window->lbleRow, QStringLiteral("8"));
     click(m_window->sbtnGoRowNumber);
-    QCOMPARE(m_window->CurrentRow, 500);
+    QCOMPARE(m_window->CurrentRow, 8);
     EditBuffer* memo = m_window->Memo1;
-    const QString selected = memo->selectedText();
     const QString zText = m_window->leditCurrentZ->text();
+    const QString message = m_window->memoMessage->toPlainText();
     QVERIFY(!memo->isReadOnly());
 
     click(m_window->sbtnGo);
-    QCOMPARE(m_window->CurrentRow, memo->CaretRow());
-    QCOMPARE(m_window->CurrentRow, 1);
-    QCOMPARE(m_window->lbleRow->text(), QStringLiteral("500"));
-    QCOMPARE(memo->selectedText(), selected);
+    QCOMPARE(m_window->CurrentRow, 8);
+    QCOMPARE(memo->CaretRow(), 8);
+    QCOMPARE(m_window->lbleRow->text(), QStringLiteral("8"));
     QCOMPARE(m_window->leditCurrentZ->text(), zText);
+    QCOMPARE(m_window->memoMessage->toPlainText(), message);
     QVERIFY(!memo->isReadOnly());
 }
 
@@ -658,18 +670,24 @@ void TestNavigation::rowNumber_data()
     QTest::addColumn<bool>("insertion");
     QTest::addColumn<int>("caretRow");
     QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("zText"); // the row's layer: Z 0.3 from row 2, 0.5 from row 8
 
-    QTest::newRow("row 1: insertion off, read-only") << u"1"_s << 1 << false << 1 << true;
-    QTest::newRow("row 0: insertion on, writable") << u"0"_s << 0 << true << 0 << false;
-    QTest::newRow("row 8") << u"8"_s << 8 << true << 8 << false;
-    QTest::newRow("empty counts as row 0") << u""_s << 0 << true << 0 << false;
-    QTest::newRow("last row of text") << u"19"_s << 19 << true << 19 << false;
+    QTest::newRow("row 1: insertion off, read-only") << u"1"_s << 1 << false << 1 << true << u""_s;
+    QTest::newRow("row 0: insertion on, writable") << u"0"_s << 0 << true << 0 << false << u""_s;
+    QTest::newRow("row 8") << u"8"_s << 8 << true << 8 << false << u"0.500"_s;
+    QTest::newRow("row 5") << u"5"_s << 5 << true << 5 << false << u"0.300"_s;
+    QTest::newRow("empty counts as row 0") << u""_s << 0 << true << 0 << false << u""_s;
+    QTest::newRow("last row of text") << u"19"_s << 19 << true << 19 << false << u"0.500"_s;
     // No row to insert at: the insert buttons are off, so that a click cannot insert nothing.
-    QTest::newRow("past the end: caret stays, insertion off") << u"500"_s << 500 << false << 2 << false;
-    QTest::newRow("the empty row after the last line break") << u"20"_s << 20 << true << 20 << false;
-    QTest::newRow("beyond the int range") << u"99999999999"_s << INT_MAX << false << 2 << false;
+    QTest::newRow("past the end: caret stays, insertion off")
+        << u"500"_s << 500 << false << 2 << false << u""_s;
+    QTest::newRow("the empty row after the last line break")
+        << u"20"_s << 20 << true << 20 << false << u"0.500"_s;
+    QTest::newRow("beyond the int range") << u"99999999999"_s << INT_MAX << false << 2 << false << u""_s;
 }
 
+// The jump shows the row as every choice does: the field names the row gone to, the Z field
+// its height.
 void TestNavigation::rowNumber()
 {
     QFETCH(QString, typed);
@@ -677,6 +695,7 @@ void TestNavigation::rowNumber()
     QFETCH(bool, insertion);
     QFETCH(int, caretRow);
     QFETCH(bool, readOnly);
+    QFETCH(QString, zText);
 
     QVERIFY(drop(keywords()));
     clickRow(2);
@@ -694,8 +713,8 @@ void TestNavigation::rowNumber()
     QVERIFY(!memo->hasSelectedText());
     if (memo->hasRow(row))
         QCOMPARE(memo->SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS), long(memo->rowStart(row)));
-    QCOMPARE(m_window->lbleRow->text(), typed);
-    QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.300"));
+    QCOMPARE(m_window->lbleRow->text(), QString::number(row));
+    QCOMPARE(m_window->leditCurrentZ->text(), zText);
     // The arrow takes no focus: it stays where the user was.
     QCOMPARE(m_window->focusWidget(), focus);
 }
@@ -706,7 +725,7 @@ void TestNavigation::click_data()
     QTest::addColumn<int>("row");
     QTest::addColumn<QString>("zText");
 
-    QTest::newRow("row 0 counts as row 1") << 0 << 1 << u""_s;
+    QTest::newRow("row 0") << 0 << 0 << u""_s;
     QTest::newRow("row above the first Z line") << 1 << 1 << u""_s;
     QTest::newRow("Z line") << 2 << 2 << u"0.300"_s;
     QTest::newRow("below the second Z line") << 9 << 9 << u"0.500"_s;
@@ -740,16 +759,22 @@ void TestNavigation::click()
     QVERIFY(m_window->Memo1->isReadOnly());
 }
 
-void TestNavigation::keyboardMoveIsNoClick()
+// The caret moved with the keyboard takes its row along: the row shown is the row the next lines
+// go to. The read-only state stays as it was.
+void TestNavigation::keyboardMoveIsFollowed()
 {
     QVERIFY(drop(keywords()));
     clickRow(5);
     QCOMPARE(m_window->CurrentRow, 5);
     QTest::keyClick(m_window->Memo1, Qt::Key_Down);
     QTest::keyClick(m_window->Memo1, Qt::Key_Down);
+    QTRY_COMPARE(m_window->CurrentRow, 7);
     QCOMPARE(m_window->Memo1->CaretRow(), 7);
-    QCOMPARE(m_window->CurrentRow, 5);
-    QCOMPARE(m_window->lbleRow->text(), QStringLiteral("5"));
+    QCOMPARE(m_window->lbleRow->text(), QStringLiteral("7"));
+    QTest::keyClick(m_window->Memo1, Qt::Key_Down);
+    QTRY_COMPARE(m_window->CurrentRow, 8);
+    QCOMPARE(m_window->leditCurrentZ->text(), QStringLiteral("0.500"));
+    QVERIFY(!m_window->Memo1->isReadOnly());
 }
 
 void TestNavigation::selectionShowsTheRowFromItsStart_data()
@@ -806,7 +831,9 @@ void TestNavigation::selectionShowsTheRowFromItsStart()
     } else if (way == "not found") {
         type(m_window->leditPause, QStringLiteral("50"));
         click(m_window->bbtnHeightSearch);
-        QCOMPARE(boxes.texts, QStringList{QStringLiteral("That height was not found.")});
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts.front().startsWith(QStringLiteral("That height was not found.")),
+                 qPrintable(boxes.texts.front()));
     } else if (way == "keyword") {
         m_window->cboxKeyword->setEditText(QStringLiteral("M117"));
         click(m_window->sbtnGo);

@@ -406,7 +406,9 @@ void TestPrintView::temperatureSetAgainIsWarned()
     type(m_window->leditBedTemperature, QStringLiteral("70"));
     QTest::mouseClick(m_window->TemperarureInsert, Qt::LeftButton);
     // Three lines went in at row 1: every later row moved down by three.
-    const QStringList lines = messageLines();
+    const QStringList lines = messageLines().mid(1); // after what went in
+    QCOMPARE(messageLines().front(),
+             QStringLiteral("Inserted at row 1: 3 lines."));
     QCOMPARE(lines.size(), 3);
     QCOMPARE(lines[0],
              QStringLiteral(
@@ -418,7 +420,7 @@ void TestPrintView::temperatureSetAgainIsWarned()
         lines[2],
         QStringLiteral("T1 200 on row 3 is set again on row 46 (Z 1.900) to 190: it holds for 8 layers."));
 
-    clickMessageLine(2);
+    clickMessageLine(3); // under what went in
     QCOMPARE(m_window->CurrentRow, 46);
     QCOMPARE(m_window->Memo1->CaretRow(), 46);
     QCOMPARE(m_window->Memo1->rowText(46), QString::fromLatin1(t1Again));
@@ -478,7 +480,8 @@ void TestPrintView::temperatureSetAgainInARealFile()
             lastLayerComment = row;
     }
     QVERIFY(lastLayerComment > 0);
-    const QString warning = m_window->memoMessage->toPlainText();
+    // Under the line that tells what went in.
+    const QString warning = messageLines().mid(1).join(u'\n');
     if (value == QStringLiteral("0") && expected > lastLayerComment) {
         QVERIFY2(!warning.contains(QStringLiteral("is set again")), qPrintable(warning));
         return;
@@ -487,7 +490,7 @@ void TestPrintView::temperatureSetAgainInARealFile()
                  QStringLiteral("T1 230 on row %1 is set again on row %2 (Z ").arg(at).arg(expected)),
              qPrintable(warning));
     QVERIFY2(warning.contains(QStringLiteral(") to %1: it holds for ").arg(value)), qPrintable(warning));
-    clickMessageLine(0);
+    clickMessageLine(1);
     QCOMPARE(m_window->Memo1->CaretRow(), expected);
 }
 
@@ -517,15 +520,17 @@ void TestPrintView::pauseWarnings()
     // at the same place.
     QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
     QCOMPARE(messageLines(),
-             QStringList{"The file already pauses 2 times; the nearest on row 30 (Z 1.300)."});
+             (QStringList{"Pause line M25 inserted before layer 11 (Z 2.300), row 51.",
+                          "The file already pauses 2 times; the nearest on row 30 (Z 1.300)."}));
     QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
     QCOMPARE(m_window->Memo1->rowText(51), QStringLiteral("M25"));
     QCOMPARE(m_window->Memo1->rowText(52), QStringLiteral("M25"));
     QCOMPARE(messageLines(),
-             (QStringList{"The pause on row 51 stands directly beside another pause on row 52.",
+             (QStringList{"Pause line M25 inserted in layer 10 (Z 2.100), row 51.",
+                          "The pause on row 51 stands directly beside another pause on row 52.",
                           "The file already pauses 3 times; the nearest on row 52 (Z 2.100).",
                           "Row 51 already had lines inserted: this is a second insertion there."}));
-    clickMessageLine(0);
+    clickMessageLine(1);
     QCOMPARE(m_window->Memo1->CaretRow(), 52);
     // Nothing was refused: both pauses stand, and Ctrl+Z takes them back one by one.
     QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
@@ -544,7 +549,7 @@ void TestPrintView::everyWarningCanBeRead()
     type(m_window->leditBedTemperature, QStringLiteral("70"));
     QTest::mouseClick(m_window->TemperarureInsert, Qt::LeftButton);
     QPlainTextEdit* message = m_window->memoMessage;
-    QCOMPARE(message->document()->blockCount(), 3);
+    QCOMPARE(message->document()->blockCount(), 4); // what went in, and three warnings
     QVERIFY(message->isEnabled());
     QCOMPARE(message->palette().color(QPalette::Active, QPalette::Text), QColor(Qt::black));
     for (QTextBlock block = message->document()->firstBlock(); block.isValid(); block = block.next()) {
@@ -630,7 +635,8 @@ void TestPrintView::undoTakesTheWarnings()
     QTest::mouseClick(m_window->TemperarureInsert, Qt::LeftButton);
     const QStringList warned = messageLines();
     QCOMPARE(warned,
-             QStringList{"T0 215 on row 1 is set again on row 44 (Z 1.900) to 190: it holds for 8 layers."});
+             (QStringList{"Inserted at row 1: M104 S215 T0.",
+                          "T0 215 on row 1 is set again on row 44 (Z 1.900) to 190: it holds for 8 layers."}));
 
     QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(m_window->Memo1->rowText(1), QStringLiteral("G1 Z0.3 F420"));
@@ -643,7 +649,7 @@ void TestPrintView::undoTakesTheWarnings()
     QTest::keySequence(m_window->Memo1, QKeySequence(QKeySequence::Redo));
     QCOMPARE(m_window->Memo1->rowText(1), QStringLiteral("M104 S215 T0"));
     QCOMPARE(messageLines(), warned);
-    clickMessageLine(0);
+    clickMessageLine(1);
     QCOMPARE(m_window->Memo1->CaretRow(), 44);
 }
 

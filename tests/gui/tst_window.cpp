@@ -211,13 +211,14 @@ void TestWindow::controlTree_data()
     auto row = [](const char* name) -> QTestData& { return QTest::newRow(name); };
     // clang-format off
     // The left panel scrolls in the window's left column; at this height it needs no scrolling.
-    row("pnlLeft")            << "QFrame"         << "qt_scrollarea_viewport" << "" << QRect(0, 0, 400, 619) << true << false << false << 17;
+    row("pnlLeft")            << "QFrame"         << "qt_scrollarea_viewport" << "" << QRect(0, 0, 400, 556) << true << false << false << 17;
     row("sbtnExplorerOpen")   << "QToolButton"    << "pnlLeft"           << "" << QRect(350, 24, 39, 38)   << true  << false << false << 17;
     row("lblFolderName")      << "QLabel"         << "pnlLeft"           << "Folder Name" << QRect(16, 4, -1, -1) << true << false << false << 17;
     row("editFilePath")       << "QLineEdit"      << "pnlLeft"           << "" << QRect(10, 30, 340, 29)   << true  << false << false << 17;
     row("leditFileName")      << "LabeledEdit"    << "pnlLeft"           << "Borvane.gx" << QRect(10, 85, 210, 29) << true << false << true << 17;
-    row("cboxHeader")         << "QCheckBox"      << "pnlLeft"           << "Remove the header" << QRect(230, 91, 165, 17) << true << false << true << 17;
-    row("btnCreate")          << "QPushButton"    << "pnlLeft"           << "Create" << QRect(10, 556, 380, 50) << false << false << true << 20;
+    // Under the left panel, in a strip that never scrolls.
+    row("cboxHeader")         << "QCheckBox"      << "pnlCreate"         << "Remove the header" << QRect(10, 22, 165, 17) << true << false << true << 17;
+    row("btnCreate")          << "QPushButton"    << "pnlCreate"         << "Create" << QRect(180, 6, 210, 50) << false << false << true << 20;
     row("gboxPause")          << "QGroupBox"      << "pnlLeft"           << "Insert Position" << QRect(10, 130, 380, 195) << true << false << false << 17;
     row("lblKeyword")         << "QLabel"         << "gboxPause"         << "Search Keyword" << QRect(13, 130, -1, -1) << true << false << false << 17;
     row("sbtnBack")           << "QToolButton"    << "gboxPause"         << "" << QRect(335, 155, 30, 29)  << false << false << true  << 17;
@@ -468,23 +469,32 @@ void TestWindow::panelsFollowTheWindowSize()
     const int w = expected.width();
     const int h = expected.height();
     const int middle = h - 20;
-    // The left column: the panel at its width, and the scroll bar beside it when it scrolls.
+    // The left column: the panel at its width, and the scroll bar beside it when it scrolls; under
+    // it the strip with "Create", 62 pixels high, which never scrolls.
     auto* scroll = window->findChild<QScrollArea*>(QStringLiteral("scrlLeft"));
     QVERIFY(scroll);
-    const bool scrolls = middle < 619;
+    const int panel = middle - 62;
+    const bool scrolls = panel < 556;
     QCOMPARE(scroll->verticalScrollBar()->isVisible(), scrolls);
     const int left = 400 + (scrolls ? scroll->verticalScrollBar()->width() : 0);
-    QTRY_COMPARE(scroll->geometry(), QRect(0, 0, left, middle));
+    QTRY_COMPARE(scroll->geometry(), QRect(0, 0, left, panel));
+    QCOMPARE(window->pnlCreate->geometry(), QRect(0, panel, left, 62));
     QCOMPARE(window->pnlLeft->width(), 400);
-    QCOMPARE(window->pnlLeft->height(), qMax(619, middle));
+    QCOMPARE(window->pnlLeft->height(), qMax(556, panel));
     QCOMPARE(window->pnlBottom->geometry(), QRect(0, h - 20, w, 20));
     QCOMPARE(window->pnlRight->geometry(), QRect(left, 0, w - left, middle));
     QVERIFY(!window->pnlTop->isVisible());
 
-    // Every control of the left panel can be scrolled into view, "Create" last.
-    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
-    const QRect create(window->btnCreate->mapTo(scroll->viewport(), QPoint(0, 0)), window->btnCreate->size());
-    QVERIFY2(scroll->viewport()->rect().contains(create), "Create in view");
+    // "Create" is in view wherever the panel is scrolled; every control of the panel can be
+    // scrolled into view, the insertion group last.
+    for (const int value : {scroll->verticalScrollBar()->minimum(), scroll->verticalScrollBar()->maximum()}) {
+        scroll->verticalScrollBar()->setValue(value);
+        const QRect create(window->btnCreate->mapTo(window, QPoint(0, 0)), window->btnCreate->size());
+        QVERIFY2(window->rect().contains(create), "Create in view");
+    }
+    QWidget* const lastGroup = window->findChild<QWidget*>(QStringLiteral("gboxInsertCommand"));
+    const QRect group(lastGroup->mapTo(scroll->viewport(), QPoint(0, 0)), lastGroup->size());
+    QVERIFY2(scroll->viewport()->rect().contains(group), "the insertion group in view");
 
     // Inside the right panel's border: the message keeps its height, the editor takes the rest
     // but for the layer ruler's 64 pixels at the right edge.

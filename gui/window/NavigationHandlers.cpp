@@ -169,22 +169,35 @@ QString TEditorForBorvane5_Form1::rowDescription(int row, std::optional<double> 
             layer = index.layerAt(row);
         if (layer && *layer < layers.size()) {
             const Layer& at = layers[*layer];
+            // The time into the print ends the first line once it is there.
+            const auto timed = [](const QString& when) { return when.isEmpty() ? QString() : QStringLiteral(": ") + when; };
+            // By value: the text may be completed after the layers were found again.
+            const std::size_t count = layers.size();
+            const Layer shown = at;
+            const std::size_t number = *layer + 1;
             if (at.row != row)
-                return QStringLiteral("Row %1, in layer %2 of %3 at Z %4 (from row %5).\n"
-                                      "A pause here stops within this layer.")
-                    .arg(row)
-                    .arg(*layer + 1)
-                    .arg(layers.size())
-                    .arg(zText(at.z()))
-                    .arg(at.row);
-            QString text = QStringLiteral("Layer %1 of %2 at Z %3, row %4.\n")
-                               .arg(*layer + 1)
-                               .arg(layers.size())
-                               .arg(zText(at.z()))
-                               .arg(row);
-            return text + (*layer == 0 ? QStringLiteral("A pause here stops before layer 1.")
-                                       : QStringLiteral("A pause here stops after Z %1.")
-                                             .arg(zText(layers[*layer - 1].z())));
+                return withWhen(row, [=](const QString& when) {
+                    return QStringLiteral("Row %1, in layer %2 of %3 at Z %4 (from row %5)%6.\n"
+                                          "A pause here stops within this layer.")
+                        .arg(row)
+                        .arg(number)
+                        .arg(count)
+                        .arg(zText(shown.z()))
+                        .arg(shown.row)
+                        .arg(timed(when));
+                });
+            const QString next = *layer == 0 ? QStringLiteral("A pause here stops before layer 1.")
+                                             : QStringLiteral("A pause here stops after Z %1.")
+                                                   .arg(zText(layers[*layer - 1].z()));
+            return withWhen(row, [=](const QString& when) {
+                return QStringLiteral("Layer %1 of %2 at Z %3, row %4%5.\n")
+                           .arg(number)
+                           .arg(count)
+                           .arg(zText(shown.z()))
+                           .arg(row)
+                           .arg(timed(when)) +
+                       next;
+            });
         }
         return QStringLiteral("Row %1, before layer 1 (Z %2).\nA pause here stops before the print starts.")
             .arg(row)
@@ -337,6 +350,10 @@ void TEditorForBorvane5_Form1::showMaxHeight(const LayerIndex& layers, double st
 
 void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
 {
+    if (m_searchByTime) {
+        searchTime();
+        return;
+    }
     const std::optional<std::int64_t> typed =
         Utility::TypedNanometres(leditPause->text(), QLocale::system().decimalPoint());
     if (!typed) {

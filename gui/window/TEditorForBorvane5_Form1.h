@@ -4,8 +4,9 @@
 // handlers share and the header bytes of the loaded file. The handlers live in this folder, one
 // file per task: DropHandlers (opening a file or folder), CreateHandlers ("Create" and the
 // output name), NavigationHandlers (keyword, height, row number and click), InsertionHandlers
-// (the pause and temperature lines) and PrintViewHandlers (the ruler, the margins' layer labels
-// and the warnings). The work itself is done in core/ and in the gui/ classes they call.
+// (the pause and temperature lines), PrintViewHandlers (the ruler, the margins' layer labels
+// and the warnings), LayerViewHandlers (the layer view and the hollows) and PrintTimeHandlers (the
+// time into the print, "Insert Time"). The work itself is done in core/ and in the gui/ classes they call.
 
 #include "core/gcode/HollowFinder.h"
 #include "core/gcode/LayerIndex.h"

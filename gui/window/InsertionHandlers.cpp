@@ -32,6 +32,8 @@ void TEditorForBorvane5_Form1::btnPauseClick()
     std::function<QString(const QString& where)> told;
     std::optional<double> restoringLift;
     const QStringList lines = pauseLines(row, message, told, restoringLift);
+    if (lines.isEmpty())
+        return; // no park position given where one was asked for
     // The default printer's one line is told plainly; a chosen printer's block by its summary,
     // with the file's pauses of another family.
     const bool chosenPrinter = bool(told);
@@ -104,8 +106,9 @@ QStringList TEditorForBorvane5_Form1::pauseLines(int row, const QString& message
     if (printer.name == QLatin1String(PrinterProfiles::kDefaultName) &&
         printer.pauseLine == CommandLines::pauseLine())
         return PauseMessage::withMessage({CommandLines::pauseLine()}, CommandLines::pauseLine(), message);
-    const PauseSettings settings = m_printerChoice->settings();
+    PauseSettings settings = m_printerChoice->settings();
     PauseContext context;
+    std::optional<BedShape> bed;
     if (printer.parks) {
         const std::string_view bytes = Memo1->bytes();
         const std::size_t before =
@@ -114,9 +117,23 @@ QStringList TEditorForBorvane5_Form1::pauseLines(int row, const QString& message
             m_pauseIndex = PauseIndex::build(bytes);
             m_pauseIndexRevision = Memo1->revision();
         }
-        context = m_pauseIndex.contextAt(bytes, before);
+        bed = PauseBlocks::bedFor(printer, bytes);
+        context = m_pauseIndex.contextAt(bytes, before, bed ? &*bed : nullptr);
     }
     PauseBlock block = PauseBlocks::build(printer, settings, context);
+    if (!block.parkClear) {
+        // Never over the print in silence: the printer's settings dialog asks for a park.
+        if (!m_printerChoice->askPark(block.notes.value(0)))
+            return {};
+        settings = m_printerChoice->settings();
+        block = PauseBlocks::build(printer, settings, context);
+    }
+    // A park on the bed is a position the file never visited: once the block is in, the next
+    // pause finds it among the visited ones, which the index, only moved on, would not know.
+    if (block.parked && !settings.park && context.parkOnBed)
+        m_pauseIndexRevision = ~quint64(0);
+    if (context.bedRefused && bed)
+        block.notes << QStringLiteral("%1 does not hold the print: it is not used").arg(bed->source);
     block.lines = PauseMessage::withMessage(block.lines, printer.pauseLine, message);
     // Where the layer pass reads the rows before as this state does, the block leaves it as it
     // found it; elsewhere (a G92 Z, relative heights, ...) the layers are found again.
@@ -135,8 +152,10 @@ QStringList TEditorForBorvane5_Form1::pauseLines(int row, const QString& message
                        .arg(what)
                        .arg(block.lines.size())
                        .arg(block.lines.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
-    if (!block.note.isEmpty())
-        tail += QStringLiteral(". Note: ") + block.note + u'.';
+    for (const QString& note : block.notes)
+        tail += QStringLiteral(". Note: ") + note;
+    if (!block.notes.isEmpty())
+        tail += u'.';
     summary = [title = printer.title, tail](const QString& where) {
         return QStringLiteral("Pause for %1 %2: %3").arg(title, where, tail);
     };

@@ -18,12 +18,15 @@
 #include <QShortcut>
 #include <QTextBlock>
 #include <QTimer>
+#include <QScreen>
 #include <QToolButton>
 
 namespace {
 
 // Milliseconds from a drop to the start of the hollow search.
 constexpr int kHollowSearchDelay = 300;
+// The view's property that holds what the window grew by as the view opened.
+constexpr const char* kWindowGrewBy = "windowGrewBy";
 
 } // namespace
 
@@ -52,14 +55,29 @@ void TEditorForBorvane5_Form1::buildLayerView()
 
 void TEditorForBorvane5_Form1::setLayerViewShown(bool shown)
 {
+    // Where the screen has room, the window grows by the view's width as it opens (and gives it
+    // back as it closes), so that the editor keeps its width.
+    if (shown && !isMaximized() && !isFullScreen() && screen()) {
+        const int room = screen()->availableGeometry().right() - frameGeometry().right();
+        const int grown = qBound(0, room, m_layerView->sizeHint().width());
+        m_layerView->setProperty(kWindowGrewBy, grown);
+        if (grown > 0)
+            resize(width() + grown, height());
+    }
     m_layerView->setVisible(shown);
     m_layerViewButton->setText(shown ? QStringLiteral("◂") : QStringLiteral("▸"));
     // The editor gives the view at most two fifths of the row and keeps the room for its margins
-    // and 20 characters of text, so the rows stay readable beside the view.
+    // and 12 characters of text, so the rows stay readable beside the view.
     m_editorRow->setStretchFactor(Memo1, shown ? 3 : 1);
     m_editorRow->setStretchFactor(m_layerView, shown ? 2 : 0);
     const int character = Memo1->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    Memo1->setMinimumWidth(shown ? Memo1->marginsWidth() + 20 * character : 0);
+    Memo1->setMinimumWidth(shown ? Memo1->marginsWidth() + 12 * character : 0);
+    if (!shown) {
+        const int grown = m_layerView->property(kWindowGrewBy).toInt();
+        if (grown > 0 && !isMaximized() && !isFullScreen())
+            resize(qMax(minimumWidth(), width() - grown), height());
+        m_layerView->setProperty(kWindowGrewBy, 0);
+    }
     layoutPanels();
 }
 

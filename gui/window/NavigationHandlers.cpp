@@ -114,11 +114,12 @@ void TEditorForBorvane5_Form1::showRow(int row, RowShown how, Insertable inserta
         leditCurrentZ->setText(zText(*z));
     else
         leditCurrentZ->clear();
-    if (message) {
-        showNote(*message);
-    } else {
-        showNote(rowDescription(row, z));
-    }
+    // The same words again are not set again: the area keeps its layout and its height.
+    // With no file open (a folder dropped) the hint stays.
+    const QString text = message ? *message : FileLoaded ? rowDescription(row, z) : m_dropHint;
+    m_warningRows.clear();
+    if (memoMessage->toPlainText() != text)
+        memoMessage->setPlainText(text);
     // The hollows' names stay at the end of the area while the file is open: each a way to its layer.
     if (!m_hollowMessage.isEmpty() && !memoMessage->toPlainText().contains(m_hollowMessage))
         memoMessage->appendPlainText(m_hollowMessage);
@@ -316,7 +317,7 @@ QString TEditorForBorvane5_Form1::fileSummary()
         text += QStringLiteral(", %1 layers from Z %2 to Z %3")
                     .arg(layers.size())
                     .arg(zText(layers.front().z()), zText(layers.back().z()));
-    return text + QStringLiteral(".\nType a height and press Serch, or choose a row, to insert at.");
+    return text + QStringLiteral(".\nChoose a row to insert at.");
 }
 
 void TEditorForBorvane5_Form1::showMaxHeight(const LayerIndex& layers, double startHeight)

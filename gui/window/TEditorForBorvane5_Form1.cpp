@@ -215,6 +215,8 @@ void TEditorForBorvane5_Form1::buildControls()
     // The main action is always in view, whatever the panel above it scrolls to.
     pnlCreate = makePanel(this, "pnlCreate");
     pnlCreate->setFixedHeight(kCreatePanelHeight);
+    // As wide as the scrolling panel above it: its own controls ask for no width of the column.
+    pnlCreate->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     pnlCreate->setFont(tahoma(17));
     pnlBottom->setFixedHeight(kBottomPanelHeight);
     pnlRight = makePanel(this, "pnlRight");
@@ -515,19 +517,28 @@ void TEditorForBorvane5_Form1::fitMessageHeight()
         memoMessage->setMaximumHeight(QWIDGETSIZE_MAX);
     } else {
         // Every line it holds, wrapped at its width, up to a third of the panel; beyond that it
-        // scrolls. Asking for a block's rectangle lays the block out.
+        // scrolls. Asking for a block's rectangle lays the block out. The lines are wrapped at
+        // the width the area had, which a scroll bar shown for an earlier, longer text narrowed:
+        // once the area has its new height (and the bar is gone where all fits), they are
+        // measured again.
         const QTextDocument* text = memoMessage->document();
-        int lines = 0;
-        qreal height = 0;
-        for (QTextBlock block = text->firstBlock(); block.isValid(); block = block.next()) {
-            height += text->documentLayout()->blockBoundingRect(block).height();
-            lines += qMax(1, block.layout()->lineCount());
+        for (int pass = 0; pass < 2; ++pass) {
+            int lines = 0;
+            qreal height = 0;
+            for (QTextBlock block = text->firstBlock(); block.isValid(); block = block.next()) {
+                height += text->documentLayout()->blockBoundingRect(block).height();
+                lines += qMax(1, block.layout()->lineCount());
+            }
+            const int frame = 2 * (memoMessage->frameWidth() + int(text->documentMargin()));
+            // Two lines fit the strip it keeps after a drop.
+            const int wanted = lines <= 2 ? kMessageHeightAfterDrop : qCeil(height) + frame;
+            const int most = qMax(kMessageHeightAfterDrop, pnlRight->height() / 3);
+            const int fitted = qBound(kMessageHeightAfterDrop, wanted, most);
+            if (pass > 0 && fitted == memoMessage->height())
+                break;
+            memoMessage->setFixedHeight(fitted);
+            layoutPanels();
         }
-        const int frame = 2 * (memoMessage->frameWidth() + int(text->documentMargin()));
-        // Two lines fit the strip it keeps after a drop.
-        const int wanted = lines <= 2 ? kMessageHeightAfterDrop : qCeil(height) + frame;
-        const int most = qMax(kMessageHeightAfterDrop, pnlRight->height() / 3);
-        memoMessage->setFixedHeight(qBound(kMessageHeightAfterDrop, wanted, most));
     }
     layoutPanels();
 }

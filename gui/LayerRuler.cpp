@@ -210,9 +210,10 @@ bool LayerRuler::event(QEvent* event)
     const Layer l = v.layers[*layer];
     QToolTip::showText(help->globalPos(),
                        QStringLiteral("Layer %1\nZ %2\nRow %3")
-                           .arg(*layer + 1)
-                           .arg(Utility::FormatFixed(l.z(), 3))
-                           .arg(l.row),
+                               .arg(*layer + 1)
+                               .arg(Utility::FormatFixed(l.z(), 3))
+                               .arg(l.row) +
+                           (v.more ? v.more(*layer) : QString()),
                        this, bandOf(*layer));
     return true;
 }

@@ -33,6 +33,7 @@ public:
         std::optional<std::size_t> selected;
         std::optional<std::size_t> start;
         const std::vector<std::size_t>* hollows = nullptr; // layers where a hollow gets its roof
+        std::function<QString(std::size_t layer)> more;     // more lines for a layer's tooltip
     };
     using Source = std::function<View()>;
 

@@ -185,9 +185,7 @@ struct Print
 // The time from the start of the print to the row's start (the body's end past the last row).
 double elapsedAt(const Print& print, int row)
 {
-    const std::size_t offset = row < print.rows.physicalRowCount() ? std::size_t(print.rows.rowStart(row))
-                                                                   : print.rows.bytes().size();
-    return print.times().at(offset, print.estimate);
+    return timeAtRow(print.rows, print.times(), row, print.estimate);
 }
 
 QString pastTheEnd(int row, const Print& print, const Position& position)
@@ -282,14 +280,11 @@ std::optional<QList<int>> chooseRows(const Request& request, const Position& pos
     }
     case Position::By::Time: {
         const LayerSpan layers = print.layers.layers();
-        std::optional<int> row;
-        for (std::size_t k = 0; k < layers.size(); ++k) {
-            if (elapsedAt(print, layers[k].row) > position.seconds)
-                break;
-            row = layers[k].row;
-        }
         const PrintTimes& times = print.times();
-        if (!row || position.seconds > times.total(print.estimate)) {
+        const std::optional<std::size_t> layer =
+            chooseLayerForTime(print.rows, print.layers, times, position.seconds, print.estimate);
+        const std::optional<int> row = layer ? std::optional<int>(layers[*layer].row) : std::nullopt;
+        if (!row) {
             error = QStringLiteral("%1: %2 prints for %3 (%4)%5.")
                         .arg(position.text(), print.file, formatDuration(times.total(print.estimate)),
                              PrintTimes::sourceText(times.source(print.estimate)),

@@ -126,4 +126,24 @@ std::vector<HeightChoice> chooseRowsForHeight(const RowSource& rows, const Layer
         choices.push_back(choice);
     }
     return choices;
+double timeAtRow(const RowSource& rows, const PrintTimes& times, int row, bool preferEstimate)
+{
+    const std::size_t offset =
+        row < rows.physicalRowCount() ? std::size_t(rows.rowStart(std::max(row, 0))) : rows.bytes().size();
+    return times.at(offset, preferEstimate);
+}
+
+std::optional<std::size_t> chooseLayerForTime(const RowSource& rows, const LayerIndex& layers,
+                                              const PrintTimes& times, double seconds, bool preferEstimate)
+{
+    if (seconds > times.total(preferEstimate))
+        return std::nullopt;
+    const LayerSpan all = layers.layers();
+    std::optional<std::size_t> chosen;
+    for (std::size_t k = 0; k < all.size(); ++k) {
+        if (timeAtRow(rows, times, all[k].row, preferEstimate) > seconds)
+            break;
+        chosen = k;
+    }
+    return chosen;
 }

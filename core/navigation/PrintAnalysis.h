@@ -1,9 +1,10 @@
 #pragma once
 
-// Where the print starts and which row a typed height selects. The window and the batch mode
+// Where the print starts and which row a typed height or time selects. The window and the batch mode
 // both ask these, so both choose the same row.
 
 #include "core/gcode/LayerIndex.h"
+#include "core/gcode/PrintTimes.h"
 #include "core/text/RowSource.h"
 
 #include <cstddef>
@@ -49,3 +50,13 @@ HeightChoice chooseRowForHeight(const RowSource& rows, const LayerIndex& layers,
 // The first is the one chooseRowForHeight gives.
 std::vector<HeightChoice> chooseRowsForHeight(const RowSource& rows, const LayerIndex& layers, int startRow,
                                               std::int64_t target);
+
+// The time from the start of the print to row's start (the body's end for a row past the last),
+// by the slicer's figures where the file has them, else (or with preferEstimate) the estimate.
+double timeAtRow(const RowSource& rows, const PrintTimes& times, int row, bool preferEstimate = false);
+// The layer a time chooses, as --time and the window's "Insert Time" choose it: the last layer
+// whose change row starts at or before seconds into the print. None when seconds is past the whole
+// print, before the first layer's start, or the text has no layers.
+std::optional<std::size_t> chooseLayerForTime(const RowSource& rows, const LayerIndex& layers,
+                                              const PrintTimes& times, double seconds,
+                                              bool preferEstimate = false);

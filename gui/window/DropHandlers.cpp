@@ -289,10 +289,16 @@ void TEditorForBorvane5_Form1::OpenPath(const QString& path)
         setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" \u2014 ") + m_caption);
         m_written = false;
         m_insertionSteps.clear();
+        // The times of the file before are no more; this one's are read in the background.
+        ++m_timesLoad;
+        m_times.reset();
+        m_pendingWhen.reset();
     }
     if (read)
         startHollowSearch(path); // in the background: the window answers meanwhile
     StartHeight = AnalysePrint();
+    if (read)
+        startPrintTimes();
     leditPause->setFocus();
 }
 

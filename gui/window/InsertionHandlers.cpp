@@ -4,6 +4,7 @@
 #include "core/gcode/Insertion.h"
 #include "core/gcode/MachineState.h"
 #include "core/gcode/PauseBlock.h"
+#include "core/gcode/PauseMessage.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
@@ -34,22 +35,43 @@ void TEditorForBorvane5_Form1::btnPauseClick()
 {
     if (!InsertEnabled)
         return;
-    pressInEveryPart([this] { pressPause(); });
+    // The message is checked as --message checks it, before anything goes in.
+    const QString message = leditPauseMessage->text().trimmed().isEmpty() ? QString() : leditPauseMessage->text();
+    if (const QString problem = message.isEmpty() ? QString() : PauseMessage::problem(message); !problem.isEmpty()) {
+        Dialogs::ShowError(QStringLiteral("Message on the printer's screen"),
+                           problem + QStringLiteral(" Nothing was inserted."));
+        leditPauseMessage->setFocus();
+        return;
+    }
+    pressInEveryPart([this, &message] { pressPause(message); });
 }
 
-void TEditorForBorvane5_Form1::pressPause()
+void TEditorForBorvane5_Form1::pressPause(const QString& message)
 {
     const int row = Insertion::insertionRow(CurrentRow, rbtnBefore->isChecked(), Memo1->lineCount());
-    QString summary;
+    std::function<QString(const QString& where)> told;
     std::optional<double> restoringLift;
-    const QStringList lines = pauseLines(row, summary, restoringLift);
+    const QStringList lines = pauseLines(row, message, told, restoringLift);
     if (lines.isEmpty())
         return; // no park position given where one was asked for
     // The default printer's one line is told plainly; a chosen printer's block by its summary,
     // with the file's pauses of another family.
-    const bool chosenPrinter = !summary.isEmpty();
-    if (!chosenPrinter)
-        summary = QStringLiteral("Pause line %1 inserted %2, row %3.").arg(lines.join(u' '), placeOf(row)).arg(row);
+    const bool chosenPrinter = bool(told);
+    if (!chosenPrinter) {
+        const QString pause = m_printerChoice->profile().pauseLine;
+        told = [pause, row, shown = message.isEmpty() ? QString() : PauseMessage::line(message)](const QString& where) {
+            return shown.isEmpty() ? QStringLiteral("Pause line %1 inserted %2, row %3.").arg(pause, where).arg(row)
+                                   : QStringLiteral("Pause line %1 inserted %2, row %3, after %4.")
+                                         .arg(pause, where)
+                                         .arg(row)
+                                         .arg(shown);
+        };
+    }
+    // Where the lines go, with the time into the print there (the pause adds none before it).
+    const QString place = placeOf(row);
+    const QString summary = withWhen(row, [place, told](const QString& when) {
+        return told(when.isEmpty() ? place : place + QStringLiteral(", ") + when);
+    });
     const bool indexCurrent = m_pauseIndexRevision == Memo1->revision();
     const qsizetype pauseLine = lines.indexOf(m_printerChoice->profile().pauseLine);
     // A pause of another family in the file: the printer chosen here may not know it.
@@ -96,13 +118,14 @@ void TEditorForBorvane5_Form1::pressPause()
     }
 }
 
-QStringList TEditorForBorvane5_Form1::pauseLines(int row, QString& summary,
+QStringList TEditorForBorvane5_Form1::pauseLines(int row, const QString& message,
+                                                 std::function<QString(const QString& where)>& summary,
                                                  std::optional<double>& restoringLift)
 {
     const PrinterProfile& printer = m_printerChoice->profile();
     if (printer.name == QLatin1String(PrinterProfiles::kDefaultName) &&
         printer.pauseLine == CommandLines::pauseLine())
-        return {CommandLines::pauseLine()};
+        return PauseMessage::withMessage({CommandLines::pauseLine()}, CommandLines::pauseLine(), message);
     PauseSettings settings = m_printerChoice->settings();
     PauseContext context;
     std::optional<BedShape> bed;
@@ -131,26 +154,31 @@ QStringList TEditorForBorvane5_Form1::pauseLines(int row, QString& summary,
         m_pauseIndexRevision = ~quint64(0);
     if (context.bedRefused && bed)
         block.notes << QStringLiteral("%1 does not hold the print: it is not used").arg(bed->source);
+    block.lines = PauseMessage::withMessage(block.lines, printer.pauseLine, message);
     // Where the layer pass reads the rows before as this state does, the block leaves it as it
     // found it; elsewhere (a G92 Z, relative heights, ...) the layers are found again.
     if (block.parked && context.state.layerPassAgrees())
         restoringLift = block.parkZ;
 
-    const QString where = placeOf(row);
-    const QString command = PauseBlocks::commandWord(printer.pauseLine);
+    QString command = PauseBlocks::commandWord(printer.pauseLine);
+    if (!message.isEmpty())
+        command = PauseMessage::line(message) + QStringLiteral(", ") + command;
     const QString what = block.parked
                              ? QStringLiteral("park at X%1 Y%2 Z%3, %4, back")
                                    .arg(PauseBlocks::number(block.park.x), PauseBlocks::number(block.park.y),
                                         Utility::FormatFixed(block.parkZ, 3), command)
                              : command;
-    summary = QStringLiteral("Pause for %1 %2: %3; %4 %5")
-                  .arg(printer.title, where, what)
-                  .arg(block.lines.size())
-                  .arg(block.lines.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
+    QString tail = QStringLiteral("%1; %2 %3")
+                       .arg(what)
+                       .arg(block.lines.size())
+                       .arg(block.lines.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
     for (const QString& note : block.notes)
-        summary += QStringLiteral(". Note: ") + note;
+        tail += QStringLiteral(". Note: ") + note;
     if (!block.notes.isEmpty())
-        summary += u'.';
+        tail += u'.';
+    summary = [title = printer.title, tail](const QString& where) {
+        return QStringLiteral("Pause for %1 %2: %3").arg(title, where, tail);
+    };
     return block.lines;
 }
 

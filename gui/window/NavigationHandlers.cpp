@@ -177,23 +177,35 @@ QString TEditorForBorvane5_Form1::rowDescription(int row, std::optional<double> 
             const QString of = index.partCount() > 1
                                    ? QStringLiteral("%1 in part %2 of %3").arg(index.partEnd(part) - first).arg(part + 1).arg(index.partCount())
                                    : QString::number(layers.size());
+            // The time into the print ends the first line once it is there.
+            const auto timed = [](const QString& when) { return when.isEmpty() ? QString() : QStringLiteral(": ") + when; };
+            // By value: the text may be completed after the layers were found again.
+            const Layer shown = at;
+            const std::size_t number = *layer - first + 1;
             if (at.row != row)
-                return QStringLiteral("Row %1, in layer %2 of %3 at Z %4 (from row %5).\n"
-                                      "A pause here stops within this layer.")
-                    .arg(row)
-                    .arg(*layer - first + 1)
-                    .arg(of)
-                    .arg(zText(at.z()))
-                    .arg(at.row);
-            QString text = QStringLiteral("Layer %1 of %2 at Z %3, row %4.\n")
-                               .arg(*layer - first + 1)
-                               .arg(of)
-                               .arg(zText(at.z()))
-                               .arg(row);
-            if (*layer == first)
-                return text + (index.partCount() > 1 ? QStringLiteral("A pause here stops before the part's layer 1.")
-                                                     : QStringLiteral("A pause here stops before layer 1."));
-            return text + QStringLiteral("A pause here stops after Z %1.").arg(zText(layers[*layer - 1].z()));
+                return withWhen(row, [=](const QString& when) {
+                    return QStringLiteral("Row %1, in layer %2 of %3 at Z %4 (from row %5)%6.\n"
+                                          "A pause here stops within this layer.")
+                        .arg(row)
+                        .arg(number)
+                        .arg(of)
+                        .arg(zText(shown.z()))
+                        .arg(shown.row)
+                        .arg(timed(when));
+                });
+            const QString next =
+                *layer == first ? (index.partCount() > 1 ? QStringLiteral("A pause here stops before the part's layer 1.")
+                                                         : QStringLiteral("A pause here stops before layer 1."))
+                                : QStringLiteral("A pause here stops after Z %1.").arg(zText(layers[*layer - 1].z()));
+            return withWhen(row, [=](const QString& when) {
+                return QStringLiteral("Layer %1 of %2 at Z %3, row %4%5.\n")
+                           .arg(number)
+                           .arg(of)
+                           .arg(zText(shown.z()))
+                           .arg(row)
+                           .arg(timed(when)) +
+                       next;
+            });
         }
         return QStringLiteral("Row %1, before layer 1 (Z %2).\nA pause here stops before the print starts.")
             .arg(row)
@@ -365,6 +377,10 @@ void TEditorForBorvane5_Form1::showMaxHeight(const LayerIndex& layers, double st
 
 void TEditorForBorvane5_Form1::bbtnHeightSearchClick()
 {
+    if (m_searchByTime) {
+        searchTime();
+        return;
+    }
     const std::optional<std::int64_t> typed =
         Utility::TypedNanometres(leditPause->text(), QLocale::system().decimalPoint());
     if (!typed) {

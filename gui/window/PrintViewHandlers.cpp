@@ -77,8 +77,8 @@ LayerRuler::View TEditorForBorvane5_Form1::rulerView()
         return {};
     const LayerIndex& index = m_print->layers();
     const std::vector<LayerRuler::Mark>* marks = m_print->current(true) ? &m_print->rulerMarks() : nullptr;
-    return {index.layers(), marks, index.layerAt(Memo1->CaretRow()), index.layerAt(StartRow),
-            &m_hollowLayers};
+    return {index.layers(), marks, index.layerAt(Memo1->CaretRow()), index.layerAt(StartRow), &m_hollowLayers,
+            [this](std::size_t layer) { return layerTimeTip(layer); }};
 }
 
 void TEditorForBorvane5_Form1::rulerHeightChosen(double height)

@@ -46,12 +46,12 @@ TEditorForBorvane5_Form1* EditorForBorvane5_Form1 = nullptr;
 namespace {
 
 constexpr int kClientWidth = 874;
-constexpr int kClientHeight = 663;
+constexpr int kClientHeight = 740;
 constexpr int kBottomPanelHeight = 20;
-// The left panel's controls end with the insertion group at 550; below that height the panel
+// The left panel's controls end with the insertion group at 642; below that height the panel
 // scrolls. "Create" sits under it in a strip of its own that never scrolls.
 constexpr int kLeftPanelWidth = 400;
-constexpr int kLeftPanelHeight = 556;
+constexpr int kLeftPanelHeight = 648;
 constexpr int kCreatePanelHeight = 62;
 // The smallest window: the left panel (scrolling), a strip of editor and the ruler, and a few
 // rows. It fits a 1024 x 576 screen with a panel and a title bar to spare.
@@ -268,13 +268,13 @@ void TEditorForBorvane5_Form1::buildLeftPanel()
     btnCreate->setEnabled(false);
 
     gboxPause = named(new QGroupBox(QStringLiteral("Insert Position"), pnlLeft), "gboxPause");
-    gboxPause->setGeometry(10, 130, 380, 195);
+    gboxPause->setGeometry(10, 130, 380, 235);
     gboxPause->setFont(tahoma(17));
     fillBackground(gboxPause, kMoneyGreen);
 
     gboxInsertCommand = named(new QGroupBox(QStringLiteral("Pause or temperature code Insert"), pnlLeft),
                               "gboxInsertCommand");
-    gboxInsertCommand->setGeometry(10, 330, 380, 220);
+    gboxInsertCommand->setGeometry(10, 370, 380, 272);
     fillBackground(gboxInsertCommand, kInactiveCaption);
 }
 
@@ -286,23 +286,29 @@ void TEditorForBorvane5_Form1::buildInsertPositionGroup()
     makeDisplayOnly(leditStartH, true);
     leditPause = makeLabeledEdit(gboxPause, "leditPause", QStringLiteral("Insert Height  "), Pos::Left,
                                  QRect(122, 90, 130, 29));
+    // "Insert Time" under it: "Serch" between the two chooses by the one typed last.
+    leditTime = makeLabeledEdit(gboxPause, "leditTime", QStringLiteral("Insert Time  "), Pos::Left,
+                                QRect(122, 130, 130, 29));
+    leditTime->setToolTip(QStringLiteral("A time into the print: 5400 (seconds), 90m, 1h30m or 1:30:00. Serch "
+                                         "chooses the last layer that starts by then. Waits for heating count "
+                                         "as nothing."));
     bbtnHeightSearch =
-        makeButton(gboxPause, "bbtnHeightSearch", QStringLiteral("Serch"), QRect(265, 90, 100, 30));
+        makeButton(gboxPause, "bbtnHeightSearch", QStringLiteral("Serch"), QRect(265, 110, 100, 30));
     bbtnHeightSearch->setIcon(QIcon(Glyphs::heightSearch()));
     bbtnHeightSearch->setIconSize(QSize(24, 22));
     leditMaxZ = makeLabeledEdit(gboxPause, "leditMaxZ", QStringLiteral("Max Height"), Pos::Above,
                                 QRect(190, 50, 180, 29));
     makeDisplayOnly(leditMaxZ, true);
 
-    lblKeyword = makeLabel(gboxPause, "lblKeyword", QStringLiteral("Search Keyword"), QPoint(13, 130));
+    lblKeyword = makeLabel(gboxPause, "lblKeyword", QStringLiteral("Search Keyword"), QPoint(13, 170));
     cboxKeyword = named(new QComboBox(gboxPause), "cboxKeyword");
     cboxKeyword->setEditable(true);
     cboxKeyword->setInsertPolicy(QComboBox::NoInsert);
-    cboxKeyword->setGeometry(49, 155, 240, 29);
+    cboxKeyword->setGeometry(49, 195, 240, 29);
     cboxKeyword->setEnabled(false);
-    sbtnBack = makeSpeedButton(gboxPause, "sbtnBack", Glyphs::keywordBack(), QRect(335, 155, 30, 29));
+    sbtnBack = makeSpeedButton(gboxPause, "sbtnBack", Glyphs::keywordBack(), QRect(335, 195, 30, 29));
     sbtnBack->setEnabled(false);
-    sbtnGo = makeSpeedButton(gboxPause, "sbtnGo", Glyphs::keywordGo(), QRect(299, 155, 30, 29));
+    sbtnGo = makeSpeedButton(gboxPause, "sbtnGo", Glyphs::keywordGo(), QRect(299, 195, 30, 29));
     sbtnGo->setEnabled(false);
     // The keyword arrows are the only way up a list of finds: reachable with Tab, pressed with Space.
     sbtnBack->setFocusPolicy(Qt::StrongFocus);
@@ -334,6 +340,10 @@ void TEditorForBorvane5_Form1::buildInsertionGroup()
     cboxEveryPart->hide();
     cboxEveryPart->setFocusPolicy(Qt::NoFocus);
     m_printerChoice = new PrinterChoice(group, QRect(10, 140, 144, 26), btnPause);
+    leditPauseMessage = makeLabeledEdit(group, "leditPauseMessage", QStringLiteral("Message on the printer's screen"),
+                                        Pos::Above, QRect(10, 236, 360, 29));
+    leditPauseMessage->setToolTip(QStringLiteral("Shown by the printer while the pause waits (an M117 line "
+                                                 "before the pause line); empty for none."));
 
     lbleRow =
         makeLabeledEdit(group, "lbleRow", QStringLiteral("Row Number"), Pos::Left, QRect(240, 30, 80, 29));
@@ -400,6 +410,7 @@ void TEditorForBorvane5_Form1::orderTabs()
         leditFileName,
         cboxHeader,
         leditPause,
+        leditTime,
         bbtnHeightSearch,
         cboxKeyword,
         sbtnGo,
@@ -413,6 +424,7 @@ void TEditorForBorvane5_Form1::orderTabs()
         leditT1Temperature,
         leditBedTemperature,
         TemperarureInsert,
+        leditPauseMessage,
         memoMessage,
         Memo1,
         btnCreate,
@@ -447,7 +459,16 @@ void TEditorForBorvane5_Form1::connectHandlers()
     auto* open = new QShortcut(QKeySequence::Open, this);
     connect(open, &QShortcut::activated, this, &Form::OpenFileDialog);
     // Enter in a field runs what its button does.
+    // "Serch" chooses by the field typed last, and Enter in either field by that field.
+    connect(leditPause, &QLineEdit::textEdited, this, [this] { m_searchByTime = false; });
+    connect(leditTime, &QLineEdit::textEdited, this, [this] { m_searchByTime = true; });
     connect(leditPause, &QLineEdit::returnPressed, this, [this] {
+        m_searchByTime = false;
+        if (bbtnHeightSearch->isEnabled())
+            bbtnHeightSearchClick();
+    });
+    connect(leditTime, &QLineEdit::returnPressed, this, [this] {
+        m_searchByTime = true;
         if (bbtnHeightSearch->isEnabled())
             bbtnHeightSearchClick();
     });
@@ -626,7 +647,8 @@ void TEditorForBorvane5_Form1::SetInsertionControlsEnabled(bool enabled)
 
 bool TEditorForBorvane5_Form1::eventFilter(QObject* watched, QEvent* event)
 {
-    if (AppMessage(watched, event) || hollowClicked(watched, event) || warningClicked(watched, event))
+    if (AppMessage(watched, event) || hollowClicked(watched, event) || warningClicked(watched, event) ||
+        marginToolTip(watched, event))
         return true;
     // Ctrl+Z or redo in a field with nothing of its own to take back is the window's: it takes
     // back an insertion, and the fields follow. A field never undoes to a text that names

@@ -4,13 +4,15 @@
 // handlers share and the header bytes of the loaded file. The handlers live in this folder, one
 // file per task: DropHandlers (opening a file or folder), CreateHandlers ("Create" and the
 // output name), NavigationHandlers (keyword, height, row number and click), InsertionHandlers
-// (the pause and temperature lines) and PrintViewHandlers (the ruler, the margins' layer labels
-// and the warnings). The work itself is done in core/ and in the gui/ classes they call.
+// (the pause and temperature lines), PrintViewHandlers (the ruler, the margins' layer labels
+// and the warnings), LayerViewHandlers (the layer view and the hollows) and PrintTimeHandlers (the
+// time into the print, "Insert Time"). The work itself is done in core/ and in the gui/ classes they call.
 
 #include "core/gcode/HollowFinder.h"
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/MachineState.h"
 #include "core/gcode/MoveReader.h"
+#include "core/gcode/PrintTimes.h"
 #include "core/gcode/SlicedFile.h"
 #include "gui/LayerRuler.h"
 #include "gui/LayerView.h"
@@ -37,6 +39,7 @@ class QCheckBox;
 class QComboBox;
 class QFile;
 class QFrame;
+template <typename T> class QFutureWatcher;
 class QGroupBox;
 class QHBoxLayout;
 class QLabel;
@@ -74,6 +77,7 @@ public:
     EditBuffer* Memo1 = nullptr;
     LabeledEdit* leditStartH = nullptr;
     LabeledEdit* leditPause = nullptr;
+    LabeledEdit* leditTime = nullptr; // "Insert Time": "Serch" chooses by it when it was typed last
     QPushButton* bbtnHeightSearch = nullptr;
     LabeledEdit* leditMaxZ = nullptr;
     LabeledEdit* leditT0Temperature = nullptr;
@@ -81,6 +85,7 @@ public:
     LabeledEdit* leditBedTemperature = nullptr;
     QPushButton* btnPause = nullptr;
     QPushButton* TemperarureInsert = nullptr;
+    LabeledEdit* leditPauseMessage = nullptr; // the message on the printer's screen while it waits
     QRadioButton* rbtnBefore = nullptr;
     QRadioButton* rbtnAfter = nullptr;
     // In a file of several parts: the lines go at the row a height search chose in every part.
@@ -121,6 +126,11 @@ public:
     // were built (rows inserted, taken back or typed). Everything that needs layers asks here.
     const LayerIndex& layerIndex();
 
+    // The times of the editor's text as it is (from the start of the print to each row), or none
+    // while they are being read on their own thread: asking starts that when the text or the
+    // printer changed since they were read.
+    const PrintTimes* printTimes();
+
 private slots:
     // Event handlers, named after their control and event.
     void FormCreate();
@@ -140,7 +150,7 @@ private slots:
     // press at the current row, and first, with "in every part" ticked, at the rows the height
     // search chose in the later parts (from the last up, so that the rows above stay where they are).
     void pressInEveryPart(const std::function<void()>& press);
-    void pressPause();
+    void pressPause(const QString& message);
     // Ctrl+O: asks for a sliced file and opens it as a drop would.
     void OpenFileDialog();
 
@@ -183,7 +193,44 @@ private:
     // area says of them (empty for the default printer, whose pause is the one line it always was).
     // restoringLift: the lifted height of a park-and-resume block that leaves the machine as it
     // found it (see PrintModel::expectRestoringRows).
-    QStringList pauseLines(int row, QString& summary, std::optional<double>& restoringLift);
+    // message: the text on the printer's screen, its line put in before the pause line (checked
+    // by the caller). summary(where) tells the lines of a chosen printer; it is left empty for the
+    // default printer.
+    QStringList pauseLines(int row, const QString& message, std::function<QString(const QString& where)>& summary,
+                           std::optional<double>& restoringLift);
+
+    // The times into the print (PrintTimeHandlers.cpp). They are read on a thread of their own from
+    // a copy of the text, one reading at a time; a result is kept only for the text and printer it
+    // was read for, and a reading wanted meanwhile starts when the running one ends.
+    void startPrintTimes();
+    void printTimesRead();
+    // "1 h 12 min into the print, of 3 h 05 min (the slicer's figures)" for row, or empty while
+    // the times are not there.
+    QString whenText(int row);
+    // text(when), with when the time of row; while the times are not there, text("") and, if the
+    // message area still begins with it and row is still shown when they come, it is completed.
+    QString withWhen(int row, std::function<QString(const QString& when)> text);
+    // The tooltip's lines for a layer: its time and what the time counts.
+    QString layerTimeTip(std::size_t layer);
+    bool marginToolTip(QObject* watched, QEvent* event);
+    // "Serch" by "Insert Time": the change row of the last layer that starts at or before it.
+    void searchTime();
+    QFutureWatcher<PrintTimes>* m_timesWatcher = nullptr;
+    std::optional<PrintTimes> m_times;
+    quint64 m_timesRevision = ~quint64(0); // the text's revision they were read for
+    QString m_timesPrinter;                // and the printer whose limits the estimate used
+    quint64 m_timesReadingRevision = ~quint64(0);
+    QString m_timesReadingPrinter;
+    quint64 m_timesLoad = 0; // counts the files opened: a reading of an earlier file is dropped
+    quint64 m_timesReadingLoad = 0;
+    struct PendingWhen
+    {
+        int row = 0;
+        QString shown;
+        std::function<QString(const QString&)> text;
+    };
+    std::optional<PendingWhen> m_pendingWhen;
+    bool m_searchByTime = false; // "Insert Time" was typed after "Insert Height"
 
     // Opening a file (DropHandlers.cpp).
     // Takes the drag-and-drop events aimed at this window, wherever they land on it.

@@ -596,15 +596,16 @@ void TestPauseBlock::handmadeBlock_data()
         << "marlin" << std::optional<int>(170) << 0.0 << 10.0
         << "G1 Z10.2 F600\nG1 X0 Y100 F6000\nM84 S0\nM0 Click to resume\nG1 X20 Y0 F6000\nG1 Z0.2 F600\n"
            "G1 F1000\nM84 S120";
-    // 0.01 in = 0.254 mm; the lift of 10 mm to 10.254 mm = 0.403700787 in (to the nanoinch);
-    // 600 and 6000 mm/min = 23.622047244 and 236.220472441 in/min; the file's retraction 0.02 in.
+    // 0.01 in = 0.254 mm; the lift of 10 mm to 10.254 mm = 0.403700787 in, 600 and 6000 mm/min =
+    // 23.622047244 and 236.220472441 in/min, written to the millionth as every number of a block
+    // (0.403701, 23.622047, 236.220472); the file's retraction 0.02 in.
     QTest::newRow("G20 in force: the block in inches")
         << "G21\nG90\nM82\nM104 S210\nG20\nG1 X0 Y0 Z0.01 F100\nG1 X4 Y0 E0.04 F50\nG1 E0.02 F90\n"
            "G1 X0 Y4 F200\nG1 X1 Y1\nG1 E0.04\n"
         << "marlin" << std::optional<int>() << 0.0 << 10.0
-        << "G1 E0.02 F90\nG1 Z0.403700787 F23.622047244\nG1 X0 Y4 F236.220472441\nM84 S0\nM0 Click to "
+        << "G1 E0.02 F90\nG1 Z0.403701 F23.622047\nG1 X0 Y4 F236.220472\nM84 S0\nM0 Click to "
            "resume\n"
-           "G1 X1 Y1 F236.220472441\nG1 Z0.01 F23.622047244\nG1 E0.04 F90\nG1 F200\nM84 S120";
+           "G1 X1 Y1 F236.220472\nG1 Z0.01 F23.622047\nG1 E0.04 F90\nG1 F200\nM84 S120";
     // Relative E values with no M83 (nor M82, G90, G91): read as absolute they look pulled back
     // by 1 mm; the block says M83 for its own moves and gives Marlin's default, absolute, back.
     QTest::newRow("an E mode never stated: M83 for the block, M82 after")

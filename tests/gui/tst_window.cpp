@@ -172,7 +172,7 @@ void TestWindow::captionEndsWithABlank()
 
 void TestWindow::startState()
 {
-    QCOMPARE(window->size(), QSize(874, 663));
+    QCOMPARE(window->size(), QSize(874, 740));
     QCOMPARE(window->OutputFileName, QStringLiteral("Borvane.gx"));
     QCOMPARE(window->SearchKeyPath,
              QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + "/TempFile/SearchKey.txt"));
@@ -211,7 +211,7 @@ void TestWindow::controlTree_data()
     auto row = [](const char* name) -> QTestData& { return QTest::newRow(name); };
     // clang-format off
     // The left panel scrolls in the window's left column; at this height it needs no scrolling.
-    row("pnlLeft")            << "QFrame"         << "qt_scrollarea_viewport" << "" << QRect(0, 0, 400, 556) << true << false << false << 17;
+    row("pnlLeft")            << "QFrame"         << "qt_scrollarea_viewport" << "" << QRect(0, 0, 400, 648) << true << false << false << 17;
     row("sbtnExplorerOpen")   << "QToolButton"    << "pnlLeft"           << "" << QRect(350, 24, 39, 38)   << true  << false << false << 17;
     row("lblFolderName")      << "QLabel"         << "pnlLeft"           << "Folder Name" << QRect(16, 4, -1, -1) << true << false << false << 17;
     row("editFilePath")       << "QLineEdit"      << "pnlLeft"           << "" << QRect(10, 30, 340, 29)   << true  << false << false << 17;
@@ -219,36 +219,38 @@ void TestWindow::controlTree_data()
     // Under the left panel, in a strip that never scrolls.
     row("cboxHeader")         << "QCheckBox"      << "pnlCreate"         << "Remove the header" << QRect(10, 22, 165, 17) << true << false << true << 17;
     row("btnCreate")          << "QPushButton"    << "pnlCreate"         << "Create" << QRect(180, 6, 210, 50) << false << false << true << 20;
-    row("gboxPause")          << "QGroupBox"      << "pnlLeft"           << "Insert Position" << QRect(10, 130, 380, 195) << true << false << false << 17;
-    row("lblKeyword")         << "QLabel"         << "gboxPause"         << "Search Keyword" << QRect(13, 130, -1, -1) << true << false << false << 17;
-    row("sbtnBack")           << "QToolButton"    << "gboxPause"         << "" << QRect(335, 155, 30, 29)  << false << false << true  << 17;
-    row("sbtnGo")             << "QToolButton"    << "gboxPause"         << "" << QRect(299, 155, 30, 29)  << false << false << true  << 17;
+    row("gboxPause")          << "QGroupBox"      << "pnlLeft"           << "Insert Position" << QRect(10, 130, 380, 235) << true << false << false << 17;
+    row("lblKeyword")         << "QLabel"         << "gboxPause"         << "Search Keyword" << QRect(13, 170, -1, -1) << true << false << false << 17;
+    row("sbtnBack")           << "QToolButton"    << "gboxPause"         << "" << QRect(335, 195, 30, 29)  << false << false << true  << 17;
+    row("sbtnGo")             << "QToolButton"    << "gboxPause"         << "" << QRect(299, 195, 30, 29)  << false << false << true  << 17;
     row("leditStartH")        << "LabeledEdit"    << "gboxPause"         << "" << QRect(21, 50, 140, 29)   << true  << true  << false << 17;
     row("leditPause")         << "LabeledEdit"    << "gboxPause"         << "" << QRect(122, 90, 130, 29)  << true  << false << true  << 17;
-    row("bbtnHeightSearch")   << "QPushButton"    << "gboxPause"         << "Serch" << QRect(265, 90, 100, 30) << false << false << true << 17;
+    row("bbtnHeightSearch")   << "QPushButton"    << "gboxPause"         << "Serch" << QRect(265, 110, 100, 30) << false << false << true << 17;
+    row("leditTime")          << "LabeledEdit"    << "gboxPause"         << "" << QRect(122, 130, 130, 29) << true  << false << true  << 17;
     row("leditMaxZ")          << "LabeledEdit"    << "gboxPause"         << "" << QRect(190, 50, 180, 29)  << true  << true  << false << 17;
-    row("cboxKeyword")        << "QComboBox"      << "gboxPause"         << "" << QRect(49, 155, 240, 29)  << false << false << true  << 17;
-    row("gboxInsertCommand")  << "QGroupBox"      << "pnlLeft"           << "Pause or temperature code Insert" << QRect(10, 330, 380, 220) << true << false << false << 17;
+    row("cboxKeyword")        << "QComboBox"      << "gboxPause"         << "" << QRect(49, 195, 240, 29)  << false << false << true  << 17;
+    row("gboxInsertCommand")  << "QGroupBox"      << "pnlLeft"           << "Pause or temperature code Insert" << QRect(10, 370, 380, 272) << true << false << false << 17;
     row("sbtnGoRowNumber")    << "QToolButton"    << "gboxInsertCommand" << "" << QRect(325, 28, 50, 32)   << false << false << false << 17;
     row("leditT0Temperature") << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(26, 180, 80, 29)   << false << false << true  << 17;
     row("leditT1Temperature") << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(150, 180, 80, 29)  << false << false << true  << 17;
     row("leditBedTemperature")<< "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(280, 180, 80, 29)  << false << false << true  << 17;
     row("btnPause")           << "QPushButton"    << "gboxInsertCommand" << "Pause Insert (M25)" << QRect(160, 80, 200, 40) << false << false << true << 17;
     row("TemperarureInsert")  << "QPushButton"    << "gboxInsertCommand" << "Temperarure Insert" << QRect(160, 130, 200, 40) << false << false << true << 17;
+    row("leditPauseMessage")  << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(10, 236, 360, 29)  << true  << false << true  << 17;
     row("rbtnBefore")         << "QRadioButton"   << "gboxInsertCommand" << "Before cursor" << QRect(10, 80, 120, 17) << false << false << true << 17;
     row("rbtnAfter")          << "QRadioButton"   << "gboxInsertCommand" << "After cursor" << QRect(10, 110, 120, 17) << false << false << true << 17;
     row("lbleRow")            << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(240, 30, 80, 29)   << true  << false << true  << 17;
     row("leditCurrentZ")      << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(25, 30, 80, 29)    << true  << true  << false << 17;
     row("pnlTop")             << "QFrame"         << w                   << "" << QRect(0, 0, 0, 0)        << true  << false << false << 13;
-    row("pnlBottom")          << "QFrame"         << w                   << "" << QRect(0, 643, 874, 20)   << true  << false << false << 13;
-    row("pnlRight")           << "QFrame"         << w                   << "" << QRect(400, 0, 474, 643)  << true  << false << false << 13;
+    row("pnlBottom")          << "QFrame"         << w                   << "" << QRect(0, 720, 874, 20)   << true  << false << false << 13;
+    row("pnlRight")           << "QFrame"         << w                   << "" << QRect(400, 0, 474, 720)  << true  << false << false << 13;
     // Until the first drop memoMessage covers the editor, whose row keeps no height; the layer
     // ruler takes the right 64 pixels of that row.
-    row("Memo1")              << "EditBuffer"     << "pnlRight"          << "" << QRect(1, 642, 408, 0)    << false << false << true  << 16;
-    row("layerRuler")         << "LayerRuler"     << "pnlRight"          << "" << QRect(409, 642, 64, 0)   << true  << false << false << 10;
+    row("Memo1")              << "EditBuffer"     << "pnlRight"          << "" << QRect(1, 719, 408, 0)    << false << false << true  << 16;
+    row("layerRuler")         << "LayerRuler"     << "pnlRight"          << "" << QRect(409, 719, 64, 0)   << true  << false << false << 10;
     row("memoMessage")        << "QPlainTextEdit" << "pnlRight"
         << QStringLiteral("Drop the G-code file created by Borvane\n          or press Ctrl+O to open it.")
-        << QRect(1, 1, 472, 641) << true << true << true << 21;
+        << QRect(1, 1, 472, 718) << true << true << true << 21;
     // clang-format on
 }
 
@@ -290,7 +292,9 @@ void TestWindow::labelsOfLabeledEdits_data()
     QTest::newRow("leditFileName") << "Create as file name." << true;
     QTest::newRow("leditStartH") << "Molding start height" << true;
     QTest::newRow("leditPause") << "Insert Height  " << false;
+    QTest::newRow("leditTime") << "Insert Time  " << false;
     QTest::newRow("leditMaxZ") << "Max Height" << true;
+    QTest::newRow("leditPauseMessage") << "Message on the printer's screen" << true;
     QTest::newRow("leditT0Temperature") << "T0" << false;
     QTest::newRow("leditT1Temperature") << "T1" << false;
     QTest::newRow("leditBedTemperature") << "Bed" << false;
@@ -402,6 +406,7 @@ void TestWindow::tabOrder()
         "leditFileName",
         "cboxHeader",
         "leditPause",
+        "leditTime",
         "bbtnHeightSearch",
         "cboxKeyword",
         "sbtnGo",
@@ -416,6 +421,7 @@ void TestWindow::tabOrder()
         "leditT1Temperature",
         "leditBedTemperature",
         "TemperarureInsert",
+        "leditPauseMessage",
         "memoMessage",
         "Memo1",
         "btnCreate",
@@ -445,7 +451,7 @@ void TestWindow::panelsFollowTheWindowSize_data()
     QTest::addColumn<QSize>("size");
     QTest::addColumn<QSize>("expected");
 
-    QTest::newRow("initial size") << QSize(874, 663) << QSize(874, 663);
+    QTest::newRow("initial size") << QSize(874, 740) << QSize(874, 740);
     QTest::newRow("larger") << QSize(1200, 900) << QSize(1200, 900);
     QTest::newRow("lower than the left panel") << QSize(700, 500) << QSize(700, 500);
     QTest::newRow("below the smallest window") << QSize(300, 200) << QSize(660, 360);
@@ -474,13 +480,13 @@ void TestWindow::panelsFollowTheWindowSize()
     auto* scroll = window->findChild<QScrollArea*>(QStringLiteral("scrlLeft"));
     QVERIFY(scroll);
     const int panel = middle - 62;
-    const bool scrolls = panel < 556;
+    const bool scrolls = panel < 648;
     QCOMPARE(scroll->verticalScrollBar()->isVisible(), scrolls);
     const int left = 400 + (scrolls ? scroll->verticalScrollBar()->width() : 0);
     QTRY_COMPARE(scroll->geometry(), QRect(0, 0, left, panel));
     QCOMPARE(window->pnlCreate->geometry(), QRect(0, panel, left, 62));
     QCOMPARE(window->pnlLeft->width(), 400);
-    QCOMPARE(window->pnlLeft->height(), qMax(556, panel));
+    QCOMPARE(window->pnlLeft->height(), qMax(648, panel));
     QCOMPARE(window->pnlBottom->geometry(), QRect(0, h - 20, w, 20));
     QCOMPARE(window->pnlRight->geometry(), QRect(left, 0, w - left, middle));
     QVERIFY(!window->pnlTop->isVisible());
@@ -518,8 +524,8 @@ void TestWindow::opensWithinTheScreen()
                                                                     .arg(window->frameGeometry().width())
                                                                     .arg(window->frameGeometry().height())));
     // Where the screen has room, it keeps its size.
-    if (area.width() >= 874 + 16 && area.height() >= 663 + 40)
-        QCOMPARE(window->size(), QSize(874, 663));
+    if (area.width() >= 874 + 16 && area.height() >= 740 + 40)
+        QCOMPARE(window->size(), QSize(874, 740));
     QVERIFY(window->width() >= window->minimumWidth() && window->height() >= window->minimumHeight());
 }
 

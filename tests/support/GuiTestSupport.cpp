@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QRegularExpression>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -104,6 +105,14 @@ LoadedView loadedView(const TEditorForBorvane5_Form1& window)
             window.leditFileName->text(),  window.leditStartH->text(),
             window.leditMaxZ->text(),      window.lbleRow->text(),
             window.btnCreate->isEnabled(), window.bbtnHeightSearch->isEnabled()};
+}
+
+QString withoutTime(const QString& message)
+{
+    static const QRegularExpression time(
+        QStringLiteral("(?:: |, )(?:\\d+ h \\d+ min|\\d+ min \\d+ s|\\d+ s) into the print, of "
+                       "(?:\\d+ h \\d+ min|\\d+ min \\d+ s|\\d+ s) \\([^)]*\\)"));
+    return QString(message).remove(time);
 }
 
 QByteArray joinLines(const QList<QByteArray>& lines)

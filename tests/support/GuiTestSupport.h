@@ -58,6 +58,11 @@ LoadedView loadedView(const TEditorForBorvane5_Form1& window);
 // Lines joined into a body, each ended by an LF.
 QByteArray joinLines(const QList<QByteArray>& lines);
 
+// The message area's text without the time into the print, which completes a line once the times,
+// read in the background, are there (": 1 h 12 min into the print, of 3 h 05 min (the slicer's
+// figures)"): for the tests of what else a message says, whenever the times come.
+QString withoutTime(const QString& message);
+
 // The bytes of the file at path, or "<cannot read>" when it cannot be opened, so that a
 // missing file never compares equal to an empty one.
 QByteArray readFile(const QString& path);

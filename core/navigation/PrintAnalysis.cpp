@@ -126,6 +126,8 @@ std::vector<HeightChoice> chooseRowsForHeight(const RowSource& rows, const Layer
         choices.push_back(choice);
     }
     return choices;
+}
+
 double timeAtRow(const RowSource& rows, const PrintTimes& times, int row, bool preferEstimate)
 {
     const std::size_t offset =

@@ -3,6 +3,8 @@
 #include "core/container/Heatshrink.h"
 #include "core/container/MeatPack.h"
 
+#include <QIODevice>
+
 #include <zlib.h>
 
 #include <cstring>
@@ -229,6 +231,34 @@ Decoded decode(QByteArrayView file, qint64 maxTextBytes)
     if (const QString problem = meatPack.unfinished(); !problem.isEmpty())
         return refuse(problem);
     return decoded;
+}
+
+bool startsBinary(QIODevice& device)
+{
+    return device.peek(kMagic.size()) == kMagic;
+}
+
+Decoded decode(QIODevice& device, qint64 maxFileBytes, qint64 maxTextBytes)
+{
+    QByteArray file;
+    const qint64 known = device.isSequential() ? -1 : device.size() - device.pos();
+    if (known > maxFileBytes)
+        return refuse(QStringLiteral("it is over the %1 MB the editor holds").arg(maxFileBytes / 1'000'000), true);
+    if (known > 0)
+        file.reserve(known);
+    QByteArray chunk(256 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = device.read(chunk.data(), chunk.size());
+        if (got < 0)
+            return refuse(QStringLiteral("it could not be read (%1)").arg(device.errorString()));
+        if (got == 0)
+            break;
+        if (file.size() + got > maxFileBytes)
+            return refuse(QStringLiteral("it is over the %1 MB the editor holds").arg(maxFileBytes / 1'000'000),
+                          true);
+        file.append(chunk.constData(), got);
+    }
+    return decode(file, maxTextBytes);
 }
 
 namespace {

@@ -14,6 +14,8 @@
 
 #include <cstdint>
 
+class QIODevice;
+
 namespace BinaryGCode {
 
 inline constexpr QByteArrayView kMagic("GCDE", 4);
@@ -55,6 +57,13 @@ struct Decoded
 // Reads a whole binary G-code file. A G-code text longer than maxTextBytes, or a block that
 // declares more, is refused before its bytes are unpacked.
 Decoded decode(QByteArrayView file, qint64 maxTextBytes);
+
+// Whether the device's next bytes start binary G-code; nothing is taken from it.
+bool startsBinary(QIODevice& device);
+
+// Reads the device from its position to its end (at most maxFileBytes; more is refused as too
+// large) and decodes it.
+Decoded decode(QIODevice& device, qint64 maxFileBytes, qint64 maxTextBytes);
 
 // The file of text in container's form: its kept blocks, and the text in G-code blocks. Empty,
 // with problem set, when the text cannot be written so (a 0xFF byte, which packing cannot

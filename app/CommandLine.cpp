@@ -1,5 +1,8 @@
 #include "app/CommandLine.h"
 
+#include "core/gcode/PauseMessage.h"
+#include "core/gcode/PrintTimes.h"
+
 #include "core/gcode/PrinterProfiles.h"
 
 #include "core/gcode/CommandLines.h"
@@ -122,7 +125,18 @@ CommandLine::CommandLine()
                                "and heat it back before the print goes on."),
                 QStringLiteral("C")),
       m_listPrinters(QStringLiteral("list-printers"),
-                     QStringLiteral("List the printers --printer knows: name and title, one per line."))
+                     QStringLiteral("List the printers --printer knows: name and title, one per line.")),
+      m_time(QStringLiteral("time"),
+             QStringLiteral("Insert at the change row of the last layer that starts at or before T into the "
+                            "print: seconds (5400), 1h30m, 90m or 1:30:00. Mixes with --height and the others."),
+             QStringLiteral("T")),
+      m_estimate(QStringLiteral("estimate"),
+                 QStringLiteral("Time the print by the program's own estimate, even where the file carries "
+                                "the slicer's figures.")),
+      m_message(QStringLiteral("message"),
+                QStringLiteral("With --pause: show TEXT on the printer's screen while it waits (M117), one line "
+                               "of printable ASCII without \";\"."),
+                QStringLiteral("TEXT"))
 {
     m_parser.setApplicationDescription(
         QStringLiteral("Inserts a pause or temperature lines into a sliced G-code file.\n"
@@ -136,7 +150,7 @@ CommandLine::CommandLine()
     m_parser.addOptions({m_height,  m_row,     m_layer,       m_hollow, m_listHollows,  m_pause,
                          m_t0,      m_t1,      m_bed,         m_after,  m_removeHeader, m_output,
                          m_inPlace, m_force,   m_dryRun,      m_json,   m_printer,      m_lift,
-                         m_park,    m_standby, m_listPrinters});
+                         m_park,    m_standby, m_listPrinters, m_time, m_estimate, m_message});
     m_parser.addPositionalArgument(QStringLiteral("FILE"),
                                    QStringLiteral("The sliced G-code file, text or binary (.bgcode, written back "
                                                   "as Borvane.bgcode); - reads it from standard input "
@@ -197,6 +211,7 @@ CommandLine::Parsed CommandLine::parse(const QStringList& arguments)
             return refuse(QStringLiteral("--list-hollows only lists and writes nothing: leave out the rows, "
                                          "the lines to insert and the output."));
         request.listHollows = true;
+        request.estimate = m_parser.isSet(m_estimate);
         if (!readPrinter(parsed)) // the program looks the printer up even when it only lists
             return refuse(parsed.reason);
         parsed.json = m_parser.isSet(m_json);
@@ -206,7 +221,7 @@ CommandLine::Parsed CommandLine::parse(const QStringList& arguments)
     }
     if (request.positions.isEmpty())
         return refuse(
-            QStringLiteral("Choose the rows with --height H, --row N, --layer N or --hollow K (each "
+            QStringLiteral("Choose the rows with --height H, --row N, --layer N, --hollow K or --time T (each "
                            "may be given several times)."));
 
     const CommandLines::TemperatureCheck temperatures =
@@ -221,6 +236,14 @@ CommandLine::Parsed CommandLine::parse(const QStringList& arguments)
     request.pause = m_parser.isSet(m_pause);
     if (!request.pause && request.temperatureLines.isEmpty())
         return refuse(QStringLiteral("Nothing to insert: give --pause, --t0 C, --t1 C or --bed C."));
+    request.estimate = m_parser.isSet(m_estimate);
+    if (m_parser.isSet(m_message)) {
+        if (!request.pause)
+            return refuse(QStringLiteral("--message goes with --pause: it is shown while the printer waits."));
+        request.message = m_parser.value(m_message);
+        if (const QString problem = PauseMessage::problem(request.message); !problem.isEmpty())
+            return refuse(QStringLiteral("--message \"%1\": %2").arg(request.message, problem));
+    }
 
     if (!readPrinter(parsed))
         return refuse(parsed.reason);
@@ -335,6 +358,17 @@ bool CommandLine::readPositions(QList<Batch::Position>& positions, QString& reas
             return false;
         }
         positions.append({.by = Batch::Position::By::Layer, .number = *layer});
+    }
+    for (const QString& text : m_parser.values(m_time)) {
+        const QByteArray bytes = text.toUtf8();
+        const std::optional<double> seconds = parseDuration({bytes.constData(), std::size_t(bytes.size())});
+        if (!seconds || *seconds > 1e9) {
+            reason = QStringLiteral("--time \"%1\" is not a time into the print: give seconds (5400), 1h30m, "
+                                    "90m or 1:30:00.")
+                         .arg(text);
+            return false;
+        }
+        positions.append({.by = Batch::Position::By::Time, .seconds = *seconds});
     }
     for (const QString& text : m_parser.values(m_hollow)) {
         const std::optional<int> hollow = rowNumber(text);

@@ -3,7 +3,7 @@
 // The program's arguments: which file the window opens, or an edit done without a window.
 //
 //   EditorForBorvane5 [FILE]
-//   EditorForBorvane5 (--height H | --row N | --layer N | --hollow K)... [--pause] [--t0 C] [--t1 C] [--bed
+//   EditorForBorvane5 (--height H | --row N | --layer N | --hollow K | --time T)... [--estimate] [--message TEXT] [--pause] [--t0 C] [--t1 C] [--bed
 //   C]
 //                     [--after] [--remove-header] [-o OUT | --in-place] [--force] [--dry-run]
 //                     [--json] [--printer NAME] [--lift MM] [--park X,Y] [--standby C] FILE
@@ -87,4 +87,7 @@ private:
     QCommandLineOption m_park;
     QCommandLineOption m_standby;
     QCommandLineOption m_listPrinters;
+    QCommandLineOption m_time;
+    QCommandLineOption m_estimate;
+    QCommandLineOption m_message;
 };

@@ -22,6 +22,7 @@
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/MoveReader.h"
 #include "core/gcode/PrintEvents.h"
+#include "core/gcode/PrintTimes.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/system/ProcessMemory.h"
 #include "gui/EditBuffer.h"
@@ -238,6 +239,9 @@ void measureIndexAlone(Bench& bench)
     const double build = best([&] { return secondsOf([&] { LayerIndex::build(text); }); });
     std::printf("%-44s %8.3f s  %5.2fx floor\n", "layer index alone: one build over the text", build,
                 build / bench.seconds["floor"]);
+    // The time estimate beside it: the slicer's figures and the planner, one pass over the text.
+    const double times = best([&] { return secondsOf([&] { PrintTimes::compute({}, text, MotionLimits()); }); });
+    printRatio("time estimate: one pass over the text", times, bench.seconds["floor"], "floor", 3.0);
 }
 
 // A fresh window, as after start-up, and the time from the drop to the first paint of the

@@ -9,6 +9,8 @@
 #include "core/gcode/MachineState.h"
 #include "core/gcode/OutputFile.h"
 #include "core/gcode/PauseBlock.h"
+#include "core/gcode/PauseMessage.h"
+#include "core/gcode/PrintTimes.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/gcode/SlicedFileReader.h"
 #include "core/navigation/PrintAnalysis.h"
@@ -28,6 +30,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <limits>
 #include <new>
 
@@ -103,7 +106,9 @@ QList<QStringList> pressedLines(const Request& request)
     if (!request.temperatureLines.isEmpty())
         presses.append(request.temperatureLines);
     if (request.pause)
-        presses.append({request.printer.parks ? kBlockMark : request.printer.pauseLine});
+        presses.append(request.printer.parks ? QStringList{kBlockMark}
+                                             : PauseMessage::withMessage({request.printer.pauseLine},
+                                                                         request.printer.pauseLine, request.message));
     return presses;
 }
 
@@ -220,7 +225,17 @@ struct Print
     QString file;                           // for messages
     const std::vector<Hollow>& hollows;     // found only when a position or the request needs them
     BackgroundPauseIndex* states = nullptr; // the machine's state read beside the read, when a block needs it
+    std::function<const PrintTimes&()> times; // waits for the times read beside the edit
+    bool estimate = false;                    // by the program's estimate alone
 };
+
+// The time from the start of the print to the row's start (the body's end past the last row).
+double elapsedAt(const Print& print, int row)
+{
+    const std::size_t offset = row < print.rows.physicalRowCount() ? std::size_t(print.rows.rowStart(row))
+                                                                   : print.rows.bytes().size();
+    return print.times().at(offset, print.estimate);
+}
 
 QString pastTheEnd(int row, const Print& print, const Position& position)
 {
@@ -258,6 +273,27 @@ std::optional<int> chooseRow(const Position& position, const Print& print, QStri
             return std::nullopt;
         }
         return print.hollows[std::size_t(position.number) - 1].row;
+    }
+    case Position::By::Time: {
+        const LayerSpan layers = print.layers.layers();
+        std::optional<int> row;
+        for (std::size_t k = 0; k < layers.size(); ++k) {
+            if (elapsedAt(print, layers[k].row) > position.seconds)
+                break;
+            row = layers[k].row;
+        }
+        const PrintTimes& times = print.times();
+        if (!row || position.seconds > times.total(print.estimate)) {
+            error = QStringLiteral("%1: %2 prints for %3 (%4)%5.")
+                        .arg(position.text(), print.file, formatDuration(times.total(print.estimate)),
+                             PrintTimes::sourceText(times.source(print.estimate)),
+                             layers.empty() ? QStringLiteral(" and has no layers")
+                             : row          ? QString()
+                                            : QStringLiteral("; its first layer starts at %1")
+                                                  .arg(formatDuration(elapsedAt(print, layers[0].row))));
+            return std::nullopt;
+        }
+        return row;
     }
     case Position::By::Height:
         break;
@@ -353,7 +389,8 @@ std::optional<QList<::Insertion::Placement>> plan(const Request& request, const 
             PauseContext context;
             context.state = machine.state();
             context.park = machine.farthestVisited(&context.parkClearance);
-            const PauseBlock block = PauseBlocks::build(request.printer, request.pauseSettings, context);
+            PauseBlock block = PauseBlocks::build(request.printer, request.pauseSettings, context);
+            block.lines = PauseMessage::withMessage(block.lines, request.printer.pauseLine, request.message);
             for (const QString& line : block.lines)
                 machine.row(line.toStdString());
             for (qsizetype i = mark + 1; i < insertion.lines.size(); ++i)
@@ -375,6 +412,7 @@ std::optional<QList<::Insertion::Placement>> plan(const Request& request, const 
             return std::nullopt;
         }
         locate(insertion, print);
+        insertion.elapsed = elapsedAt(print, insertion.outputRow - shift);
         placements.append(*placement);
         shift += int(insertion.lines.size());
         outcome.insertions.append(std::move(insertion));
@@ -395,8 +433,15 @@ QString Position::text() const
         return QStringLiteral("--layer %1").arg(number);
     case By::Hollow:
         return QStringLiteral("--hollow %1").arg(number);
+    case By::Time:
+        return QStringLiteral("--time ") + QLocale::c().toString(seconds, 'g', 10);
     }
     return {};
+}
+
+static QString timeSourceName(PrintTimes::Source source)
+{
+    return source == PrintTimes::Source::Slicer ? QStringLiteral("slicer") : QStringLiteral("estimate");
 }
 
 // The edit behind run(), which turns running out of memory into a message.
@@ -416,6 +461,12 @@ static Outcome edit(const Request& request, const Streams& streams)
     if (request.positions.isEmpty() && !request.listHollows) {
         outcome.error = QStringLiteral("No row chosen: give --height H, --row N or --layer N.");
         return outcome;
+    }
+    if (!request.message.isEmpty()) {
+        if (const QString problem = PauseMessage::problem(request.message); !problem.isEmpty()) {
+            outcome.error = problem;
+            return outcome;
+        }
     }
     // A link or a special file is refused whatever --force says.
     if (!request.listHollows && outcome.outputPath != kStandardStream) {
@@ -457,6 +508,13 @@ static Outcome edit(const Request& request, const Streams& streams)
         outcome.topLayerRow = layers.back().row;
         outcome.topLayerZ = layers.back().z();
     }
+    // The times, on a thread of their own beside the rest of the edit.
+    std::shared_future<PrintTimes> timesFuture =
+        std::async(std::launch::async, [&] {
+            return PrintTimes::compute({read.header.constData(), std::size_t(read.header.size())}, rows.bytes(),
+                                       MotionLimits::forFirmware(request.printer.name));
+        }).share();
+    const auto times = [&timesFuture]() -> const PrintTimes& { return timesFuture.get(); };
     // The same search as the window runs after a drop, on the body as read.
     std::vector<Hollow> hollows;
     if (request.listHollows || std::any_of(request.positions.begin(), request.positions.end(),
@@ -464,17 +522,26 @@ static Outcome edit(const Request& request, const Streams& streams)
         hollows = HollowFinder::find(rows.bytes(), read.layers);
     if (request.listHollows) {
         QList<ListedHollow> listed;
-        for (const Hollow& hollow : hollows)
-            listed.append({int(hollow.layer) + 1, hollow.z, hollow.row, hollow.area, hollow.x, hollow.y});
+        for (const Hollow& hollow : hollows) {
+            const std::size_t offset = std::size_t(rows.rowStart(hollow.row));
+            listed.append({int(hollow.layer) + 1, hollow.z, hollow.row, hollow.area, hollow.x, hollow.y,
+                           times().at(offset, request.estimate)});
+        }
         outcome.hollows = std::move(listed);
+        outcome.printTime = times().total(request.estimate);
+        outcome.timeSource = timeSourceName(times().source(request.estimate));
         outcome.ok = true;
         return outcome;
     }
     const std::optional<QList<::Insertion::Placement>> placements =
-        plan(request, {rows, read.layers, start, PathBytes::shown(request.file), hollows, body.states()},
+        plan(request,
+             {rows, read.layers, start, PathBytes::shown(request.file), hollows, body.states(), times,
+              request.estimate},
              read.lineBreak, outcome);
     if (!placements)
         return outcome;
+    outcome.printTime = times().total(request.estimate);
+    outcome.timeSource = timeSourceName(times().source(request.estimate));
     read.layers = LayerIndex(); // gone before the write
     if (request.dryRun) {
         outcome.ok = true;
@@ -508,7 +575,9 @@ QStringList describe(const Insertion& insertion)
         where += QStringLiteral(", layer %1").arg(*insertion.layer);
     if (insertion.z)
         where += QStringLiteral(", Z %1").arg(QLocale::c().toString(*insertion.z, 'f', 3));
-    where += QStringLiteral(", input row %1: ").arg(insertion.inputRow);
+    where += QStringLiteral(", %1 into the print, input row %2: ")
+                 .arg(formatDuration(insertion.elapsed))
+                 .arg(insertion.inputRow);
     QStringList lines;
     for (const Press& press : insertion.presses)
         lines.append(QStringLiteral("row %1").arg(press.row) + where +
@@ -519,11 +588,12 @@ QStringList describe(const Insertion& insertion)
 QString describe(const ListedHollow& hollow)
 {
     const QLocale c = QLocale::c();
-    return QStringLiteral("layer %1, Z %2, row %3: hollow of %4 mm² at X %5 Y %6")
+    return QStringLiteral("layer %1, Z %2, row %3: hollow of %4 mm² at X %5 Y %6, %7 into the print")
         .arg(hollow.layer)
         .arg(c.toString(hollow.z, 'f', 3))
         .arg(hollow.row)
-        .arg(c.toString(hollow.area, 'f', 1), c.toString(hollow.x, 'f', 1), c.toString(hollow.y, 'f', 1));
+        .arg(c.toString(hollow.area, 'f', 1), c.toString(hollow.x, 'f', 1), c.toString(hollow.y, 'f', 1),
+             formatDuration(hollow.elapsed));
 }
 
 QJsonObject toJson(const Outcome& outcome)
@@ -536,6 +606,7 @@ QJsonObject toJson(const Outcome& outcome)
             {QStringLiteral("outputRow"), insertion.outputRow},
             {QStringLiteral("layer"), orNull(insertion.layer)},
             {QStringLiteral("z"), orNull(insertion.z)},
+            {QStringLiteral("elapsed"), insertion.elapsed},
             {QStringLiteral("lines"), QJsonArray::fromStringList(insertion.lines)},
         });
     }
@@ -556,6 +627,10 @@ QJsonObject toJson(const Outcome& outcome)
         {QStringLiteral("topLayer"), topLayer},
         {QStringLiteral("insertions"), insertions},
     };
+    if (!outcome.timeSource.isEmpty()) {
+        report.insert(QStringLiteral("printTime"), outcome.printTime);
+        report.insert(QStringLiteral("timeSource"), outcome.timeSource);
+    }
     if (outcome.hollows) {
         QJsonArray hollows;
         for (const ListedHollow& hollow : *outcome.hollows)
@@ -564,7 +639,8 @@ QJsonObject toJson(const Outcome& outcome)
                                        {QStringLiteral("row"), hollow.row},
                                        {QStringLiteral("area"), hollow.area},
                                        {QStringLiteral("x"), hollow.x},
-                                       {QStringLiteral("y"), hollow.y}});
+                                       {QStringLiteral("y"), hollow.y},
+                                       {QStringLiteral("elapsed"), hollow.elapsed}});
         report.insert(QStringLiteral("hollows"), hollows);
     }
     return report;

@@ -25,9 +25,11 @@ struct Position
         Row,    // as typed into "Row Number" (from 0, after the two header lines)
         Layer,  // the layer's first row, layers counted from 1 as the margin shows them
         Hollow, // the change row of the layer that closes hollow K, counted from 1 as listed
+        Time,   // the change row of the last layer that starts at or before this time into the print
     };
     By by = By::Row;
     double height = 0.0; // for By::Height
+    double seconds = 0.0; // for By::Time
     int number = 0;      // for By::Row, By::Layer and By::Hollow
 
     // As the command line gives it ("--height 2.5"), for messages.
@@ -58,6 +60,8 @@ struct Request
     // the head, a block built from the machine's state where it goes.
     PrinterProfile printer = PrinterProfiles().profiles().front();
     PauseSettings pauseSettings = {};
+    QString message = {};  // shown on the printer's screen while the pause waits; empty for none
+    bool estimate = false; // times by the program's own estimate even where the file has the slicer's
 };
 
 // One press of an insertion button.
@@ -76,6 +80,7 @@ struct Insertion
     std::optional<double> z;  // the height of the chosen row's layer or Z line
     QStringList lines;        // as they stand in the output, top to bottom
     QList<Press> presses;     // in the order pressed
+    double elapsed = 0.0;     // seconds from the start of the print to where the lines go in
 };
 
 // A hollow whose roof a pause can wait for: what --list-hollows lists.
@@ -86,6 +91,7 @@ struct ListedHollow
     int row = 0;             // that layer's change row, counted as "Row Number" counts
     double area = 0.0;       // mm², of the opening under the roof
     double x = 0.0, y = 0.0; // the opening's centre
+    double elapsed = 0.0;    // seconds from the start of the print to that change row
 };
 
 struct Outcome
@@ -100,6 +106,8 @@ struct Outcome
     std::optional<int> topLayer; // the number of the top layer, from 1, when the file has layers
     int topLayerRow = 0;
     double topLayerZ = 0.0;
+    double printTime = 0.0; // seconds, the whole print's
+    QString timeSource;     // "slicer" or "estimate"
     QList<Insertion> insertions;                // top to bottom
     std::optional<QList<ListedHollow>> hollows; // lowest first, when the request listed them
 };

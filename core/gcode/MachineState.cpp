@@ -12,26 +12,23 @@ namespace {
 
 // --- The words of a row, through the project's one word reader --------------------------------
 
-struct Command
-{
-    char letter = 0; // G, M or T; 0 for anything else
-    int number = -1;
-    WordValues words;
-    bool anyWord = false; // a word stands, with a number or not (a Z or E without one is none)
-};
+using Command = MachineTracker::RowCommand;
 
-Command readCommand(std::string_view text)
+void readCommand(std::string_view text, Command& command)
 {
-    Command command;
+    command.letter = 0;
+    command.number = -1;
+    command.words.present = 0;
+    command.anyWord = false;
     GCodeWords::Reader reader(text);
     const GCodeWords::Command head = GCodeWords::readCommand(reader);
     if (head.letter != 'G' && head.letter != 'M' && head.letter != 'T')
-        return command;
+        return;
     command.letter = head.letter;
     command.number = head.number;
     if (head.letter == 'M' &&
         (head.number == 0 || head.number == 1 || head.number == 117 || head.number == 118))
-        return command; // a message follows, not words
+        return; // a message follows, not words
     while (reader.next()) {
         const char letter = reader.letter();
         const std::optional<double> value = reader.value();
@@ -39,7 +36,6 @@ Command readCommand(std::string_view text)
             command.words.set(letter, *value);
         command.anyWord = command.anyWord || value || (letter != 'Z' && letter != 'E');
     }
-    return command;
 }
 
 std::optional<double> word(const Command& command, char letter)
@@ -161,7 +157,8 @@ void MachineTracker::followLayerPass(char letter, int number, const WordValues& 
 
 void MachineTracker::row(std::string_view text)
 {
-    const Command command = readCommand(text);
+    readCommand(text, m_command);
+    const Command& command = m_command;
     MachineState& s = m_state;
     if (command.letter == 'G' || command.letter == 'M') {
         // The layer pass reads a command only from a row that starts with one of these.
@@ -206,7 +203,7 @@ void MachineTracker::row(std::string_view text)
             // Where X and Y home is reachable, and the file's frame calls it X0 Y0 on printers that
             // home to their minimum and on deltas (the centre). Only a park candidate: the axes
             // stay unknown, as the file moves them before it prints.
-            if (!any || (word(command, 'X') && word(command, 'Y')))
+            if (m_marking && (!any || (word(command, 'X') && word(command, 'Y'))))
                 markVisited(0.0, 0.0);
             return;
         }
@@ -281,6 +278,7 @@ void MachineTracker::move(int command, const WordValues& words)
         s.feed = *f;
     const std::optional<double> fromX = s.x;
     const std::optional<double> fromY = s.y;
+    const std::optional<double> fromZ = s.z;
     const auto axis = [&](std::optional<double>& position, char letter) {
         if (const auto& v = at(letter)) {
             if (!s.relativeXyz)
@@ -297,6 +295,10 @@ void MachineTracker::move(int command, const WordValues& words)
         delta = s.relativeE ? *v : *v - s.e;
         s.e = s.relativeE ? s.e + *v : *v;
     }
+    const auto change = [](const std::optional<double>& from, const std::optional<double>& to) {
+        return from && to ? *to - *from : 0.0;
+    };
+    m_move = {command, change(fromX, s.x), change(fromY, s.y), change(fromZ, s.z), delta};
     const bool movesXy = at('X') || at('Y') || (command >= 2 && (at('I') || at('J')));
     if (delta < 0) {
         s.retracted += -delta;
@@ -304,6 +306,13 @@ void MachineTracker::move(int command, const WordValues& words)
         s.retractFeed = s.feed;
     } else if (delta > 0) {
         s.retracted = std::max(0.0, s.retracted - delta);
+    }
+    if (!m_marking) {
+        if (movesXy && delta > 0 && s.z) {
+            s.lastExtrusionZ = s.z;
+            s.topZ = std::max(s.topZ, *s.z);
+        }
+        return;
     }
     if (s.x && s.y)
         markVisited(*s.x, *s.y);

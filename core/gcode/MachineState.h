@@ -157,6 +157,23 @@ private:
 class MachineTracker
 {
 public:
+    // A row's command as the tracker read it: G, M or T and its number, and its words' numbers
+    // (none for M0, M1, M117 and M118, whose text is a message).
+    struct RowCommand
+    {
+        char letter = 0; // G, M or T; 0 for anything else
+        int number = -1;
+        WordValues words;
+        bool anyWord = false; // a word stands, with a number or not (a Z or E without one is none)
+    };
+    // What the latest G0-G3 row moved: each axis from its position before to after (0 where the
+    // position before or after is unknown), and E as the filament it pushed (negative: pulled).
+    struct MoveStep
+    {
+        int command = -1; // 0 to 3
+        double dx = 0.0, dy = 0.0, dz = 0.0, de = 0.0;
+    };
+
     MachineTracker() = default;
     explicit MachineTracker(const MachineState& start) : m_state(start) {}
 
@@ -166,6 +183,12 @@ public:
     void rows(std::string_view bytes);
     // The part that later marks belong to.
     void setPart(std::uint32_t part) { m_part = part; }
+    // Whether rows mark visited positions and printed cells (for a park position); a reader that
+    // wants positions and modes alone, as the time estimate, turns it off and reads twice as fast.
+    void setMarking(bool marking) { m_marking = marking; }
+    // The latest row's command, and the latest move (see MoveStep).
+    const RowCommand& lastCommand() const { return m_command; }
+    const MoveStep& lastMove() const { return m_move; }
 
     const MachineState& state() const { return m_state; }
     // Of the X/Y positions the moves visited (a G28 of X and Y visits X0 Y0), the one farthest from
@@ -204,6 +227,9 @@ private:
     void markArcMove(int command, double x0, double y0, double x1, double y1, const WordValues& words);
 
     MachineState m_state;
+    RowCommand m_command;
+    MoveStep m_move;
+    bool m_marking = true;
     std::uint32_t m_part = 0;
     CellGrid m_visitedCells;
     std::vector<Visited> m_visitedOrder;

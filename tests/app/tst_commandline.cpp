@@ -36,6 +36,13 @@ void TestCommandLine::positions_data()
     QTest::newRow("a hollow") << QStringList{"--hollow", "2"} << "k2";
     QTest::newRow("hollows read after the other positions")
         << QStringList{"--hollow", "1", "--row", "7", "--hollow", "3"} << "r7 k1 k3";
+    // Times in seconds, in each form the help names, mixed with heights; read after rows and layers.
+    QTest::newRow("a time in seconds") << QStringList{"--time", "5400"} << "t5400";
+    QTest::newRow("hours and minutes") << QStringList{"--time", "1h30m"} << "t5400";
+    QTest::newRow("minutes") << QStringList{"--time=90m"} << "t5400";
+    QTest::newRow("a clock") << QStringList{"--time", "1:30:00"} << "t5400";
+    QTest::newRow("times mixed with a height")
+        << QStringList{"--time", "10m", "--height", "2", "--time", "1h"} << "h2 t600 t3600";
 }
 
 void TestCommandLine::positions()
@@ -60,6 +67,9 @@ void TestCommandLine::positions()
             break;
         case By::Hollow:
             read << u'k' + QString::number(position.number);
+            break;
+        case By::Time:
+            read << u't' + QString::number(position.seconds);
             break;
         }
     }

@@ -5,6 +5,8 @@
 
 #include "core/batch/Batch.h"
 
+#include "TestPaths.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
@@ -13,10 +15,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 
 using Batch::Position;
@@ -206,6 +210,10 @@ private slots:
     void forceReplacesTheOutput();
     void reportLines_data();
     void reportLines();
+    void timesAgainstTheSlicer_data();
+    void timesAgainstTheSlicer();
+    void timeChoosesTheLayer();
+    void messageBeforeThePause();
 
 private:
     QString fixture(const QByteArray& bytes, const QString& name = QStringLiteral("part.gcode"));
@@ -414,8 +422,11 @@ void TestBatch::printStartAndTopLayer()
 
     // Through the JSON text, as a script reads it.
     const QJsonObject json = QJsonDocument::fromJson(QJsonDocument(Batch::toJson(outcome)).toJson()).object();
-    QCOMPARE(json.keys(),
-             (QStringList{"input", "insertions", "output", "printStart", "topLayer", "written"}));
+    QCOMPARE(json.keys(), (QStringList{"input", "insertions", "output", "printStart", "printTime", "timeSource",
+                                       "topLayer", "written"}));
+    // The test's file carries no slicer's figures: the program's estimate, a time for its few moves.
+    QCOMPARE(json[u"timeSource"].toString(), QStringLiteral("estimate"));
+    QVERIFY(json[u"printTime"].toDouble() > 0);
     QCOMPARE(json[u"input"].toString(), file);
     QCOMPARE(json[u"output"].toString(), m_dir->filePath(QStringLiteral("Borvane.gx")));
     QCOMPARE(json[u"written"].toBool(), true);
@@ -427,7 +438,9 @@ void TestBatch::printStartAndTopLayer()
     const QJsonArray insertions = json[u"insertions"].toArray();
     QCOMPARE(insertions.size(), 1);
     const QJsonObject insertion = insertions.first().toObject();
-    QCOMPARE(insertion.keys(), (QStringList{"inputRow", "layer", "lines", "outputRow", "z"}));
+    QCOMPARE(insertion.keys(), (QStringList{"elapsed", "inputRow", "layer", "lines", "outputRow", "z"}));
+    QVERIFY(insertion[u"elapsed"].toDouble() > 0);
+    QVERIFY(insertion[u"elapsed"].toDouble() < json[u"printTime"].toDouble());
     QCOMPARE(insertion[u"inputRow"].toInt(), layers[1].moveRow);
     QCOMPARE(insertion[u"outputRow"].toInt(), layers[1].moveRow);
     QCOMPARE(insertion[u"layer"].toInt(), 2);
@@ -660,17 +673,17 @@ void TestBatch::reportLines_data()
 {
     QTest::addColumn<Batch::Insertion>("insertion");
     QTest::addColumn<QStringList>("lines");
-    QTest::newRow("in a layer") << Batch::Insertion{7, 9, 2, 0.4, {"M25"}, {{9, {"M25"}}}}
-                                << QStringList{"row 9, layer 2, Z 0.400, input row 7: M25"};
+    QTest::newRow("in a layer") << Batch::Insertion{7, 9, 2, 0.4, {"M25"}, {{9, {"M25"}}}, 4335.4}
+                                << QStringList{"row 9, layer 2, Z 0.400, 1 h 12 min into the print, input row 7: M25"};
     QTest::newRow("two presses")
-        << Batch::Insertion{11, 12, 3, 0.6, {}, {{12, {"M140 S60 T0", "M104 S210 T0"}}, {13, {"M25"}}}}
-        << QStringList{"row 12, layer 3, Z 0.600, input row 11: M140 S60 T0 | M104 S210 T0",
-                       "row 13, layer 3, Z 0.600, input row 11: M25"};
+        << Batch::Insertion{11, 12, 3, 0.6, {}, {{12, {"M140 S60 T0", "M104 S210 T0"}}, {13, {"M25"}}}, 725.0}
+        << QStringList{"row 12, layer 3, Z 0.600, 12 min 5 s into the print, input row 11: M140 S60 T0 | M104 S210 T0",
+                       "row 13, layer 3, Z 0.600, 12 min 5 s into the print, input row 11: M25"};
     QTest::newRow("before the first layer, below a Z line")
         << Batch::Insertion{3, 3, std::nullopt, 5.0, {}, {{3, {"M25"}}}}
-        << QStringList{"row 3, Z 5.000, input row 3: M25"};
+        << QStringList{"row 3, Z 5.000, 0 s into the print, input row 3: M25"};
     QTest::newRow("no layer, no Z") << Batch::Insertion{0, 0, std::nullopt, std::nullopt, {}, {{0, {"M25"}}}}
-                                    << QStringList{"row 0, input row 0: M25"};
+                                    << QStringList{"row 0, 0 s into the print, input row 0: M25"};
 }
 
 void TestBatch::reportLines()
@@ -678,6 +691,184 @@ void TestBatch::reportLines()
     QFETCH(Batch::Insertion, insertion);
     QFETCH(QStringList, lines);
     QCOMPARE(Batch::describe(insertion), lines);
+}
+
+namespace {
+
+// A real file's body rows and the slicer's own times: ";TIME_ELAPSED:" (to the second) or
+// "M73 P.. R.." against the total in words (to the minute), each the time at the start of its row.
+struct SlicerClock
+{
+    QList<QByteArray> rows;
+    QMap<int, double> marks; // by row
+    double total = 0.0;
+    double resolution = 1.0;
+
+    // The slicer's figures around a row: the latest mark at or above it (the start, 0 s, when none)
+    // and the first at or below it (the end, the total, when none).
+    std::pair<double, double> around(int row) const
+    {
+        const auto below = marks.lowerBound(row);
+        const double upper = below == marks.end() ? total : below.value();
+        auto above = marks.upperBound(row);
+        const double lower = above == marks.begin() ? 0.0 : (--above).value();
+        return {lower, upper};
+    }
+};
+
+SlicerClock slicerClock(const QByteArray& file)
+{
+    SlicerClock clock;
+    const qsizetype bodyStart = file.indexOf('\n', file.indexOf('\n') + 1) + 1;
+    clock.rows = file.mid(bodyStart).split('\n');
+    static const QRegularExpression totalInWords(
+        QStringLiteral("(?:estimated printing time \\(normal mode\\) =|total estimated time:) (?:(\\d+)h )?(?:(\\d+)m )?(\\d+)s"));
+    const QRegularExpressionMatch m = totalInWords.match(QString::fromLatin1(file));
+    if (m.hasMatch())
+        clock.total = m.captured(1).toDouble() * 3600 + m.captured(2).toDouble() * 60 + m.captured(3).toDouble();
+    static const QRegularExpression cura(QStringLiteral("^;TIME:(\\d+)"), QRegularExpression::MultilineOption);
+    if (const QRegularExpressionMatch c = cura.match(QString::fromLatin1(file.left(200))); c.hasMatch())
+        clock.total = c.captured(1).toDouble();
+    static const QRegularExpression m73(QStringLiteral("^M73 P\\d+ R(\\d+)"));
+    for (int row = 0; row < clock.rows.size(); ++row) {
+        const QByteArray& text = clock.rows[row];
+        if (text.startsWith(";TIME_ELAPSED:")) {
+            clock.marks.insert(row, text.mid(14).toDouble());
+        } else if (const QRegularExpressionMatch r = m73.match(QString::fromLatin1(text));
+                   r.hasMatch() && clock.total > 0) {
+            clock.marks.insert(row, clock.total - r.captured(1).toDouble() * 60);
+            clock.resolution = 60.0;
+        }
+    }
+    return clock;
+}
+
+QString realFile(const QString& name)
+{
+    return QDir(QStringLiteral(BORVANE_REAL_FIXTURES_DIR)).filePath(name);
+}
+
+} // namespace
+
+void TestBatch::timesAgainstTheSlicer_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QList<int>>("layers");
+    QTest::newRow("Cura") << "cura_basic_256k.gcode" << QList<int>{2, 20, 40, 80};
+    QTest::newRow("Cura LulzBot") << "cura-lulzbot_small_79k.gcode" << QList<int>{3, 10};
+    QTest::newRow("PrusaSlicer, M73") << "prusaslicer_z-hop-large_3939k.gcode" << QList<int>{5, 60, 120, 200};
+    QTest::newRow("Bambu Studio, M73") << "bambustudio_multicolor-t0-t3-z-hop_3222k.gcode" << QList<int>{2, 20, 39};
+}
+
+// --dry-run at layers across a real file, and at rows of the slicer's own marks: each insertion's
+// time lies between the slicer's figures around its row, and is the figure itself at a mark, within
+// the figure's resolution; with --estimate the source says so.
+void TestBatch::timesAgainstTheSlicer()
+{
+    QFETCH(QString, file);
+    QFETCH(QList<int>, layers);
+    QFile source(realFile(file));
+    if (!source.open(QIODevice::ReadOnly))
+        QSKIP("The real slicer files are not beside the repository.");
+    const SlicerClock clock = slicerClock(source.readAll());
+    QVERIFY(clock.marks.size() > 4);
+    Batch::Request request{.file = realFile(file), .pause = true, .dryRun = true};
+    for (const int layer : layers)
+        request.positions.append({.by = By::Layer, .number = layer});
+    const QList<int> markRows = clock.marks.keys();
+    for (const qsizetype k : {qsizetype(1), markRows.size() / 3, markRows.size() - 2})
+        request.positions.append({.by = By::Row, .number = markRows[k]});
+    const Batch::Outcome outcome = Batch::run(request);
+    QVERIFY2(outcome.ok, qPrintable(outcome.error));
+    QCOMPARE(outcome.timeSource, QStringLiteral("slicer"));
+    QCOMPARE(outcome.printTime, clock.total);
+    for (const Batch::Insertion& insertion : outcome.insertions) {
+        const auto [lower, upper] = clock.around(insertion.inputRow);
+        const QString figures = QStringLiteral("row %1: %2 s, the slicer's %3 s to %4 s")
+                                    .arg(insertion.inputRow)
+                                    .arg(insertion.elapsed)
+                                    .arg(lower)
+                                    .arg(upper);
+        QVERIFY2(insertion.elapsed >= lower - clock.resolution && insertion.elapsed <= upper + clock.resolution,
+                 qPrintable(figures));
+        if (clock.marks.contains(insertion.inputRow))
+            QVERIFY2(std::abs(insertion.elapsed - clock.marks.value(insertion.inputRow)) <= clock.resolution,
+                     qPrintable(figures));
+    }
+    request.estimate = true;
+    const Batch::Outcome estimated = Batch::run(request);
+    QVERIFY2(estimated.ok, qPrintable(estimated.error));
+    QCOMPARE(estimated.timeSource, QStringLiteral("estimate"));
+    QVERIFY(estimated.printTime != outcome.printTime);
+    const QJsonObject json = Batch::toJson(estimated);
+    QCOMPARE(json[u"timeSource"].toString(), QStringLiteral("estimate"));
+    QCOMPARE(json[u"printTime"].toDouble(), estimated.printTime);
+}
+
+// --time T chooses the change row of the last layer that starts at or before T. Cura raises Z for
+// the next layer a travel or two before it writes ";TIME_ELAPSED:": a moment after the 30th mark
+// chooses that raise, a moment after the 29th the raise before it, and so does a time a few seconds
+// before the 30th mark; past the print's end it is refused with the print's time.
+void TestBatch::timeChoosesTheLayer()
+{
+    const QString file = realFile(QStringLiteral("cura_basic_256k.gcode"));
+    QFile source(file);
+    if (!source.open(QIODevice::ReadOnly))
+        QSKIP("The real slicer files are not beside the repository.");
+    const SlicerClock clock = slicerClock(source.readAll());
+    const QList<int> markRows = clock.marks.keys();
+    QVERIFY(markRows.size() > 30);
+    const int mark29 = markRows[28], mark30 = markRows[29];
+    const auto chosen = [&](double seconds) {
+        const Batch::Outcome outcome = Batch::run(
+            {.file = file, .positions = {{.by = By::Time, .seconds = seconds}}, .pause = true, .dryRun = true});
+        return outcome.ok ? outcome.insertions.front() : Batch::Insertion{-1};
+    };
+    const Batch::Insertion after30 = chosen(clock.marks.value(mark30) + 0.5);
+    QVERIFY2(after30.inputRow < mark30 && mark30 - after30.inputRow <= 4, qPrintable(QString::number(after30.inputRow)));
+    QVERIFY2(clock.rows[after30.inputRow].contains(" Z"), clock.rows[after30.inputRow].constData());
+    QVERIFY(after30.elapsed <= clock.marks.value(mark30));
+    const Batch::Insertion after29 = chosen(clock.marks.value(mark29) + 0.5);
+    QVERIFY(after29.inputRow < mark29 && mark29 - after29.inputRow <= 4);
+    QCOMPARE(*after29.layer, *after30.layer - 1);
+    QCOMPARE(chosen(clock.marks.value(mark30) - 5).inputRow, after29.inputRow);
+    const Batch::Outcome past = Batch::run(
+        {.file = file, .positions = {{.by = By::Time, .seconds = 2000}}, .pause = true, .dryRun = true});
+    QVERIFY(!past.ok);
+    QVERIFY2(past.error.contains(QStringLiteral("16 min 50 s")), qPrintable(past.error)); // ";TIME:1010"
+}
+
+// A message goes in just before the pause line; the rest of the block is as without it.
+void TestBatch::messageBeforeThePause()
+{
+    PrinterProfiles profiles;
+    profiles.addFile(QStringLiteral(BORVANE_RESOURCES_DIR "/PrinterProfiles.json"));
+    for (const char* name : {"marlin", "prusa", "klipper", "octoprint"}) {
+        const PrinterProfile* printer = profiles.find(QString::fromLatin1(name));
+        QVERIFY(printer);
+        Batch::Request request{.file = fixture(kHeader + joined(kBody)),
+                               .positions = {{.by = By::Layer, .number = 2}},
+                               .pause = true,
+                               .dryRun = true,
+                               .printer = *printer};
+        const Batch::Outcome plain = Batch::run(request);
+        request.message = QStringLiteral("Insert the magnets");
+        const Batch::Outcome with = Batch::run(request);
+        QVERIFY2(plain.ok && with.ok, qPrintable(plain.error + with.error));
+        QStringList expected = plain.insertions.front().lines;
+        const qsizetype pause = expected.indexOf(printer->pauseLine);
+        QVERIFY(pause >= 0);
+        expected.insert(pause, QStringLiteral("M117 Insert the magnets"));
+        QCOMPARE(with.insertions.front().lines, expected);
+    }
+    Batch::Request refused{.file = fixture(kHeader + joined(kBody)),
+                           .positions = {{.by = By::Layer, .number = 2}},
+                           .pause = true,
+                           .dryRun = true,
+                           .message = QStringLiteral("two\nlines")};
+    const Batch::Outcome outcome = Batch::run(refused);
+    QVERIFY(!outcome.ok);
+    QVERIFY2(outcome.error.contains(QStringLiteral("line break")), qPrintable(outcome.error));
 }
 
 QTEST_GUILESS_MAIN(TestBatch)

@@ -301,10 +301,12 @@ ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
     }
     // The body is read to the size the file had here, and the file must still have it after.
     const FileStamp opened = stampOf(file);
+    // Its first bytes looked at on the file itself, which goes back to its start.
+    const bool binary = BinaryGCode::startsBinary(file);
     const std::unique_ptr<QIODevice> wrapper = options.readDevice ? options.readDevice(file) : nullptr;
     QIODevice& device = wrapper ? *wrapper : static_cast<QIODevice&>(file);
-    ReadResult result = BinaryGCode::startsBinary(device) ? readBinary(device, path, body, options)
-                                                          : readFrom(device, path, opened.size, body, options);
+    ReadResult result = binary ? readBinary(device, path, body, options)
+                               : readFrom(device, path, opened.size, body, options);
     if (result.ok() && stampOf(file) != opened)
         return refused(Refusal::Unread, changedWhileRead());
     return result;

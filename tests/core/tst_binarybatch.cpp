@@ -138,7 +138,7 @@ void TestBinaryBatch::editedAsItsText()
     const QString binaryPath = binaryOf(text, compression, encoding, QStringLiteral("part.bgcode"));
     QVERIFY(!binaryPath.isEmpty());
 
-    const QList<Batch::Position> positions = {{By::Layer, 0.0, 3}, {By::Row, 0.0, 40}};
+    const QList<Batch::Position> positions = {{.by = By::Layer, .number = 3}, {.by = By::Row, .number = 40}};
     Batch::Request request{.positions = positions, .pause = true, .temperatureLines = {"M104 S200"}};
     request.file = plainPath;
     request.output = m_dir->filePath(QStringLiteral("plain-out.gcode"));
@@ -195,7 +195,7 @@ void TestBinaryBatch::outputNames()
     const QByteArray text = ";FLAVOR:Marlin\n;made by hand\nG28\n;LAYER:0\nG1 Z0.2\nG1 X1 E1\n;LAYER:1\nG1 Z0.4\n";
     const QString input = binaryOf(text, Compression::Heatshrink12, Encoding::MeatPackComments,
                                    QStringLiteral("part.bgcode"));
-    Batch::Request request{.positions = {{By::Row, 0.0, 4}}, .pause = true, .removeHeader = removeHeader,
+    Batch::Request request{.positions = {{.by = By::Row, .number = 4}}, .pause = true, .removeHeader = removeHeader,
                            .inPlace = inPlace};
     request.file = input;
     const Batch::Outcome outcome = Batch::run(request);
@@ -221,7 +221,7 @@ void TestBinaryBatch::standardStreams()
     QBuffer out;
     QVERIFY(out.open(QIODevice::WriteOnly));
     const Batch::Outcome outcome =
-        Batch::run({.file = Batch::kStandardStream, .positions = {{By::Row, 0.0, 2}}, .pause = true,
+        Batch::run({.file = Batch::kStandardStream, .positions = {{.by = By::Row, .number = 2}}, .pause = true,
                     .output = Batch::kStandardStream},
                    {.in = &in, .out = &out});
     QVERIFY2(outcome.ok, qPrintable(outcome.error));
@@ -251,7 +251,7 @@ void TestBinaryBatch::refusedWritesNothing()
     file.chop(cut);
     const QString path = m_dir->filePath(QStringLiteral("part.bgcode"));
     QVERIFY(writeAll(path, file));
-    Batch::Request request{.positions = {{By::Row, 0.0, 2}}, .pause = true};
+    Batch::Request request{.positions = {{.by = By::Row, .number = 2}}, .pause = true};
     request.file = path;
     const Batch::Outcome outcome = Batch::run(request);
     QVERIFY(!outcome.ok);

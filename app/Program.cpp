@@ -104,6 +104,11 @@ int runBatch(const CommandLine::Parsed& parsed)
         print(stderr, outcome.error + u'\n');
         return 1;
     }
+    // What a pause block left out or chose: to standard error, as the window notes it.
+    for (const Batch::Insertion& insertion : outcome.insertions) {
+        for (const QString& note : insertion.notes)
+            print(stderr, QStringLiteral("Note: input row %1: %2.\n").arg(insertion.inputRow).arg(note));
+    }
     std::FILE* report = outcome.outputPath == Batch::kStandardStream ? stderr : stdout;
     if (parsed.json) {
         const QByteArray json = QJsonDocument(Batch::toJson(outcome)).toJson(QJsonDocument::Indented);

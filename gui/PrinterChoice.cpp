@@ -35,12 +35,19 @@ QString key(const PrinterProfile& profile, const char* name)
 class PauseSettingsDialog : public QDialog
 {
 public:
-    PauseSettingsDialog(const PrinterProfile& profile, const PauseSettings& settings, QWidget* parent)
+    PauseSettingsDialog(const PrinterProfile& profile, const PauseSettings& settings, QWidget* parent,
+                        const QString& why = QString())
         : QDialog(parent)
     {
         setObjectName(QStringLiteral("PauseSettingsDialog"));
         setWindowTitle(QStringLiteral("Pause settings: %1").arg(profile.title));
         auto* form = new QFormLayout(this);
+        if (!why.isEmpty()) {
+            auto* reason = new QLabel(why);
+            reason->setObjectName(QStringLiteral("parkReason"));
+            reason->setWordWrap(true);
+            form->addRow(reason);
+        }
         m_lift =
             spin(form, "lift", QStringLiteral("Lift (mm)"), PauseSettings::kLeastLift, 1000, settings.lift);
         m_park =
@@ -210,6 +217,38 @@ void PrinterChoice::chosen(int)
 {
     store()->setValue(QStringLiteral("printer"), profile().name);
     m_pauseButton->setText(pauseCaption(profile()));
+}
+
+namespace {
+PrinterChoice::ParkAsker& parkAsker()
+{
+    static PrinterChoice::ParkAsker asker;
+    return asker;
+}
+} // namespace
+
+void PrinterChoice::setParkAsker(ParkAsker asker)
+{
+    parkAsker() = std::move(asker);
+}
+
+bool PrinterChoice::askPark(const QString& why)
+{
+    PauseSettings current = settings();
+    if (!current.park)
+        current.park = PointXY{};
+    PauseSettingsDialog dialog(profile(), current, m_combo->window(),
+                               QStringLiteral("Set a park position clear of the print: %1.").arg(why));
+    if (parkAsker()) {
+        dialog.show();
+        parkAsker()(dialog);
+    } else {
+        dialog.exec();
+    }
+    if (dialog.result() != QDialog::Accepted || !dialog.settings().park)
+        return false;
+    setSettings(dialog.settings());
+    return true;
 }
 
 void PrinterChoice::editSettings()

@@ -8,7 +8,10 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QComboBox;
+class QDialog;
 class QPushButton;
 class QRect;
 class QToolButton;
@@ -27,6 +30,12 @@ public:
     // The chosen printer's pause settings: as last set in the window, else its defaults.
     PauseSettings settings() const;
     void setSettings(const PauseSettings& settings);
+    // Asks for a park position in the settings dialog, saying why; true when one was set.
+    bool askPark(const QString& why);
+    // While an asker is set, askPark hands it the dialog, open, instead of waiting for the user:
+    // it sets the fields and accepts or rejects. Tests set one.
+    using ParkAsker = std::function<void(QDialog& dialog)>;
+    static void setParkAsker(ParkAsker asker);
     // Every profile file mistake, one per line; empty when there is none.
     QString problemText() const;
     // The caption of the pause button for a profile: "Pause Insert (M25)".

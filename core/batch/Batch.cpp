@@ -106,9 +106,10 @@ QList<QStringList> pressedLines(const Request& request)
     if (!request.temperatureLines.isEmpty())
         presses.append(request.temperatureLines);
     if (request.pause)
-        presses.append(request.printer.parks ? QStringList{kBlockMark}
-                                             : PauseMessage::withMessage({request.printer.pauseLine},
-                                                                         request.printer.pauseLine, request.message));
+        presses.append(request.printer.parks
+                           ? QStringList{kBlockMark}
+                           : PauseMessage::withMessage({request.printer.pauseLine}, request.printer.pauseLine,
+                                                       request.message));
     return presses;
 }
 
@@ -227,6 +228,7 @@ struct Print
     BackgroundPauseIndex* states = nullptr; // the machine's state read beside the read, when a block needs it
     std::function<const PrintTimes&()> times; // waits for the times read beside the edit
     bool estimate = false;                    // by the program's estimate alone
+    const BedShape* bed = nullptr;            // where a block may park when no visited position is clear
 };
 
 // The time from the start of the print to the row's start (the body's end past the last row).
@@ -290,7 +292,7 @@ std::optional<int> chooseRow(const Position& position, const Print& print, QStri
                              layers.empty() ? QStringLiteral(" and has no layers")
                              : row          ? QString()
                                             : QStringLiteral("; its first layer starts at %1")
-                                                  .arg(formatDuration(elapsedAt(print, layers[0].row))));
+                                         .arg(formatDuration(elapsedAt(print, layers[0].row))));
             return std::nullopt;
         }
         return row;
@@ -386,11 +388,22 @@ std::optional<QList<::Insertion::Placement>> plan(const Request& request, const 
             read = offset;
             for (qsizetype i = 0; i < mark; ++i)
                 machine.row(insertion.lines[i].toStdString());
-            PauseContext context;
-            context.state = machine.state();
-            context.park = machine.farthestVisited(&context.parkClearance);
+            const PauseContext context = machine.pauseContext(print.bed);
             PauseBlock block = PauseBlocks::build(request.printer, request.pauseSettings, context);
+            if (!block.parkClear) {
+                outcome.error =
+                    QStringLiteral("%1 (row %2): %3. Give --park X,Y, or a \"bed\" in the printer's "
+                                   "profile where the file describes none.")
+                        .arg(position->text())
+                        .arg(row)
+                        .arg(block.notes.value(0));
+                return std::nullopt;
+            }
             block.lines = PauseMessage::withMessage(block.lines, request.printer.pauseLine, request.message);
+            insertion.notes = block.notes;
+            if (context.bedRefused)
+                insertion.notes << QStringLiteral("%1 does not hold the print: it is not used")
+                                       .arg(print.bed ? print.bed->source : QString());
             for (const QString& line : block.lines)
                 machine.row(line.toStdString());
             for (qsizetype i = mark + 1; i < insertion.lines.size(); ++i)
@@ -511,8 +524,8 @@ static Outcome edit(const Request& request, const Streams& streams)
     // The times, on a thread of their own beside the rest of the edit.
     std::shared_future<PrintTimes> timesFuture =
         std::async(std::launch::async, [&] {
-            return PrintTimes::compute({read.header.constData(), std::size_t(read.header.size())}, rows.bytes(),
-                                       MotionLimits::forFirmware(request.printer.name));
+            return PrintTimes::compute({read.header.constData(), std::size_t(read.header.size())},
+                                       rows.bytes(), MotionLimits::forFirmware(request.printer.name));
         }).share();
     const auto times = [&timesFuture]() -> const PrintTimes& { return timesFuture.get(); };
     // The same search as the window runs after a drop, on the body as read.
@@ -533,10 +546,13 @@ static Outcome edit(const Request& request, const Streams& streams)
         outcome.ok = true;
         return outcome;
     }
+    std::optional<BedShape> bed;
+    if (request.pause && request.printer.parks)
+        bed = PauseBlocks::bedFor(request.printer, rows.bytes());
     const std::optional<QList<::Insertion::Placement>> placements =
         plan(request,
              {rows, read.layers, start, PathBytes::shown(request.file), hollows, body.states(), times,
-              request.estimate},
+              request.estimate, bed ? &*bed : nullptr},
              read.lineBreak, outcome);
     if (!placements)
         return outcome;
@@ -608,6 +624,7 @@ QJsonObject toJson(const Outcome& outcome)
             {QStringLiteral("z"), orNull(insertion.z)},
             {QStringLiteral("elapsed"), insertion.elapsed},
             {QStringLiteral("lines"), QJsonArray::fromStringList(insertion.lines)},
+            {QStringLiteral("notes"), QJsonArray::fromStringList(insertion.notes)},
         });
     }
     QJsonValue printStart;

@@ -28,9 +28,9 @@ struct Position
         Time,   // the change row of the last layer that starts at or before this time into the print
     };
     By by = By::Row;
-    double height = 0.0; // for By::Height
+    double height = 0.0;  // for By::Height
     double seconds = 0.0; // for By::Time
-    int number = 0;      // for By::Row, By::Layer and By::Hollow
+    int number = 0;       // for By::Row, By::Layer and By::Hollow
 
     // As the command line gives it ("--height 2.5"), for messages.
     QString text() const;
@@ -81,6 +81,7 @@ struct Insertion
     QStringList lines;        // as they stand in the output, top to bottom
     QList<Press> presses;     // in the order pressed
     double elapsed = 0.0;     // seconds from the start of the print to where the lines go in
+    QStringList notes = {};   // what the pause block left out or chose, and why, as the window notes it
 };
 
 // A hollow whose roof a pause can wait for: what --list-hollows lists.
@@ -106,8 +107,8 @@ struct Outcome
     std::optional<int> topLayer; // the number of the top layer, from 1, when the file has layers
     int topLayerRow = 0;
     double topLayerZ = 0.0;
-    double printTime = 0.0; // seconds, the whole print's
-    QString timeSource;     // "slicer" or "estimate"
+    double printTime = 0.0;                     // seconds, the whole print's
+    QString timeSource;                         // "slicer" or "estimate"
     QList<Insertion> insertions;                // top to bottom
     std::optional<QList<ListedHollow>> hollows; // lowest first, when the request listed them
 };

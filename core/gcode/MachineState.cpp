@@ -1,5 +1,6 @@
 #include "core/gcode/MachineState.h"
 
+#include "core/gcode/BedShape.h"
 #include "core/gcode/GCodeWords.h"
 #include "core/text/LineBreaks.h"
 
@@ -41,6 +42,19 @@ void readCommand(std::string_view text, Command& command)
 std::optional<double> word(const Command& command, char letter)
 {
     return command.words[letter];
+}
+
+// G92: logical positions.
+void setPosition(MachineState& s, const Command& command)
+{
+    if (const auto& v = word(command, 'X'))
+        s.x = *v;
+    if (const auto& v = word(command, 'Y'))
+        s.y = *v;
+    if (const auto& v = word(command, 'Z'))
+        s.z = *v;
+    if (const auto& v = word(command, 'E'))
+        s.e = *v;
 }
 
 // --- Cells of 2 mm -----------------------------------------------------------------------------
@@ -174,6 +188,15 @@ void MachineTracker::row(std::string_view text)
         return;
     }
     if (command.letter == 'G') {
+        // Under G20 the lengths of a move or a G92 are inches, which the firmware turns into mm.
+        if (s.inches && (command.number <= 3 || command.number == 92)) {
+            Command inMm = command;
+            for (const char letter : {'X', 'Y', 'Z', 'E', 'F', 'I', 'J', 'R'}) {
+                if (const std::optional<double> v = command.words[letter])
+                    inMm.words.set(letter, *v * MachineState::kMmPerInch);
+            }
+            return command.number == 92 ? setPosition(s, inMm) : move(inMm.number, inMm.words);
+        }
         switch (command.number) {
         case 0:
         case 1:
@@ -207,23 +230,22 @@ void MachineTracker::row(std::string_view text)
                 markVisited(0.0, 0.0);
             return;
         }
+        case 20:
+        case 21:
+            s.inches = command.number == 20;
+            return;
         case 90:
             s.relativeXyz = false;
             s.relativeE = false;
+            s.eModeStated = true;
             return;
         case 91:
             s.relativeXyz = true;
             s.relativeE = true;
+            s.eModeStated = true;
             return;
         case 92:
-            if (const auto& v = word(command, 'X'))
-                s.x = *v;
-            if (const auto& v = word(command, 'Y'))
-                s.y = *v;
-            if (const auto& v = word(command, 'Z'))
-                s.z = *v;
-            if (const auto& v = word(command, 'E'))
-                s.e = *v;
+            setPosition(s, command);
             return;
         default:
             return;
@@ -235,9 +257,11 @@ void MachineTracker::row(std::string_view text)
     switch (command.number) {
     case 82:
         s.relativeE = false;
+        s.eModeStated = true;
         return;
     case 83:
         s.relativeE = true;
+        s.eModeStated = true;
         return;
     case 104:
     case 109: {
@@ -573,14 +597,53 @@ std::optional<PointXY> MachineTracker::farthest(const std::vector<PointXY>& cand
     return *best;
 }
 
-PauseContext pauseContextAt(std::string_view bytesBefore)
+PauseContext MachineTracker::pauseContext(const BedShape* bed) const
+{
+    PauseContext context;
+    context.state = m_state;
+    context.park = farthestVisited(&context.parkClearance);
+    if (context.park && context.parkClearance < PauseContext::kClearOfPrint && bed && !bed->corners.empty()) {
+        std::vector<std::uint64_t> cells;
+        m_printed.forEach([&](std::uint64_t cell, std::uint32_t) { cells.push_back(cell); });
+        // A bed that the print does not lie on is in another frame than the file's: not used.
+        const double slack = 2 * kCell;
+        const bool printOnBed = std::all_of(cells.begin(), cells.end(), [&](std::uint64_t cell) {
+            const double x = std::int32_t(std::uint32_t(cell >> 32)) * kCell;
+            const double y = std::int32_t(std::uint32_t(cell)) * kCell;
+            return x >= bed->minX() - slack && x + kCell <= bed->maxX() + slack && y >= bed->minY() - slack &&
+                   y + kCell <= bed->maxY() + slack;
+        });
+        context.bedRefused = !printOnBed;
+        if (printOnBed) {
+            // The centres of the cells of the bed, clear of its edge, from the front left on.
+            std::vector<PointXY> points;
+            const double step =
+                std::max(kCell, std::max(bed->maxX() - bed->minX(), bed->maxY() - bed->minY()) / 1000);
+            for (double y = (std::floor(bed->minY() / kCell) + 0.5) * kCell; y <= bed->maxY(); y += step) {
+                for (double x = (std::floor(bed->minX() / kCell) + 0.5) * kCell; x <= bed->maxX();
+                     x += step) {
+                    if (bed->holds({x, y}, PauseContext::kClearOfEdge))
+                        points.push_back({x, y});
+                }
+            }
+            double clearance = 0.0;
+            const std::optional<PointXY> onBed = farthest(points, cells, &clearance);
+            if (onBed && clearance > context.parkClearance) {
+                context.park = onBed;
+                context.parkClearance = clearance;
+                context.parkOnBed = true;
+            }
+        }
+    }
+    context.parkClear = context.park && context.parkClearance >= PauseContext::kClearOfPrint;
+    return context;
+}
+
+PauseContext pauseContextAt(std::string_view bytesBefore, const BedShape* bed)
 {
     MachineTracker tracker;
     tracker.rows(bytesBefore);
-    PauseContext context;
-    context.state = tracker.state();
-    context.park = tracker.farthestVisited(&context.parkClearance);
-    return context;
+    return tracker.pauseContext(bed);
 }
 
 PauseIndex::Builder::Builder()
@@ -647,13 +710,9 @@ MachineTracker PauseIndex::trackerAt(std::string_view body, std::size_t offset) 
     return tracker;
 }
 
-PauseContext PauseIndex::contextAt(std::string_view body, std::size_t offset) const
+PauseContext PauseIndex::contextAt(std::string_view body, std::size_t offset, const BedShape* bed) const
 {
-    const MachineTracker tracker = trackerAt(body, offset);
-    PauseContext context;
-    context.state = tracker.state();
-    context.park = tracker.farthestVisited(&context.parkClearance);
-    return context;
+    return trackerAt(body, offset).pauseContext(bed);
 }
 
 void PauseIndex::bytesInserted(std::size_t offset, std::size_t count)

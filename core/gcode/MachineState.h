@@ -2,7 +2,8 @@
 
 // What the printer's state is at a row of a sliced body, read from the rows before it as a
 // Marlin-style firmware reads them: G90/G91 set every axis absolute/relative, E included;
-// M82/M83 then set E alone; G92 sets logical positions; F is modal; T selects the tool.
+// M82/M83 then set E alone; G92 sets logical positions; F is modal; T selects the tool; G20/G21
+// set the units of the words that follow (inches or mm; Marlin keeps positions in mm either way).
 // This is what a park-and-resume block needs to leave the machine as it found it.
 
 #include <array>
@@ -13,6 +14,9 @@
 #include <unordered_map>
 #include <vector>
 
+struct BedShape;
+struct PauseContext;
+
 struct MachineState
 {
     // Logical positions as the rows set them; an axis is unknown until a move or G92 sets it.
@@ -20,6 +24,8 @@ struct MachineState
     double e = 0.0;
     bool relativeXyz = false;   // G91
     bool relativeE = false;     // M83, or G91 until an M82
+    bool eModeStated = false;   // an M82, M83, G90 or G91 has said what E is
+    bool inches = false;        // G20 in force: the words are inches (positions here stay mm)
     std::optional<double> feed; // mm/min, the last F
     int tool = 0;
     std::map<int, double> toolTargets; // M104/M109 per tool
@@ -55,6 +61,7 @@ struct MachineState
     std::optional<double> activeTarget() const;
 
     static constexpr double kRetractedAtLeast = 1e-6;
+    static constexpr double kMmPerInch = 25.4;
 };
 
 // The numbers of a row's words, by letter: a number only where its letter stands.
@@ -211,6 +218,10 @@ public:
     // Each cell an extrusion passed, with the part it was first passed in.
     const CellGrid& printed() const { return m_printed; }
 
+    // The park position for a pause here: the visited position farthest from the print when it
+    // is clear of it, else a point of bed clear of the print and the bed's edge (see PauseContext).
+    PauseContext pauseContext(const BedShape* bed) const;
+
     // Of candidates, the one farthest from the printed cells (see farthestVisited).
     static std::optional<PointXY> farthest(const std::vector<PointXY>& candidates,
                                            const std::vector<std::uint64_t>& printedCells, double* clearance);
@@ -241,11 +252,23 @@ private:
 // The state and the default park position at the end of bytes (the rows before a pause).
 struct PauseContext
 {
+    // A park this far from every printed cell, as the 2 mm cells measure it, is at least 5 mm from
+    // every extrusion: the cells' distance may exceed the true one by 8 % (their diagonal steps),
+    // the park and an extrusion's sample each lie up to a half diagonal (1.4 mm) from their cell's
+    // centre, and an extrusion up to 1 mm from its nearest sample: 5 mm + 3.8 mm, plus 8 %.
+    static constexpr double kClearOfPrint = 10.0;
+    // A park on the bed keeps this far from its edge (clips, the frame).
+    static constexpr double kClearOfEdge = 10.0;
+
     MachineState state;
     std::optional<PointXY> park;
-    double parkClearance = 0.0; // the park's distance from the print, to about 3 mm
+    double parkClearance = 0.0; // the park's distance from the print on the 2 mm cells
+    bool parkClear = false;     // parkClearance is at least kClearOfPrint (or nothing is printed)
+    bool parkOnBed = false;     // the park is a point of the bed, as no visited position is clear
+    bool bedRefused = false;    // a bed was given but the print lies outside it: not used
 };
-PauseContext pauseContextAt(std::string_view bytesBefore);
+// bed: where to park when no visited position is clear of the print; may be null.
+PauseContext pauseContextAt(std::string_view bytesBefore, const BedShape* bed = nullptr);
 
 // The state at every row of a body without reading it from the start each time: the state
 // at a row start every kSpacing bytes, and the visited positions and printed cells by the part
@@ -284,7 +307,7 @@ public:
     };
 
     // The context at offset (a row start) of body, the text the index was built on (or followed).
-    PauseContext contextAt(std::string_view body, std::size_t offset) const;
+    PauseContext contextAt(std::string_view body, std::size_t offset, const BedShape* bed = nullptr) const;
     // A tracker that has read body up to offset (a row start), as if from the first row: the state,
     // the visited positions and the printed cells there, read on from the nearest checkpoint.
     MachineTracker trackerAt(std::string_view body, std::size_t offset) const;

@@ -6,6 +6,14 @@
 // back over the resume point at the lifted height, go down, push the filament back and restore
 // the feed rate, the E and XYZ modes and the logical E. No line moves X or Y while it extrudes.
 // For any other profile, the pause line alone.
+//
+// What the firmware refuses or forgets is kept out: no E move where the nozzle's target is below
+// the profile's cold-extrusion limit (Marlin's EXTRUDE_MINTEMP and Klipper's min_extrude_temp are
+// 170 °C by default); no standby and no reheat where the nozzle is off; the block's numbers are in
+// the units in force (G20 inches); where the file never states its E mode, the block states M83
+// for its own E moves and gives the firmware's default back after them (absolute, M82); where
+// the profile says how, the motors are held for the pause and the firmware's idle timeout is
+// given back after it.
 
 #include "core/gcode/MachineState.h"
 #include "core/gcode/PrinterProfiles.h"
@@ -21,7 +29,10 @@ struct PauseBlock
     bool parked = false; // the block travels to a park position
     PointXY park;        // where, when parked
     double parkZ = 0.0;  // the lifted height
-    QString note;        // what was left out and why (a standby with no target to return to, ...)
+    // The park is clear of the print (see PauseContext::kClearOfPrint) or was given; a block that
+    // is not is never written in silence: the window asks for a park, the batch mode refuses.
+    bool parkClear = true;
+    QStringList notes; // what was left out or chosen, and why (a standby with no target to return to, ...)
 };
 
 namespace PauseBlocks {
@@ -33,6 +44,9 @@ constexpr double kPrimeFeed = 300.0;
 constexpr double kDefaultRetraction = 1.0; // mm, when the file shows no retraction of its own
 
 PauseBlock build(const PrinterProfile& profile, const PauseSettings& settings, const PauseContext& context);
+
+// The bed a pause in body may park on: the one the file's comments describe, else the profile's.
+std::optional<BedShape> bedFor(const PrinterProfile& profile, std::string_view body);
 
 // A number as G-code takes it back to the same double: fixed notation, as few digits as that needs.
 QString number(double value);

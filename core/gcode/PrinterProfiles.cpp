@@ -78,8 +78,10 @@ std::optional<PrinterProfile> readEntry(const QJsonValue& value, QString& error)
     }
     const QJsonObject object = value.toObject();
     static const QStringList known{
-        QStringLiteral("name"), QStringLiteral("title"), QStringLiteral("pause"),   QStringLiteral("parks"),
-        QStringLiteral("lift"), QStringLiteral("park"),  QStringLiteral("standby"), QStringLiteral("prime")};
+        QStringLiteral("name"),           QStringLiteral("title"),      QStringLiteral("pause"),
+        QStringLiteral("parks"),          QStringLiteral("lift"),       QStringLiteral("park"),
+        QStringLiteral("standby"),        QStringLiteral("prime"),      QStringLiteral("bed"),
+        QStringLiteral("minExtrudeTemp"), QStringLiteral("motorsHold"), QStringLiteral("motorsRelease")};
     for (const QString& key : object.keys()) {
         if (!known.contains(key)) {
             error =
@@ -131,6 +133,35 @@ std::optional<PrinterProfile> readEntry(const QJsonValue& value, QString& error)
             return refuse(QStringLiteral("\"prime\" must be a number of mm from 0 to 100"));
         settings.prime = prime.toDouble();
     }
+    if (const QJsonValue bed = object.value(QStringLiteral("bed")); !bed.isUndefined()) {
+        const QJsonArray box = bed.toArray();
+        const bool numbers =
+            bed.isArray() && box.size() == 4 &&
+            std::all_of(box.begin(), box.end(), [](const QJsonValue& v) { return v.isDouble(); });
+        if (!numbers || !(box[0].toDouble() < box[2].toDouble()) || !(box[1].toDouble() < box[3].toDouble()))
+            return refuse(
+                QStringLiteral("\"bed\" must be [X0, Y0, X1, Y1] in mm, X0 below X1 and Y0 below Y1"));
+        profile.bed = BedShape::box(box[0].toDouble(), box[1].toDouble(), box[2].toDouble(),
+                                    box[3].toDouble(), QStringLiteral("the printer's bed"));
+    }
+    if (const QJsonValue limit = object.value(QStringLiteral("minExtrudeTemp")); !limit.isUndefined()) {
+        if (!limit.isDouble() || !(limit.toDouble() >= 0) || limit.toDouble() > 999)
+            return refuse(QStringLiteral("\"minExtrudeTemp\" must be degrees from 0 to 999"));
+        profile.minExtrudeTemp = limit.toDouble();
+    }
+    for (const auto& [key, target] :
+         {std::pair{"motorsHold", &profile.motorsHold}, std::pair{"motorsRelease", &profile.motorsRelease}}) {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (value.isUndefined())
+            continue;
+        if (!value.isString() || !isOneLine(value.toString()) ||
+            value.toString().trimmed() != value.toString())
+            return refuse(QStringLiteral("\"%1\" must be one G-code line without leading or trailing blanks")
+                              .arg(QLatin1String(key)));
+        *target = value.toString();
+    }
+    if (profile.motorsHold.isEmpty() != profile.motorsRelease.isEmpty())
+        return refuse(QStringLiteral("\"motorsHold\" and \"motorsRelease\" go together"));
     return profile;
 }
 

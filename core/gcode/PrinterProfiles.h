@@ -9,8 +9,16 @@
 //
 // "name" (lower-case letters, digits and "-"), "title" and "pause" (one line) are required;
 // "parks" says whether the inserted block parks the head itself (else it is the pause line
-// alone); the rest are the profile's default pause settings.
+// alone); "lift", "park", "standby" and "prime" are the profile's default pause settings. For a
+// printer that parks, optionally:
+//   "bed": [X0, Y0, X1, Y1]      the bed's corners in mm, where the file describes none: a park
+//                                 there keeps clear of the print when no visited position does
+//   "minExtrudeTemp": 170         the firmware's cold-extrusion limit (°C): no E move below it
+//   "motorsHold": "M84 S0"        a line before the pause that keeps idle motors on, and
+//   "motorsRelease": "M84 S120"   one at the end of the block that gives the firmware's idle
+//                                 timeout back (see docs/printers-and-pauses.md)
 
+#include "core/gcode/BedShape.h"
 #include "core/gcode/MachineState.h"
 
 #include <QByteArrayView>
@@ -38,6 +46,13 @@ struct PrinterProfile
     QString pauseLine; // the line that pauses
     bool parks = false;
     PauseSettings defaults;
+    std::optional<BedShape> bed;
+    double minExtrudeTemp = kColdExtrusionLimit;
+    QString motorsHold; // empty: the firmware keeps its motors on while paused, or it is not known
+    QString motorsRelease;
+
+    // Marlin's EXTRUDE_MINTEMP and Klipper's min_extrude_temp, by default.
+    static constexpr double kColdExtrusionLimit = 170.0;
     QString source; // the file it came from; empty for the built-in default
 };
 

@@ -23,6 +23,8 @@ void TEditorForBorvane5_Form1::btnPauseClick()
     QString summary;
     std::optional<double> restoringLift;
     const QStringList lines = pauseLines(row, summary, restoringLift);
+    if (lines.isEmpty())
+        return; // no park position given where one was asked for
     const bool indexCurrent = m_pauseIndexRevision == Memo1->revision();
     const qsizetype pauseLine = lines.indexOf(m_printerChoice->profile().pauseLine);
     insertLines(lines, restoringLift,
@@ -74,8 +76,9 @@ QStringList TEditorForBorvane5_Form1::pauseLines(int row, QString& summary,
     if (printer.name == QLatin1String(PrinterProfiles::kDefaultName) &&
         printer.pauseLine == CommandLines::pauseLine())
         return {CommandLines::pauseLine()};
-    const PauseSettings settings = m_printerChoice->settings();
+    PauseSettings settings = m_printerChoice->settings();
     PauseContext context;
+    std::optional<BedShape> bed;
     if (printer.parks) {
         const std::string_view bytes = Memo1->bytes();
         const std::size_t before =
@@ -84,9 +87,23 @@ QStringList TEditorForBorvane5_Form1::pauseLines(int row, QString& summary,
             m_pauseIndex = PauseIndex::build(bytes);
             m_pauseIndexRevision = Memo1->revision();
         }
-        context = m_pauseIndex.contextAt(bytes, before);
+        bed = PauseBlocks::bedFor(printer, bytes);
+        context = m_pauseIndex.contextAt(bytes, before, bed ? &*bed : nullptr);
     }
-    const PauseBlock block = PauseBlocks::build(printer, settings, context);
+    PauseBlock block = PauseBlocks::build(printer, settings, context);
+    if (!block.parkClear) {
+        // Never over the print in silence: the printer's settings dialog asks for a park.
+        if (!m_printerChoice->askPark(block.notes.value(0)))
+            return {};
+        settings = m_printerChoice->settings();
+        block = PauseBlocks::build(printer, settings, context);
+    }
+    // A park on the bed is a position the file never visited: once the block is in, the next
+    // pause finds it among the visited ones, which the index, only moved on, would not know.
+    if (block.parked && !settings.park && context.parkOnBed)
+        m_pauseIndexRevision = ~quint64(0);
+    if (context.bedRefused && bed)
+        block.notes << QStringLiteral("%1 does not hold the print: it is not used").arg(bed->source);
     // Where the layer pass reads the rows before as this state does, the block leaves it as it
     // found it; elsewhere (a G92 Z, relative heights, ...) the layers are found again.
     if (block.parked && context.state.layerPassAgrees())
@@ -114,8 +131,10 @@ QStringList TEditorForBorvane5_Form1::pauseLines(int row, QString& summary,
                   .arg(printer.title, where, what)
                   .arg(block.lines.size())
                   .arg(block.lines.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
-    if (!block.note.isEmpty())
-        summary += QStringLiteral(". Note: ") + block.note + u'.';
+    for (const QString& note : block.notes)
+        summary += QStringLiteral(". Note: ") + note;
+    if (!block.notes.isEmpty())
+        summary += u'.';
     return block.lines;
 }
 

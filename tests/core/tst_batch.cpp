@@ -422,8 +422,8 @@ void TestBatch::printStartAndTopLayer()
 
     // Through the JSON text, as a script reads it.
     const QJsonObject json = QJsonDocument::fromJson(QJsonDocument(Batch::toJson(outcome)).toJson()).object();
-    QCOMPARE(json.keys(), (QStringList{"input", "insertions", "output", "printStart", "printTime", "timeSource",
-                                       "topLayer", "written"}));
+    QCOMPARE(json.keys(), (QStringList{"input", "insertions", "output", "printStart", "printTime",
+                                       "timeSource", "topLayer", "written"}));
     // The test's file carries no slicer's figures: the program's estimate, a time for its few moves.
     QCOMPARE(json[u"timeSource"].toString(), QStringLiteral("estimate"));
     QVERIFY(json[u"printTime"].toDouble() > 0);
@@ -438,7 +438,8 @@ void TestBatch::printStartAndTopLayer()
     const QJsonArray insertions = json[u"insertions"].toArray();
     QCOMPARE(insertions.size(), 1);
     const QJsonObject insertion = insertions.first().toObject();
-    QCOMPARE(insertion.keys(), (QStringList{"elapsed", "inputRow", "layer", "lines", "outputRow", "z"}));
+    QCOMPARE(insertion.keys(),
+             (QStringList{"elapsed", "inputRow", "layer", "lines", "notes", "outputRow", "z"}));
     QVERIFY(insertion[u"elapsed"].toDouble() > 0);
     QVERIFY(insertion[u"elapsed"].toDouble() < json[u"printTime"].toDouble());
     QCOMPARE(insertion[u"inputRow"].toInt(), layers[1].moveRow);
@@ -673,11 +674,13 @@ void TestBatch::reportLines_data()
 {
     QTest::addColumn<Batch::Insertion>("insertion");
     QTest::addColumn<QStringList>("lines");
-    QTest::newRow("in a layer") << Batch::Insertion{7, 9, 2, 0.4, {"M25"}, {{9, {"M25"}}}, 4335.4}
-                                << QStringList{"row 9, layer 2, Z 0.400, 1 h 12 min into the print, input row 7: M25"};
+    QTest::newRow("in a layer")
+        << Batch::Insertion{7, 9, 2, 0.4, {"M25"}, {{9, {"M25"}}}, 4335.4}
+        << QStringList{"row 9, layer 2, Z 0.400, 1 h 12 min into the print, input row 7: M25"};
     QTest::newRow("two presses")
         << Batch::Insertion{11, 12, 3, 0.6, {}, {{12, {"M140 S60 T0", "M104 S210 T0"}}, {13, {"M25"}}}, 725.0}
-        << QStringList{"row 12, layer 3, Z 0.600, 12 min 5 s into the print, input row 11: M140 S60 T0 | M104 S210 T0",
+        << QStringList{"row 12, layer 3, Z 0.600, 12 min 5 s into the print, input row 11: M140 S60 T0 | "
+                       "M104 S210 T0",
                        "row 13, layer 3, Z 0.600, 12 min 5 s into the print, input row 11: M25"};
     QTest::newRow("before the first layer, below a Z line")
         << Batch::Insertion{3, 3, std::nullopt, 5.0, {}, {{3, {"M25"}}}}
@@ -722,11 +725,14 @@ SlicerClock slicerClock(const QByteArray& file)
     const qsizetype bodyStart = file.indexOf('\n', file.indexOf('\n') + 1) + 1;
     clock.rows = file.mid(bodyStart).split('\n');
     static const QRegularExpression totalInWords(
-        QStringLiteral("(?:estimated printing time \\(normal mode\\) =|total estimated time:) (?:(\\d+)h )?(?:(\\d+)m )?(\\d+)s"));
+        QStringLiteral("(?:estimated printing time \\(normal mode\\) =|total estimated time:) (?:(\\d+)h "
+                       ")?(?:(\\d+)m )?(\\d+)s"));
     const QRegularExpressionMatch m = totalInWords.match(QString::fromLatin1(file));
     if (m.hasMatch())
-        clock.total = m.captured(1).toDouble() * 3600 + m.captured(2).toDouble() * 60 + m.captured(3).toDouble();
-    static const QRegularExpression cura(QStringLiteral("^;TIME:(\\d+)"), QRegularExpression::MultilineOption);
+        clock.total =
+            m.captured(1).toDouble() * 3600 + m.captured(2).toDouble() * 60 + m.captured(3).toDouble();
+    static const QRegularExpression cura(QStringLiteral("^;TIME:(\\d+)"),
+                                         QRegularExpression::MultilineOption);
     if (const QRegularExpressionMatch c = cura.match(QString::fromLatin1(file.left(200))); c.hasMatch())
         clock.total = c.captured(1).toDouble();
     static const QRegularExpression m73(QStringLiteral("^M73 P\\d+ R(\\d+)"));
@@ -757,7 +763,8 @@ void TestBatch::timesAgainstTheSlicer_data()
     QTest::newRow("Cura") << "cura_basic_256k.gcode" << QList<int>{2, 20, 40, 80};
     QTest::newRow("Cura LulzBot") << "cura-lulzbot_small_79k.gcode" << QList<int>{3, 10};
     QTest::newRow("PrusaSlicer, M73") << "prusaslicer_z-hop-large_3939k.gcode" << QList<int>{5, 60, 120, 200};
-    QTest::newRow("Bambu Studio, M73") << "bambustudio_multicolor-t0-t3-z-hop_3222k.gcode" << QList<int>{2, 20, 39};
+    QTest::newRow("Bambu Studio, M73")
+        << "bambustudio_multicolor-t0-t3-z-hop_3222k.gcode" << QList<int>{2, 20, 39};
 }
 
 // --dry-run at layers across a real file, and at rows of the slicer's own marks: each insertion's
@@ -789,7 +796,8 @@ void TestBatch::timesAgainstTheSlicer()
                                     .arg(insertion.elapsed)
                                     .arg(lower)
                                     .arg(upper);
-        QVERIFY2(insertion.elapsed >= lower - clock.resolution && insertion.elapsed <= upper + clock.resolution,
+        QVERIFY2(insertion.elapsed >= lower - clock.resolution &&
+                     insertion.elapsed <= upper + clock.resolution,
                  qPrintable(figures));
         if (clock.marks.contains(insertion.inputRow))
             QVERIFY2(std::abs(insertion.elapsed - clock.marks.value(insertion.inputRow)) <= clock.resolution,
@@ -820,12 +828,15 @@ void TestBatch::timeChoosesTheLayer()
     QVERIFY(markRows.size() > 30);
     const int mark29 = markRows[28], mark30 = markRows[29];
     const auto chosen = [&](double seconds) {
-        const Batch::Outcome outcome = Batch::run(
-            {.file = file, .positions = {{.by = By::Time, .seconds = seconds}}, .pause = true, .dryRun = true});
+        const Batch::Outcome outcome = Batch::run({.file = file,
+                                                   .positions = {{.by = By::Time, .seconds = seconds}},
+                                                   .pause = true,
+                                                   .dryRun = true});
         return outcome.ok ? outcome.insertions.front() : Batch::Insertion{-1};
     };
     const Batch::Insertion after30 = chosen(clock.marks.value(mark30) + 0.5);
-    QVERIFY2(after30.inputRow < mark30 && mark30 - after30.inputRow <= 4, qPrintable(QString::number(after30.inputRow)));
+    QVERIFY2(after30.inputRow < mark30 && mark30 - after30.inputRow <= 4,
+             qPrintable(QString::number(after30.inputRow)));
     QVERIFY2(clock.rows[after30.inputRow].contains(" Z"), clock.rows[after30.inputRow].constData());
     QVERIFY(after30.elapsed <= clock.marks.value(mark30));
     const Batch::Insertion after29 = chosen(clock.marks.value(mark29) + 0.5);

@@ -7,6 +7,7 @@
 #include "ReferenceLayers.h"
 #include "TestPaths.h"
 
+#include "core/gcode/BedShape.h"
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/MachineState.h"
 #include "core/gcode/PauseBlock.h"
@@ -40,6 +41,8 @@ private slots:
     void numbers();
     void handmadeBlock_data();
     void handmadeBlock();
+    void parkClearOfThePrint_data();
+    void parkClearOfThePrint();
     void parkKeepsClearOfArcs_data();
     void parkKeepsClearOfArcs();
     void printedCellsFollowTheExtrusions_data();
@@ -273,14 +276,27 @@ void checkBlock(const PrinterProfile& profile, const PauseSettings& settings, co
     std::optional<double> target;
     if (before.toolTargets.contains(before.tool))
         target = before.toolTargets.value(before.tool);
+    int holds = 0, releases = 0;
     for (const QString& line : lines) {
         const QString word = PauseBlocks::commandWord(line).toUpper();
+        // The profile's lines that hold the motors for the pause and give the idle timeout back.
+        if (!profile.motorsHold.isEmpty() && line == profile.motorsHold) {
+            QVERIFY2(pauses == 0, "the motors are held after the pause");
+            ++holds;
+            continue;
+        }
+        if (!profile.motorsRelease.isEmpty() && line == profile.motorsRelease) {
+            QVERIFY2(pauses == 1, "the idle timeout is given back before the pause");
+            ++releases;
+            continue;
+        }
         if (kPauseCommands.contains(word)) {
             QCOMPARE(line, profile.pauseLine);
             ++pauses;
             if (profile.parks) {
                 QVERIFY2(m.z && *m.z >= *before.z + 1.0 - 1e-9, qPrintable(line));
-                QVERIFY(m.retracted());
+                // Pulled back, unless the nozzle is too cold for any E move.
+                QVERIFY(m.retracted() || m.toolTargets.value(m.tool, 0.0) < 170.0);
                 for (const Segment& s : lastLayer)
                     QVERIFY2(distanceToSegment(*m.x, *m.y, s) >= 5.0,
                              qPrintable(QStringLiteral("park X%1 Y%2 is %3 mm from a line of the last layer")
@@ -292,6 +308,15 @@ void checkBlock(const PrinterProfile& profile, const PauseSettings& settings, co
         }
         const Reference::Machine::Step step = m.run(line);
         QVERIFY2(!step.command.isEmpty(), qPrintable(QStringLiteral("not a command: ") + line));
+        // Marlin refuses an E move below EXTRUDE_MINTEMP (170 °C), Klipper below min_extrude_temp
+        // (170 °C by default); G10 and G11 move E too.
+        if ((step.moved && step.extruded != 0.0) || step.command == u"G10" || step.command == u"G11")
+            QVERIFY2(m.toolTargets.value(m.tool, 0.0) >= 170.0,
+                     qPrintable(QStringLiteral("moves E on a nozzle below 170 \u00B0C: ") + line));
+        // A nozzle the file switched off (or never set) is neither set to a standby nor heated back.
+        if (step.command == u"M104" || step.command == u"M109")
+            QVERIFY2(target && *target > 0,
+                     qPrintable(QStringLiteral("heats a nozzle that is off: ") + line));
         if (step.command == u"M104" && target && m.toolTargets.value(m.tool) != *target)
             standbySet = true;
         if (step.command == u"M109" && target && m.toolTargets.value(m.tool) == *target)
@@ -310,6 +335,9 @@ void checkBlock(const PrinterProfile& profile, const PauseSettings& settings, co
         }
     }
     QCOMPARE(pauses, 1);
+    QCOMPARE(holds, profile.parks && !profile.motorsHold.isEmpty() ? 1 : 0);
+    QCOMPARE(releases, holds);
+    QCOMPARE(m.inches, before.inches);
     QCOMPARE(m.x, before.x);
     QCOMPARE(m.y, before.y);
     QCOMPARE(m.z, before.z);
@@ -318,7 +346,9 @@ void checkBlock(const PrinterProfile& profile, const PauseSettings& settings, co
     QCOMPARE(m.shiftY, before.shiftY);
     QCOMPARE(m.shiftZ, before.shiftZ);
     // Primed filament went out of the nozzle: the logical E is as before, the physical one ahead.
-    QVERIFY2(std::abs(m.shiftE - before.shiftE - (profile.parks ? settings.prime : 0.0)) < 1e-6,
+    // No prime on a nozzle below the cold-extrusion limit.
+    const bool primes = profile.parks && before.x && before.y && before.z && target && *target >= 170.0;
+    QVERIFY2(std::abs(m.shiftE - before.shiftE - (primes ? settings.prime : 0.0)) < 1e-6,
              qPrintable(QString::number(m.shiftE - before.shiftE, 'g', 17)));
     QCOMPARE(m.relativeXyz, before.relativeXyz);
     QCOMPARE(m.relativeE, before.relativeE);
@@ -332,11 +362,13 @@ void checkBlock(const PrinterProfile& profile, const PauseSettings& settings, co
     QCOMPARE(m.retracted(), before.retracted());
 }
 
-// The machine after rows, and the extrusions at the height of the latest one.
+// The machine after rows, the extrusions at the height of the latest one, and all of them.
+// Arcs count by their chord here: the fixtures that check every extrusion print none.
 struct Walk
 {
     Reference::Machine machine;
     QList<Segment> lastLayer;
+    QList<Segment> printed;
     std::optional<double> lastZ;
 
     void run(const QString& line)
@@ -349,6 +381,16 @@ struct Walk
             lastLayer.clear();
         lastZ = step.toZ;
         lastLayer.append({*step.fromX, *step.fromY, *step.toX, *step.toY});
+        printed.append(lastLayer.back());
+    }
+
+    // The nearest extrusion so far to X Y.
+    double distance(double x, double y) const
+    {
+        double nearest = std::numeric_limits<double>::infinity();
+        for (const Segment& segment : printed)
+            nearest = std::min(nearest, distanceToSegment(x, y, segment));
+        return nearest;
     }
 };
 
@@ -390,31 +432,66 @@ void TestPauseBlock::handmadeBlock_data()
         << "G90\nM82\nM104 S210\nG1 X10 Y10 Z0.2 F3000\nG1 X50 Y10 E5 F1200\nG1 E4.2 F2400\n"
            "G1 X200 Y200 F6000\nG1 X10 Y10\nG1 E5\nG1 X50 Y20 E6 F1200\n"
         << "marlin" << std::optional<int>() << 0.0 << 10.0
-        << "G1 E5.2 F2400\nG1 Z10.2 F600\nG1 X200 Y200 F6000\nM0 Click to resume\n"
-           "G1 X50 Y20 F6000\nG1 Z0.2 F600\nG1 E6 F2400\nG1 F1200";
+        << "G1 E5.2 F2400\nG1 Z10.2 F600\nG1 X200 Y200 F6000\nM84 S0\nM0 Click to resume\n"
+           "G1 X50 Y20 F6000\nG1 Z0.2 F600\nG1 E6 F2400\nG1 F1200\nM84 S120";
     QTest::newRow("relative XYZ and E, Klipper: G90 then M83 again, standby, prime at the park")
         << "M104 S200\nG92 X0 Y0 Z0 E0\nG91\nG1 X10 Y10 Z0.3 F3000\nG1 X40 E2 F1200\nG1 E-1.5 F1800\n"
            "G1 X150 Y190 F6000\nG1 X-150 Y-190\nG1 E1.5\nG1 Y10 E0.5 F1200\n"
         << "klipper" << std::optional<int>(150) << 2.0 << 10.0
-        << "G1 E-1.5 F1800\nG90\nM83\nG1 Z10.3 F600\nG1 X200 Y200 F6000\nM104 S150\nPAUSE\nM109 S200\n"
+        << "G1 E-1.5 F1800\nG90\nM83\nG1 Z10.3 F600\nG1 X200 Y200 F6000\nM104 S150\n"
+           "SET_IDLE_TIMEOUT TIMEOUT=86400\nPAUSE\nM109 S200\n"
            "G1 E3.5 F300\nG1 E-1.5 F1800\nG1 X50 Y20 F6000\nG1 Z0.3 F600\nG1 E1.5 F1800\nG92 E2.5\nG91\nM83\n"
-           "G1 F1200";
+           "G1 F1200\nSET_IDLE_TIMEOUT TIMEOUT=600";
     QTest::newRow("firmware retraction already pulled back: no second G10, no G11")
         << "G90\nM83\nM104 S215\nG1 X0 Y0 Z0.2 F3000\nG1 X20 Y0 E1 F1000\nG10\nG1 X100 Y100 F6000\nG1 X10 "
            "Y5\n"
         << "octoprint" << std::optional<int>() << 0.0 << 10.0
-        << "G1 Z10.2 F600\nG1 X100 Y100 F6000\n@pause\nG1 X10 Y5 F6000\nG1 Z0.2 F600\nG1 F6000";
+        << "G1 Z10.2 F600\nG1 X100 Y100 F6000\nM84 S0\n@pause\nG1 X10 Y5 F6000\nG1 Z0.2 F600\nG1 F6000\nM84 "
+           "S120";
     QTest::newRow("firmware retraction, a lift below 1 mm lifts 1 mm")
-        << "G90\nM82\nG1 X0 Y0 Z0.4 F3000\nG1 X20 Y0 E1 F1000\nG10\nG1 X30 Y80 F6000\nG1 X30 Y30\nG11\n"
-           "G1 X40 Y30 E2 F1000\n"
+        << "G90\nM82\nM104 S205\nG1 X0 Y0 Z0.4 F3000\nG1 X20 Y0 E1 F1000\nG10\nG1 X30 Y80 F6000\nG1 X30 Y30\n"
+           "G11\nG1 X40 Y30 E2 F1000\n"
         << "marlin" << std::optional<int>() << 0.0 << 0.5
-        << "G10\nG1 Z1.4 F600\nG1 X30 Y80 F6000\nM0 Click to resume\nG1 X40 Y30 F6000\nG1 Z0.4 F600\nG11\nG1 "
-           "F1000";
-    QTest::newRow("no retraction in the file: 1 mm; a standby with no target is left out")
+        << "G10\nG1 Z1.4 F600\nG1 X30 Y80 F6000\nM84 S0\nM0 Click to resume\nG1 X40 Y30 F6000\nG1 Z0.4 F600\n"
+           "G11\nG1 F1000\nM84 S120";
+    QTest::newRow("no retraction in the file: 1 mm")
+        << "G90\nM82\nM104 S200\nG1 X0 Y0 Z0.2 F3000\nG1 X0 Y100 F3000\nG1 X0 Y0\nG1 X20 Y0 E1 F1000\n"
+        << "klipper" << std::optional<int>() << 0.0 << 10.0
+        << "G1 E0 F2100\nG1 Z10.2 F600\nG1 X0 Y100 F6000\nSET_IDLE_TIMEOUT TIMEOUT=86400\nPAUSE\n"
+           "G1 X20 Y0 F6000\nG1 Z0.2 F600\nG1 E1 F2100\nG1 F1000\nSET_IDLE_TIMEOUT TIMEOUT=600";
+    QTest::newRow("cold, before any heating: no E move, and a standby with no target is left out")
         << "G90\nM82\nG1 X0 Y0 Z0.2 F3000\nG1 X0 Y100 F3000\nG1 X0 Y0\nG1 X20 Y0 E1 F1000\n"
         << "klipper" << std::optional<int>(150) << 0.0 << 10.0
-        << "G1 E0 F2100\nG1 Z10.2 F600\nG1 X0 Y100 F6000\nPAUSE\nG1 X20 Y0 F6000\nG1 Z0.2 F600\nG1 E1 F2100\n"
-           "G1 F1000";
+        << "G1 Z10.2 F600\nG1 X0 Y100 F6000\nSET_IDLE_TIMEOUT TIMEOUT=86400\nPAUSE\nG1 X20 Y0 F6000\n"
+           "G1 Z0.2 F600\nG1 F1000\nSET_IDLE_TIMEOUT TIMEOUT=600";
+    QTest::newRow("a nozzle set to 140 \u00B0C, below the limit: no E move, no prime")
+        << "G90\nM82\nM104 S140\nG1 X0 Y0 Z0.2 F3000\nG1 X0 Y100 F3000\nG1 X0 Y0\nG1 X20 Y0 E1 F1000\n"
+        << "marlin" << std::optional<int>() << 2.0 << 10.0
+        << "G1 Z10.2 F600\nG1 X0 Y100 F6000\nM84 S0\nM0 Click to resume\nG1 X20 Y0 F6000\nG1 Z0.2 F600\n"
+           "G1 F1000\nM84 S120";
+    QTest::newRow("after the end code's M104 S0: no standby, no M109 S0, no E move")
+        << "G90\nM82\nM104 S210\nG1 X0 Y0 Z0.2 F3000\nG1 X0 Y100 F3000\nG1 X0 Y0\nG1 X20 Y0 E1 F1000\n"
+           "M104 S0\n"
+        << "marlin" << std::optional<int>(170) << 0.0 << 10.0
+        << "G1 Z10.2 F600\nG1 X0 Y100 F6000\nM84 S0\nM0 Click to resume\nG1 X20 Y0 F6000\nG1 Z0.2 F600\n"
+           "G1 F1000\nM84 S120";
+    // 0.01 in = 0.254 mm; the lift of 10 mm to 10.254 mm = 0.403700787 in (to the nanoinch);
+    // 600 and 6000 mm/min = 23.622047244 and 236.220472441 in/min; the file's retraction 0.02 in.
+    QTest::newRow("G20 in force: the block in inches")
+        << "G21\nG90\nM82\nM104 S210\nG20\nG1 X0 Y0 Z0.01 F100\nG1 X4 Y0 E0.04 F50\nG1 E0.02 F90\n"
+           "G1 X0 Y4 F200\nG1 X1 Y1\nG1 E0.04\n"
+        << "marlin" << std::optional<int>() << 0.0 << 10.0
+        << "G1 E0.02 F90\nG1 Z0.403700787 F23.622047244\nG1 X0 Y4 F236.220472441\nM84 S0\nM0 Click to "
+           "resume\n"
+           "G1 X1 Y1 F236.220472441\nG1 Z0.01 F23.622047244\nG1 E0.04 F90\nG1 F200\nM84 S120";
+    // Relative E values with no M83 (nor M82, G90, G91): read as absolute they look pulled back
+    // by 1 mm; the block says M83 for its own moves and gives Marlin's default, absolute, back.
+    QTest::newRow("an E mode never stated: M83 for the block, M82 after")
+        << "M104 S210\nG1 X0 Y100 Z0.2 F3000\nG1 X0 Y0\nG1 X20 Y0 E1.5 F1200\nG1 X40 Y0 E1.25\n"
+           "G1 X40 Y20 E0.5\n"
+        << "marlin" << std::optional<int>() << 0.0 << 10.0
+        << "M83\nG1 E-1 F2100\nG1 Z10.2 F600\nG1 X0 Y100 F6000\nM84 S0\nM0 Click to resume\n"
+           "G1 X40 Y20 F6000\nG1 Z0.2 F600\nG1 E1 F2100\nM82\nG1 F1200\nM84 S120";
     QTest::newRow("a profile that does not park: its line alone")
         << "G90\nG1 X0 Y0 Z0.2 F3000\nG1 X20 Y0 E1 F1000\n"
         << "prusa" << std::optional<int>(150) << 2.0 << 10.0 << "M601";
@@ -445,6 +522,128 @@ void TestPauseBlock::handmadeBlock()
     for (const QString& line : rows.split(u'\n'))
         walk.run(line);
     checkBlock(*printer, settings, built.lines, walk.machine, walk.lastLayer);
+}
+
+void TestPauseBlock::parkClearOfThePrint_data()
+{
+    // A file whose start macro homes the head: every position it visits is a corner of the square
+    // it prints (30 mm, three layers), so none is clear of the print. The bed is read from the
+    // slicer's own comment, in each slicer's form, before the rows (top) or after them (end).
+    QTest::addColumn<QString>("top");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<double>("corner"); // the square's lower-left X and Y
+    QTest::addColumn<bool>("profileBed");
+    // The bed as the comment gives it: a box, or (round) within a circle of radius x1 round X0 Y0.
+    QTest::addColumn<double>("x0");
+    QTest::addColumn<double>("y0");
+    QTest::addColumn<double>("x1");
+    QTest::addColumn<double>("y1");
+    QTest::addColumn<bool>("round");
+    QTest::addColumn<bool>("clear");
+    QTest::newRow("PrusaSlicer bed_shape, at the end")
+        << ""
+        << "; bed_shape = 0x0,220x0,220x220,0x220\n"
+        << 100.0 << false << 0.0 << 0.0 << 220.0 << 220.0 << false << true;
+    QTest::newRow("BambuStudio printable_area, at the top")
+        << "; printable_area = 0x0,256x0,256x256,0x256\n"
+        << "" << 110.0 << false << 0.0 << 0.0 << 256.0 << 256.0 << false << true;
+    QTest::newRow("Simplify3D stroke, origin in the middle")
+        << ";   strokeXoverride,200\n;   strokeYoverride,180\n;   originOffsetXoverride,100\n"
+           ";   originOffsetYoverride,90\n"
+        << "" << -15.0 << false << -100.0 << -90.0 << 100.0 << 90.0 << false << true;
+    QTest::newRow("KISSlicer bed_size, centred on its offset")
+        << "; bed_size_x_mm = 200\r\n; bed_size_y_mm = 160\r\n; bed_offset_x_mm = 0\r\n; bed_offset_y_mm = "
+           "0\r\n"
+        << "" << -15.0 << false << -100.0 << -80.0 << 100.0 << 80.0 << false << true;
+    QTest::newRow("ideaMaker Dimension")
+        << ";Dimension: 225.000 225.000 240.000 0.400\n"
+        << "" << 95.0 << false << 0.0 << 0.0 << 225.0 << 225.0 << false << true;
+    QTest::newRow("Cura machine size among the changed settings")
+        << ""
+        << ";SETTING_3 {\"global_quality\": \"[general]\\\\nversion = 4\\\\n[values]\\\\nmachine_depth = 210"
+           "\\\\nmachine_width = 200\\\\n\"}\n"
+        << 85.0 << false << 0.0 << 0.0 << 200.0 << 210.0 << false << true;
+    // The octagon's corners lie 100 mm from its centre: a point 10 mm inside it lies within 90 mm.
+    QTest::newRow("a delta's round bed, an octagon")
+        << ""
+        << "; bed_shape = 100x0,70.7107x70.7107,0x100,-70.7107x70.7107,-100x0,-70.7107x-70.7107,0x-100,"
+           "70.7107x-70.7107\n"
+        << -15.0 << false << 0.0 << 0.0 << 100.0 << 0.0 << true << true;
+    QTest::newRow("no bed in the file: the printer profile's")
+        << ""
+        << "" << 100.0 << true << 0.0 << 0.0 << 200.0 << 200.0 << false << true;
+    QTest::newRow("a bed the print is not on: not used")
+        << ""
+        << "; bed_shape = 0x0,50x0,50x50,0x50\n"
+        << 100.0 << false << 0.0 << 0.0 << 0.0 << 0.0 << false << false;
+    QTest::newRow("no bed at all: not clear, and the block says so")
+        << ""
+        << "" << 100.0 << false << 0.0 << 0.0 << 0.0 << 0.0 << false << false;
+}
+
+void TestPauseBlock::parkClearOfThePrint()
+{
+    QFETCH(QString, top);
+    QFETCH(QString, end);
+    QFETCH(double, corner);
+    QFETCH(bool, profileBed);
+    QFETCH(double, x0);
+    QFETCH(double, y0);
+    QFETCH(double, x1);
+    QFETCH(double, y1);
+    QFETCH(bool, round);
+    QFETCH(bool, clear);
+    const auto at = [](double v) { return QString::number(v, 'f', 3); };
+    const double a = corner, b = corner + 30;
+    QString rows = top + QStringLiteral("M104 S210\nG90\nM82\nG92 E0\n");
+    double e = 0;
+    for (int layer = 1; layer <= 3; ++layer) {
+        rows += QStringLiteral("G1 Z%1 F600\nG1 X%2 Y%2 F6000\n").arg(at(0.2 * layer), at(a));
+        for (const auto& [x, y] : {std::pair{b, a}, std::pair{b, b}, std::pair{a, b}, std::pair{a, a}})
+            rows += QStringLiteral("G1 X%1 Y%2 E%3 F1800\n").arg(at(x), at(y), at(e += 1.5));
+        rows += QStringLiteral("G1 E%1 F2400\n").arg(at(e - 0.8));
+        rows += QStringLiteral("G1 E%1\n").arg(at(e));
+    }
+    const QByteArray before = rows.toLatin1();
+    const QByteArray whole = before + end.toLatin1();
+    const PrinterProfiles profiles = shipped();
+    PrinterProfile marlin = *profiles.find(QStringLiteral("marlin"));
+    if (profileBed)
+        marlin.bed = BedShape::box(x0, y0, x1, y1, QStringLiteral("the printer's bed"));
+    const std::optional<BedShape> bed =
+        PauseBlocks::bedFor(marlin, std::string_view(whole.constData(), std::size_t(whole.size())));
+    const PauseContext context = pauseContextAt(
+        std::string_view(before.constData(), std::size_t(before.size())), bed ? &*bed : nullptr);
+    const PauseBlock block = PauseBlocks::build(marlin, marlin.defaults, context);
+    QCOMPARE(block.parkClear, clear);
+    Walk walk;
+    for (const QString& line : rows.split(u'\n'))
+        walk.run(line);
+    if (!clear) {
+        // Never in silence: the note names the park's distance and asks for one.
+        QVERIFY(!block.notes.isEmpty());
+        QVERIFY2(block.notes.front().contains(QStringLiteral("set a park position")),
+                 qPrintable(block.notes.front()));
+        return;
+    }
+    QVERIFY(context.parkOnBed);
+    checkBlock(marlin, marlin.defaults, block.lines, walk.machine, walk.lastLayer);
+    const double px = block.park.x, py = block.park.y;
+    QVERIFY2(walk.distance(px, py) >= 5.0, qPrintable(QStringLiteral("park X%1 Y%2 is %3 mm from the print")
+                                                          .arg(px)
+                                                          .arg(py)
+                                                          .arg(walk.distance(px, py))));
+    // On the bed, clear of its edge.
+    if (round)
+        QVERIFY2(std::hypot(px - x0, py - y0) <= x1 - 10.0,
+                 qPrintable(QStringLiteral("X%1 Y%2").arg(px).arg(py)));
+    else
+        QVERIFY2(px >= x0 + 10 && px <= x1 - 10 && py >= y0 + 10 && py <= y1 - 10,
+                 qPrintable(QStringLiteral("X%1 Y%2").arg(px).arg(py)));
+    // The same park written in the block, and the batch and the window are told it is on the bed.
+    QVERIFY(block.lines.contains(
+        QStringLiteral("G1 X%1 Y%2 F6000").arg(PauseBlocks::number(px), PauseBlocks::number(py))));
+    QVERIFY(!block.notes.isEmpty());
 }
 
 void TestPauseBlock::parkKeepsClearOfArcs_data()
@@ -587,6 +786,9 @@ void TestPauseBlock::realFile()
     const PrinterProfiles profiles = shipped();
 
     const PauseIndex pauseIndex = PauseIndex::build(rows.bytes());
+    // The bed the file's comments describe, where they do.
+    const std::optional<BedShape> bed = BedShape::fromFile(rows.bytes());
+    const BedShape* const onBed = bed ? &*bed : nullptr;
     Walk walk;
     int walked = 0;
     for (const int quarter : {1, 2, 3}) {
@@ -594,7 +796,7 @@ void TestPauseBlock::realFile()
         for (; walked < layer.row; ++walked)
             walk.run(rows.rowText(walked));
         const std::string_view before = rows.bytes().substr(0, std::size_t(rows.rowStart(layer.row)));
-        const PauseContext context = pauseContextAt(before);
+        const PauseContext context = pauseContextAt(before, onBed);
         QVERIFY(walk.machine.z);
         // The tracker and the machine agree on where the head is.
         QCOMPARE(context.state.x, walk.machine.x);
@@ -602,14 +804,15 @@ void TestPauseBlock::realFile()
         QCOMPARE(context.state.z, walk.machine.z);
         QCOMPARE(context.state.e, walk.machine.e);
         // From the nearest checkpoint, the index finds what the pass from the start finds.
-        const PauseContext indexed = pauseIndex.contextAt(rows.bytes(), before.size());
+        const PauseContext indexed = pauseIndex.contextAt(rows.bytes(), before.size(), onBed);
         QCOMPARE(sameContext(indexed, context), QString());
         // A block put in at the row leaves the machine as it was: the index follows it, and the
         // next quarter's row finds the same as a pass over the text with the block in it.
+        // (A park on the bed adds a visited position: the window reads the index anew after one.)
         if (quarter < 3) {
             const PauseBlock block =
                 PauseBlocks::build(*profiles.find(QStringLiteral("marlin")),
-                                   profiles.find(QStringLiteral("marlin"))->defaults, context);
+                                   profiles.find(QStringLiteral("marlin"))->defaults, pauseContextAt(before));
             const std::string blockBytes = (block.lines.join(u'\n') + u'\n').toStdString();
             std::string text(rows.bytes());
             text.insert(before.size(), blockBytes);
@@ -632,6 +835,17 @@ void TestPauseBlock::realFile()
                     QCOMPARE(block.lines, QStringList{profile.pauseLine});
                 QVERIFY(profile.parks == block.parked);
                 checkBlock(profile, settings, block.lines, walk.machine, walk.lastLayer);
+                // A park that is not clear is never written in silence (the window asks, the batch
+                // refuses); one that is keeps 5 mm from every extrusion so far, on every layer.
+                if (block.parked && block.parkClear)
+                    QVERIFY2(walk.distance(block.park.x, block.park.y) >= 5.0,
+                             qPrintable(QStringLiteral("park X%1 Y%2 is %3 mm from the print")
+                                            .arg(block.park.x)
+                                            .arg(block.park.y)
+                                            .arg(walk.distance(block.park.x, block.park.y))));
+                // Where the file describes a bed that holds the print, a park is always found.
+                if (block.parked && bed && !context.bedRefused)
+                    QVERIFY2(block.parkClear, qPrintable(block.notes.join(u'\n')));
                 if (QTest::currentTestFailed()) {
                     qWarning("%s at row %d, layer %d of %d, %s:\n%s", qPrintable(path), layer.row,
                              int(index.layers().size() * std::size_t(quarter) / 4) + 1,

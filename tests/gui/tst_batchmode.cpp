@@ -209,6 +209,8 @@ private slots:
     void unknownPrinterWritesNothing();
     void printerBlocksSameAsTheWindow_data();
     void printerBlocksSameAsTheWindow();
+    void blockNotesAndUnclearParks_data();
+    void blockNotesAndUnclearParks();
 
     void sameBytesAsTheWindow_data();
     void sameBytesAsTheWindow();
@@ -416,6 +418,85 @@ void TestBatchMode::printerBlocksSameAsTheWindow()
     const QByteArray batch = GuiTest::readFile(output);
     QVERIFY(batch != GuiTest::readFile(file));
     QCOMPARE(batch, window);
+}
+
+void TestBatchMode::blockNotesAndUnclearParks_data()
+{
+    // A body that heats at row 3, prints a square whose corners are all the positions it visits
+    // (no G28: a start macro homes), and switches the nozzle off at its end.
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("end"); // rows after the print
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("said"); // a part of standard error; in the JSON notes too when 0
+    QTest::newRow("a standby before any M104: the note says why there is none")
+        << QStringList{"--row", "3", "--standby", "150", "--park", "0,0"} << QByteArray() << 0
+        << QByteArray("no standby temperature");
+    QTest::newRow("cold, before the heating: no E move, and the note says why")
+        << QStringList{"--row", "3", "--park", "0,0"} << QByteArray() << 0
+        << QByteArray("below the cold-extrusion limit of 170");
+    QTest::newRow("the head's place not known yet: the pause line alone, and a note")
+        << QStringList{"--row", "2"} << QByteArray() << 0 << QByteArray("pause line stands alone");
+    QTest::newRow("after M104 S0: no standby, no reheat")
+        << QStringList{"--row", "19", "--standby", "170", "--park", "0,0"} << QByteArray() << 0
+        << QByteArray("switched the nozzle off");
+    QTest::newRow("every visited position on the print, no bed: refused")
+        << QStringList{"--row", "15"} << QByteArray() << 1 << QByteArray("set a park position");
+    QTest::newRow("the same with the file's bed: parks on it, and says so")
+        << QStringList{"--row", "15"} << QByteArray("; bed_shape = 0x0,220x0,220x220,0x220\n") << 0
+        << QByteArray("is a point of the bed");
+}
+
+void TestBatchMode::blockNotesAndUnclearParks()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, end);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, said);
+    const QByteArray body = "G90\n"                     // row 0
+                            "M82\n"                     // row 1
+                            "G1 X100 Y100 Z0.2 F3000\n" // row 2
+                            "M104 S210\n"               // row 3
+                            "G92 E0\n"                  // row 4
+                            ";LAYER:0\n"                // row 5
+                            "G1 X130 Y100 E1.5 F1800\n"
+                            "G1 X130 Y130 E3\n"
+                            "G1 X100 Y130 E4.5\n"
+                            "G1 X100 Y100 E6\n" // row 9
+                            ";LAYER:1\n"        // row 10
+                            "G1 Z0.4 F600\n"
+                            "G1 X130 Y100 E7.5 F1800\n"
+                            "G1 X130 Y130 E9\n"
+                            "G1 X100 Y130 E10.5\n"
+                            "G1 X100 Y100 E12\n" // row 15
+                            "G1 E11.2 F2400\n"
+                            "G1 Z10.4 F600\n"
+                            "M104 S0\n" // row 18
+                            "M140 S0\n" // row 19
+                            + end;
+    const QString file = m_dir->filePath(QStringLiteral("square.gcode"));
+    QVERIFY(GuiTest::writeFile(file, kHeader + body));
+    const QString output = m_dir->filePath(QStringLiteral("out.gcode"));
+    const Run run = runProgram(QStringList{QStringLiteral("--pause"), QStringLiteral("--printer"),
+                                           QStringLiteral("marlin"), QStringLiteral("--json"),
+                                           QStringLiteral("-o"), output} +
+                               options + QStringList{file});
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.err.contains(said), run.err);
+    if (exitCode != 0) {
+        QVERIFY(!QFileInfo::exists(output));
+        return;
+    }
+    const QJsonArray insertions = QJsonDocument::fromJson(run.out).object().value("insertions").toArray();
+    QCOMPARE(insertions.size(), 1);
+    const QJsonArray notes = insertions.first().toObject().value("notes").toArray();
+    QVERIFY(!notes.isEmpty());
+    bool found = false;
+    for (const QJsonValue& note : notes) {
+        found = found || note.toString().toUtf8().contains(said);
+        // Each note on standard error as well.
+        QVERIFY2(run.err.contains(note.toString().toUtf8()), run.err);
+    }
+    QVERIFY2(found, run.out);
 }
 
 void TestBatchMode::sameBytesAsTheWindow_data()

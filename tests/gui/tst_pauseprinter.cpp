@@ -15,10 +15,14 @@
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -46,6 +50,8 @@ private slots:
     void pauseOfAnotherFamilyIsWarned();
     void settingsAreUsedAndRemembered();
     void blockIsMarkedOnceAsAPause();
+    void unclearParkIsAskedFor_data();
+    void unclearParkIsAskedFor();
     void layersFollowTheBlock_data();
     void layersFollowTheBlock();
     void layersFollowBlocksInRealFiles_data();
@@ -103,10 +109,19 @@ void TestPausePrinter::init()
     m_window = new TEditorForBorvane5_Form1;
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    // Where the window asks for a park (no position clear of the print, no bed), the user gives
+    // one off to the side; the tests of the layers do not hang on the dialog.
+    PrinterChoice::setParkAsker([](QDialog& dialog) {
+        dialog.findChild<QCheckBox*>(QStringLiteral("park"))->setChecked(true);
+        dialog.findChild<QDoubleSpinBox*>(QStringLiteral("parkX"))->setValue(300);
+        dialog.findChild<QDoubleSpinBox*>(QStringLiteral("parkY"))->setValue(300);
+        dialog.accept();
+    });
 }
 
 void TestPausePrinter::cleanup()
 {
+    PrinterChoice::setParkAsker({});
     delete m_window;
     m_window = nullptr;
     QFile::remove(PrinterChoice::settingsPath());
@@ -203,16 +218,19 @@ void TestPausePrinter::marlinBlockIsOneUndoStep()
     QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
     // Before row 8 the head is at X60 Y20 Z0.2, E 1.2, pulled back 0.8 mm by the file itself, so
     // the block does not pull back again. The visited X200 Y150 lies farthest from the print.
+    // Marlin switches idle motors off after DEFAULT_STEPPER_DEACTIVE_TIME (120 s) unless M84 S0.
     const QByteArray block = "G1 Z10.2 F600\n"
                              "G1 X200 Y150 F6000\n"
+                             "M84 S0\n"
                              "M0 Click to resume\n"
                              "G1 X60 Y20 F6000\n"
                              "G1 Z0.2 F600\n"
-                             "G1 F6000\n";
+                             "G1 F6000\n"
+                             "M84 S120\n";
     const qsizetype at = kBody.indexOf("G1 Z0.4");
     QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), kBody.left(at) + block + kBody.mid(at));
     QVERIFY2(m_window->memoMessage->toPlainText().contains(QStringLiteral(
-                 "Pause for Marlin before layer 2 (Z 0.400): park at X200 Y150 Z10.200, M0, back; 6 lines")),
+                 "Pause for Marlin before layer 2 (Z 0.400): park at X200 Y150 Z10.200, M0, back; 8 lines")),
              qPrintable(m_window->memoMessage->toPlainText()));
     QCOMPARE(m_window->CurrentRow, 8);
 
@@ -258,17 +276,65 @@ void TestPausePrinter::settingsAreUsedAndRemembered()
     const QByteArray block = "G1 Z3.2 F600\n"
                              "G1 X5 Y195 F6000\n"
                              "M104 S170\n"
+                             "M84 S0\n"
                              "@pause\n"
                              "M109 S205\n"
                              "G1 X60 Y20 F6000\n"
                              "G1 Z0.2 F600\n"
-                             "G1 F6000\n";
+                             "G1 F6000\n"
+                             "M84 S120\n";
     const qsizetype at = kBody.indexOf("G1 Z0.4");
     QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), kBody.left(at) + block + kBody.mid(at));
     // The other printers keep their own settings.
     choose(QStringLiteral("Marlin"));
     QCOMPARE(m_window->printerChoice()->settings().lift, 10.0);
     QVERIFY(!m_window->printerChoice()->settings().standby);
+}
+
+void TestPausePrinter::unclearParkIsAskedFor_data()
+{
+    QTest::addColumn<bool>("given"); // the user sets a park and presses OK, else Cancel
+    QTest::newRow("a park given") << true;
+    QTest::newRow("cancelled: nothing inserted") << false;
+}
+
+// Every position the file visits is a corner of the square it prints, and it describes no bed:
+// the printer's settings dialog asks for a park position, and the block parks there.
+void TestPausePrinter::unclearParkIsAskedFor()
+{
+    QFETCH(bool, given);
+    const QByteArray body = "G90\nM82\nM104 S205\nG1 X100 Y100 Z0.2 F3000\nG1 X130 Y100 E1.5 F1200\n"
+                            "G1 X130 Y130 E3\nG1 X100 Y130 E4.5\nG1 X100 Y100 E6\nG1 Z0.4 F600\n"
+                            "G1 X130 Y100 E7.5\n";
+    choose(QStringLiteral("Marlin"));
+    load(body);
+    QString asked;
+    PrinterChoice::setParkAsker([&](QDialog& dialog) {
+        asked = dialog.findChild<QLabel*>(QStringLiteral("parkReason"))->text();
+        if (!given) {
+            dialog.reject();
+            return;
+        }
+        dialog.findChild<QCheckBox*>(QStringLiteral("park"))->setChecked(true);
+        dialog.findChild<QDoubleSpinBox*>(QStringLiteral("parkX"))->setValue(5);
+        dialog.findChild<QDoubleSpinBox*>(QStringLiteral("parkY"))->setValue(200);
+        dialog.accept();
+    });
+    m_window->lbleRow->setText(QStringLiteral("8"));
+    QTest::mouseClick(m_window->sbtnGoRowNumber, Qt::LeftButton);
+    QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
+    QVERIFY2(asked.contains(QStringLiteral("set a park position")), qPrintable(asked));
+    if (!given) {
+        QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), body);
+        return;
+    }
+    const QByteArray block = "G1 E5 F2100\nG1 Z10.2 F600\nG1 X5 Y200 F6000\nM84 S0\nM0 Click to resume\n"
+                             "G1 X100 Y100 F6000\nG1 Z0.2 F600\nG1 E6 F2100\nG1 F1200\nM84 S120\n";
+    const qsizetype at = body.indexOf("G1 Z0.4");
+    QCOMPARE(GuiTest::editorBytes(*m_window->Memo1), body.left(at) + block + body.mid(at));
+    // Kept for the next pause.
+    const PauseSettings kept = m_window->printerChoice()->settings();
+    QVERIFY(kept.park && kept.park->x == 5 && kept.park->y == 200);
 }
 
 // A block with a standby cools and heats the nozzle only for the pause: the margin shows the one
@@ -281,7 +347,8 @@ void TestPausePrinter::blockIsMarkedOnceAsAPause()
     m_window->printerChoice()->setSettings(settings);
     load(kBody);
     pauseAt(8);
-    QVERIFY(GuiTest::editorBytes(*m_window->Memo1).contains("M104 S150\nM0 Click to resume\nM109 S205\n"));
+    QVERIFY(GuiTest::editorBytes(*m_window->Memo1)
+                .contains("M104 S150\nM84 S0\nM0 Click to resume\nM109 S205\n"));
     m_window->Memo1->PlaceCaretAtRow(8);
     QList<PrintEvents::Kind> marks;
     int inserted = 0;
@@ -290,7 +357,7 @@ void TestPausePrinter::blockIsMarkedOnceAsAPause()
         if (line.inserted && line.mark != PrintEvents::Kind::None)
             marks.append(line.mark);
     }
-    QCOMPARE(inserted, 8);
+    QCOMPARE(inserted, 10);
     QCOMPARE(marks, QList<PrintEvents::Kind>{PrintEvents::Kind::Pause});
 
     // The ruler as drawn once the marks are found, a moment after the paint that asked for them.

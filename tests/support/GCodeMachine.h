@@ -8,7 +8,9 @@
 //   this mode"; G92 "set the current position" (logical), the physical position stays;
 //   G10/G11 firmware retraction, "multiple consecutive G10 ... will be ignored";
 //   M104/M109 S (R) [T] a tool's target, M140/M190 the bed's, M106 [P] [S] / M107 [P] fans,
-//   T<n> the tool. Words are read with a regular expression, slowly and plainly.
+//   T<n> the tool; G20 "set units to inches", G21 millimetres: the words of a move or G92 that
+//   follow are inches, which Marlin turns into mm (positions here are kept in mm, as it keeps them).
+//   Words are read with a regular expression, slowly and plainly.
 
 #include <QMap>
 #include <QRegularExpression>
@@ -28,6 +30,7 @@ struct Machine
     double shiftX = 0, shiftY = 0, shiftZ = 0, shiftE = 0;
     bool relativeXyz = false;
     bool relativeE = false;
+    bool inches = false;
     std::optional<double> feed;
     int tool = 0;
     QMap<int, double> toolTargets;
@@ -71,6 +74,12 @@ struct Machine
             for (const QRegularExpressionMatch& m : word.globalMatch(text.mid(head.capturedEnd()).toUpper()))
                 words.insert(m.captured(1).at(0), m.captured(2).toDouble());
         }
+        if (inches && letter == u"G" && (number <= 3 || number == 92)) {
+            for (auto it = words.begin(); it != words.end(); ++it) {
+                if (QStringLiteral("XYZEFIJR").contains(it.key()))
+                    it.value() *= 25.4;
+            }
+        }
         const auto has = [&](char c) { return words.contains(QChar::fromLatin1(c)); };
         const auto at = [&](char c) { return words.value(QChar::fromLatin1(c)); };
         if (letter == u"T") {
@@ -106,6 +115,8 @@ struct Machine
             firmwareRetracted = true;
         } else if (letter == u"G" && number == 11) {
             firmwareRetracted = false;
+        } else if (letter == u"G" && (number == 20 || number == 21)) {
+            inches = number == 20;
         } else if (letter == u"G" && number == 90) {
             relativeXyz = false, relativeE = false;
         } else if (letter == u"G" && number == 91) {

@@ -101,7 +101,8 @@ CommandLine::CommandLine()
       m_after(QStringLiteral("after"), QStringLiteral("Insert after the row instead of before it.")),
       m_removeHeader(
           QStringLiteral("remove-header"),
-          QStringLiteral("Leave the two header lines out and write Borvane.g instead of Borvane.gx.")),
+          QStringLiteral("Leave the two header lines out and write Borvane.g instead of Borvane.gx "
+                         "(or Borvane.bgcode): plain text, also from binary G-code.")),
       m_output(QStringList{QStringLiteral("o"), QStringLiteral("output")},
                QStringLiteral("Write to OUT instead of Borvane.gx (or Borvane.g) beside FILE; - writes to "
                               "standard output, and the report goes to standard error."),
@@ -159,7 +160,8 @@ CommandLine::CommandLine()
                          m_inPlace, m_force,   m_dryRun,      m_json,   m_printer,      m_lift,
                          m_park,    m_standby, m_listPrinters, m_time, m_estimate, m_message});
     m_parser.addPositionalArgument(QStringLiteral("FILE"),
-                                   QStringLiteral("The sliced G-code file; - reads it from standard input "
+                                   QStringLiteral("The sliced G-code file, text or binary (.bgcode, written back "
+                                                  "as Borvane.bgcode); - reads it from standard input "
                                                   "(a folder in the window sets the output folder)."));
 }
 

@@ -18,6 +18,7 @@
 #include "GuiTestSupport.h"
 #include "SlicedFileGenerator.h"
 
+#include "core/container/BinaryGCode.h"
 #include "core/gcode/HollowFinder.h"
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/MoveReader.h"
@@ -191,6 +192,54 @@ double measureFloorOnce(const QString& path, qint64& lines)
     const double seconds = timer.nsecsElapsed() / 1e9;
     lines = qint64(starts.size());
     return seconds;
+}
+
+// Binary G-code of the bench file as a slicer writes it for its printers (heatshrink 12,4 and
+// MeatPack with comments): the file read and decoded, and the text encoded, each against the
+// floor (reading the plain file and indexing its line starts), in turns with it.
+void measureBinary(Bench& bench)
+{
+    QFile input(bench.input);
+    if (!input.open(QIODevice::ReadOnly))
+        return;
+    // Packing cannot carry a 0xFF byte, which the generated file holds in a comment: such bytes
+    // become "?" here, the same size.
+    const QByteArray text = input.readAll().replace('\xff', '?');
+    input.close();
+    const BinaryGCode::Container form =
+        BinaryGCode::plain(BinaryGCode::Compression::Heatshrink12, BinaryGCode::Encoding::MeatPackComments);
+    QByteArray file = BinaryGCode::encode(form, text);
+    const QString path = bench.dir.filePath(QStringLiteral("sliced.bgcode"));
+    {
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly) || out.write(file) != file.size())
+            return;
+    }
+    std::printf("binary G-code: %.1f MB (%.0f %% of the text)\n", megabytes(file.size()),
+                100.0 * double(file.size()) / double(text.size()));
+    file = QByteArray();
+    double floor = 1e300, decode = 1e300, encode = 1e300;
+    qint64 lines = 0;
+    bool same = true;
+    for (int i = 0; i < 3; ++i) {
+        floor = std::min(floor, measureFloorOnce(bench.input, lines));
+        QElapsedTimer timer;
+        timer.start();
+        QFile in(path);
+        in.open(QIODevice::ReadOnly);
+        const BinaryGCode::Decoded decoded = BinaryGCode::decode(in, SlicedFile::kMaxBodyBytes, SlicedFile::kMaxBodyBytes);
+        decode = std::min(decode, timer.nsecsElapsed() / 1e9);
+        same = same && decoded.text == text;
+        timer.restart();
+        const QByteArray written = BinaryGCode::encode(form, decoded.text);
+        encode = std::min(encode, timer.nsecsElapsed() / 1e9);
+        same = same && !written.isEmpty();
+    }
+    printFigure("floor, in turns with binary G-code", floor);
+    printRatio("binary G-code: read and decode", decode, floor, "floor", 2.0);
+    printRatio("binary G-code: encode the text", encode, floor, "floor", 2.0);
+    if (!same)
+        std::printf("  the decoded text differs from the file's!\n");
 }
 
 void measureFloor(Bench& bench)
@@ -1167,6 +1216,7 @@ int main(int argc, char** argv)
     // "create" closes the window (it stays loaded and can be shown again).
     const std::vector<Measurement> measurements = {
         {"floor", measureFloor},
+        {"binary", measureBinary},
         {"load", measureLoad},
         {"navigation", measureNavigation},
         {"create", measureCreate},

@@ -1,4 +1,5 @@
 #include "core/batch/Batch.h"
+#include "core/container/BinaryGCode.h"
 
 #include "core/gcode/BackgroundPauseIndex.h"
 #include "core/gcode/CommandLines.h"
@@ -19,7 +20,9 @@
 #include "core/text/RowSource.h"
 #include "core/text/Utility.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QLocale>
@@ -110,10 +113,22 @@ QList<QStringList> pressedLines(const Request& request)
     return presses;
 }
 
-QString defaultOutputPath(const QString& file, bool removeHeader)
+// Binary G-code keeps its form in the output's name too, unless the header is removed.
+QString defaultOutputPath(const QString& file, bool removeHeader, bool binary)
 {
-    const QString name = SlicedFile::outputFileNameFor(::Insertion::defaultOutputFileName(), !removeHeader);
+    const QString name = SlicedFile::outputFileNameFor(::Insertion::defaultOutputFileName(), !removeHeader,
+                                                       binary ? SlicedFile::kBinaryOutputSuffix : QString());
     return SlicedFile::folderOf(file) + QDir::separator() + name;
+}
+
+// Whether the input starts binary G-code, looked at before it is read; false when it cannot be
+// opened (the read then tells why).
+bool inputIsBinary(const QString& file, const Streams& streams)
+{
+    if (file == kStandardStream)
+        return streams.in && BinaryGCode::startsBinary(*streams.in);
+    QFile input;
+    return SlicedFile::openRegularFile(input, file) == SlicedFile::Opened::Yes && BinaryGCode::startsBinary(input);
 }
 
 // Writes the header, then the body with each placement's bytes put in (offsets ascending): the
@@ -145,12 +160,13 @@ bool writeEdited(QIODevice& device, QByteArrayView header, const QByteArray& bod
     return put(last) && SlicedFile::writeOutput(device, {}, tail, breakBytes, &problem);
 }
 
-bool write(const QString& path, QIODevice* standardOutput, QByteArrayView header, const QByteArray& body,
-           LineBreaks::Style lineBreak, const QList<::Insertion::Placement>& placements, QString& error)
+// Writes to standard output or through a save file at path: put writes every byte.
+bool writeTo(const QString& path, QIODevice* standardOutput,
+             const std::function<bool(QIODevice& device, QString& problem)>& put, QString& error)
 {
     if (path == kStandardStream) {
         QString problem;
-        if (!standardOutput || !writeEdited(*standardOutput, header, body, lineBreak, placements, problem)) {
+        if (!standardOutput || !put(*standardOutput, problem)) {
             error = QStringLiteral("Cannot write to standard output: %1")
                         .arg(!standardOutput     ? QStringLiteral("none")
                              : problem.isEmpty() ? standardOutput->errorString()
@@ -160,12 +176,45 @@ bool write(const QString& path, QIODevice* standardOutput, QByteArrayView header
         return true;
     }
     // Written beside the file, synced and renamed over it: the old file stays whole until then.
-    const OutputFile::Written written = OutputFile::write(path, [&](QIODevice& device, QString& problem) {
-        return writeEdited(device, header, body, lineBreak, placements, problem);
-    });
+    const OutputFile::Written written = OutputFile::write(path, put);
     if (!written.ok())
         error = QStringLiteral("Cannot write %1: %2").arg(PathBytes::shown(path), written.problem);
     return written.ok();
+}
+
+bool write(const QString& path, QIODevice* standardOutput, QByteArrayView header, const QByteArray& body,
+           LineBreaks::Style lineBreak, const QList<::Insertion::Placement>& placements,
+           const BinaryGCode::Container* container, QString& error)
+{
+    if (!container)
+        return writeTo(
+            path, standardOutput,
+            [&](QIODevice& device, QString& problem) {
+                return writeEdited(device, header, body, lineBreak, placements, problem);
+            },
+            error);
+    // The edited text whole, then the file in the input's form around it.
+    QByteArray text;
+    {
+        QBuffer buffer(&text);
+        buffer.open(QIODevice::WriteOnly);
+        QString problem;
+        if (!writeEdited(buffer, header, body, lineBreak, placements, problem)) {
+            error = QStringLiteral("There is not enough memory to write %1.").arg(PathBytes::shown(path));
+            return false;
+        }
+    }
+    QString problem;
+    const QByteArray file = BinaryGCode::encode(*container, text, &problem);
+    if (file.isEmpty()) {
+        error = QStringLiteral("Cannot write %1: %2").arg(PathBytes::shown(path), problem);
+        return false;
+    }
+    text = QByteArray();
+    return writeTo(
+        path, standardOutput,
+        [&](QIODevice& device, QString& problem) { return SlicedFile::writeBytes(device, file, &problem); },
+        error);
 }
 
 // What the file offers the positions: its rows, layers and print start.
@@ -483,7 +532,8 @@ static Outcome edit(const Request& request, const Streams& streams)
     if (request.inPlace)
         outcome.outputPath = request.file;
     else if (request.output.isEmpty())
-        outcome.outputPath = defaultOutputPath(request.file, request.removeHeader);
+        outcome.outputPath =
+            defaultOutputPath(request.file, request.removeHeader, inputIsBinary(request.file, streams));
     else
         outcome.outputPath = request.output;
     if (request.listHollows)
@@ -589,7 +639,9 @@ static Outcome edit(const Request& request, const Streams& streams)
         return outcome;
     }
     const QByteArrayView header = request.removeHeader ? QByteArrayView() : QByteArrayView(read.header);
-    if (!write(outcome.outputPath, streams.out, header, body.text(), read.lineBreak, *placements,
+    // The header removed, the output is plain text whatever the input's form.
+    const BinaryGCode::Container* container = request.removeHeader ? nullptr : read.container.get();
+    if (!write(outcome.outputPath, streams.out, header, body.text(), read.lineBreak, *placements, container,
                outcome.error))
         return outcome;
     outcome.ok = outcome.written = true;

@@ -1,7 +1,10 @@
 #include "core/gcode/HollowFinder.h"
+#include "core/container/BinaryGCode.h"
 
 #include "core/gcode/SlicedFile.h"
 #include "core/text/LineBreaks.h"
+
+#include <QBuffer>
 
 #include <algorithm>
 #include <cmath>
@@ -865,6 +868,15 @@ std::vector<Hollow> HollowFinder::find(std::string_view body, const LayerIndex& 
 std::optional<std::vector<Hollow>> HollowFinder::findInFile(QIODevice& device,
                                                             const std::atomic<bool>& cancel)
 {
+    if (BinaryGCode::startsBinary(device)) {
+        // Binary G-code: its text, searched as a plain file of it.
+        BinaryGCode::Decoded decoded = BinaryGCode::decode(device, SlicedFile::kMaxBodyBytes, SlicedFile::kMaxBodyBytes);
+        if (!decoded.ok() || cancel.load(std::memory_order_relaxed))
+            return std::nullopt;
+        QBuffer text(&decoded.text);
+        text.open(QIODevice::ReadOnly);
+        return findInFile(text, cancel);
+    }
     if (SlicedFile::readHeader(device).check != SlicedFile::HeaderCheck::Fits)
         return std::nullopt;
     struct Cancelled

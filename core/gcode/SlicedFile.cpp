@@ -253,9 +253,10 @@ QString folderOf(const QString& path)
     return QDir::toNativeSeparators(generic.left(root ? separator + 1 : separator));
 }
 
-QString outputFileNameFor(const QString& storedName, bool writeHeader)
+QString outputFileNameFor(const QString& storedName, bool writeHeader, const QString& headerSuffix)
 {
-    return Utility::BaseName(storedName) + (writeHeader ? QStringLiteral(".gx") : QStringLiteral(".g"));
+    const QString suffix = headerSuffix.isEmpty() ? QStringLiteral(".gx") : headerSuffix;
+    return Utility::BaseName(storedName) + (writeHeader ? suffix : QStringLiteral(".g"));
 }
 
 QString outputNameProblem(const QString& name)

@@ -95,9 +95,12 @@ bool writeOutput(QIODevice& device, QByteArrayView header, std::string_view text
 // in a root keeps the root's separator ("/" or "C:\\").
 QString folderOf(const QString& path);
 
-// The output name for the header option: the stored name's base with ".gx" when the
-// header is written, ".g" when it is removed.
-QString outputFileNameFor(const QString& storedName, bool writeHeader);
+// The output name for the header option: the stored name's base with ".gx" (or headerSuffix,
+// when given) when the header is written, ".g" when it is removed.
+QString outputFileNameFor(const QString& storedName, bool writeHeader, const QString& headerSuffix = {});
+
+// The suffix of an output in the form of binary G-code input.
+inline const QString kBinaryOutputSuffix = QStringLiteral(".bgcode");
 
 // Why a typed output name is refused, empty when it names a file in the chosen folder: a
 // blank name, "." or "..", one holding a NUL character, or one holding a separator ("../x.gx", "a/b.gx",

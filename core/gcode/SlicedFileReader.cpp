@@ -4,6 +4,7 @@
 #include "core/text/PathBytes.h"
 #include "core/text/Utility.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -255,6 +256,30 @@ ReadResult readFrom(QIODevice& device, const QString& path, qint64 fileBytes, Bo
     return result;
 }
 
+// Reads binary G-code whole from the device's position, then its G-code as a plain file of that
+// text is read.
+ReadResult readBinary(QIODevice& device, const QString& path, BodySink& body, const ReadOptions& options)
+{
+    std::shared_ptr<BinaryGCode::Container> container;
+    QByteArray text;
+    try {
+        BinaryGCode::Decoded decoded = BinaryGCode::decode(device, options.maxBodyBytes, options.maxBodyBytes);
+        if (!decoded.ok())
+            return refused(decoded.tooLarge ? Refusal::TooLarge : Refusal::Unread,
+                           QStringLiteral("It is binary G-code, but %1; nothing was read from it.").arg(decoded.problem));
+        container = std::make_shared<BinaryGCode::Container>(std::move(decoded.container));
+        text = std::move(decoded.text);
+    } catch (const std::bad_alloc&) {
+        return refused(Refusal::Unread, QStringLiteral("There is not enough memory to hold it."));
+    }
+    QBuffer buffer(&text);
+    buffer.open(QIODevice::ReadOnly);
+    ReadResult result = readFrom(buffer, path, text.size(), body, options);
+    if (result.ok())
+        result.container = std::move(container);
+    return result;
+}
+
 } // namespace
 
 ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
@@ -276,9 +301,12 @@ ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
     }
     // The body is read to the size the file had here, and the file must still have it after.
     const FileStamp opened = stampOf(file);
+    // Its first bytes looked at on the file itself, which goes back to its start.
+    const bool binary = BinaryGCode::startsBinary(file);
     const std::unique_ptr<QIODevice> wrapper = options.readDevice ? options.readDevice(file) : nullptr;
-    ReadResult result =
-        readFrom(wrapper ? *wrapper : static_cast<QIODevice&>(file), path, opened.size, body, options);
+    QIODevice& device = wrapper ? *wrapper : static_cast<QIODevice&>(file);
+    ReadResult result = binary ? readBinary(device, path, body, options)
+                               : readFrom(device, path, opened.size, body, options);
     if (result.ok() && stampOf(file) != opened)
         return refused(Refusal::Unread, changedWhileRead());
     return result;
@@ -286,6 +314,8 @@ ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
 
 ReadResult read(QIODevice& stream, BodySink& body, const ReadOptions& options)
 {
+    if (BinaryGCode::startsBinary(stream))
+        return readBinary(stream, QString(), body, options);
     return readFrom(stream, QString(), -1, body, options);
 }
 

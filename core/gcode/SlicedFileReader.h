@@ -6,6 +6,7 @@
 // batch mode's buffer) while its layers are indexed on another thread. Whatever stops the read
 // comes back as a refusal with its reason; the caller then throws away what the sink holds.
 
+#include "core/container/BinaryGCode.h"
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/text/LineBreaks.h"
@@ -75,6 +76,9 @@ struct ReadResult
     LineBreaks::Style lineBreak = LineBreaks::Style::LF;
     LayerIndex layers;
     qint64 bodyBytes = 0;
+    // For binary G-code, what the file keeps around its G-code and how it writes it; the G-code's
+    // text was read as a plain file of that text is (header, body, line break). Null for text.
+    std::shared_ptr<const BinaryGCode::Container> container;
 
     bool ok() const { return refusal == Refusal::None; }
 };

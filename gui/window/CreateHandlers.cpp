@@ -9,6 +9,7 @@
 #include "gui/LabeledEdit.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
@@ -73,9 +74,19 @@ bool TEditorForBorvane5_Form1::createFile()
     // The target is replaced only when every byte has been written.
     const QByteArrayView header =
         WriteHeader ? QByteArrayView(HeaderBuffer.data(), HeaderLength) : QByteArrayView();
+    // Binary G-code is written back in its form around the edited text; without the header, as text.
+    const BinaryGCode::Container* container = WriteHeader ? m_container.get() : nullptr;
     const OutputFile::Written written =
         OutputFile::write(OutputPath, [&](QIODevice& device, QString& problem) {
-            return SlicedFile::writeOutput(device, header, Memo1->bytes(), Memo1->lineBreakBytes(), &problem);
+            if (!container)
+                return SlicedFile::writeOutput(device, header, Memo1->bytes(), Memo1->lineBreakBytes(), &problem);
+            QByteArray text;
+            QBuffer buffer(&text);
+            buffer.open(QIODevice::WriteOnly);
+            if (!SlicedFile::writeOutput(buffer, header, Memo1->bytes(), Memo1->lineBreakBytes(), &problem))
+                return false;
+            const QByteArray file = BinaryGCode::encode(*container, text, &problem);
+            return !file.isEmpty() && SlicedFile::writeBytes(device, file, &problem);
         });
     if (written.failed == OutputFile::Written::Failed::Open)
         return offerAnotherFolder(written.problem);
@@ -115,7 +126,8 @@ bool TEditorForBorvane5_Form1::chooseOutputFolder()
 void TEditorForBorvane5_Form1::cboxHeaderClick()
 {
     WriteHeader = !cboxHeader->isChecked();
-    OutputFileName = SlicedFile::outputFileNameFor(OutputFileName, WriteHeader);
+    OutputFileName = SlicedFile::outputFileNameFor(OutputFileName, WriteHeader,
+                                                   m_container ? SlicedFile::kBinaryOutputSuffix : QString());
     leditFileName->setText(OutputFileName);
 }
 

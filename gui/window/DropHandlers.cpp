@@ -203,6 +203,7 @@ TEditorForBorvane5_Form1::ReadSlicedFile(const QString& path)
         read.header = std::move(result->header);
         read.layers = std::move(result->layers);
         read.lineBreak = result->lineBreak;
+        read.container = std::move(result->container);
         return read;
     case SlicedFile::Refusal::CannotOpen:
         Dialogs::ShowOpenError(path);
@@ -277,6 +278,14 @@ void TEditorForBorvane5_Form1::OpenPath(const QString& path)
 
     DroppedPath = path;
     FolderPath = isFolder ? DroppedPath : SlicedFile::folderOf(DroppedPath);
+    if (read) {
+        // Binary G-code is written back as binary G-code, under its suffix; a text file after it
+        // goes back to the text's.
+        const bool binary = read->container != nullptr;
+        if (binary || OutputFileName.endsWith(SlicedFile::kBinaryOutputSuffix, Qt::CaseInsensitive))
+            OutputFileName = SlicedFile::outputFileNameFor(OutputFileName, WriteHeader,
+                                                           binary ? SlicedFile::kBinaryOutputSuffix : QString());
+    }
     FileLoaded = !isFolder;
     editFilePath->setText(PathBytes::shown(FolderPath));
     leditFileName->setText(OutputFileName);
@@ -308,7 +317,7 @@ void TEditorForBorvane5_Form1::OpenFileDialog()
                       FolderPath.isEmpty() ? QDir::homePath() : FolderPath);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(
-        {QStringLiteral("Sliced G-code files (*.gx *.g *.gcode *.gco)"), QStringLiteral("All files (*)")});
+        {QStringLiteral("Sliced G-code files (*.gx *.g *.gcode *.gco *.bgcode)"), QStringLiteral("All files (*)")});
     if (dialog.exec() != QDialog::Accepted)
         return;
     if (const QString path = dialog.chosen(); !path.isEmpty())
@@ -319,6 +328,7 @@ void TEditorForBorvane5_Form1::LoadSlicedFile(ReadFile* read)
 {
     if (read) {
         HeaderLength = int(read->header.size());
+        m_container = std::move(read->container);
         std::copy_n(read->header.constData(), HeaderLength, HeaderBuffer.begin());
         Memo1->setLineBreak(read->lineBreak);
         Memo1->takeBody(*read->body);

@@ -8,6 +8,7 @@
 // and the warnings), LayerViewHandlers (the layer view and the hollows) and PrintTimeHandlers (the
 // time into the print, "Insert Time"). The work itself is done in core/ and in the gui/ classes they call.
 
+#include "core/container/BinaryGCode.h"
 #include "core/gcode/HollowFinder.h"
 #include "core/gcode/LayerIndex.h"
 #include "core/gcode/MachineState.h"
@@ -106,6 +107,8 @@ public:
     QString SearchKeyPath;
     std::array<char, SlicedFile::kHeaderCapacity> HeaderBuffer{};
     int HeaderLength = 0;
+    // The binary G-code around the file's text, which "Create" writes back; null for a text file.
+    std::shared_ptr<const BinaryGCode::Container> m_container;
     bool WriteHeader = false;
     bool FileLoaded = false;
     int CurrentRow = 0;
@@ -243,6 +246,7 @@ private:
         std::unique_ptr<BodyDocument> body;
         LayerIndex layers;
         LineBreaks::Style lineBreak = LineBreaks::Style::LF;
+        std::shared_ptr<const BinaryGCode::Container> container;
     };
     std::optional<ReadFile> ReadSlicedFile(const QString& path);
     // Shows a file read whole: its header kept aside, its body in the edit buffer (file drop),

@@ -4,6 +4,7 @@
 #include "GuiTestSupport.h"
 #include "TestPaths.h"
 
+#include "core/container/BinaryGCode.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
@@ -162,6 +163,9 @@ private slots:
     void realFixturesRoundTrip();
     void folderButton_data();
     void folderButton();
+    void binaryGCodeWrittenBackInItsForm_data();
+    void binaryGCodeWrittenBackInItsForm();
+    void damagedBinaryGCodeRefused();
 
 private:
     QString fixture(const QString& relativePath, const QByteArray& bytes);
@@ -1241,6 +1245,76 @@ void TestDropCreate::crOnlyBodyKeepsItsLineEnd()
     clickCreate();
     QCOMPARE(readFile(path(QStringLiteral("Borvane.gx"))),
              kHeader + "G28\rG1 Z0.300 F420\rM25\rG1 X10 Y10 E1.0\rM84\r");
+}
+
+// Binary G-code dropped: its text shown and edited as a plain file of that text; "Create"
+// writes Borvane.bgcode in the input's form, its other blocks unchanged; with the header removed,
+// plain text Borvane.g; a text file dropped after it goes back to Borvane.gx.
+void TestDropCreate::binaryGCodeWrittenBackInItsForm_data()
+{
+    QTest::addColumn<bool>("removeHeader");
+    QTest::newRow("written back as binary G-code") << false;
+    QTest::newRow("header removed: plain text") << true;
+}
+
+void TestDropCreate::binaryGCodeWrittenBackInItsForm()
+{
+    QFETCH(bool, removeHeader);
+    BinaryGCode::Container container =
+        BinaryGCode::plain(BinaryGCode::Compression::Heatshrink12, BinaryGCode::Encoding::MeatPackComments, 40);
+    // A printer metadata block, its CRC-32 from Python's zlib.
+    container.before = QByteArray::fromHex("03000000110000000000" "7072696e7465725f6d6f64656c3d4d4b0a" "b101c40e");
+    const QString input = fixture(QStringLiteral("in.bgcode"), BinaryGCode::encode(container, kHeader + kBody));
+
+    QVERIFY(dropPath(input));
+    QCOMPARE(QByteArray(m_window->HeaderBuffer.data(), m_window->HeaderLength), kHeader);
+    QCOMPARE(editorBytes(), kBody);
+    QCOMPARE(m_window->leditFileName->text(), QStringLiteral("Borvane.bgcode"));
+    m_window->Memo1->appendRow(QStringLiteral("M25"));
+    const QByteArray edited = editorBytes();
+    if (removeHeader) {
+        QTest::mouseClick(m_window->cboxHeader, Qt::LeftButton);
+        QCOMPARE(m_window->leditFileName->text(), QStringLiteral("Borvane.g"));
+    }
+    m_boxes->answer(QMessageBox::Ok);
+    clickCreate();
+
+    if (removeHeader) {
+        QCOMPARE(readFile(path(QStringLiteral("Borvane.g"))), edited);
+        return;
+    }
+    const BinaryGCode::Decoded written = BinaryGCode::decode(readFile(path(QStringLiteral("Borvane.bgcode"))), 1'000'000);
+    QVERIFY2(written.ok(), qPrintable(written.problem));
+    QCOMPARE(written.text, kHeader + edited);
+    QCOMPARE(written.container.before, container.before);
+    QCOMPARE(written.container.compression, BinaryGCode::Compression::Heatshrink12);
+    QCOMPARE(written.container.encoding, BinaryGCode::Encoding::MeatPackComments);
+    QVERIFY(written.container.gcodeBlocks > 1);
+}
+
+void TestDropCreate::damagedBinaryGCodeRefused()
+{
+    QVERIFY(dropPath(fixture(QStringLiteral("good/in.bgcode"),
+                             BinaryGCode::encode(BinaryGCode::plain(BinaryGCode::Compression::Deflate,
+                                                                    BinaryGCode::Encoding::MeatPack),
+                                                 kHeader + kBody))));
+    const WindowState before = state();
+    QByteArray damaged = BinaryGCode::encode(
+        BinaryGCode::plain(BinaryGCode::Compression::None, BinaryGCode::Encoding::None), kHeader + kBody);
+    damaged[30] = '#';
+    const QString bad = fixture(QStringLiteral("bad/bad.bgcode"), damaged);
+
+    QVERIFY(dropPath(bad));
+
+    compareState(state(), before);
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    QVERIFY2(m_boxes->boxes.front().text.contains(QStringLiteral("checksum of block 1 does not match")),
+             qPrintable(m_boxes->boxes.front().text));
+
+    // A text file after binary G-code is written under the text's name again.
+    m_boxes->boxes.clear();
+    QVERIFY(dropPath(fixture(QStringLiteral("good/in.gcode"), kHeader + kBody)));
+    QCOMPARE(m_window->leditFileName->text(), QStringLiteral("Borvane.gx"));
 }
 
 QTEST_MAIN(TestDropCreate)

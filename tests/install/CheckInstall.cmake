@@ -19,6 +19,7 @@ foreach(expected
         ${DATA_DIR}/PrinterProfiles.json
         share/icons/hicolor/scalable/apps/EditorForBorvane5.svg
         share/applications/EditorForBorvane5.desktop
+        share/mime/packages/EditorForBorvane5-bgcode.xml
         share/metainfo/${APP_ID}.metainfo.xml
         share/man/man1/EditorForBorvane5.1.gz)
     if(NOT EXISTS ${prefix}/${expected})
@@ -30,7 +31,7 @@ if(EXISTS ${prefix}/bin/TempFile)
 endif()
 
 file(STRINGS ${desktop} entry)
-foreach(line "Exec=EditorForBorvane5 %f" "Icon=EditorForBorvane5" "MimeType=text/x.gcode;text/x-gcode;text/x-gcode-gx;")
+foreach(line "Exec=EditorForBorvane5 %f" "Icon=EditorForBorvane5" "MimeType=text/x.gcode;text/x-gcode;text/x-gcode-gx;application/x-bgcode;")
     list(FIND entry "${line}" found)
     if(found EQUAL -1)
         message(FATAL_ERROR "the desktop entry lacks the line ${line}")

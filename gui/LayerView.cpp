@@ -207,13 +207,21 @@ void LayerView::render(QPainter& painter, const QRect& area)
                                : QStringLiteral("Layer %1 of %2   Z %3   Row %4").arg(layer + 1).arg(layers.size()))
             .arg(Utility::FormatFixed(layers[layer].z(), 3))
             .arg(frame.row);
-    QFont font = painter.font();
-    painter.setFont(font);
-    const QRect box = painter.fontMetrics().boundingRect(corner).adjusted(-4, -2, 4, 2);
-    const QRect placed(area.topLeft() + QPoint(4, 4), box.size());
-    painter.fillRect(placed, QColor(255, 255, 255, 220));
+    // In a narrow view it wraps between its parts rather than running past the edge, the words of
+    // a part held together where they fit on a line.
+    QString held = corner;
+    for (qsizetype k = 1; k + 1 < held.size(); ++k) {
+        if (held[k] == u' ' && held[k + 1] != u' ' && held[k - 1] != u' ' && held[k - 1] != u',')
+            held[k] = QChar(0x00A0);
+    }
+    const QRect room = area.adjusted(8, 6, -8, -6);
+    const int flags = Qt::TextWordWrap | Qt::AlignLeft;
+    QRect text = painter.fontMetrics().boundingRect(room, flags, held);
+    if (text.width() > room.width())
+        text = painter.fontMetrics().boundingRect(room, flags, held = corner);
+    painter.fillRect(text.adjusted(-4, -2, 4, 2), QColor(255, 255, 255, 220));
     painter.setPen(Qt::black);
-    painter.drawText(placed, Qt::AlignCenter, corner);
+    painter.drawText(room, flags, held);
 }
 
 void LayerView::drawMoves(QPainter& painter, const QRect& area, const std::vector<Move>& moves, bool below,

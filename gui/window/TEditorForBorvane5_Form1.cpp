@@ -32,6 +32,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QShowEvent>
+#include <QSplitter>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QToolButton>
@@ -388,17 +389,23 @@ void TEditorForBorvane5_Form1::buildRightPanel()
     connect(memoMessage, &QPlainTextEdit::textChanged, this, &TEditorForBorvane5_Form1::fitMessageHeight);
     buildPrintView();
 
-    // Inside the panel's border: the message on top, then the editor and, right of it,
-    // the layer ruler (and whatever joins them in that row).
+    // Inside the panel's border: the message on top, then the editor and, right of it, the layer
+    // ruler; the layer view joins them behind a handle the user drags.
     auto* column = new QVBoxLayout(pnlRight);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(memoMessage);
-    m_editorRow = new QHBoxLayout;
+    m_editorSplit = named(new QSplitter(Qt::Horizontal, pnlRight), "splitEditor");
+    m_editorSplit->setChildrenCollapsible(false);
+    auto* editorPane = named(new QWidget(m_editorSplit), "editorPane");
+    m_editorRow = new QHBoxLayout(editorPane);
+    m_editorRow->setContentsMargins(0, 0, 0, 0);
     m_editorRow->setSpacing(0);
     m_editorRow->addWidget(Memo1, 1);
     m_editorRow->addWidget(m_layerRuler);
-    column->addLayout(m_editorRow, 1);
+    m_editorSplit->addWidget(editorPane);
+    m_editorSplit->setStretchFactor(0, 1);
+    column->addWidget(m_editorSplit, 1);
     buildLayerView();
 }
 
@@ -505,16 +512,18 @@ void TEditorForBorvane5_Form1::layoutPanels()
         if (laidOut->layout())
             laidOut->layout()->activate();
     }
+    // The splitter places its panes on a resize, which a hidden window does not deliver.
+    if (m_editorSplit && !m_editorSplit->isVisible()) {
+        m_editorSplit->refresh();
+        m_editorRow->setGeometry(m_editorRow->parentWidget()->rect());
+    }
 }
 
 void TEditorForBorvane5_Form1::setMemoMessageHeight(int height)
 {
     // At start the message covers the editor; after a drop it takes the lines it holds.
     m_messageCovers = height == kMessageHeightAtStart;
-    for (int i = 0; i < m_editorRow->count(); ++i) {
-        if (QWidget* view = m_editorRow->itemAt(i)->widget())
-            view->setMaximumHeight(m_messageCovers ? 0 : QWIDGETSIZE_MAX);
-    }
+    m_editorSplit->setMaximumHeight(m_messageCovers ? 0 : QWIDGETSIZE_MAX);
     fitMessageHeight();
 }
 
@@ -650,6 +659,8 @@ bool TEditorForBorvane5_Form1::eventFilter(QObject* watched, QEvent* event)
     if (AppMessage(watched, event) || hollowClicked(watched, event) || warningClicked(watched, event) ||
         marginToolTip(watched, event))
         return true;
+    if (watched == m_editorSplit && event->type() == QEvent::Resize)
+        limitLayerViewShare();
     // Ctrl+Z or redo in a field with nothing of its own to take back is the window's: it takes
     // back an insertion, and the fields follow. A field never undoes to a text that names
     // another row than the one shown.

@@ -13,7 +13,10 @@
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QImage>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
+#include <QSplitter>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -74,6 +77,7 @@ private slots:
     void travelCanBeHidden();
     void arcDrawnAsAnArc();
     void windowNamesTheHollowsAndShowsTheirLayers();
+    void viewBesideTheEditorKeepsItsTextReadable();
 
 private:
     void load(int pieces);
@@ -245,6 +249,92 @@ void TestLayerView::windowNamesTheHollowsAndShowsTheirLayers()
     QVERIFY(outlined);
     QTest::keyClick(&window, Qt::Key_F3);
     QVERIFY(!view->isVisible());
+}
+
+// F3 opens the view behind a handle the user drags: the editor keeps 40 characters of a long row in
+// view (the column Scintilla finds at its text area's right edge), at 100 % and, run again under
+// QT_SCALE_FACTOR=1.25, at 125 % on a 1366 x 768 screen; the handle moves the share between them,
+// never past the editor's 40 characters.
+void TestLayerView::viewBesideTheEditorKeepsItsTextReadable()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("long.gcode"));
+    const QByteArray longRow = ";" + QByteArray(99, '0');
+    QVERIFY(GuiTest::writeFile(path, "header 1\nheader 2\n" + longRow + "\n" +
+                                         GuiTest::joinLines(GuiTest::kStructuredBody)));
+    TEditorForBorvane5_Form1 window;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(GuiTest::dropFile(&window, path));
+    EditBuffer* memo = window.Memo1;
+    QCOMPARE(memo->rowText(0), QString::fromLatin1(longRow));
+    // The last column of row 0 that the editor shows whole, counted from 0: the character at the
+    // text area's right edge is cut, the one before it is the last in view.
+    const auto columnsInView = [memo] {
+        memo->SendScintilla(QsciScintillaBase::SCI_SETFIRSTVISIBLELINE, 0L);
+        memo->SendScintilla(QsciScintillaBase::SCI_SETXOFFSET, 0L);
+        const long y = memo->SendScintilla(QsciScintillaBase::SCI_POINTYFROMPOSITION, 0UL, 0L);
+        const long atEdge = memo->SendScintilla(QsciScintillaBase::SCI_POSITIONFROMPOINT,
+                                                (unsigned long)(memo->viewport()->width() - 1), y);
+        return int(atEdge);
+    };
+
+    auto* view = window.findChild<LayerView*>(QStringLiteral("LayerView"));
+    auto* split = window.findChild<QSplitter*>(QStringLiteral("splitEditor"));
+    QVERIFY(view && split);
+    QTest::keyClick(&window, Qt::Key_F3);
+    QVERIFY(view->isVisible());
+    QTRY_VERIFY(view->width() > 0);
+    // Within the screen, and the editor keeps its 40 characters beside the view.
+    QVERIFY(window.screen()->availableGeometry().contains(window.frameGeometry()));
+    QVERIFY2(columnsInView() >= 40, qPrintable(QString::number(columnsInView())));
+    QVERIFY(split->widget(1) == view);
+
+    // The handle dragged toward the view: the view narrower by as much, the editor wider. (Where
+    // the screen leaves the view no more than its least, there is nothing to give back.)
+    QSplitterHandle* handle = split->handle(1);
+    QTRY_VERIFY(handle->isVisible() && handle->geometry().right() < view->geometry().left());
+    const auto drag = [handle](int by) {
+        const QPoint from = handle->rect().center();
+        const QPoint global = handle->mapToGlobal(from);
+        QTest::mousePress(handle, Qt::LeftButton, {}, from);
+        // Moves with the button held, as the window system sends them during a drag; the handle
+        // moves under the pointer.
+        for (const int step : {by / 2, by}) {
+            const QPoint to = global + QPoint(step, 0);
+            QMouseEvent move(QEvent::MouseMove, handle->mapFromGlobal(to), to, Qt::NoButton, Qt::LeftButton,
+                             Qt::NoModifier);
+            QCoreApplication::sendEvent(handle, &move);
+        }
+        QTest::mouseRelease(handle, Qt::LeftButton, {}, handle->mapFromGlobal(global + QPoint(by, 0)));
+    };
+    const int viewBefore = view->width(), editorBefore = memo->width();
+    const int by = qMin(60, viewBefore - view->minimumWidth());
+    if (by > 0) {
+        drag(by);
+        QTRY_COMPARE(view->width(), viewBefore - by);
+        QCOMPARE(memo->width(), editorBefore + by);
+    }
+    // Dragged far the other way: the view widens until the editor has its 40 characters left, and
+    // no further.
+    drag(-window.width());
+    QTRY_VERIFY(view->width() >= viewBefore);
+    QVERIFY2(columnsInView() >= 40, qPrintable(QString::number(columnsInView())));
+    // (The room of the scroll bar, which so short a file does not show, is kept all the same.)
+    if (view->width() > view->minimumWidth())
+        QVERIFY2(columnsInView() <= 42, qPrintable(QString::number(columnsInView())));
+    // The corner's text wraps within the view, never cut at its right edge.
+    QImage image(view->size(), QImage::Format_RGB32);
+    QPainter painter(&image);
+    view->render(painter, image.rect());
+    for (int y = 0; y < 40; ++y)
+        QCOMPARE(image.pixelColor(image.width() - 2, y), QColor(Qt::white));
+
+    // Closed, the editor has the row to itself again.
+    QTest::keyClick(&window, Qt::Key_F3);
+    QVERIFY(!view->isVisible());
+    QTRY_COMPARE(memo->width() + window.findChild<LayerRuler*>()->width(), split->width());
 }
 
 QTEST_MAIN(TestLayerView)

@@ -245,9 +245,11 @@ void TestWindow::controlTree_data()
     row("pnlBottom")          << "QFrame"         << w                   << "" << QRect(0, 720, 874, 20)   << true  << false << false << 13;
     row("pnlRight")           << "QFrame"         << w                   << "" << QRect(400, 0, 474, 720)  << true  << false << false << 13;
     // Until the first drop memoMessage covers the editor, whose row keeps no height; the layer
-    // ruler takes the right 64 pixels of that row.
-    row("Memo1")              << "EditBuffer"     << "pnlRight"          << "" << QRect(1, 719, 408, 0)    << false << false << true  << 16;
-    row("layerRuler")         << "LayerRuler"     << "pnlRight"          << "" << QRect(409, 719, 64, 0)   << true  << false << false << 10;
+    // ruler takes the right 64 pixels of that row, the layer view (hidden) joins it behind a handle.
+    row("splitEditor")        << "QSplitter"      << "pnlRight"          << "" << QRect(1, 719, 472, 0)    << true  << false << false << 13;
+    row("editorPane")         << "QWidget"        << "splitEditor"       << "" << QRect(0, 0, 472, 0)      << true  << false << false << 13;
+    row("Memo1")              << "EditBuffer"     << "editorPane"        << "" << QRect(0, 0, 408, 0)      << false << false << true  << 16;
+    row("layerRuler")         << "LayerRuler"     << "editorPane"        << "" << QRect(408, 0, 64, 0)     << true  << false << false << 10;
     row("memoMessage")        << "QPlainTextEdit" << "pnlRight"
         << QStringLiteral("Drop the G-code file created by Borvane\n          or press Ctrl+O to open it.")
         << QRect(1, 1, 472, 718) << true << true << true << 21;
@@ -507,10 +509,11 @@ void TestWindow::panelsFollowTheWindowSize()
     const int inner = w - left - 2;
     const int message = window->memoMessage->height();
     QCOMPARE(window->memoMessage->geometry(), QRect(1, 1, inner, message));
-    QCOMPARE(window->Memo1->geometry(), QRect(1, 1 + message, inner - 64, middle - 2 - message));
+    const auto inPanel = [this](QWidget* w) { return QRect(w->mapTo(window->pnlRight, QPoint(0, 0)), w->size()); };
+    QCOMPARE(inPanel(window->Memo1), QRect(1, 1 + message, inner - 64, middle - 2 - message));
     QWidget* layerRuler = window->pnlRight->findChild<QWidget*>(QStringLiteral("layerRuler"));
     QVERIFY(layerRuler);
-    QCOMPARE(layerRuler->geometry(), QRect(1 + inner - 64, 1 + message, 64, middle - 2 - message));
+    QCOMPARE(inPanel(layerRuler), QRect(1 + inner - 64, 1 + message, 64, middle - 2 - message));
 }
 
 void TestWindow::opensWithinTheScreen()

@@ -99,8 +99,6 @@ void LayerView::fit(const QRectF& extent, const QRect& area)
     m_scale = std::max(1e-3, std::min(sx, sy));
     const QPointF centre = bed.center();
     m_offset = QPointF(area.center().x() - centre.x() * m_scale, area.center().y() + centre.y() * m_scale);
-    m_fittedExtent = extent;
-    m_fittedSize = area.size();
     m_userMoved = false;
 }
 
@@ -161,8 +159,11 @@ void LayerView::render(QPainter& painter, const QRect& area)
     const std::size_t layer = frame.layers->layerAt(frame.row).value_or(0);
     if (m_read.revision != frame.revision || m_read.layer != layer || m_read.row != frame.row)
         readLayer(frame, layer);
-    if (!m_userMoved || m_fittedExtent != frame.extent || m_fittedSize != area.size())
+    if (!m_userMoved || m_fittedFile != frame.file)
         fit(frame.extent, area);
+    m_fittedFile = frame.file;
+    m_shownBed = QRectF(QPointF((area.left() - m_offset.x()) / m_scale, (m_offset.y() - area.bottom()) / m_scale),
+                        QPointF((area.right() - m_offset.x()) / m_scale, (m_offset.y() - area.top()) / m_scale));
 
     painter.save();
     painter.setClipRect(area);
@@ -378,6 +379,5 @@ void LayerView::mouseMoveEvent(QMouseEvent* event)
 void LayerView::mouseDoubleClickEvent(QMouseEvent*)
 {
     m_userMoved = false;
-    m_fittedSize = QSize();
     update();
 }

@@ -126,7 +126,8 @@ LayerView::Frame TEditorForBorvane5_Form1::layerViewFrame()
     frame.layers = &m_print->layers();
     frame.checkpoints = &m_moveCheckpoints;
     frame.filamentDiameter = m_filamentDiameter;
-    frame.extent = m_moveCheckpoints.extent();
+    frame.extent = m_moveCheckpoints.modelExtent();
+    frame.file = m_timesLoad;
     frame.revision = revision;
     frame.row = Memo1->CaretRow();
     frame.hollows = &m_hollows;

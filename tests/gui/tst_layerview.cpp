@@ -13,6 +13,7 @@
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QImage>
+#include <QWheelEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -78,6 +79,7 @@ private slots:
     void arcDrawnAsAnArc();
     void windowNamesTheHollowsAndShowsTheirLayers();
     void viewBesideTheEditorKeepsItsTextReadable();
+    void fitsTheModelAndKeepsTheUsersZoom();
 
 private:
     void load(int pieces);
@@ -335,6 +337,70 @@ void TestLayerView::viewBesideTheEditorKeepsItsTextReadable()
     QTest::keyClick(&window, Qt::Key_F3);
     QVERIFY(!view->isVisible());
     QTRY_COMPARE(memo->width() + window.findChild<LayerRuler*>()->width(), split->width());
+}
+
+// A prime line along the bed's front edge before the model, in its first layer, as slicers' start
+// code lays one: the view fits the model (its skirt, 5 mm out, included) and leaves the line
+// outside. The user's zoom then holds from layer to layer of the file, and another file is fitted.
+void TestLayerView::fitsTheModelAndKeepsTheUsersZoom()
+{
+    const QByteArray square = "G1 X110 Y100 E1\nG1 X110 Y110 E1\nG1 X100 Y110 E1\nG1 X100 Y100 E1\n";
+    const QByteArray body = "G90\nM83\nG28\n"
+                            "G1 Z0.2 F720\nG0 X0 Y-3\nG1 X180 Y-3 E12\n"                     // the prime line
+                            "G0 X95 Y95\nG1 X115 Y95 E1\nG1 X115 Y115 E1\nG1 X95 Y115 E1\nG1 X95 Y95 E1\n" // skirt
+                            "G0 X100 Y100\n" + square +
+                            "G1 Z0.4\n" + square + // row 16
+                            "G1 Z0.6\n" + square;  // row 21
+    m_rows = std::make_unique<TextRows>(body);
+    m_layers = LayerIndex::build(m_rows->bytes());
+    QCOMPARE(m_layers.layers().size(), std::size_t(3));
+    m_points = Moves::Checkpoints::build(m_rows->bytes(), 1.75, 4);
+    // From the bytes: the skirt's corners bound the model; the prime line runs from 0 to 180 at -3.
+    QCOMPARE(m_points.modelExtent(), QRectF(QPointF(95, 95), QPointF(115, 115)));
+    QCOMPARE(m_points.extent(), QRectF(QPointF(0, -3), QPointF(180, 115)));
+
+    quint64 file = 1;
+    int row = 11;
+    m_view->setSource([&] {
+        LayerView::Frame frame;
+        frame.rows = m_rows.get();
+        frame.layers = &m_layers;
+        frame.checkpoints = &m_points;
+        frame.extent = m_points.modelExtent();
+        frame.file = file;
+        frame.revision = 1;
+        frame.row = row;
+        return frame;
+    });
+    QImage image(m_view->size(), QImage::Format_RGB32);
+    const auto paint = [&] {
+        QPainter painter(&image);
+        m_view->render(painter, image.rect());
+    };
+    paint();
+    const QRectF fitted = m_view->shownBed();
+    QVERIFY(fitted.contains(QRectF(QPointF(95, 95), QPointF(115, 115))));
+    QVERIFY(!fitted.contains(QPointF(0, -3)) && !fitted.contains(QPointF(180, -3)));
+    // The model fills the view: 20 mm across 500 of its 524 pixels.
+    QVERIFY2(fitted.width() < 22, qPrintable(QString::number(fitted.width())));
+
+    // Zoomed in by the wheel, then the layers above chosen: the view stays where the user put it.
+    const QPointF centre = m_view->rect().center();
+    QWheelEvent wheel(centre, m_view->mapToGlobal(centre), QPoint(), QPoint(0, 240), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(m_view.get(), &wheel);
+    paint();
+    const QRectF zoomed = m_view->shownBed();
+    QVERIFY(zoomed.width() < fitted.width() * 0.7);
+    for (const int next : {16, 18, 21}) {
+        row = next;
+        paint();
+        QCOMPARE(m_view->shownBed(), zoomed);
+    }
+    // Another file: fitted to its model again.
+    ++file;
+    paint();
+    QCOMPARE(m_view->shownBed(), fitted);
 }
 
 QTEST_MAIN(TestLayerView)

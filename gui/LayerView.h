@@ -50,6 +50,10 @@ public:
     QPointF toWidget(QPointF bed) const;
     // The nozzle's place at the selected row as last drawn; none before a layer was drawn.
     std::optional<QPointF> nozzle() const { return m_nozzle; }
+    // The moves of the selected layer (on a spiral vase, of its turn) as last drawn, and those drawn
+    // in grey below them.
+    const std::vector<Moves::Move>& shownMoves() const { return m_read.moves; }
+    const std::vector<Moves::Move>& shownBelow() const { return m_read.below; }
     // The part of the bed (mm) the view showed at its last paint.
     QRectF shownBed() const { return m_shownBed; }
     // Draws the view into painter over rect, as a paint does (for pictures and tests).
@@ -78,6 +82,15 @@ private:
         std::optional<QPointF> nozzle;
     };
     void readLayer(const Frame& frame, std::size_t layer);
+    // A spiral vase, whose every move rises and so is a layer of its own: a layer of a row or few,
+    // rising less than kSpiralRise to the next.
+    static bool isSpiralLayer(const LayerIndex& layers, std::size_t layer);
+    // The turn the selected row lies on: the extrusion half a turn around the model's centre before
+    // the row's move and half a turn after it, the turn before that below it.
+    void readTurn(const Frame& frame, std::size_t layer);
+    // Hands each move of rows first to last (exclusive) to sink; the nozzle's place at the
+    // selected row into m_read.
+    void readRows(const Frame& frame, int first, int last, const std::function<void(const Moves::Move&)>& sink);
     void drawMoves(QPainter& painter, const QRect& area, const std::vector<Moves::Move>& moves, bool below,
                    double scale) const;
     // Paints colour into target on every pixel within radius of a pixel drawn in mask.

@@ -80,6 +80,7 @@ private slots:
     void windowNamesTheHollowsAndShowsTheirLayers();
     void viewBesideTheEditorKeepsItsTextReadable();
     void fitsTheModelAndKeepsTheUsersZoom();
+    void spiralVaseShowsTheTurnOfTheRow();
 
 private:
     void load(int pieces);
@@ -401,6 +402,62 @@ void TestLayerView::fitsTheModelAndKeepsTheUsersZoom()
     ++file;
     paint();
     QCOMPARE(m_view->shownBed(), fitted);
+}
+
+// A spiral vase: a solid first layer, then a circle of radius 10 around 50,50 in moves of 10
+// degrees, Z rising 0.2 mm a turn along every move, so that every move is a layer of its own. The
+// view shows the turn the selected row lies on (36 moves, the row among them, all round the circle)
+// and the turn before it below, not the one move of its layer.
+void TestLayerView::spiralVaseShowsTheTurnOfTheRow()
+{
+    QByteArray body = "G90\nM83\nG28\nG1 Z0.2 F720\nG0 X40 Y40\nG1 X60 Y40 E1\nG1 X60 Y60 E1\nG1 X40 Y60 E1\n"
+                      "G1 X40 Y40 E1\nG0 X60 Y50\n";
+    const int firstSpiralRow = 10;
+    const int turns = 8;
+    for (int k = 1; k <= turns * 36; ++k) {
+        const double a = k * 10.0 * M_PI / 180.0;
+        body += "G1 X" + QByteArray::number(50 + 10 * std::cos(a), 'f', 3) + " Y" +
+                QByteArray::number(50 + 10 * std::sin(a), 'f', 3) + " Z" + QByteArray::number(0.2 + 0.2 * k / 36, 'f', 4) +
+                " E0.05\n";
+    }
+    m_rows = std::make_unique<TextRows>(body);
+    m_layers = LayerIndex::build(m_rows->bytes());
+    m_points = Moves::Checkpoints::build(m_rows->bytes(), 1.75, 64);
+    QCOMPARE(m_layers.layers().size(), std::size_t(1 + turns * 36));
+    const int row = firstSpiralRow + 4 * 36 + 7; // in the fifth turn
+    m_view->setSource([&] {
+        LayerView::Frame frame;
+        frame.rows = m_rows.get();
+        frame.layers = &m_layers;
+        frame.checkpoints = &m_points;
+        frame.extent = m_points.modelExtent();
+        frame.revision = 1;
+        frame.row = row;
+        return frame;
+    });
+    QImage image(m_view->size(), QImage::Format_RGB32);
+    QPainter painter(&image);
+    m_view->render(painter, image.rect());
+    const std::vector<Moves::Move>& turn = m_view->shownMoves();
+    QVERIFY2(turn.size() >= 36 && turn.size() <= 37, qPrintable(QString::number(turn.size())));
+    QVERIFY(turn.front().row <= row && turn.back().row >= row);
+    for (std::size_t k = 1; k < turn.size(); ++k)
+        QCOMPARE(turn[k].row, turn[k - 1].row + 1);
+    QRectF around;
+    for (const Moves::Move& m : turn)
+        around |= QRectF(QPointF(m.x1, m.y1), QSizeF(1e-6, 1e-6));
+    QVERIFY2(around.width() > 19.5 && around.height() > 19.5, qPrintable(QStringLiteral("%1 x %2").arg(around.width()).arg(around.height())));
+    // The turn before, in grey, ending where the turn begins.
+    const std::vector<Moves::Move>& below = m_view->shownBelow();
+    QVERIFY2(below.size() >= 36 && below.size() <= 37, qPrintable(QString::number(below.size())));
+    QCOMPARE(below.back().row + 1, turn.front().row);
+    // The turn is drawn in the tool's colour.
+    bool drawn = false;
+    for (const Moves::Move& m : turn) {
+        const QPoint p = m_view->toWidget(QPointF(m.x1, m.y1)).toPoint();
+        drawn = drawn || near(image.pixelColor(p), LayerView::toolColour(0));
+    }
+    QVERIFY(drawn);
 }
 
 QTEST_MAIN(TestLayerView)

@@ -330,9 +330,10 @@ void TEditorForBorvane5_Form1::buildInsertionGroup()
     TemperarureInsert = makeButton(group, "TemperarureInsert", QStringLiteral("Temperarure Insert"),
                                    QRect(160, 130, 200, 40));
     rbtnBefore =
-        makeRadioButton(group, "rbtnBefore", QStringLiteral("Before cursor"), QRect(10, 80, 120, 17));
+        makeRadioButton(group, "rbtnBefore", QStringLiteral("Before cursor"), QRect(10, 79, 120, 17));
     rbtnBefore->setChecked(true);
-    rbtnAfter = makeRadioButton(group, "rbtnAfter", QStringLiteral("After cursor"), QRect(10, 110, 120, 17));
+    // Closer together than they were, to leave room for the printer list's caption under them.
+    rbtnAfter = makeRadioButton(group, "rbtnAfter", QStringLiteral("After cursor"), QRect(10, 98, 120, 17));
     cboxEveryPart = named(new QCheckBox(QStringLiteral("in every part"), group), "cboxEveryPart");
     cboxEveryPart->setGeometry(10, 61, 140, 17);
     cboxEveryPart->setToolTip(QStringLiteral("In a file that prints its objects one after another: insert at the "

@@ -115,6 +115,7 @@ private slots:
     void glyphSizes_data();
     void glyphSizes();
     void tabOrder();
+    void printerListHasAVisibleCaption();
     void fontIsTahoma();
     void panelsFollowTheWindowSize_data();
     void panelsFollowTheWindowSize();
@@ -237,8 +238,8 @@ void TestWindow::controlTree_data()
     row("btnPause")           << "QPushButton"    << "gboxInsertCommand" << "Pause Insert (M25)" << QRect(160, 80, 200, 40) << false << false << true << 17;
     row("TemperarureInsert")  << "QPushButton"    << "gboxInsertCommand" << "Temperarure Insert" << QRect(160, 130, 200, 40) << false << false << true << 17;
     row("leditPauseMessage")  << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(10, 236, 360, 29)  << true  << false << true  << 17;
-    row("rbtnBefore")         << "QRadioButton"   << "gboxInsertCommand" << "Before cursor" << QRect(10, 80, 120, 17) << false << false << true << 17;
-    row("rbtnAfter")          << "QRadioButton"   << "gboxInsertCommand" << "After cursor" << QRect(10, 110, 120, 17) << false << false << true << 17;
+    row("rbtnBefore")         << "QRadioButton"   << "gboxInsertCommand" << "Before cursor" << QRect(10, 79, 120, 17) << false << false << true << 17;
+    row("rbtnAfter")          << "QRadioButton"   << "gboxInsertCommand" << "After cursor" << QRect(10, 98, 120, 17) << false << false << true << 17;
     row("lbleRow")            << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(240, 30, 80, 29)   << true  << false << true  << 17;
     row("leditCurrentZ")      << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(25, 30, 80, 29)    << true  << true  << false << 17;
     row("pnlTop")             << "QFrame"         << w                   << "" << QRect(0, 0, 0, 0)        << true  << false << false << 13;
@@ -438,6 +439,32 @@ void TestWindow::tabOrder()
         w = w->nextInFocusChain();
     } while (w != start);
     QCOMPARE(chain, expected);
+}
+
+// The printer list's caption stands above it, clear of every other control of its group, and
+// Alt+P, its mnemonic, goes to the list.
+void TestWindow::printerListHasAVisibleCaption()
+{
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    auto* label = window->findChild<QLabel*>(QStringLiteral("lblPrinter"));
+    auto* list = window->findChild<QComboBox*>(QStringLiteral("cboxPrinter"));
+    QVERIFY(label && list);
+    QVERIFY(label->isVisible());
+    QCOMPARE(label->text(), QStringLiteral("&Printer"));
+    QCOMPARE(label->buddy(), list);
+    QCOMPARE(label->parentWidget(), list->parentWidget());
+    // Above the list, its whole text shown, within the group and over no other control.
+    QCOMPARE(label->geometry().bottom() + 1, list->geometry().top());
+    QVERIFY(label->width() >= label->sizeHint().width() && label->height() >= label->sizeHint().height());
+    QVERIFY(label->parentWidget()->rect().contains(label->geometry()));
+    for (QWidget* other : label->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (other != label && other->isVisible())
+            QVERIFY2(!other->geometry().intersects(label->geometry()), qPrintable(other->objectName()));
+    }
+    QTest::keyClick(window, Qt::Key_P, Qt::AltModifier);
+    QTRY_COMPARE(QApplication::focusWidget(), list);
 }
 
 void TestWindow::fontIsTahoma()

@@ -27,6 +27,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -534,29 +535,36 @@ void TEditorForBorvane5_Form1::fitMessageHeight()
         memoMessage->setMinimumHeight(0);
         memoMessage->setMaximumHeight(QWIDGETSIZE_MAX);
     } else {
-        // Every line it holds, wrapped at its width, up to a third of the panel; beyond that it
-        // scrolls. Asking for a block's rectangle lays the block out. The lines are wrapped at
-        // the width the area had, which a scroll bar shown for an earlier, longer text narrowed:
-        // once the area has its new height (and the bar is gone where all fits), they are
-        // measured again.
+        // Every line it holds, wrapped at the width its text has while no scroll bar shows, up to
+        // a third of the panel; beyond that it scrolls. The lines are laid out here from the text
+        // and the width alone, not read from the area's own layout, which wraps at whatever width
+        // an earlier text's scroll bar left: so the same text at the same width always gets the
+        // same height.
         const QTextDocument* text = memoMessage->document();
-        for (int pass = 0; pass < 2; ++pass) {
-            int lines = 0;
-            qreal height = 0;
-            for (QTextBlock block = text->firstBlock(); block.isValid(); block = block.next()) {
-                height += text->documentLayout()->blockBoundingRect(block).height();
-                lines += qMax(1, block.layout()->lineCount());
+        const qreal margin = text->documentMargin();
+        const qreal width = memoMessage->width() - 2 * memoMessage->frameWidth() - 2 * margin;
+        int lines = 0;
+        qreal height = 0;
+        for (QTextBlock block = text->firstBlock(); block.isValid(); block = block.next()) {
+            QTextLayout layout(block.text(), memoMessage->font());
+            layout.setTextOption(text->defaultTextOption());
+            layout.beginLayout();
+            int blockLines = 0;
+            for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+                line.setLineWidth(width);
+                height += line.height();
+                ++blockLines;
             }
-            const int frame = 2 * (memoMessage->frameWidth() + int(text->documentMargin()));
-            // Two lines fit the strip it keeps after a drop.
-            const int wanted = lines <= 2 ? kMessageHeightAfterDrop : qCeil(height) + frame;
-            const int most = qMax(kMessageHeightAfterDrop, pnlRight->height() / 3);
-            const int fitted = qBound(kMessageHeightAfterDrop, wanted, most);
-            if (pass > 0 && fitted == memoMessage->height())
-                break;
-            memoMessage->setFixedHeight(fitted);
-            layoutPanels();
+            layout.endLayout();
+            if (blockLines == 0)
+                height += QFontMetricsF(memoMessage->font()).height();
+            lines += qMax(1, blockLines);
         }
+        const int frame = 2 * (memoMessage->frameWidth() + int(margin));
+        // Two lines fit the strip it keeps after a drop.
+        const int wanted = lines <= 2 ? kMessageHeightAfterDrop : qCeil(height) + frame;
+        const int most = qMax(kMessageHeightAfterDrop, pnlRight->height() / 3);
+        memoMessage->setFixedHeight(qBound(kMessageHeightAfterDrop, wanted, most));
     }
     layoutPanels();
 }
@@ -564,6 +572,9 @@ void TEditorForBorvane5_Form1::fitMessageHeight()
 void TEditorForBorvane5_Form1::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    // The panels have their new sizes: a message area of another width wraps its lines elsewhere.
+    if (event->oldSize().width() != width())
+        fitMessageHeight();
     layoutPanels();
 }
 
@@ -662,6 +673,7 @@ bool TEditorForBorvane5_Form1::eventFilter(QObject* watched, QEvent* event)
         return true;
     if (watched == m_editorSplit && event->type() == QEvent::Resize)
         limitLayerViewShare();
+
     // Ctrl+Z or redo in a field with nothing of its own to take back is the window's: it takes
     // back an insertion, and the fields follow. A field never undoes to a text that names
     // another row than the one shown.

@@ -44,11 +44,14 @@ QColor markColour(const LayerRuler::Mark& mark)
     return QColor(40, 160, 60);
 }
 
-// The gap above the top layer: the one below it, or a common layer height for a single layer.
-double topGap(const LayerSpan& layers)
+constexpr int kPartGap = 8; // pixels between the stretches of two parts
+
+// The gap above the top layer of [first, end): the one below it, or a common layer height for a
+// single layer.
+double topGap(const LayerSpan& layers, std::size_t first, std::size_t end)
 {
-    const std::size_t n = layers.size();
-    return n >= 2 && layers[n - 1].z() > layers[n - 2].z() ? layers[n - 1].z() - layers[n - 2].z() : 0.2;
+    return end - first >= 2 && layers[end - 1].z() > layers[end - 2].z() ? layers[end - 1].z() - layers[end - 2].z()
+                                                                         : 0.2;
 }
 
 // A round step of heights that leaves at least minGap pixels between labels.
@@ -101,46 +104,110 @@ LayerRuler::View LayerRuler::view() const
     return m_source ? m_source() : View{};
 }
 
-std::optional<LayerRuler::Scale> LayerRuler::scale(const LayerSpan& layers) const
+std::vector<LayerRuler::Stretch> LayerRuler::stretches(const View& v) const
 {
+    const LayerSpan& layers = v.layers;
     if (layers.empty() || height() <= 2 * kEnd)
-        return std::nullopt;
-    return Scale{layers.front().z(), layers.back().z() + topGap(layers), height() - kEnd, kEnd};
+        return {};
+    std::vector<std::size_t> begins = v.partBegins;
+    if (begins.empty() || begins.front() != 0)
+        begins.insert(begins.begin(), 0);
+    std::vector<Stretch> all;
+    double total = 0.0;
+    for (std::size_t p = 0; p < begins.size(); ++p) {
+        const std::size_t end = p + 1 < begins.size() ? begins[p + 1] : layers.size();
+        if (begins[p] >= end || end > layers.size())
+            return {};
+        Stretch stretch{begins[p], end, {}};
+        stretch.scale.bottom = layers[begins[p]].z();
+        stretch.scale.top = layers[end - 1].z() + topGap(layers, begins[p], end);
+        total += std::max(stretch.scale.top - stretch.scale.bottom, 1e-6);
+        all.push_back(stretch);
+    }
+    // Each part as tall as its heights, on what the gaps between them leave.
+    const double room = double(height() - 2 * kEnd - kPartGap * int(all.size() - 1));
+    double y = height() - kEnd;
+    for (Stretch& stretch : all) {
+        const double share = std::max(stretch.scale.top - stretch.scale.bottom, 1e-6) / total * std::max(room, 1.0);
+        stretch.scale.y0 = int(std::lround(y));
+        stretch.scale.y1 = int(std::lround(y - share));
+        y -= share + kPartGap;
+    }
+    return all;
+}
+
+const LayerRuler::Stretch* LayerRuler::stretchOf(const std::vector<Stretch>& all, std::size_t layer)
+{
+    for (const Stretch& stretch : all) {
+        if (layer >= stretch.first && layer < stretch.end)
+            return &stretch;
+    }
+    return nullptr;
+}
+
+double LayerRuler::upperOf(const LayerSpan& layers, const Stretch& stretch, std::size_t layer)
+{
+    return layer + 1 < stretch.end ? layers[layer + 1].z()
+                                   : layers[layer].z() + topGap(layers, stretch.first, stretch.end);
 }
 
 QRect LayerRuler::bandOf(std::size_t layer) const
 {
     const View v = view();
-    if (layer >= v.layers.size())
-        return {};
-    const std::optional<Scale> s = scale(v.layers);
-    if (!s)
+    const std::vector<Stretch> all = stretches(v);
+    const Stretch* stretch = stretchOf(all, layer);
+    if (!stretch)
         return {};
     const LayerSpan& layers = v.layers;
-    const double upper =
-        layer + 1 < layers.size() ? layers[layer + 1].z() : layers[layer].z() + topGap(layers);
-    const int bottom = int(std::floor(s->yOf(layers[layer].z())));
-    const int top = int(std::ceil(s->yOf(upper)));
+    const int bottom = int(std::floor(stretch->scale.yOf(layers[layer].z())));
+    const int top = int(std::ceil(stretch->scale.yOf(upperOf(layers, *stretch, layer))));
     return QRect(QPoint(0, std::min(top, bottom)), QPoint(width() - 1, std::max(top, bottom)));
 }
 
 double LayerRuler::heightAt(int y) const
 {
     const View v = view();
-    const std::optional<Scale> s = scale(v.layers);
-    return s ? s->zOf(y + 0.5) : 0.0;
+    const std::vector<Stretch> all = stretches(v);
+    if (all.empty())
+        return 0.0;
+    for (const Stretch& stretch : all) {
+        if (y + 0.5 >= stretch.scale.y1 - kPartGap / 2.0)
+            return stretch.scale.zOf(y + 0.5);
+    }
+    return all.back().scale.zOf(y + 0.5);
 }
 
 std::optional<std::size_t> LayerRuler::layerAt(int y) const
 {
     const View v = view();
-    if (v.layers.empty())
+    return layerAt(v, stretches(v), y);
+}
+
+std::optional<std::size_t> LayerRuler::layerAt(const View& v, const std::vector<Stretch>& all, int y) const
+{
+    if (all.empty())
         return std::nullopt;
+    // The part whose stretch holds y, a gap counted half to the part on either side of it.
+    const Stretch* stretch = &all.back();
+    for (const Stretch& s : all) {
+        if (y + 0.5 >= s.scale.y1 - kPartGap / 2.0) {
+            stretch = &s;
+            break;
+        }
+    }
+    const double h = stretch->scale.zOf(y + 0.5);
+    // The last layer of the part below h, as a height search takes it; its bottom layer at or
+    // below it.
     const LayerSpan& layers = v.layers;
-    const double h = heightAt(y);
-    // The last layer below h, as a height search takes it; the bottom layer at or below it.
-    const std::size_t above = layers.partitionPoint([h](const Layer& layer) { return layer.z() < h; });
-    return above == 0 ? 0 : above - 1;
+    std::size_t above = stretch->first, count = stretch->end - stretch->first;
+    while (count > 0) { // heights rise within a part
+        const std::size_t half = count / 2;
+        if (layers[above + half].z() < h)
+            above += half + 1, count -= half + 1;
+        else
+            count = half;
+    }
+    return above == stretch->first ? stretch->first : above - 1;
 }
 
 double LayerRuler::heightInBand(std::size_t layer) const
@@ -148,10 +215,11 @@ double LayerRuler::heightInBand(std::size_t layer) const
     const View v = view();
     if (layer >= v.layers.size())
         return 0.0;
-    const LayerSpan& layers = v.layers;
-    const double upper =
-        layer + 1 < layers.size() ? layers[layer + 1].z() : layers[layer].z() + topGap(layers);
-    return (layers[layer].z() + upper) / 2;
+    const std::vector<Stretch> all = stretches(v);
+    const Stretch* stretch = stretchOf(all, layer);
+    if (!stretch)
+        return 0.0;
+    return (v.layers[layer].z() + upperOf(v.layers, *stretch, layer)) / 2;
 }
 
 void LayerRuler::choose(std::optional<std::size_t> layer)
@@ -159,7 +227,10 @@ void LayerRuler::choose(std::optional<std::size_t> layer)
     if (!layer)
         return;
     m_lastChosen = layer;
-    emit heightChosen(heightInBand(*layer));
+    if (view().partBegins.size() > 1)
+        emit layerChosen(*layer);
+    else
+        emit heightChosen(heightInBand(*layer));
 }
 
 void LayerRuler::mousePressEvent(QMouseEvent* event)
@@ -208,11 +279,16 @@ bool LayerRuler::event(QEvent* event)
         return true;
     }
     const Layer l = v.layers[*layer];
+    // In a file of several parts, the part and the layer within it, as the margin counts them.
+    QString name = QStringLiteral("Layer %1").arg(*layer + 1);
+    if (v.partBegins.size() > 1) {
+        const auto part = std::upper_bound(v.partBegins.begin(), v.partBegins.end(), *layer) - 1;
+        name = QStringLiteral("Part %1 \u00B7 layer %2")
+                   .arg(part - v.partBegins.begin() + 1)
+                   .arg(*layer - *part + 1);
+    }
     QToolTip::showText(help->globalPos(),
-                       QStringLiteral("Layer %1\nZ %2\nRow %3")
-                               .arg(*layer + 1)
-                               .arg(Utility::FormatFixed(l.z(), 3))
-                               .arg(l.row) +
+                       QStringLiteral("%1\nZ %2\nRow %3").arg(name, Utility::FormatFixed(l.z(), 3)).arg(l.row) +
                            (v.more ? v.more(*layer) : QString()),
                        this, bandOf(*layer));
     return true;
@@ -223,39 +299,59 @@ void LayerRuler::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Window));
     const View v = view();
-    const std::optional<Scale> s = scale(v.layers);
-    if (!s)
+    const std::vector<Stretch> all = stretches(v);
+    if (all.empty())
         return;
     const LayerSpan& layers = v.layers;
-    painter.fillRect(QRect(kTickLeft - 2, kEnd, width() - kTickLeft + 2, height() - 2 * kEnd), kTrack);
+    // Where layer's height stands on the track, in its part's stretch.
+    const auto yOfLayer = [&](std::size_t layer) {
+        const Stretch* stretch = stretchOf(all, layer);
+        return stretch ? stretch->scale.yOf(layers[layer].z()) : 0.0;
+    };
 
-    // Ticks: the layer under every few pixels, found by height, so the cost follows the
-    // ruler's height and not the number of layers.
-    painter.setPen(kTick);
-    std::optional<std::size_t> lastTick;
-    for (int y = s->y0; y >= s->y1; y -= kMinTickGap) {
-        const std::optional<std::size_t> layer = layerAt(y);
-        if (!layer || layer == lastTick)
-            continue;
-        lastTick = layer;
-        const int ty = int(std::lround(s->yOf(layers[*layer].z())));
-        painter.drawLine(kTickLeft + 4, ty, kTickRight, ty);
+    for (const Stretch& stretch : all) {
+        const Scale& s = stretch.scale;
+        painter.fillRect(QRect(kTickLeft - 2, s.y1, width() - kTickLeft + 2, s.y0 - s.y1), kTrack);
+
+        // Ticks: the layer under every few pixels, found by height, so the cost follows the
+        // ruler's height and not the number of layers.
+        painter.setPen(kTick);
+        std::optional<std::size_t> lastTick;
+        for (int y = s.y0; y >= s.y1; y -= kMinTickGap) {
+            const std::optional<std::size_t> layer = layerAt(v, all, y);
+            if (!layer || layer == lastTick)
+                continue;
+            lastTick = layer;
+            const int ty = int(std::lround(s.yOf(layers[*layer].z())));
+            painter.drawLine(kTickLeft + 4, ty, kTickRight, ty);
+        }
+
+        // Height labels at round steps.
+        const double pixelsPerUnit = (s.y0 - s.y1) / std::max(s.top - s.bottom, 1e-9);
+        const double step = labelStep(pixelsPerUnit, kMinLabelGap);
+        painter.setPen(kLabel);
+        for (double z = std::ceil(s.bottom / step) * step; z <= s.top; z += step) {
+            const int y = int(std::lround(s.yOf(z)));
+            painter.drawLine(kTickLeft - 2, y, kTickRight, y);
+            painter.drawText(QRect(0, y - 7, kLabelRight, 14), Qt::AlignRight | Qt::AlignVCenter,
+                             QString::number(z, 'g', 6));
+        }
     }
-
-    // Height labels at round steps.
-    const double pixelsPerUnit = (s->y0 - s->y1) / std::max(s->top - s->bottom, 1e-9);
-    const double step = labelStep(pixelsPerUnit, kMinLabelGap);
-    painter.setPen(kLabel);
-    for (double z = std::ceil(s->bottom / step) * step; z <= s->top; z += step) {
-        const int y = int(std::lround(s->yOf(z)));
-        painter.drawLine(kTickLeft - 2, y, kTickRight, y);
-        painter.drawText(QRect(0, y - 7, kLabelRight, 14), Qt::AlignRight | Qt::AlignVCenter,
-                         QString::number(z, 'g', 6));
+    // Each part's number at the top of its stretch, when there are several.
+    if (all.size() > 1) {
+        painter.setPen(kLabel);
+        QFont bold = font();
+        bold.setBold(true);
+        painter.setFont(bold);
+        for (std::size_t p = 0; p < all.size(); ++p)
+            painter.drawText(QRect(kMarkLeft, all[p].scale.y1 - kPartGap, width() - kMarkLeft, kPartGap + 4),
+                             Qt::AlignLeft | Qt::AlignVCenter, QString::number(p + 1));
+        painter.setFont(font());
     }
 
     // The print start: a green line with a flag.
     if (v.start && *v.start < layers.size()) {
-        const int y = int(std::lround(s->yOf(layers[*v.start].z())));
+        const int y = int(std::lround(yOfLayer(*v.start)));
         painter.setPen(QPen(kStart, 2));
         painter.drawLine(kTickLeft - 2, y, width(), y);
         painter.setPen(Qt::NoPen);
@@ -269,7 +365,7 @@ void LayerRuler::paintEvent(QPaintEvent*)
         for (const Mark& mark : *v.marks) {
             if (mark.layer >= layers.size())
                 continue;
-            const double y = s->yOf(layers[mark.layer].z());
+            const double y = yOfLayer(mark.layer);
             painter.setPen(Qt::NoPen);
             painter.setBrush(markColour(mark));
             if (mark.inserted)
@@ -294,7 +390,7 @@ void LayerRuler::paintEvent(QPaintEvent*)
         for (const std::size_t layer : *v.hollows) {
             if (layer >= layers.size())
                 continue;
-            const double y = s->yOf(layers[layer].z());
+            const double y = yOfLayer(layer);
             painter.drawPolyline(
                 QPolygonF({QPointF(kTickLeft - 1, y + 1), QPointF((kTickLeft + kTickRight) / 2.0, y - 5),
                            QPointF(kTickRight + 1, y + 1)}));
@@ -305,7 +401,7 @@ void LayerRuler::paintEvent(QPaintEvent*)
     // The selected row's layer: its band and a pointer.
     if (v.selected && *v.selected < layers.size()) {
         const QRect band = bandOf(*v.selected);
-        const int y = int(std::lround(s->yOf(layers[*v.selected].z())));
+        const int y = int(std::lround(yOfLayer(*v.selected)));
         painter.setPen(Qt::NoPen);
         QColor fill = kSelected;
         fill.setAlpha(60);

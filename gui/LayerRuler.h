@@ -4,6 +4,8 @@
 // fits), marks at the layers that pause, set a temperature, change tool or hold inserted
 // lines, a roof at each layer that closes a hollow, the selected row's layer and the print start. A click or
 // drag chooses the layer under the mouse, the wheel steps layer by layer, and the tooltip names the layer.
+// A file that prints its objects one after another shows its parts one after another, the first at
+// the bottom, each on a stretch of the track as tall as its heights, with a gap between them.
 
 #include "core/layers/LayerIndex.h"
 #include "core/gcode/PrintEvents.h"
@@ -34,6 +36,7 @@ public:
         std::optional<std::size_t> start;
         const std::vector<std::size_t>* hollows = nullptr; // layers where a hollow gets its roof
         std::function<QString(std::size_t layer)> more;     // more lines for a layer's tooltip
+        std::vector<std::size_t> partBegins;                 // each part's first layer; none or {0}: one part
     };
     using Source = std::function<View()>;
 
@@ -56,6 +59,8 @@ public:
 signals:
     // A click, a drag or the wheel chose a layer; height is in the middle of its band.
     void heightChosen(double height);
+    // The same in a file of several parts, where a height does not tell the part: the layer itself.
+    void layerChosen(std::size_t layer);
 
 protected:
     bool event(QEvent* event) override;
@@ -74,8 +79,21 @@ private:
         double yOf(double z) const;
         double zOf(double y) const;
     };
+    // The stretch of the track that shows one part: its layers [first, end) and their scale.
+    struct Stretch
+    {
+        std::size_t first = 0;
+        std::size_t end = 0;
+        Scale scale;
+    };
     View view() const;
-    std::optional<Scale> scale(const LayerSpan& layers) const;
+    // The stretches of the parts, bottom to top; empty without layers or room.
+    std::vector<Stretch> stretches(const View& v) const;
+    // The stretch that shows layer.
+    static const Stretch* stretchOf(const std::vector<Stretch>& all, std::size_t layer);
+    // The height above layer's band: the next layer's in its part, or a layer's gap above its top.
+    static double upperOf(const LayerSpan& layers, const Stretch& stretch, std::size_t layer);
+    std::optional<std::size_t> layerAt(const View& v, const std::vector<Stretch>& all, int y) const;
     void choose(std::optional<std::size_t> layer);
 
     Source m_source;

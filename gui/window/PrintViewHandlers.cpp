@@ -49,6 +49,7 @@ void TEditorForBorvane5_Form1::buildPrintView()
     });
     m_layerRuler->setSource([this] { return rulerView(); });
     connect(m_layerRuler, &LayerRuler::heightChosen, this, &TEditorForBorvane5_Form1::rulerHeightChosen);
+    connect(m_layerRuler, &LayerRuler::layerChosen, this, &TEditorForBorvane5_Form1::rulerLayerChosen);
     connect(Memo1, &EditBuffer::cursorPositionChanged, m_layerRuler, qOverload<>(&QWidget::update));
     Memo1->setLayerLabels([this](int first, int last) {
         std::vector<std::pair<int, QString>> labels;
@@ -77,8 +78,25 @@ LayerRuler::View TEditorForBorvane5_Form1::rulerView()
         return {};
     const LayerIndex& index = m_print->layers();
     const std::vector<LayerRuler::Mark>* marks = m_print->current(true) ? &m_print->rulerMarks() : nullptr;
-    return {index.layers(), marks, index.layerAt(Memo1->CaretRow()), index.layerAt(StartRow), &m_hollowLayers,
-            [this](std::size_t layer) { return layerTimeTip(layer); }};
+    std::vector<std::size_t> partBegins;
+    for (std::size_t part = 0; part < index.partCount(); ++part)
+        partBegins.push_back(index.partBegin(part));
+    return {index.layers(),
+            marks,
+            index.layerAt(Memo1->CaretRow()),
+            index.layerAt(StartRow),
+            &m_hollowLayers,
+            [this](std::size_t layer) { return layerTimeTip(layer); },
+            std::move(partBegins)};
+}
+
+void TEditorForBorvane5_Form1::rulerLayerChosen(std::size_t layer)
+{
+    if (!bbtnHeightSearch->isEnabled())
+        return;
+    const LayerSpan layers = layerIndex().layers();
+    if (layer < layers.size())
+        selectRow(layers[layer].row, layers[layer].z(), layer);
 }
 
 void TEditorForBorvane5_Form1::rulerHeightChosen(double height)

@@ -354,6 +354,8 @@ private:
     // and warnings in the message area, each with the row a click on it goes to.
     LayerRuler::View rulerView();
     void rulerHeightChosen(double height);
+    // A layer of a file of several parts chosen on the ruler: its change row, in its own part.
+    void rulerLayerChosen(std::size_t layer);
     // After count lines were inserted from firstRow on.
     void warnAfterInsertion(int firstRow, int count);
     void warnAfterHeightSearch();

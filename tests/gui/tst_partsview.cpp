@@ -8,6 +8,7 @@
 #include "core/file/SlicedFile.h"
 #include "core/text/RowSource.h"
 #include "gui/EditBuffer.h"
+#include "gui/LayerRuler.h"
 #include "gui/LabeledEdit.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
@@ -18,6 +19,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
+#include <QToolTip>
+#include <QHelpEvent>
 
 #include <memory>
 
@@ -55,6 +58,7 @@ private slots:
     void init();
     void cleanup();
     void heightInEveryPart();
+    void rulerShowsThePartsOneAfterAnother();
     void onePartShowsNoPartBox();
 
 private:
@@ -154,6 +158,55 @@ void TestPartsView::heightInEveryPart()
         QCOMPARE(m_window->Memo1->rowText(row), QStringLiteral("M25"));
         QCOMPARE(m_window->Memo1->rowText(row + 1), original.rowText(parts[p][3].row));
     }
+}
+
+// The ruler shows the boxes one after another, the first at the bottom, each as tall as its
+// heights; a click on a box's layer chooses that layer's row in that box, and the tooltip names
+// the box.
+void TestPartsView::rulerShowsThePartsOneAfterAnother()
+{
+    const QList<QList<Reference::LayerRow>> parts = announcedParts(kFourBoxes);
+    QCOMPARE(parts.size(), 4);
+    QVERIFY(GuiTest::dropFile(m_window.get(), kFourBoxes));
+    auto* ruler = m_window->findChild<LayerRuler*>(QStringLiteral("layerRuler"));
+    QVERIFY(ruler);
+    QTRY_VERIFY(!ruler->bandOf(0).isEmpty());
+    // The ruler's layers are the parts' layers in row order.
+    QList<std::size_t> first;
+    std::size_t layer = 0;
+    for (const QList<Reference::LayerRow>& part : parts) {
+        first.append(layer);
+        layer += std::size_t(part.size());
+    }
+    for (int p = 0; p < 4; ++p) {
+        const std::size_t bottom = first[p], top = first[p] + std::size_t(parts[p].size()) - 1;
+        // Within a box, higher layers stand higher.
+        QVERIFY(ruler->bandOf(top).center().y() < ruler->bandOf(bottom).center().y());
+        // Every box above the one before it.
+        if (p > 0)
+            QVERIFY2(ruler->bandOf(bottom).bottom() < ruler->bandOf(first[p] - 1).top(),
+                     qPrintable(QStringLiteral("part %1").arg(p + 1)));
+    }
+    // Each box as tall as its heights: the 6 mm box's stretch twice the 3 mm box's, within the
+    // rounding of a pixel a layer.
+    const auto span = [&](int p) {
+        return ruler->bandOf(first[p]).bottom() - ruler->bandOf(first[p] + std::size_t(parts[p].size()) - 1).top();
+    };
+    QVERIFY2(std::abs(span(1) - 2 * span(0)) <= 4, qPrintable(QStringLiteral("%1 %2").arg(span(0)).arg(span(1))));
+
+    // A click on the fifth layer of the third box.
+    const QRect band = ruler->bandOf(first[2] + 4);
+    QTest::mouseClick(ruler, Qt::LeftButton, {}, QPoint(ruler->width() / 2, band.center().y()));
+    QCOMPARE(m_window->CurrentRow, parts[2][4].row);
+
+    QHelpEvent tip(QEvent::ToolTip, QPoint(ruler->width() / 2, band.center().y()),
+                   ruler->mapToGlobal(QPoint(ruler->width() / 2, band.center().y())));
+    QCoreApplication::sendEvent(ruler, &tip);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QVERIFY2(QToolTip::text().startsWith(QStringLiteral("Part 3 \u00B7 layer 5\nZ %1\nRow %2")
+                                             .arg(QString::number(parts[2][4].z, 'f', 3))
+                                             .arg(parts[2][4].row)),
+             qPrintable(QToolTip::text()));
 }
 
 // A file of one part keeps the window as it was: no tick box, the margins and the message as before.

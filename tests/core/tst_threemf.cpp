@@ -81,6 +81,7 @@ private slots:
     void outputNames_data();
     void outputNames();
     void standardStreams();
+    void streamedArchive();
     void plateChosen();
     void refusedWritesNothing_data();
     void refusedWritesNothing();
@@ -246,6 +247,48 @@ void TestThreeMF::standardStreams()
     QCOMPARE(entries[4].method, 0);
     QCOMPARE(entries[5].data, md5Of(entries[4].data));
     QCOMPARE(entries[1].data, kSmallText);
+}
+
+// An archive Python's zipfile wrote to a stream, each entry's sizes in a data descriptor: every
+// other entry keeps its name, method, CRC and stored bytes; its local header gets the sizes.
+void TestThreeMF::streamedArchive()
+{
+    const QByteArray input = readAll(QStringLiteral(BORVANE_TEST_FIXTURES_DIR "/3mf/streamed-two-plates.gcode.3mf"));
+    const QList<ZipFixture::Read> before = ZipFixture::read(input);
+    QCOMPARE(before.size(), 7);
+    QCOMPARE(before[4].name, QByteArray("Metadata/plate_2.gcode"));
+    QVERIFY(before[4].flags & 0x08);
+    const QString plainPath = m_dir->filePath(QStringLiteral("plain.gcode"));
+    QVERIFY(writeAll(plainPath, before[4].data));
+    const QString archivePath = m_dir->filePath(QStringLiteral("two.gcode.3mf"));
+    QVERIFY(writeAll(archivePath, input));
+
+    Batch::Request request{.positions = {{.by = By::Layer, .number = 4}}, .pause = true};
+    request.file = plainPath;
+    request.output = m_dir->filePath(QStringLiteral("plain-out.gcode"));
+    QVERIFY(Batch::run(request).ok);
+    request.file = archivePath;
+    request.plate = 2;
+    request.output = m_dir->filePath(QStringLiteral("out.gcode.3mf"));
+    const Batch::Outcome outcome = Batch::run(request);
+    QVERIFY2(outcome.ok, qPrintable(outcome.error));
+
+    const QByteArray plainOutput = readAll(m_dir->filePath(QStringLiteral("plain-out.gcode")));
+    QVERIFY(plainOutput.contains("M25"));
+    const QList<ZipFixture::Read> after = ZipFixture::read(readAll(request.output));
+    QCOMPARE(after.size(), before.size());
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        QCOMPARE(after[i].name, before[i].name);
+        QCOMPARE(after[i].method, before[i].method);
+        if (i == 4) {
+            QCOMPARE(after[i].data, plainOutput);
+        } else if (i == 5) {
+            QCOMPARE(after[i].data, md5Of(plainOutput));
+        } else {
+            QCOMPARE(after[i].crc, before[i].crc);
+            QCOMPARE(after[i].stored, before[i].stored);
+        }
+    }
 }
 
 // The window's way: with several plates, the chooser names one; 0 refuses the file.

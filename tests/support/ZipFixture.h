@@ -162,6 +162,7 @@ struct Read
     quint16 flags = 0;
     quint32 crc = 0;
     QByteArray record; // its local header and stored data, as they lie in the archive
+    QByteArray stored; // its stored data alone
     QByteArray data;   // uncompressed, or "<does not inflate>"
 };
 
@@ -187,8 +188,8 @@ inline QList<Read> read(const QByteArray& zip)
         const qsizetype local = qsizetype(get32(zip, at + 42));
         const qsizetype localHeader = 30 + get16(zip, local + 26) + get16(zip, local + 28);
         entry.record = zip.mid(local, localHeader + storedSize);
-        const QByteArray stored = zip.mid(local + localHeader, storedSize);
-        entry.data = entry.method == 8 ? inflated(stored, size) : stored;
+        entry.stored = zip.mid(local + localHeader, storedSize);
+        entry.data = entry.method == 8 ? inflated(entry.stored, size) : entry.stored;
         entries.append(entry);
         at += 46 + rest;
     }

@@ -9,7 +9,7 @@
 
 #include "core/batch/Batch.h"
 #include "core/container/ThreeMF.h"
-#include "core/gcode/SlicedFileReader.h"
+#include "core/file/SlicedFileReader.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -8,8 +8,8 @@
 
 #include "core/container/BinaryGCode.h"
 #include "core/container/ThreeMF.h"
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/SlicedFile.h"
+#include "core/layers/LayerIndex.h"
+#include "core/file/SlicedFile.h"
 #include "core/text/LineBreaks.h"
 
 #include <QByteArray>

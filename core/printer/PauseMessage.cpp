@@ -1,4 +1,4 @@
-#include "core/gcode/PauseMessage.h"
+#include "core/printer/PauseMessage.h"
 
 namespace PauseMessage {
 

@@ -6,6 +6,7 @@
 #include <QIODevice>
 
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <charconv>
@@ -20,6 +21,10 @@ namespace {
 constexpr std::string_view kPlatePrefix = "Metadata/plate_";
 constexpr std::string_view kPlateSuffix = ".gcode";
 constexpr qsizetype kChunk = 256 * 1024;
+// The G-code is deflated here, at zlib's fastest level: on the bench's 85 MB it writes the 3MF in
+// 2.0 times the floor (38 % of the text) where zlib's default took 8.6 times (32 %) and libzip's
+// own level 9, which it keeps for an entry whose method stays the same, 17.8 times.
+constexpr int kLevel = 1;
 
 struct Discard
 {
@@ -145,6 +150,79 @@ QString readEntry(zip_t* archive, zip_uint64_t index, const QString& name, zip_u
     }
     zip_fclose(file);
     return problem;
+}
+
+// Bytes deflated here, handed to libzip as stored bytes it copies as they are, with the size, CRC
+// and method they unpack by.
+struct Deflated
+{
+    QByteArray stored;
+    zip_uint64_t size = 0;
+    zip_uint32_t crc = 0;
+    zip_uint64_t at = 0;
+};
+
+zip_int64_t deflatedSource(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command)
+{
+    auto* deflated = static_cast<Deflated*>(state);
+    switch (command) {
+    case ZIP_SOURCE_OPEN:
+        deflated->at = 0;
+        return 0;
+    case ZIP_SOURCE_READ: {
+        const zip_uint64_t count = std::min<zip_uint64_t>(length, zip_uint64_t(deflated->stored.size()) - deflated->at);
+        std::memcpy(data, deflated->stored.constData() + deflated->at, count);
+        deflated->at += count;
+        return zip_int64_t(count);
+    }
+    case ZIP_SOURCE_CLOSE:
+        return 0;
+    case ZIP_SOURCE_STAT: {
+        auto* stat = static_cast<zip_stat_t*>(data);
+        zip_stat_init(stat);
+        stat->size = deflated->size;
+        stat->comp_size = zip_uint64_t(deflated->stored.size());
+        stat->comp_method = ZIP_CM_DEFLATE;
+        stat->crc = deflated->crc;
+        stat->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
+        return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+        if (length < 2 * sizeof(int))
+            return -1;
+        std::memset(data, 0, 2 * sizeof(int));
+        return 2 * sizeof(int);
+    case ZIP_SOURCE_FREE:
+        delete deflated;
+        return 0;
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+    default:
+        return -1;
+    }
+}
+
+// Raw deflate of bytes (no zlib header), as a zip entry stores them; null when memory ran out.
+std::unique_ptr<Deflated> deflate(QByteArrayView bytes)
+{
+    auto deflated = std::make_unique<Deflated>();
+    deflated->size = zip_uint64_t(bytes.size());
+    z_stream stream{};
+    if (deflateInit2(&stream, kLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return nullptr;
+    deflated->stored.resize(qsizetype(deflateBound(&stream, uLong(bytes.size()))));
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(deflated->stored.data());
+    stream.avail_out = uInt(deflated->stored.size());
+    const int result = ::deflate(&stream, Z_FINISH);
+    deflated->stored.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    if (result != Z_STREAM_END)
+        return nullptr;
+    deflated->crc = zip_uint32_t(crc32_z(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
+    return deflated;
 }
 
 Decoded refuse(const QString& problem, bool tooLarge = false)
@@ -359,7 +437,17 @@ QByteArray encode(const Archive& archive, QByteArrayView text, QString* problem)
     Zip zip(opened);
     const QByteArray md5 = md5Hex(text);
     const auto replace = [&](const Entry& entry, QByteArrayView bytes) {
-        zip_source_t* data = zip_source_buffer(zip.get(), bytes.data(), zip_uint64_t(bytes.size()), 0);
+        zip_source_t* data = nullptr;
+        if (entry.method == ZIP_CM_DEFLATE) {
+            std::unique_ptr<Deflated> deflated = deflate(bytes);
+            if (!deflated)
+                return false;
+            data = zip_source_function(zip.get(), deflatedSource, deflated.get());
+            if (data)
+                deflated.release(); // freed by the source
+        } else {
+            data = zip_source_buffer(zip.get(), bytes.data(), zip_uint64_t(bytes.size()), 0);
+        }
         if (!data)
             return false;
         if (zip_file_replace(zip.get(), zip_uint64_t(entry.index), data, 0) < 0) {

@@ -40,7 +40,7 @@ if $fuzz; then
         cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DBORVANE_FUZZ=ON \
             -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
         cmake --build build-fuzz -j "$(nproc)"
-        for name in ${FUZZ_TARGETS:-slicedfile numbers rowscans layerindex layerpieces heatshrink meatpack bgcode}; do
+        for name in ${FUZZ_TARGETS:-slicedfile numbers rowscans layerindex layerpieces heatshrink meatpack bgcode threemf}; do
             target=tests/fuzz/corpus/$name
             found=$(mktemp -d)
             log=$(mktemp)

@@ -102,7 +102,8 @@ CommandLine::CommandLine()
       m_removeHeader(
           QStringLiteral("remove-header"),
           QStringLiteral("Leave the two header lines out and write Borvane.g instead of Borvane.gx "
-                         "(or Borvane.bgcode): plain text, also from binary G-code.")),
+                         "(or Borvane.bgcode, Borvane.gcode.3mf): plain text, also from binary G-code or "
+                         "a 3MF.")),
       m_output(QStringList{QStringLiteral("o"), QStringLiteral("output")},
                QStringLiteral("Write to OUT instead of Borvane.gx (or Borvane.g) beside FILE; - writes to "
                               "standard output, and the report goes to standard error."),
@@ -142,7 +143,10 @@ CommandLine::CommandLine()
       m_message(QStringLiteral("message"),
                 QStringLiteral("With --pause: show TEXT on the printer's screen while it waits (M117), one line "
                                "of printable ASCII without \";\"."),
-                QStringLiteral("TEXT"))
+                QStringLiteral("TEXT")),
+      m_plate(QStringLiteral("plate"),
+              QStringLiteral("For a 3MF with G-code: edit plate N's G-code (Metadata/plate_N.gcode; default 1)."),
+              QStringLiteral("N"))
 {
     m_parser.setApplicationDescription(
         QStringLiteral("Inserts a pause or temperature lines into a sliced G-code file.\n"
@@ -158,10 +162,12 @@ CommandLine::CommandLine()
     m_parser.addOptions({m_height,  m_row,     m_layer,       m_hollow, m_part,         m_listHollows,  m_pause,
                          m_t0,      m_t1,      m_bed,         m_after,  m_removeHeader, m_output,
                          m_inPlace, m_force,   m_dryRun,      m_json,   m_printer,      m_lift,
-                         m_park,    m_standby, m_listPrinters, m_time, m_estimate, m_message});
+                         m_park,    m_standby, m_listPrinters, m_time, m_estimate, m_message,
+                         m_plate});
     m_parser.addPositionalArgument(QStringLiteral("FILE"),
-                                   QStringLiteral("The sliced G-code file, text or binary (.bgcode, written back "
-                                                  "as Borvane.bgcode); - reads it from standard input "
+                                   QStringLiteral("The sliced G-code file: text, binary (.bgcode, written back "
+                                                  "as Borvane.bgcode) or a 3MF with G-code (.gcode.3mf, written "
+                                                  "back as Borvane.gcode.3mf); - reads it from standard input "
                                                   "(a folder in the window sets the output folder)."));
 }
 
@@ -217,6 +223,13 @@ CommandLine::Parsed CommandLine::parse(const QStringList& arguments)
         if (!part || *part < 1)
             return refuse(QStringLiteral("--part \"%1\" is not a part number (digits, from 1).").arg(text));
         request.parts.append(*part);
+    }
+    if (m_parser.isSet(m_plate)) {
+        const std::optional<int> plate = rowNumber(m_parser.value(m_plate));
+        if (!plate || *plate < 1)
+            return refuse(QStringLiteral("--plate \"%1\" is not a plate number (digits, from 1).")
+                              .arg(m_parser.value(m_plate)));
+        request.plate = *plate;
     }
     if (!request.parts.isEmpty() &&
         std::none_of(request.positions.begin(), request.positions.end(), [](const Batch::Position& position) {

@@ -91,4 +91,5 @@ private:
     QCommandLineOption m_time;
     QCommandLineOption m_estimate;
     QCommandLineOption m_message;
+    QCommandLineOption m_plate;
 };

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QPointer>
@@ -171,6 +172,26 @@ QString ChooseFolder(const QString& caption, const QString& start)
 void setFolderChooser(FolderChooser chooser)
 {
     folderChooser() = std::move(chooser);
+}
+
+int ChoosePlate(const QList<int>& plates)
+{
+    QStringList items;
+    for (const int plate : plates)
+        items.append(QStringLiteral("Plate %1").arg(plate));
+    const QPointer<QWidget> owner = QApplication::activeWindow();
+    QInputDialog dialog(owner);
+    dialog.setWindowTitle(QStringLiteral("Choose a Plate"));
+    dialog.setLabelText(QStringLiteral("This 3MF holds G-code for %1 plates. Which plate's G-code do you edit?")
+                            .arg(plates.size()));
+    dialog.setComboBoxItems(items);
+    dialog.setComboBoxEditable(false);
+    dialog.setOption(QInputDialog::UseListViewForComboBoxItems);
+    const bool chosen = dialog.exec() == QDialog::Accepted;
+    if (owner)
+        owner->activateWindow();
+    const qsizetype at = items.indexOf(dialog.textValue());
+    return chosen && at >= 0 ? plates[at] : 0;
 }
 
 void ShowCritical(const QString& caption, const QString& text)

@@ -3,6 +3,7 @@
 // The message boxes and the file opening that reports through them: the only place that opens
 // message boxes. Each box is modal, owned by the active window, and has no icon.
 
+#include <QList>
 #include <QMessageBox>
 #include <QString>
 
@@ -49,6 +50,9 @@ QString ChooseFolder(const QString& caption, const QString& start);
 // While a chooser is set, ChooseFolder asks it instead of showing a dialog. Tests set one.
 using FolderChooser = std::function<QString(const QString& caption, const QString& start)>;
 void setFolderChooser(FolderChooser chooser);
+// A list of a 3MF's plates ("Plate 1", "Plate 2", ...) to choose the one whose G-code is edited;
+// the plate chosen, 0 when the user cancels.
+int ChoosePlate(const QList<int>& plates);
 // A box with the critical icon, for what escaped a handler.
 void ShowCritical(const QString& caption, const QString& text);
 

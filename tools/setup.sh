@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 # clang and its runtime libraries build the fuzz targets (test.sh --fuzz); dpkg-dev and file
 # build the .deb (CPack asks `file` about each installed binary); lintian checks it. xvfb and
 # xauth give borvane_screenshot a display (xvfb-run) to take the window's picture on.
-packages=(cmake make g++ ccache qt6-base-dev libqscintilla2-qt6-dev libgl-dev fonts-dejavu-core fonts-wine
+packages=(cmake make g++ ccache qt6-base-dev libqscintilla2-qt6-dev libzip-dev libgl-dev fonts-dejavu-core fonts-wine
     desktop-file-utils appstream dpkg-dev file lintian clang libclang-rt-dev xvfb xauth "$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,6 @@
 #include "core/batch/Batch.h"
 #include "core/container/BinaryGCode.h"
+#include "core/container/ThreeMF.h"
 
 #include "core/machine/BackgroundPauseIndex.h"
 #include "core/gcode/CommandLines.h"
@@ -113,22 +114,28 @@ QList<QStringList> pressedLines(const Request& request)
     return presses;
 }
 
-// Binary G-code keeps its form in the output's name too, unless the header is removed.
-QString defaultOutputPath(const QString& file, bool removeHeader, bool binary)
+// Binary G-code and a 3MF keep their form in the output's name too, unless the header is removed.
+QString defaultOutputPath(const QString& file, bool removeHeader, const QString& suffix)
 {
-    const QString name = SlicedFile::outputFileNameFor(::Insertion::defaultOutputFileName(), !removeHeader,
-                                                       binary ? SlicedFile::kBinaryOutputSuffix : QString());
+    const QString name = SlicedFile::outputFileNameFor(::Insertion::defaultOutputFileName(), !removeHeader, suffix);
     return SlicedFile::folderOf(file) + QDir::separator() + name;
 }
 
-// Whether the input starts binary G-code, looked at before it is read; false when it cannot be
-// opened (the read then tells why).
-bool inputIsBinary(const QString& file, const Streams& streams)
+// The output suffix of the input's form, looked at before it is read: binary G-code's, a 3MF's
+// (a zip archive), or empty for text and when it cannot be opened (the read then tells why).
+QString inputSuffix(const QString& file, const Streams& streams)
 {
+    QFile opened;
+    QIODevice* input = nullptr;
     if (file == kStandardStream)
-        return streams.in && BinaryGCode::startsBinary(*streams.in);
-    QFile input;
-    return SlicedFile::openRegularFile(input, file) == SlicedFile::Opened::Yes && BinaryGCode::startsBinary(input);
+        input = streams.in;
+    else if (SlicedFile::openRegularFile(opened, file) == SlicedFile::Opened::Yes)
+        input = &opened;
+    if (input && BinaryGCode::startsBinary(*input))
+        return SlicedFile::kBinaryOutputSuffix;
+    if (input && ThreeMF::startsZip(*input))
+        return SlicedFile::kThreeMFOutputSuffix;
+    return QString();
 }
 
 // Writes the header, then the body with each placement's bytes put in (offsets ascending): the
@@ -184,9 +191,9 @@ bool writeTo(const QString& path, QIODevice* standardOutput,
 
 bool write(const QString& path, QIODevice* standardOutput, QByteArrayView header, const QByteArray& body,
            LineBreaks::Style lineBreak, const QList<::Insertion::Placement>& placements,
-           const BinaryGCode::Container* container, QString& error)
+           const BinaryGCode::Container* container, const ThreeMF::Archive* archive, QString& error)
 {
-    if (!container)
+    if (!container && !archive)
         return writeTo(
             path, standardOutput,
             [&](QIODevice& device, QString& problem) {
@@ -205,7 +212,8 @@ bool write(const QString& path, QIODevice* standardOutput, QByteArrayView header
         }
     }
     QString problem;
-    const QByteArray file = BinaryGCode::encode(*container, text, &problem);
+    const QByteArray file =
+        container ? BinaryGCode::encode(*container, text, &problem) : ThreeMF::encode(*archive, text, &problem);
     if (file.isEmpty()) {
         error = QStringLiteral("Cannot write %1: %2").arg(PathBytes::shown(path), problem);
         return false;
@@ -533,7 +541,7 @@ static Outcome edit(const Request& request, const Streams& streams)
         outcome.outputPath = request.file;
     else if (request.output.isEmpty())
         outcome.outputPath =
-            defaultOutputPath(request.file, request.removeHeader, inputIsBinary(request.file, streams));
+            defaultOutputPath(request.file, request.removeHeader, inputSuffix(request.file, streams));
     else
         outcome.outputPath = request.output;
     if (request.listHollows)
@@ -567,6 +575,7 @@ static Outcome edit(const Request& request, const Streams& streams)
         body.followStates();
     SlicedFile::ReadOptions options;
     options.maxRowBytes = -1; // no row is painted here
+    options.plate = request.plate;
     const bool fromStream = request.file == kStandardStream;
     if (fromStream && !streams.in) {
         outcome.error = QStringLiteral("No standard input to read the sliced file from.");
@@ -641,8 +650,9 @@ static Outcome edit(const Request& request, const Streams& streams)
     const QByteArrayView header = request.removeHeader ? QByteArrayView() : QByteArrayView(read.header);
     // The header removed, the output is plain text whatever the input's form.
     const BinaryGCode::Container* container = request.removeHeader ? nullptr : read.container.get();
+    const ThreeMF::Archive* archive = request.removeHeader ? nullptr : read.archive.get();
     if (!write(outcome.outputPath, streams.out, header, body.text(), read.lineBreak, *placements, container,
-               outcome.error))
+               archive, outcome.error))
         return outcome;
     outcome.ok = outcome.written = true;
     return outcome;

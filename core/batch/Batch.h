@@ -45,6 +45,7 @@ struct Request
 {
     // Every member has an initialiser, so that a request can name only what it sets.
     QString file = {}; // the sliced G-code file, or kStandardStream
+    int plate = 1;     // the plate whose G-code a 3MF gives
 
     QList<Position> positions = {}; // one or more, in any order
     // The parts (from 1) that heights and layers are looked for in; empty for every part a

@@ -256,7 +256,11 @@ QString folderOf(const QString& path)
 QString outputFileNameFor(const QString& storedName, bool writeHeader, const QString& headerSuffix)
 {
     const QString suffix = headerSuffix.isEmpty() ? QStringLiteral(".gx") : headerSuffix;
-    return Utility::BaseName(storedName) + (writeHeader ? suffix : QStringLiteral(".g"));
+    // "Borvane.gcode.3mf" has the base "Borvane", as the suffix is written whole.
+    const QString stored = storedName.endsWith(kThreeMFOutputSuffix, Qt::CaseInsensitive)
+                               ? storedName.chopped(kThreeMFOutputSuffix.size()) + QStringLiteral(".3mf")
+                               : storedName;
+    return Utility::BaseName(stored) + (writeHeader ? suffix : QStringLiteral(".g"));
 }
 
 QString outputNameProblem(const QString& name)

@@ -101,6 +101,8 @@ QString outputFileNameFor(const QString& storedName, bool writeHeader, const QSt
 
 // The suffix of an output in the form of binary G-code input.
 inline const QString kBinaryOutputSuffix = QStringLiteral(".bgcode");
+// The suffix of an output in the form of a 3MF with G-code, whose base is the name before it.
+inline const QString kThreeMFOutputSuffix = QStringLiteral(".gcode.3mf");
 
 // Why a typed output name is refused, empty when it names a file in the chosen folder: a
 // blank name, "." or "..", one holding a NUL character, or one holding a separator ("../x.gx", "a/b.gx",

@@ -80,11 +80,12 @@ QString lookAlike(QByteArrayView firstBytes, const QString& path)
             continue;
         const QString what = QLatin1String(signature.what);
         if (what == u"a zip archive" && path.endsWith(QStringLiteral(".3mf"), Qt::CaseInsensitive))
-            return QStringLiteral(
-                "This is a 3MF project, a zip archive: export plain G-code from the slicer.");
+            return QStringLiteral("This is a 3MF project without G-code (no Metadata/plate_N.gcode): export the "
+                                  "plate's G-code (.gcode.3mf) or plain G-code from the slicer.");
         if (what == u"a zip archive")
-            return QStringLiteral("This is a zip archive (as a 3MF project is): export plain G-code from the "
-                                  "slicer, or unpack the G-code from the archive.");
+            return QStringLiteral("This is a zip archive without G-code (no Metadata/plate_N.gcode, as a 3MF with "
+                                  "G-code has): export G-code from the slicer, or unpack the G-code from the "
+                                  "archive.");
         if (what == u"binary G-code")
             return QStringLiteral("This is binary G-code: export plain (text) G-code from the slicer.");
         return QStringLiteral("This is %1, not G-code: export plain G-code from the slicer.").arg(what);
@@ -280,6 +281,34 @@ ReadResult readBinary(QIODevice& device, const QString& path, BodySink& body, co
     return result;
 }
 
+// Reads a 3MF archive whole from the device's position, then its plate's G-code as a plain file
+// of that text is read.
+ReadResult readThreeMF(QIODevice& device, const QString& path, BodySink& body, const ReadOptions& options)
+{
+    std::shared_ptr<ThreeMF::Archive> archive;
+    QByteArray text;
+    try {
+        ThreeMF::Decoded decoded = ThreeMF::decode(device, options.plate, options.maxBodyBytes, options.maxBodyBytes,
+                                                   options.choosePlate);
+        if (decoded.noGCode)
+            return refused(Refusal::NotGCode, lookAlike(ThreeMF::kMagic, path));
+        if (!decoded.ok())
+            return refused(decoded.tooLarge ? Refusal::TooLarge : Refusal::Unread,
+                           QStringLiteral("It is a 3MF (zip) archive, but %1; nothing was read from it.")
+                               .arg(decoded.problem));
+        archive = std::make_shared<ThreeMF::Archive>(std::move(decoded.archive));
+        text = std::move(decoded.text);
+    } catch (const std::bad_alloc&) {
+        return refused(Refusal::Unread, QStringLiteral("There is not enough memory to hold it."));
+    }
+    QBuffer buffer(&text);
+    buffer.open(QIODevice::ReadOnly);
+    ReadResult result = readFrom(buffer, path, text.size(), body, options);
+    if (result.ok())
+        result.archive = std::move(archive);
+    return result;
+}
+
 } // namespace
 
 ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
@@ -303,9 +332,11 @@ ReadResult read(const QString& path, BodySink& body, const ReadOptions& options)
     const FileStamp opened = stampOf(file);
     // Its first bytes looked at on the file itself, which goes back to its start.
     const bool binary = BinaryGCode::startsBinary(file);
+    const bool zip = ThreeMF::startsZip(file);
     const std::unique_ptr<QIODevice> wrapper = options.readDevice ? options.readDevice(file) : nullptr;
     QIODevice& device = wrapper ? *wrapper : static_cast<QIODevice&>(file);
     ReadResult result = binary ? readBinary(device, path, body, options)
+                        : zip  ? readThreeMF(device, path, body, options)
                                : readFrom(device, path, opened.size, body, options);
     if (result.ok() && stampOf(file) != opened)
         return refused(Refusal::Unread, changedWhileRead());
@@ -316,6 +347,8 @@ ReadResult read(QIODevice& stream, BodySink& body, const ReadOptions& options)
 {
     if (BinaryGCode::startsBinary(stream))
         return readBinary(stream, QString(), body, options);
+    if (ThreeMF::startsZip(stream))
+        return readThreeMF(stream, QString(), body, options);
     return readFrom(stream, QString(), -1, body, options);
 }
 

@@ -7,6 +7,7 @@
 // comes back as a refusal with its reason; the caller then throws away what the sink holds.
 
 #include "core/container/BinaryGCode.h"
+#include "core/container/ThreeMF.h"
 #include "core/layers/LayerIndex.h"
 #include "core/file/SlicedFile.h"
 #include "core/text/LineBreaks.h"
@@ -52,6 +53,10 @@ struct ReadOptions
     qint64 maxRowBytes = kMaxRowBytes;
     // A body with no G0/G1 move is no sliced file.
     bool requireMove = true;
+    // The plate whose G-code a 3MF archive gives (Metadata/plate_N.gcode); with choosePlate set
+    // and several plates, it names the plate instead (0 refuses the file: none was chosen).
+    int plate = 1;
+    ThreeMF::PlateChooser choosePlate;
     // Tests put a device of their own between the file and the reader: one that fails or ends
     // part way, or counts what was read.
     std::function<std::unique_ptr<QIODevice>(QFile&)> readDevice;
@@ -79,6 +84,9 @@ struct ReadResult
     // For binary G-code, what the file keeps around its G-code and how it writes it; the G-code's
     // text was read as a plain file of that text is (header, body, line break). Null for text.
     std::shared_ptr<const BinaryGCode::Container> container;
+    // For a 3MF archive, the archive around the plate's G-code, read as binary G-code's is. Null
+    // for any other file.
+    std::shared_ptr<const ThreeMF::Archive> archive;
 
     bool ok() const { return refusal == Refusal::None; }
 };

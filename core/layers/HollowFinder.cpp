@@ -1,5 +1,6 @@
 #include "core/layers/HollowFinder.h"
 #include "core/container/BinaryGCode.h"
+#include "core/container/ThreeMF.h"
 
 #include "core/file/SlicedFile.h"
 #include "core/text/LineBreaks.h"
@@ -866,8 +867,17 @@ std::vector<Hollow> HollowFinder::find(std::string_view body, const LayerIndex& 
 }
 
 std::optional<std::vector<Hollow>> HollowFinder::findInFile(QIODevice& device,
-                                                            const std::atomic<bool>& cancel)
+                                                            const std::atomic<bool>& cancel, int plate)
 {
+    if (ThreeMF::startsZip(device)) {
+        // A 3MF: its plate's G-code, searched as a plain file of it.
+        ThreeMF::Decoded decoded = ThreeMF::decode(device, plate, SlicedFile::kMaxBodyBytes, SlicedFile::kMaxBodyBytes);
+        if (!decoded.ok() || cancel.load(std::memory_order_relaxed))
+            return std::nullopt;
+        QBuffer text(&decoded.text);
+        text.open(QIODevice::ReadOnly);
+        return findInFile(text, cancel);
+    }
     if (BinaryGCode::startsBinary(device)) {
         // Binary G-code: its text, searched as a plain file of it.
         BinaryGCode::Decoded decoded = BinaryGCode::decode(device, SlicedFile::kMaxBodyBytes, SlicedFile::kMaxBodyBytes);

@@ -60,8 +60,10 @@ public:
     // Reads a sliced file from the device's start (its two header lines set aside, as a drop
     // sets them aside) and finds the hollows of its body, with their roof rows only (see
     // resolve()). Widths worked out from E use a filament diameter named in the first piece read.
+    // Binary G-code is searched in its G-code, a 3MF in plate's G-code.
     // None when the file has no header, cannot be read, or cancel was set meanwhile.
-    static std::optional<std::vector<Hollow>> findInFile(QIODevice& device, const std::atomic<bool>& cancel);
+    static std::optional<std::vector<Hollow>> findInFile(QIODevice& device, const std::atomic<bool>& cancel,
+                                                         int plate = 1);
 
     // Fills in each hollow's layer, change row and height from the layer its roof row lies in,
     // drops those before the first layer and puts them in order, lowest layer first.

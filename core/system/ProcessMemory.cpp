@@ -1,6 +1,8 @@
 #include "core/system/ProcessMemory.h"
 
+#include <cstdio>
 #include <cstdlib> // defines __GLIBC__ where it is the C library
+#include <cstring>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -32,5 +34,27 @@ void ProcessMemory::preferLargePages(void* data, std::size_t bytes)
 #else
     (void)data;
     (void)bytes;
+#endif
+}
+
+long long ProcessMemory::availableBytes()
+{
+#ifdef __linux__
+    std::FILE* info = std::fopen("/proc/meminfo", "r");
+    if (!info)
+        return -1;
+    char line[256];
+    long long bytes = -1;
+    while (std::fgets(line, sizeof line, info)) {
+        long long kilobytes = 0;
+        if (std::strncmp(line, "MemAvailable:", 13) == 0 && std::sscanf(line + 13, "%lld", &kilobytes) == 1) {
+            bytes = kilobytes * 1024;
+            break;
+        }
+    }
+    std::fclose(info);
+    return bytes;
+#else
+    return -1;
 #endif
 }

@@ -20,4 +20,8 @@ void returnLargeBlocksAtOnce();
 // first written. Nothing happens elsewhere, or when the system declines.
 void preferLargePages(void* data, std::size_t bytes);
 
+// The memory the system can still give without swapping, in bytes (Linux's MemAvailable in
+// /proc/meminfo); -1 where it cannot be told.
+long long availableBytes();
+
 } // namespace ProcessMemory

@@ -76,16 +76,18 @@ bool TEditorForBorvane5_Form1::createFile()
         WriteHeader ? QByteArrayView(HeaderBuffer.data(), HeaderLength) : QByteArrayView();
     // Binary G-code is written back in its form around the edited text; without the header, as text.
     const BinaryGCode::Container* container = WriteHeader ? m_container.get() : nullptr;
+    const ThreeMF::Archive* archive = WriteHeader ? m_archive.get() : nullptr;
     const OutputFile::Written written =
         OutputFile::write(OutputPath, [&](QIODevice& device, QString& problem) {
-            if (!container)
+            if (!container && !archive)
                 return SlicedFile::writeOutput(device, header, Memo1->bytes(), Memo1->lineBreakBytes(), &problem);
             QByteArray text;
             QBuffer buffer(&text);
             buffer.open(QIODevice::WriteOnly);
             if (!SlicedFile::writeOutput(buffer, header, Memo1->bytes(), Memo1->lineBreakBytes(), &problem))
                 return false;
-            const QByteArray file = BinaryGCode::encode(*container, text, &problem);
+            const QByteArray file = container ? BinaryGCode::encode(*container, text, &problem)
+                                              : ThreeMF::encode(*archive, text, &problem);
             return !file.isEmpty() && SlicedFile::writeBytes(device, file, &problem);
         });
     if (written.failed == OutputFile::Written::Failed::Open)
@@ -127,7 +129,9 @@ void TEditorForBorvane5_Form1::cboxHeaderClick()
 {
     WriteHeader = !cboxHeader->isChecked();
     OutputFileName = SlicedFile::outputFileNameFor(OutputFileName, WriteHeader,
-                                                   m_container ? SlicedFile::kBinaryOutputSuffix : QString());
+                                                   m_container ? SlicedFile::kBinaryOutputSuffix
+                                                   : m_archive ? SlicedFile::kThreeMFOutputSuffix
+                                                               : QString());
     leditFileName->setText(OutputFileName);
 }
 

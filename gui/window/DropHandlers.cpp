@@ -190,8 +190,15 @@ TEditorForBorvane5_Form1::ReadSlicedFile(const QString& path)
         DocumentSink sink(*read.body, this, path);
         SlicedFile::ReadOptions options;
         options.readDevice = [](QFile& file) { return Dialogs::readDeviceFor(file); };
+        // A 3MF with several plates: the user chooses one, or cancels the drop.
+        bool plateCancelled = false;
+        options.choosePlate = [&plateCancelled](const QList<int>& plates) {
+            const int plate = Dialogs::ChoosePlate(plates);
+            plateCancelled = plate == 0;
+            return plate;
+        };
         result = SlicedFile::read(path, sink, options);
-        if (sink.cancelled())
+        if (sink.cancelled() || plateCancelled)
             return std::nullopt; // the user's own choice: nothing to tell, nothing changed
     } catch (const std::bad_alloc&) {
         result.emplace();
@@ -204,6 +211,7 @@ TEditorForBorvane5_Form1::ReadSlicedFile(const QString& path)
         read.layers = std::move(result->layers);
         read.lineBreak = result->lineBreak;
         read.container = std::move(result->container);
+        read.archive = std::move(result->archive);
         return read;
     case SlicedFile::Refusal::CannotOpen:
         Dialogs::ShowOpenError(path);
@@ -279,12 +287,14 @@ void TEditorForBorvane5_Form1::OpenPath(const QString& path)
     DroppedPath = path;
     FolderPath = isFolder ? DroppedPath : SlicedFile::folderOf(DroppedPath);
     if (read) {
-        // Binary G-code is written back as binary G-code, under its suffix; a text file after it
-        // goes back to the text's.
-        const bool binary = read->container != nullptr;
-        if (binary || OutputFileName.endsWith(SlicedFile::kBinaryOutputSuffix, Qt::CaseInsensitive))
-            OutputFileName = SlicedFile::outputFileNameFor(OutputFileName, WriteHeader,
-                                                           binary ? SlicedFile::kBinaryOutputSuffix : QString());
+        // Binary G-code and a 3MF are written back in their form, under its suffix; a text file
+        // after them goes back to the text's.
+        const QString suffix = read->container ? SlicedFile::kBinaryOutputSuffix
+                               : read->archive ? SlicedFile::kThreeMFOutputSuffix
+                                               : QString();
+        if (!suffix.isEmpty() || OutputFileName.endsWith(SlicedFile::kBinaryOutputSuffix, Qt::CaseInsensitive) ||
+            OutputFileName.endsWith(SlicedFile::kThreeMFOutputSuffix, Qt::CaseInsensitive))
+            OutputFileName = SlicedFile::outputFileNameFor(OutputFileName, WriteHeader, suffix);
     }
     FileLoaded = !isFolder;
     editFilePath->setText(PathBytes::shown(FolderPath));
@@ -317,7 +327,7 @@ void TEditorForBorvane5_Form1::OpenFileDialog()
                       FolderPath.isEmpty() ? QDir::homePath() : FolderPath);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(
-        {QStringLiteral("Sliced G-code files (*.gx *.g *.gcode *.gco *.bgcode)"), QStringLiteral("All files (*)")});
+        {QStringLiteral("Sliced G-code files (*.gx *.g *.gcode *.gco *.bgcode *.gcode.3mf)"), QStringLiteral("All files (*)")});
     if (dialog.exec() != QDialog::Accepted)
         return;
     if (const QString path = dialog.chosen(); !path.isEmpty())
@@ -329,6 +339,7 @@ void TEditorForBorvane5_Form1::LoadSlicedFile(ReadFile* read)
     if (read) {
         HeaderLength = int(read->header.size());
         m_container = std::move(read->container);
+        m_archive = std::move(read->archive);
         std::copy_n(read->header.constData(), HeaderLength, HeaderBuffer.begin());
         Memo1->setLineBreak(read->lineBreak);
         Memo1->takeBody(*read->body);

@@ -151,12 +151,14 @@ void TEditorForBorvane5_Form1::startHollowSearch(const QString& path)
 
 void TEditorForBorvane5_Form1::runHollowSearch(const QString& path, quint64 generation)
 {
-    m_hollowThread = std::thread([this, path, generation] {
+    // A 3MF's hollows are those of the plate shown.
+    const int plate = m_archive ? m_archive->plate : 1;
+    m_hollowThread = std::thread([this, path, generation, plate] {
         QFile file;
         // By the name's bytes, as the drop read it.
         if (SlicedFile::openRegularFile(file, path) != SlicedFile::Opened::Yes)
             return;
-        std::optional<std::vector<Hollow>> found = HollowFinder::findInFile(file, m_hollowCancel);
+        std::optional<std::vector<Hollow>> found = HollowFinder::findInFile(file, m_hollowCancel, plate);
         if (!found)
             return;
         m_hollowSearchEnded = true;

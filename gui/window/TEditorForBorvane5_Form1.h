@@ -9,6 +9,7 @@
 // time into the print, "Insert Time"). The work itself is done in core/ and in the gui/ classes they call.
 
 #include "core/container/BinaryGCode.h"
+#include "core/container/ThreeMF.h"
 #include "core/layers/HollowFinder.h"
 #include "core/layers/LayerIndex.h"
 #include "core/machine/MachineState.h"
@@ -110,6 +111,9 @@ public:
     int HeaderLength = 0;
     // The binary G-code around the file's text, which "Create" writes back; null for a text file.
     std::shared_ptr<const BinaryGCode::Container> m_container;
+    // The 3MF around the file's text and the plate it came from, which "Create" writes back; null
+    // for any other file.
+    std::shared_ptr<const ThreeMF::Archive> m_archive;
     bool WriteHeader = false;
     bool FileLoaded = false;
     int CurrentRow = 0;
@@ -249,6 +253,7 @@ private:
         LayerIndex layers;
         LineBreaks::Style lineBreak = LineBreaks::Style::LF;
         std::shared_ptr<const BinaryGCode::Container> container;
+        std::shared_ptr<const ThreeMF::Archive> archive;
     };
     std::optional<ReadFile> ReadSlicedFile(const QString& path);
     // Shows a file read whole: its header kept aside, its body in the edit buffer (file drop),

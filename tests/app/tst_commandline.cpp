@@ -22,6 +22,8 @@ private slots:
     void filesAndSwitches();
     void parts_data();
     void parts();
+    void plate_data();
+    void plate();
 };
 
 void TestCommandLine::positions_data()
@@ -165,6 +167,33 @@ void TestCommandLine::parts()
     for (const int part : parsed.request.parts)
         read << QString::number(part);
     QCOMPARE(read.join(u' '), parts);
+}
+
+void TestCommandLine::plate_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // before "part.gcode.3mf"
+    QTest::addColumn<int>("plate");             // as read, 0 for refused
+    QTest::newRow("none: plate 1") << QStringList{"--row", "4", "--pause"} << 1;
+    QTest::newRow("plate 2") << QStringList{"--row", "4", "--pause", "--plate", "2"} << 2;
+    QTest::newRow("with --list-hollows") << QStringList{"--list-hollows", "--plate=3"} << 3;
+    QTest::newRow("plate 0") << QStringList{"--row", "4", "--pause", "--plate", "0"} << 0;
+    QTest::newRow("not a number") << QStringList{"--row", "4", "--pause", "--plate", "two"} << 0;
+}
+
+void TestCommandLine::plate()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, plate);
+    CommandLine commandLine;
+    const CommandLine::Parsed parsed =
+        commandLine.parse(QStringList{"EditorForBorvane5"} + arguments + QStringList{"part.gcode.3mf"});
+    if (plate == 0) {
+        QCOMPARE(parsed.mode, CommandLine::Mode::Refused);
+        QVERIFY(parsed.reason.contains(QStringLiteral("--plate")));
+        return;
+    }
+    QCOMPARE(parsed.mode, CommandLine::Mode::Edit);
+    QCOMPARE(parsed.request.plate, plate);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -208,10 +208,10 @@ void TestSlicedFileReader::refusals_data()
     QTest::newRow("a move glued to its words, indented")
         << "a.gcode" << kHeader + ";x\n \tG0X1\n"
         << SlicedFile::kMaxBodyBytes << noLimit << Refusal::None << "";
-    QTest::newRow("a 3MF project")
+    QTest::newRow("a zip archive cut short")
         << "plate.gcode.3mf" << QByteArray("PK\x03\x04\x14\0\0\0\nG1\nG1\n", 15) << SlicedFile::kMaxBodyBytes
-        << noLimit << Refusal::NotGCode
-        << "This is a 3MF project, a zip archive: export plain G-code from the slicer.";
+        << noLimit << Refusal::Unread
+        << "It is a 3MF (zip) archive, but it has no zip directory at its end: it is cut short, or no zip archive";
     QTest::newRow("a PNG image") << "a.gcode" << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\nG1\n", 21)
                                  << SlicedFile::kMaxBodyBytes << noLimit << Refusal::NotGCode
                                  << "This is a PNG image, not G-code";
@@ -322,11 +322,12 @@ void TestSlicedFileReader::lookAlike_data()
                             << "";
     QTest::newRow("zip named .3mf")
         << QByteArray("PK\x03\x04", 4) << "a.3MF"
-        << "This is a 3MF project, a zip archive: export plain G-code from the slicer.";
+        << "This is a 3MF project without G-code (no Metadata/plate_N.gcode): export the plate's G-code "
+           "(.gcode.3mf) or plain G-code from the slicer.";
     QTest::newRow("zip")
         << QByteArray("PK\x03\x04", 4) << "a.gcode"
-        << "This is a zip archive (as a 3MF project is): export plain G-code from the slicer, "
-           "or unpack the G-code from the archive.";
+        << "This is a zip archive without G-code (no Metadata/plate_N.gcode, as a 3MF with G-code has): export "
+           "G-code from the slicer, or unpack the G-code from the archive.";
     QTest::newRow("PDF") << QByteArray("%PDF-1.4") << "a.gcode"
                          << "This is a PDF document, not G-code: export plain G-code from the slicer.";
     QTest::newRow("JPEG") << QByteArray("\xff\xd8\xff\xe0") << "a.gcode"

@@ -5,6 +5,7 @@
 #include "GeneratedPrints.h"
 #include "GuiTestSupport.h"
 #include "TestPaths.h"
+#include "ZipFixture.h"
 
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"
@@ -875,7 +876,7 @@ void TestBatchMode::refusedWritesNothing_data()
                                  << "This is a PNG image, not G-code";
     QTest::newRow("a 3MF project")
         << QStringList{"--row", "0", "--pause", "DIR/plate.3mf"}
-        << "This is a 3MF project, a zip archive: export plain G-code from the slicer.";
+        << "This is a 3MF project without G-code (no Metadata/plate_N.gcode): export the plate's G-code";
     QTest::newRow("output folder missing")
         << QStringList{"--row", "4", "--pause", "-o", "DIR/no/such.gx", "FILE"} << "Cannot write";
     QTest::newRow("output is a folder")
@@ -898,7 +899,7 @@ void TestBatchMode::refusedWritesNothing()
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("picture.png")),
                                QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\nG1 X1\n", 24)));
     QVERIFY(GuiTest::writeFile(m_dir->filePath(QStringLiteral("plate.3mf")),
-                               QByteArray("PK\x03\x04\x14\0\0\0\nG1 X1\nG1 X2\n", 21)));
+                               ZipFixture::make({{"3D/3dmodel.model", "<model/>\nG1 X1\nG1 X2\n"}}).bytes));
     QCOMPARE(::mkfifo(QFile::encodeName(m_dir->filePath(QStringLiteral("pipe.gcode"))).constData(), 0600), 0);
     for (QString& argument : arguments) {
         argument.replace(QStringLiteral("FILE"), file);

@@ -3,6 +3,7 @@
 
 #include "GuiTestSupport.h"
 #include "TestPaths.h"
+#include "ZipFixture.h"
 
 #include "core/container/BinaryGCode.h"
 #include "core/text/Utility.h"
@@ -15,11 +16,15 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QInputDialog>
 #include <QKeySequence>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -166,6 +171,7 @@ private slots:
     void binaryGCodeWrittenBackInItsForm_data();
     void binaryGCodeWrittenBackInItsForm();
     void damagedBinaryGCodeRefused();
+    void threeMFPlateChosenAndWrittenBack();
 
 private:
     QString fixture(const QString& relativePath, const QByteArray& bytes);
@@ -444,11 +450,10 @@ void TestDropCreate::refusedFile_data()
                                     << QStringLiteral(
                                            "This is a PDF document, not G-code: export plain G-code "
                                            "from the slicer.");
-    QTest::newRow("a zip archive") << QByteArray("PK\x03\x04\x14\0\0\0\nG1\nG1\n", 15) << true
-                                   << QStringLiteral(
-                                          "This is a zip archive (as a 3MF project is): export plain "
-                                          "G-code from the slicer, or unpack the G-code from the "
-                                          "archive.");
+    QTest::newRow("a zip archive without G-code")
+        << ZipFixture::make({{"3D/3dmodel.model", "<model/>\nG1\nG1\n"}}).bytes << true
+        << QStringLiteral("This is a zip archive without G-code (no Metadata/plate_N.gcode, as a 3MF with G-code "
+                          "has): export G-code from the slicer, or unpack the G-code from the archive.");
 }
 
 void TestDropCreate::refusedFile()
@@ -1314,6 +1319,73 @@ void TestDropCreate::damagedBinaryGCodeRefused()
     m_boxes->boxes.clear();
     QVERIFY(dropPath(fixture(QStringLiteral("good/in.gcode"), kHeader + kBody)));
     QCOMPARE(m_window->leditFileName->text(), QStringLiteral("Borvane.gx"));
+}
+
+// A 3MF with two plates dropped: the window asks which plate, the user picks plate 2 in the list;
+// its G-code is shown and edited, and "Create" writes Borvane.gcode.3mf with every other entry as it
+// was, plate 2's G-code edited in its compression method and its .md5 that of the new text.
+void TestDropCreate::threeMFPlateChosenAndWrittenBack()
+{
+    const QByteArray first = ";plate one\n;\nG1 Z0.2\nG1 X5 E1\n";
+    const QByteArray md5First = QCryptographicHash::hash(first, QCryptographicHash::Md5).toHex().toUpper();
+    const ZipFixture::Made made = ZipFixture::make({
+        {"[Content_Types].xml", "<Types/>\n"},
+        {"Metadata/plate_1.gcode", first},
+        {"Metadata/plate_1.gcode.md5", md5First, 0},
+        {"Metadata/plate_2.gcode", kHeader + kBody, 0},
+        {"Metadata/plate_2.gcode.md5", "0123456789ABCDEF0123456789ABCDEF", 0},
+        {"Metadata/plate_2.png", QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(100, 'p'), 0},
+    });
+    const QString input = fixture(QStringLiteral("two.gcode.3mf"), made.bytes);
+
+    // The user answers the plate list: plate 2 clicked, then OK.
+    QStringList offered;
+    QTimer answer;
+    answer.setInterval(10);
+    connect(&answer, &QTimer::timeout, this, [&] {
+        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        answer.stop();
+        offered = dialog->comboBoxItems();
+        auto* list = dialog->findChild<QListView*>();
+        auto* buttons = dialog->findChild<QDialogButtonBox*>();
+        if (!list || !buttons) {
+            dialog->reject();
+            return;
+        }
+        const QModelIndex second = list->model()->index(1, 0);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(second).center());
+        QTest::mouseClick(buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    });
+    answer.start();
+    QVERIFY(dropPath(input));
+    QCOMPARE(offered, (QStringList{QStringLiteral("Plate 1"), QStringLiteral("Plate 2")}));
+    QCOMPARE(QByteArray(m_window->HeaderBuffer.data(), m_window->HeaderLength), kHeader);
+    QCOMPARE(editorBytes(), kBody);
+    QCOMPARE(m_window->leditFileName->text(), QStringLiteral("Borvane.gcode.3mf"));
+
+    m_window->lbleRow->setText(QStringLiteral("2"));
+    QTest::mouseClick(m_window->sbtnGoRowNumber, Qt::LeftButton);
+    QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
+    m_boxes->answer(QMessageBox::Ok);
+    clickCreate();
+
+    QByteArray expected = kBody;
+    expected.insert(expected.indexOf("G1 X10 Y10"), "M25\n");
+    const QList<ZipFixture::Read> before = ZipFixture::read(made.bytes);
+    const QList<ZipFixture::Read> after = ZipFixture::read(readFile(path(QStringLiteral("Borvane.gcode.3mf"))));
+    QCOMPARE(after.size(), before.size());
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        QCOMPARE(after[i].name, before[i].name);
+        QCOMPARE(after[i].method, before[i].method);
+        if (i == 3)
+            QCOMPARE(after[i].data, kHeader + expected);
+        else if (i == 4)
+            QCOMPARE(after[i].data, QCryptographicHash::hash(kHeader + expected, QCryptographicHash::Md5).toHex().toUpper());
+        else
+            QCOMPARE(after[i].record, before[i].record);
+    }
 }
 
 QTEST_MAIN(TestDropCreate)

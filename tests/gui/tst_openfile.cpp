@@ -163,7 +163,7 @@ void TestOpenFile::ctrlOOpensTheChosenFile()
     });
     QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
     QVERIFY(answered);
-    QCOMPARE(filters, (QStringList{QStringLiteral("Sliced G-code files (*.gx *.g *.gcode *.gco *.bgcode)"),
+    QCOMPARE(filters, (QStringList{QStringLiteral("Sliced G-code files (*.gx *.g *.gcode *.gco *.bgcode *.gcode.3mf)"),
                                    QStringLiteral("All files (*)")}));
     QCOMPARE(GuiTest::loadedView(*window), afterDrop);
 }

@@ -37,7 +37,7 @@ endforeach()
 execute_process(COMMAND ${DPKG_DEB} -f ${packages} Package Version Depends OUTPUT_VARIABLE fields)
 message(STATUS "${fields}")
 if(NOT fields MATCHES "Package: ${PACKAGE}\n" OR NOT fields MATCHES "Version: ${VERSION}\n"
-        OR NOT fields MATCHES "Depends:.*libqt6widgets6")
+        OR NOT fields MATCHES "Depends:.*libqt6widgets6" OR NOT fields MATCHES "Depends:.*libzip4")
     message(FATAL_ERROR "the .deb's control fields: ${fields}")
 endif()
 

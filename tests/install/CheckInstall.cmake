@@ -20,6 +20,7 @@ foreach(expected
         share/icons/hicolor/scalable/apps/EditorForBorvane5.svg
         share/applications/EditorForBorvane5.desktop
         share/mime/packages/EditorForBorvane5-bgcode.xml
+        share/mime/packages/EditorForBorvane5-gcode3mf.xml
         share/metainfo/${APP_ID}.metainfo.xml
         share/man/man1/EditorForBorvane5.1.gz)
     if(NOT EXISTS ${prefix}/${expected})
@@ -31,7 +32,7 @@ if(EXISTS ${prefix}/bin/TempFile)
 endif()
 
 file(STRINGS ${desktop} entry)
-foreach(line "Exec=EditorForBorvane5 %f" "Icon=EditorForBorvane5" "MimeType=text/x.gcode;text/x-gcode;text/x-gcode-gx;application/x-bgcode;")
+foreach(line "Exec=EditorForBorvane5 %f" "Icon=EditorForBorvane5" "MimeType=text/x.gcode;text/x-gcode;text/x-gcode-gx;application/x-bgcode;application/x-gcode-3mf;")
     list(FIND entry "${line}" found)
     if(found EQUAL -1)
         message(FATAL_ERROR "the desktop entry lacks the line ${line}")

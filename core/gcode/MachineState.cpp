@@ -11,51 +11,7 @@
 
 namespace {
 
-// --- The words of a row, through the project's one word reader --------------------------------
-
 using Command = MachineTracker::RowCommand;
-
-void readCommand(std::string_view text, Command& command)
-{
-    command.letter = 0;
-    command.number = -1;
-    command.words.present = 0;
-    command.anyWord = false;
-    GCodeWords::Reader reader(text);
-    const GCodeWords::Command head = GCodeWords::readCommand(reader);
-    if (head.letter != 'G' && head.letter != 'M' && head.letter != 'T')
-        return;
-    command.letter = head.letter;
-    command.number = head.number;
-    if (head.letter == 'M' &&
-        (head.number == 0 || head.number == 1 || head.number == 117 || head.number == 118))
-        return; // a message follows, not words
-    while (reader.next()) {
-        const char letter = reader.letter();
-        const std::optional<double> value = reader.value();
-        if (value)
-            command.words.set(letter, *value);
-        command.anyWord = command.anyWord || value || (letter != 'Z' && letter != 'E');
-    }
-}
-
-std::optional<double> word(const Command& command, char letter)
-{
-    return command.words[letter];
-}
-
-// G92: logical positions.
-void setPosition(MachineState& s, const Command& command)
-{
-    if (const auto& v = word(command, 'X'))
-        s.x = *v;
-    if (const auto& v = word(command, 'Y'))
-        s.y = *v;
-    if (const auto& v = word(command, 'Z'))
-        s.z = *v;
-    if (const auto& v = word(command, 'E'))
-        s.e = *v;
-}
 
 // --- Cells of 2 mm -----------------------------------------------------------------------------
 
@@ -118,8 +74,8 @@ bool CellGrid::grow(std::int32_t cx, std::int32_t cy)
 
 bool MachineState::layerPassAgrees() const
 {
-    return z && layerPass.zKnown && layerPass.z == *z && !relativeXyz && !layerPass.relativeAxes &&
-           layerPass.e == e && layerPass.relativeE == relativeE;
+    return z && layerPass.z && *layerPass.z == *z && !relativeXyz && !layerPass.relativeXyz && layerPass.e == e &&
+           layerPass.relativeE == relativeE;
 }
 
 std::optional<double> MachineState::activeTarget() const
@@ -141,151 +97,74 @@ void MachineTracker::rows(std::string_view bytes)
     }
 }
 
-void MachineTracker::followLayerPass(char letter, int number, const WordValues& words, bool anyWord)
-{
-    MachineState::LayerPass& pass = m_state.layerPass;
-    const auto at = [&](char l) { return words[l]; };
-    if (letter == 'M') {
-        if (number == 82 || number == 83)
-            pass.relativeE = number == 83;
-        return;
-    }
-    if (letter != 'G')
-        return;
-    if (number >= 0 && number <= 3) {
-        if (const auto& z = at('Z'); z && number <= 1) {
-            pass.z = pass.relativeAxes ? std::round((pass.z + *z) * 1e6) / 1e6 : *z;
-            pass.zKnown = true;
-        }
-        if (const auto& e = at('E'))
-            pass.e = pass.relativeE || pass.relativeAxes ? pass.e + *e : *e;
-    } else if (number == 90 || number == 91) {
-        pass.relativeAxes = number == 91;
-    } else if (number == 92) {
-        if (const auto& e = at('E'))
-            pass.e = *e;
-        else if (!anyWord)
-            pass.e = 0.0;
-    }
-}
-
 void MachineTracker::row(std::string_view text)
 {
-    readCommand(text, m_command);
-    const Command& command = m_command;
+    Command& command = m_command;
+    command.letter = 0;
+    command.number = -1;
+    command.words.present = 0;
+    GCodeWords::Reader reader(text);
+    const GCodeWords::Command head = GCodeWords::readCommand(reader);
+    if (head.letter != 'G' && head.letter != 'M' && head.letter != 'T')
+        return;
+    command.letter = head.letter;
+    command.number = head.number;
+    Motion::readWords(reader, head, command.words);
     MachineState& s = m_state;
-    if (command.letter == 'G' || command.letter == 'M') {
+    if (head.letter != 'T') {
         // The layer pass reads a command only from a row that starts with one of these.
         std::size_t first = 0;
         while (first < text.size() && GCodeWords::isBlank(text[first]))
             ++first;
         const char c = first < text.size() ? GCodeWords::upper(text[first]) : 0;
-        if (c == 'G' || c == 'M' || c == 'N' || c == '(')
-            followLayerPass(command.letter, command.number, command.words, command.anyWord);
-    }
-    if (command.letter == 'T') {
-        s.tool = command.number;
-        return;
-    }
-    if (command.letter == 'G') {
-        // Under G20 the lengths of a move or a G92 are inches, which the firmware turns into mm.
-        if (s.inches && (command.number <= 3 || command.number == 92)) {
-            Command inMm = command;
-            for (const char letter : {'X', 'Y', 'Z', 'E', 'F', 'I', 'J', 'R'}) {
-                if (const std::optional<double> v = command.words[letter])
-                    inMm.words.set(letter, *v * MachineState::kMmPerInch);
-            }
-            return command.number == 92 ? setPosition(s, inMm) : move(inMm.number, inMm.words);
-        }
-        switch (command.number) {
-        case 0:
-        case 1:
-        case 2:
-        case 3:
-            move(command.number, command.words);
-            return;
-        case 10:
-            // RepRapFirmware's G10 P/L sets tool offsets and temperatures; without them it retracts.
-            if (word(command, 'P') || word(command, 'L'))
-                return;
-            s.firmwareRetraction = true;
-            s.firmwareRetracted = true;
-            return;
-        case 11:
-            s.firmwareRetraction = true;
-            s.firmwareRetracted = false;
-            return;
-        case 28: {
-            const bool any = word(command, 'X') || word(command, 'Y') || word(command, 'Z');
-            if (!any || word(command, 'X'))
-                s.x.reset();
-            if (!any || word(command, 'Y'))
-                s.y.reset();
-            if (!any || word(command, 'Z'))
-                s.z.reset();
-            // Where X and Y home is reachable, and the file's frame calls it X0 Y0 on printers that
-            // home to their minimum and on deltas (the centre). Only a park candidate: the axes
-            // stay unknown, as the file moves them before it prints.
-            if (m_marking && (!any || (word(command, 'X') && word(command, 'Y'))))
-                markVisited(0.0, 0.0);
-            return;
-        }
-        case 20:
-        case 21:
-            s.inches = command.number == 20;
-            return;
-        case 90:
-            s.relativeXyz = false;
-            s.relativeE = false;
-            s.eModeStated = true;
-            return;
-        case 91:
-            s.relativeXyz = true;
-            s.relativeE = true;
-            s.eModeStated = true;
-            return;
-        case 92:
-            setPosition(s, command);
-            return;
-        default:
-            return;
+        if (c == 'G' || c == 'M' || c == 'N' || c == '(') {
+            GCodeWords::Words words = command.words;
+            Motion::step<Motion::kLayerRule>(s.layerPass, head, words);
         }
     }
-    if (command.letter != 'M')
+    const std::optional<double> fromX = s.x, fromY = s.y, fromZ = s.z;
+    const Motion::Change change = Motion::step<Motion::kFirmware>(s, head, command.words);
+    if (change.move) {
+        move(head.number, change, fromX, fromY, fromZ);
         return;
-    const auto& sWord = word(command, 'S');
-    switch (command.number) {
-    case 82:
-        s.relativeE = false;
-        s.eModeStated = true;
+    }
+    const GCodeWords::Words& words = command.words;
+    if (head.letter == 'G') {
+        // Where X and Y home is reachable, and the file's frame calls it X0 Y0 on printers that
+        // home to their minimum and on deltas (the centre). Only a park candidate: the axes stay
+        // unknown, as the file moves them before it prints.
+        const bool homesAll = !words.has('X') && !words.has('Y') && !words.has('Z');
+        if (head.number == 28 && m_marking && (homesAll || (words.has('X') && words.has('Y'))))
+            markVisited(0.0, 0.0);
         return;
-    case 83:
-        s.relativeE = true;
-        s.eModeStated = true;
+    }
+    if (head.letter != 'M')
         return;
+    const auto sWord = words['S'];
+    switch (head.number) {
     case 104:
     case 109: {
-        const std::optional<double> value = sWord ? sWord : word(command, 'R');
+        const std::optional<double> value = sWord ? sWord : words['R'];
         if (!value)
             return;
-        const auto& t = word(command, 'T');
+        const auto t = words['T'];
         s.toolTargets[t ? int(*t) : s.tool] = *value;
         return;
     }
     case 140:
     case 190: {
-        const std::optional<double> value = sWord ? sWord : word(command, 'R');
+        const std::optional<double> value = sWord ? sWord : words['R'];
         if (value)
             s.bedTarget = *value;
         return;
     }
     case 106: {
-        const auto& p = word(command, 'P');
+        const auto p = words['P'];
         s.fans[p ? int(*p) : 0] = sWord ? *sWord : 255.0;
         return;
     }
     case 107: {
-        const auto& p = word(command, 'P');
+        const auto p = words['P'];
         s.fans[p ? int(*p) : 0] = 0.0;
         return;
     }
@@ -294,36 +173,15 @@ void MachineTracker::row(std::string_view text)
     }
 }
 
-void MachineTracker::move(int command, const WordValues& words)
+void MachineTracker::move(int command, const Motion::Change& change, const std::optional<double>& fromX,
+                          const std::optional<double>& fromY, const std::optional<double>& fromZ)
 {
     MachineState& s = m_state;
-    const auto at = [&](char letter) { return words[letter]; };
-    if (const auto& f = at('F'))
-        s.feed = *f;
-    const std::optional<double> fromX = s.x;
-    const std::optional<double> fromY = s.y;
-    const std::optional<double> fromZ = s.z;
-    const auto axis = [&](std::optional<double>& position, char letter) {
-        if (const auto& v = at(letter)) {
-            if (!s.relativeXyz)
-                position = *v;
-            else if (position)
-                position = *position + *v;
-        }
-    };
-    axis(s.x, 'X');
-    axis(s.y, 'Y');
-    axis(s.z, 'Z');
-    double delta = 0.0;
-    if (const auto& v = at('E')) {
-        delta = s.relativeE ? *v : *v - s.e;
-        s.e = s.relativeE ? s.e + *v : *v;
-    }
-    const auto change = [](const std::optional<double>& from, const std::optional<double>& to) {
+    const double delta = change.pushed;
+    const auto difference = [](const std::optional<double>& from, const std::optional<double>& to) {
         return from && to ? *to - *from : 0.0;
     };
-    m_move = {command, change(fromX, s.x), change(fromY, s.y), change(fromZ, s.z), delta};
-    const bool movesXy = at('X') || at('Y') || (command >= 2 && (at('I') || at('J')));
+    m_move = {command, difference(fromX, s.x), difference(fromY, s.y), difference(fromZ, s.z), delta};
     if (delta < 0) {
         s.retracted += -delta;
         s.retractLength = s.retracted;
@@ -331,25 +189,18 @@ void MachineTracker::move(int command, const WordValues& words)
     } else if (delta > 0) {
         s.retracted = std::max(0.0, s.retracted - delta);
     }
-    if (!m_marking) {
-        if (movesXy && delta > 0 && s.z) {
-            s.lastExtrusionZ = s.z;
-            s.topZ = std::max(s.topZ, *s.z);
-        }
-        return;
-    }
-    if (s.x && s.y)
+    if (m_marking && s.x && s.y)
         markVisited(*s.x, *s.y);
-    if (movesXy && delta > 0 && s.z) {
-        if (fromX && fromY && s.x && s.y) {
-            if (command >= 2)
-                markArcMove(command, *fromX, *fromY, *s.x, *s.y, words);
-            else
-                markPrinted(*fromX, *fromY, *s.x, *s.y);
-        }
-        s.lastExtrusionZ = s.z;
-        s.topZ = std::max(s.topZ, *s.z);
+    if (!change.extrudes)
+        return;
+    if (m_marking && fromX && fromY && s.x && s.y) {
+        if (command >= 2)
+            markArcMove(command, *fromX, *fromY, *s.x, *s.y, m_command.words);
+        else
+            markPrinted(*fromX, *fromY, *s.x, *s.y);
     }
+    s.lastExtrusionZ = s.z;
+    s.topZ = std::max(s.topZ, *s.z);
 }
 
 void MachineTracker::adopt(const std::vector<Visited>& visited, const CellGrid& printed, std::uint32_t part)
@@ -435,7 +286,7 @@ void MachineTracker::markPrinted(double x0, double y0, double x1, double y1)
 // R gives the radius, of which two centres fit, and as which one a firmware takes is not agreed,
 // both arcs are marked: the park keeps clear of either.
 void MachineTracker::markArcMove(int command, double x0, double y0, double x1, double y1,
-                                 const WordValues& words)
+                                 const GCodeWords::Words& words)
 {
     const auto at = [&](char letter) { return words[letter]; };
     const bool clockwise = command == 2;

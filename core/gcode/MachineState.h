@@ -1,10 +1,11 @@
 #pragma once
 
 // What the printer's state is at a row of a sliced body, read from the rows before it as a
-// Marlin-style firmware reads them: G90/G91 set every axis absolute/relative, E included;
-// M82/M83 then set E alone; G92 sets logical positions; F is modal; T selects the tool; G20/G21
-// set the units of the words that follow (inches or mm; Marlin keeps positions in mm either way).
-// This is what a park-and-resume block needs to leave the machine as it found it.
+// Marlin-style firmware reads them (Motion.h, kFirmware): positions and modes, the feed rate and
+// the tool, and besides them the temperatures, the fans and the retraction. This is what a
+// park-and-resume block needs to leave the machine as it found it.
+
+#include "core/gcode/Motion.h"
 
 #include <array>
 #include <cstdint>
@@ -17,39 +18,19 @@
 struct BedShape;
 struct PauseContext;
 
-struct MachineState
+struct MachineState : Motion::State
 {
-    // Logical positions as the rows set them; an axis is unknown until a move or G92 sets it.
-    std::optional<double> x, y, z;
-    double e = 0.0;
-    bool relativeXyz = false;   // G91
-    bool relativeE = false;     // M83, or G91 until an M82
-    bool eModeStated = false;   // an M82, M83, G90 or G91 has said what E is
-    bool inches = false;        // G20 in force: the words are inches (positions here stay mm)
-    std::optional<double> feed; // mm/min, the last F
-    int tool = 0;
     std::map<int, double> toolTargets; // M104/M109 per tool
     std::optional<double> bedTarget;   // M140/M190
     std::map<int, double> fans;        // M106/M107 per fan index
 
-    bool firmwareRetraction = false;     // the rows use G10/G11
-    bool firmwareRetracted = false;      // a G10 not yet undone by G11
     double retracted = 0.0;              // mm of filament the E moves have pulled back since the last push
     std::optional<double> retractLength; // the file's own retraction: the latest retraction's depth
     std::optional<double> retractFeed;   // the feed rate of that retraction
 
-    // The rows as the layer pass reads them (LayerIndex.h), where it differs from a firmware: it
-    // takes Z from G0/G1 alone, not from G92 or arcs, sums relative heights to the nanometre, reads
-    // E as relative under M83 or G91 alike, and a bare G92 zeroes its E. A block whose rows leave
+    // The same rows as the layer pass reads them (Motion.h, kLayerRule). A block whose rows leave
     // this as they found it, and extrude nothing, moves no layer the pass finds after it.
-    struct LayerPass
-    {
-        bool zKnown = false;
-        double z = 0.0;
-        double e = 0.0;
-        bool relativeAxes = false;
-        bool relativeE = false;
-    } layerPass;
+    Motion::State layerPass;
 
     std::optional<double> lastExtrusionZ; // the printing height of the latest extrusion
     double topZ = 0.0;                    // the highest printing height so far
@@ -61,26 +42,7 @@ struct MachineState
     std::optional<double> activeTarget() const;
 
     static constexpr double kRetractedAtLeast = 1e-6;
-    static constexpr double kMmPerInch = 25.4;
-};
-
-// The numbers of a row's words, by letter: a number only where its letter stands.
-struct WordValues
-{
-    std::optional<double> operator[](char letter) const
-    {
-        const int i = letter - 'A';
-        return present & (1u << i) ? std::optional<double>(values[std::size_t(i)]) : std::nullopt;
-    }
-    void set(char letter, double value)
-    {
-        const int i = letter - 'A';
-        values[std::size_t(i)] = value;
-        present |= 1u << i;
-    }
-
-    std::array<double, 26> values; // read only where present says
-    std::uint32_t present = 0;
+    static constexpr double kMmPerInch = Motion::kMmPerInch;
 };
 
 struct PointXY
@@ -170,8 +132,7 @@ public:
     {
         char letter = 0; // G, M or T; 0 for anything else
         int number = -1;
-        WordValues words;
-        bool anyWord = false; // a word stands, with a number or not (a Z or E without one is none)
+        GCodeWords::Words words;
     };
     // What the latest G0-G3 row moved: each axis from its position before to after (0 where the
     // position before or after is unknown), and E as the filament it pushed (negative: pulled).
@@ -227,15 +188,15 @@ public:
                                            const std::vector<std::uint64_t>& printedCells, double* clearance);
 
 private:
-    void move(int command, const WordValues& words);
-    void followLayerPass(char letter, int number, const WordValues& words, bool anyWord);
+    void move(int command, const Motion::Change& change, const std::optional<double>& fromX,
+              const std::optional<double>& fromY, const std::optional<double>& fromZ);
     void markVisited(double x, double y);
     void markPrinted(double x0, double y0, double x1, double y1);
     // An arc from (x0, y0) to (x1, y1) around (cx, cy), clockwise or not; a whole circle when
     // whole or when it ends where it starts.
     void markArc(double x0, double y0, double x1, double y1, double cx, double cy, bool clockwise,
                  bool whole);
-    void markArcMove(int command, double x0, double y0, double x1, double y1, const WordValues& words);
+    void markArcMove(int command, double x0, double y0, double x1, double y1, const GCodeWords::Words& words);
 
     MachineState m_state;
     RowCommand m_command;

@@ -575,7 +575,7 @@ struct PrintTimes::Pass
 
     void setLimits(const MachineTracker::RowCommand& command)
     {
-        const WordValues& w = command.words;
+        const GCodeWords::Words& w = command.words;
         static constexpr char kAxes[] = {'X', 'Y', 'Z', 'E'};
         const auto set = [](double& target, std::optional<double> value) {
             if (value && *value > 0 && std::isfinite(*value))
@@ -756,7 +756,7 @@ struct PrintTimes::Pass
     }
 
     // An arc's move: its length along the arc (and its height), in the direction of its chord.
-    static MachineTracker::MoveStep arcLength(MachineTracker::MoveStep move, const WordValues& words)
+    static MachineTracker::MoveStep arcLength(MachineTracker::MoveStep move, const GCodeWords::Words& words)
     {
         const auto i = words['I'], j = words['J'];
         const double chord = std::hypot(move.dx, move.dy);

@@ -125,7 +125,7 @@ void LayerView::readLayer(const Frame& frame, std::size_t layer)
     m_read.below.reserve(std::size_t(std::max(0, layers[layer].row - first)));
     const int layerRow = layers[layer].row;
     // Where the nozzle is when the selected row starts: where the last move before it ended.
-    QPointF before(start.state.x, start.state.y);
+    QPointF before(start.state.x.value_or(0.0), start.state.y.value_or(0.0));
     reader.read(bytes.substr(std::size_t(from), std::size_t(to - from)), start.row, [&](const Move& m) {
         if (m.row < frame.row)
             before = QPointF(m.x1, m.y1);

@@ -52,7 +52,7 @@
 //   G0 with E       extrudes                         no extrusion: only G1-G3 print    a travel is no layer's print
 //   G20             words in inches, kept in mm      the numbers as they stand         heights are compared with the
 //                                                                                      file's own numbers, exactly
-//   X and Y         followed                         not read (the view reads them)    the layer pass reads Z and E alone
+//   X, Y and F      followed                         not read (the view reads them)    the layer pass reads Z and E alone
 //
 // G28 reads the same everywhere: the homed axes are unknown until a move or G92 sets them (the
 // layer view draws an unknown X or Y at 0), so an extrusion after homing Z and before a move
@@ -70,7 +70,7 @@ namespace Motion {
 // Which reading of the commands a reader takes (see the table above).
 struct Reading
 {
-    bool tracksXy;            // X and Y positions are followed
+    bool tracksXy;            // X and Y positions and the feed rate are followed
     bool arcsMoveZ;           // a G2/G3's Z moves the head
     bool g92SetsZ;            // G92 Z sets Z
     bool bareG92Zeroes;       // a G92 without words sets X Y E to 0
@@ -123,7 +123,7 @@ struct State
 {
     std::optional<double> x, y, z; // logical positions, mm (under kLayerRule, X and Y stay unknown)
     double e = 0.0;                // logical E
-    std::optional<double> feed;    // mm/min, the last F
+    std::optional<double> feed;    // mm/min, the last F (not under kLayerRule)
     int tool = 0;
     bool relativeXyz = false; // G91
     bool relativeE = false;   // M83 (under kFirmware also G91, until an M82 or G90)
@@ -229,7 +229,7 @@ GCODEWORDS_INLINE Change step(State& s, GCodeWords::Command command, GCodeWords:
     case 2:
     case 3: {
         change.move = true;
-        if (words.has('F'))
+        if (R.tracksXy && words.has('F'))
             s.feed = words.value('F');
         if (R.tracksXy) {
             Detail::moveAxis<R>(s, s.x, words, 'X');

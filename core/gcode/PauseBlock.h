@@ -15,7 +15,7 @@
 // the profile says how, the motors are held for the pause and the firmware's idle timeout is
 // given back after it.
 
-#include "core/gcode/MachineState.h"
+#include "core/gcode/PauseContext.h"
 #include "core/gcode/PrinterProfiles.h"
 
 #include <QString>

@@ -25,7 +25,7 @@
 // else in the printers folder (a pipe, a device, a link to one) is reported and never read.
 
 #include "core/gcode/BedShape.h"
-#include "core/gcode/MachineState.h"
+#include "core/gcode/PointXY.h"
 
 #include <QByteArrayView>
 #include <QHash>

@@ -2,8 +2,8 @@
 
 #include "core/gcode/CommandLines.h"
 #include "core/gcode/Insertion.h"
-#include "core/gcode/MachineState.h"
 #include "core/gcode/PauseBlock.h"
+#include "core/gcode/PauseIndex.h"
 #include "core/gcode/PauseMessage.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"

@@ -9,8 +9,8 @@
 
 #include "core/gcode/BedShape.h"
 #include "core/gcode/LayerIndex.h"
-#include "core/gcode/MachineState.h"
 #include "core/gcode/PauseBlock.h"
+#include "core/gcode/PauseIndex.h"
 #include "core/gcode/PrinterProfiles.h"
 #include "core/gcode/SlicedFile.h"
 #include "core/text/RowSource.h"

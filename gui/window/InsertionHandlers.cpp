@@ -73,7 +73,7 @@ void TEditorForBorvane5_Form1::pressPause(const QString& message)
         return told(when.isEmpty() ? place : place + QStringLiteral(", ") + when);
     });
     const bool indexCurrent = m_pauseIndexRevision == Memo1->revision();
-    const qsizetype pauseLine = lines.indexOf(m_printerChoice->profile().pauseLine);
+    const qsizetype pauseLine = PauseMessage::pauseLineAt(lines, m_printerChoice->profile().pauseLine);
     // A pause of another family in the file: the printer chosen here may not know it.
     const auto otherFamilies = [this, count = int(lines.size())] {
         QList<Warning> notes;

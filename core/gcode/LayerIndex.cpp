@@ -104,12 +104,19 @@ public:
     {
         GCodeWords::Reader reader(p, end);
         const GCodeWords::Command command = GCodeWords::readCommand(reader);
-        if (!movesOrModes(command))
-            return reader.position();
         GCodeWords::Words words;
-        Motion::readWords(reader, command, words, kLayerNumbers);
         const std::optional<double> zBefore = m_state.z;
-        const Motion::Change change = Motion::step<Motion::kLayerRule>(m_state, command, words);
+        Motion::Change change;
+        if (command.letter == 'G' && command.number <= 3) {
+            // Most rows are moves: the model's move straight away.
+            words.read(reader, kLayerNumbers);
+            change = Motion::move<Motion::kLayerRule>(m_state, command.number, words);
+        } else {
+            if (!movesOrModes(command))
+                return reader.position();
+            Motion::readWords(reader, command, words, kLayerNumbers);
+            change = Motion::step<Motion::kLayerRule>(m_state, command, words);
+        }
         if (change.zSet) {
             const double z = *m_state.z;
             if (!zBefore || z != *zBefore || m_zSets.empty())

@@ -197,6 +197,34 @@ GCODEWORDS_INLINE void moveAxis(const State& s, std::optional<double>& position,
 
 } // namespace Detail
 
+// A G0-G3 (number) and its words, as step() applies it; a reader whose rows are mostly moves
+// may call it for them directly.
+template <const Reading& R>
+GCODEWORDS_INLINE Change move(State& s, int number, const GCodeWords::Words& words)
+{
+    Change change;
+    change.move = true;
+    if (R.tracksXy && words.has('F'))
+        s.feed = words.value('F');
+    if (R.tracksXy) {
+        Detail::moveAxis<R>(s, s.x, words, 'X');
+        Detail::moveAxis<R>(s, s.y, words, 'Y');
+    }
+    if (words.has('Z') && (number <= 1 || R.arcsMoveZ)) {
+        Detail::moveAxis<R>(s, s.z, words, 'Z');
+        change.zSet = true;
+    }
+    change.travels = words.has('X') || words.has('Y') || (number >= 2 && (words.has('I') || words.has('J')));
+    if (words.has('E')) {
+        const double value = words.value('E');
+        const bool relative = s.relativeExtrusion<R>();
+        change.pushed = relative ? value : value - s.e;
+        s.e = relative ? s.e + value : value;
+        change.extrudes = change.pushed > 0.0 && change.travels && s.z && (number >= 1 || R.g0Extrudes);
+    }
+    return change;
+}
+
 // Applies one row's command and words (read by readWords) to s as reading R reads them. Under
 // G20 (kFirmware) the words' lengths are turned into millimetres in words.
 template <const Reading& R>
@@ -227,28 +255,8 @@ GCODEWORDS_INLINE Change step(State& s, GCodeWords::Command command, GCodeWords:
     case 0:
     case 1:
     case 2:
-    case 3: {
-        change.move = true;
-        if (R.tracksXy && words.has('F'))
-            s.feed = words.value('F');
-        if (R.tracksXy) {
-            Detail::moveAxis<R>(s, s.x, words, 'X');
-            Detail::moveAxis<R>(s, s.y, words, 'Y');
-        }
-        if (words.has('Z') && (number <= 1 || R.arcsMoveZ)) {
-            Detail::moveAxis<R>(s, s.z, words, 'Z');
-            change.zSet = true;
-        }
-        change.travels = words.has('X') || words.has('Y') || (number >= 2 && (words.has('I') || words.has('J')));
-        if (words.has('E')) {
-            const double value = words.value('E');
-            const bool relative = s.relativeExtrusion<R>();
-            change.pushed = relative ? value : value - s.e;
-            s.e = relative ? s.e + value : value;
-            change.extrudes = change.pushed > 0.0 && change.travels && s.z && (number >= 1 || R.g0Extrudes);
-        }
-        return change;
-    }
+    case 3:
+        return move<R>(s, number, words);
     case 10:
         if (words.has('P') || words.has('L'))
             return change;

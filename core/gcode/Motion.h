@@ -12,7 +12,7 @@
 //           marlinfw.org/docs/gcode/G000-G001.html); Klipper: "G1 [X<pos>] [Y<pos>] [Z<pos>]
 //           [E<pos>] [F<speed>]" (klipper3d.org/G-Codes.html).
 //   G2/G3   an arc, clockwise and counter-clockwise, I J its centre's offset from the start or R
-//           its radius; "a Z argument ... the arc is a helix" (marlinfw.org/docs/gcode/G002-G003.html).
+//           its radius; with a Z the arc is a helix, ending at that Z (marlinfw.org/docs/gcode/G002-G003.html).
 //   G10/G11 firmware retraction and its undoing (marlinfw.org/docs/gcode/G010.html, G011.html);
 //           with P or L, RepRapFirmware's G10 sets a tool's offsets and temperatures instead
 //           (docs.duet3d.com, "G10: Tool Temperature and Offset").
@@ -22,8 +22,8 @@
 //           unread), or all three without one (marlinfw.org/docs/gcode/G028.html; Klipper
 //           "G28 [X] [Y] [Z]"). Where home lies is the printer's (its end stops, a probe's offset),
 //           not the file's: after it the file does not know the homed axes.
-//   G90/G91 absolute / relative coordinates, "this includes the extruder position unless
-//           overridden by M83" / M82 (marlinfw.org/docs/gcode/G090.html, G091.html).
+//   G90/G91 absolute / relative coordinates, E's included until an M83 / M82 says otherwise
+//           (marlinfw.org/docs/gcode/G090.html, G091.html).
 //   M82/M83 absolute / relative E alone (marlinfw.org/docs/gcode/M082.html, M083.html).
 //   G92     sets the named axes' logical positions without moving (marlinfw.org/docs/gcode/G092.html).
 //           Without a word it sets nothing on Marlin (its G92 sets each axis "seen" with a value)

@@ -8,7 +8,7 @@
 // pass over the text; painting asks whether they are current, and when not they are found once the
 // text has been still for a moment and refreshed() tells the views.
 
-#include "core/gcode/LayerIndex.h"
+#include "core/layers/LayerIndex.h"
 #include "core/gcode/PrintEvents.h"
 #include "gui/LayerRuler.h"
 

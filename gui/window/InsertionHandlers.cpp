@@ -2,9 +2,9 @@
 
 #include "core/gcode/CommandLines.h"
 #include "core/gcode/Insertion.h"
-#include "core/gcode/PauseBlock.h"
-#include "core/gcode/PauseIndex.h"
-#include "core/gcode/PauseMessage.h"
+#include "core/machine/PauseIndex.h"
+#include "core/printer/PauseBlock.h"
+#include "core/printer/PauseMessage.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"

@@ -9,12 +9,12 @@
 // time into the print, "Insert Time"). The work itself is done in core/ and in the gui/ classes they call.
 
 #include "core/container/BinaryGCode.h"
-#include "core/gcode/HollowFinder.h"
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/MoveReader.h"
-#include "core/gcode/PauseIndex.h"
-#include "core/gcode/PrintTimes.h"
-#include "core/gcode/SlicedFile.h"
+#include "core/file/SlicedFile.h"
+#include "core/layers/HollowFinder.h"
+#include "core/layers/LayerIndex.h"
+#include "core/layers/MoveReader.h"
+#include "core/machine/PauseIndex.h"
+#include "core/machine/PrintTimes.h"
 #include "gui/LayerRuler.h"
 #include "gui/LayerView.h"
 

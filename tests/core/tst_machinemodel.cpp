@@ -13,10 +13,10 @@
 //   G20 "set units to inches": the lengths and F of the words that follow are inches.
 // A position "?" is one the rows do not tell.
 
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/MachineTracker.h"
-#include "core/gcode/MoveReader.h"
-#include "core/gcode/PrintTimes.h"
+#include "core/layers/LayerIndex.h"
+#include "core/layers/MoveReader.h"
+#include "core/machine/MachineTracker.h"
+#include "core/machine/PrintTimes.h"
 
 #include <QStringList>
 #include <QTest>

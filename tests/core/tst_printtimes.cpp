@@ -4,8 +4,8 @@
 // program's estimate against the slicers that plan with acceleration, and never below the moves
 // timed at their own feed rates; the message a pause shows, and what it refuses.
 
-#include "core/gcode/PauseMessage.h"
-#include "core/gcode/PrintTimes.h"
+#include "core/printer/PauseMessage.h"
+#include "core/machine/PrintTimes.h"
 
 #include "TestPaths.h"
 

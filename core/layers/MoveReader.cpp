@@ -327,7 +327,7 @@ double diameterFromExtrusion(std::string_view rows)
     std::vector<double> widths, ratios;
     MoveReader reader(kDefaultFilamentDiameter);
     reader.read(rows, 0, [&](const Move& move) {
-        const MachineState& state = reader.state();
+        const ReaderState& state = reader.state();
         // A spiral vase's rise along its turn is no layer height.
         constexpr double kThinnestLayer = 0.04;
         if (move.kind != Move::Kind::Extrusion || move.arc || state.commentWidth > 0.0 ||

@@ -111,7 +111,7 @@ void LayerView::readRows(const Frame& frame, int first, int last, const std::fun
     const qsizetype to = last < rows.physicalRowCount() ? rows.rowStart(last) : qsizetype(bytes.size());
     Moves::MoveReader reader(frame.filamentDiameter, start.state);
     // Where the nozzle is when the selected row starts: where the last move before it ended.
-    QPointF before(start.state.x, start.state.y);
+    QPointF before(start.state.x.value_or(0.0), start.state.y.value_or(0.0));
     reader.read(bytes.substr(std::size_t(from), std::size_t(to - from)), start.row, [&](const Move& m) {
         if (m.row < frame.row)
             before = QPointF(m.x1, m.y1);

@@ -170,6 +170,8 @@ public:
 
     // Where reading stopped: at the row's end, its line break, ";" or "*", or within the last word.
     const char* position() const { return m_p; }
+    // Where the row's bytes end.
+    const char* end() const { return m_end; }
 
 private:
     // A number of at most 19 digits, whose digits read as a whole number n fit a double exactly
@@ -244,6 +246,54 @@ private:
     const char* m_end;
     const char* m_number = nullptr; // the number of the word found, until it is read or passed
     char m_letter = 0;
+};
+
+// Bit n stands for the letter 'A' + n, in the sets of letters below.
+constexpr std::uint32_t letterBit(char letter)
+{
+    return std::uint32_t(1) << (letter - 'A');
+}
+inline constexpr std::uint32_t kEveryLetter = (std::uint32_t(1) << 26) - 1;
+
+// The words of one row after its command: which letters stand and their numbers. The one record
+// every reader of moves and modes fills (Motion::readWords).
+struct Words
+{
+    std::uint32_t present = 0;
+    std::array<double, 26> values; // read only where present says
+
+    bool any() const { return present != 0; }
+    bool has(char letter) const { return present & letterBit(letter); }
+    // A letter's number, where has(letter).
+    double value(char letter) const { return values[std::size_t(letter - 'A')]; }
+    std::optional<double> operator[](char letter) const
+    {
+        return has(letter) ? std::optional<double>(value(letter)) : std::nullopt;
+    }
+    void set(char letter, double number)
+    {
+        values[std::size_t(letter - 'A')] = number;
+        present |= letterBit(letter);
+    }
+
+    // Reads the rest of a row's words (its command already read). The letters in numbers have
+    // their numbers read, and a number that fits no double is no word; the other letters count
+    // by standing there, their numbers passed over unread, which a reader that needs two numbers
+    // of a row keeps cheap.
+    GCODEWORDS_INLINE void read(Reader& reader, std::uint32_t numbers = kEveryLetter)
+    {
+        while (reader.next()) {
+            const char letter = reader.letter();
+            const std::uint32_t bit = letterBit(letter);
+            if (numbers & bit) {
+                const std::optional<double> number = reader.value();
+                if (!number)
+                    continue;
+                values[std::size_t(letter - 'A')] = *number;
+            }
+            present |= bit;
+        }
+    }
 };
 
 struct Command

@@ -1,6 +1,7 @@
 #include "core/layers/LayerIndex.h"
 
 #include "core/gcode/GCodeWords.h"
+#include "core/machine/Motion.h"
 #include "core/text/LineBreaks.h"
 #include "core/text/Utility.h"
 
@@ -25,43 +26,15 @@ const char* findBreak(const char* p, const char* end)
     return cr ? cr : limit;
 }
 
-// A height reached by a relative move. Sums of decimal steps drift in binary (3.8 + 5 + 13 + 3.5
-// + 5 is not 3.8 + 5 + 13 + 3.5 + 5 + 3.5 + 3.5 - 7), so the sum is taken to the nanometre: the
-// same height reached twice is then the same double, and the one its decimal text would give.
-double sumOfHeights(double z, double step)
-{
-    constexpr double kPerMillimetre = 1e6;
-    return std::round((z + step) * kPerMillimetre) / kPerMillimetre;
-}
+// The numbers the layer pass reads; the other words count by standing there.
+constexpr std::uint32_t kLayerNumbers = GCodeWords::letterBit('Z') | GCodeWords::letterBit('E');
 
-// The words of one command: which letters stand in it, and the Z and E numbers.
-struct Words
+// Whether the layer rule reads anything from the command: the moves, the modes, G28 and G92.
+GCODEWORDS_INLINE bool movesOrModes(GCodeWords::Command command)
 {
-    std::uint32_t letters = 0; // bit n: the letter 'A' + n
-
-    bool any() const { return letters != 0; }
-    bool has(char letter) const { return letters & (1u << (letter - 'A')); }
-    double zValue = 0.0, eValue = 0.0;
-};
-
-// Reads the command's words from p up to the row's end or its comment; returns where reading
-// stopped. A reader of its own keeps its place in registers, where one handed in by reference is
-// written to memory at every byte.
-const char* readWords(const char* p, const char* end, Words& words)
-{
-    GCodeWords::Reader reader(p, end);
-    while (reader.next()) {
-        const char letter = reader.letter();
-        // Only these two numbers are needed; the other words count by standing there.
-        if (letter == 'Z' || letter == 'E') {
-            const std::optional<double> value = reader.value();
-            if (!value)
-                continue; // a number out of a double's range is no word
-            (letter == 'Z' ? words.zValue : words.eValue) = *value;
-        }
-        words.letters |= 1u << (letter - 'A');
-    }
-    return reader.position();
+    if (command.letter == 'G')
+        return command.number <= 3 || command.number == 28 || (command.number >= 90 && command.number <= 92);
+    return command.letter == 'M' && (command.number == 82 || command.number == 83);
 }
 
 // Every change of the printing height, in row order. A spiral vase has one per line; the layers
@@ -120,7 +93,7 @@ private:
     bool m_any = false;
 };
 
-// The state of the machine that the rows drive, as far as layers need it.
+// The layers the rows make, on the machine the rows drive read by the layer rule (Motion.h).
 class Scanner
 {
 public:
@@ -131,71 +104,40 @@ public:
     {
         GCodeWords::Reader reader(p, end);
         const GCodeWords::Command command = GCodeWords::readCommand(reader);
-        if (command.letter == 'M') {
-            if (command.number == 82)
-                m_relativeE = false;
-            else if (command.number == 83)
-                m_relativeE = true;
-        } else if (command.letter == 'G') {
-            switch (command.number) {
-            case 0:
-            case 1:
-            case 2:
-            case 3:
-                return move(command.number, reader.position(), end, row);
-            case 90:
-                m_relativeAxes = false;
-                break;
-            case 91:
-                m_relativeAxes = true;
-                break;
-            case 92: {
-                Words words;
-                p = readWords(reader.position(), end, words);
-                if (words.has('E') || !words.any())
-                    m_e = words.has('E') ? words.eValue : 0.0;
-                return p;
-            }
-            default:
-                break;
-            }
+        GCodeWords::Words words;
+        const std::optional<double> zBefore = m_state.z;
+        Motion::Change change;
+        if (command.letter == 'G' && command.number <= 3) {
+            // Most rows are moves: the model's move straight away.
+            words.read(reader, kLayerNumbers);
+            change = Motion::move<Motion::kLayerRule>(m_state, command.number, words);
+        } else {
+            if (!movesOrModes(command))
+                return reader.position();
+            Motion::readWords(reader, command, words, kLayerNumbers);
+            change = Motion::step<Motion::kLayerRule>(m_state, command, words);
         }
+        if (change.zSet) {
+            const double z = *m_state.z;
+            if (!zBefore || z != *zBefore || m_zSets.empty())
+                m_zSets.push_back({row, z});
+        }
+        if (change.extrudes)
+            extrusion(row);
         return reader.position();
     }
 
 private:
-    const char* move(int number, const char* p, const char* end, int row)
-    {
-        Words words;
-        p = readWords(p, end, words);
-        if (words.has('Z') && number <= 1) {
-            const double z = m_relativeAxes ? sumOfHeights(m_z, words.zValue) : words.zValue;
-            if (!m_zKnown || z != m_z || m_zSets.empty())
-                m_zSets.push_back({row, z});
-            m_z = z;
-            m_zKnown = true;
-        }
-        if (!words.has('E'))
-            return p;
-        const bool relative = m_relativeE || m_relativeAxes;
-        const bool grows = relative ? words.eValue > 0.0 : words.eValue > m_e;
-        m_e = relative ? m_e + words.eValue : words.eValue;
-        const bool travels =
-            words.has('X') || words.has('Y') || (number >= 2 && (words.has('I') || words.has('J')));
-        if (number >= 1 && grows && travels && m_zKnown)
-            extrusion(row);
-        return p;
-    }
-
     void extrusion(int row)
     {
-        const Layer change(0, m_z);
+        const double z = *m_state.z;
+        const Layer change(0, z);
         if (m_changes.empty() || m_changes.back().nanometres != change.nanometres) {
             // The first move that set this height since the last extrusion; without one (the
             // height was set before it), the extruding row itself.
             const auto set = std::find_if(m_zSets.begin(), m_zSets.end(),
-                                          [this](const ZSet& zSet) { return zSet.z == m_z; });
-            m_changes.push_back({set != m_zSets.end() ? set->row : row, m_z});
+                                          [z](const ZSet& zSet) { return zSet.z == z; });
+            m_changes.push_back({set != m_zSets.end() ? set->row : row, z});
         }
         m_zSets.clear();
     }
@@ -207,11 +149,7 @@ private:
         double z;
     };
     std::vector<ZSet> m_zSets; // Z set by moves since the last extrusion, in row order
-    double m_z = 0.0;
-    double m_e = 0.0;
-    bool m_zKnown = false;
-    bool m_relativeE = false;
-    bool m_relativeAxes = false;
+    Motion::State m_state;
 };
 
 // Walks the rows in [p, end), counting them in row. Rows whose break is not in [p, end) are
@@ -397,18 +335,20 @@ std::string LayerIndex::rowEffect(std::string_view row)
     const int number = command.number;
     if (command.letter == 'M')
         return number == 82 || number == 83 ? "M" + std::to_string(number) : std::string();
-    if (command.letter != 'G' || !(number <= 3 || (number >= 90 && number <= 92)))
+    if (!movesOrModes(command))
         return {};
     std::string effect = "G" + std::to_string(number);
-    if (number <= 3 || number == 92) {
-        Words words;
-        readWords(reader.position(), end, words);
+    if (number <= 3 || number == 28 || number == 92) {
+        GCodeWords::Words words;
+        Motion::readWords(reader, command, words, kLayerNumbers);
         // The letters that stand and the numbers' bits: a number the pass reads differently is a
         // different effect.
-        char bits[sizeof words.letters + 2 * sizeof(double)];
-        std::memcpy(bits, &words.letters, sizeof words.letters);
-        std::memcpy(bits + sizeof words.letters, &words.zValue, sizeof(double));
-        std::memcpy(bits + sizeof words.letters + sizeof(double), &words.eValue, sizeof(double));
+        const double z = words.has('Z') && number != 28 ? words.value('Z') : 0.0;
+        const double e = words.has('E') ? words.value('E') : 0.0;
+        char bits[sizeof words.present + 2 * sizeof(double)];
+        std::memcpy(bits, &words.present, sizeof words.present);
+        std::memcpy(bits + sizeof words.present, &z, sizeof(double));
+        std::memcpy(bits + sizeof words.present + sizeof(double), &e, sizeof(double));
         effect.append(bits, sizeof bits);
     }
     return effect;

@@ -2,12 +2,14 @@
 
 // The layers of a sliced body, found from its moves rather than from a slicer's comments.
 //
-// A move is a G0 or G1 command (G00/G01, either case), its command and words read as GCodeWords
-// reads them (";" and parenthesised comments skipped). An extrusion is a G1, G2
-// or G3 with X or Y (I or J for an arc) whose E grows the filament: above the previous E with
-// absolute extrusion (M82, the default; G92 E sets it), above 0 with relative extrusion (M83 or
-// G91). Its printing height is the last Z set by a G0/G1 move; an extrusion before any Z is set
-// has none. The print starts at the first extrusion at the lowest printing height; from there a
+// The rows drive the machine of Motion.h, read by the layer rule (kLayerRule there, which names
+// where it reads a command otherwise than a firmware). A move is a G0 or G1 command (G00/G01,
+// either case), its command and words read as GCodeWords reads them (";" and parenthesised
+// comments skipped). An extrusion is a G1, G2 or G3 with X or Y (I or J for an arc) whose E grows
+// the filament: above the previous E with absolute extrusion (M82, the default; G92 E sets it, a
+// bare G92 zeroes it), above 0 with relative extrusion (M83 or G91). Its printing height is the
+// last Z set by a G0/G1 move; an extrusion before any Z is set, or after G28 homes Z and before a
+// move sets it again, has none. The print starts at the first extrusion at the lowest printing height; from there a
 // layer starts wherever the printing height rises above the current layer's. A layer's change
 // row is the first G0/G1 move setting its height after the last extrusion below it, so lifts
 // undone before extruding, start and end moves and the final lift make no layer.

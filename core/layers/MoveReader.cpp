@@ -20,29 +20,6 @@ using GCodeWords::isBlank;
 using GCodeWords::isDigit;
 using GCodeWords::upper;
 
-// The words of one command up to its comment: which letters stand in it and their numbers.
-struct Words
-{
-    std::uint32_t present = 0;
-    double value[26]; // only the letters in present are set
-
-    // Reads the rest of a row's words, the command already read.
-    explicit Words(GCodeWords::Reader& reader)
-    {
-        while (reader.next()) {
-            const int k = reader.letter() - 'A';
-            if (const std::optional<double> number = reader.value()) {
-                present |= 1u << k;
-                value[k] = *number;
-            }
-        }
-    }
-
-    bool has(char letter) const { return present & (1u << (letter - 'A')); }
-    // A letter's number; 0 where the letter does not stand.
-    double operator[](char letter) const { return has(letter) ? value[letter - 'A'] : 0.0; }
-};
-
 bool startsWithNoCase(const char* p, const char* end, std::string_view prefix)
 {
     if (std::size_t(end - p) < prefix.size())
@@ -154,7 +131,7 @@ Feature featureComment(std::string_view comment)
     return simplifyFeature(text);
 }
 
-MoveReader::MoveReader(double filamentDiameter, MachineState start)
+MoveReader::MoveReader(double filamentDiameter, ReaderState start)
     : m_state(start), m_filamentArea(std::numbers::pi / 4.0 * filamentDiameter * filamentDiameter)
 {
 }
@@ -197,122 +174,45 @@ void MoveReader::row(const char* p, const char* end, int row, const Sink& sink)
     }
     GCodeWords::Reader reader(p, end);
     const GCodeWords::Command command = GCodeWords::readCommand(reader);
-    const char letter = command.letter;
-    const int number = command.number;
-    if (letter == 'T') {
-        m_state.tool = number;
+    if (command.letter == 'M' && command.number == 200) {
+        GCodeWords::Words words;
+        words.read(reader);
+        if (words.has('D'))
+            m_state.volumetricDiameter = words.value('D');
         return;
     }
-    if (letter == 'M') {
-        if (number == 82) {
-            m_state.relativeE = false;
-        } else if (number == 83) {
-            m_state.relativeE = true;
-        } else if (number == 200) {
-            const Words words(reader);
-            if (words.has('D'))
-                m_state.volumetricDiameter = words['D'];
-        }
+    if (command.letter != 'G' && command.letter != 'M' && command.letter != 'T')
         return;
-    }
-    if (letter != 'G')
-        return;
-    switch (number) {
-    case 0:
-    case 1:
-    case 2:
-    case 3:
-        move(number, reader, row, sink);
-        return;
-    case 28: { // homing: the named axes, or all, go to 0
-        // The axes stand as bare letters ("G28 XY"), which are no words, or with a number ("G28 X0").
-        bool named[3] = {false, false, false};
-        for (const char* q = reader.position(); q < end && *q != ';'; ++q) {
-            const char c = upper(*q);
-            if (c >= 'X' && c <= 'Z')
-                named[c - 'X'] = true;
-        }
-        const bool all = !named[0] && !named[1] && !named[2];
-        if (all || named[0])
-            m_state.x = 0.0;
-        if (all || named[1])
-            m_state.y = 0.0;
-        if (all || named[2])
-            m_state.z = 0.0, m_state.zKnown = true;
-        return;
-    }
-    case 90:
-        m_state.relativeAxes = false;
-        return;
-    case 91:
-        m_state.relativeAxes = true;
-        return;
-    case 92: {
-        const Words words(reader);
-        if (words.present == 0) {
-            m_state.x = m_state.y = m_state.z = m_state.e = 0.0;
-            return;
-        }
-        if (words.has('X'))
-            m_state.x = words['X'];
-        if (words.has('Y'))
-            m_state.y = words['Y'];
-        if (words.has('Z'))
-            m_state.z = words['Z'], m_state.zKnown = true;
-        if (words.has('E'))
-            m_state.e = words['E'];
-        return;
-    }
-    default:
-        return;
-    }
+    GCodeWords::Words words;
+    Motion::readWords(reader, command, words);
+    const double x0 = m_state.x.value_or(0.0), y0 = m_state.y.value_or(0.0);
+    const Motion::Change change = Motion::step<Motion::kLayerView>(m_state, command, words);
+    if (change.travels)
+        move(command.number, words, change, x0, y0, row, sink);
 }
 
-void MoveReader::move(int number, GCodeWords::Reader& reader, int row, const Sink& sink)
+void MoveReader::move(int number, const GCodeWords::Words& words, const Motion::Change& change, double x0,
+                      double y0, int row, const Sink& sink)
 {
-    const Words words(reader);
-    MachineState& s = m_state;
-    const bool relative = s.relativeAxes;
-    const double x0 = s.x, y0 = s.y;
-    const auto axis = [&](char letter, double current) {
-        return words.has(letter) ? (relative ? current + words[letter] : words[letter]) : current;
-    };
-    const double x1 = axis('X', s.x), y1 = axis('Y', s.y);
-    if (words.has('Z')) {
-        // Relative heights are summed to the nanometre, as the layer index sums them, so that a
-        // lift and its return come back to the same height.
-        s.z = relative ? std::round((s.z + words['Z']) * 1e6) / 1e6 : words['Z'];
-        s.zKnown = true;
-    }
-    bool grows = false;
-    double used = 0.0;
-    if (words.has('E')) {
-        const bool relativeE = s.relativeE || s.relativeAxes;
-        used = relativeE ? words['E'] : words['E'] - s.e;
-        grows = used > 0.0;
-        s.e = relativeE ? s.e + words['E'] : words['E'];
-    }
-    s.x = x1;
-    s.y = y1;
+    ReaderState& s = m_state;
+    const auto at = [&words](char letter) { return words.has(letter) ? words.value(letter) : 0.0; };
+    const double x1 = s.x.value_or(0.0), y1 = s.y.value_or(0.0);
     const bool arc = number >= 2 && (words.has('I') || words.has('J') || words.has('R'));
-    const bool travels = words.has('X') || words.has('Y') || (arc && (words.has('I') || words.has('J')));
-    if (!travels)
-        return;
 
     Move m;
     m.row = row;
     m.tool = std::uint16_t(std::clamp(s.tool, 0, 0xFFFF));
     m.feature = s.feature;
     m.x0 = float(x0), m.y0 = float(y0), m.x1 = float(x1), m.y1 = float(y1);
-    m.z = float(s.z);
+    m.z = float(s.z.value_or(0.0));
     double length = -1.0; // worked out only where a width needs it
     if (arc) {
         m.arc = true;
         m.clockwise = number == 2;
-        double cx = x0 + words['I'], cy = y0 + words['J'];
+        double cx = x0 + at('I'), cy = y0 + at('J');
         if (words.has('R') && !words.has('I') && !words.has('J')) {
             // The centre on the side the sign of R asks for: the shorter arc for R > 0.
-            const double r = words['R'], dx = x1 - x0, dy = y1 - y0, d = std::hypot(dx, dy);
+            const double r = at('R'), dx = x1 - x0, dy = y1 - y0, d = std::hypot(dx, dy);
             if (d == 0.0 || r == 0.0) {
                 m.arc = false;
             } else {
@@ -331,18 +231,19 @@ void MoveReader::move(int number, GCodeWords::Reader& reader, int row, const Sin
             length = std::abs(sweep) * radius;
         }
     }
-    if (grows && number >= 1 && s.zKnown) {
+    if (change.extrudes) {
+        const double z = *s.z;
         m.kind = Move::Kind::Extrusion;
-        if (!s.inLayer || s.z > s.layerZ) {
+        if (!s.inLayer || z > s.layerZ) {
             m.startsLayer = true;
             // A spiral vase rises a little on every move; its height is the layers' before it.
-            const double rise = s.inLayer ? s.z - s.layerZ : s.z;
+            const double rise = s.inLayer ? z - s.layerZ : z;
             if (rise >= kThinnestLayer || s.layerHeight == 0.0)
                 s.layerHeight = rise;
-            s.layerZ = s.z;
+            s.layerZ = z;
             s.inLayer = true;
         }
-        const double volume = s.volumetricDiameter > 0.0 ? used : used * m_filamentArea;
+        const double volume = s.volumetricDiameter > 0.0 ? change.pushed : change.pushed * m_filamentArea;
         if (s.commentWidth > 0.0) {
             m.width = float(s.commentWidth);
         } else {
@@ -426,7 +327,7 @@ double diameterFromExtrusion(std::string_view rows)
     std::vector<double> widths, ratios;
     MoveReader reader(kDefaultFilamentDiameter);
     reader.read(rows, 0, [&](const Move& move) {
-        const MachineState& state = reader.state();
+        const ReaderState& state = reader.state();
         // A spiral vase's rise along its turn is no layer height.
         constexpr double kThinnestLayer = 0.04;
         if (move.kind != Move::Kind::Extrusion || move.arc || state.commentWidth > 0.0 ||
@@ -450,7 +351,7 @@ double diameterFromExtrusion(std::string_view rows)
 Checkpoints Checkpoints::build(std::string_view body, double filamentDiameter, int spacing)
 {
     Checkpoints points;
-    points.m_points.push_back({0, MachineState{}});
+    points.m_points.push_back({0, ReaderState{}});
     MoveReader reader(filamentDiameter);
     double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
     // The model's: from the second layer's first extrusion on.

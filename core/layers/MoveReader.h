@@ -4,9 +4,9 @@
 // bytes where they lie: each G0/G1 with X or Y and each arc (G2 clockwise, G3 counter-clockwise; I/J centre
 // or R radius) becomes a move from where the nozzle was to where the command takes it. A move that grows the
 // filament (as the layer index counts it: E above the last E, or above 0 in relative extrusion)
-// is an extrusion, any other a travel. G90/G91 switch absolute and relative axes (G91 makes E
-// relative too), M82/M83 absolute and relative extrusion, G92 sets positions, G28 homes
-// (the named axes, or all, to 0), T<n> picks a tool.
+// is an extrusion, any other a travel. Positions and modes (G90/G91, M82/M83, G92, G28, T<n>)
+// are the machine model's (Motion.h), read as the layer index reads them, so that the moves'
+// layers are the index's: an arc's Z is no printing height.
 //
 // An extrusion's width is the last width comment before it (";WIDTH:0.42", "; LINE_WIDTH: 0.5")
 // where the file has one; otherwise it is worked out from the filament it uses: volume over
@@ -18,16 +18,14 @@
 // the model (its outer or inner perimeter) or anything else (infill, skin, support, skirt), in
 // each slicer's own form (see featureComment()). Before any such comment it is Unnamed.
 
+#include "core/machine/Motion.h"
+
 #include <QRectF>
 
 #include <cstdint>
 #include <functional>
 #include <string_view>
 #include <vector>
-
-namespace GCodeWords {
-class Reader;
-}
 
 namespace Moves {
 
@@ -52,15 +50,12 @@ enum class Feature : std::uint8_t {
 // comment: the row from its ';' on.
 Feature featureComment(std::string_view comment);
 
-// Where the nozzle is and how the rows that follow are read. Copyable, so that a reader can go
-// on from any row once it knows the state there.
-struct MachineState
+// Where the nozzle is and how the rows that follow are read: the machine of Motion.h as the
+// layer view reads it (kLayerView: the layer rule, with X and Y followed; an unknown X or Y is
+// drawn at 0), and what the view needs besides. Copyable, so that a reader can go on from any
+// row once it knows the state there.
+struct ReaderState : Motion::State
 {
-    double x = 0.0, y = 0.0, z = 0.0, e = 0.0;
-    bool zKnown = false;
-    bool relativeAxes = false;
-    bool relativeE = false;
-    int tool = 0;
     double commentWidth = 0.0;       // the last width comment; 0 before any
     double volumetricDiameter = 0.0; // M200 D: above 0, E counts cubic millimetres
     // The layer, as the layer index finds layers: the printing height of the last extrusion
@@ -93,20 +88,21 @@ public:
     using Sink = std::function<void(const Move&)>;
 
     // filamentDiameter: the file's own (see filamentDiameter()), for widths worked out from E.
-    explicit MoveReader(double filamentDiameter = kDefaultFilamentDiameter, MachineState start = {});
+    explicit MoveReader(double filamentDiameter = kDefaultFilamentDiameter, ReaderState start = {});
 
     // Reads complete rows (each with its line break, the last one's may be missing), the first of
     // them numbered firstRow, and hands each move to sink. Returns the number of the row after them.
     int read(std::string_view rows, int firstRow, const Sink& sink);
 
-    const MachineState& state() const { return m_state; }
+    const ReaderState& state() const { return m_state; }
 
 private:
     void row(const char* p, const char* end, int row, const Sink& sink);
-    void move(int number, GCodeWords::Reader& reader, int row, const Sink& sink);
+    void move(int number, const GCodeWords::Words& words, const Motion::Change& change, double x0, double y0,
+              int row, const Sink& sink);
     float widthOf(double volume, double length) const;
 
-    MachineState m_state;
+    ReaderState m_state;
     double m_filamentArea;
 };
 
@@ -133,7 +129,7 @@ double diameterFromExtrusion(std::string_view rows);
 struct Checkpoint
 {
     int row = 0;
-    MachineState state;
+    ReaderState state;
 };
 
 // States at rows spread over a body, for reading any stretch of it without reading it all.

@@ -1,7 +1,7 @@
 #include "core/machine/PrintTimes.h"
 
 #include "core/gcode/GCodeWords.h"
-#include "core/machine/MachineState.h"
+#include "core/machine/Motion.h"
 #include "core/text/LineBreaks.h"
 
 #include <algorithm>
@@ -150,6 +150,14 @@ CommentFigures readComment(std::string_view comment)
         return figures;
     }
 }
+
+// What a G0-G3 row moved: each axis from its position before to after (0 where the position
+// before or after is unknown), and E as the filament it pushed (negative: pulled).
+struct Travel
+{
+    int command = -1; // 0 to 3
+    double dx = 0.0, dy = 0.0, dz = 0.0, de = 0.0;
+};
 
 // One move in the planner's buffer.
 struct Block
@@ -343,10 +351,10 @@ void MotionLimits::readSlicerComments(std::string_view text)
 
 struct PrintTimes::Pass
 {
-    explicit Pass(const MotionLimits& start) : limits(start) { tracker.setMarking(false); }
+    explicit Pass(const MotionLimits& start) : limits(start) {}
 
     MotionLimits limits;
-    MachineTracker tracker;
+    Motion::State machine; // as a firmware reads the rows (Motion.h, kFirmware)
     std::deque<Block> blocks;
     // The last block's direction and nominal speed, for the next junction.
     std::array<double, 4> previousUnit{};
@@ -448,7 +456,7 @@ struct PrintTimes::Pass
         settlePending();
     }
 
-    void addMove(std::size_t offset, const MachineTracker::MoveStep& move)
+    void addMove(std::size_t offset, const Travel& move)
     {
         const std::array<double, 4> d{move.dx, move.dy, move.dz, move.de};
         double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
@@ -457,7 +465,7 @@ struct PrintTimes::Pass
             length = std::abs(d[3]);
         if (!(length > 1e-9) || !std::isfinite(length))
             return;
-        const double feed = tracker.state().feed.value_or(1500.0) / 60.0;
+        const double feed = machine.feed.value_or(1500.0) / 60.0;
         if (!(feed > 0))
             return;
         feedTime += length / feed;
@@ -573,15 +581,14 @@ struct PrintTimes::Pass
             finishFront();
     }
 
-    void setLimits(const MachineTracker::RowCommand& command)
+    void setLimits(int number, const GCodeWords::Words& w)
     {
-        const WordValues& w = command.words;
         static constexpr char kAxes[] = {'X', 'Y', 'Z', 'E'};
         const auto set = [](double& target, std::optional<double> value) {
             if (value && *value > 0 && std::isfinite(*value))
                 target = *value;
         };
-        switch (command.number) {
+        switch (number) {
         case 201: // Marlin: maximum acceleration per axis, mm/s²
             for (std::size_t i = 0; i < 4; ++i)
                 set(limits.maxAccel[i], w[kAxes[i]]);
@@ -686,9 +693,19 @@ struct PrintTimes::Pass
             comment(offset, text.substr(first + 1));
             return;
         }
-        const int toolBefore = tracker.state().tool;
-        tracker.row(text);
-        const MachineTracker::RowCommand& command = tracker.lastCommand();
+        GCodeWords::Reader reader(text);
+        const GCodeWords::Command command = GCodeWords::readCommand(reader);
+        if (command.letter != 'G' && command.letter != 'M' && command.letter != 'T') {
+            if (first < text.size() && GCodeWords::upper(text[first]) == 'S' &&
+                startsWithNoCase(text.substr(first), "SET_VELOCITY_LIMIT"))
+                setKlipperLimits(text.substr(first));
+            return;
+        }
+        GCodeWords::Words words;
+        Motion::readWords(reader, command, words);
+        const int toolBefore = machine.tool;
+        const std::optional<double> fromX = machine.x, fromY = machine.y, fromZ = machine.z;
+        const Motion::Change change = Motion::step<Motion::kFirmware>(machine, command, words);
         if (command.letter == 'T') {
             // A tool change of a multi-material unit (T255 unloads, T1000 and above are no tool).
             if (command.number < 255 && command.number != toolBefore && (toolLoad > 0 || toolUnload > 0)) {
@@ -703,16 +720,20 @@ struct PrintTimes::Pass
             case 1:
             case 2:
             case 3: {
-                MachineTracker::MoveStep move = tracker.lastMove();
+                const auto difference = [](const std::optional<double>& from, const std::optional<double>& to) {
+                    return from && to ? *to - *from : 0.0;
+                };
+                Travel move{command.number, difference(fromX, machine.x), difference(fromY, machine.y),
+                            difference(fromZ, machine.z), change.pushed};
                 if (command.number >= 2)
-                    move = arcLength(move, command.words);
+                    move = arcLength(move, words);
                 addMove(offset, move);
                 return;
             }
             case 4: { // a dwell: P milliseconds or S seconds, once the moves before it end
                 synchronise();
-                const auto p = command.words['P'];
-                const auto s = command.words['S'];
+                const auto p = words['P'];
+                const auto s = words['S'];
                 const double seconds = s ? *s : p ? *p / 1000.0 : 0.0;
                 if (seconds > 0 && std::isfinite(seconds))
                     elapsed += seconds;
@@ -728,9 +749,9 @@ struct PrintTimes::Pass
         if (command.letter == 'M') {
             if (command.number == 73) {
                 // Prusa's and Bambu Studio's progress: P percent and R minutes left in the normal mode.
-                const auto p = command.words['P'];
-                const auto r = command.words['R'];
-                if (command.words['L'])
+                const auto p = words['P'];
+                const auto r = words['R'];
+                if (words['L'])
                     prepare();
                 if (p && r && *r >= 0) {
                     const int minutes = int(std::lround(*r));
@@ -747,16 +768,12 @@ struct PrintTimes::Pass
             if (command.number == 400 || command.number == 109 || command.number == 190)
                 synchronise();
             else
-                setLimits(command);
-            return;
+                setLimits(command.number, words);
         }
-        if (command.letter == 0 && first < text.size() && GCodeWords::upper(text[first]) == 'S' &&
-            startsWithNoCase(text.substr(first), "SET_VELOCITY_LIMIT"))
-            setKlipperLimits(text.substr(first));
     }
 
     // An arc's move: its length along the arc (and its height), in the direction of its chord.
-    static MachineTracker::MoveStep arcLength(MachineTracker::MoveStep move, const WordValues& words)
+    static Travel arcLength(Travel move, const GCodeWords::Words& words)
     {
         const auto i = words['I'], j = words['J'];
         const double chord = std::hypot(move.dx, move.dy);

@@ -10,8 +10,8 @@
 //    "; total estimated time: 1h 6m 2s", ";Print Time: 811", ";   Build time: 1 hours 31 minutes",
 //    "; Estimated Build Time:   2.50 minutes", "total print time (s)"). Between two of them a
 //    row's time is interpolated by the estimate below, not by rows (docs/print-time.md);
-//  - the program's own estimate: a motion planner as firmwares plan, on the machine state of
-//    MachineState.h (positions and modes read once, there): trapezoidal speed profiles with the
+//  - the program's own estimate: a motion planner as firmwares plan, on the machine model of
+//    Motion.h, read as a firmware reads the rows (positions and modes read once, there): trapezoidal speed profiles with the
 //    move's acceleration, the speed at each junction by jerk (Marlin's classic jerk) or by junction
 //    deviation (Marlin's M205 J, Klipper's square corner velocity), a look-ahead of kLookAhead
 //    moves, and the limits the file sets as it goes (M201, M203, M204 P/R/T/S, M205 X/Y/Z/E/J/B/S/T,

@@ -15,7 +15,7 @@
 // the profile says how, the motors are held for the pause and the firmware's idle timeout is
 // given back after it.
 
-#include "core/machine/MachineState.h"
+#include "core/machine/PauseContext.h"
 #include "core/printer/PrinterProfiles.h"
 
 #include <QString>

@@ -25,7 +25,7 @@
 // else in the printers folder (a pipe, a device, a link to one) is reported and never read.
 
 #include "core/printer/BedShape.h"
-#include "core/machine/MachineState.h"
+#include "core/printer/PointXY.h"
 
 #include <QByteArrayView>
 #include <QHash>

@@ -2,7 +2,7 @@
 
 #include "core/gcode/CommandLines.h"
 #include "core/gcode/Insertion.h"
-#include "core/machine/MachineState.h"
+#include "core/machine/PauseIndex.h"
 #include "core/printer/PauseBlock.h"
 #include "core/printer/PauseMessage.h"
 #include "core/text/Utility.h"

@@ -10,12 +10,12 @@
 
 #include "core/container/BinaryGCode.h"
 #include "core/container/ThreeMF.h"
+#include "core/file/SlicedFile.h"
 #include "core/layers/HollowFinder.h"
 #include "core/layers/LayerIndex.h"
-#include "core/machine/MachineState.h"
 #include "core/layers/MoveReader.h"
+#include "core/machine/PauseIndex.h"
 #include "core/machine/PrintTimes.h"
-#include "core/file/SlicedFile.h"
 #include "gui/LayerRuler.h"
 #include "gui/LayerView.h"
 

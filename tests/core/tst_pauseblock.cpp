@@ -7,12 +7,12 @@
 #include "ReferenceLayers.h"
 #include "TestPaths.h"
 
-#include "core/printer/BedShape.h"
+#include "core/file/SlicedFile.h"
 #include "core/layers/LayerIndex.h"
-#include "core/machine/MachineState.h"
+#include "core/machine/PauseIndex.h"
+#include "core/printer/BedShape.h"
 #include "core/printer/PauseBlock.h"
 #include "core/printer/PrinterProfiles.h"
-#include "core/file/SlicedFile.h"
 #include "core/text/RowSource.h"
 
 #include <QDir>

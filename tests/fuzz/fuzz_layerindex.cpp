@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // definition leaves open or the reference does not read: stray bytes glued to a command
     // ("G91:", "G2<NUL> X1"), a letter twice in a row, comments in parentheses.
     static const char* const kCommands[] = {"G0",  "G1",  "G2",  "G3", "G92", "M82",
-                                            "M83", "G90", "G91", "g1", "G01"};
+                                            "M83", "G90", "G91", "g1", "G01", "G28"};
     static const char kLetters[] = "XYZEIJF";
     QByteArray text;
     QByteArray lettersInRow;

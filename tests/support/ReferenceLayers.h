@@ -70,6 +70,13 @@ inline QList<RowEffect> referenceEffects(const RowSource& rows)
             relativeAll = false;
         } else if (name == u"G91") {
             relativeAll = true;
+        } else if (name == u"G28") {
+            // Homing: its axes are flags, with a number or without ("G28 X", "G28 Z0"), and none
+            // homes all; a homed Z is unknown until a move sets it.
+            static const QRegularExpression homing(QStringLiteral("G0*28(?![0-9.])(.*)"));
+            const QString axes = homing.match(command).captured(1);
+            if (axes.contains(u'Z') || (!axes.contains(u'X') && !axes.contains(u'Y')))
+                z.reset();
         } else if (name == u"G92") {
             if (words.contains(u'E') || words.isEmpty())
                 e = words.value(u'E', 0.0);

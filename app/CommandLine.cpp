@@ -1,9 +1,9 @@
 #include "app/CommandLine.h"
 
-#include "core/gcode/PauseMessage.h"
-#include "core/gcode/PrintTimes.h"
+#include "core/printer/PauseMessage.h"
+#include "core/machine/PrintTimes.h"
 
-#include "core/gcode/PrinterProfiles.h"
+#include "core/printer/PrinterProfiles.h"
 
 #include "core/gcode/CommandLines.h"
 #include "core/gcode/Insertion.h"

@@ -13,7 +13,7 @@
 // Only the arguments are read here; the edit itself is Batch::run's, in core.
 
 #include "core/batch/Batch.h"
-#include "core/gcode/MachineState.h"
+#include "core/machine/MachineState.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

@@ -2,7 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "core/batch/Batch.h"
-#include "core/gcode/PrinterProfiles.h"
+#include "core/printer/PrinterProfiles.h"
 #include "core/system/ProcessMemory.h"
 #include "core/text/PathBytes.h"
 #include "core/text/Utility.h"

@@ -1,6 +1,6 @@
 #include "gui/Dialogs.h"
 
-#include "core/gcode/SlicedFileReader.h"
+#include "core/file/SlicedFileReader.h"
 #include "core/text/PathBytes.h"
 
 #include <QApplication>

@@ -5,7 +5,7 @@
 // lines, a roof at each layer that closes a hollow, the selected row's layer and the print start. A click or
 // drag chooses the layer under the mouse, the wheel steps layer by layer, and the tooltip names the layer.
 
-#include "core/gcode/LayerIndex.h"
+#include "core/layers/LayerIndex.h"
 #include "core/gcode/PrintEvents.h"
 
 #include <QWidget>

@@ -6,9 +6,9 @@
 // at this layer or the next. It fits the print's extent; the wheel zooms around the pointer and a
 // drag pans. The moves are read from the text's bytes where they lie, a layer at a time.
 
-#include "core/gcode/HollowFinder.h"
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/MoveReader.h"
+#include "core/layers/HollowFinder.h"
+#include "core/layers/LayerIndex.h"
+#include "core/layers/MoveReader.h"
 #include "core/text/RowSource.h"
 
 #include <QPointF>

@@ -1,6 +1,6 @@
 #include "gui/PrinterChoice.h"
 
-#include "core/gcode/PauseBlock.h"
+#include "core/printer/PauseBlock.h"
 #include "core/text/Utility.h"
 
 #include <QCheckBox>

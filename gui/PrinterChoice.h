@@ -3,7 +3,7 @@
 // The "Printer" choice beside the pause button: the profiles (shipped and the user's own), the
 // chosen one and its pause settings, both remembered between runs, and the settings dialog.
 
-#include "core/gcode/PrinterProfiles.h"
+#include "core/printer/PrinterProfiles.h"
 
 #include <QObject>
 #include <QString>

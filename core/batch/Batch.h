@@ -4,7 +4,7 @@
 // core, chooses the row and inserts the lines as the window's buttons do, and writes what
 // "Create" would write. The arguments that make a request are read in app/CommandLine.
 
-#include "core/gcode/PrinterProfiles.h"
+#include "core/printer/PrinterProfiles.h"
 
 #include <QJsonObject>
 #include <QList>

@@ -3,8 +3,8 @@
 // Where the print starts and which row a typed height or time selects. The window and the batch mode
 // both ask these, so both choose the same row.
 
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/PrintTimes.h"
+#include "core/layers/LayerIndex.h"
+#include "core/machine/PrintTimes.h"
 #include "core/text/RowSource.h"
 
 #include <cstddef>

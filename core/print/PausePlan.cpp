@@ -1,8 +1,8 @@
 #include "core/print/PausePlan.h"
 
-#include "core/gcode/BedShape.h"
 #include "core/gcode/CommandLines.h"
-#include "core/gcode/PauseMessage.h"
+#include "core/printer/BedShape.h"
+#include "core/printer/PauseMessage.h"
 #include "core/text/Utility.h"
 
 namespace Pauses {
@@ -44,7 +44,7 @@ PausePlan plan(const PauseRequest& request, const PauseContext& context, const B
     const bool parkedOnBed = plan.block.parked && !request.settings.park && state.parkOnBed;
     plan.keepsMachine = (plan.restoringLift || plan.lines.size() == 1) && !parkedOnBed;
     if (plan.lines.size() > 1)
-        plan.pauseLine = plan.lines.indexOf(printer.pauseLine);
+        plan.pauseLine = PauseMessage::pauseLineAt(plan.lines, printer.pauseLine);
     return plan;
 }
 

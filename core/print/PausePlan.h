@@ -7,9 +7,9 @@
 // the caller: the print model's checkpoints (the window) or a pass down the file with the lines
 // put in above (the batch mode).
 
-#include "core/gcode/MachineState.h"
-#include "core/gcode/PauseBlock.h"
-#include "core/gcode/PrinterProfiles.h"
+#include "core/machine/MachineState.h"
+#include "core/printer/PauseBlock.h"
+#include "core/printer/PrinterProfiles.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #include "core/print/PrintModel.h"
 
-#include "core/gcode/BedShape.h"
+#include "core/printer/BedShape.h"
 #include "core/text/RowSource.h"
 
 #include <algorithm>

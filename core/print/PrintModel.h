@@ -11,12 +11,12 @@
 // the text when it is next asked for. Whoever changes the text tells the model; every view asks
 // the model; so no view can describe another text than the others.
 
-#include "core/gcode/HollowFinder.h"
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/MachineState.h"
-#include "core/gcode/MoveReader.h"
 #include "core/gcode/PrintEvents.h"
-#include "core/gcode/PrintTimes.h"
+#include "core/layers/HollowFinder.h"
+#include "core/layers/LayerIndex.h"
+#include "core/layers/MoveReader.h"
+#include "core/machine/MachineState.h"
+#include "core/machine/PrintTimes.h"
 #include "core/print/PausePlan.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 // Writing the edited file: "Create", the header option and the folder button.
 
-#include "core/gcode/OutputFile.h"
-#include "core/gcode/SlicedFile.h"
+#include "core/file/OutputFile.h"
+#include "core/file/SlicedFile.h"
 #include "core/text/PathBytes.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"

@@ -1,7 +1,7 @@
 // Opening a file or folder: dropped on the window, chosen with Ctrl+O or named on the command line.
 
-#include "core/gcode/SlicedFile.h"
-#include "core/gcode/SlicedFileReader.h"
+#include "core/file/SlicedFile.h"
+#include "core/file/SlicedFileReader.h"
 #include "core/text/PathBytes.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"

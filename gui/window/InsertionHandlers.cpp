@@ -2,9 +2,9 @@
 
 #include "core/gcode/CommandLines.h"
 #include "core/gcode/Insertion.h"
-#include "core/gcode/MachineState.h"
-#include "core/gcode/PauseBlock.h"
-#include "core/gcode/PauseMessage.h"
+#include "core/machine/MachineState.h"
+#include "core/printer/PauseBlock.h"
+#include "core/printer/PauseMessage.h"
 #include "core/print/PausePlan.h"
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"

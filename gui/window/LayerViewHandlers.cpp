@@ -1,8 +1,8 @@
 // The layer view beside the ruler (F3 or its button), and the hollows found after a drop: marked on
 // the ruler, named in the message area, outlined in the view.
 
-#include "core/gcode/HollowFinder.h"
-#include "core/gcode/SlicedFileReader.h"
+#include "core/layers/HollowFinder.h"
+#include "core/file/SlicedFileReader.h"
 #include "core/text/Utility.h"
 #include "gui/EditBuffer.h"
 #include "gui/EditorPrint.h"

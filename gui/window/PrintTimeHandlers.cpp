@@ -67,8 +67,13 @@ void TEditorForBorvane5_Form1::printTimesRead()
             if (!when.isEmpty()) {
                 const QString completed = pending->text(when);
                 // The time goes within the first line: the lines a click on leads from keep their rows.
-                if (completed.count(u'\n') == pending->shown.count(u'\n'))
-                    memoMessage->setPlainText(completed + said.mid(pending->shown.size()));
+                if (completed.count(u'\n') == pending->shown.count(u'\n')) {
+                    const QString message = completed + said.mid(pending->shown.size());
+                    memoMessage->setPlainText(message);
+                    // A redo of the insertion that said it says it with its time.
+                    if (!m_insertionSteps.empty() && m_insertionSteps.back().messageAfter == said)
+                        m_insertionSteps.back().messageAfter = message;
+                }
             }
         }
     }

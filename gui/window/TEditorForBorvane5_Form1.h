@@ -9,12 +9,12 @@
 // time into the print, "Insert Time"). The work itself is done in core/ and in the gui/ classes they call.
 
 #include "core/container/BinaryGCode.h"
-#include "core/gcode/HollowFinder.h"
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/MachineState.h"
-#include "core/gcode/MoveReader.h"
-#include "core/gcode/PrintTimes.h"
-#include "core/gcode/SlicedFile.h"
+#include "core/layers/HollowFinder.h"
+#include "core/layers/LayerIndex.h"
+#include "core/machine/MachineState.h"
+#include "core/layers/MoveReader.h"
+#include "core/machine/PrintTimes.h"
+#include "core/file/SlicedFile.h"
 #include "core/print/PausePlan.h"
 #include "core/print/PrintModel.h"
 #include "gui/LayerRuler.h"

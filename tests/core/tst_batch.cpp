@@ -855,7 +855,8 @@ void TestBatch::timeChoosesTheLayer()
     QVERIFY2(past.error.contains(QStringLiteral("16 min 50 s")), qPrintable(past.error)); // ";TIME:1010"
 }
 
-// A message goes in just before the pause line; the rest of the block is as without it.
+// A message goes in just before the pause line, or into an M0's own text; the rest of the block is
+// as without it.
 void TestBatch::messageBeforeThePause()
 {
     PrinterProfiles profiles;
@@ -875,7 +876,12 @@ void TestBatch::messageBeforeThePause()
         QStringList expected = plain.insertions.front().lines;
         const qsizetype pause = expected.indexOf(printer->pauseLine);
         QVERIFY(pause >= 0);
-        expected.insert(pause, QStringLiteral("M117 Insert the magnets"));
+        // Marlin's M0 shows its own text while it waits, in place of an M117's: the message is
+        // that text. Every other pause line keeps the screen an M117 sets.
+        if (printer->pauseLine.startsWith(QStringLiteral("M0 ")))
+            expected[pause] = QStringLiteral("M0 Insert the magnets");
+        else
+            expected.insert(pause, QStringLiteral("M117 Insert the magnets"));
         QCOMPARE(with.insertions.front().lines, expected);
     }
     Batch::Request refused{.file = fixture(kHeader + joined(kBody)),

@@ -2,7 +2,7 @@
 // events share: the same row gives both the same words.
 
 #include "core/gcode/GCodeWords.h"
-#include "core/gcode/LayerIndex.h"
+#include "core/layers/LayerIndex.h"
 #include "core/gcode/PrintEvents.h"
 
 #include <QByteArray>

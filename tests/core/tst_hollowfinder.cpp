@@ -4,9 +4,9 @@
 #include "GeneratedPrints.h"
 #include "TestPaths.h"
 
-#include "core/gcode/HollowFinder.h"
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/SlicedFile.h"
+#include "core/layers/HollowFinder.h"
+#include "core/layers/LayerIndex.h"
+#include "core/file/SlicedFile.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -2,9 +2,9 @@
 // write, and every real slicer file beside the repository, checked against the slicer's own
 // layer comments.
 
-#include "core/gcode/BackgroundLayerIndex.h"
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/SlicedFile.h"
+#include "core/layers/BackgroundLayerIndex.h"
+#include "core/layers/LayerIndex.h"
+#include "core/file/SlicedFile.h"
 #include "core/navigation/PrintAnalysis.h"
 #include "core/text/RowSource.h"
 #include "core/text/Utility.h"

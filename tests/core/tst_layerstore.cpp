@@ -1,7 +1,7 @@
 // The compact store of layers against a plain list of the same layers: reading back, walking,
 // halving, and moving the rows from a layer on, at the edges of its blocks and of its chunks.
 
-#include "core/gcode/LayerStore.h"
+#include "core/layers/LayerStore.h"
 
 #include <QTest>
 

@@ -4,8 +4,8 @@
 #include "GeneratedPrints.h"
 #include "TestPaths.h"
 
-#include "core/gcode/MoveReader.h"
-#include "core/gcode/SlicedFile.h"
+#include "core/layers/MoveReader.h"
+#include "core/file/SlicedFile.h"
 
 #include <QDir>
 #include <QFile>

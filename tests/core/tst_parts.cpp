@@ -4,9 +4,9 @@
 // and the batch mode's heights and layers in every part.
 
 #include "core/batch/Batch.h"
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/PrinterProfiles.h"
-#include "core/gcode/SlicedFile.h"
+#include "core/layers/LayerIndex.h"
+#include "core/printer/PrinterProfiles.h"
+#include "core/file/SlicedFile.h"
 #include "core/navigation/PrintAnalysis.h"
 #include "core/text/RowSource.h"
 #include "core/text/Utility.h"

@@ -7,12 +7,12 @@
 #include "ReferenceLayers.h"
 #include "TestPaths.h"
 
-#include "core/gcode/BedShape.h"
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/MachineState.h"
-#include "core/gcode/PauseBlock.h"
-#include "core/gcode/PrinterProfiles.h"
-#include "core/gcode/SlicedFile.h"
+#include "core/printer/BedShape.h"
+#include "core/layers/LayerIndex.h"
+#include "core/machine/MachineState.h"
+#include "core/printer/PauseBlock.h"
+#include "core/printer/PrinterProfiles.h"
+#include "core/file/SlicedFile.h"
 #include "core/text/RowSource.h"
 
 #include <QDir>

@@ -7,9 +7,9 @@
 // checkpoints for a pause (one each 256 kB) are more than the one at the start.
 
 #include "TestPaths.h"
-#include "core/gcode/HollowFinder.h"
-#include "core/gcode/LayerIndex.h"
 #include "core/gcode/PrintEvents.h"
+#include "core/layers/HollowFinder.h"
+#include "core/layers/LayerIndex.h"
 #include "core/print/PrintModel.h"
 #include "core/text/RowSource.h"
 

@@ -4,8 +4,8 @@
 // program's estimate against the slicers that plan with acceleration, and never below the moves
 // timed at their own feed rates; the message a pause shows, and what it refuses.
 
-#include "core/gcode/PauseMessage.h"
-#include "core/gcode/PrintTimes.h"
+#include "core/printer/PauseMessage.h"
+#include "core/machine/PrintTimes.h"
 
 #include "TestPaths.h"
 
@@ -129,6 +129,7 @@ private slots:
     void neverBelowFeedRates();
     void messages_data();
     void messages();
+    void messageGoesBeforeThePause_data();
     void messageGoesBeforeThePause();
 };
 
@@ -380,16 +381,57 @@ void TestPrintTimes::messages()
         QVERIFY2(problem.contains(why), qPrintable(problem));
 }
 
+void TestPrintTimes::messageGoesBeforeThePause_data()
+{
+    QTest::addColumn<QStringList>("block");
+    QTest::addColumn<QString>("pauseLine");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList park = {"G91", "G1 Z10 F600", "G90", "PAUSE_LINE", "G1 Z-10", "M82"};
+    // The block with the pause line's place taken by the lines at.
+    const auto parked = [&](const QStringList& at) {
+        QStringList lines = park;
+        lines.removeAt(3);
+        for (qsizetype i = 0; i < at.size(); ++i)
+            lines.insert(3 + i, at[i]);
+        return lines;
+    };
+    const auto with = [&](const QString& pause) {
+        QStringList lines = park;
+        lines[3] = pause;
+        return lines;
+    };
+    // M0/M1 show their own text while they wait (Marlin's M0_M1.cpp: the status becomes the
+    // command's text, or "Click to resume"), which would hide an M117 set before them.
+    QTest::newRow("Marlin M0 with a text of its own") << with("M0 Click to resume") << "M0 Click to resume"
+                                                      << "Insert the magnets"
+                                                      << parked({"M0 Insert the magnets"});
+    QTest::newRow("bare M1") << with("M1") << "M1" << "Go" << parked({"M1 Go"});
+    QTest::newRow("lower case m0, spelling kept") << with("m0 wait") << "m0 wait" << "Go" << parked({"m0 Go"});
+    QTest::newRow("M600 keeps the screen: M117 before it")
+        << with("M600") << "M600" << "Insert the magnets" << parked({"M117 Insert the magnets", "M600"});
+    QTest::newRow("M25") << QStringList{"M25"} << "M25" << "Go" << QStringList{"M117 Go", "M25"};
+    QTest::newRow("M01 is not M10") << QStringList{"M10"} << "M10" << "Go" << QStringList{"M117 Go", "M10"};
+    QTest::newRow("no message") << with("M0 Click to resume") << "M0 Click to resume" << ""
+                                << with("M0 Click to resume");
+}
+
 void TestPrintTimes::messageGoesBeforeThePause()
 {
-    const QStringList block = {"G91", "G1 Z10 F600", "G90", "M0 Click to resume", "G1 Z-10", "M82"};
-    QStringList expected = block;
-    expected.insert(3, QStringLiteral("M117 Insert the magnets"));
-    QCOMPARE(PauseMessage::withMessage(block, QStringLiteral("M0 Click to resume"), QStringLiteral("Insert the magnets")),
-             expected);
-    QCOMPARE(PauseMessage::withMessage({"M25"}, QStringLiteral("M25"), QStringLiteral("Go")),
-             (QStringList{"M117 Go", "M25"}));
-    QCOMPARE(PauseMessage::withMessage(block, QStringLiteral("M0 Click to resume"), QString()), block);
+    QFETCH(QStringList, block);
+    QFETCH(QString, pauseLine);
+    QFETCH(QString, message);
+    QFETCH(QStringList, expected);
+    const QStringList lines = PauseMessage::withMessage(block, pauseLine, message);
+    QCOMPARE(lines, expected);
+    // The block's pause line is still found where it now stands (the block is marked there).
+    const QString command = pauseLine.section(u' ', 0, 0);
+    qsizetype expectedAt = -1;
+    for (qsizetype i = 0; i < expected.size() && expectedAt < 0; ++i)
+        if (expected[i].section(u' ', 0, 0) == command)
+            expectedAt = i;
+    QCOMPARE(PauseMessage::pauseLineAt(lines, pauseLine), expectedAt);
 }
 
 QTEST_GUILESS_MAIN(TestPrintTimes)

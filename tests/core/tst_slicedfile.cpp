@@ -1,6 +1,6 @@
 // Splitting a sliced file into header and body, and composing the output bytes.
 
-#include "core/gcode/SlicedFile.h"
+#include "core/file/SlicedFile.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,7 +1,7 @@
 // Reading a sliced file the one way the window and the batch mode share: what is read, and
 // every way a read is refused with nothing but the sink touched.
 
-#include "core/gcode/SlicedFileReader.h"
+#include "core/file/SlicedFileReader.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,7 +4,7 @@
 
 #include "ReferenceLayers.h"
 
-#include "core/gcode/LayerIndex.h"
+#include "core/layers/LayerIndex.h"
 #include "core/text/RowSource.h"
 #include "core/text/Utility.h"
 

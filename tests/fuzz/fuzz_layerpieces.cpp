@@ -3,8 +3,8 @@
 // and through the indexing thread, reading copies and reading in place. A run marker stretches
 // a byte into a long row, so that rows reach and pass the 64 KiB row limit.
 
-#include "core/gcode/BackgroundLayerIndex.h"
-#include "core/gcode/LayerIndex.h"
+#include "core/layers/BackgroundLayerIndex.h"
+#include "core/layers/LayerIndex.h"
 
 #include <QByteArray>
 #include <QList>

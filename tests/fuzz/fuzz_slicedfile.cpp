@@ -2,7 +2,7 @@
 // byte for byte, with only a line break added after a last row that has none. The body's
 // line break kind and longest row agree with a plain reading of the bytes.
 
-#include "core/gcode/SlicedFile.h"
+#include "core/file/SlicedFile.h"
 
 #include <QBuffer>
 

@@ -4,8 +4,8 @@
 #include "GeneratedPrints.h"
 #include "GuiTestSupport.h"
 
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/MoveReader.h"
+#include "core/layers/LayerIndex.h"
+#include "core/layers/MoveReader.h"
 #include "core/text/RowSource.h"
 #include "gui/EditBuffer.h"
 #include "gui/LayerRuler.h"

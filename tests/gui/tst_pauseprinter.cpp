@@ -6,8 +6,8 @@
 #include "ReferenceLayers.h"
 #include "TestPaths.h"
 
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/SlicedFile.h"
+#include "core/layers/LayerIndex.h"
+#include "core/file/SlicedFile.h"
 #include "core/text/RowSource.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"

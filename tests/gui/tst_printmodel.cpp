@@ -2,7 +2,7 @@
 // afterwards must be what a pass over the whole text finds (LayerIndex::build and
 // PrintEvents::findEvents over the editor's bytes).
 
-#include "core/gcode/LayerIndex.h"
+#include "core/layers/LayerIndex.h"
 #include "core/gcode/PrintEvents.h"
 #include "gui/EditBuffer.h"
 #include "gui/EditorPrint.h"

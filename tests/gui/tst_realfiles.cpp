@@ -8,7 +8,7 @@
 #include "ReferenceLayers.h"
 #include "TestPaths.h"
 
-#include "core/gcode/SlicedFile.h"
+#include "core/file/SlicedFile.h"
 #include "core/text/RowSource.h"
 #include "gui/EditBuffer.h"
 #include "gui/LabeledEdit.h"

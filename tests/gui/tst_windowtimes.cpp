@@ -62,6 +62,7 @@ private slots:
     void insertTimeChoosesTheLayerTheMarksSay_data();
     void insertTimeChoosesTheLayerTheMarksSay();
     void messageGoesBeforeThePauseLine();
+    void redoTellsTheTimeAgain();
     void refusedMessageInsertsNothing();
 
 private:
@@ -212,6 +213,29 @@ void TestWindowTimes::messageGoesBeforeThePauseLine()
     QCOMPARE(m_window->Memo1->rowText(row + 2), before);
     // What "Create" writes is the editor's text.
     QVERIFY(GuiTest::editorBytes(*m_window->Memo1).contains("\nM117 Insert the magnets\nM25\n"));
+}
+
+// An insertion's message names its time once the times are read; undone and done again, the
+// insertion is told as it was, time and all.
+void TestWindowTimes::redoTellsTheTimeAgain()
+{
+    const std::vector<CuraLayer> layers = curaLayers();
+    QVERIFY(layers.size() > 3);
+    const CuraLayer& layer = layers[3];
+    m_window->lbleRow->setFocus();
+    type(m_window->lbleRow, QString::number(layer.row));
+    QTest::keyClick(m_window->lbleRow, Qt::Key_Return);
+    QCOMPARE(m_window->CurrentRow, layer.row);
+    QTest::mouseClick(m_window->btnPause, Qt::LeftButton);
+    QTRY_VERIFY2(saysTime(m_window->memoMessage->toPlainText(), layer.start),
+                 qPrintable(m_window->memoMessage->toPlainText()));
+    const QString told = m_window->memoMessage->toPlainText();
+
+    QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(m_window->Memo1->rowText(layer.row), QStringLiteral(";LAYER:3"));
+    QTest::keyClick(m_window->Memo1, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(m_window->Memo1->rowText(layer.row), QStringLiteral("M25"));
+    QCOMPARE(m_window->memoMessage->toPlainText(), told);
 }
 
 void TestWindowTimes::refusedMessageInsertsNothing()

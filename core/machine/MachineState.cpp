@@ -1,6 +1,6 @@
-#include "core/gcode/MachineState.h"
+#include "core/machine/MachineState.h"
 
-#include "core/gcode/BedShape.h"
+#include "core/printer/BedShape.h"
 #include "core/gcode/GCodeWords.h"
 #include "core/text/LineBreaks.h"
 

@@ -1,4 +1,4 @@
-#include "core/gcode/BackgroundLayerIndex.h"
+#include "core/layers/BackgroundLayerIndex.h"
 
 #include <new>
 

@@ -1,4 +1,4 @@
-#include "core/gcode/BedShape.h"
+#include "core/printer/BedShape.h"
 
 #include <algorithm>
 #include <charconv>

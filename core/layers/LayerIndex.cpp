@@ -1,4 +1,4 @@
-#include "core/gcode/LayerIndex.h"
+#include "core/layers/LayerIndex.h"
 
 #include "core/gcode/GCodeWords.h"
 #include "core/text/LineBreaks.h"

@@ -1,4 +1,4 @@
-#include "core/gcode/PauseBlock.h"
+#include "core/printer/PauseBlock.h"
 
 #include "core/text/Utility.h"
 

@@ -1,4 +1,4 @@
-#include "core/gcode/BackgroundPauseIndex.h"
+#include "core/machine/BackgroundPauseIndex.h"
 
 #include <algorithm>
 #include <new>

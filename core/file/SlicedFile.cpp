@@ -1,4 +1,4 @@
-#include "core/gcode/SlicedFile.h"
+#include "core/file/SlicedFile.h"
 
 #include "core/text/LineBreaks.h"
 #include "core/text/Utility.h"

@@ -18,7 +18,12 @@ QString problem(const QString& message);
 QString line(const QString& message);
 
 // lines with the message's line put in before the first line that is pauseLine (at the end when
-// none is); nothing else of them changes. An empty message changes nothing.
+// none is); nothing else of them changes. Where pauseLine is an M0 or M1, which shows its own text
+// while it waits and so hides an M117's, the message becomes that line's text instead
+// ("M0 Insert the magnets"). An empty message changes nothing.
 QStringList withMessage(QStringList lines, const QString& pauseLine, const QString& message);
+
+// Where the pause line stands in lines that withMessage gave for pauseLine; -1 when nowhere.
+qsizetype pauseLineAt(const QStringList& lines, const QString& pauseLine);
 
 } // namespace PauseMessage

@@ -17,7 +17,7 @@
 // Slicers write their settings at the top or the end of the file: the first and the last
 // kScanBytes are read, never the whole of a large file.
 
-#include "core/gcode/MachineState.h"
+#include "core/machine/MachineState.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "core/gcode/PrinterProfiles.h"
+#include "core/printer/PrinterProfiles.h"
 
 #include <QDir>
 #include <QFile>

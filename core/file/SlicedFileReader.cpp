@@ -1,6 +1,6 @@
-#include "core/gcode/SlicedFileReader.h"
+#include "core/file/SlicedFileReader.h"
 
-#include "core/gcode/BackgroundLayerIndex.h"
+#include "core/layers/BackgroundLayerIndex.h"
 #include "core/text/PathBytes.h"
 #include "core/text/Utility.h"
 

@@ -15,8 +15,8 @@
 // the profile says how, the motors are held for the pause and the firmware's idle timeout is
 // given back after it.
 
-#include "core/gcode/MachineState.h"
-#include "core/gcode/PrinterProfiles.h"
+#include "core/machine/MachineState.h"
+#include "core/printer/PrinterProfiles.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "core/gcode/LayerStore.h"
+#include "core/layers/LayerStore.h"
 
 #include <algorithm>
 #include <cstring>

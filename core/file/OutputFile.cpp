@@ -1,6 +1,6 @@
-#include "core/gcode/OutputFile.h"
+#include "core/file/OutputFile.h"
 
-#include "core/gcode/SlicedFile.h"
+#include "core/file/SlicedFile.h"
 #include "core/text/PathBytes.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "core/gcode/MoveReader.h"
+#include "core/layers/MoveReader.h"
 
 #include "core/gcode/GCodeWords.h"
 

@@ -7,8 +7,8 @@
 // comes back as a refusal with its reason; the caller then throws away what the sink holds.
 
 #include "core/container/BinaryGCode.h"
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/SlicedFile.h"
+#include "core/layers/LayerIndex.h"
+#include "core/file/SlicedFile.h"
 #include "core/text/LineBreaks.h"
 
 #include <QByteArray>

@@ -24,8 +24,8 @@
 // PauseSettings names. A profile file is a regular file of at most kLargestFile bytes; anything
 // else in the printers folder (a pipe, a device, a link to one) is reported and never read.
 
-#include "core/gcode/BedShape.h"
-#include "core/gcode/MachineState.h"
+#include "core/printer/BedShape.h"
+#include "core/machine/MachineState.h"
 
 #include <QByteArrayView>
 #include <QHash>

@@ -19,7 +19,7 @@
 // never drop that far, so they make no part. The layers of all parts are kept in row order;
 // within a part heights rise.
 
-#include "core/gcode/LayerStore.h"
+#include "core/layers/LayerStore.h"
 
 #include <cstddef>
 #include <cstdint>

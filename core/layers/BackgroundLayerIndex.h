@@ -5,7 +5,7 @@
 // lies, when the reader keeps it there until finish(), or from a copy, of which it holds only a
 // few at a time.
 
-#include "core/gcode/LayerIndex.h"
+#include "core/layers/LayerIndex.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

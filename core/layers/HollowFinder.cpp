@@ -1,7 +1,7 @@
-#include "core/gcode/HollowFinder.h"
+#include "core/layers/HollowFinder.h"
 #include "core/container/BinaryGCode.h"
 
-#include "core/gcode/SlicedFile.h"
+#include "core/file/SlicedFile.h"
 #include "core/text/LineBreaks.h"
 
 #include <QBuffer>

@@ -5,7 +5,7 @@
 // pass from the top after the read. The thread reads the rows as they come and stops once it has
 // passed the row it is told.
 
-#include "core/gcode/MachineState.h"
+#include "core/machine/MachineState.h"
 
 #include <condition_variable>
 #include <cstddef>

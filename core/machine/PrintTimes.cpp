@@ -1,7 +1,7 @@
-#include "core/gcode/PrintTimes.h"
+#include "core/machine/PrintTimes.h"
 
 #include "core/gcode/GCodeWords.h"
-#include "core/gcode/MachineState.h"
+#include "core/machine/MachineState.h"
 #include "core/text/LineBreaks.h"
 
 #include <algorithm>

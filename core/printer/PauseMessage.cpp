@@ -1,4 +1,4 @@
-#include "core/gcode/PauseMessage.h"
+#include "core/printer/PauseMessage.h"
 
 namespace PauseMessage {
 
@@ -30,15 +30,42 @@ QString line(const QString& message)
     return QStringLiteral("M117 ") + message.trimmed();
 }
 
+// Marlin's and Prusa's M0/M1 show the text that follows the command while they wait, and without
+// one they show a "click to resume" text of their own: either way the status line an M117 set is
+// replaced until the wait ends (Marlin's gcode/lcd/M0_M1.cpp sets the status to the command's
+// text, or to MSG_USERWAIT). So a message goes into such a line as its text.
+static bool showsItsOwnText(const QString& pauseLine)
+{
+    const QString command = pauseLine.trimmed().section(u' ', 0, 0).toUpper();
+    return command == u"M0" || command == u"M00" || command == u"M1" || command == u"M01";
+}
+
 QStringList withMessage(QStringList lines, const QString& pauseLine, const QString& message)
 {
     if (message.trimmed().isEmpty())
         return lines;
     qsizetype at = lines.indexOf(pauseLine);
+    if (at >= 0 && showsItsOwnText(pauseLine)) {
+        lines[at] = pauseLine.trimmed().section(u' ', 0, 0) + u' ' + message.trimmed();
+        return lines;
+    }
     if (at < 0)
         at = lines.size();
     lines.insert(at, line(message));
     return lines;
+}
+
+qsizetype pauseLineAt(const QStringList& lines, const QString& pauseLine)
+{
+    const qsizetype at = lines.indexOf(pauseLine);
+    if (at >= 0 || !showsItsOwnText(pauseLine))
+        return at;
+    const QString command = pauseLine.trimmed().section(u' ', 0, 0);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines[i].section(u' ', 0, 0).compare(command, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
 }
 
 } // namespace PauseMessage

@@ -22,8 +22,8 @@
 // loop and each open hollow meets only the extrusion near it. An open hollow keeps its opening
 // as runs of cells along its rows.
 
-#include "core/gcode/LayerIndex.h"
-#include "core/gcode/MoveReader.h"
+#include "core/layers/LayerIndex.h"
+#include "core/layers/MoveReader.h"
 
 #include <atomic>
 #include <memory>

@@ -10,6 +10,7 @@
 #include <numbers>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace Moves {
 
@@ -397,6 +398,14 @@ double filamentDiameter(std::string_view body)
                 value <= 3.5)
                 return value;
         }
+        // KISSlicer: "; fiber_dia_mm = 2.85".
+        if (const std::size_t at = text.find("fiber_dia_mm = "); at != std::string_view::npos) {
+            const char* p = text.data() + at + 15;
+            double value = 0.0;
+            if (std::from_chars(p, text.data() + text.size(), value, std::chars_format::fixed).ec == std::errc() &&
+                value >= 1.0 && value <= 3.5)
+                return value;
+        }
         return std::nullopt;
     };
     if (const std::optional<double> head = lookIn(body.substr(0, kLooked)))
@@ -405,7 +414,37 @@ double filamentDiameter(std::string_view body)
         if (const std::optional<double> tail = lookIn(body.substr(body.size() - kLooked)))
             return *tail;
     }
-    return kDefaultFilamentDiameter;
+    std::string_view head = body.substr(0, kLooked);
+    if (head.size() < body.size())
+        head = head.substr(0, head.rfind('\n') + 1); // whole rows only
+    return diameterFromExtrusion(head);
+}
+
+double diameterFromExtrusion(std::string_view rows)
+{
+    // The extrusion's widths as 1.75 mm filament would make them, against the layer height.
+    std::vector<double> widths, ratios;
+    MoveReader reader(kDefaultFilamentDiameter);
+    reader.read(rows, 0, [&](const Move& move) {
+        const MachineState& state = reader.state();
+        // A spiral vase's rise along its turn is no layer height.
+        constexpr double kThinnestLayer = 0.04;
+        if (move.kind != Move::Kind::Extrusion || move.arc || state.commentWidth > 0.0 ||
+            state.volumetricDiameter > 0.0 || state.layerHeight < kThinnestLayer ||
+            std::hypot(move.x1 - move.x0, move.y1 - move.y0) < 1.0)
+            return;
+        widths.push_back(move.width);
+        ratios.push_back(move.width / state.layerHeight);
+    });
+    constexpr std::size_t kEnough = 50;
+    if (widths.size() < kEnough)
+        return kDefaultFilamentDiameter;
+    const auto median = [](std::vector<double>& values) {
+        std::nth_element(values.begin(), values.begin() + std::ptrdiff_t(values.size() / 2), values.end());
+        return values[values.size() / 2];
+    };
+    return median(ratios) < 1.0 || median(widths) < kNarrowestWidth ? kOtherFilamentDiameter
+                                                                       : kDefaultFilamentDiameter;
 }
 
 Checkpoints Checkpoints::build(std::string_view body, double filamentDiameter, int spacing)

@@ -111,9 +111,23 @@ private:
 };
 
 // The filament diameter a slicer wrote in its comments ("; filament_diameter = 1.75",
-// ";Filament Diameter #1: 1.750", ";   filamentDiameter,1.75", "material_diameter = 2.85"),
-// looked for in the first and last megabyte of the body; kDefaultFilamentDiameter without one.
+// ";Filament Diameter #1: 1.750", ";   filamentDiameter,1.75", "material_diameter = 2.85",
+// "; fiber_dia_mm = 2.85"),
+// looked for in the first and last megabyte of the body; without one, diameterFromExtrusion() of
+// the first megabyte.
 double filamentDiameter(std::string_view body);
+
+// The other filament in use beside kDefaultFilamentDiameter (sold as 2.85 and as 3 mm).
+constexpr double kOtherFilamentDiameter = 2.85;
+// No nozzle in common use lays a line narrower than this, mm.
+constexpr double kNarrowestWidth = 0.22;
+
+// Which of the two filaments rows extrude, where no comment names it: read as 1.75 mm, the
+// extrusion of a 2.85 mm printer comes out 0.38 times its volume, lines narrower than the layer
+// is high or than any nozzle lays them, which no slicer prints. kOtherFilamentDiameter when the
+// middle of the rows' extrusion lines (at least 50 of a millimetre or more, widths worked out from
+// E) is that narrow; kDefaultFilamentDiameter otherwise, and where the file gives its widths.
+double diameterFromExtrusion(std::string_view rows);
 
 // A state from which reading can go on at a row: the rows before it were read.
 struct Checkpoint

@@ -6,7 +6,9 @@
 //   xvfb-run -a ./build/bench/borvane_screenshot view.png part.gcode 12.5
 // Or, to see the window on a whole screen at a scale,
 //   QT_SCALE_FACTOR=1.25 xvfb-run -a -s "-screen 0 1366x768x24" ./build/bench/borvane_screenshot s.png screen
-// ("screen-view" in place of "screen" opens the layer view first).
+// ("screen-view" in place of "screen" opens the layer view first). With a sliced file after it,
+// that file is dropped in place of the small print and nothing is inserted:
+//   QT_SCALE_FACTOR=1.25 xvfb-run -a -s "-screen 0 1366x768x24" ./build/bench/borvane_screenshot s.png screen-view part.gcode
 
 #include "GuiTestSupport.h"
 
@@ -74,6 +76,16 @@ int main(int argc, char** argv)
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
+    const bool screen = argc > 2 && QByteArray(argv[2]).startsWith("screen");
+    if (screen && argc > 3) {
+        if (!GuiTest::dropFile(&window, QString::fromLocal8Bit(argv[3])))
+            return 1;
+        QTest::qWait(1000);
+        if (QByteArray(argv[2]) == "screen-view")
+            QTest::keyClick(&window, Qt::Key_F3);
+        QTest::qWait(300);
+        return window.screen()->grabWindow(0).save(output) ? 0 : 1;
+    }
     if (argc > 3) {
         window.resize(1400, 800);
         if (!GuiTest::dropFile(&window, QString::fromLocal8Bit(argv[2])))

@@ -99,9 +99,26 @@ void LayerView::fit(const QRectF& extent, const QRect& area)
     m_scale = std::max(1e-3, std::min(sx, sy));
     const QPointF centre = bed.center();
     m_offset = QPointF(area.center().x() - centre.x() * m_scale, area.center().y() + centre.y() * m_scale);
-    m_fittedExtent = extent;
-    m_fittedSize = area.size();
     m_userMoved = false;
+}
+
+void LayerView::readRows(const Frame& frame, int first, int last, const std::function<void(const Move&)>& sink)
+{
+    const RowSource& rows = *frame.rows;
+    const Moves::Checkpoint start = frame.checkpoints ? frame.checkpoints->before(first) : Moves::Checkpoint{};
+    const std::string_view bytes = rows.bytes();
+    const qsizetype from = rows.rowStart(std::min(start.row, rows.physicalRowCount() - 1));
+    const qsizetype to = last < rows.physicalRowCount() ? rows.rowStart(last) : qsizetype(bytes.size());
+    Moves::MoveReader reader(frame.filamentDiameter, start.state);
+    // Where the nozzle is when the selected row starts: where the last move before it ended.
+    QPointF before(start.state.x, start.state.y);
+    reader.read(bytes.substr(std::size_t(from), std::size_t(to - from)), start.row, [&](const Move& m) {
+        if (m.row < frame.row)
+            before = QPointF(m.x1, m.y1);
+        if (m.row >= first)
+            sink(m);
+    });
+    m_read.nozzle = before;
 }
 
 void LayerView::readLayer(const Frame& frame, std::size_t layer)
@@ -114,23 +131,11 @@ void LayerView::readLayer(const Frame& frame, std::size_t layer)
     const RowSource& rows = *frame.rows;
     const int first = layer > 0 ? layers[layer - 1].row : layers[layer].row;
     const int last = layer + 1 < layers.size() ? layers[layer + 1].row : rows.physicalRowCount();
-    const Moves::Checkpoint start =
-        frame.checkpoints ? frame.checkpoints->before(first) : Moves::Checkpoint{};
-    const std::string_view bytes = rows.bytes();
-    const qsizetype from = rows.rowStart(std::min(start.row, rows.physicalRowCount() - 1));
-    const qsizetype to = last < rows.physicalRowCount() ? rows.rowStart(last) : qsizetype(bytes.size());
-    Moves::MoveReader reader(frame.filamentDiameter, start.state);
     // A row holds at most one move: room for them all at once, so the list never grows by copying.
     m_read.moves.reserve(std::size_t(std::max(0, last - layers[layer].row)));
     m_read.below.reserve(std::size_t(std::max(0, layers[layer].row - first)));
     const int layerRow = layers[layer].row;
-    // Where the nozzle is when the selected row starts: where the last move before it ended.
-    QPointF before(start.state.x, start.state.y);
-    reader.read(bytes.substr(std::size_t(from), std::size_t(to - from)), start.row, [&](const Move& m) {
-        if (m.row < frame.row)
-            before = QPointF(m.x1, m.y1);
-        if (m.row < first)
-            return;
+    readRows(frame, first, last, [&](const Move& m) {
         if (m.row < layerRow) {
             if (layer > 0 && m.kind == Move::Kind::Extrusion)
                 m_read.below.push_back(m);
@@ -138,7 +143,63 @@ void LayerView::readLayer(const Frame& frame, std::size_t layer)
             m_read.moves.push_back(m);
         }
     });
-    m_read.nozzle = before;
+}
+
+bool LayerView::isSpiralLayer(const LayerIndex& index, std::size_t layer)
+{
+    constexpr double kSpiralRise = 0.05; // mm; a layer of a stacked print rises more
+    constexpr int kSpiralRows = 8;       // rows of a layer; blank lines and comments may lie between moves
+    const LayerSpan layers = index.layers();
+    const auto thin = [&](std::size_t l) {
+        return l + 1 < layers.size() && layers[l + 1].z() > layers[l].z() &&
+               layers[l + 1].z() - layers[l].z() < kSpiralRise && layers[l + 1].row - layers[l].row <= kSpiralRows;
+    };
+    return thin(layer) || (layer > 0 && thin(layer - 1) && layer + 1 == layers.size());
+}
+
+void LayerView::readTurn(const Frame& frame, std::size_t layer)
+{
+    constexpr std::size_t kTurnLayers = 4000; // read on either side: more moves than a turn of any vase
+    m_read = Read{};
+    m_read.revision = frame.revision;
+    m_read.layer = layer;
+    m_read.row = frame.row;
+    const LayerSpan layers = frame.layers->layers();
+    const std::size_t lo = layer > kTurnLayers ? layer - kTurnLayers : 0;
+    const std::size_t hi = std::min(layers.size(), layer + kTurnLayers + 1);
+    const int last = hi < layers.size() ? layers[hi].row : frame.rows->physicalRowCount();
+    std::vector<Move> moves;
+    readRows(frame, layers[lo].row, last, [&](const Move& m) {
+        if (m.kind == Move::Kind::Extrusion)
+            moves.push_back(m);
+    });
+    if (moves.empty())
+        return;
+    // The selected row's move: the first extrusion at or after the row.
+    const auto at = std::lower_bound(moves.begin(), moves.end(), frame.row,
+                                     [](const Move& m, int row) { return m.row < row; });
+    const std::size_t selected = std::min(std::size_t(at - moves.begin()), moves.size() - 1);
+    const QPointF centre = frame.extent.isValid() ? frame.extent.center() : QPointF();
+    const auto angleOf = [&](double x, double y) { return std::atan2(y - centre.y(), x - centre.x()); };
+    // The angle a move sweeps around the centre, the short way.
+    const auto sweep = [&](const Move& m) {
+        double d = angleOf(m.x1, m.y1) - angleOf(m.x0, m.y0);
+        if (d > M_PI)
+            d -= 2 * M_PI;
+        else if (d < -M_PI)
+            d += 2 * M_PI;
+        return std::abs(d);
+    };
+    std::size_t begin = selected, end = selected + 1;
+    for (double swept = sweep(moves[selected]) / 2; begin > 0 && swept < M_PI; swept += sweep(moves[begin]))
+        --begin;
+    for (double swept = sweep(moves[selected]) / 2; end < moves.size() && swept < M_PI; ++end)
+        swept += sweep(moves[end]);
+    std::size_t belowBegin = begin;
+    for (double swept = 0; belowBegin > 0 && swept < 2 * M_PI; swept += sweep(moves[belowBegin]))
+        --belowBegin;
+    m_read.below.assign(moves.begin() + std::ptrdiff_t(belowBegin), moves.begin() + std::ptrdiff_t(begin));
+    m_read.moves.assign(moves.begin() + std::ptrdiff_t(begin), moves.begin() + std::ptrdiff_t(end));
 }
 
 void LayerView::paintEvent(QPaintEvent*)
@@ -159,10 +220,17 @@ void LayerView::render(QPainter& painter, const QRect& area)
     }
     const LayerSpan layers = frame.layers->layers();
     const std::size_t layer = frame.layers->layerAt(frame.row).value_or(0);
-    if (m_read.revision != frame.revision || m_read.layer != layer || m_read.row != frame.row)
-        readLayer(frame, layer);
-    if (!m_userMoved || m_fittedExtent != frame.extent || m_fittedSize != area.size())
+    if (m_read.revision != frame.revision || m_read.layer != layer || m_read.row != frame.row) {
+        if (isSpiralLayer(*frame.layers, layer))
+            readTurn(frame, layer);
+        else
+            readLayer(frame, layer);
+    }
+    if (!m_userMoved || m_fittedFile != frame.file)
         fit(frame.extent, area);
+    m_fittedFile = frame.file;
+    m_shownBed = QRectF(QPointF((area.left() - m_offset.x()) / m_scale, (m_offset.y() - area.bottom()) / m_scale),
+                        QPointF((area.right() - m_offset.x()) / m_scale, (m_offset.y() - area.top()) / m_scale));
 
     painter.save();
     painter.setClipRect(area);
@@ -207,13 +275,21 @@ void LayerView::render(QPainter& painter, const QRect& area)
                                : QStringLiteral("Layer %1 of %2   Z %3   Row %4").arg(layer + 1).arg(layers.size()))
             .arg(Utility::FormatFixed(layers[layer].z(), 3))
             .arg(frame.row);
-    QFont font = painter.font();
-    painter.setFont(font);
-    const QRect box = painter.fontMetrics().boundingRect(corner).adjusted(-4, -2, 4, 2);
-    const QRect placed(area.topLeft() + QPoint(4, 4), box.size());
-    painter.fillRect(placed, QColor(255, 255, 255, 220));
+    // In a narrow view it wraps between its parts rather than running past the edge, the words of
+    // a part held together where they fit on a line.
+    QString held = corner;
+    for (qsizetype k = 1; k + 1 < held.size(); ++k) {
+        if (held[k] == u' ' && held[k + 1] != u' ' && held[k - 1] != u' ' && held[k - 1] != u',')
+            held[k] = QChar(0x00A0);
+    }
+    const QRect room = area.adjusted(8, 6, -8, -6);
+    const int flags = Qt::TextWordWrap | Qt::AlignLeft;
+    QRect text = painter.fontMetrics().boundingRect(room, flags, held);
+    if (text.width() > room.width())
+        text = painter.fontMetrics().boundingRect(room, flags, held = corner);
+    painter.fillRect(text.adjusted(-4, -2, 4, 2), QColor(255, 255, 255, 220));
     painter.setPen(Qt::black);
-    painter.drawText(placed, Qt::AlignCenter, corner);
+    painter.drawText(room, flags, held);
 }
 
 void LayerView::drawMoves(QPainter& painter, const QRect& area, const std::vector<Move>& moves, bool below,
@@ -370,6 +446,5 @@ void LayerView::mouseMoveEvent(QMouseEvent* event)
 void LayerView::mouseDoubleClickEvent(QMouseEvent*)
 {
     m_userMoved = false;
-    m_fittedSize = QSize();
     update();
 }

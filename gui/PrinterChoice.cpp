@@ -141,6 +141,12 @@ PrinterChoice::PrinterChoice(QWidget* parent, const QRect& geometry, QPushButton
     m_combo->setGeometry(geometry.adjusted(0, 0, -geometry.height() - 2, 0));
     for (const PrinterProfile& profile : m_profiles.profiles())
         m_combo->addItem(profile.title, profile.name);
+    // Its caption above it, which Alt+P goes to the list by.
+    m_label = new QLabel(QStringLiteral("&Printer"), parent);
+    m_label->setObjectName(QStringLiteral("lblPrinter"));
+    m_label->setBuddy(m_combo);
+    m_label->adjustSize();
+    m_label->move(geometry.left(), geometry.top() - m_label->height());
     m_settingsButton = new QToolButton(parent);
     m_settingsButton->setObjectName(QStringLiteral("sbtnPauseSettings"));
     m_settingsButton->setText(QStringLiteral("\u2026"));

@@ -12,6 +12,7 @@
 
 class QComboBox;
 class QDialog;
+class QLabel;
 class QPushButton;
 class QRect;
 class QToolButton;
@@ -22,7 +23,8 @@ class PrinterChoice : public QObject
     Q_OBJECT
 
 public:
-    // Puts the combo box (cboxPrinter) and its settings button (sbtnPauseSettings) on parent;
+    // Puts the combo box (cboxPrinter) and its settings button (sbtnPauseSettings) on parent, at
+    // geometry, and its caption (lblPrinter) above it;
     // pauseButton's caption follows the chosen printer's pause command.
     PrinterChoice(QWidget* parent, const QRect& geometry, QPushButton* pauseButton);
 
@@ -52,6 +54,7 @@ private:
 
     PrinterProfiles m_profiles;
     QComboBox* m_combo = nullptr;
+    QLabel* m_label = nullptr;
     QToolButton* m_settingsButton = nullptr;
     QPushButton* m_pauseButton = nullptr;
 };

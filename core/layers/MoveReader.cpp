@@ -453,6 +453,14 @@ Checkpoints Checkpoints::build(std::string_view body, double filamentDiameter, i
     points.m_points.push_back({0, MachineState{}});
     MoveReader reader(filamentDiameter);
     double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
+    // The model's: from the second layer's first extrusion on.
+    int layersStarted = 0;
+    int secondLayerRow = -1;
+    QRectF upper;
+    const auto extend = [](QRectF& box, const Move& m) {
+        const QRectF line = QRectF(QPointF(m.x0, m.y0), QPointF(m.x1, m.y1)).normalized();
+        box = box.isNull() ? line.adjusted(0, 0, 1e-9, 1e-9) : box.united(line);
+    };
     const MoveReader::Sink ignore = [&](const Move& m) {
         if (m.kind != Move::Kind::Extrusion)
             return;
@@ -460,6 +468,10 @@ Checkpoints Checkpoints::build(std::string_view body, double filamentDiameter, i
         maxX = std::max({maxX, double(m.x0), double(m.x1)});
         minY = std::min({minY, double(m.y0), double(m.y1)}),
         maxY = std::max({maxY, double(m.y0), double(m.y1)});
+        if (m.startsLayer && ++layersStarted == 2)
+            secondLayerRow = m.row;
+        if (secondLayerRow >= 0)
+            extend(upper, m);
     };
     // Pieces of spacing rows, each read on from the state the last one left.
     const char* p = body.data();
@@ -479,6 +491,26 @@ Checkpoints Checkpoints::build(std::string_view body, double filamentDiameter, i
     }
     if (maxX >= minX)
         points.m_extent = QRectF(QPointF(minX, minY), QPointF(maxX, maxY));
+    points.m_modelExtent = points.m_extent;
+    if (secondLayerRow >= 0) {
+        // The first layer read again, its extrusion near the layers above kept.
+        const QRectF near = upper.adjusted(-kModelReach, -kModelReach, kModelReach, kModelReach);
+        QRectF model = upper;
+        // The rows before the second layer's first extrusion.
+        const char* q = body.data();
+        for (int n = 0; n < secondLayerRow && q < end; ++n) {
+            const char* lf = static_cast<const char*>(std::memchr(q, '\n', std::size_t(end - q)));
+            q = lf ? lf + 1 : end;
+        }
+        const std::size_t to = std::size_t(q - body.data());
+        MoveReader first(filamentDiameter);
+        first.read(body.substr(0, to), 0, [&](const Move& m) {
+            if (m.kind == Move::Kind::Extrusion && m.row < secondLayerRow && near.contains(QPointF(m.x0, m.y0)) &&
+                near.contains(QPointF(m.x1, m.y1)))
+                extend(model, m);
+        });
+        points.m_modelExtent = model;
+    }
     return points;
 }
 

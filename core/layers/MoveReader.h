@@ -146,6 +146,12 @@ public:
     bool isEmpty() const { return m_points.empty(); }
     // What the extrusion of the whole body covers, in mm; empty without extrusion.
     QRectF extent() const { return m_extent; }
+    // What the extrusion of the model covers: from the second layer on (layers as the layer index
+    // finds them), with the first layer's extrusion that lies within kModelReach of that, so that
+    // a skirt or brim counts and a prime line along the bed's edge does not. The whole extent for
+    // a body of one layer.
+    QRectF modelExtent() const { return m_modelExtent; }
+    static constexpr double kModelReach = 10.0; // mm
     // The last checkpoint at or before row.
     const Checkpoint& before(int row) const;
     // For count rows put in front of row that hold no move and change no mode: rows after move down.
@@ -154,6 +160,7 @@ public:
 private:
     std::vector<Checkpoint> m_points;
     QRectF m_extent;
+    QRectF m_modelExtent;
 };
 
 } // namespace Moves

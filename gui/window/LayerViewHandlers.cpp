@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QSplitter>
 #include <QTextBlock>
 #include <QTimer>
 #include <QScreen>
@@ -32,16 +33,17 @@ constexpr const char* kWindowGrewBy = "windowGrewBy";
 
 void TEditorForBorvane5_Form1::buildLayerView()
 {
-    m_layerView = new LayerView(pnlRight);
+    m_layerView = new LayerView(m_editorSplit);
     m_layerView->hide();
-    m_layerView->setMinimumWidth(m_layerView->sizeHint().width() / 3);
+    m_layerView->setMinimumWidth(kLayerViewLeast);
     m_layerView->setSource([this] { return layerViewFrame(); });
     // A small button in the ruler's top corner opens the view beside it.
     m_layerViewButton = new QToolButton(m_layerRuler);
     m_layerViewButton->setObjectName(QStringLiteral("btnLayerView"));
     m_layerViewButton->setText(QStringLiteral("▸"));
     m_layerViewButton->setGeometry(m_layerRuler->sizeHint().width() - 18, 0, 18, 14);
-    m_editorRow->addWidget(m_layerView, 1);
+    m_editorSplit->addWidget(m_layerView);
+    m_editorSplit->setStretchFactor(1, 0);
     m_layerViewButton->setToolTip(QStringLiteral("Show the selected layer from above (F3)"));
     m_layerViewButton->setCheckable(true);
     m_layerViewButton->setFocusPolicy(Qt::NoFocus);
@@ -51,27 +53,54 @@ void TEditorForBorvane5_Form1::buildLayerView()
     // It follows the selected row as the margins and the ruler do.
     connect(Memo1, &EditBuffer::cursorPositionChanged, m_layerView, qOverload<>(&QWidget::update));
     connect(m_print, &EditorPrint::refreshed, m_layerView, qOverload<>(&QWidget::update));
+    // A new file has margins of its own width.
+    connect(m_print, &EditorPrint::refreshed, this, &TEditorForBorvane5_Form1::limitLayerViewShare);
+}
+
+int TEditorForBorvane5_Form1::editorPaneLeast() const
+{
+    // The text's width as Scintilla draws it, in the editor's font.
+    const QByteArray characters(kReadableCharacters, '0');
+    const long text = Memo1->SendScintilla(QsciScintillaBase::SCI_TEXTWIDTH, long(QsciScintillaBase::STYLE_DEFAULT),
+                                           characters.constData());
+    return 2 * Memo1->frameWidth() + Memo1->marginsWidth() + int(text) +
+           Memo1->verticalScrollBar()->sizeHint().width() + m_layerRuler->sizeHint().width();
+}
+
+void TEditorForBorvane5_Form1::limitLayerViewShare()
+{
+    if (m_layerView->isHidden())
+        return;
+    const int room = m_editorSplit->width() - m_editorSplit->handleWidth();
+    const int most = qMax(kLayerViewLeast, room - editorPaneLeast());
+    if (m_layerView->maximumWidth() != most)
+        m_layerView->setMaximumWidth(most);
 }
 
 void TEditorForBorvane5_Form1::setLayerViewShown(bool shown)
 {
-    // Where the screen has room, the window grows by the view's width as it opens (and gives it
-    // back as it closes), so that the editor keeps its width.
+    // Where the screen has room, the window grows as the view opens (and gives it back as it
+    // closes), so that the editor keeps its readable width beside the view.
+    const int wanted = editorPaneLeast() + m_editorSplit->handleWidth() + m_layerView->sizeHint().width();
     if (shown && !isMaximized() && !isFullScreen() && screen()) {
         const int room = screen()->availableGeometry().right() - frameGeometry().right();
-        const int grown = qBound(0, room, m_layerView->sizeHint().width());
+        const int grown = qBound(0, qMin(room, wanted - m_editorSplit->width()), wanted);
         m_layerView->setProperty(kWindowGrewBy, grown);
         if (grown > 0)
             resize(width() + grown, height());
     }
-    m_layerView->setVisible(shown);
+    if (shown) {
+        m_layerView->setMaximumWidth(QWIDGETSIZE_MAX);
+        m_layerView->show();
+        layoutPanels();
+        limitLayerViewShare();
+        const int room = m_editorSplit->width() - m_editorSplit->handleWidth();
+        const int view = qBound(kLayerViewLeast, m_layerView->sizeHint().width(), m_layerView->maximumWidth());
+        m_editorSplit->setSizes({room - view, view});
+    } else {
+        m_layerView->hide();
+    }
     m_layerViewButton->setText(shown ? QStringLiteral("◂") : QStringLiteral("▸"));
-    // The editor gives the view at most two fifths of the row and keeps the room for its margins
-    // and 12 characters of text, so the rows stay readable beside the view.
-    m_editorRow->setStretchFactor(Memo1, shown ? 3 : 1);
-    m_editorRow->setStretchFactor(m_layerView, shown ? 2 : 0);
-    const int character = Memo1->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    Memo1->setMinimumWidth(shown ? Memo1->marginsWidth() + 12 * character : 0);
     if (!shown) {
         const int grown = m_layerView->property(kWindowGrewBy).toInt();
         if (grown > 0 && !isMaximized() && !isFullScreen())
@@ -91,7 +120,8 @@ LayerView::Frame TEditorForBorvane5_Form1::layerViewFrame()
     frame.layers = &print.layers();
     frame.checkpoints = &print.moveCheckpoints();
     frame.filamentDiameter = print.filamentDiameter();
-    frame.extent = frame.checkpoints->extent();
+    frame.extent = frame.checkpoints->modelExtent();
+    frame.file = print.textGeneration();
     frame.revision = print.version();
     frame.row = Memo1->CaretRow();
     frame.hollows = &print.hollows();

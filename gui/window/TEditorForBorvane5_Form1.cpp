@@ -27,11 +27,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QShowEvent>
+#include <QSplitter>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QToolButton>
@@ -329,9 +331,10 @@ void TEditorForBorvane5_Form1::buildInsertionGroup()
     TemperarureInsert = makeButton(group, "TemperarureInsert", QStringLiteral("Temperarure Insert"),
                                    QRect(160, 130, 200, 40));
     rbtnBefore =
-        makeRadioButton(group, "rbtnBefore", QStringLiteral("Before cursor"), QRect(10, 80, 120, 17));
+        makeRadioButton(group, "rbtnBefore", QStringLiteral("Before cursor"), QRect(10, 79, 120, 17));
     rbtnBefore->setChecked(true);
-    rbtnAfter = makeRadioButton(group, "rbtnAfter", QStringLiteral("After cursor"), QRect(10, 110, 120, 17));
+    // Closer together than they were, to leave room for the printer list's caption under them.
+    rbtnAfter = makeRadioButton(group, "rbtnAfter", QStringLiteral("After cursor"), QRect(10, 98, 120, 17));
     cboxEveryPart = named(new QCheckBox(QStringLiteral("in every part"), group), "cboxEveryPart");
     cboxEveryPart->setGeometry(10, 61, 140, 17);
     cboxEveryPart->setToolTip(QStringLiteral("In a file that prints its objects one after another: insert at the "
@@ -388,17 +391,23 @@ void TEditorForBorvane5_Form1::buildRightPanel()
     connect(memoMessage, &QPlainTextEdit::textChanged, this, &TEditorForBorvane5_Form1::fitMessageHeight);
     buildPrintView();
 
-    // Inside the panel's border: the message on top, then the editor and, right of it,
-    // the layer ruler (and whatever joins them in that row).
+    // Inside the panel's border: the message on top, then the editor and, right of it, the layer
+    // ruler; the layer view joins them behind a handle the user drags.
     auto* column = new QVBoxLayout(pnlRight);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(memoMessage);
-    m_editorRow = new QHBoxLayout;
+    m_editorSplit = named(new QSplitter(Qt::Horizontal, pnlRight), "splitEditor");
+    m_editorSplit->setChildrenCollapsible(false);
+    auto* editorPane = named(new QWidget(m_editorSplit), "editorPane");
+    m_editorRow = new QHBoxLayout(editorPane);
+    m_editorRow->setContentsMargins(0, 0, 0, 0);
     m_editorRow->setSpacing(0);
     m_editorRow->addWidget(Memo1, 1);
     m_editorRow->addWidget(m_layerRuler);
-    column->addLayout(m_editorRow, 1);
+    m_editorSplit->addWidget(editorPane);
+    m_editorSplit->setStretchFactor(0, 1);
+    column->addWidget(m_editorSplit, 1);
     buildLayerView();
 }
 
@@ -505,16 +514,18 @@ void TEditorForBorvane5_Form1::layoutPanels()
         if (laidOut->layout())
             laidOut->layout()->activate();
     }
+    // The splitter places its panes on a resize, which a hidden window does not deliver.
+    if (m_editorSplit && !m_editorSplit->isVisible()) {
+        m_editorSplit->refresh();
+        m_editorRow->setGeometry(m_editorRow->parentWidget()->rect());
+    }
 }
 
 void TEditorForBorvane5_Form1::setMemoMessageHeight(int height)
 {
     // At start the message covers the editor; after a drop it takes the lines it holds.
     m_messageCovers = height == kMessageHeightAtStart;
-    for (int i = 0; i < m_editorRow->count(); ++i) {
-        if (QWidget* view = m_editorRow->itemAt(i)->widget())
-            view->setMaximumHeight(m_messageCovers ? 0 : QWIDGETSIZE_MAX);
-    }
+    m_editorSplit->setMaximumHeight(m_messageCovers ? 0 : QWIDGETSIZE_MAX);
     fitMessageHeight();
 }
 
@@ -524,29 +535,36 @@ void TEditorForBorvane5_Form1::fitMessageHeight()
         memoMessage->setMinimumHeight(0);
         memoMessage->setMaximumHeight(QWIDGETSIZE_MAX);
     } else {
-        // Every line it holds, wrapped at its width, up to a third of the panel; beyond that it
-        // scrolls. Asking for a block's rectangle lays the block out. The lines are wrapped at
-        // the width the area had, which a scroll bar shown for an earlier, longer text narrowed:
-        // once the area has its new height (and the bar is gone where all fits), they are
-        // measured again.
+        // Every line it holds, wrapped at the width its text has while no scroll bar shows, up to
+        // a third of the panel; beyond that it scrolls. The lines are laid out here from the text
+        // and the width alone, not read from the area's own layout, which wraps at whatever width
+        // an earlier text's scroll bar left: so the same text at the same width always gets the
+        // same height.
         const QTextDocument* text = memoMessage->document();
-        for (int pass = 0; pass < 2; ++pass) {
-            int lines = 0;
-            qreal height = 0;
-            for (QTextBlock block = text->firstBlock(); block.isValid(); block = block.next()) {
-                height += text->documentLayout()->blockBoundingRect(block).height();
-                lines += qMax(1, block.layout()->lineCount());
+        const qreal margin = text->documentMargin();
+        const qreal width = memoMessage->width() - 2 * memoMessage->frameWidth() - 2 * margin;
+        int lines = 0;
+        qreal height = 0;
+        for (QTextBlock block = text->firstBlock(); block.isValid(); block = block.next()) {
+            QTextLayout layout(block.text(), memoMessage->font());
+            layout.setTextOption(text->defaultTextOption());
+            layout.beginLayout();
+            int blockLines = 0;
+            for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+                line.setLineWidth(width);
+                height += line.height();
+                ++blockLines;
             }
-            const int frame = 2 * (memoMessage->frameWidth() + int(text->documentMargin()));
-            // Two lines fit the strip it keeps after a drop.
-            const int wanted = lines <= 2 ? kMessageHeightAfterDrop : qCeil(height) + frame;
-            const int most = qMax(kMessageHeightAfterDrop, pnlRight->height() / 3);
-            const int fitted = qBound(kMessageHeightAfterDrop, wanted, most);
-            if (pass > 0 && fitted == memoMessage->height())
-                break;
-            memoMessage->setFixedHeight(fitted);
-            layoutPanels();
+            layout.endLayout();
+            if (blockLines == 0)
+                height += QFontMetricsF(memoMessage->font()).height();
+            lines += qMax(1, blockLines);
         }
+        const int frame = 2 * (memoMessage->frameWidth() + int(margin));
+        // Two lines fit the strip it keeps after a drop.
+        const int wanted = lines <= 2 ? kMessageHeightAfterDrop : qCeil(height) + frame;
+        const int most = qMax(kMessageHeightAfterDrop, pnlRight->height() / 3);
+        memoMessage->setFixedHeight(qBound(kMessageHeightAfterDrop, wanted, most));
     }
     layoutPanels();
 }
@@ -554,6 +572,9 @@ void TEditorForBorvane5_Form1::fitMessageHeight()
 void TEditorForBorvane5_Form1::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    // The panels have their new sizes: a message area of another width wraps its lines elsewhere.
+    if (event->oldSize().width() != width())
+        fitMessageHeight();
     layoutPanels();
 }
 
@@ -650,6 +671,9 @@ bool TEditorForBorvane5_Form1::eventFilter(QObject* watched, QEvent* event)
     if (AppMessage(watched, event) || hollowClicked(watched, event) || warningClicked(watched, event) ||
         marginToolTip(watched, event))
         return true;
+    if (watched == m_editorSplit && event->type() == QEvent::Resize)
+        limitLayerViewShare();
+
     // Ctrl+Z or redo in a field with nothing of its own to take back is the window's: it takes
     // back an insertion, and the fields follow. A field never undoes to a text that names
     // another row than the one shown.

@@ -52,6 +52,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QScrollArea;
+class QSplitter;
 class QTimer;
 class QToolButton;
 class EditorPrint;
@@ -172,7 +173,8 @@ private:
     QLabel* lblKeyword = nullptr;
     LayerRuler* m_layerRuler = nullptr;
     QScrollArea* m_leftScroll = nullptr;
-    QHBoxLayout* m_editorRow = nullptr; // the editor, the ruler and any view beside them
+    QHBoxLayout* m_editorRow = nullptr; // the editor and the ruler
+    QSplitter* m_editorSplit = nullptr; // the editor and the ruler, then the layer view when shown
     bool m_messageCovers = false;
     bool m_fittedToScreen = false;
 
@@ -357,6 +359,12 @@ private:
     // The layer view and the hollows (LayerViewHandlers.cpp).
     void buildLayerView();
     void setLayerViewShown(bool shown);
+    // The editor and the ruler keep their margins and kReadableCharacters of text beside the view;
+    // what is left is the most the view may take, whichever way the handle is dragged.
+    int editorPaneLeast() const;
+    void limitLayerViewShare();
+    static constexpr int kReadableCharacters = 40;
+    static constexpr int kLayerViewLeast = 96;  // the view's narrowest, where the window has no more room
     LayerView::Frame layerViewFrame();
     // Finds the hollows of the file at path on a thread of its own; the result comes back to
     // hollowsFound unless another file was opened meanwhile.

@@ -115,6 +115,7 @@ private slots:
     void glyphSizes_data();
     void glyphSizes();
     void tabOrder();
+    void printerListHasAVisibleCaption();
     void fontIsTahoma();
     void panelsFollowTheWindowSize_data();
     void panelsFollowTheWindowSize();
@@ -237,17 +238,19 @@ void TestWindow::controlTree_data()
     row("btnPause")           << "QPushButton"    << "gboxInsertCommand" << "Pause Insert (M25)" << QRect(160, 80, 200, 40) << false << false << true << 17;
     row("TemperarureInsert")  << "QPushButton"    << "gboxInsertCommand" << "Temperarure Insert" << QRect(160, 130, 200, 40) << false << false << true << 17;
     row("leditPauseMessage")  << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(10, 236, 360, 29)  << true  << false << true  << 17;
-    row("rbtnBefore")         << "QRadioButton"   << "gboxInsertCommand" << "Before cursor" << QRect(10, 80, 120, 17) << false << false << true << 17;
-    row("rbtnAfter")          << "QRadioButton"   << "gboxInsertCommand" << "After cursor" << QRect(10, 110, 120, 17) << false << false << true << 17;
+    row("rbtnBefore")         << "QRadioButton"   << "gboxInsertCommand" << "Before cursor" << QRect(10, 79, 120, 17) << false << false << true << 17;
+    row("rbtnAfter")          << "QRadioButton"   << "gboxInsertCommand" << "After cursor" << QRect(10, 98, 120, 17) << false << false << true << 17;
     row("lbleRow")            << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(240, 30, 80, 29)   << true  << false << true  << 17;
     row("leditCurrentZ")      << "LabeledEdit"    << "gboxInsertCommand" << "" << QRect(25, 30, 80, 29)    << true  << true  << false << 17;
     row("pnlTop")             << "QFrame"         << w                   << "" << QRect(0, 0, 0, 0)        << true  << false << false << 13;
     row("pnlBottom")          << "QFrame"         << w                   << "" << QRect(0, 720, 874, 20)   << true  << false << false << 13;
     row("pnlRight")           << "QFrame"         << w                   << "" << QRect(400, 0, 474, 720)  << true  << false << false << 13;
     // Until the first drop memoMessage covers the editor, whose row keeps no height; the layer
-    // ruler takes the right 64 pixels of that row.
-    row("Memo1")              << "EditBuffer"     << "pnlRight"          << "" << QRect(1, 719, 408, 0)    << false << false << true  << 16;
-    row("layerRuler")         << "LayerRuler"     << "pnlRight"          << "" << QRect(409, 719, 64, 0)   << true  << false << false << 10;
+    // ruler takes the right 64 pixels of that row, the layer view (hidden) joins it behind a handle.
+    row("splitEditor")        << "QSplitter"      << "pnlRight"          << "" << QRect(1, 719, 472, 0)    << true  << false << false << 13;
+    row("editorPane")         << "QWidget"        << "splitEditor"       << "" << QRect(0, 0, 472, 0)      << true  << false << false << 13;
+    row("Memo1")              << "EditBuffer"     << "editorPane"        << "" << QRect(0, 0, 408, 0)      << false << false << true  << 16;
+    row("layerRuler")         << "LayerRuler"     << "editorPane"        << "" << QRect(408, 0, 64, 0)     << true  << false << false << 10;
     row("memoMessage")        << "QPlainTextEdit" << "pnlRight"
         << QStringLiteral("Drop the G-code file created by Borvane\n          or press Ctrl+O to open it.")
         << QRect(1, 1, 472, 718) << true << true << true << 21;
@@ -438,6 +441,32 @@ void TestWindow::tabOrder()
     QCOMPARE(chain, expected);
 }
 
+// The printer list's caption stands above it, clear of every other control of its group, and
+// Alt+P, its mnemonic, goes to the list.
+void TestWindow::printerListHasAVisibleCaption()
+{
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    auto* label = window->findChild<QLabel*>(QStringLiteral("lblPrinter"));
+    auto* list = window->findChild<QComboBox*>(QStringLiteral("cboxPrinter"));
+    QVERIFY(label && list);
+    QVERIFY(label->isVisible());
+    QCOMPARE(label->text(), QStringLiteral("&Printer"));
+    QCOMPARE(label->buddy(), list);
+    QCOMPARE(label->parentWidget(), list->parentWidget());
+    // Above the list, its whole text shown, within the group and over no other control.
+    QCOMPARE(label->geometry().bottom() + 1, list->geometry().top());
+    QVERIFY(label->width() >= label->sizeHint().width() && label->height() >= label->sizeHint().height());
+    QVERIFY(label->parentWidget()->rect().contains(label->geometry()));
+    for (QWidget* other : label->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (other != label && other->isVisible())
+            QVERIFY2(!other->geometry().intersects(label->geometry()), qPrintable(other->objectName()));
+    }
+    QTest::keyClick(window, Qt::Key_P, Qt::AltModifier);
+    QTRY_COMPARE(QApplication::focusWidget(), list);
+}
+
 void TestWindow::fontIsTahoma()
 {
     if (!QFile::exists(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf")))
@@ -507,10 +536,11 @@ void TestWindow::panelsFollowTheWindowSize()
     const int inner = w - left - 2;
     const int message = window->memoMessage->height();
     QCOMPARE(window->memoMessage->geometry(), QRect(1, 1, inner, message));
-    QCOMPARE(window->Memo1->geometry(), QRect(1, 1 + message, inner - 64, middle - 2 - message));
+    const auto inPanel = [this](QWidget* w) { return QRect(w->mapTo(window->pnlRight, QPoint(0, 0)), w->size()); };
+    QCOMPARE(inPanel(window->Memo1), QRect(1, 1 + message, inner - 64, middle - 2 - message));
     QWidget* layerRuler = window->pnlRight->findChild<QWidget*>(QStringLiteral("layerRuler"));
     QVERIFY(layerRuler);
-    QCOMPARE(layerRuler->geometry(), QRect(1 + inner - 64, 1 + message, 64, middle - 2 - message));
+    QCOMPARE(inPanel(layerRuler), QRect(1 + inner - 64, 1 + message, 64, middle - 2 - message));
 }
 
 void TestWindow::opensWithinTheScreen()

@@ -14,6 +14,7 @@
 #include "core/machine/PrintTimes.h"
 #include "core/navigation/PrintAnalysis.h"
 #include "core/navigation/RowScans.h"
+#include "core/print/PausePlan.h"
 #include "core/printer/PauseBlock.h"
 #include "core/printer/PauseMessage.h"
 #include "core/system/ProcessMemory.h"
@@ -96,7 +97,7 @@ private:
     std::optional<BackgroundPauseIndex> m_states;
 };
 
-// Stands for a pause block in a press until the block is built at the row it lands on.
+// Stands for the pause in a press until it is planned at the row it lands on (Pauses::plan).
 const QString kBlockMark = QStringLiteral("\x01pause block");
 
 // The lines of each press, in the order the window's buttons are pressed: temperatures first,
@@ -107,10 +108,7 @@ QList<QStringList> pressedLines(const Request& request)
     if (!request.temperatureLines.isEmpty())
         presses.append(request.temperatureLines);
     if (request.pause)
-        presses.append(request.printer.parks
-                           ? QStringList{kBlockMark}
-                           : PauseMessage::withMessage({request.printer.pauseLine}, request.printer.pauseLine,
-                                                       request.message));
+        presses.append(QStringList{kBlockMark});
     return presses;
 }
 
@@ -449,46 +447,48 @@ std::optional<QList<::Insertion::Placement>> plan(const Request& request, const 
         insertion.lines = ::Insertion::mergedBlock(presses);
         insertion.outputRow = presses.front().row;
         if (const qsizetype mark = insertion.lines.indexOf(kBlockMark); mark >= 0) {
-            const int inputRow = insertion.outputRow - shift;
-            const std::string_view text = print.rows.bytes();
-            const std::size_t offset = inputRow < print.rows.physicalRowCount()
-                                           ? std::size_t(print.rows.rowStart(inputRow))
-                                           : text.size();
-            if (read == 0 && print.states) {
-                // The first block: read on from the checkpoint the thread beside the read left.
-                machine = print.states->finishAt(offset, text.size()).trackerAt(text, offset);
-            } else {
-                machine.rows(text.substr(read, offset - read));
+            const bool needsState = Pauses::needsState(request.printer);
+            if (needsState) {
+                const int inputRow = insertion.outputRow - shift;
+                const std::string_view text = print.rows.bytes();
+                const std::size_t offset = inputRow < print.rows.physicalRowCount()
+                                               ? std::size_t(print.rows.rowStart(inputRow))
+                                               : text.size();
+                if (read == 0 && print.states) {
+                    // The first block: read on from the checkpoint the thread beside the read left.
+                    machine = print.states->finishAt(offset, text.size()).trackerAt(text, offset);
+                } else {
+                    machine.rows(text.substr(read, offset - read));
+                }
+                read = offset;
+                for (qsizetype i = 0; i < mark; ++i)
+                    machine.row(insertion.lines[i].toStdString());
             }
-            read = offset;
-            for (qsizetype i = 0; i < mark; ++i)
-                machine.row(insertion.lines[i].toStdString());
-            const PauseContext context = machine.pauseContext(print.bed);
-            PauseBlock block = PauseBlocks::build(request.printer, request.pauseSettings, context);
-            if (!block.parkClear) {
+            const PausePlan pause =
+                Pauses::plan({request.printer, request.pauseSettings, request.message},
+                             needsState ? machine.pauseContext(print.bed) : PauseContext(), print.bed);
+            if (!pause.parkClear()) {
                 outcome.error =
                     QStringLiteral("%1 (row %2): %3. Give --park X,Y, or a \"bed\" in the printer's "
                                    "profile where the file describes none.")
                         .arg(position->text())
                         .arg(row)
-                        .arg(block.notes.value(0));
+                        .arg(pause.refusal());
                 return std::nullopt;
             }
-            block.lines = PauseMessage::withMessage(block.lines, request.printer.pauseLine, request.message);
-            insertion.notes = block.notes;
-            if (context.bedRefused)
-                insertion.notes << QStringLiteral("%1 does not hold the print: it is not used")
-                                       .arg(print.bed ? print.bed->source : QString());
-            for (const QString& line : block.lines)
-                machine.row(line.toStdString());
-            for (qsizetype i = mark + 1; i < insertion.lines.size(); ++i)
-                machine.row(insertion.lines[i].toStdString());
+            insertion.notes = pause.notes;
+            if (needsState) {
+                for (const QString& line : pause.lines)
+                    machine.row(line.toStdString());
+                for (qsizetype i = mark + 1; i < insertion.lines.size(); ++i)
+                    machine.row(insertion.lines[i].toStdString());
+            }
             insertion.lines.remove(mark);
-            for (qsizetype i = 0; i < block.lines.size(); ++i)
-                insertion.lines.insert(mark + i, block.lines[i]);
+            for (qsizetype i = 0; i < pause.lines.size(); ++i)
+                insertion.lines.insert(mark + i, pause.lines[i]);
             for (::Insertion::Press& press : presses) {
                 if (press.lines == QStringList{kBlockMark})
-                    press.lines = block.lines;
+                    press.lines = pause.lines;
             }
         }
         for (const ::Insertion::Press& press : presses)

@@ -6,8 +6,8 @@
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
+#include "gui/EditorPrint.h"
 #include "gui/LabeledEdit.h"
-#include "gui/PrintModel.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QComboBox>
@@ -308,9 +308,8 @@ void TEditorForBorvane5_Form1::OpenPath(const QString& path)
         setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" \u2014 ") + m_caption);
         m_written = false;
         m_insertionSteps.clear();
-        // The times of the file before are no more; this one's are read in the background.
-        ++m_timesLoad;
-        m_times.reset();
+        // The times of the file before are no more (the print model took the new text); this
+        // one's are read in the background.
         m_pendingWhen.reset();
     }
     if (read)
@@ -344,7 +343,7 @@ void TEditorForBorvane5_Form1::LoadSlicedFile(ReadFile* read)
         Memo1->setLineBreak(read->lineBreak);
         Memo1->takeBody(*read->body);
         read->body.reset();
-        m_print->adoptLayers(std::move(read->layers));
+        m_print->textReplaced(std::move(read->layers));
     }
     // The caret's row before it moves on to the row after it: the first row of a new body, or
     // where a folder drop puts it.

@@ -5,9 +5,9 @@
 #include "core/file/SlicedFileReader.h"
 #include "core/text/Utility.h"
 #include "gui/EditBuffer.h"
+#include "gui/EditorPrint.h"
 #include "gui/LayerRuler.h"
 #include "gui/LayerView.h"
-#include "gui/PrintModel.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QFile>
@@ -52,9 +52,9 @@ void TEditorForBorvane5_Form1::buildLayerView()
     connect(f3, &QShortcut::activated, m_layerViewButton, &QToolButton::toggle);
     // It follows the selected row as the margins and the ruler do.
     connect(Memo1, &EditBuffer::cursorPositionChanged, m_layerView, qOverload<>(&QWidget::update));
-    connect(m_print, &PrintModel::refreshed, m_layerView, qOverload<>(&QWidget::update));
+    connect(m_print, &EditorPrint::refreshed, m_layerView, qOverload<>(&QWidget::update));
     // A new file has margins of its own width.
-    connect(m_print, &PrintModel::refreshed, this, &TEditorForBorvane5_Form1::limitLayerViewShare);
+    connect(m_print, &EditorPrint::refreshed, this, &TEditorForBorvane5_Form1::limitLayerViewShare);
 }
 
 int TEditorForBorvane5_Form1::editorPaneLeast() const
@@ -115,36 +115,29 @@ LayerView::Frame TEditorForBorvane5_Form1::layerViewFrame()
     LayerView::Frame frame;
     if (!FileLoaded || !m_print->current(false))
         return frame;
-    const quint64 revision = Memo1->revision();
-    if (revision != m_checkpointsRevision) {
-        const std::string_view bytes = Memo1->bytes();
-        m_filamentDiameter = Moves::filamentDiameter(bytes);
-        m_moveCheckpoints = Moves::Checkpoints::build(bytes, m_filamentDiameter);
-        m_checkpointsRevision = revision;
-    }
+    PrintModel& print = m_print->model();
     frame.rows = Memo1;
-    frame.layers = &m_print->layers();
-    frame.checkpoints = &m_moveCheckpoints;
-    frame.filamentDiameter = m_filamentDiameter;
-    frame.extent = m_moveCheckpoints.modelExtent();
-    frame.file = m_timesLoad;
-    frame.revision = revision;
+    frame.layers = &print.layers();
+    frame.checkpoints = &print.moveCheckpoints();
+    frame.filamentDiameter = print.filamentDiameter();
+    frame.extent = frame.checkpoints->modelExtent();
+    frame.file = print.textGeneration();
+    frame.revision = print.version();
     frame.row = Memo1->CaretRow();
-    frame.hollows = &m_hollows;
+    frame.hollows = &print.hollows();
     return frame;
 }
 
 void TEditorForBorvane5_Form1::startHollowSearch(const QString& path)
 {
     stopHollowSearch();
-    m_hollows.clear();
     m_hollowLayers.clear();
     m_hollowMessage.clear();
-    const quint64 generation = ++m_hollowGeneration;
+    const quint64 generation = m_print->model().textGeneration();
     m_hollowSearchEnded = false;
     // The search waits for the window to show the file first.
     QTimer::singleShot(kHollowSearchDelay, this, [this, path, generation] {
-        if (generation == m_hollowGeneration && !m_hollowThread.joinable())
+        if (generation == m_print->model().textGeneration() && !m_hollowThread.joinable())
             runHollowSearch(path, generation);
     });
 }
@@ -183,20 +176,13 @@ bool TEditorForBorvane5_Form1::stopHollowSearch()
 
 void TEditorForBorvane5_Form1::hollowsFound(quint64 generation, std::vector<Hollow> hollows)
 {
-    if (generation != m_hollowGeneration || !FileLoaded)
+    if (generation != m_print->model().textGeneration() || !FileLoaded)
         return;
-    // Rows of the file as dropped; lines inserted since moved the later ones down.
-    const std::vector<int> inserted = Memo1->insertedRows();
-    for (Hollow& hollow : hollows) {
-        int shift = 0;
-        for (std::size_t k = 0; k < inserted.size() && inserted[k] - int(k) <= hollow.roofRow; ++k)
-            ++shift;
-        hollow.roofRow += shift;
-    }
-    HollowFinder::resolve(hollows, layerIndex());
-    m_hollows = std::move(hollows);
+    // Found in the file as it was opened: the model moves them by the edits since.
+    m_print->model().setHollows(std::move(hollows), generation);
+    const std::vector<Hollow>& found = m_print->model().hollows();
     m_hollowLayers.clear();
-    for (const Hollow& hollow : m_hollows) {
+    for (const Hollow& hollow : found) {
         if (m_hollowLayers.empty() || m_hollowLayers.back() != hollow.layer)
             m_hollowLayers.push_back(hollow.layer);
     }
@@ -213,8 +199,8 @@ void TEditorForBorvane5_Form1::hollowsFound(quint64 generation, std::vector<Holl
         if (k > 0)
             text += k + 1 == m_hollowLayers.size() ? QStringLiteral(" and ") : QStringLiteral(", ");
         const std::size_t layer = m_hollowLayers[k];
-        const auto hollow = std::find_if(m_hollows.begin(), m_hollows.end(),
-                                         [&](const Hollow& h) { return h.layer == layer; });
+        const auto hollow =
+            std::find_if(found.begin(), found.end(), [&](const Hollow& h) { return h.layer == layer; });
         text += QStringLiteral("layer %1 (Z %2)").arg(layer + 1).arg(Utility::FormatFixed(hollow->z, 3));
         m_hollowMessageLayers.emplace_back(int(text.size()), layer);
     }
@@ -248,14 +234,4 @@ bool TEditorForBorvane5_Form1::hollowClicked(QObject* watched, QEvent* event)
     if (layer < layers.size())
         selectRow(layers[layer].row, layers[layer].z(), layer);
     return true;
-}
-
-void TEditorForBorvane5_Form1::followInsertedMoves(quint64 revisionBefore, int row, int count)
-{
-    // Command lines hold no move, and a pause block brings the head back where it found it: the
-    // layer view's checkpoints after them only shift.
-    if (m_checkpointsRevision == revisionBefore) {
-        m_moveCheckpoints.rowsInserted(row, count);
-        m_checkpointsRevision = Memo1->revision();
-    }
 }

@@ -8,8 +8,8 @@
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
+#include "gui/EditorPrint.h"
 #include "gui/LabeledEdit.h"
-#include "gui/PrintModel.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QCheckBox>

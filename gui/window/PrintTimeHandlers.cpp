@@ -7,8 +7,8 @@
 #include "core/text/Utility.h"
 #include "gui/Dialogs.h"
 #include "gui/EditBuffer.h"
+#include "gui/EditorPrint.h"
 #include "gui/LabeledEdit.h"
-#include "gui/PrintModel.h"
 #include "gui/PrinterChoice.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
@@ -36,22 +36,17 @@ void TEditorForBorvane5_Form1::startPrintTimes()
         connect(m_timesWatcher, &QFutureWatcher<PrintTimes>::finished, this,
                 &TEditorForBorvane5_Form1::printTimesRead);
     }
-    const quint64 revision = Memo1->revision();
-    const QString printer = m_printerChoice->profile().name;
-    if (m_timesWatcher->isRunning()) {
-        // One reading at a time: a newer text is read when this one ends.
+    // One reading at a time: a newer text is read when the running one ends.
+    const std::optional<PrintModel::TimesReading> reading =
+        m_print->model().timesToRead(m_printerChoice->profile().name);
+    if (!reading)
         return;
-    }
-    if (m_times && m_timesRevision == revision && m_timesPrinter == printer && m_timesReadingLoad == m_timesLoad)
-        return;
-    m_timesReadingRevision = revision;
-    m_timesReadingPrinter = printer;
-    m_timesReadingLoad = m_timesLoad;
+    m_timesReading = *reading;
     // A copy of the text, read while the user goes on editing.
     const std::string_view bytes = Memo1->bytes();
     std::string body(bytes.begin(), bytes.end());
     QByteArray header(HeaderBuffer.data(), HeaderLength);
-    const MotionLimits limits = MotionLimits::forFirmware(printer);
+    const MotionLimits limits = MotionLimits::forFirmware(reading->printer);
     m_timesWatcher->setFuture(
         QtConcurrent::run([body = std::move(body), header = std::move(header), limits]() {
             return PrintTimes::compute({header.constData(), std::size_t(header.size())}, body, limits);
@@ -60,12 +55,7 @@ void TEditorForBorvane5_Form1::startPrintTimes()
 
 void TEditorForBorvane5_Form1::printTimesRead()
 {
-    const bool current = m_timesReadingLoad == m_timesLoad && FileLoaded;
-    if (current) {
-        m_times = m_timesWatcher->result();
-        m_timesRevision = m_timesReadingRevision;
-        m_timesPrinter = m_timesReadingPrinter;
-    }
+    m_print->model().timesRead(m_timesWatcher->result(), m_timesReading);
     if (!printTimes())
         return; // another reading started for the text as it is now
     m_layerRuler->update();
@@ -93,9 +83,8 @@ const PrintTimes* TEditorForBorvane5_Form1::printTimes()
 {
     if (!FileLoaded)
         return nullptr;
-    if (m_times && m_timesRevision == Memo1->revision() && m_timesPrinter == m_printerChoice->profile().name &&
-        m_timesReadingLoad == m_timesLoad)
-        return &*m_times;
+    if (const PrintTimes* times = m_print->model().times(m_printerChoice->profile().name))
+        return times;
     startPrintTimes();
     return nullptr;
 }

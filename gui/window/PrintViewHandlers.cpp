@@ -5,9 +5,9 @@
 #include "core/gcode/PrintEvents.h"
 #include "core/text/Utility.h"
 #include "gui/EditBuffer.h"
+#include "gui/EditorPrint.h"
 #include "gui/LabeledEdit.h"
 #include "gui/LayerRuler.h"
-#include "gui/PrintModel.h"
 #include "gui/window/TEditorForBorvane5_Form1.h"
 
 #include <QMouseEvent>
@@ -42,8 +42,8 @@ QString heaterName(int heater)
 void TEditorForBorvane5_Form1::buildPrintView()
 {
     m_layerRuler = new LayerRuler(pnlRight);
-    m_print = new PrintModel(*Memo1, this);
-    connect(m_print, &PrintModel::refreshed, this, [this] {
+    m_print = new EditorPrint(*Memo1, this);
+    connect(m_print, &EditorPrint::refreshed, this, [this] {
         m_layerRuler->update();
         Memo1->viewport()->update();
     });
@@ -78,6 +78,12 @@ LayerRuler::View TEditorForBorvane5_Form1::rulerView()
         return {};
     const LayerIndex& index = m_print->layers();
     const std::vector<LayerRuler::Mark>* marks = m_print->current(true) ? &m_print->rulerMarks() : nullptr;
+    // The layers the hollows close at in the text as it is, each once.
+    m_hollowLayers.clear();
+    for (const Hollow& hollow : m_print->model().hollows()) {
+        if (m_hollowLayers.empty() || m_hollowLayers.back() != hollow.layer)
+            m_hollowLayers.push_back(hollow.layer);
+    }
     std::vector<std::size_t> partBegins;
     for (std::size_t part = 0; part < index.partCount(); ++part)
         partBegins.push_back(index.partBegin(part));

@@ -16,6 +16,8 @@
 #include "core/layers/MoveReader.h"
 #include "core/machine/PauseIndex.h"
 #include "core/machine/PrintTimes.h"
+#include "core/print/PausePlan.h"
+#include "core/print/PrintModel.h"
 #include "gui/LayerRuler.h"
 #include "gui/LayerView.h"
 
@@ -54,7 +56,7 @@ class QScrollArea;
 class QSplitter;
 class QTimer;
 class QToolButton;
-class PrintModel;
+class EditorPrint;
 
 class TEditorForBorvane5_Form1 : public QWidget
 {
@@ -194,19 +196,10 @@ private:
     void fitMessageHeight();
 
     PrinterChoice* m_printerChoice = nullptr;
-    // The machine state by checkpoints, for the pause blocks: built at the first pause of a
-    // parking printer on a text, followed through the pauses inserted after it.
-    PauseIndex m_pauseIndex;
-    quint64 m_pauseIndexRevision = ~quint64(0);
-    // The lines of a pause for the chosen printer at the row they go to, and what the message
-    // area says of them (empty for the default printer, whose pause is the one line it always was).
-    // restoringLift: the lifted height of a park-and-resume block that leaves the machine as it
-    // found it (see PrintModel::expectRestoringRows).
-    // message: the text on the printer's screen, its line put in before the pause line (checked
-    // by the caller). summary(where) tells the lines of a chosen printer; it is left empty for the
-    // default printer.
-    QStringList pauseLines(int row, const QString& message, std::function<QString(const QString& where)>& summary,
-                           std::optional<double>& restoringLift);
+    // The pause for the chosen printer at the row it goes to (see Pauses::plan), with the message
+    // on the printer's screen (checked by the caller); none when a park over the print was asked
+    // for and the user gave none.
+    std::optional<PausePlan> pausePlan(int row, const QString& message);
 
     // The times into the print (PrintTimeHandlers.cpp). They are read on a thread of their own from
     // a copy of the text, one reading at a time; a result is kept only for the text and printer it
@@ -225,13 +218,7 @@ private:
     // "Serch" by "Insert Time": the change row of the last layer that starts at or before it.
     void searchTime();
     QFutureWatcher<PrintTimes>* m_timesWatcher = nullptr;
-    std::optional<PrintTimes> m_times;
-    quint64 m_timesRevision = ~quint64(0); // the text's revision they were read for
-    QString m_timesPrinter;                // and the printer whose limits the estimate used
-    quint64 m_timesReadingRevision = ~quint64(0);
-    QString m_timesReadingPrinter;
-    quint64 m_timesLoad = 0; // counts the files opened: a reading of an earlier file is dropped
-    quint64 m_timesReadingLoad = 0;
+    PrintModel::TimesReading m_timesReading; // what the running reading reads, for the print model
     struct PendingWhen
     {
         int row = 0;
@@ -322,13 +309,13 @@ private:
 
     // Inserting (InsertionHandlers.cpp).
     // Puts lines at the current row (or after it, by the insert-position choice), top to
-    // bottom, as one undo step; the caret goes to the first of them. The layer index follows them;
-    // restoringLift: the lines are a block that leaves the machine as it found it, lifting to it;
+    // bottom, as one undo step; the caret goes to the first of them. rows: what the lines are,
+    // for the print model (see PrintModel::expectInsertedRows);
     // blockMark: the lines are one pause block, marked once, on this line (see EditBuffer::insertRows).
     // summary: the first line of the message area after them (what went in, and where);
     // notes: more lines for it, asked once the lines are in.
     void insertLines(const QStringList& lines, const QString& summary,
-                     std::optional<double> restoringLift = std::nullopt,
+                     const PrintModel::InsertedRows& rows = {},
                      std::optional<qsizetype> blockMark = std::nullopt,
                      const std::function<QList<Warning>()>& notes = {});
     // After the output could not be opened for the reason given: says so and offers to choose
@@ -389,30 +376,25 @@ private:
     // Finds the hollows of the file at path on a thread of its own; the result comes back to
     // hollowsFound unless another file was opened meanwhile.
     void startHollowSearch(const QString& path);
+    // generation: the print model's text generation the search is for.
     void runHollowSearch(const QString& path, quint64 generation);
     // Ends the search at once; whether one was running.
     bool stopHollowSearch();
     void hollowsFound(quint64 generation, std::vector<Hollow> hollows);
     bool hollowClicked(QObject* watched, QEvent* event);
-    // After count command lines went in at row on the text of revisionBefore.
-    void followInsertedMoves(quint64 revisionBefore, int row, int count);
 
     LayerView* m_layerView = nullptr;
     QToolButton* m_layerViewButton = nullptr;
-    Moves::Checkpoints m_moveCheckpoints;
-    double m_filamentDiameter = Moves::kDefaultFilamentDiameter;
-    quint64 m_checkpointsRevision = ~quint64(0);
-    std::vector<Hollow> m_hollows;
-    std::vector<std::size_t> m_hollowLayers; // the layers they close at, ascending, each once
+    std::vector<std::size_t>
+        m_hollowLayers; // the ruler's: the layers the hollows close at, ascending, each once
     QString m_hollowMessage;
     std::vector<std::pair<int, std::size_t>>
         m_hollowMessageLayers; // where each layer's name ends, and the layer
     std::thread m_hollowThread;
     std::atomic<bool> m_hollowCancel{false};
     std::atomic<bool> m_hollowSearchEnded{false}; // the thread found what it looked for
-    quint64 m_hollowGeneration = 0;
 
-    PrintModel* m_print = nullptr;    // the layers and marked rows of the editor's text
+    EditorPrint* m_print = nullptr;   // the print model of the editor's text, which every view asks
     std::map<int, int> m_warningRows; // message line to the row a click on it goes to
     // The rows the last height search chose in each part that spans it, in part order (the
     // first selected); empty for a file of one part or after another choice.

@@ -5,7 +5,7 @@
 #include "core/layers/LayerIndex.h"
 #include "core/gcode/PrintEvents.h"
 #include "gui/EditBuffer.h"
-#include "gui/PrintModel.h"
+#include "gui/EditorPrint.h"
 
 #include <QTest>
 
@@ -93,7 +93,7 @@ void TestPrintModel::followsTypingAndUndo()
     memo.SendScintilla(QsciScintillaBase::SCI_EMPTYUNDOBUFFER);
     memo.show();
     QVERIFY(QTest::qWaitForWindowExposed(&memo));
-    PrintModel model(memo);
+    EditorPrint model(memo);
     const auto check = [&](const char* when) {
         const LayerIndex reference = LayerIndex::build(memo.bytes());
         QVERIFY2(!reference.isEmpty(), when);

@@ -7,7 +7,7 @@
 // the caller: the print model's checkpoints (the window) or a pass down the file with the lines
 // put in above (the batch mode).
 
-#include "core/machine/MachineState.h"
+#include "core/machine/PauseContext.h"
 #include "core/printer/PauseBlock.h"
 #include "core/printer/PrinterProfiles.h"
 

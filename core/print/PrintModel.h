@@ -15,7 +15,7 @@
 #include "core/layers/HollowFinder.h"
 #include "core/layers/LayerIndex.h"
 #include "core/layers/MoveReader.h"
-#include "core/machine/MachineState.h"
+#include "core/machine/PauseIndex.h"
 #include "core/machine/PrintTimes.h"
 #include "core/print/PausePlan.h"
 

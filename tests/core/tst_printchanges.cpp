@@ -300,10 +300,10 @@ void TestPrintChanges::answersAsBuiltFresh()
             };
             readerA.read(upTo(a), a.row, [](const Moves::Move&) {});
             readerB.read(upTo(b), b.row, [](const Moves::Move&) {});
-            const Moves::MachineState& sa = readerA.state();
-            const Moves::MachineState& sb = readerB.state();
+            const Moves::ReaderState& sa = readerA.state();
+            const Moves::ReaderState& sb = readerB.state();
             QVERIFY2(sa.x == sb.x && sa.y == sb.y && sa.z == sb.z && sa.e == sb.e &&
-                         sa.relativeE == sb.relativeE && sa.relativeAxes == sb.relativeAxes &&
+                         sa.relativeE == sb.relativeE && sa.relativeXyz == sb.relativeXyz &&
                          sa.layerZ == sb.layerZ,
                      qPrintable(QStringLiteral("%1 at row %2").arg(step).arg(row)));
         }
